@@ -1,0 +1,14 @@
+#pragma once
+// IdGenerator: the process-wide source of ids for script items and batch queue entries. Each
+// request returns the current value and adds one, starting at 0. Safe to call from any thread.
+
+#include <cstdint>
+
+namespace ordalis {
+
+class IdGenerator {
+ public:
+  static std::uint32_t Next();
+};
+
+}  // namespace ordalis

@@ -1,0 +1,120 @@
+#pragma once
+// ScriptItem: one node of a loaded script. Each node is a statement or a part of an expression;
+// its type, text and ordered children carry the construct, and the same node records the
+// results of executing it: result records, a current result and per-result counters.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "interp/variable_value.h"
+#include "ordalis/interfaces.h"
+
+namespace ordalis {
+
+class ScriptItem;
+using ScriptItemPtr = std::shared_ptr<ScriptItem>;
+
+// One recorded execution of an item.
+struct ResultRecord {
+  Result result = TestNotRun;
+  std::uint32_t iteration = 0;
+  std::int64_t time = 0;          // calendar time of recording, seconds since 1970 (UTC)
+  double time_taken = 0.0;        // seconds, supplied by the caller
+  std::vector<VariableValue> values;
+};
+
+class ScriptItem : public IScriptItem, public std::enable_shared_from_this<ScriptItem> {
+ public:
+  // A new item: type errorItem, text "Unknown", line 0xFFFFFFFF, current result TestNotRun, and
+  // the next id of the process-wide IdGenerator.
+  ScriptItem();
+  static ScriptItemPtr Make(ItemType type, std::string text, std::string file_name,
+                            std::uint32_t line);
+
+  // Sets the four fields; the current result becomes TestError for an errorItem and TestNotRun
+  // otherwise. Children, results and counters are left as they are.
+  void Initialise(ItemType type, std::string text, std::string file_name, std::uint32_t line);
+
+  void AddChild(ScriptItemPtr child);
+  // Inserts [child] before position [index]; nothing happens when index is not below the
+  // number of children.
+  void InsertChild(std::size_t index, ScriptItemPtr child);
+  void RemoveChild(const ScriptItem* child);
+  // Position of the first occurrence of [child]; the number of children when absent.
+  std::size_t IndexOfChild(const ScriptItem* child) const;
+
+  ItemType type() const { return type_; }
+  const std::string& text() const { return text_; }
+  void set_text(std::string text) { text_ = std::move(text); }
+  const std::string& file_name() const { return file_name_; }
+  std::uint32_t line() const { return line_; }
+  std::uint32_t id() const { return id_; }
+  ScriptItem* parent() const { return parent_; }
+  const std::vector<ScriptItemPtr>& children() const { return children_; }
+  std::size_t child_count() const { return children_.size(); }
+  ScriptItem* child(std::size_t index) const { return children_[index].get(); }
+  bool breakpoint() const;
+  Result current_result() const;
+
+  // The current parent when set, otherwise the parent; null for a root.
+  ScriptItem* current_parent() const;
+  void set_current_parent(ScriptItemPtr item);
+
+  // Appends a result record and counts it; the parent is not touched.
+  void RecordResult(Result result, std::uint32_t iteration, double time_taken,
+                    std::vector<VariableValue> values = {});
+  // Sets the current result of this item and of every ancestor (TestAborted changes nothing).
+  void SetStatus(Result result);
+  std::uint32_t CountOf(Result result) const;
+  std::size_t NumberOfRecords() const;
+  // A copy of record [index]; the caller checks the index.
+  ResultRecord Record(std::size_t index) const;
+
+  // The one-line source text of this item built from its children (see ScriptText rules).
+  std::string ScriptTextOf();
+
+  // IScriptItem
+  Status get_ChildCount(std::uint32_t* count) override;
+  Status get_Children(std::uint32_t index, std::shared_ptr<IScriptItem>* child) override;
+  Status get_Text(std::string* text) override;
+  Status get_Type(ItemType* type) override;
+  Status get_lineNumber(std::uint32_t* line) override;
+  Status get_Parent(std::shared_ptr<IScriptItem>* parent) override;
+  Status ResetResults() override;
+  Status get_NumberOfResults(std::uint32_t* count) override;
+  Status get_CurrentResult(Result* result) override;
+  Status get_Id(std::uint32_t* id) override;
+  Status get_ResultCount(Result type, std::uint32_t* count) override;
+  Status get_ScriptText(std::string* text) override;
+  Status SetResultStatus(Result result) override;
+  Status AddResult(Result result, std::uint32_t iteration, double time_taken_sec,
+                   VariantArrayPtr parameters) override;
+  Status Results(std::uint32_t index, Result* result, std::uint32_t* iteration, std::int64_t* time,
+                 double* time_taken_sec, VariantArrayPtr* values) override;
+  Status put_BreakpointSet(VariantBool value) override;
+  Status get_BreakpointSet(VariantBool* value) override;
+  Status ClearAllBreakpoints() override;
+  Status get_CurrentParent(std::shared_ptr<IScriptItem>* item) override;
+  Status put_CurrentParent(std::shared_ptr<IScriptItem> item) override;
+  Status get_FileName(std::string* file_name) override;
+
+ private:
+  ItemType type_ = errorItem;
+  std::string text_ = "Unknown";
+  std::string file_name_;
+  std::vector<ScriptItemPtr> children_;
+  std::uint32_t line_ = 0xFFFFFFFFu;
+  ScriptItem* parent_ = nullptr;
+  ScriptItemPtr current_parent_;
+  std::vector<ResultRecord> results_;
+  Result current_result_ = TestNotRun;
+  std::uint32_t id_ = 0;
+  std::array<std::uint32_t, 7> result_counts_{};
+  bool breakpoint_ = false;
+};
+
+}  // namespace ordalis

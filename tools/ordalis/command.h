@@ -1,0 +1,30 @@
+#pragma once
+// The command table of the `ordalis` front end. A subcommand is a function taking its own
+// arguments (without the subcommand name) and returning the process exit status: 0 success,
+// 1 test failure or errors found, 2 usage error or a file that cannot be read.
+
+#include <string>
+#include <vector>
+
+namespace ordalis::cli {
+
+using CommandFunction = int (*)(const std::vector<std::string>& args);
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for `ordalis --help`
+  CommandFunction run;
+};
+
+// Registers [command]; used through a file-scope CommandRegistration object.
+void RegisterCommand(const Command& command);
+const std::vector<Command>& Commands();
+
+struct CommandRegistration {
+  explicit CommandRegistration(const Command& command) { RegisterCommand(command); }
+};
+
+// True when [args] asks for help ("--help" or "-h").
+bool WantsHelp(const std::vector<std::string>& args);
+
+}  // namespace ordalis::cli
