@@ -11,6 +11,8 @@ namespace ordalis::cli {
 using CommandFunction = int (*)(const std::vector<std::string>& args);
 
 struct Command {
+  // One word ("run"), or two words ("mail test") for a subcommand that lives apart from the
+  // command it extends; the two-word form is matched first.
   const char* name;
   const char* summary;  // one line for `ordalis --help`
   CommandFunction run;

@@ -66,6 +66,13 @@ int main(int argc, char** argv) {
     std::printf("ordalis 4.0\n");
     return 0;
   }
+  // A two-word command ("mail test") wins over its one-word prefix ("mail").
+  if (argc >= 3) {
+    std::string two_words = name + " " + argv[2];
+    for (const Command& command : Commands()) {
+      if (two_words == command.name) return command.run(std::vector<std::string>(argv + 3, argv + argc));
+    }
+  }
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Command& command : Commands()) {
     if (name == command.name) return command.run(args);
