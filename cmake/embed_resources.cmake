@@ -3,6 +3,7 @@
 set(body "// Generated from src/resources; do not edit.\n#include <cstddef>\n#include <string_view>\n\nnamespace ordalis {\nnamespace {\n")
 set(table "")
 set(index 0)
+string(REPLACE "|" ";" FILES "${FILES}")
 foreach(file IN LISTS FILES)
   get_filename_component(name ${file} NAME)
   file(READ ${file} hex HEX)

@@ -1,0 +1,38 @@
+#pragma once
+// Text services of the interpreter: the formatter behind sprintf, printf and
+// ITesterUtilities::Format, the sscanf scanner, and the XML escaping of the results writers.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "interp/variable_value.h"
+#include "ordalis/types.h"
+#include "ordalis/variant.h"
+
+namespace ordalis {
+
+// Formats [parameters] with the format string at [format_index] and the arguments after it:
+// %d %o %x %X %g %s with fill, left-justify, width and precision, %% and backslash escapes.
+// Never fails: a missing or mistyped argument shows as "?" (or "(null)" for %s); a missing or
+// non-string format gives empty text.
+std::string FormatText(std::uint32_t format_index, const VariantArrayPtr& parameters);
+
+// Receives one log line of the scanner: level, variable name ("Script") and message.
+using ScanLog = std::function<void(LoggingLevel, const std::string&, const std::string&)>;
+
+// sscanf(format, text) over a parameter array that must hold exactly two strings. Each value a
+// conversion stores is appended to [out]; every step is logged through [log]. TestPassed when
+// the whole format was matched (text left over is ignored), TestFailed otherwise.
+Result ScanFormatted(const VariantArrayPtr& parameters, VariableValue* out, const ScanLog& log);
+
+// The same scan over the two texts directly.
+Result ScanText(const std::string& format, const std::string& text, VariableValue* out,
+                const ScanLog& log);
+
+// XML escaping: '"' '&' '<' '>' become entities; with [escape_hash] '#' becomes "%23" as well
+// (for file references). Every other byte is copied.
+std::string XmlEscape(const std::string& text, bool escape_hash = false);
+void AppendXmlEscaped(std::string& out, const std::string& text, bool escape_hash = false);
+
+}  // namespace ordalis
