@@ -1,0 +1,69 @@
+#pragma once
+// ConnectionPoint: the sink list of one outgoing event interface. Sinks are called in
+// connection order, outside the list's lock, and a sink that throws or fails does not stop the
+// others. All operations are safe to call from any thread.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "ordalis/interfaces.h"
+
+namespace ordalis {
+
+template <typename Sink>
+class ConnectionPoint : public IConnectionPoint<Sink> {
+ public:
+  Status Advise(std::shared_ptr<Sink> sink, std::uint32_t* cookie) override {
+    if (cookie == nullptr) return E_POINTER;
+    if (!sink) return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    *cookie = ++last_cookie_;
+    sinks_.emplace_back(*cookie, std::move(sink));
+    return S_OK;
+  }
+
+  Status Unadvise(std::uint32_t cookie) override {
+    std::lock_guard lock(mutex_);
+    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+      if (it->first == cookie) {
+        sinks_.erase(it);
+        return S_OK;
+      }
+    }
+    return E_INVALIDARG;
+  }
+
+  bool empty() const {
+    std::lock_guard lock(mutex_);
+    return sinks_.empty();
+  }
+
+  // Calls [call](sink) for every sink connected when the call starts.
+  template <typename Call>
+  void Fire(Call&& call) const {
+    std::vector<std::shared_ptr<Sink>> sinks;
+    {
+      std::lock_guard lock(mutex_);
+      if (sinks_.empty()) return;
+      sinks.reserve(sinks_.size());
+      for (const auto& entry : sinks_) sinks.push_back(entry.second);
+    }
+    for (const auto& sink : sinks) {
+      try {
+        call(*sink);
+      } catch (...) {
+        // A failing sink must not keep the event from the others.
+      }
+    }
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::uint32_t last_cookie_ = 0;
+  std::vector<std::pair<std::uint32_t, std::shared_ptr<Sink>>> sinks_;
+};
+
+}  // namespace ordalis
