@@ -49,20 +49,15 @@ void Event::Reset() {
   set_ = false;
 }
 
-bool Event::IsSet() const {
-  std::lock_guard lock(mutex_);
-  return set_;
-}
-
 bool Event::TryConsume() {
-  if (!set_) return false;
+  if (!set_.load()) return false;
   if (reset_ == EventReset::kAuto) set_ = false;
   return true;
 }
 
 bool Event::Wait(std::uint32_t timeout_ms) {
   std::unique_lock lock(mutex_);
-  bool ready = WaitFor(changed_, lock, timeout_ms, [this] { return set_; });
+  bool ready = WaitFor(changed_, lock, timeout_ms, [this] { return set_.load(); });
   return ready && TryConsume();
 }
 

@@ -3,6 +3,7 @@
 // any of several events. It stands in for the platform events the engine's threads pace
 // themselves with. All operations are safe to call from any thread.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,7 +26,8 @@ class Event {
 
   void Set();
   void Reset();
-  bool IsSet() const;
+  // Reads the state without waiting and without taking the event's lock.
+  bool IsSet() const { return set_.load(std::memory_order_acquire); }
 
   // Waits until the event is set or [timeout_ms] passes; true when it was set. An auto-reset
   // event is reset by the wait that sees it set.
@@ -41,7 +43,7 @@ class Event {
 
   const EventReset reset_;
   mutable std::mutex mutex_;
-  bool set_;
+  std::atomic<bool> set_;  // written under mutex_, read without it by IsSet
   std::condition_variable changed_;
   std::vector<std::shared_ptr<Waiter>> waiters_;  // WaitAny callers watching this event
 };
