@@ -1,0 +1,99 @@
+#include "interp/variable_table.h"
+
+#include <iterator>
+
+namespace ordalis {
+
+std::string LowerName(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+bool ValueRefersTo(const VariableValue& value, const ITester* tester) {
+  if (value.kind() == ValueKind::Tester) return value.tester().get() == tester;
+  if (value.kind() != ValueKind::Array) return false;
+  for (const auto& element : value.elements()) {
+    if (ValueRefersTo(element, tester)) return true;
+  }
+  return false;
+}
+
+bool VariableTable::Contains(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  return variables_.count(name) != 0;
+}
+
+bool VariableTable::Get(const std::string& name, VariableValue* value) const {
+  std::lock_guard lock(mutex_);
+  auto found = variables_.find(name);
+  if (found == variables_.end()) return false;
+  *value = found->second;
+  return true;
+}
+
+void VariableTable::Set(const std::string& name, VariableValue value) {
+  {
+    std::lock_guard lock(mutex_);
+    auto [entry, inserted] = variables_.try_emplace(name);
+    std::swap(entry->second, value);
+  }
+  // [value] now holds the replaced value and is destroyed here, outside the lock.
+}
+
+bool VariableTable::Replace(const std::string& name, VariableValue value) {
+  {
+    std::lock_guard lock(mutex_);
+    auto found = variables_.find(name);
+    if (found == variables_.end()) return false;
+    std::swap(found->second, value);
+  }
+  return true;
+}
+
+bool VariableTable::Remove(const std::string& name) {
+  Map::node_type removed;
+  {
+    std::lock_guard lock(mutex_);
+    removed = variables_.extract(name);
+  }
+  return !removed.empty();
+}
+
+void VariableTable::Clear() {
+  Map removed;
+  std::lock_guard lock(mutex_);
+  removed.swap(variables_);
+  // Unlocking happens before [removed] is destroyed: locals die in reverse order.
+}
+
+std::size_t VariableTable::Count() const {
+  std::lock_guard lock(mutex_);
+  return variables_.size();
+}
+
+bool VariableTable::EntryAt(std::size_t index, std::string* name, VariableValue* value) const {
+  std::lock_guard lock(mutex_);
+  if (index >= variables_.size()) return false;
+  auto entry = std::next(variables_.begin(), static_cast<std::ptrdiff_t>(index));
+  if (name) *name = entry->first;
+  if (value) *value = entry->second;
+  return true;
+}
+
+VariableTable::Map VariableTable::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  return variables_;
+}
+
+bool VariableTable::RefersTo(const ITester* tester) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& [name, value] : variables_) {
+    if (ValueRefersTo(value, tester)) return true;
+  }
+  return false;
+}
+
+}  // namespace ordalis

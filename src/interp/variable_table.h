@@ -1,0 +1,54 @@
+#pragma once
+// VariableTable: a running script's variables, an ordered map from lower-case name to value
+// under the variable mutex. The script object owns one; the interpreter stores, looks up and
+// removes through it, and the script's clients enumerate it. Every operation takes the mutex,
+// so a client writing a variable while the run thread reads it never sees a half-written
+// value. Values that an operation replaces or removes are destroyed after the mutex is
+// released, so releasing a tester reference never runs under it.
+
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "interp/variable_value.h"
+
+namespace ordalis {
+
+// [name] with the ASCII letters A to Z turned into a to z; every other byte is unchanged.
+std::string LowerName(std::string_view name);
+
+class VariableTable {
+ public:
+  using Map = std::map<std::string, VariableValue>;
+
+  // All operations are safe to call from any thread. Names are used exactly as given.
+  bool Contains(const std::string& name) const;
+  // Copies the value of [name] into [value]; false when absent.
+  bool Get(const std::string& name, VariableValue* value) const;
+  // Stores [value] under [name], inserting the entry when absent.
+  void Set(const std::string& name, VariableValue value);
+  // Replaces the value of an existing [name]; false (and nothing stored) when absent.
+  bool Replace(const std::string& name, VariableValue value);
+  // Removes [name]; false when absent.
+  bool Remove(const std::string& name);
+  void Clear();
+
+  std::size_t Count() const;
+  // The [index]-th entry in name order; false when out of range.
+  bool EntryAt(std::size_t index, std::string* name, VariableValue* value) const;
+  // A copy of the whole table.
+  Map Snapshot() const;
+  // Whether any variable refers to [tester], searching arrays element by element.
+  bool RefersTo(const ITester* tester) const;
+
+ private:
+  mutable std::mutex mutex_;
+  Map variables_;
+};
+
+// Whether [value] or any element of it, nested arrays included, refers to [tester].
+bool ValueRefersTo(const VariableValue& value, const ITester* tester);
+
+}  // namespace ordalis

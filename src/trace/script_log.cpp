@@ -1,0 +1,175 @@
+#include "trace/script_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "trace/clock.h"
+#include "trace/logger.h"
+
+namespace ordalis {
+
+namespace {
+
+// One lock for every log file in the process: two script objects may share a log file, and a
+// line is written by a single append while it is held, so lines never interleave.
+std::mutex& FileMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+ScriptLog::ScriptLog(SinkLister sinks) : sinks_(std::move(sinks)) {}
+
+void ScriptLog::SetLogFile(const std::string& directory, const std::string& file_name) {
+  std::lock_guard lock(mutex_);
+  if (file_name.empty()) {
+    log_directory_.clear();
+    log_path_.clear();
+    return;
+  }
+  std::string base = directory.empty() ? std::string(".") : directory;
+  log_directory_ = base + "/Results";
+  log_path_ = log_directory_ + "/" + file_name + ".log";
+}
+
+std::string ScriptLog::LogFilePath() const {
+  std::lock_guard lock(mutex_);
+  return log_path_;
+}
+
+void ScriptLog::SetTraceClient(std::shared_ptr<ITraceEventsClient> client) {
+  std::lock_guard lock(mutex_);
+  has_client_.store(client != nullptr, std::memory_order_release);
+  client_ = std::move(client);
+}
+
+std::shared_ptr<ITraceEventsClient> ScriptLog::trace_client() const {
+  std::lock_guard lock(mutex_);
+  return client_;
+}
+
+bool ScriptLog::IsListening(std::int32_t level) const {
+  return level >= configuration || has_client_.load(std::memory_order_acquire) ||
+         sink_count_.load(std::memory_order_acquire) != 0;
+}
+
+LogTime ScriptLog::Now() {
+  const Clock& clock = Clock::Instance();
+  double elapsed = static_cast<double>(clock.ElapsedTicks()) / static_cast<double>(Clock::Frequency());
+  double whole = std::trunc(elapsed);
+  return LogTime{clock.start_time() + static_cast<std::int64_t>(whole), elapsed - whole};
+}
+
+std::string ScriptLog::FileLine(const LogTime& when, std::int32_t level,
+                                std::string_view variable_name, std::string_view message) {
+  std::time_t time = static_cast<std::time_t>(when.time);
+  std::tm local{};
+  localtime_r(&time, &local);
+  int milliseconds = static_cast<int>(when.seconds * 1000.0);
+  if (milliseconds < 0) milliseconds = 0;
+  if (milliseconds > 999) milliseconds = 999;
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %02d:%02d:%02d.%03d ", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                milliseconds);
+  std::string line = stamp;
+  line += LevelName(level);
+  line += ':';
+  line += variable_name;
+  line += ':';
+  line += message;
+  return line;
+}
+
+bool ScriptLog::AppendLine(const std::string& path, const std::string& line) {
+  std::string directory = path.substr(0, path.rfind('/'));
+  std::string text = line + "\n";
+  std::lock_guard lock(FileMutex());
+  if (!directory.empty() && directory != path) ::mkdir(directory.c_str(), 0777);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text.data(), text.size());
+  ::close(fd);
+  return ok;
+}
+
+void ScriptLog::Log(std::int32_t level, const std::string& variable_name,
+                    const std::string& message, const LogSource& source) {
+  LogTime when = Now();
+  if (has_client_.load(std::memory_order_acquire)) {
+    if (auto client = trace_client()) {
+      try {
+        client->Log(when.time, when.seconds, static_cast<LoggingLevel>(level), variable_name, message);
+      } catch (...) {
+        // An observer that throws must not stop the line from reaching the others.
+      }
+    }
+  }
+  if (sinks_) {
+    SinkList sinks;
+    try {
+      sinks = sinks_();
+    } catch (...) {
+    }
+    for (const auto& sink : sinks) {
+      if (!sink) continue;
+      try {
+        sink->Log(source.file_name, source.line, when.time, when.seconds,
+                  static_cast<LoggingLevel>(level), variable_name, message);
+      } catch (...) {
+        // A failing sink does not stop delivery to the others.
+      }
+    }
+  }
+  if (level >= configuration) {
+    std::string path = LogFilePath();
+    if (!path.empty()) AppendLine(path, FileLine(when, level, variable_name, message));
+  }
+}
+
+void ScriptLog::LogClear() {
+  if (auto client = trace_client()) {
+    try {
+      client->LogClear();
+    } catch (...) {
+    }
+  }
+  if (!sinks_) return;
+  SinkList sinks;
+  try {
+    sinks = sinks_();
+  } catch (...) {
+  }
+  for (const auto& sink : sinks) {
+    if (!sink) continue;
+    try {
+      sink->LogClear();
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace ordalis

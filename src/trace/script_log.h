@@ -1,0 +1,85 @@
+#pragma once
+// ScriptLog: the path of one script's log lines. Each line is stamped from the Clock, tagged
+// with the file name and line of the item that was running, handed to the in-process trace
+// client and to every connected _ITraceEvents sink, and, from level configuration up, appended
+// to <script directory>/Results/<script file name>.log.
+//
+// The script object owns the sinks; it tells the log how to list them (a callback that copies
+// the list under the object's lock) and how many there are, so that a line nobody observes is
+// skipped before it is even formatted.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ordalis/interfaces.h"
+#include "trace/trace_events_client.h"
+
+namespace ordalis {
+
+// Where a line came from: the current item's file name and line (empty and 0 without one).
+struct LogSource {
+  std::string file_name;
+  std::uint32_t line = 0;
+};
+
+// The time stamp of a log event: whole seconds since 1970 and the fraction beyond them.
+struct LogTime {
+  std::int64_t time = 0;
+  double seconds = 0.0;
+};
+
+class ScriptLog {
+ public:
+  using SinkList = std::vector<std::shared_ptr<ITraceEvents>>;
+  using SinkLister = std::function<SinkList()>;
+
+  explicit ScriptLog(SinkLister sinks = nullptr);
+
+  // Where the log file goes: [directory]/Results/[file_name].log. Empty names write no file.
+  // Safe to call from any thread.
+  void SetLogFile(const std::string& directory, const std::string& file_name);
+  // The path of the log file, or empty.
+  std::string LogFilePath() const;
+  // The single in-process observer (null clears it). Safe from any thread.
+  void SetTraceClient(std::shared_ptr<ITraceEventsClient> client);
+  // The owner reports how many sinks are connected after every connect and disconnect.
+  void SetSinkCount(std::size_t count) { sink_count_.store(count, std::memory_order_release); }
+
+  // Whether a line at [level] reaches a file, the trace client or a sink. Cheap; any thread.
+  bool IsListening(std::int32_t level) const;
+
+  // Delivers one line. Safe to call from any thread; lines written by different threads never
+  // mix within a line of the file.
+  void Log(std::int32_t level, const std::string& variable_name, const std::string& message,
+           const LogSource& source);
+  // Raises LogClear on the trace client and then on every sink.
+  void LogClear();
+
+  // The time stamp of a line logged now.
+  static LogTime Now();
+  // One line of the log file, without the line end:
+  // "YYYY/MM/DD hh:mm:ss.mmm Level :variable:message", in local time.
+  static std::string FileLine(const LogTime& when, std::int32_t level,
+                              std::string_view variable_name, std::string_view message);
+  // Appends [line] and a line end to [path], creating its directory; false when it cannot.
+  static bool AppendLine(const std::string& path, const std::string& line);
+
+ private:
+  std::shared_ptr<ITraceEventsClient> trace_client() const;
+
+  SinkLister sinks_;
+  std::atomic<std::size_t> sink_count_{0};
+  std::atomic<bool> has_client_{false};
+  mutable std::mutex mutex_;  // guards the two fields below
+  std::shared_ptr<ITraceEventsClient> client_;
+  std::string log_directory_;
+  std::string log_path_;
+};
+
+}  // namespace ordalis
