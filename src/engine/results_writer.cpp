@@ -1,0 +1,355 @@
+#include "engine/results_writer.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "interp/formatting.h"
+#include "interp/variable_value.h"
+#include "language/script_item.h"
+#include "platform/resources.h"
+
+namespace ordalis {
+
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+
+void AppendLine(std::string& out, const std::string& indent, const char* text) {
+  out += indent;
+  out += text;
+  out += kLineEnd;
+}
+
+// Formats local date and time of [time] as "YYYY-MM-DD" and "HH:MM:SS", remembering the last
+// second converted: runs recorded within one second share the conversion.
+class LocalTimeCache {
+ public:
+  void Convert(std::int64_t time, const char** date, const char** clock) {
+    if (!valid_ || time != last_) {
+      std::time_t t = static_cast<std::time_t>(time);
+      std::tm parts{};
+      localtime_r(&t, &parts);
+      std::snprintf(date_, sizeof date_, "%04d-%02d-%02d", parts.tm_year + 1900,
+                    parts.tm_mon + 1, parts.tm_mday);
+      std::snprintf(clock_, sizeof clock_, "%02d:%02d:%02d", parts.tm_hour, parts.tm_min,
+                    parts.tm_sec);
+      last_ = time;
+      valid_ = true;
+    }
+    *date = date_;
+    *clock = clock_;
+  }
+
+ private:
+  bool valid_ = false;
+  std::int64_t last_ = 0;
+  char date_[32] = {};
+  char clock_[32] = {};
+};
+
+class DocumentWriter {
+ public:
+  explicit DocumentWriter(std::string& out) : out_(out) {}
+
+  // <node> for [item] and, for if and while, its branches as following siblings.
+  void Node(ScriptItem& item, int depth) {
+    std::string indent(static_cast<std::size_t>(depth), ' ');
+    AppendLine(out_, indent, "<node>");
+    Element(indent, " <type>", ResultsTypeName(item.type()), "</type>");
+    out_ += indent;
+    out_ += " <text>";
+    AppendXmlEscaped(out_, item.ScriptTextOf());
+    out_ += "</text>";
+    out_ += kLineEnd;
+    std::size_t records = item.NumberOfRecords();
+    for (std::size_t i = 0; i < records; ++i) Run(item.Record(i), indent);
+    Element(indent, " <overall_result>",
+            VariableValue::ResultWord(OverallResult(item)).c_str(), "</overall_result>");
+    std::size_t inside = ChildrenInside(item);
+    for (std::size_t i = 0; i < inside; ++i) Node(*item.child(i), depth + 1);
+    AppendLine(out_, indent, "</node>");
+    if (item.type() == ifItem || item.type() == whileItem) {
+      for (std::size_t i = 1; i < item.child_count(); ++i) Node(*item.child(i), depth);
+    }
+  }
+
+ private:
+  // How many of [item]'s children are written inside its node.
+  static std::size_t ChildrenInside(const ScriptItem& item) {
+    switch (item.type()) {
+      case errorItem: case rootItem: case thenItem: case elseItem: case doItem:
+      case testResultItem: case resultItem: case includeItem: case endIncludeItem:
+      case ignoreResultItem: case functionItem:
+        return item.child_count();
+      case ifItem: case whileItem:
+        return item.child_count() > 0 ? 1 : 0;
+      default:
+        return 0;
+    }
+  }
+
+  void Element(const std::string& indent, const char* open, const char* value, const char* close) {
+    out_ += indent;
+    out_ += open;
+    out_ += value;
+    out_ += close;
+    out_ += kLineEnd;
+  }
+
+  void Run(const ResultRecord& record, const std::string& indent) {
+    char number[64];
+    AppendLine(out_, indent, " <run>");
+    std::snprintf(number, sizeof number, "%u", record.iteration);
+    Element(indent, "  <iteration>", number, "</iteration>");
+    Element(indent, "   <result>", VariableValue::ResultWord(record.result).c_str(), "</result>");
+    std::snprintf(number, sizeof number, "%.3f", record.time_taken);
+    Element(indent, "  <timetakensec>", number, "</timetakensec>");
+    const char* date;
+    const char* clock;
+    times_.Convert(record.time, &date, &clock);
+    Element(indent, "  <date>", date, " </date>");
+    Element(indent, "  <time>", clock, "</time>");
+    if (!record.values.empty()) {
+      AppendLine(out_, indent, "  <values>");
+      for (const VariableValue& value : record.values) Value(value, indent);
+      AppendLine(out_, indent, "  </values>");
+    }
+    AppendLine(out_, indent, " </run>");
+  }
+
+  void ScalarItem(const std::string& indent, const char* type, const std::string& value,
+                  bool escape) {
+    AppendLine(out_, indent, "   <item>");
+    Element(indent, "    <type>", type, "</type>");
+    out_ += indent;
+    out_ += "    <value>";
+    if (escape) {
+      AppendXmlEscaped(out_, value);
+    } else {
+      out_ += value;
+    }
+    out_ += "</value>";
+    out_ += kLineEnd;
+    AppendLine(out_, indent, "   </item>");
+  }
+
+  // One recorded value, as the variant it crosses the boundary as: Integer, Double, String,
+  // Boolean or a nested array; testers and result codes have no variant form and show as
+  // Unknown.
+  void Value(const VariableValue& value, const std::string& indent) {
+    char number[64];
+    switch (value.kind()) {
+      case ValueKind::Integer:
+        std::snprintf(number, sizeof number, "%d", value.integer());
+        ScalarItem(indent, "Integer", number, false);
+        break;
+      case ValueKind::Double:
+        std::snprintf(number, sizeof number, "%.10f", value.dbl());
+        ScalarItem(indent, "Double", number, false);
+        break;
+      case ValueKind::String:
+        ScalarItem(indent, "String", value.text(), true);
+        break;
+      case ValueKind::Boolean:
+        ScalarItem(indent, "Boolean", value.boolean() ? "true" : "false", false);
+        break;
+      case ValueKind::Array: {
+        AppendLine(out_, indent, "   <item>");
+        AppendLine(out_, indent, "    <type>Array</type>");
+        AppendLine(out_, indent, "    <values>");
+        std::string inner = indent + "    ";
+        for (const VariableValue& element : value.elements()) Value(element, inner);
+        AppendLine(out_, indent, "    </values>");
+        AppendLine(out_, indent, "   </item>");
+        break;
+      }
+      default:
+        ScalarItem(indent, "Unknown", "Unknown", false);
+        break;
+    }
+  }
+
+  std::string& out_;
+  LocalTimeCache times_;
+};
+
+bool WriteFile(const std::string& path, std::string_view bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file);
+}
+
+// A companion file's bytes up to the first zero byte, with every line end (CR, LF, CR LF or
+// LF CR) written as CR LF.
+std::string NormaliseLineEnds(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 16);
+  for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\0'; ++i) {
+    char c = bytes[i];
+    if (c == '\r' || c == '\n') {
+      out += kLineEnd;
+      char other = c == '\r' ? '\n' : '\r';
+      if (i + 1 < bytes.size() && bytes[i + 1] == other) ++i;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* ResultsTypeName(ItemType type) {
+  switch (type) {
+    case errorItem: return "error";
+    case rootItem: return "root";
+    case ifItem: return "if";
+    case thenItem: return "then";
+    case elseItem: return "else";
+    case whileItem: return "while";
+    case actionItem: return "action";
+    case assignmentItem: return "assignment";
+    case doItem: return "do";
+    case lessThanItem: return "lessthan";
+    case lessThanOrEqualItem: return "lessthanorequal";
+    case equalItem: return "equal";
+    case greaterThanOrEqualItem: return "greaterthanorequal";
+    case greaterThanItem: return "greaterthan";
+    case notEqualItem: return "notequal";
+    case integerItem: return "integer";
+    case stringItem: return "string";
+    case idItem: return "identifier";
+    case newItem: return "new";
+    case deleteItem: return "delete";
+    case arithmeticItem: return "arithmetic";
+    case incrementItem: return "increment";
+    case decrementItem: return "decrement";
+    case commentItem: return "comment";
+    case testResultItem: return "testresult";
+    case resultItem: return "result";
+    case includeItem: return "include";
+    case endIncludeItem: return "endinclude";
+    case sleepItem: return "sleep";
+    case boolItem: return "bool";
+    case doubleItem: return "double";
+    case sprintfItem: return "sprintf";
+    case arrayIndexItem: return "arrayIndex";
+    case andItem: return "and";
+    case orItem: return "or";
+    case notItem: return "not";
+    case assertItem: return "assert";
+    case hexItem: return "hex";
+    case octalItem: return "octal";
+    case sscanfItem: return "sscanf";
+    case defaultItem: return "default";
+    case arrayLengthItem: return "arrayLength";
+    case ignoreResultItem: return "ignoreResultItem";
+    case functionItem: return "functionItem";
+    case functionCallItem: return "functionCallItem";
+    case arrayItem: return "arrayItem";
+    case moveLogFileItem: return "moveLogFileItem";
+    case copyLogFileItem: return "copyLogFileItem";
+    case localItem: return "local";
+    default: return "unknown";
+  }
+}
+
+Result OverallResult(const ScriptItem& item) {
+  Result overall = TestNotRun;
+  std::size_t records = item.NumberOfRecords();
+  for (std::size_t i = 0; i < records; ++i) {
+    switch (item.Record(i).result) {
+      case TestPassed:
+        if (overall == TestNotRun) overall = TestPassed;
+        break;
+      case TestNotImplemented:
+        if (overall == TestNotRun) overall = TestNotImplemented;
+        break;
+      case TestFailed: overall = TestFailed; break;
+      case TestWarning:
+        if (overall != TestFailed) overall = TestWarning;
+        break;
+      case TestError:
+        if (overall != TestFailed) overall = TestError;
+        break;
+      case TestAborted: overall = TestAborted; break;
+      default: break;
+    }
+  }
+  return overall;
+}
+
+std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
+  std::string out;
+  out.reserve(4096);
+  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+  out += "<?xml-stylesheet type=\"text/xsl\" href=\"Ordalis4_2.xsl\"?>\r\n";
+  out += "<odl_script_result xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+         "xsi:noNamespaceSchemaLocation=\"Ordalis4_2.xsd\">\r\n";
+  auto element = [&out](const char* name, const std::string& value) {
+    out += " <";
+    out += name;
+    out += '>';
+    AppendXmlEscaped(out, value);
+    out += "</";
+    out += name;
+    out += ">\r\n";
+  };
+  element("name", header.script_file_name);
+  element("versionundertest",
+          header.version_under_test.empty() ? "Undefined" : header.version_under_test);
+  element("host_name", header.host_name.empty() ? "Unknown" : header.host_name);
+  element("date", header.date);
+  element("time", header.time);
+  element("version", "4.0n ");
+  out += " <logfiles>\r\n";
+  for (const std::string& log : header.log_files) {
+    out += "  <logfile>";
+    AppendXmlEscaped(out, log, true);
+    out += "</logfile>\r\n";
+  }
+  out += " </logfiles>\r\n";
+  DocumentWriter(out).Node(root, 1);
+  out += "</odl_script_result>\r\n";
+  return out;
+}
+
+std::string ResultsXmlName(const std::string& file_name) {
+  std::size_t dot = file_name.rfind('.');
+  if (dot == std::string::npos) return "xml";
+  return file_name.substr(0, dot + 1) + "xml";
+}
+
+ResultsHeader HeaderForNow(std::string script_file_name, std::string version_under_test,
+                           std::vector<std::string> log_files) {
+  ResultsHeader header;
+  header.script_file_name = std::move(script_file_name);
+  header.version_under_test = std::move(version_under_test);
+  header.log_files = std::move(log_files);
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) == 0) header.host_name = host;
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  localtime_r(&now, &parts);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday);
+  header.date = text;
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", parts.tm_hour, parts.tm_min, parts.tm_sec);
+  header.time = text;
+  return header;
+}
+
+void WriteCompanionFiles(const std::string& results_directory) {
+  for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
+    std::string_view bytes = EmbeddedResource(name);
+    if (bytes.empty()) continue;
+    WriteFile(results_directory + "/" + name, NormaliseLineEnds(bytes));
+  }
+}
+
+}  // namespace ordalis

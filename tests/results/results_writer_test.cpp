@@ -1,0 +1,252 @@
+#include "engine/results_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "language/script_item.h"
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The document with every date and time of day replaced by fixed text, so documents written at
+// different moments compare equal.
+std::string Normalise(std::string xml) {
+  xml = std::regex_replace(xml, std::regex(R"(\d{4}-\d{2}-\d{2})"), "YYYY-MM-DD");
+  xml = std::regex_replace(xml, std::regex(R"(\d{2}:\d{2}:\d{2})"), "hh:mm:ss");
+  return xml;
+}
+
+ResultsHeader Header() {
+  ResultsHeader header;
+  header.script_file_name = "t&1.odl";
+  header.host_name = "bench";
+  header.date = "2026-12-10";
+  header.time = "10:11:12";
+  header.log_files = {"t.odl_2026_12_10_10_11_12.log", "t.odl_2026_12_10_10_11_12_a#1.trc"};
+  return header;
+}
+
+ScriptItemPtr Item(ItemType type, const std::string& text) {
+  return ScriptItem::Make(type, text, "t.odl", 1);
+}
+
+TEST(ResultsXml, WritesHeaderNodesRunsAndValues) {
+  auto root = Item(rootItem, "root");
+  auto assignment = Item(assignmentItem, "=");
+  assignment->AddChild(Item(idItem, "x"));
+  assignment->AddChild(Item(stringItem, "a<b"));
+  root->AddChild(assignment);
+  VariableValue array;
+  array.Append(VariableValue(1));
+  array.Append(VariableValue("s"));
+  std::vector<VariableValue> values = {VariableValue(7), VariableValue(2.5), VariableValue("q\"&"),
+                                       VariableValue(true), array, VariableValue(TestFailed)};
+  assignment->RecordResult(TestWarning, 3, 1.2, values);
+  root->RecordResult(TestWarning, 3, 1.2004);
+
+  std::string expected =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+      "<?xml-stylesheet type=\"text/xsl\" href=\"Ordalis4_2.xsl\"?>\r\n"
+      "<odl_script_result xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+      "xsi:noNamespaceSchemaLocation=\"Ordalis4_2.xsd\">\r\n"
+      " <name>t&amp;1.odl</name>\r\n"
+      " <versionundertest>Undefined</versionundertest>\r\n"
+      " <host_name>bench</host_name>\r\n"
+      " <date>YYYY-MM-DD</date>\r\n"
+      " <time>hh:mm:ss</time>\r\n"
+      " <version>4.0n </version>\r\n"
+      " <logfiles>\r\n"
+      "  <logfile>t.odl_2026_12_10_10_11_12.log</logfile>\r\n"
+      "  <logfile>t.odl_2026_12_10_10_11_12_a%231.trc</logfile>\r\n"
+      " </logfiles>\r\n"
+      " <node>\r\n"
+      "  <type>root</type>\r\n"
+      "  <text>root</text>\r\n"
+      "  <run>\r\n"
+      "   <iteration>3</iteration>\r\n"
+      "    <result>Warning</result>\r\n"
+      "   <timetakensec>1.200</timetakensec>\r\n"
+      "   <date>YYYY-MM-DD </date>\r\n"
+      "   <time>hh:mm:ss</time>\r\n"
+      "  </run>\r\n"
+      "  <overall_result>Warning</overall_result>\r\n"
+      "  <node>\r\n"
+      "   <type>assignment</type>\r\n"
+      "   <text>x = &quot;a&lt;b&quot;</text>\r\n"
+      "   <run>\r\n"
+      "    <iteration>3</iteration>\r\n"
+      "     <result>Warning</result>\r\n"
+      "    <timetakensec>1.200</timetakensec>\r\n"
+      "    <date>YYYY-MM-DD </date>\r\n"
+      "    <time>hh:mm:ss</time>\r\n"
+      "    <values>\r\n"
+      "     <item>\r\n"
+      "      <type>Integer</type>\r\n"
+      "      <value>7</value>\r\n"
+      "     </item>\r\n"
+      "     <item>\r\n"
+      "      <type>Double</type>\r\n"
+      "      <value>2.5000000000</value>\r\n"
+      "     </item>\r\n"
+      "     <item>\r\n"
+      "      <type>String</type>\r\n"
+      "      <value>q&quot;&amp;</value>\r\n"
+      "     </item>\r\n"
+      "     <item>\r\n"
+      "      <type>Boolean</type>\r\n"
+      "      <value>true</value>\r\n"
+      "     </item>\r\n"
+      "     <item>\r\n"
+      "      <type>Array</type>\r\n"
+      "      <values>\r\n"
+      "         <item>\r\n"
+      "          <type>Integer</type>\r\n"
+      "          <value>1</value>\r\n"
+      "         </item>\r\n"
+      "         <item>\r\n"
+      "          <type>String</type>\r\n"
+      "          <value>s</value>\r\n"
+      "         </item>\r\n"
+      "      </values>\r\n"
+      "     </item>\r\n"
+      "     <item>\r\n"
+      "      <type>Unknown</type>\r\n"
+      "      <value>Unknown</value>\r\n"
+      "     </item>\r\n"
+      "    </values>\r\n"
+      "   </run>\r\n"
+      "   <overall_result>Warning</overall_result>\r\n"
+      "  </node>\r\n"
+      " </node>\r\n"
+      "</odl_script_result>\r\n";
+  EXPECT_EQ(Normalise(ResultsXml(*root, Header())), Normalise(expected));
+}
+
+TEST(ResultsXml, IfAndWhileBranchesFollowAsSiblings) {
+  auto root = Item(rootItem, "root");
+  auto if_item = Item(ifItem, "if");
+  if_item->AddChild(Item(boolItem, "true"));
+  auto then_item = Item(thenItem, "then");
+  then_item->AddChild(Item(commentItem, "# in then"));
+  if_item->AddChild(then_item);
+  if_item->AddChild(Item(elseItem, "else"));
+  root->AddChild(if_item);
+  std::string xml = ResultsXml(*root, Header());
+  // The condition is written inside the if node; then and else follow it at the same depth.
+  auto if_at = xml.find("  <type>if</type>");
+  auto condition_at = xml.find("   <type>bool</type>");
+  auto if_closed_at = xml.find("  </node>", condition_at);
+  auto then_at = xml.find("  <type>then</type>");
+  auto comment_at = xml.find("   <type>comment</type>");
+  auto else_at = xml.find("  <type>else</type>");
+  ASSERT_NE(if_at, std::string::npos);
+  EXPECT_LT(if_at, condition_at);
+  EXPECT_LT(condition_at, if_closed_at);
+  EXPECT_LT(if_closed_at, then_at);
+  EXPECT_LT(then_at, comment_at);
+  EXPECT_LT(comment_at, else_at);
+  EXPECT_NE(xml.find("<overall_result>Not Run</overall_result>"), std::string::npos);
+  EXPECT_EQ(xml.find("<run>"), std::string::npos);
+}
+
+TEST(OverallResult, FoldsRunsInOrder) {
+  struct Case {
+    std::vector<Result> runs;
+    Result expected;
+  } cases[] = {
+      {{}, TestNotRun},
+      {{TestPassed, TestNotImplemented}, TestPassed},
+      {{TestNotImplemented, TestPassed}, TestNotImplemented},
+      {{TestPassed, TestWarning}, TestWarning},
+      {{TestFailed, TestWarning, TestError}, TestFailed},
+      {{TestError, TestWarning}, TestWarning},
+      {{TestFailed, TestAborted}, TestAborted},
+      {{TestNotRun, TestPassed}, TestPassed},
+  };
+  for (const Case& c : cases) {
+    auto item = Item(commentItem, "#");
+    for (Result r : c.runs) item->RecordResult(r, 1, 0.0);
+    EXPECT_EQ(OverallResult(*item), c.expected);
+  }
+}
+
+TEST(ResultsXmlName, CutsBackToTheLastDot) {
+  EXPECT_EQ(ResultsXmlName("/x/r.txt"), "/x/r.xml");
+  EXPECT_EQ(ResultsXmlName("/x/r"), "xml");
+  EXPECT_EQ(ResultsXmlName("/a.b/r"), "/a.xml");
+  EXPECT_EQ(ResultsXmlName("/x/run."), "/x/run.xml");
+}
+
+TEST(ResultsXmlName, TypeNamesOfTheDocument) {
+  EXPECT_STREQ(ResultsTypeName(arrayIndexItem), "arrayIndex");
+  EXPECT_STREQ(ResultsTypeName(functionCallItem), "functionCallItem");
+  EXPECT_STREQ(ResultsTypeName(returnItem), "unknown");
+  EXPECT_STREQ(ResultsTypeName(localItem), "local");
+}
+
+// The document of a run validates against the shipped schema when its item types lie within
+// the schema's enumerations, and the stylesheet renders it.
+class ResultsFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("ordalis_results_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string Run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    int status = pclose(pipe);
+    if (status != 0) output += "\n[exit " + std::to_string(status) + "]";
+    return output;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(ResultsFilesTest, ValidatesAgainstSchemaAndRenders) {
+  auto root = Item(rootItem, "demo.odl");
+  auto assignment = Item(assignmentItem, "=");
+  assignment->AddChild(Item(idItem, "x"));
+  assignment->AddChild(Item(integerItem, "5"));
+  root->AddChild(assignment);
+  assignment->RecordResult(TestPassed, 1, 0.001, {VariableValue(5), VariableValue("five")});
+  root->RecordResult(TestPassed, 1, 0.5);
+  root->RecordResult(TestFailed, 2, 0.5);
+  WriteCompanionFiles(dir_.string());
+  ASSERT_TRUE(fs::exists(dir_ / kSchemaFile));
+  ASSERT_TRUE(fs::exists(dir_ / kStylesheetFile));
+  ASSERT_TRUE(fs::exists(dir_ / kViewerFile));
+
+  std::string xml = ResultsXml(*root, Header());
+  // libxml2 does not collapse the white space the run dates carry before their closing tag,
+  // although the schema's date type allows it; validate with it removed.
+  std::string for_validation = std::regex_replace(xml, std::regex(" </date>"), "</date>");
+  std::ofstream(dir_ / "run.xml", std::ios::binary) << for_validation;
+  std::string validation = Run("xmllint --noout --schema " + (dir_ / kSchemaFile).string() + " " +
+                               (dir_ / "run.xml").string());
+  EXPECT_NE(validation.find("validates"), std::string::npos) << validation;
+
+  std::ofstream(dir_ / "raw.xml", std::ios::binary) << xml;
+  std::string html = Run("xsltproc " + (dir_ / kStylesheetFile).string() + " " + (dir_ / "raw.xml").string());
+  EXPECT_NE(html.find("<title>Test Results for t&amp;1.odl</title>"), std::string::npos) << html;
+  EXPECT_NE(html.find("background-color: #FF0000"), std::string::npos);  // the failed root
+  EXPECT_NE(html.find("1 of 2 runs passed (50%)"), std::string::npos);
+  EXPECT_NE(html.find("Detailed Test Results"), std::string::npos);
+  EXPECT_NE(html.find("x = 5"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ordalis
