@@ -80,7 +80,7 @@ LexicalAnalyser::~LexicalAnalyser() = default;
 std::string LexicalAnalyser::DirectoryText(const std::string& path,
                                            const std::string& working_directory) {
   std::string text;
-  bool absolute = path.size() >= 2 && (IsSeparator(path[0]) || path[1] == ':');
+  bool absolute = (!path.empty() && IsSeparator(path[0])) || (path.size() >= 2 && path[1] == ':');
   if (!absolute) {
     AppendEscaped(text, working_directory);
     if (text.empty() || !IsSeparator(text.back())) text += '/';

@@ -144,16 +144,28 @@ std::size_t ScriptItem::IndexOfChild(const ScriptItem* child) const {
   return static_cast<std::size_t>(found - children_.begin());
 }
 
+std::mutex& ScriptItem::StateMutex() const {
+  static std::array<std::mutex, 64> mutexes;
+  auto address = reinterpret_cast<std::uintptr_t>(this);
+  return mutexes[(address >> 8) % mutexes.size()];
+}
+
+ScriptItem::ResultState& ScriptItem::State() {
+  if (!state_) state_ = std::make_unique<ResultState>();
+  return *state_;
+}
+
 ScriptItem* ScriptItem::current_parent() const {
-  std::lock_guard lock(results_mutex_);
-  return current_parent_ ? current_parent_.get() : parent_;
+  std::lock_guard lock(StateMutex());
+  return state_ && state_->current_parent ? state_->current_parent.get() : parent_;
 }
 
 void ScriptItem::set_current_parent(ScriptItemPtr item) {
   ScriptItemPtr previous;
   {
-    std::lock_guard lock(results_mutex_);
-    previous = std::exchange(current_parent_, std::move(item));
+    std::lock_guard lock(StateMutex());
+    if (!item && !state_) return;
+    previous = std::exchange(State().current_parent, std::move(item));
   }
   // The previous current parent is released outside the lock: it may be the last reference.
 }
@@ -166,10 +178,10 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
   record.time = static_cast<std::int64_t>(std::time(nullptr));
   record.time_taken = time_taken;
   record.values = std::move(values);
-  std::lock_guard lock(results_mutex_);
-  if (!results_) results_ = std::make_unique<std::deque<ResultRecord>>();
-  results_->push_back(std::move(record));
-  if (result >= 0 && result < 7) ++result_counts_[static_cast<std::size_t>(result)];
+  std::lock_guard lock(StateMutex());
+  ResultState& state = State();
+  state.records.push_back(std::move(record));
+  if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
   current_result_.store(result, std::memory_order_relaxed);
 }
 
@@ -182,18 +194,18 @@ void ScriptItem::SetStatus(Result result) {
 
 std::uint32_t ScriptItem::CountOf(Result result) const {
   if (result < 0 || result >= 7) return 0;
-  std::lock_guard lock(results_mutex_);
-  return result_counts_[static_cast<std::size_t>(result)];
+  std::lock_guard lock(StateMutex());
+  return state_ ? state_->counts[static_cast<std::size_t>(result)] : 0;
 }
 
 std::size_t ScriptItem::NumberOfRecords() const {
-  std::lock_guard lock(results_mutex_);
-  return results_ ? results_->size() : 0;
+  std::lock_guard lock(StateMutex());
+  return state_ ? state_->records.size() : 0;
 }
 
 ResultRecord ScriptItem::Record(std::size_t index) const {
-  std::lock_guard lock(results_mutex_);
-  return (*results_)[index];
+  std::lock_guard lock(StateMutex());
+  return state_->records[index];
 }
 
 // ---- IScriptItem -------------------------------------------------------------------------
@@ -238,9 +250,12 @@ Status ScriptItem::get_Parent(std::shared_ptr<IScriptItem>* parent) {
 
 Status ScriptItem::ResetResults() {
   {
-    std::lock_guard lock(results_mutex_);
-    results_.reset();
-    result_counts_.fill(0);
+    std::lock_guard lock(StateMutex());
+    if (state_) {
+      // Records go, counters return to 0; the current parent is not a result and stays.
+      std::deque<ResultRecord>().swap(state_->records);
+      state_->counts.fill(0);
+    }
     current_result_.store(TestNotRun, std::memory_order_relaxed);
   }
   for (const ScriptItemPtr& child : children_) child->ResetResults();
@@ -303,10 +318,10 @@ Status ScriptItem::AddResult(Result result, std::uint32_t iteration, double time
 
 Status ScriptItem::Results(std::uint32_t index, Result* result, std::uint32_t* iteration,
                            std::int64_t* time, double* time_taken_sec, VariantArrayPtr* values) {
-  std::unique_lock lock(results_mutex_);
-  if (!results_ || index >= results_->size()) return E_INVALIDARG;
+  std::lock_guard lock(StateMutex());
+  if (!state_ || index >= state_->records.size()) return E_INVALIDARG;
   if (!result || !iteration || !time || !time_taken_sec) return E_POINTER;
-  const ResultRecord& record = (*results_)[index];
+  const ResultRecord& record = state_->records[index];
   *result = record.result;
   *iteration = record.iteration;
   *time = record.time;
@@ -340,9 +355,9 @@ Status ScriptItem::ClearAllBreakpoints() {
 
 Status ScriptItem::get_CurrentParent(std::shared_ptr<IScriptItem>* item) {
   if (!item) return E_POINTER;
-  std::lock_guard lock(results_mutex_);
-  if (current_parent_) {
-    *item = current_parent_;
+  std::lock_guard lock(StateMutex());
+  if (state_ && state_->current_parent) {
+    *item = state_->current_parent;
   } else if (parent_) {
     *item = parent_->shared_from_this();
   } else {

@@ -56,6 +56,8 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
                   std::uint32_t line);
 
   void AddChild(ScriptItemPtr child);
+  // Makes room for [more] further children.
+  void ReserveChildren(std::size_t more) { children_.reserve(children_.size() + more); }
   // Inserts [child] before position [index]; nothing happens when index is not below the
   // number of children.
   void InsertChild(std::size_t index, ScriptItemPtr child);
@@ -141,12 +143,18 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   std::atomic<Result> current_result_{TestNotRun};
   std::atomic<bool> breakpoint_{false};
 
-  // Guards the records, the counters and the current parent.
-  mutable std::mutex results_mutex_;
-  ScriptItemPtr current_parent_;
-  // Records are allocated on the first result; a deque keeps each record's cost near its size.
-  std::unique_ptr<std::deque<ResultRecord>> results_;
-  std::array<std::uint32_t, 7> result_counts_{};
+  // Records, counters and the current parent live apart and come into being with the first
+  // result or current parent, so an item that never runs stays small. They are guarded by one
+  // of a few process-wide mutexes chosen by the item's address.
+  struct ResultState {
+    ScriptItemPtr current_parent;
+    std::deque<ResultRecord> records;
+    std::array<std::uint32_t, 7> counts{};
+  };
+  std::mutex& StateMutex() const;
+  ResultState& State();  // the caller holds StateMutex()
+
+  std::unique_ptr<ResultState> state_;
 };
 
 }  // namespace ordalis

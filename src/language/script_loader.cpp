@@ -66,10 +66,12 @@ bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
   std::string open_path = OpenPath(path);
   try {
     LexicalAnalyser lexer(root, std::make_shared<const std::string>(open_path));
+    error_count_ = 0;
     if (!lexer.ParseFile(open_path)) return false;
+    error_count_ = lexer.builder().error_count();
     open_files_.clear();
     if (auto identity = IdentityOf(open_path)) open_files_.push_back(*identity);
-    ExpandChildren(*root, 0);
+    if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
     open_files_.clear();
     return true;
   } catch (const std::exception&) {
@@ -83,8 +85,9 @@ bool ScriptLoader::LoadText(std::string_view text, const ScriptItemPtr& root) {
     static const auto kNoFile = std::make_shared<const std::string>("N/A");
     LexicalAnalyser lexer(root, kNoFile);
     lexer.ParseText(text);
+    error_count_ = lexer.builder().error_count();
     open_files_.clear();
-    ExpandChildren(*root, 0);
+    if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
     return true;
   } catch (const std::exception&) {
     return false;
@@ -119,8 +122,14 @@ std::string ScriptLoader::IncludePath(const std::string& include_text) {
 void ScriptLoader::ExpandChildren(ScriptItem& item, int depth) {
   std::size_t index = 0;
   while (index < item.child_count()) {
-    ScriptItemPtr child = item.children()[index];
-    index += Expand(child, depth);
+    const ScriptItemPtr& child = item.children()[index];
+    if (child->type() != includeItem) {
+      ExpandChildren(*child, depth);
+      ++index;
+      continue;
+    }
+    ScriptItemPtr include = child;  // the splice removes it from [item]
+    index += Expand(include, depth);
   }
 }
 
@@ -132,6 +141,7 @@ std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
   const std::string path = IncludePath(item->text());
   auto fail = [&](const std::string& text) {
     item->Initialise(errorItem, text, item->file_name(), item->line());
+    ++error_count_;
     return std::size_t{1};
   };
   auto identity = IdentityOf(path);
@@ -140,14 +150,19 @@ std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
     return fail("Recursive include '" + path + "'");
   }
   if (depth >= kMaxIncludeDepth) return fail("Include nesting too deep '" + path + "'");
+  bool nested_includes = false;
   {
     LexicalAnalyser lexer(item, std::make_shared<const std::string>(path));
     if (!lexer.ParseFile(path)) return fail("Failed to load '" + path + "'");
+    nested_includes = lexer.builder().include_count() > 0;
+    error_count_ += lexer.builder().error_count();
   }
   if (item->parent() == nullptr) return 1;
-  if (identity) open_files_.push_back(*identity);
-  ExpandChildren(*item, depth + 1);
-  if (identity) open_files_.pop_back();
+  if (nested_includes) {
+    if (identity) open_files_.push_back(*identity);
+    ExpandChildren(*item, depth + 1);
+    if (identity) open_files_.pop_back();
+  }
   std::size_t inserted = item->child_count();
   Splice(item);
   return inserted;

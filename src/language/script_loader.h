@@ -33,6 +33,9 @@ class ScriptLoader {
   const std::string& FileName() const { return file_name_; }
   const std::string& Directory() const { return directory_; }
   const std::string& CurrentDirectory() const { return current_directory_; }
+  // How many error items the last Load or LoadText put into the tree (syntax errors and
+  // includes that failed); 0 means the tree holds none, so nobody needs to search it.
+  std::size_t ErrorCount() const { return error_count_; }
 
   // The path an include item stands for: the part of its text before the "#" that separates
   // it from the name as written, with "\" read as "/".
@@ -49,6 +52,7 @@ class ScriptLoader {
   std::string file_name_;
   std::string directory_;
   std::string current_directory_;
+  std::size_t error_count_ = 0;
   // The files whose includes are being expanded, outermost first; an include of one of them
   // would never end.
   std::vector<FileIdentity> open_files_;

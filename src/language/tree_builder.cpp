@@ -38,6 +38,8 @@ ScriptItemPtr TreeBuilder::TakeLastPending() {
 }
 
 void TreeBuilder::Adopt(ScriptItem& item) {
+  if (pending_.empty()) return;
+  item.ReserveChildren(pending_.size());
   for (ScriptItemPtr& child : pending_) item.AddChild(std::move(child));
   pending_.clear();
 }
@@ -165,6 +167,7 @@ void TreeBuilder::Include(std::string_view directory_text, std::string_view name
   text.reserve(directory_text.size() + 2 * name.size() + 1);
   text.append(directory_text).append(name).append("#").append(name);
   Direct(Make(includeItem, std::move(text)));
+  ++include_count_;
 }
 
 // RESULT [STRING] statement
@@ -275,12 +278,14 @@ void TreeBuilder::CloseNestedConstructs() {
 void TreeBuilder::Error(const char* token_text) {
   CloseNestedConstructs();
   Direct(Make(errorItem, token_text ? token_text : "unexpected end of file"));
+  ++error_count_;
 }
 
 void TreeBuilder::NestingTooDeep() {
   CloseNestedConstructs();
   Adopt(Block());
   open_.front()->AddChild(Make(errorItem, "Script nesting too deep"));
+  ++error_count_;
   open_.resize(1);
 }
 

@@ -40,6 +40,10 @@ class TreeBuilder {
   void EndWhile();
   void Increment(ItemType type, const char* text);
   void Include(std::string_view directory_text, std::string_view name);
+  // How many include items this parse made; a tree without any needs no expansion.
+  std::size_t include_count() const { return include_count_; }
+  // How many error items this parse made.
+  std::size_t error_count() const { return error_count_; }
   void BeginResult(std::string_view text);
   void EndResult();
   void BeginBlock(ItemType type, std::string_view text);
@@ -94,6 +98,8 @@ class TreeBuilder {
   std::vector<ScriptItemPtr> pending_;
   std::vector<SavedList> saved_;
   std::vector<ScriptItemPtr> open_;
+  std::size_t include_count_ = 0;
+  std::size_t error_count_ = 0;
 };
 
 }  // namespace ordalis

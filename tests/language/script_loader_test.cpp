@@ -1,0 +1,244 @@
+// ScriptLoader: includes spliced in place (nested, in branches, written with either separator),
+// missing, empty, broken and circular include files, the loader's names, and scripts far
+// longer or deeper than the parser stack.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tree_notation.h"
+
+namespace ordalis {
+namespace {
+
+using testing::ChildrenNotation;
+
+const std::string kData = ORDALIS_TEST_DATA_DIR;
+
+// Changes the working directory for one test and restores it.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& path)
+      : saved_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(saved_); }
+
+ private:
+  std::filesystem::path saved_;
+};
+
+ScriptItemPtr NewRoot(const std::string& name) {
+  return ScriptItem::Make(rootItem, name, name, 0);
+}
+
+std::string Assignment(const char* name, const char* value) {
+  return std::string("assignmentItem\"=\"[idItem\"") + name + "\",integerItem\"" + value +
+         "\"]";
+}
+
+struct IncludeCase {
+  const char* file;
+  std::string tree;
+};
+
+void PrintTo(const IncludeCase& c, std::ostream* os) { *os << c.file; }
+
+class IncludeTest : public ::testing::TestWithParam<IncludeCase> {};
+
+TEST_P(IncludeTest, Expands) {
+  ScriptItemPtr root = NewRoot(GetParam().file);
+  ASSERT_TRUE(ScriptLoader().Load(kData + "/" + GetParam().file, root));
+  EXPECT_EQ(ChildrenNotation(*root), GetParam().tree);
+}
+
+const IncludeCase kIncludes[] = {
+    {"main.odl", Assignment("x", "1") + "," + Assignment("z", "3") + "," +
+                     Assignment("w", "4") + "," + Assignment("y", "2")},
+    {"backslash.odl", Assignment("z", "3") + "," + Assignment("w", "4")},
+    {"then_branch.odl", R"T(ifItem"if"[idItem"a",thenItem"then"[)T" + Assignment("w", "4") +
+                            "," + Assignment("v", "5") + "]]"},
+    {"missing_include.odl", Assignment("x", "1") + ",errorItem\"Failed to load '" + kData +
+                                "/not_here.odl'\"," + Assignment("y", "2")},
+    // An empty file leaves no trace, and the include after it is still expanded.
+    {"empty_include.odl", Assignment("w", "4")},
+    {"empty.odl", ""},
+    // A file that includes itself, directly or through another, stops at the repeat.
+    {"self.odl", Assignment("a", "1") + ",errorItem\"Recursive include '" + kData +
+                     "/self.odl'\""},
+    {"cycle_a.odl", Assignment("b", "1") + "," + Assignment("c", "1") +
+                        ",errorItem\"Recursive include '" + kData + "/cycle_a.odl'\""},
+    {"broken_include.odl", Assignment("x", "1") +
+                               R"T(,assignmentItem"="[idItem"q",idItem"r"],errorItem"=",)T" +
+                               R"T(errorItem"1",)T" + Assignment("y", "2")},
+};
+INSTANTIATE_TEST_SUITE_P(Files, IncludeTest, ::testing::ValuesIn(kIncludes));
+
+TEST(ScriptLoaderTest, IncludedItemsCarryTheirOwnFileAndLine) {
+  ScriptItemPtr root = NewRoot("main");
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.Load(kData + "/main.odl", root));
+  ASSERT_EQ(root->child_count(), 4u);
+  EXPECT_EQ(root->child(0)->file_name(), kData + "/main.odl");
+  EXPECT_EQ(root->child(1)->file_name(), kData + "/lib/b.odl");
+  EXPECT_EQ(root->child(1)->line(), 1u);
+  EXPECT_EQ(root->child(2)->file_name(), kData + "/lib/c.odl");
+  EXPECT_EQ(root->child(1)->parent(), root.get());
+  EXPECT_EQ(root->child(3)->line(), 3u);
+  EXPECT_EQ(loader.FileName(), "main.odl");
+  EXPECT_EQ(loader.Directory(), kData);
+  EXPECT_EQ(loader.CurrentDirectory(), std::filesystem::current_path().string());
+  EXPECT_EQ(loader.ErrorCount(), 0u);
+}
+
+TEST(ScriptLoaderTest, FailedIncludeKeepsTheIncludingLine) {
+  ScriptItemPtr root = NewRoot("m");
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.Load(kData + "/missing_include.odl", root));
+  ScriptItem* error = root->child(1);
+  EXPECT_EQ(error->type(), errorItem);
+  EXPECT_EQ(error->file_name(), kData + "/missing_include.odl");
+  EXPECT_EQ(error->line(), 2u);
+  EXPECT_EQ(error->current_result(), TestError);
+  EXPECT_EQ(loader.ErrorCount(), 1u);
+}
+
+TEST(ScriptLoaderTest, PathsWithBackslashesOpenTheSameFile) {
+  ScriptItemPtr slashes = NewRoot("a");
+  ScriptItemPtr backslashes = NewRoot("b");
+  ASSERT_TRUE(ScriptLoader().Load(kData + "/main.odl", slashes));
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.Load(kData + "\\\\lib\\..\\main.odl", backslashes));
+  EXPECT_EQ(ChildrenNotation(*backslashes), ChildrenNotation(*slashes));
+  EXPECT_EQ(loader.FileName(), "main.odl");
+  EXPECT_EQ(loader.Directory(), kData + "//lib/..");
+}
+
+TEST(ScriptLoaderTest, NamesOfARelativePath) {
+  WorkingDirectory in(kData);
+  ScriptItemPtr root = NewRoot("main");
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.Load("main.odl", root));
+  EXPECT_EQ(loader.FileName(), "main.odl");
+  EXPECT_EQ(loader.Directory(), "");
+  EXPECT_EQ(root->child_count(), 4u);
+  // The directory text makes the includes independent of the working directory.
+  EXPECT_EQ(root->child(1)->file_name(), kData + "/lib/b.odl");
+}
+
+TEST(ScriptLoaderTest, MissingMainFileLeavesRootUnchanged) {
+  ScriptItemPtr root = NewRoot("m");
+  EXPECT_FALSE(ScriptLoader().Load(kData + "/no_such_script.odl", root));
+  EXPECT_EQ(root->child_count(), 0u);
+}
+
+TEST(ScriptLoaderTest, LoadTextAppendsAndResolvesIncludesAgainstTheWorkingDirectory) {
+  WorkingDirectory in(kData);
+  ScriptItemPtr root = NewRoot("root");
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.LoadText("a = 1", root));
+  ASSERT_TRUE(loader.LoadText("include \"lib/c.odl\" b = 2", root));
+  EXPECT_EQ(ChildrenNotation(*root),
+            Assignment("a", "1") + "," + Assignment("w", "4") + "," + Assignment("b", "2"));
+  EXPECT_EQ(root->child(1)->file_name(), "lib/c.odl");
+  EXPECT_EQ(root->child(0)->file_name(), "N/A");
+}
+
+TEST(ScriptLoaderTest, ExpandIncludesReplacesIncludeItems) {
+  ScriptItemPtr root = NewRoot("root");
+  root->AddChild(ScriptItem::Make(idItem, "before", "f", 1));
+  root->AddChild(ScriptItem::Make(includeItem, kData + "/lib/c.odl#lib/c.odl", "f", 2));
+  EXPECT_TRUE(ScriptLoader().ExpandIncludes(root));
+  EXPECT_EQ(ChildrenNotation(*root), "idItem\"before\"," + Assignment("w", "4"));
+}
+
+TEST(ScriptLoaderTest, IncludePath) {
+  EXPECT_EQ(ScriptLoader::IncludePath("/d/lib\\b.odl#lib\\b.odl"), "/d/lib/b.odl");
+  EXPECT_EQ(ScriptLoader::IncludePath("C:\\\\s\\\\lib\\b.txt#lib\\b.txt"), "C:/s/lib/b.txt");
+  // A "#" in the directory or in the name does not cut the path short.
+  EXPECT_EQ(ScriptLoader::IncludePath("/a#b/x.odl#x.odl"), "/a#b/x.odl");
+  EXPECT_EQ(ScriptLoader::IncludePath("/d/x#y.odl#x#y.odl"), "/d/x#y.odl");
+  EXPECT_EQ(ScriptLoader::IncludePath("/d/plain"), "/d/plain");
+}
+
+class GeneratedScripts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("ordalis_loader_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::string& text) {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(GeneratedScripts, IncludesNestedTooDeeplyStop) {
+  constexpr int kFiles = 40;
+  for (int i = 0; i < kFiles; ++i) {
+    Write("f" + std::to_string(i) + ".odl", "v" + std::to_string(i) + " = " + std::to_string(i) +
+                                                "\ninclude \"f" + std::to_string(i + 1) +
+                                                ".odl\"\n");
+  }
+  ScriptItemPtr root = NewRoot("f0");
+  ASSERT_TRUE(ScriptLoader().Load((dir_ / "f0.odl").string(), root));
+  const std::size_t kLevels = ScriptLoader::kMaxIncludeDepth + 1;
+  ASSERT_EQ(root->child_count(), kLevels + 1);
+  EXPECT_EQ(root->child(kLevels - 1)->child(0)->text(), "v" + std::to_string(kLevels - 1));
+  ScriptItem* error = root->child(kLevels);
+  EXPECT_EQ(error->type(), errorItem);
+  EXPECT_EQ(error->text(), "Include nesting too deep '" + (dir_ / "f33.odl").string() + "'");
+  EXPECT_EQ(error->file_name(), (dir_ / "f32.odl").string());
+}
+
+// Statement lists do not deepen the parser stack: a long script loads completely.
+TEST_F(GeneratedScripts, LongScriptsLoadCompletely) {
+  constexpr int kStatements = 30000;
+  std::string text;
+  for (int i = 0; i < kStatements; ++i) text += "x = " + std::to_string(i) + "\n";
+  std::string nested = "if a then\n" + text + "endif\nlast = 1\n";
+  ScriptItemPtr root = NewRoot("long");
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.Load(Write("long.odl", text + nested), root));
+  EXPECT_EQ(loader.ErrorCount(), 0u);
+  ASSERT_EQ(root->child_count(), kStatements + 2u);
+  EXPECT_EQ(root->child(kStatements - 1)->child(1)->text(), std::to_string(kStatements - 1));
+  EXPECT_EQ(root->child(kStatements - 1)->line(), std::uint32_t{kStatements});
+  EXPECT_EQ(root->child(kStatements)->child(1)->child_count(), std::size_t{kStatements});
+  EXPECT_EQ(root->child(kStatements + 1)->child(0)->text(), "last");
+}
+
+// Nesting that exhausts the parser stack ends the parse with an error the caller sees.
+TEST_F(GeneratedScripts, NestingTooDeepIsAnError) {
+  struct Case {
+    std::string text;
+  };
+  const Case cases[] = {
+      {"y = 0\nx = " + std::string(12000, '(') + "1" + std::string(12000, ')') + "\nz = 1\n"},
+      {[] {
+        std::string text;
+        for (int i = 0; i < 6000; ++i) text += "if a then\n";
+        return text;
+      }()},
+  };
+  for (const Case& c : cases) {
+    ScriptItemPtr root = NewRoot("deep");
+    ScriptLoader loader;
+    ASSERT_TRUE(loader.LoadText(c.text, root));
+    ASSERT_GT(root->child_count(), 0u);
+    ScriptItem* last = root->child(root->child_count() - 1);
+    EXPECT_EQ(last->type(), errorItem);
+    EXPECT_EQ(last->text(), "Script nesting too deep");
+    EXPECT_EQ(last->current_result(), TestError);
+    EXPECT_GE(loader.ErrorCount(), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace ordalis
