@@ -2,9 +2,16 @@
 // ScriptItem: one node of a loaded script. Each node is a statement or a part of an expression;
 // its type, text and ordered children carry the construct, and the same node records the
 // results of executing it: result records, a current result and per-result counters.
+//
+// Threads: the structure (type, text, file name, line, children, parent) is written only while
+// the tree is loaded and is read-only afterwards. The result fields (records, current result,
+// counters, breakpoint, current parent) may be written by a run thread while clients on other
+// threads read them; every operation on them is safe to call from any thread.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,12 +39,21 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // A new item: type errorItem, text "Unknown", line 0xFFFFFFFF, current result TestNotRun, and
   // the next id of the process-wide IdGenerator.
   ScriptItem();
+  ~ScriptItem() override;
+  ScriptItem(const ScriptItem&) = delete;
+  ScriptItem& operator=(const ScriptItem&) = delete;
+
   static ScriptItemPtr Make(ItemType type, std::string text, std::string file_name,
                             std::uint32_t line);
+  // As above, sharing one file-name text among all items of a file.
+  static ScriptItemPtr Make(ItemType type, std::string text,
+                            std::shared_ptr<const std::string> file_name, std::uint32_t line);
 
   // Sets the four fields; the current result becomes TestError for an errorItem and TestNotRun
   // otherwise. Children, results and counters are left as they are.
   void Initialise(ItemType type, std::string text, std::string file_name, std::uint32_t line);
+  void Initialise(ItemType type, std::string text, std::shared_ptr<const std::string> file_name,
+                  std::uint32_t line);
 
   void AddChild(ScriptItemPtr child);
   // Inserts [child] before position [index]; nothing happens when index is not below the
@@ -50,21 +66,23 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   ItemType type() const { return type_; }
   const std::string& text() const { return text_; }
   void set_text(std::string text) { text_ = std::move(text); }
-  const std::string& file_name() const { return file_name_; }
+  const std::string& file_name() const { return *file_name_; }
   std::uint32_t line() const { return line_; }
   std::uint32_t id() const { return id_; }
   ScriptItem* parent() const { return parent_; }
   const std::vector<ScriptItemPtr>& children() const { return children_; }
   std::size_t child_count() const { return children_.size(); }
   ScriptItem* child(std::size_t index) const { return children_[index].get(); }
-  bool breakpoint() const;
-  Result current_result() const;
+  bool breakpoint() const { return breakpoint_.load(std::memory_order_relaxed); }
+  void set_breakpoint(bool value) { breakpoint_.store(value, std::memory_order_relaxed); }
+  Result current_result() const { return current_result_.load(std::memory_order_relaxed); }
 
   // The current parent when set, otherwise the parent; null for a root.
   ScriptItem* current_parent() const;
   void set_current_parent(ScriptItemPtr item);
 
-  // Appends a result record and counts it; the parent is not touched.
+  // Appends a result record stamped with the current time, makes [result] the current result
+  // and counts it; the parent is not touched.
   void RecordResult(Result result, std::uint32_t iteration, double time_taken,
                     std::vector<VariableValue> values = {});
   // Sets the current result of this item and of every ancestor (TestAborted changes nothing).
@@ -74,8 +92,12 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // A copy of record [index]; the caller checks the index.
   ResultRecord Record(std::size_t index) const;
 
-  // The one-line source text of this item built from its children (see ScriptText rules).
+  // The one-line source text of this item built from its children. Malformed items give an
+  // error line ("file(line) : Error: message") and turn this item and its ancestors to
+  // TestError.
   std::string ScriptTextOf();
+  // The error line of this item with [message]: file "(" line ") : Error: " message.
+  std::string ErrorLine(const std::string& message) const;
 
   // IScriptItem
   Status get_ChildCount(std::uint32_t* count) override;
@@ -103,18 +125,28 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   Status get_FileName(std::string* file_name) override;
 
  private:
+  std::string ScriptTextOfChild(std::size_t index);
+  std::string JoinedChildren(const char* separator);
+  std::string Failed(const std::string& message);
+  std::string BinaryText(const char* message);
+  std::string ListText(const char* head, const char* message);
+
   ItemType type_ = errorItem;
   std::string text_ = "Unknown";
-  std::string file_name_;
+  std::shared_ptr<const std::string> file_name_;
   std::vector<ScriptItemPtr> children_;
   std::uint32_t line_ = 0xFFFFFFFFu;
   ScriptItem* parent_ = nullptr;
-  ScriptItemPtr current_parent_;
-  std::vector<ResultRecord> results_;
-  Result current_result_ = TestNotRun;
   std::uint32_t id_ = 0;
+  std::atomic<Result> current_result_{TestNotRun};
+  std::atomic<bool> breakpoint_{false};
+
+  // Guards the records, the counters and the current parent.
+  mutable std::mutex results_mutex_;
+  ScriptItemPtr current_parent_;
+  // Records are allocated on the first result; a deque keeps each record's cost near its size.
+  std::unique_ptr<std::deque<ResultRecord>> results_;
   std::array<std::uint32_t, 7> result_counts_{};
-  bool breakpoint_ = false;
 };
 
 }  // namespace ordalis

@@ -1,0 +1,137 @@
+#include "language/lexical_analyser.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include "language/parser.h"
+#include "language/scanner.h"
+
+namespace ordalis {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Appends [source] to [out] with every backslash written twice; a backslash that follows a
+// backslash in [source] is dropped first.
+void AppendEscaped(std::string& out, std::string_view source) {
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if (source[i] == '\\') {
+      if (i > 0 && source[i - 1] == '\\') continue;
+      out += "\\\\";
+    } else {
+      out += source[i];
+    }
+  }
+}
+
+// Reads the whole file; carriage-return/line-feed pairs become one line feed. False when the
+// file cannot be opened or read.
+bool ReadTextFile(const std::string& path, std::string* contents) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+  contents->clear();
+  if (ok && info.st_size > 0) contents->reserve(static_cast<std::size_t>(info.st_size));
+  char chunk[65536];
+  while (ok) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    contents->append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (!ok) return false;
+  std::size_t out = 0;
+  for (std::size_t in = 0; in < contents->size(); ++in) {
+    if ((*contents)[in] == '\r' && in + 1 < contents->size() && (*contents)[in + 1] == '\n') {
+      continue;
+    }
+    (*contents)[out++] = (*contents)[in];
+  }
+  contents->resize(out);
+  return true;
+}
+
+std::string WorkingDirectory() {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::current_path(error);
+  return error ? std::string() : path.string();
+}
+
+}  // namespace
+
+LexicalAnalyser::LexicalAnalyser(ScriptItemPtr block, std::shared_ptr<const std::string> file_name)
+    : builder_(std::move(block), std::move(file_name), &line_) {}
+
+LexicalAnalyser::~LexicalAnalyser() = default;
+
+std::string LexicalAnalyser::DirectoryText(const std::string& path,
+                                           const std::string& working_directory) {
+  std::string text;
+  bool absolute = path.size() >= 2 && (IsSeparator(path[0]) || path[1] == ':');
+  if (!absolute) {
+    AppendEscaped(text, working_directory);
+    if (text.empty() || !IsSeparator(text.back())) text += '/';
+  }
+  std::size_t last = path.find_last_of("\\/");
+  if (last != std::string::npos) AppendEscaped(text, std::string_view(path).substr(0, last + 1));
+  return text;
+}
+
+bool LexicalAnalyser::ParseFile(const std::string& path) {
+  line_ = 1;
+  directory_text_ = DirectoryText(path, WorkingDirectory());
+  if (!ReadTextFile(path, &buffer_)) return false;
+  read_position_ = 0;
+  Parse();
+  return true;
+}
+
+bool LexicalAnalyser::ParseText(std::string_view text) {
+  line_ = 1;
+  if (text.empty()) return true;
+  buffer_.assign(text);
+  read_position_ = 0;
+  directory_text_.clear();
+  Parse();
+  return true;
+}
+
+std::size_t LexicalAnalyser::Read(char* buffer, std::size_t size) {
+  std::size_t count = std::min(size, buffer_.size() - read_position_);
+  std::memcpy(buffer, buffer_.data() + read_position_, count);
+  read_position_ += count;
+  return count;
+}
+
+std::string_view LexicalAnalyser::Keep(std::string_view text) {
+  return texts_.emplace_back(text);
+}
+
+void LexicalAnalyser::Parse() {
+  yyscan_t scanner = nullptr;
+  if (odllex_init_extra(this, &scanner) != 0) return;
+  int result = 1;
+  try {
+    result = odlparse(scanner, *this);
+  } catch (const std::exception&) {
+    // Out of memory inside the scanner: the items built so far stay.
+  }
+  odllex_destroy(scanner);
+  if (result == 2) builder_.NestingTooDeep();
+  texts_.clear();
+}
+
+}  // namespace ordalis

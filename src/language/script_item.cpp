@@ -1,0 +1,525 @@
+#include "language/script_item.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "ordalis/id_generator.h"
+
+namespace ordalis {
+
+namespace {
+
+const std::shared_ptr<const std::string>& EmptyFileName() {
+  static const auto empty = std::make_shared<const std::string>();
+  return empty;
+}
+
+bool IsComparisonOrLogical(ItemType type) {
+  return (type >= lessThanItem && type <= notEqualItem) || type == andItem || type == orItem;
+}
+
+// Operands are enclosed in brackets when they stand inside another operator.
+bool EnclosedByParent(const ScriptItem* parent) {
+  return parent != nullptr &&
+         (IsComparisonOrLogical(parent->type()) || parent->type() == arithmeticItem);
+}
+
+std::int32_t DecimalValue(const std::string& text) {
+  return static_cast<std::int32_t>(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+std::string Formatted(const char* format, std::uint32_t value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+VariableValue FromVariant(const Variant& variant, bool* keep);
+
+VariableValue FromVariantArray(const VariantArray& array) {
+  VariableValue value;
+  for (const Variant& element : array) {
+    bool keep = false;
+    VariableValue converted = FromVariant(element, &keep);
+    if (keep) value.Append(std::move(converted));
+  }
+  return value;
+}
+
+// Integers, doubles, strings and nested arrays convert; every other variant type is skipped.
+VariableValue FromVariant(const Variant& variant, bool* keep) {
+  *keep = true;
+  switch (variant.type()) {
+    case VT_I4: return VariableValue(variant.as_int());
+    case VT_R8: return VariableValue(variant.as_double());
+    case VT_BSTR: return VariableValue(variant.as_string());
+    case kVariantArrayType:
+      return variant.as_array() ? FromVariantArray(*variant.as_array()) : VariableValue();
+    default: *keep = false; return VariableValue();
+  }
+}
+
+Variant ToVariant(const VariableValue& value) {
+  switch (value.kind()) {
+    case ValueKind::Integer: return Variant::Int(value.integer());
+    case ValueKind::String: return Variant::String(value.text());
+    case ValueKind::Boolean: return Variant::Bool(value.boolean());
+    case ValueKind::Double: return Variant::Double(value.dbl());
+    case ValueKind::Array: {
+      VariantArray elements;
+      elements.reserve(value.elements().size());
+      for (const VariableValue& element : value.elements()) elements.push_back(ToVariant(element));
+      return Variant::Array(std::move(elements));
+    }
+    default: return Variant();
+  }
+}
+
+}  // namespace
+
+ScriptItem::ScriptItem() : file_name_(EmptyFileName()), id_(IdGenerator::Next()) {}
+
+ScriptItem::~ScriptItem() {
+  // Children that clients still hold must not point back at a parent that is gone.
+  for (const ScriptItemPtr& child : children_) {
+    if (child && child->parent_ == this) child->parent_ = nullptr;
+  }
+}
+
+ScriptItemPtr ScriptItem::Make(ItemType type, std::string text, std::string file_name,
+                               std::uint32_t line) {
+  return Make(type, std::move(text), std::make_shared<const std::string>(std::move(file_name)),
+              line);
+}
+
+ScriptItemPtr ScriptItem::Make(ItemType type, std::string text,
+                               std::shared_ptr<const std::string> file_name, std::uint32_t line) {
+  auto item = std::make_shared<ScriptItem>();
+  item->Initialise(type, std::move(text), std::move(file_name), line);
+  return item;
+}
+
+void ScriptItem::Initialise(ItemType type, std::string text, std::string file_name,
+                            std::uint32_t line) {
+  Initialise(type, std::move(text), std::make_shared<const std::string>(std::move(file_name)),
+             line);
+}
+
+void ScriptItem::Initialise(ItemType type, std::string text,
+                            std::shared_ptr<const std::string> file_name, std::uint32_t line) {
+  type_ = type;
+  text_ = std::move(text);
+  file_name_ = file_name ? std::move(file_name) : EmptyFileName();
+  line_ = line;
+  current_result_.store(type == errorItem ? TestError : TestNotRun, std::memory_order_relaxed);
+}
+
+void ScriptItem::AddChild(ScriptItemPtr child) {
+  if (!child) return;
+  child->parent_ = this;
+  children_.push_back(std::move(child));
+}
+
+void ScriptItem::InsertChild(std::size_t index, ScriptItemPtr child) {
+  if (!child || index >= children_.size()) return;
+  child->parent_ = this;
+  children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(index), std::move(child));
+}
+
+void ScriptItem::RemoveChild(const ScriptItem* child) {
+  std::size_t index = IndexOfChild(child);
+  if (index == children_.size()) return;
+  ScriptItemPtr removed = std::move(children_[index]);
+  children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (removed->parent_ == this && IndexOfChild(removed.get()) == children_.size()) {
+    removed->parent_ = nullptr;
+  }
+}
+
+std::size_t ScriptItem::IndexOfChild(const ScriptItem* child) const {
+  auto found = std::find_if(children_.begin(), children_.end(),
+                            [child](const ScriptItemPtr& c) { return c.get() == child; });
+  return static_cast<std::size_t>(found - children_.begin());
+}
+
+ScriptItem* ScriptItem::current_parent() const {
+  std::lock_guard lock(results_mutex_);
+  return current_parent_ ? current_parent_.get() : parent_;
+}
+
+void ScriptItem::set_current_parent(ScriptItemPtr item) {
+  ScriptItemPtr previous;
+  {
+    std::lock_guard lock(results_mutex_);
+    previous = std::exchange(current_parent_, std::move(item));
+  }
+  // The previous current parent is released outside the lock: it may be the last reference.
+}
+
+void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double time_taken,
+                              std::vector<VariableValue> values) {
+  ResultRecord record;
+  record.result = result;
+  record.iteration = iteration;
+  record.time = static_cast<std::int64_t>(std::time(nullptr));
+  record.time_taken = time_taken;
+  record.values = std::move(values);
+  std::lock_guard lock(results_mutex_);
+  if (!results_) results_ = std::make_unique<std::deque<ResultRecord>>();
+  results_->push_back(std::move(record));
+  if (result >= 0 && result < 7) ++result_counts_[static_cast<std::size_t>(result)];
+  current_result_.store(result, std::memory_order_relaxed);
+}
+
+void ScriptItem::SetStatus(Result result) {
+  if (result == TestAborted) return;
+  for (ScriptItem* item = this; item != nullptr; item = item->parent_) {
+    item->current_result_.store(result, std::memory_order_relaxed);
+  }
+}
+
+std::uint32_t ScriptItem::CountOf(Result result) const {
+  if (result < 0 || result >= 7) return 0;
+  std::lock_guard lock(results_mutex_);
+  return result_counts_[static_cast<std::size_t>(result)];
+}
+
+std::size_t ScriptItem::NumberOfRecords() const {
+  std::lock_guard lock(results_mutex_);
+  return results_ ? results_->size() : 0;
+}
+
+ResultRecord ScriptItem::Record(std::size_t index) const {
+  std::lock_guard lock(results_mutex_);
+  return (*results_)[index];
+}
+
+// ---- IScriptItem -------------------------------------------------------------------------
+
+Status ScriptItem::get_ChildCount(std::uint32_t* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<std::uint32_t>(children_.size());
+  return S_OK;
+}
+
+Status ScriptItem::get_Children(std::uint32_t index, std::shared_ptr<IScriptItem>* child) {
+  if (!child) return E_POINTER;
+  if (index >= children_.size()) return E_INVALIDARG;
+  *child = children_[index];
+  return S_OK;
+}
+
+Status ScriptItem::get_Text(std::string* text) {
+  if (!text) return E_POINTER;
+  *text = text_;
+  return S_OK;
+}
+
+Status ScriptItem::get_Type(ItemType* type) {
+  if (!type) return E_POINTER;
+  *type = type_;
+  return S_OK;
+}
+
+Status ScriptItem::get_lineNumber(std::uint32_t* line) {
+  if (!line) return E_POINTER;
+  *line = line_;
+  return S_OK;
+}
+
+Status ScriptItem::get_Parent(std::shared_ptr<IScriptItem>* parent) {
+  if (!parent) return E_POINTER;
+  parent->reset();
+  if (parent_) *parent = parent_->shared_from_this();
+  return S_OK;
+}
+
+Status ScriptItem::ResetResults() {
+  {
+    std::lock_guard lock(results_mutex_);
+    results_.reset();
+    result_counts_.fill(0);
+    current_result_.store(TestNotRun, std::memory_order_relaxed);
+  }
+  for (const ScriptItemPtr& child : children_) child->ResetResults();
+  return S_OK;
+}
+
+Status ScriptItem::get_NumberOfResults(std::uint32_t* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<std::uint32_t>(NumberOfRecords());
+  return S_OK;
+}
+
+Status ScriptItem::get_CurrentResult(Result* result) {
+  if (!result) return E_POINTER;
+  *result = current_result();
+  return S_OK;
+}
+
+Status ScriptItem::get_Id(std::uint32_t* id) {
+  if (!id) return E_POINTER;
+  *id = id_;
+  return S_OK;
+}
+
+// The TestAborted counter is kept but cannot be read.
+Status ScriptItem::get_ResultCount(Result type, std::uint32_t* count) {
+  if (type < TestPassed || type > TestNotRun) return E_INVALIDARG;
+  if (!count) return E_POINTER;
+  *count = CountOf(type);
+  return S_OK;
+}
+
+Status ScriptItem::get_ScriptText(std::string* text) {
+  if (!text) return E_POINTER;
+  *text = ScriptTextOf();
+  return S_OK;
+}
+
+Status ScriptItem::SetResultStatus(Result result) {
+  if (result < TestPassed || result > TestAborted) return E_INVALIDARG;
+  SetStatus(result);
+  return S_OK;
+}
+
+Status ScriptItem::AddResult(Result result, std::uint32_t iteration, double time_taken_sec,
+                             VariantArrayPtr parameters) {
+  if (result < TestPassed || result > TestAborted) return E_INVALIDARG;
+  std::vector<VariableValue> values;
+  if (parameters) {
+    values.reserve(parameters->size());
+    for (const Variant& element : *parameters) {
+      bool keep = false;
+      VariableValue value = FromVariant(element, &keep);
+      if (keep) values.push_back(std::move(value));
+    }
+  }
+  RecordResult(result, iteration, time_taken_sec, std::move(values));
+  return S_OK;
+}
+
+Status ScriptItem::Results(std::uint32_t index, Result* result, std::uint32_t* iteration,
+                           std::int64_t* time, double* time_taken_sec, VariantArrayPtr* values) {
+  std::unique_lock lock(results_mutex_);
+  if (!results_ || index >= results_->size()) return E_INVALIDARG;
+  if (!result || !iteration || !time || !time_taken_sec) return E_POINTER;
+  const ResultRecord& record = (*results_)[index];
+  *result = record.result;
+  *iteration = record.iteration;
+  *time = record.time;
+  *time_taken_sec = record.time_taken;
+  if (!values) return S_OK;
+  values->reset();
+  if (record.values.empty()) return S_OK;
+  auto array = std::make_shared<VariantArray>();
+  array->reserve(record.values.size());
+  for (const VariableValue& value : record.values) array->push_back(ToVariant(value));
+  *values = std::move(array);
+  return S_OK;
+}
+
+Status ScriptItem::put_BreakpointSet(VariantBool value) {
+  set_breakpoint(value == kVariantTrue);
+  return S_OK;
+}
+
+Status ScriptItem::get_BreakpointSet(VariantBool* value) {
+  if (!value) return E_POINTER;
+  *value = ToVariantBool(breakpoint());
+  return S_OK;
+}
+
+Status ScriptItem::ClearAllBreakpoints() {
+  set_breakpoint(false);
+  for (const ScriptItemPtr& child : children_) child->ClearAllBreakpoints();
+  return S_OK;
+}
+
+Status ScriptItem::get_CurrentParent(std::shared_ptr<IScriptItem>* item) {
+  if (!item) return E_POINTER;
+  std::lock_guard lock(results_mutex_);
+  if (current_parent_) {
+    *item = current_parent_;
+  } else if (parent_) {
+    *item = parent_->shared_from_this();
+  } else {
+    item->reset();
+  }
+  return S_OK;
+}
+
+Status ScriptItem::put_CurrentParent(std::shared_ptr<IScriptItem> item) {
+  ScriptItemPtr script_item = std::dynamic_pointer_cast<ScriptItem>(item);
+  if (item && !script_item) return E_INVALIDARG;
+  set_current_parent(std::move(script_item));
+  return S_OK;
+}
+
+Status ScriptItem::get_FileName(std::string* file_name) {
+  if (!file_name) return E_POINTER;
+  *file_name = *file_name_;
+  return S_OK;
+}
+
+// ---- ScriptText ---------------------------------------------------------------------------
+
+std::string ScriptItem::ErrorLine(const std::string& message) const {
+  return *file_name_ + "(" + std::to_string(line_) + ") : Error: " + message;
+}
+
+std::string ScriptItem::Failed(const std::string& message) {
+  SetStatus(TestError);
+  return ErrorLine(message);
+}
+
+std::string ScriptItem::ScriptTextOfChild(std::size_t index) {
+  return children_[index]->ScriptTextOf();
+}
+
+std::string ScriptItem::JoinedChildren(const char* separator) {
+  std::string text;
+  for (std::size_t i = 0; i < children_.size(); ++i) {
+    if (i > 0) text += separator;
+    text += ScriptTextOfChild(i);
+  }
+  return text;
+}
+
+// left op right, in brackets when it is an operand of another operator.
+std::string ScriptItem::BinaryText(const char* message) {
+  if (children_.size() != 2) return Failed(message);
+  std::string text = ScriptTextOfChild(0) + " " + text_ + " " + ScriptTextOfChild(1);
+  return EnclosedByParent(parent_) ? "( " + text + " )" : text;
+}
+
+// head c0, then " , " + child for each further child (no comma before an arithmetic child).
+std::string ScriptItem::ListText(const char* head, const char* message) {
+  std::size_t first_extra = type_ == assignmentItem ? 2 : 1;
+  if (children_.size() < first_extra) return Failed(message);
+  std::string text = head;
+  text += ScriptTextOfChild(0);
+  if (type_ == assignmentItem) text += " = " + ScriptTextOfChild(1);
+  for (std::size_t i = first_extra; i < children_.size(); ++i) {
+    if (children_[i]->type() != arithmeticItem) text += " , ";
+    text += ScriptTextOfChild(i);
+  }
+  return text;
+}
+
+std::string ScriptItem::ScriptTextOf() {
+  const std::size_t count = children_.size();
+  switch (type_) {
+    case errorItem:
+      return ErrorLine(text_);
+    case actionItem: {
+      if (count != 2) return Failed("Invalid action statement");
+      std::string text = ScriptTextOfChild(0) + text_ + ScriptTextOfChild(1);
+      if (children_[1]->child_count() == 0) text += "( )";
+      return text;
+    }
+    case assignmentItem:
+      return ListText("", "Invalid assignment Statement");
+    case lessThanItem: case lessThanOrEqualItem: case equalItem:
+    case greaterThanOrEqualItem: case greaterThanItem: case notEqualItem:
+    case andItem: case orItem:
+      return BinaryText("Invalid conditional");
+    case arithmeticItem:
+      return BinaryText("Invalid arithmetic statement");
+    case stringItem:
+      return "\"" + text_ + "\"";
+    case idItem:
+      return count == 0 ? text_ : text_ + "( " + JoinedChildren(" , ") + " )";
+    case newItem: {
+      if (count != 1) return Failed("Invalid new statement");
+      std::string text = "new " + ScriptTextOfChild(0);
+      if (children_[0]->child_count() == 0) text += "( )";
+      return text;
+    }
+    case deleteItem:
+      return count == 1 ? "delete " + ScriptTextOfChild(0) : Failed("Invalid delete statement");
+    case incrementItem:
+      return count == 1 ? ScriptTextOfChild(0) + "++" : Failed("Invalid ++ statement");
+    case decrementItem:
+      return count == 1 ? ScriptTextOfChild(0) + "--" : Failed("Invalid -- statement");
+    case sleepItem:
+      return count == 1 ? "sleep( " + ScriptTextOfChild(0) + " )"
+                        : Failed("Invalid sleep statement");
+    case sprintfItem:
+      return "sprintf ( " + JoinedChildren(" , ") + " )";
+    case arrayIndexItem: {
+      if (count < 2) {
+        SetStatus(TestError);
+        return "[ ? ]";
+      }
+      std::string text = ScriptTextOfChild(0);
+      for (std::size_t i = 1; i < count; ++i) text += "[ " + ScriptTextOfChild(i) + " ]";
+      return text;
+    }
+    case notItem:
+      return count == 1 ? " not " + ScriptTextOfChild(0) : std::string(" not ");
+    case assertItem: {
+      if (count != 1 && count != 2) return Failed("Invalid assert statement");
+      std::string text = "assert ( " + ScriptTextOfChild(0);
+      if (count == 2) text += " , " + ScriptTextOfChild(1);
+      return text + " )";
+    }
+    case hexItem:
+      return "0x" + Formatted("%x", static_cast<std::uint32_t>(DecimalValue(text_)));
+    case octalItem:
+      return "0" + Formatted("%o", static_cast<std::uint32_t>(DecimalValue(text_)));
+    case sscanfItem: {
+      std::string text = "sscanf ( " + JoinedChildren(" , ") + " )";
+      bool valid = count == 2 && (children_[0]->type() == stringItem ||
+                                  children_[1]->type() == stringItem);
+      if (!valid) {
+        text += Failed("Invalid parameters to sscanf expected ( \"format\" , \"text\" )");
+      }
+      return text;
+    }
+    case defaultItem:
+      return count == 1 ? "default " + ScriptTextOfChild(0) : Failed("Invalid default Statement");
+    case arrayLengthItem:
+      return "arraylength( " + (count == 1 ? ScriptTextOfChild(0) : std::string()) + " )";
+    case functionItem:
+      return "function " + text_;
+    case functionCallItem: {
+      bool quiet = !text_.empty() && text_.back() == ':';
+      std::string text = quiet ? text_.substr(0, text_.size() - 1) : text_;
+      text += "(";
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) text += " ,";
+        text += " " + ScriptTextOfChild(i);
+      }
+      text += " )";
+      if (quiet) text += ":";
+      return text;
+    }
+    case arrayItem:
+      return "[ " + JoinedChildren(" , ") + " ]";
+    case moveLogFileItem:
+      return "movelogfile ( " + (count == 1 ? ScriptTextOfChild(0) : std::string(" Error ")) +
+             " )";
+    case copyLogFileItem:
+      return "copylogfile ( " + (count == 1 ? ScriptTextOfChild(0) : std::string(" Error ")) +
+             " )";
+    case returnItem:
+      return ListText("return ", "Invalid return Statement");
+    case localItem: {
+      std::string text = "local ";
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) text += " ,";
+        text += " " + ScriptTextOfChild(i);
+      }
+      return text;
+    }
+    case abortItem:
+      return "abort \"" + text_ + "\"";
+    default:
+      return text_;
+  }
+}
+
+}  // namespace ordalis

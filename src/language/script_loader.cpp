@@ -1,0 +1,167 @@
+#include "language/script_loader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "language/lexical_analyser.h"
+
+namespace ordalis {
+
+namespace {
+
+// Serialises all loads of the process.
+std::recursive_mutex& LoaderMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
+// Every pair of consecutive backslashes becomes one backslash, then every backslash a "/".
+std::string OpenPath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\') {
+      if (i + 1 < path.size() && path[i + 1] == '\\') ++i;
+      out += '/';
+    } else {
+      out += path[i];
+    }
+  }
+  return out;
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> IdentityOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return std::make_pair(static_cast<std::uint64_t>(info.st_dev),
+                        static_cast<std::uint64_t>(info.st_ino));
+}
+
+std::string WorkingDirectory() {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::current_path(error);
+  return error ? std::string() : path.string();
+}
+
+}  // namespace
+
+bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
+  std::lock_guard lock(LoaderMutex());
+  std::string name = path;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  std::size_t last = name.rfind('/');
+  if (last != std::string::npos) {
+    directory_ = name.substr(0, last);
+    file_name_ = name.substr(last + 1);
+  } else {
+    file_name_ = name;
+  }
+  current_directory_ = WorkingDirectory();
+  std::string open_path = OpenPath(path);
+  try {
+    LexicalAnalyser lexer(root, std::make_shared<const std::string>(open_path));
+    if (!lexer.ParseFile(open_path)) return false;
+    open_files_.clear();
+    if (auto identity = IdentityOf(open_path)) open_files_.push_back(*identity);
+    ExpandChildren(*root, 0);
+    open_files_.clear();
+    return true;
+  } catch (const std::exception&) {
+    return false;  // out of memory: whatever was built stays
+  }
+}
+
+bool ScriptLoader::LoadText(std::string_view text, const ScriptItemPtr& root) {
+  std::lock_guard lock(LoaderMutex());
+  try {
+    static const auto kNoFile = std::make_shared<const std::string>("N/A");
+    LexicalAnalyser lexer(root, kNoFile);
+    lexer.ParseText(text);
+    open_files_.clear();
+    ExpandChildren(*root, 0);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool ScriptLoader::ExpandIncludes(const ScriptItemPtr& item) {
+  std::lock_guard lock(LoaderMutex());
+  try {
+    open_files_.clear();
+    Expand(item, 0);
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+std::string ScriptLoader::IncludePath(const std::string& include_text) {
+  // The text is path + "#" + name where the path ends with the name; a "#" inside the
+  // directory or the name is told apart by that.
+  std::size_t hash = include_text.find('#');
+  for (std::size_t at = hash; at != std::string::npos; at = include_text.find('#', at + 1)) {
+    std::string_view before(include_text.data(), at);
+    std::string_view after = std::string_view(include_text).substr(at + 1);
+    if (before.ends_with(after)) {
+      hash = at;
+      break;
+    }
+  }
+  return OpenPath(hash == std::string::npos ? include_text : include_text.substr(0, hash));
+}
+
+void ScriptLoader::ExpandChildren(ScriptItem& item, int depth) {
+  std::size_t index = 0;
+  while (index < item.child_count()) {
+    ScriptItemPtr child = item.children()[index];
+    index += Expand(child, depth);
+  }
+}
+
+std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
+  if (item->type() != includeItem) {
+    ExpandChildren(*item, depth);
+    return 1;
+  }
+  const std::string path = IncludePath(item->text());
+  auto fail = [&](const std::string& text) {
+    item->Initialise(errorItem, text, item->file_name(), item->line());
+    return std::size_t{1};
+  };
+  auto identity = IdentityOf(path);
+  if (identity && std::find(open_files_.begin(), open_files_.end(), *identity) !=
+                      open_files_.end()) {
+    return fail("Recursive include '" + path + "'");
+  }
+  if (depth >= kMaxIncludeDepth) return fail("Include nesting too deep '" + path + "'");
+  {
+    LexicalAnalyser lexer(item, std::make_shared<const std::string>(path));
+    if (!lexer.ParseFile(path)) return fail("Failed to load '" + path + "'");
+  }
+  if (item->parent() == nullptr) return 1;
+  if (identity) open_files_.push_back(*identity);
+  ExpandChildren(*item, depth + 1);
+  if (identity) open_files_.pop_back();
+  std::size_t inserted = item->child_count();
+  Splice(item);
+  return inserted;
+}
+
+// The include's children take its place in its parent, in order.
+void ScriptLoader::Splice(const ScriptItemPtr& include) {
+  ScriptItem* parent = include->parent();
+  std::size_t position = parent->IndexOfChild(include.get());
+  std::vector<ScriptItemPtr> children = include->children();
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    parent->InsertChild(position + i, children[i]);
+  }
+  parent->RemoveChild(include.get());
+}
+
+}  // namespace ordalis

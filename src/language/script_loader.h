@@ -1,0 +1,57 @@
+#pragma once
+// ScriptLoader: turns a script file, or script text held in memory, into items below a root item
+// supplied by the caller, and replaces every include statement by the items of the file it
+// names, so a loaded tree holds no includeItem. All loads in the process run one at a time;
+// every operation is safe to call from any thread.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "language/script_item.h"
+
+namespace ordalis {
+
+class ScriptLoader {
+ public:
+  // Includes nested deeper than this become error items.
+  static constexpr int kMaxIncludeDepth = 32;
+
+  // Parses the file at [path] (separators "/" or "\") below [root] and expands its includes.
+  // False only when the file cannot be opened; root is then unchanged.
+  bool Load(const std::string& path, const ScriptItemPtr& root);
+  // Parses [text] below [root], after root's existing children, and expands its includes.
+  // Items carry the file name "N/A"; include names are taken against the working directory.
+  bool LoadText(std::string_view text, const ScriptItemPtr& root);
+  // Replaces the include items at or below [item] by the items of the files they name.
+  bool ExpandIncludes(const ScriptItemPtr& item);
+
+  // The name part of the last path given to Load, its directory part (without the final
+  // separator) and the working directory when Load ran.
+  const std::string& FileName() const { return file_name_; }
+  const std::string& Directory() const { return directory_; }
+  const std::string& CurrentDirectory() const { return current_directory_; }
+
+  // The path an include item stands for: the part of its text before the "#" that separates
+  // it from the name as written, with "\" read as "/".
+  static std::string IncludePath(const std::string& include_text);
+
+ private:
+  using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
+
+  // Expands [item] at include depth [depth]; returns how many items now stand in its place.
+  std::size_t Expand(const ScriptItemPtr& item, int depth);
+  void ExpandChildren(ScriptItem& item, int depth);
+  void Splice(const ScriptItemPtr& include);
+
+  std::string file_name_;
+  std::string directory_;
+  std::string current_directory_;
+  // The files whose includes are being expanded, outermost first; an include of one of them
+  // would never end.
+  std::vector<FileIdentity> open_files_;
+};
+
+}  // namespace ordalis

@@ -1,0 +1,99 @@
+#pragma once
+// TreeBuilder: builds the items of one parse. The parser calls one operation per construct it
+// recognises; the builder keeps the pending list of finished items not yet attached, the saved
+// pending lists of open nested constructs and the stack of open items receiving children.
+// One builder belongs to one parse; it is not shared between threads.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "language/script_item.h"
+
+namespace ordalis {
+
+class TreeBuilder {
+ public:
+  // Items go below [block] and carry [file_name] and the line counter read through [line].
+  TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
+              const std::uint32_t* line);
+  ~TreeBuilder();
+  TreeBuilder(const TreeBuilder&) = delete;
+  TreeBuilder& operator=(const TreeBuilder&) = delete;
+
+  // A statement of a statement list is complete: the current block adopts the pending list.
+  void EndStatement();
+
+  void Comment(std::string_view text);
+  void BeginAssignment(std::string_view name);
+  void EndAssignment();
+  void NewObject(std::string_view type_name);
+  void BeginDefault();
+  void EndDefault();
+  void Delete(std::string_view name);
+  void BeginIf();
+  void Else();
+  void EndIf();
+  void BeginWhile();
+  void EndWhile();
+  void Increment(ItemType type, const char* text);
+  void Include(std::string_view directory_text, std::string_view name);
+  void BeginResult(std::string_view text);
+  void EndResult();
+  void BeginBlock(ItemType type, std::string_view text);
+  void EndBlock();
+  void StatementCall(std::string_view name, bool quiet);
+  void TestResult(std::int32_t value);
+  void Abort(std::string_view text);
+  void LogFile(ItemType type, const char* text, bool from_string, std::string_view name);
+  void Return();
+  void BeginLocal();
+  void EndLocal();
+  // The offending token was [token_text]; null at the end of input.
+  void Error(const char* token_text);
+  // The parser stack is exhausted: the parse ends here, seen as failed.
+  void NestingTooDeep();
+
+  void Value(ItemType type, std::string text);
+  void Integer(std::int32_t value);
+  void Double(double value);
+  void Binary(ItemType type, const char* text);
+  void Not();
+  void BeginExpressionCall(std::string_view name);
+  void EndExpressionCall(bool quiet);
+  void BeginMethod(const char* kind, std::string_view name);
+  void EndMethod();
+  void Identifier(std::string_view name);
+  void BeginIndex();
+  void EndIndex();
+  void BeginArray();
+  void EndArray();
+
+ private:
+  struct SavedList {
+    std::vector<ScriptItemPtr> items;
+    bool pushed_item;  // the construct that saved the list also opened an item
+  };
+
+  ScriptItemPtr Make(ItemType type, std::string text) const;
+  ScriptItem& Block() const { return *open_.back(); }
+  void Direct(const ScriptItemPtr& item) { Block().AddChild(item); }
+  void Pend(ScriptItemPtr item) { pending_.push_back(std::move(item)); }
+  ScriptItemPtr TakeLastPending();
+  void Adopt(ScriptItem& item);
+  void Push(ScriptItemPtr item) { open_.push_back(std::move(item)); }
+  void Pop();
+  void Save(bool pushed_item);
+  void Restore();
+  void CloseNestedConstructs();
+
+  std::shared_ptr<const std::string> file_name_;
+  const std::uint32_t* line_;
+  std::vector<ScriptItemPtr> pending_;
+  std::vector<SavedList> saved_;
+  std::vector<ScriptItemPtr> open_;
+};
+
+}  // namespace ordalis
