@@ -110,17 +110,31 @@ TEST_F(CliTest, CorruptFileIsNamedAndKept) {
 }
 
 TEST_F(CliTest, CreatorsAddListRemove) {
-  EXPECT_EQ(Run({"creators", "add", "{T1}"}).exit_code, 0);
-  Outcome again = Run({"creators", "add", "{T1}"});
+  Outcome refused = Run({"creators", "add", "{00000000-0000-0000-0000-000000000000}"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("refused by the creator catalogue"), std::string::npos) << refused.err;
+  EXPECT_EQ(Run({"creators"}).out, "");
+
+  // The built-in batch item creator is always known to its catalogue.
+  const std::string builtin = "MarrowindCon.BuiltIn";
+  EXPECT_EQ(Run({"creators", "add", "--batch", builtin}).exit_code, 0);
+  Outcome again = Run({"creators", "add", "--batch", builtin});
   EXPECT_EQ(again.exit_code, 1);
   EXPECT_NE(again.err.find("already registered in " + dir_.machine()), std::string::npos)
       << again.err;
-  EXPECT_EQ(Run({"creators", "add", "--batch", "{B1}"}).exit_code, 0);
-  EXPECT_EQ(Run({"creators"}).out, "{T1}\n");
-  EXPECT_EQ(Run({"creators", "--batch"}).out, "{B1}\n");
-  EXPECT_EQ(Run({"creators", "remove", "{T1}"}).exit_code, 0);
+  EXPECT_EQ(Run({"creators", "--batch"}).out, builtin + "\n");
   EXPECT_EQ(Run({"creators"}).out, "");
-  EXPECT_EQ(Run({"creators", "remove", "{T1}"}).exit_code, 1);
+  EXPECT_EQ(Run({"creators", "remove", "--batch", builtin}).exit_code, 0);
+  EXPECT_EQ(Run({"creators", "--batch"}).out, "");
+  EXPECT_EQ(Run({"creators", "remove", "--batch", builtin}).exit_code, 1);
+}
+
+TEST_F(CliTest, TesterCreatorFromThePluginDirectory) {
+  if (::access(ORDALIS_BUILD_PLUGIN_DIR "/echo.so", R_OK) != 0) GTEST_SKIP() << "echo not built";
+  const std::string echo = "{AE96A215-DD09-45A8-9075-26D1616B16E9}";
+  EXPECT_EQ(Run({"creators", "add", echo}).exit_code, 0);
+  EXPECT_EQ(Run({"creators"}).out, echo + "\n");
+  EXPECT_EQ(Run({"creators", "remove", echo}).exit_code, 0);
 }
 
 TEST_F(CliTest, MailSettingsNeverShowThePassword) {

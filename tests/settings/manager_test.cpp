@@ -1,7 +1,5 @@
 #include "settings/manager.h"
 
-#include <regex>
-
 #include <gtest/gtest.h>
 
 #include "links/encrypt.h"
@@ -391,10 +389,14 @@ TEST_F(ManagerTest, VersionAndBuildTimeStamp) {
   ASSERT_EQ(app.get_Version(&text), S_OK);
   EXPECT_EQ(text, "4.0n");
   ASSERT_EQ(app.get_BuildTimeStamp(&text), S_OK);
-  EXPECT_TRUE(std::regex_match(
-      text, std::regex("(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\\d \\d{4} "
-                       "\\d\\d:\\d\\d:\\d\\d")))
+  // "Aug  7 2012 21:31:46": month, day padded with a space, year, time.
+  ASSERT_EQ(text.size(), 20u) << text;
+  EXPECT_NE(std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(text.substr(0, 3)),
+            std::string::npos)
       << text;
+  std::string mask;
+  for (char c : text.substr(3)) mask += (c >= '0' && c <= '9') ? '#' : c;
+  EXPECT_TRUE(mask == " ## #### ##:##:##" || mask == "  # #### ##:##:##") << text;
   EXPECT_EQ(app.LoadCreators(), S_OK);
   EXPECT_EQ(app.UnloadCreators(), S_OK);
 }
