@@ -12,7 +12,7 @@
 
 namespace ordalis {
 
-class PacketSerial : public ISerial, private ISerialClient {
+class PacketSerial : public ISerial, public ISerialClient {
  public:
   // The largest packet payload the receiving side accepts.
   static constexpr std::uint32_t kMaxPacket = 32763;
@@ -31,7 +31,7 @@ class PacketSerial : public ISerial, private ISerialClient {
   // the inner kind could not be made.
   ISerial* inner() { return inner_.get(); }
 
- private:
+  // As the client of the inner link.
   void Received(ISerial* link, const std::uint8_t* bytes, std::size_t length) override;
   void Sent(ISerial* link, const std::uint8_t* bytes, std::size_t length) override;
   void Connected(ISerial* link) override;
@@ -39,6 +39,7 @@ class PacketSerial : public ISerial, private ISerialClient {
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
 
+ private:
   std::unique_ptr<ISerial> inner_;
   // Reassembly state, touched only by the inner link's receive thread (and by Open, while the
   // inner link is closed).

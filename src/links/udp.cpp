@@ -47,6 +47,13 @@ bool UDP::Start(std::uint16_t local_port, const std::string& host, std::uint16_t
   std::string description = "udp " + std::to_string(local_port);
   if (!host.empty()) description += " <--> " + host + ":" + std::to_string(remote_port);
   SetDescription(description);
+  // The first attempt to bind happens here, so datagrams can arrive as soon as Open returns;
+  // the receive thread keeps trying when the port is taken.
+  if (SharedSocket socket = Bind()) {
+    std::lock_guard lock(socket_mutex_);
+    socket_ = socket;
+    socket_ready_.Set();
+  }
   receive_thread_.Start([this] { ReceiveThread(); });
   send_thread_.Start([this] { SendThread(); });
   SetOnline(true);
@@ -106,16 +113,18 @@ UDP::SharedSocket UDP::Bind() {
 }
 
 void UDP::ReceiveThread() {
-  SharedSocket socket;
-  while (!socket) {
-    socket = Bind();
-    if (!socket && WaitWake(stop_.wake(), kRetryPauseMs)) return;
+  SharedSocket socket = CurrentSocket();
+  if (!socket) {
+    while (!socket) {
+      if (WaitWake(stop_.wake(), kRetryPauseMs)) return;
+      socket = Bind();
+    }
+    {
+      std::lock_guard lock(socket_mutex_);
+      socket_ = socket;
+    }
+    socket_ready_.Set();
   }
-  {
-    std::lock_guard lock(socket_mutex_);
-    socket_ = socket;
-  }
-  socket_ready_.Set();
   std::vector<std::uint8_t> buffer(kDatagramBuffer);
   for (;;) {
     Readiness ready = WaitReady(socket->get(), POLLIN, stop_.wake());
