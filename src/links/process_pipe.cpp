@@ -100,7 +100,8 @@ void ProcessPipe::ReapChild() {
     } while (ready < 0 && errno == EINTR);
     ended = ready > 0;
   }
-  if (!ended) ::kill(child_, SIGKILL);
+  // The interpreter leads its own process group: a command it is still running goes too.
+  if (!ended) ::kill(-child_, SIGKILL);
   int status = 0;
   while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
   }
@@ -138,18 +139,21 @@ void ProcessPipe::SendThread() {
   sigemptyset(&pipe_signal);
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+  auto write_without_waiting = [this](const ByteBuffer& buffer) {
+    long sent = WriteRetry(child_input_.get(), buffer.data(), buffer.size());
+    if (sent > 0) NotifySent(buffer.data(), static_cast<std::size_t>(sent));
+  };
   for (;;) {
     std::optional<ByteBuffer> buffer = queue_.Pop();
-    if (stop_.IsSet()) break;
+    if (stop_.IsSet()) {
+      if (buffer) write_without_waiting(*buffer);
+      break;
+    }
     if (!buffer) continue;
     std::size_t sent = WriteAll(child_input_.get(), buffer->data(), buffer->size(), stop_.wake(), false);
     if (sent > 0) NotifySent(buffer->data(), sent);
   }
-  while (std::optional<ByteBuffer> rest = queue_.TryPop()) {
-    long sent = WriteRetry(child_input_.get(), rest->data(), rest->size());
-    if (sent <= 0) break;
-    NotifySent(rest->data(), static_cast<std::size_t>(sent));
-  }
+  while (std::optional<ByteBuffer> rest = queue_.TryPop()) write_without_waiting(*rest);
 }
 
 }  // namespace ordalis
