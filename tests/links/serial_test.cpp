@@ -162,6 +162,9 @@ struct CreateCase {
   const char* kind;  // empty: no link
 };
 
+void PrintTo(const CreateCase& c, std::ostream* out) { *out << '"' << c.type << '"'; }
+void PrintTo(const FrameCase& c, std::ostream* out) { *out << c.name; }
+
 class Creator : public ::testing::TestWithParam<CreateCase> {};
 
 TEST_P(Creator, MakesTheNamedKindIgnoringCase) {
@@ -190,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CreateCase{"tcp", "TCP"}, CreateCase{"TCPPKT", "PacketSerial over N7ordalis3TCP"},
                       CreateCase{"Udp", "UDP"}, CreateCase{"VISA", "VISAComs"},
                       CreateCase{"LoopBack", "LoopBack"}, CreateCase{"process", "ProcessPipe"},
-                      CreateCase{"serial", ""}, CreateCase{"", ""}, CreateCase{"tcp ", ""}));
+                      CreateCase{"serial", ""}, CreateCase{"", ""}, CreateCase{"tcp ", ""}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 }  // namespace
 }  // namespace ordalis
