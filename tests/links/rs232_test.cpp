@@ -129,7 +129,8 @@ TEST(Rs232, CarriesDataBothWaysAndFollowsThePortAwayAndBack) {
   port.Unplug();
   ASSERT_TRUE(client.WaitFor([](const auto& r) { return r.disconnected == 1; }));
   EXPECT_FALSE(link.IsOpen());
-  EXPECT_EQ(link.Status(), "rs232 " + port.path() + ",9600,None offline");
+  std::string offline = "rs232 " + port.path() + ",9600,None offline";
+  EXPECT_TRUE(client.WaitFor([&](const auto& r) { return r.statuses.back() == offline; }));
 
   port.Plug();
   ASSERT_TRUE(client.WaitFor([](const auto& r) { return r.connected == 2; }));
