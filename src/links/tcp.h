@@ -1,0 +1,68 @@
+#pragma once
+// TCP: a stream-socket link, as a client that connects to a host and port, or as a server that
+// listens on a port and serves one connection at a time (backlog 1). While started, a
+// connection thread keeps (re)connecting or (re)accepting and receives; a send thread transmits
+// the queued buffers whenever a connection stands. Progress shows in the description:
+//   "tcp client of HOST port N connected", "tcp server port N listening on socket", ...
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "links/descriptor.h"
+#include "links/link_threads.h"
+#include "links/serial.h"
+
+namespace ordalis {
+
+class TCP : public ISerial {
+ public:
+  explicit TCP(ISerialClient* client) : ISerial(client) {}
+  ~TCP() override;
+
+  // (port) listens as a server; (host, port) connects as a client.
+  bool Open(const LinkParameters& parameters) override;
+  bool Close() override;
+  bool IsOpen() override { return started_.load(); }
+  bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+
+  // Starts the threads; an empty [host] means server mode. False when already started.
+  bool Start(const std::string& host, std::uint16_t port);
+
+  // The local address a server binds to; the default is every local address. Takes effect at
+  // the next Start.
+  void SetBindAddress(const std::string& address);
+  // The port a server is listening on (useful when started on port 0), or 0.
+  std::uint16_t ListeningPort() const;
+
+ private:
+  using SharedSocket = std::shared_ptr<FileDescriptor>;
+
+  void ConnectionThread();
+  void SendThread();
+  SharedSocket ConnectAsClient();
+  SharedSocket AcceptAsServer();
+  bool PrepareListeningSocket();
+  void ReceiveUntilDisconnected(const SharedSocket& socket);
+  void SetProgress(const std::string& suffix);
+  SharedSocket DataSocket();
+
+  std::string host_;
+  std::uint16_t port_ = 0;
+  std::string base_description_;
+  std::atomic<bool> started_{false};
+
+  mutable std::mutex socket_mutex_;  // guards the sockets, the bind address and the bound port
+  std::string bind_address_;
+  FileDescriptor listening_;
+  std::uint16_t listening_port_ = 0;
+  SharedSocket data_;
+
+  StopSignal stop_;
+  Event connected_;
+  SendQueue queue_;
+  LinkThread connection_thread_;
+  LinkThread send_thread_;
+};
+
+}  // namespace ordalis

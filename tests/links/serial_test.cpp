@@ -1,0 +1,200 @@
+#include "links/serial.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "links/loop_back.h"
+#include "links/packet_serial.h"
+#include "links/serial_creator.h"
+#include "links/tcp.h"
+#include "recording_client.h"
+
+namespace ordalis {
+namespace {
+
+using testing::Bytes;
+using testing::Params;
+using testing::RecordingClient;
+
+// A link kind that only records what it is asked to transmit.
+class CapturingLink : public ISerial {
+ public:
+  using ISerial::ISerial;
+  bool Open(const LinkParameters&) override { return true; }
+  bool Close() override { return true; }
+  bool IsOpen() override { return true; }
+  bool SendRaw(const std::uint8_t* bytes, std::size_t length) override {
+    wire.insert(wire.end(), bytes, bytes + length);
+    return true;
+  }
+  std::vector<std::uint8_t> wire;
+};
+
+class SerialBase : public ::testing::Test {
+ protected:
+  void SetUp() override { link.SetKeyChangeWait(0); }
+  RecordingClient client;
+  CapturingLink link{&client};
+};
+
+TEST_F(SerialBase, StatusFollowsDescriptionAndOnlineFlag) {
+  EXPECT_EQ(link.Status(), "unknown offline");
+  link.SetOnline(true);
+  link.SetOnline(true);
+  link.SetDescription("tcp server port 5025");
+  link.SetOnline(false);
+  auto record = client.Snapshot();
+  EXPECT_EQ(record.connected, 1);
+  EXPECT_EQ(record.disconnected, 1);
+  EXPECT_EQ(record.statuses, (std::vector<std::string>{"unknown online", "unknown online",
+                                                       "tcp server port 5025 online",
+                                                       "tcp server port 5025 offline"}));
+}
+
+TEST_F(SerialBase, KeyedSendFramesCiphertextWithBigEndianLength) {
+  link.SetEncryptionKey("secret");
+  ASSERT_TRUE(link.Send(Bytes("abc").data(), 3));
+  ASSERT_EQ(link.wire.size(), 7u);
+  EXPECT_EQ(std::vector<std::uint8_t>(link.wire.begin(), link.wire.begin() + 4),
+            (std::vector<std::uint8_t>{0, 0, 0, 3}));
+  EXPECT_NE(std::string(link.wire.begin() + 4, link.wire.end()), "abc");
+
+  CapturingLink peer(&client);
+  peer.SetKeyChangeWait(0);
+  peer.SetEncryptionKey("secret");
+  peer.DeliverReceived(link.wire.data(), link.wire.size());
+  EXPECT_EQ(client.Snapshot().received_chunks, (std::vector<std::string>{"abc"}));
+}
+
+TEST_F(SerialBase, KeyOfLengthZeroSwitchesEncryptionOff) {
+  link.SetEncryptionKey("secret");
+  link.SetEncryptionKey("");
+  ASSERT_TRUE(link.Send(Bytes("abc").data(), 3));
+  EXPECT_EQ(link.wire, Bytes("abc"));
+}
+
+// Builds a chunk from frames enciphered under "k"; a frame is (declared length, plaintext).
+std::vector<std::uint8_t> Frames(const std::vector<std::pair<std::uint32_t, std::string>>& frames) {
+  std::vector<std::uint8_t> chunk;
+  for (const auto& [length, text] : frames) {
+    std::string cipher = text;
+    Encrypt("k").Apply(cipher);
+    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<std::uint8_t>(length >> shift));
+    chunk.insert(chunk.end(), cipher.begin(), cipher.end());
+  }
+  return chunk;
+}
+
+struct FrameCase {
+  const char* name;
+  std::vector<std::uint8_t> chunk;
+  std::vector<std::string> delivered;
+};
+
+class EncryptedDelivery : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(EncryptedDelivery, WalksWholeFrames) {
+  RecordingClient client;
+  CapturingLink link(&client);
+  link.SetKeyChangeWait(0);
+  link.SetEncryptionKey("k");
+  link.DeliverReceived(GetParam().chunk.data(), GetParam().chunk.size());
+  EXPECT_EQ(client.Snapshot().received_chunks, GetParam().delivered);
+}
+
+std::vector<FrameCase> FrameCases() {
+  std::vector<std::uint8_t> two = Frames({{2, "hi"}, {5, "there"}});
+  std::vector<std::uint8_t> truncated = Frames({{2, "hi"}, {9, "cut"}});
+  std::vector<std::uint8_t> trailing = Frames({{2, "hi"}});
+  trailing.insert(trailing.end(), {0, 0, 0, 1});
+  return {
+      {"FourBytesOrFewerIgnored", {0, 0, 0, 0}, {}},
+      {"OneFrame", Frames({{3, "abc"}}), {"abc"}},
+      {"TwoFramesInOneChunk", two, {"hi", "there"}},
+      {"FramePastTheEndStopsTheWalk", truncated, {"hi"}},
+      {"FewerThanFiveTrailingBytesIgnored", trailing, {"hi"}},
+      {"OverlongLengthDeliversNothing", Frames({{0xFFFFFFFFu, "abc"}}), {}},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, EncryptedDelivery, ::testing::ValuesIn(FrameCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LoopBack, ReturnsWhatIsSentOnTheCallersThreadDecryptedAgain) {
+  RecordingClient client;
+  LoopBack link(&client);
+  EXPECT_FALSE(link.SendRaw(Bytes("x").data(), 1));
+  ASSERT_TRUE(link.Open({}));
+  EXPECT_FALSE(link.Open({}));
+  EXPECT_TRUE(link.IsOpen());
+  link.SetKeyChangeWait(0);
+  link.SetEncryptionKey("phrase");
+  ASSERT_TRUE(link.Send(Bytes("ping").data(), 4));
+  auto record = client.Snapshot();
+  EXPECT_EQ(record.received, "ping");
+  EXPECT_EQ(record.sent.size(), 8u);  // the framed ciphertext went over the wire
+  EXPECT_EQ(record.sent_threads, std::vector<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_TRUE(link.Close());
+  EXPECT_FALSE(link.Close());
+  EXPECT_EQ(link.Status(), "unknown offline");
+}
+
+// Traffic and a key change on different threads: each message is enciphered on its own copy of
+// the cipher, so the change is free of data races (the thread sanitizer build checks this).
+TEST(LoopBack, KeyMayChangeWhileTrafficFlows) {
+  RecordingClient client;
+  LoopBack link(&client);
+  link.SetKeyChangeWait(0);
+  ASSERT_TRUE(link.Open({}));
+  std::thread traffic([&] {
+    for (int i = 0; i < 200; ++i) link.Send(Bytes("data").data(), 4);
+  });
+  for (int i = 0; i < 50; ++i) link.SetEncryptionKey(i % 2 ? "" : "key");
+  traffic.join();
+  link.SetEncryptionKey("");
+  ASSERT_TRUE(link.Send(Bytes("last").data(), 4));
+  EXPECT_TRUE(client.WaitForReceived("last"));
+}
+
+struct CreateCase {
+  const char* type;
+  const char* kind;  // empty: no link
+};
+
+void PrintTo(const CreateCase& c, std::ostream* out) { *out << '"' << c.type << '"'; }
+void PrintTo(const FrameCase& c, std::ostream* out) { *out << c.name; }
+
+class Creator : public ::testing::TestWithParam<CreateCase> {};
+
+TEST_P(Creator, MakesTheNamedKindIgnoringCase) {
+  RecordingClient client;
+  std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, GetParam().type);
+  std::string kind = GetParam().kind;
+  if (kind.empty()) {
+    EXPECT_EQ(link, nullptr);
+    return;
+  }
+  ASSERT_NE(link, nullptr);
+  EXPECT_FALSE(link->IsOpen());
+  EXPECT_FALSE(link->IsOnline());
+  std::string name = typeid(*link).name();
+  if (auto* packet = dynamic_cast<PacketSerial*>(link.get())) {
+    name = std::string("PacketSerial over ") + typeid(*packet->inner()).name();
+  }
+  EXPECT_NE(name.find(kind), std::string::npos) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TypeNames, Creator,
+    ::testing::Values(CreateCase{"rs232", "RS232"}, CreateCase{"RS-232", "RS232"},
+                      CreateCase{"rs232pkt", "PacketSerial over N7ordalis5RS232"},
+                      CreateCase{"rs-232PKT", "PacketSerial over N7ordalis5RS232"},
+                      CreateCase{"tcp", "TCP"}, CreateCase{"TCPPKT", "PacketSerial over N7ordalis3TCP"},
+                      CreateCase{"Udp", "UDP"}, CreateCase{"VISA", "VISAComs"},
+                      CreateCase{"LoopBack", "LoopBack"}, CreateCase{"process", "ProcessPipe"},
+                      CreateCase{"serial", ""}, CreateCase{"", ""}, CreateCase{"tcp ", ""}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+}  // namespace
+}  // namespace ordalis

@@ -1,0 +1,278 @@
+// ordalis term: a terminal on a communication link. Opens a link of the named type with its
+// parameters written as script literals, copies standard input to the link and what arrives to
+// standard output, and shows status changes on standard error.
+
+#include <poll.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "links/descriptor.h"
+#include "links/serial.h"
+#include "links/serial_creator.h"
+
+namespace ordalis::cli {
+
+namespace {
+
+constexpr int kDefaultLingerMs = 1000;
+
+void PrintTermUsage(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: ordalis term TYPE PARAMETERS [--key KEY] [--linger MS]\n"
+               "\n"
+               "Opens a communication link and connects it to this terminal: standard input goes\n"
+               "to the link, what arrives goes to standard output, status changes and line\n"
+               "events go to standard error.\n"
+               "\n"
+               "TYPE        rs232, rs-232, rs232pkt, rs-232pkt, tcp, tcppkt, udp, visa, loopback,\n"
+               "            process (case does not matter)\n"
+               "PARAMETERS  the link's parameters as script literals separated by commas:\n"
+               "            integers, doubles, \"double-quoted texts\", true, false; '' for none\n"
+               "              tcp     5025                 listen on port 5025\n"
+               "              tcp     \"localhost\", 5025    connect to a server\n"
+               "              udp     5025[, \"host\"[, 5026]]\n"
+               "              rs232   3, 9600[, \"CTS\"]     /dev/ttyS2 at 9600 baud\n"
+               "              rs232   \"/dev/ttyUSB0\", 115200, \"None\"\n"
+               "              visa    \"GPIB0::1::INSTR\"\n"
+               "\n"
+               "Options:\n"
+               "  --key KEY    encrypt the traffic (RC4 frames) under the key phrase KEY\n"
+               "  --linger MS  after standard input ends, keep showing what arrives for MS\n"
+               "               milliseconds (default %d)\n"
+               "\n"
+               "Exit status: 0 success, 1 the link could not be opened, 2 usage error.\n",
+               kDefaultLingerMs);
+}
+
+// Reads one double-quoted text starting at [at] (on the opening quote).
+bool ParseQuoted(const std::string& text, std::size_t& at, std::string& out, std::string& error) {
+  for (++at; at < text.size(); ++at) {
+    char c = text[at];
+    if (c == '"') {
+      ++at;
+      return true;
+    }
+    if (c == '\\' && at + 1 < text.size()) {
+      char next = text[++at];
+      switch (next) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        default: out += next; break;  // \" and \\ and anything else stand for themselves
+      }
+      continue;
+    }
+    out += c;
+  }
+  error = "unterminated text";
+  return false;
+}
+
+// Reads one number: an integer when it has no point or exponent and fits 32 bits, otherwise a
+// double.
+bool ParseNumber(const std::string& text, std::size_t& at, Variant& out, std::string& error) {
+  const char* start = text.c_str() + at;
+  char* end = nullptr;
+  errno = 0;
+  long long integer = std::strtoll(start, &end, 10);
+  bool is_integer = end != start && errno == 0 && integer >= INT32_MIN && integer <= INT32_MAX &&
+                    *end != '.' && *end != 'e' && *end != 'E';
+  if (is_integer) {
+    out = Variant::Int(static_cast<std::int32_t>(integer));
+    at += static_cast<std::size_t>(end - start);
+    return true;
+  }
+  errno = 0;
+  double number = std::strtod(start, &end);
+  if (end == start || !std::isfinite(number)) {
+    error = "not a value at '" + text.substr(at) + "'";
+    return false;
+  }
+  out = Variant::Double(number);
+  at += static_cast<std::size_t>(end - start);
+  return true;
+}
+
+bool MatchWord(const std::string& text, std::size_t at, const char* word) {
+  std::size_t length = std::strlen(word);
+  if (text.size() - at < length || ::strncasecmp(text.c_str() + at, word, length) != 0) return false;
+  return at + length == text.size() || !std::isalnum(static_cast<unsigned char>(text[at + length]));
+}
+
+// Parses link parameters written as script literals: integers, doubles, double-quoted texts,
+// true and false, separated by commas. An empty text is an empty list.
+bool ParseParameters(const std::string& text, LinkParameters& out, std::string& error) {
+  std::size_t at = 0;
+  auto skip_space = [&] {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  };
+  skip_space();
+  if (at == text.size()) return true;
+  for (;;) {
+    skip_space();
+    if (at == text.size()) {
+      error = "a value is missing after the last comma";
+      return false;
+    }
+    char c = text[at];
+    if (c == '"') {
+      std::string value;
+      if (!ParseQuoted(text, at, value, error)) return false;
+      out.push_back(Variant::String(value));
+    } else if (MatchWord(text, at, "true") || MatchWord(text, at, "false")) {
+      bool value = MatchWord(text, at, "true");
+      out.push_back(Variant::Bool(value));
+      at += value ? 4 : 5;
+    } else if (c == '[') {
+      error = "arrays are not link parameters";
+      return false;
+    } else {
+      Variant value;
+      if (!ParseNumber(text, at, value, error)) return false;
+      out.push_back(value);
+    }
+    skip_space();
+    if (at == text.size()) return true;
+    if (text[at] != ',') {
+      error = "expected a comma at '" + text.substr(at) + "'";
+      return false;
+    }
+    ++at;
+  }
+}
+
+// Shows what the link reports; remembers when a link that does not come back went offline.
+class TerminalClient : public ISerialClient {
+ public:
+  explicit TerminalClient(bool ends_when_offline) : ends_when_offline_(ends_when_offline) {}
+
+  void Received(ISerial*, const std::uint8_t* bytes, std::size_t length) override {
+    std::lock_guard lock(output_mutex_);
+    std::fwrite(bytes, 1, length, stdout);
+    std::fflush(stdout);
+  }
+  void Sent(ISerial*, const std::uint8_t*, std::size_t) override {}
+  void Connected(ISerial*) override {}
+  void Disconnected(ISerial*) override {
+    if (ends_when_offline_) ended_.Set();
+  }
+  void LineEvent(ISerial*, int code) override {
+    if (code == kLineReceivedCharacter || code == kLineTransmitEmpty) return;  // every byte has them
+    std::lock_guard lock(output_mutex_);
+    std::fprintf(stderr, "[line event %d]\n", code);
+  }
+  void StatusChanged(ISerial* link) override {
+    std::string status = link->Status();
+    std::lock_guard lock(output_mutex_);
+    std::fprintf(stderr, "[%s]\n", status.c_str());
+  }
+
+  const WakeSignal& ended() const { return ended_; }
+
+ private:
+  const bool ends_when_offline_;
+  std::mutex output_mutex_;
+  WakeSignal ended_;
+};
+
+struct TermOptions {
+  std::string type;
+  std::string parameters;
+  std::string key;
+  bool has_key = false;
+  int linger_ms = kDefaultLingerMs;
+};
+
+bool ParseTermArguments(const std::vector<std::string>& args, TermOptions& options) {
+  int positional = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--key" && i + 1 < args.size()) {
+      options.key = args[++i];
+      options.has_key = true;
+    } else if (args[i] == "--linger" && i + 1 < args.size()) {
+      char* end = nullptr;
+      long value = std::strtol(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || value < 0 || value > 3600000) return false;
+      options.linger_ms = static_cast<int>(value);
+    } else if (args[i].rfind("--", 0) == 0) {
+      return false;
+    } else if (positional == 0) {
+      options.type = args[i];
+      ++positional;
+    } else if (positional == 1) {
+      options.parameters = args[i];
+      ++positional;
+    } else {
+      return false;
+    }
+  }
+  return positional > 0;
+}
+
+// Copies standard input to the link until it ends or the link ended for good.
+void CopyInput(ISerial& link, const TerminalClient& client) {
+  char buffer[4096];
+  for (;;) {
+    Readiness ready = WaitReady(STDIN_FILENO, POLLIN, client.ended());
+    if (ready != Readiness::kReady) return;
+    long got = ReadRetry(STDIN_FILENO, buffer, sizeof buffer);
+    if (got <= 0) return;
+    if (!link.Send(reinterpret_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(got))) {
+      std::fprintf(stderr, "ordalis term: the link did not take the input\n");
+    }
+  }
+}
+
+int RunTerm(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    PrintTermUsage(stdout);
+    return 0;
+  }
+  TermOptions options;
+  if (!ParseTermArguments(args, options)) {
+    PrintTermUsage(stderr);
+    return 2;
+  }
+  LinkParameters parameters;
+  std::string error;
+  if (!ParseParameters(options.parameters, parameters, error)) {
+    std::fprintf(stderr, "ordalis term: bad parameters '%s': %s\n", options.parameters.c_str(), error.c_str());
+    return 2;
+  }
+  bool process = ::strcasecmp(options.type.c_str(), "process") == 0;
+  TerminalClient client(process);
+  std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, options.type);
+  if (!link) {
+    std::fprintf(stderr, "ordalis term: unknown link type '%s' (see ordalis term --help)\n", options.type.c_str());
+    return 2;
+  }
+  link->SetKeyChangeWait(0);
+  if (options.has_key) link->SetEncryptionKey(options.key);
+  if (!link->Open(parameters)) {
+    std::fprintf(stderr, "ordalis term: could not open the %s link with parameters '%s'\n",
+                 options.type.c_str(), options.parameters.c_str());
+    return 1;
+  }
+  CopyInput(*link, client);
+  if (options.linger_ms > 0) WaitWake(client.ended(), options.linger_ms);
+  link->Close();
+  return 0;
+}
+
+const CommandRegistration kTerm({"term", "connect the terminal to a communication link", RunTerm});
+
+}  // namespace
+
+}  // namespace ordalis::cli
