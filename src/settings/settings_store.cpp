@@ -1,0 +1,468 @@
+#include "settings/settings_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+namespace ordalis::settings {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A file descriptor that closes itself. Move-only; close is never retried on EINTR.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+std::string Describe(const std::string& what, const std::string& path, int error) {
+  return what + " " + path + ": " + ErrnoText(error);
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// The file a change really replaces: a symbolic link is followed, so the link stays in place.
+std::string WriteTarget(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+  return error ? path : resolved.string();
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::string* text) {
+  char buffer[8192];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) return true;
+    text->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Creates [directory] and every missing directory above it.
+bool MakeDirectories(const std::string& directory, mode_t mode, std::string* error) {
+  std::string partial;
+  std::size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = directory.find('/', pos + 1);
+    partial = directory.substr(0, pos);
+    if (partial.empty() || Exists(partial)) continue;
+    if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+      *error = Describe("cannot create directory", partial, errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool LockExclusive(int fd) {
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+const char* TypeName(ValueType type) {
+  switch (type) {
+    case ValueType::kString: return "REG_SZ";
+    case ValueType::kExpandString: return "REG_EXPAND_SZ";
+    case ValueType::kBinary: return "REG_BINARY";
+  }
+  return "REG_SZ";
+}
+
+std::optional<ValueType> TypeFromName(const std::string& name) {
+  if (name == "REG_SZ") return ValueType::kString;
+  if (name == "REG_EXPAND_SZ") return ValueType::kExpandString;
+  if (name == "REG_BINARY") return ValueType::kBinary;
+  return std::nullopt;
+}
+
+std::string ToHex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (unsigned char byte : bytes) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  return hex;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool FromHex(const std::string& hex, std::string* bytes) {
+  if (hex.size() % 2 != 0) return false;
+  bytes->clear();
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    int high = HexDigit(hex[i]);
+    int low = HexDigit(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes->push_back(static_cast<char>(high * 16 + low));
+  }
+  return true;
+}
+
+template <typename Entries>
+auto FindEntry(Entries& entries, std::string_view name) {
+  auto it = entries.begin();
+  while (it != entries.end() && !EqualsIgnoringCase(it->first, name)) ++it;
+  return it;
+}
+
+std::vector<std::string_view> SplitPath(std::string_view path) {
+  std::vector<std::string_view> steps;
+  while (!path.empty()) {
+    std::size_t end = path.find('\\');
+    std::string_view step = path.substr(0, end);
+    if (!step.empty()) steps.push_back(step);
+    if (end == std::string_view::npos) break;
+    path.remove_prefix(end + 1);
+  }
+  return steps;
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+}
+
+// ---- SettingsKey -------------------------------------------------------------------------
+
+SettingsKey* SettingsKey::Find(std::string_view path) {
+  SettingsKey* key = this;
+  for (std::string_view step : SplitPath(path)) {
+    auto it = FindEntry(key->subkeys_, step);
+    if (it == key->subkeys_.end()) return nullptr;
+    key = &it->second;
+  }
+  return key;
+}
+
+const SettingsKey* SettingsKey::Find(std::string_view path) const {
+  return const_cast<SettingsKey*>(this)->Find(path);
+}
+
+SettingsKey& SettingsKey::Create(std::string_view path) {
+  SettingsKey* key = this;
+  for (std::string_view step : SplitPath(path)) {
+    key = &key->CreateSubkey(step);
+  }
+  return *key;
+}
+
+SettingsKey* SettingsKey::Subkey(std::string_view name) {
+  auto it = FindEntry(subkeys_, name);
+  return it == subkeys_.end() ? nullptr : &it->second;
+}
+
+const SettingsKey* SettingsKey::Subkey(std::string_view name) const {
+  return const_cast<SettingsKey*>(this)->Subkey(name);
+}
+
+SettingsKey& SettingsKey::CreateSubkey(std::string_view name) {
+  if (SettingsKey* existing = Subkey(name)) return *existing;
+  subkeys_.emplace_back(std::string(name), SettingsKey());
+  return subkeys_.back().second;
+}
+
+bool SettingsKey::DeleteSubkey(std::string_view name) {
+  auto it = FindEntry(subkeys_, name);
+  if (it == subkeys_.end()) return false;
+  subkeys_.erase(it);
+  return true;
+}
+
+std::vector<std::string> SettingsKey::SubkeyNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, key] : subkeys_) names.push_back(name);
+  return names;
+}
+
+const SettingsValue* SettingsKey::Value(std::string_view name) const {
+  auto it = FindEntry(values_, name);
+  return it == values_.end() ? nullptr : &it->second;
+}
+
+void SettingsKey::SetValue(std::string_view name, SettingsValue value) {
+  auto it = FindEntry(values_, name);
+  if (it == values_.end()) {
+    values_.emplace_back(std::string(name), std::move(value));
+  } else {
+    it->second = std::move(value);
+  }
+}
+
+bool SettingsKey::DeleteValue(std::string_view name) {
+  auto it = FindEntry(values_, name);
+  if (it == values_.end()) return false;
+  values_.erase(it);
+  return true;
+}
+
+// ---- SettingsJson ------------------------------------------------------------------------
+
+std::string SettingsJson::Write(const SettingsKey& root) {
+  std::function<Json(const SettingsKey&)> to_json = [&](const SettingsKey& key) {
+    Json object = Json::object();
+    if (!key.subkeys_.empty()) {
+      Json keys = Json::object();
+      for (const auto& [name, subkey] : key.subkeys_) keys[name] = to_json(subkey);
+      object["keys"] = std::move(keys);
+    }
+    if (!key.values_.empty()) {
+      Json values = Json::object();
+      for (const auto& [name, value] : key.values_) {
+        std::string data = value.type == ValueType::kBinary ? ToHex(value.data) : value.data;
+        values[name] = Json{{"type", TypeName(value.type)}, {"data", std::move(data)}};
+      }
+      object["values"] = std::move(values);
+    }
+    return object;
+  };
+  // Invalid UTF-8 in a name or value is written as U+FFFD rather than failing the whole file.
+  return to_json(root).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* error) {
+  *root = SettingsKey();
+  if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return true;
+  Json document;
+  try {
+    document = Json::parse(text.begin(), text.end());
+  } catch (const Json::exception& e) {
+    *error = e.what();
+    return false;
+  }
+  std::function<bool(const Json&, const std::string&, SettingsKey&)> from_json =
+      [&](const Json& object, const std::string& where, SettingsKey& key) {
+        if (!object.is_object()) {
+          *error = "key '" + where + "' is not a JSON object";
+          return false;
+        }
+        for (const auto& [member, content] : object.items()) {
+          if (member == "keys" && content.is_object()) {
+            for (const auto& [name, sub] : content.items()) {
+              key.subkeys_.emplace_back(name, SettingsKey());
+              std::string sub_where = where.empty() ? name : where + "\\" + name;
+              if (!from_json(sub, sub_where, key.subkeys_.back().second)) return false;
+            }
+          } else if (member == "values" && content.is_object()) {
+            for (const auto& [name, value] : content.items()) {
+              std::optional<ValueType> type;
+              if (value.is_object() && value.size() == 2 && value.contains("type") &&
+                  value["type"].is_string() && value.contains("data") && value["data"].is_string()) {
+                type = TypeFromName(value["type"].get<std::string>());
+              }
+              SettingsValue parsed;
+              bool good = type.has_value();
+              if (good) {
+                parsed.type = *type;
+                parsed.data = value["data"].get<std::string>();
+                if (*type == ValueType::kBinary) good = FromHex(value["data"].get<std::string>(), &parsed.data);
+              }
+              if (!good) {
+                *error = "value '" + name + "' of key '" + where +
+                         "' is not {\"type\": REG_SZ|REG_EXPAND_SZ|REG_BINARY, \"data\": text}";
+                return false;
+              }
+              key.values_.emplace_back(name, std::move(parsed));
+            }
+          } else {
+            *error = "unexpected member '" + member + "' in key '" + where + "'";
+            return false;
+          }
+        }
+        return true;
+      };
+  if (!from_json(document, "", *root)) {
+    *root = SettingsKey();
+    return false;
+  }
+  return true;
+}
+
+// ---- SettingsFile ------------------------------------------------------------------------
+
+SettingsFile::SettingsFile(std::string path, mode_t new_file_mode)
+    : path_(std::move(path)), new_file_mode_(new_file_mode) {}
+
+SettingsFile::ReadStatus SettingsFile::Read(SettingsKey* root, std::string* error) const {
+  *root = SettingsKey();
+  UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return ReadStatus::kMissing;
+    *error = Describe("cannot read", path_, errno);
+    return ReadStatus::kError;
+  }
+  std::string text;
+  if (!ReadAll(fd.get(), &text)) {
+    *error = Describe("cannot read", path_, errno);
+    return ReadStatus::kError;
+  }
+  std::string parse_error;
+  if (!SettingsJson::Read(text, root, &parse_error)) {
+    *error = "cannot parse " + path_ + ": " + parse_error;
+    return ReadStatus::kError;
+  }
+  return ReadStatus::kOk;
+}
+
+bool SettingsFile::Modify(const std::function<bool(SettingsKey& root)>& change,
+                          std::string* error) {
+  const std::string target = WriteTarget(path_);
+  const std::string directory = DirectoryOf(target);
+  const mode_t directory_mode = (new_file_mode_ & 0044) ? 0755 : 0700;
+  if (!MakeDirectories(directory, directory_mode, error)) return false;
+
+  UniqueFd lock(::open((target + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, new_file_mode_));
+  if (!lock.valid()) {
+    *error = Describe("cannot lock", path_, errno);
+    return false;
+  }
+  if (!LockExclusive(lock.get())) {
+    *error = Describe("cannot lock", path_, errno);
+    return false;
+  }
+  // The replacement is written by rename, which the file's own permission bits would not stop.
+  if (Exists(target) && ::access(target.c_str(), W_OK) != 0) {
+    *error = Describe("cannot write", path_, errno);
+    return false;
+  }
+
+  SettingsKey root;
+  SettingsFile current(target, new_file_mode_);
+  if (current.Read(&root, error) == ReadStatus::kError) {
+    if (target != path_) *error += " (through " + path_ + ")";
+    return false;
+  }
+  if (!change(root)) return true;
+
+  mode_t mode = new_file_mode_;
+  struct stat info;
+  if (::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
+
+  std::string temporary = target + ".tmp-XXXXXX";
+  UniqueFd out(::mkstemp(temporary.data()));
+  if (!out.valid()) {
+    *error = Describe("cannot write", path_, errno);
+    return false;
+  }
+  const std::string text = SettingsJson::Write(root);
+  if (!WriteAll(out.get(), text) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0 ||
+      ::rename(temporary.c_str(), target.c_str()) != 0) {
+    *error = Describe("cannot write", path_, errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) ::fsync(dir.get());
+  return true;
+}
+
+bool SettingsFile::CanWrite() const {
+  const std::string target = WriteTarget(path_);
+  if (Exists(target)) {
+    return ::access(target.c_str(), W_OK) == 0 &&
+           ::access(DirectoryOf(target).c_str(), W_OK | X_OK) == 0;
+  }
+  // A missing file can be written when the nearest existing directory above it can take the
+  // directories and the file that a change would create.
+  std::filesystem::path directory = std::filesystem::path(target).parent_path();
+  while (!directory.empty() && !Exists(directory.string())) {
+    if (directory == directory.parent_path()) break;
+    directory = directory.parent_path();
+  }
+  std::string existing = directory.empty() ? "." : directory.string();
+  struct stat info;
+  return ::stat(existing.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         ::access(existing.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string DefaultSettingsPath(SettingsScope scope) {
+  auto env = [](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+  };
+  if (scope == SettingsScope::kMachine) {
+    std::string path = env("ORDALIS_MACHINE_SETTINGS");
+    return path.empty() ? "/etc/ordalis/settings.json" : path;
+  }
+  std::string path = env("ORDALIS_USER_SETTINGS");
+  if (!path.empty()) return path;
+  std::string config = env("XDG_CONFIG_HOME");
+  if (config.empty() || config[0] != '/') {
+    std::string home = env("HOME");
+    if (home.empty()) {
+      struct passwd entry;
+      struct passwd* found = nullptr;
+      char buffer[4096];
+      if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
+        home = found->pw_dir;
+      }
+    }
+    config = home + "/.config";
+  }
+  return config + "/ordalis/settings.json";
+}
+
+}  // namespace ordalis::settings
