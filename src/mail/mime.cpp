@@ -147,7 +147,8 @@ std::string AttachmentPartHead(std::string_view path) {
   std::replace_if(name.begin(), name.end(),
                   [](char c) { return c == '"' || c == '\\' || c == '\r' || c == '\n'; }, '_');
   name = EncodeHeaderText(name);
-  return PartStart() + "Content-Type: application/octet-stream; name=\"" + name + "\"\r\n" +
+  // The line end before a boundary belongs to the boundary: this one ends the part before.
+  return "\r\n" + PartStart() + "Content-Type: application/octet-stream; name=\"" + name + "\"\r\n" +
          "Content-Disposition: attachment; filename=\"" + name + "\"\r\n" +
          "Content-Transfer-Encoding: base64\r\n\r\n";
 }

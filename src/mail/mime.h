@@ -36,8 +36,9 @@ std::string FormatMailDate(const std::tm& local);
 // bytes above 127 or lines longer than SMTP carries travels base64-encoded as UTF-8 text.
 std::string BodyPart(std::string_view body);
 
-// The head of an attached file's part, named after the last path component of [path]; the
-// file's content follows base64-encoded.
+// The head of an attached file's part, named after the last path component of [path], from the
+// line end that closes the part before it; the file's content follows base64-encoded, and the
+// next part's head or the closing boundary (each beginning with a line end) closes it.
 std::string AttachmentPartHead(std::string_view path);
 
 }  // namespace ordalis

@@ -319,7 +319,7 @@ bool CSMTP::SendAttachment(const std::string& path) {
     if (!Send(text)) return false;
     first = false;
   }
-  return Send("\r\n");
+  return true;
 }
 
 bool CSMTP::Abandon() {

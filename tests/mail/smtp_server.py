@@ -73,7 +73,7 @@ class Recorder:
 
 
 def main():
-    warnings.simplefilter("ignore", DeprecationWarning)
+    warnings.filterwarnings("ignore", message="Session.login_data is deprecated")
     parser = argparse.ArgumentParser()
     parser.add_argument("--record-dir", required=True)
     parser.add_argument("--user", default="alice")
@@ -87,7 +87,7 @@ def main():
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == options.user.encode()
               and auth_data.password == options.password.encode())
-        return AuthResult(success=ok, auth_data=auth_data if ok else None)
+        return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
