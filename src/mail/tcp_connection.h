@@ -1,0 +1,52 @@
+#pragma once
+// TcpConnection: a move-only owner of one connected TCP socket with time-outs on connecting,
+// sending and receiving. The socket is non-blocking; every wait goes through poll with the
+// time left, and interrupted calls are retried. One thread uses a connection at a time.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ordalis {
+
+enum class ConnectStatus { kConnected, kUnresolved, kNoSocket, kRefused, kTimedOut };
+enum class IoStatus { kOk, kTimedOut, kClosed, kError };
+
+class TcpConnection {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  TcpConnection() = default;
+  TcpConnection(TcpConnection&& other) noexcept;
+  TcpConnection& operator=(TcpConnection&& other) noexcept;
+  TcpConnection(const TcpConnection&) = delete;
+  TcpConnection& operator=(const TcpConnection&) = delete;
+  ~TcpConnection() { Close(); }
+
+  // Resolves [host] and connects to [port], trying each address the name resolves to in turn;
+  // each attempt may take up to [timeout]. Closes any earlier connection first.
+  ConnectStatus Connect(const std::string& host, std::uint16_t port,
+                        std::chrono::milliseconds timeout);
+
+  // Writes all of [data], looping over partial writes; fails when the peer accepts nothing
+  // for [timeout]. A peer that has gone away gives kError, never a signal.
+  IoStatus SendAll(std::string_view data, std::chrono::milliseconds timeout);
+
+  // Reads what is available (at least one byte) into [buffer], waiting until [deadline].
+  IoStatus Receive(char* buffer, std::size_t size, std::size_t* received,
+                   Clock::time_point deadline);
+
+  bool is_open() const { return fd_ >= 0; }
+  void Close();
+
+ private:
+  explicit TcpConnection(int fd) : fd_(fd) {}
+  // Waits for [events] on the socket until [deadline]; false on time-out or error.
+  IoStatus WaitFor(short events, Clock::time_point deadline);
+
+  int fd_ = -1;
+};
+
+}  // namespace ordalis

@@ -1,0 +1,165 @@
+// ordalis mail test: sends a short test message with the mail settings results are sent with,
+// or with a server and user given on the command line, and prints what the server said.
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "mail/mail_message.h"
+#include "mail/results_mail.h"
+#include "mail/smtp.h"
+#include "settings/manager.h"
+
+namespace ordalis::cli {
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: ordalis mail test [ADDRESSES] [--server HOST[:PORT]] [--user USER]\n"
+    "                         [--from ADDRESS] [--timeout SECONDS]\n"
+    "\n"
+    "Sends a short test message and prints the server's last reply, or the error.\n"
+    "\n"
+    "  ADDRESSES          recipients: entries separated by \";\", each an address or a display\n"
+    "                     name followed by an address in \"<\" and \">\"; the stored default\n"
+    "                     recipients when left out\n"
+    "  --server HOST[:PORT]  the mail server; the stored one when left out (port 25 unless\n"
+    "                     given)\n"
+    "  --user USER        log in as USER; the password is taken from ORDALIS_SMTP_PASSWORD or\n"
+    "                     read from standard input. An empty USER sends without logging in.\n"
+    "                     Left out: the stored user name and password.\n"
+    "  --from ADDRESS     the sender (default ordalis@localhost)\n"
+    "  --timeout SECONDS  longest wait for the server at each step (default 60)\n"
+    "\n"
+    "Exit status: 0 sent, 1 the server could not be reached or refused the message,\n"
+    "2 usage error.\n";
+
+struct Options {
+  std::optional<std::string> addresses;
+  std::optional<std::string> server;
+  std::optional<std::string> user;
+  std::string from{kResultsMailSender};
+  std::chrono::milliseconds timeout = CSMTP::kDefaultTimeout;
+};
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "ordalis mail test: %s\n\n%s", problem.c_str(), kHelp);
+  return 2;
+}
+
+// Parses [args] into [options]; an empty text on success, otherwise the problem.
+std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool takes_value = arg == "--server" || arg == "--user" || arg == "--from" || arg == "--timeout";
+    if (takes_value && i + 1 >= args.size()) return "option " + arg + " needs a value";
+    if (arg == "--server") {
+      options->server = args[++i];
+    } else if (arg == "--user") {
+      options->user = args[++i];
+    } else if (arg == "--from") {
+      options->from = args[++i];
+    } else if (arg == "--timeout") {
+      char* end = nullptr;
+      double seconds = std::strtod(args[++i].c_str(), &end);
+      if (*end != '\0' || !(seconds > 0) || seconds > 86400) return "bad --timeout value";
+      options->timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option " + arg;
+    } else if (options->addresses) {
+      return "more than one address list";
+    } else {
+      options->addresses = arg;
+    }
+  }
+  return {};
+}
+
+// The password for a user named on the command line: from the environment, else one line of
+// standard input (prompted for without echo on a terminal).
+std::string PasswordForUser() {
+  if (const char* from_environment = std::getenv("ORDALIS_SMTP_PASSWORD")) return from_environment;
+  const bool terminal = ::isatty(STDIN_FILENO);
+  termios saved{};
+  if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    std::fputs("Password: ", stderr);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string password;
+  std::getline(std::cin, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+  return password;
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "this machine";
+  return name;
+}
+
+int Fail(const CSMTP& smtp) {
+  std::fprintf(stderr, "ordalis mail test: %s\n", smtp.GetLastError().c_str());
+  if (!smtp.LastReply().empty()) {
+    std::fprintf(stderr, "server said: %s", smtp.LastReply().c_str());
+  }
+  return 1;
+}
+
+int MailTest(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  Options options;
+  if (std::string problem = ParseOptions(args, &options); !problem.empty()) return Usage(problem);
+
+  settings::MailSettings stored = Manager::Instance().Mail();
+  std::string server_name = options.server.value_or(stored.server_name);
+  std::string addresses = options.addresses.value_or(stored.email_addresses);
+  std::string user = options.user.value_or(stored.user_name);
+  std::string password = options.user ? (user.empty() ? "" : PasswordForUser()) : stored.password;
+  if (server_name.empty()) return Usage("no mail server: give --server or store one with 'ordalis mail server'");
+
+  CMailMessage message;
+  if (!message.AddMultipleRecipients(addresses)) {
+    return Usage("the address list has a '<' without a closing '>'");
+  }
+  if (message.RecipientCount() == 0) return Usage("no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
+  std::optional<MailServerAddress> address = SplitServerName(server_name);
+  if (!address) return Usage("bad mail server name '" + server_name + "'");
+
+  message.set_from(options.from);
+  message.set_subject("Ordalis test message");
+  message.set_body("This is a test message sent by 'ordalis mail test' on " + HostName() + ".\n");
+  CSMTP smtp(address->host, address->port);
+  smtp.SetTimeout(options.timeout);
+  if (!smtp.Connect(user, password)) return Fail(smtp);
+  if (!smtp.SendMessage(message)) return Fail(smtp);
+  for (const std::string& refused : smtp.RefusedRecipients()) {
+    std::fprintf(stderr, "ordalis mail test: recipient refused: %s\n", refused.c_str());
+  }
+  std::printf("%s", smtp.LastReply().c_str());
+  smtp.Disconnect();
+  return 0;
+}
+
+const CommandRegistration kRegistration{
+    {"mail test", "send a test message with the mail settings", &MailTest}};
+
+}  // namespace
+
+}  // namespace ordalis::cli
