@@ -153,7 +153,14 @@ Result EvaluateArrayElement(IScriptContext& script, ScriptItem* item, VariableVa
       script.logger().Log(warning, kScript, "variable %s not found returning 0", item->text().c_str());
       return TestError;
     }
-    case arrayIndexItem: return EvaluateIndexed(script, item, value);
+    case arrayIndexItem: {
+      // The indexed element joins the values before it rather than replacing them, so a list
+      // such as 1, a[0] keeps both.
+      VariableValue element;
+      Result result = EvaluateIndexed(script, item, &element);
+      if (result == TestPassed) value->Append(std::move(element));
+      return result;
+    }
     case arrayItem: {
       VariableValue elements;
       for (std::size_t i = 0; i < item->child_count(); ++i) {

@@ -1,0 +1,111 @@
+#include "engine/run_files.h"
+
+#include <glob.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "trace/logger.h"
+
+namespace ordalis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The files matching [pattern], in the order the search returns them (names without their
+// directory).
+std::vector<std::string> Search(const std::string& pattern) {
+  std::vector<std::string> found;
+  glob_t matches{};
+  if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &matches) == 0) {
+    for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
+      std::error_code error;
+      if (!fs::is_regular_file(matches.gl_pathv[i], error)) continue;
+      found.push_back(fs::path(matches.gl_pathv[i]).filename().string());
+    }
+  }
+  globfree(&matches);
+  return found;
+}
+
+std::string ReduceDoubledBackslashes(std::string text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+  std::error_code error;
+  return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+}
+
+}  // namespace
+
+RunNames MakeRunNames(const std::string& script_directory, const std::string& script_file_name,
+                      const std::string& override_directory, std::time_t now) {
+  std::tm parts{};
+  localtime_r(&now, &parts);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "_%04d_%02d_%02d_%02d_%02d_%02d", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  RunNames names;
+  names.stamp = script_file_name + stamp;
+  names.results_directory =
+      override_directory.empty() ? script_directory + "/Results" : override_directory;
+  names.base_path = names.results_directory + "/" + names.stamp;
+  return names;
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+  std::error_code error;
+  fs::rename(from, to, error);
+  if (!error) return true;
+  // Across file systems a rename fails: copy, then remove the original.
+  if (!CopyFile(from, to)) return false;
+  fs::remove(from, error);
+  return true;
+}
+
+void TransferLogFiles(const std::vector<std::string>& patterns, LogFileAction action,
+                      const RunNames& names, std::vector<std::string>* results_logs, Logger& log) {
+  const bool move = action == LogFileAction::kMove;
+  for (const std::string& registered : patterns) {
+    std::size_t separator = registered.find_last_of("/\\");
+    std::string directory =
+        separator == std::string::npos ? std::string() : registered.substr(0, separator + 1);
+    std::string pattern = registered.substr(directory.size());
+    std::vector<std::string> found = Search(directory + pattern);
+    if (found.empty() && separator != std::string::npos) {
+      directory = ReduceDoubledBackslashes(directory);
+      found = Search(directory + pattern);
+    }
+    if (found.empty()) {
+      log.Log(warning, "Script",
+              move ? "Failed to move log file '%s' file not found"
+                   : "Failed to copy log file '%s' file not found",
+              registered.c_str());
+      continue;
+    }
+    for (const std::string& name : found) {
+      std::string source = directory + name;
+      std::string destination = names.base_path + "_" + name;
+      bool done = move ? MoveFile(source, destination) : CopyFile(source, destination);
+      if (!done) {
+        log.Log(warning, "Script", move ? "Failed to move log file '%s'" : "Failed to copy log file '%s'",
+                source.c_str());
+        continue;
+      }
+      results_logs->push_back(names.stamp + "_" + name);
+      log.Log(information, "Script",
+              move ? "Log file '%s' moved to %s" : "Log file %s copied to %s", source.c_str(),
+              destination.c_str());
+    }
+  }
+}
+
+}  // namespace ordalis

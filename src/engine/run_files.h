@@ -1,0 +1,36 @@
+#pragma once
+// The files a run leaves behind: its time-stamped names, and the log files the script asked to
+// have moved or copied into the results directory.
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace ordalis {
+
+class Logger;
+
+// Names of one run's files.
+struct RunNames {
+  std::string results_directory;  // override, or script directory + "/Results"
+  std::string stamp;              // script file name + "_YYYY_MM_DD_hh_mm_ss"
+  std::string base_path;          // results directory + "/" + stamp
+};
+
+// The names for a run of [script_file_name] in [script_directory] ending at local time [now];
+// a non-empty [override_directory] replaces script directory + "/Results".
+RunNames MakeRunNames(const std::string& script_directory, const std::string& script_file_name,
+                      const std::string& override_directory, std::time_t now);
+
+enum class LogFileAction { kMove, kCopy };
+
+// Moves or copies every file matched by each registered pattern to base path + "_" + name,
+// appending stamp + "_" + name to [results_logs] and logging each outcome through [log]. A
+// pattern may hold wildcards in its last component.
+void TransferLogFiles(const std::vector<std::string>& patterns, LogFileAction action,
+                      const RunNames& names, std::vector<std::string>* results_logs, Logger& log);
+
+// Moves [from] to [to], across file systems too; false when it cannot.
+bool MoveFile(const std::string& from, const std::string& to);
+
+}  // namespace ordalis

@@ -1,0 +1,836 @@
+#include "interp/statement_executor.h"
+
+#include <cstring>
+#include <ctime>
+#include <strings.h>
+
+#include "interp/evaluator.h"
+#include "interp/formatting.h"
+#include "interp/variable_table.h"
+#include "interp/variables.h"
+#include "language/script_item.h"
+#include "platform/event.h"
+#include "testers/action_record.h"
+#include "testers/script_playback.h"
+#include "testers/testers.h"
+#include "testers/tester_proxy.h"
+#include "trace/clock.h"
+
+namespace ordalis {
+
+namespace {
+
+constexpr const char* kScript = "script";
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool IsLiteral(ItemType type) {
+  switch (type) {
+    case integerItem: case hexItem: case octalItem: case stringItem: case boolItem:
+    case doubleItem:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsCondition(ItemType type) {
+  switch (type) {
+    case lessThanItem: case lessThanOrEqualItem: case equalItem: case greaterThanOrEqualItem:
+    case greaterThanItem: case notEqualItem: case andItem: case orItem: case notItem:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Appends every element of [value] to [list]: an array contributes its elements one by one
+// (arrays nested inside it stay nested), a scalar itself.
+void AppendElements(VariableValue* list, VariableValue&& value) {
+  if (value.kind() == ValueKind::Array) {
+    for (const VariableValue& element : value.elements()) list->Append(element);
+  } else {
+    list->Append(std::move(value));
+  }
+}
+
+void AppendRecorded(std::vector<VariableValue>* out, const VariableValue& value) {
+  switch (value.kind()) {
+    case ValueKind::Integer:
+    case ValueKind::Double:
+    case ValueKind::String:
+    case ValueKind::Boolean:
+      out->push_back(value);
+      break;
+    case ValueKind::Result:
+      out->emplace_back(VariableValue::ResultWord(value.result()));
+      break;
+    case ValueKind::Array: {
+      VariableValue nested;
+      nested.ClearToArray();
+      std::vector<VariableValue> inner;
+      for (const VariableValue& element : value.elements()) AppendRecorded(&inner, element);
+      for (VariableValue& element : inner) nested.Append(std::move(element));
+      out->push_back(std::move(nested));
+      break;
+    }
+    default:
+      break;  // testers have no recorded form
+  }
+}
+
+// Whether an ignoreresult section encloses [item].
+bool InsideIgnoreResult(const ScriptItem* item) {
+  for (const ScriptItem* p = item->parent(); p != nullptr; p = p->parent()) {
+    if (p->type() == ignoreResultItem) return true;
+  }
+  return false;
+}
+
+// The definition of the function [name]: the first functionItem of that name among the
+// children of the call's parent, then of the grandparent, and so on up to the root.
+ScriptItem* FindFunction(const ScriptItem* call, const std::string& name) {
+  for (const ScriptItem* p = call->parent(); p != nullptr; p = p->parent()) {
+    for (const ScriptItemPtr& child : p->children()) {
+      if (child->type() == functionItem && EqualsIgnoringCase(child->text(), name)) {
+        return child.get();
+      }
+    }
+  }
+  return nullptr;
+}
+
+ScriptItem* NextSibling(const ScriptItem* item) {
+  const ScriptItem* parent = item->parent();
+  if (parent == nullptr) return nullptr;
+  std::size_t index = parent->IndexOfChild(item);
+  return index + 1 < parent->child_count() ? parent->child(index + 1) : nullptr;
+}
+
+std::string TesterType(ITester& tester) {
+  std::string type;
+  try {
+    if (Failed(tester.get_TesterType(&type))) type.clear();
+  } catch (...) {
+    type.clear();
+  }
+  return type;
+}
+
+// Whether [a] and [b] are the same whole value: same kind, equal scalars, arrays equal element
+// by element.
+bool SameValue(const VariableValue& a, const VariableValue& b) {
+  if (a.kind() != b.kind()) return false;
+  if (a.kind() != ValueKind::Array) return VariableValue::Equal(a, b);
+  if (a.elements().size() != b.elements().size()) return false;
+  for (std::size_t i = 0; i < a.elements().size(); ++i) {
+    if (!SameValue(a.elements()[i], b.elements()[i])) return false;
+  }
+  return true;
+}
+
+// Replaces every element of [value] (nested arrays included) that refers to [tester] by
+// Integer 0; true when anything changed.
+bool ClearTesterReferences(VariableValue* value, const ITester* tester) {
+  if (value->kind() == ValueKind::Tester) {
+    if (value->tester().get() != tester) return false;
+    *value = VariableValue(0);
+    return true;
+  }
+  if (value->kind() != ValueKind::Array) return false;
+  bool changed = false;
+  for (std::size_t i = 0; i < value->ElementCount(); ++i) {
+    changed |= ClearTesterReferences(&value->Element(i), tester);
+  }
+  return changed;
+}
+
+}  // namespace
+
+std::vector<VariableValue> RecordedValues(const VariableValue& values) {
+  std::vector<VariableValue> out;
+  if (values.kind() == ValueKind::Array) {
+    out.reserve(values.elements().size());
+    for (const VariableValue& element : values.elements()) AppendRecorded(&out, element);
+  } else {
+    AppendRecorded(&out, values);
+  }
+  return out;
+}
+
+// What one pass of the chain loop knows about the statement it runs.
+struct StatementExecutor::Statement {
+  VariableValue values;
+  bool record = true;
+};
+
+Result StatementExecutor::ExecuteChain(ScriptItem* first) {
+  VariableValue return_value;
+  bool returned = false;
+  return ExecuteSequence(first, &return_value, &returned, false);
+}
+
+Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* return_value,
+                                          bool* returned, bool function_body) {
+  *returned = false;
+  Result aggregate = TestPassed;
+  ChainScope scope;
+  ScriptItem* cursor = first;
+  Logger& log = script_.logger();
+  try {
+    if (script_.step_flag() || (cursor != nullptr && cursor->breakpoint())) {
+      script_.ClearStepFlag();
+      script_.RequestPause();
+    }
+    for (;;) {
+      if (script_.WaitIfPaused()) break;
+      if (cursor == nullptr || script_.state() == ScriptStopping || *returned) break;
+      script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
+      Statement statement;
+      std::int64_t start = Clock::Instance().ElapsedTicks();
+      ScriptItem* item = cursor;
+      if (log.IsLogging(finest)) {
+        log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
+      }
+      Result result = Execute(item, &cursor, statement, return_value, returned, function_body, scope);
+      if (log.IsLogging(finest)) {
+        log.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
+                VariableValue::ResultWord(result).c_str());
+      }
+      if (statement.record || result == TestAborted) {
+        double taken = static_cast<double>(Clock::Instance().ElapsedTicks() - start) /
+                       static_cast<double>(Clock::Frequency());
+        item->RecordResult(result, script_.iteration(), taken, RecordedValues(statement.values));
+      } else {
+        item->SetStatus(result);
+      }
+      script_.SetCurrentItem(cursor);
+      script_.FireExecuted(item);
+      if (aggregate == TestPassed) {
+        aggregate = result;
+      } else if (aggregate != TestFailed && result == TestFailed) {
+        aggregate = TestFailed;
+      }
+      if (script_.step_flag() || (cursor != nullptr && cursor->breakpoint())) {
+        script_.ClearStepFlag();
+        script_.RequestPause();
+      }
+      if (script_.pause_on_error() && result != TestPassed) {
+        if (InsideIgnoreResult(item)) {
+          log.Log(information, kScript,
+                  "Pause on error ignored as error is inside Ignore Result section");
+        } else {
+          script_.RequestPause();
+        }
+      }
+    }
+    scope.End(script_, return_value);
+  } catch (...) {
+    log.Log(severe, kScript, "Error: an exception occured while executing the script");
+    scope.Discard();
+    return TestError;
+  }
+  return aggregate;
+}
+
+Result StatementExecutor::RunChild(ScriptItem* item, VariableValue* return_value, bool* returned) {
+  if (item->child_count() == 0) return TestPassed;
+  return ExecuteSequence(item->child(0), return_value, returned, false);
+}
+
+Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
+  VariableValue values;
+  bool record = false;
+  Result result = Assignment(assignment, &values, &record);
+  if (record) {
+    assignment->RecordResult(result, script_.iteration(), 0.0, RecordedValues(values));
+  } else {
+    assignment->SetStatus(result);
+  }
+  return result;
+}
+
+Result StatementExecutor::Execute(ScriptItem* item, ScriptItem** cursor, Statement& statement,
+                                  VariableValue* return_value, bool* returned, bool function_body,
+                                  ChainScope& scope) {
+  *cursor = NextSibling(item);
+  switch (item->type()) {
+    case rootItem:
+    case doItem:
+    case resultItem:
+    case includeItem:
+      return RunChild(item, return_value, returned);
+    case thenItem:
+    case elseItem: {
+      Result result = RunChild(item, return_value, returned);
+      // A then branch followed by its else branch skips the else branch.
+      if (item->type() == thenItem && *cursor != nullptr && (*cursor)->type() == elseItem) {
+        *cursor = NextSibling(*cursor);
+      }
+      return result;
+    }
+    case ifItem:
+      return If(item, return_value, returned, &statement.record);
+    case whileItem:
+      return While(item, cursor, return_value, returned, &statement.record);
+    case actionItem:
+      return CallAction(item, &statement.values, &statement.record, std::string());
+    case assignmentItem:
+      return Assignment(item, &statement.values, &statement.record);
+    case deleteItem:
+      return Delete(item);
+    case incrementItem:
+    case decrementItem:
+      statement.record = false;
+      return ExecuteIncrement(script_, item,
+                              item->type() == incrementItem ? Step::kIncrement : Step::kDecrement);
+    case commentItem:
+    case endIncludeItem:
+      statement.record = false;
+      return TestPassed;
+    case testResultItem: {
+      const std::string& text = item->text();
+      if (EqualsIgnoringCase(text, "passed")) return TestPassed;
+      if (EqualsIgnoringCase(text, "warning")) return TestWarning;
+      if (EqualsIgnoringCase(text, "failed")) return TestFailed;
+      return TestError;
+    }
+    case sleepItem:
+      statement.record = false;
+      {
+        Result result = Sleep(item);
+        statement.record = result != TestPassed;
+        return result;
+      }
+    case assertItem:
+      return Assert(item, &statement.values);
+    case sscanfItem:
+      return ScanFormatted(Parameters(item, 0), &statement.values,
+                           [this](LoggingLevel level, const std::string& name, const std::string& message) {
+                             script_.logger().Log(level, name, message);
+                           });
+    case defaultItem:
+      return ExecuteDefault(script_, item);
+    case ignoreResultItem:
+      return IgnoreResult(item, return_value, returned);
+    case functionItem:
+      statement.record = false;
+      if (!function_body) return TestPassed;  // definitions are skipped where they stand
+      {
+        Result result = RunChild(item, return_value, returned);
+        *returned = false;
+        // The call runs only the definition, not the statements that follow it.
+        *cursor = nullptr;
+        return result;
+      }
+    case functionCallItem: {
+      bool returned_something = false;
+      statement.record = false;
+      return FunctionCall(item, &statement.values, &returned_something, &statement.record, nullptr);
+    }
+    case returnItem:
+      statement.record = false;
+      {
+        Result result = Return(item, return_value, returned);
+        if (*returned) *cursor = nullptr;
+        return result;
+      }
+    case localItem:
+      statement.record = false;
+      return scope.ExecuteLocal(script_, item);
+    case moveLogFileItem:
+      return LogFile(item, true);
+    case copyLogFileItem:
+      return LogFile(item, false);
+    case abortItem:
+      return Abort(item);
+    default:
+      script_.logger().Log(severe, kScript, "unknown token type %d", static_cast<int>(item->type()));
+      return TestError;
+  }
+}
+
+// if <condition> then <statements> [else <statements>] endif
+Result StatementExecutor::If(ScriptItem* item, VariableValue* return_value, bool* returned,
+                             bool* record) {
+  if (item->child_count() < 2) {
+    script_.logger().Log(severe, kScript, "Invalid if statement");
+    return TestError;
+  }
+  *record = false;
+  Result condition_result = TestPassed;
+  if (EvaluateCondition(script_, item->child(0), &condition_result)) {
+    return ExecuteSequence(item->child(1), return_value, returned, false);
+  }
+  if (item->child_count() > 2) return ExecuteSequence(item->child(2), return_value, returned, false);
+  return TestPassed;
+}
+
+// while <condition> do <statements> endwhile
+Result StatementExecutor::While(ScriptItem* item, ScriptItem** cursor, VariableValue* return_value,
+                                bool* returned, bool* record) {
+  if (item->child_count() != 2) {
+    script_.logger().Log(severe, kScript, "Invalid while statement");
+    return TestError;
+  }
+  *record = false;
+  Result condition_result = TestPassed;
+  if (!EvaluateCondition(script_, item->child(0), &condition_result)) return TestPassed;
+  Result result = ExecuteSequence(item->child(1), return_value, returned, false);
+  // The loop comes back to the while item, passing the pause check between iterations.
+  *cursor = item;
+  return result;
+}
+
+VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t first_child) {
+  VariableValue list;
+  for (std::size_t i = first_child; i < parent->child_count(); ++i) {
+    ScriptItem* argument = parent->child(i);
+    VariableValue value;
+    if (EvaluateValue(script_, argument, &value) != TestPassed) {
+      script_.logger().Log(severe, kScript, "Invalid value '%s'", argument->text().c_str());
+      list.Append(VariableValue(argument->text()));
+      continue;
+    }
+    AppendElements(&list, std::move(value));
+  }
+  return list.ToVariantArray();
+}
+
+Result StatementExecutor::CallAction(ScriptItem* action, VariableValue* values, bool* record,
+                                     const std::string& variable_name) {
+  *record = true;
+  Logger& log = script_.logger();
+  if (action->child_count() != 2) return TestError;
+  VariableValue target;
+  Result result = EvaluateValue(script_, action->child(0), &target);
+  if (result != TestPassed || target.ElementCount() != 1 ||
+      target.Element(0).kind() != ValueKind::Tester) {
+    log.Log(severe, kScript, "Can only do an action on a Tester object");
+    return TestError;
+  }
+  ScriptItem* method = action->child(1);
+  if (method->type() != idItem) {
+    log.Log(severe, kScript, "Error: invalid action");
+    return TestError;
+  }
+  std::shared_ptr<ITester> tester = target.Element(0).tester();
+  VariantArrayPtr parameters = Parameters(method, 0);
+  const std::string& action_name = method->text();
+  std::shared_ptr<ScriptPlayback> playback = script_.playback();
+  ActionRecord& record_file = script_.action_record();
+  VariantArrayPtr returned_values;
+  result = TestError;
+  Status status = S_OK;
+  if (playback && tester.get() == static_cast<ITester*>(playback.get())) {
+    status = playback->Execute(0, parameters, &returned_values, &result);
+    record_file.WriteOut(result, returned_values);
+  } else {
+    script_.SetCurrentTester(tester);
+    std::uint32_t count = 0;
+    std::uint32_t number = 0;
+    bool found = false;
+    try {
+      if (Succeeded(tester->get_ActionCount(&count))) {
+        std::string name;
+        for (number = 0; number < count; ++number) {
+          if (Succeeded(tester->get_Actions(number, &name)) && EqualsIgnoringCase(name, action_name)) {
+            found = true;
+            break;
+          }
+        }
+      }
+      if (!found) {
+        script_.SetCurrentTester(nullptr);
+        log.Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
+                TesterType(*tester).c_str());
+        return TestError;
+      }
+      record_file.WriteIn(parameters);
+      status = tester->Execute(number, parameters, &returned_values, &result);
+    } catch (...) {
+      status = E_FAIL;
+    }
+    script_.SetCurrentTester(nullptr);
+    if (Failed(status)) {
+      record_file.WriteFailedCall();
+      log.Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
+              action_name.c_str(), TesterType(*tester).c_str(), static_cast<unsigned>(status));
+      result = TestError;
+      returned_values.reset();
+    } else {
+      record_file.WriteOut(result, returned_values);
+    }
+  }
+  if (returned_values) {
+    values->AppendFromVariantArray(returned_values, script_.tester_wrap_hook(), variable_name);
+  } else {
+    values->Append(VariableValue(result));
+  }
+  *record = result != TestPassed || action->text() != ":";
+  return result;
+}
+
+// <name> = <values> | new <type>(<parameters>) | <expression>
+Result StatementExecutor::Assignment(ScriptItem* item, VariableValue* values, bool* record) {
+  Logger& log = script_.logger();
+  *record = false;
+  if (item->child_count() < 2) {
+    log.Log(severe, kScript, "Unknown assignment format %d", static_cast<int>(item->child_count()));
+    *record = true;
+    return TestError;
+  }
+  const std::string& name = item->child(0)->text();
+  ScriptItem* right = item->child(1);
+  VariableValue value;
+  Result result = TestPassed;
+  ItemType kind = right->type();
+  if (IsLiteral(kind) || kind == arrayItem || kind == idItem) {
+    for (std::size_t i = 1; i < item->child_count(); ++i) {
+      result = EvaluateArrayElement(script_, item->child(i), &value);
+      if (result != TestPassed) {
+        *record = true;
+        return result;
+      }
+    }
+    if (kind == idItem && item->child_count() == 2 && value.ElementCount() > 0) {
+      VariableValue single = value.Element(0);
+      value = std::move(single);
+    }
+  } else if (kind == arithmeticItem) {
+    result = EvaluateArithmetic(script_, right, &value);
+    if (result != TestPassed) {
+      *record = true;
+      return result;
+    }
+  } else if (IsCondition(kind)) {
+    bool truth = EvaluateCondition(script_, right, &result);
+    value.Append(VariableValue(truth));
+  } else if (kind == arrayIndexItem) {
+    if (!EvaluateIndex(script_, right, &value)) {
+      log.Log(warning, kScript, "array error for variable '%s'", name.c_str());
+      *record = true;
+      return TestError;
+    }
+  } else if (kind == actionItem) {
+    result = CallAction(right, &value, record, LowerName(name));
+    *values = value;
+  } else if (kind == newItem) {
+    result = New(right, &value, LowerName(name));
+    if (result != TestPassed) value.Append(VariableValue(result));
+    *record = true;
+  } else if (kind == functionCallItem) {
+    bool returned_something = false;
+    result = FunctionCall(right, &value, &returned_something, record, item);
+    if (result != TestPassed || !returned_something) value.Append(VariableValue(result));
+    *record = true;
+    *values = value;
+  } else if (kind == sprintfItem) {
+    value.Append(VariableValue(FormatText(0, Parameters(right, 0))));
+    *record = true;
+    *values = value;
+  } else if (kind == sscanfItem) {
+    result = ScanFormatted(Parameters(right, 0), &value,
+                           [this](LoggingLevel level, const std::string& source, const std::string& message) {
+                             script_.logger().Log(level, source, message);
+                           });
+    if (result == TestPassed && value.ElementCount() == 0) value.Append(VariableValue(TestPassed));
+    *record = true;
+    *values = value;
+  } else if (kind == assertItem) {
+    result = Assert(right, &value);
+    value.Append(VariableValue(result));
+    *record = true;
+    *values = value;
+  } else if (kind == arrayLengthItem) {
+    result = ArrayLength(script_, right, ArrayLengthUse::kAssignment, &value);
+  } else {
+    log.Log(severe, kScript, "Unknown assignment type %d", static_cast<int>(kind));
+    *record = true;
+    return TestError;
+  }
+  SetVariable(script_, name, std::move(value));
+  return result;
+}
+
+// new <type>(<parameters>) on the right side of an assignment to [variable_name]
+Result StatementExecutor::New(ScriptItem* item, VariableValue* value, const std::string& variable_name) {
+  Logger& log = script_.logger();
+  if (item->child_count() != 1) {
+    log.Log(severe, kScript, "invalid new statement");
+    return TestFailed;
+  }
+  ScriptItem* constructor = item->child(0);
+  std::shared_ptr<ITester> tester;
+  if (std::shared_ptr<ScriptPlayback> playback = script_.playback()) {
+    tester = std::move(playback);  // the playback tester stands in for every type
+  } else {
+    std::string message;
+    tester = Testers::Instance().Create(constructor->text(), &message);
+    if (!tester) {
+      log.Log(severe, kScript, "Could not create a tester of type %s %s", constructor->text().c_str(),
+              message.c_str());
+      return TestFailed;
+    }
+  }
+  VariantArrayPtr parameters = Parameters(constructor, 0);
+  VariantBool opened = kVariantFalse;
+  Status traced = E_FAIL;
+  Status open = E_FAIL;
+  try {
+    traced = tester->SetTrace(script_.MakeTrace(variable_name));
+    if (Succeeded(traced)) open = tester->Open(parameters, &opened);
+  } catch (...) {
+    traced = E_FAIL;
+  }
+  if (Failed(traced) || Failed(open)) {
+    log.Log(severe, kScript, "Failed on call to open method on tester object");
+    return TestFailed;
+  }
+  if (opened != kVariantTrue) {
+    log.Log(severe, kScript, "Failed to open variable %s", variable_name.c_str());
+    return TestFailed;
+  }
+  if (auto level1 = std::dynamic_pointer_cast<ITester1>(tester)) {
+    try {
+      level1->scriptDirectory(script_.script_directory());
+    } catch (...) {
+      // The outcome of telling a tester its directory is ignored.
+    }
+  }
+  value->Append(VariableValue(std::move(tester)));
+  return TestPassed;
+}
+
+// delete <name>
+Result StatementExecutor::Delete(ScriptItem* item) {
+  if (item->child_count() != 1) return TestError;
+  VariableTable& table = script_.variables();
+  std::string name = LowerName(item->child(0)->text());
+  VariableValue deleted;
+  if (!table.Get(name, &deleted)) return TestError;
+  table.Remove(name);
+  if (deleted.ElementCount() == 0 || deleted.Element(0).kind() != ValueKind::Tester) return TestError;
+  std::shared_ptr<ITester> tester = deleted.Element(0).tester();
+  for (auto& [other, value] : table.Snapshot()) {
+    if (SameValue(value, deleted)) {
+      table.Remove(other);
+    } else if (ClearTesterReferences(&value, tester.get())) {
+      table.Replace(other, std::move(value));
+    }
+  }
+  deleted = VariableValue();
+  VariantBool closed = kVariantFalse;
+  Status status = E_FAIL;
+  try {
+    status = tester->Close(&closed);
+  } catch (...) {
+    status = E_FAIL;
+  }
+  return Succeeded(status) && closed == kVariantTrue ? TestPassed : TestError;
+}
+
+// sleep(<seconds>)
+Result StatementExecutor::Sleep(ScriptItem* item) {
+  Logger& log = script_.logger();
+  if (item->child_count() == 0) {
+    log.Log(severe, kScript, "No parameters for sleep");
+    return TestError;
+  }
+  VariableValue value;
+  Result result = EvaluateValue(script_, item->child(0), &value);
+  if (result != TestPassed) return result;
+  if (value.ElementCount() != 1) {
+    log.Log(severe, kScript, "Invalid argument to sleep - one integer parameter only");
+    return TestError;
+  }
+  const VariableValue& seconds = value.Element(0);
+  if (seconds.kind() != ValueKind::Integer && seconds.kind() != ValueKind::Double) {
+    log.Log(severe, kScript, "Invalid argument to sleep");
+    return TestError;
+  }
+  double total = seconds.dbl();
+  auto remaining_text = [](long long n) {
+    return n > 0 ? "time remaining " + std::to_string(n) + " seconds" : std::string();
+  };
+  long long shown = static_cast<long long>(total);
+  SetVariable(script_, "sleep", VariableValue("time remaining " + std::to_string(shown) + " seconds"));
+  auto end = std::chrono::steady_clock::now() +
+             std::chrono::microseconds(static_cast<long long>(total * 1e6));
+  for (;;) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= end || script_.state() == ScriptStopping) break;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+    if (script_.thread_ended().Wait(static_cast<std::uint32_t>(left < 10 ? left : 10))) break;
+    long long whole = std::chrono::duration_cast<std::chrono::seconds>(end - std::chrono::steady_clock::now()).count();
+    if (whole < shown) {
+      shown = whole;
+      SetVariable(script_, "sleep", VariableValue(remaining_text(shown)));
+    }
+  }
+  return TestPassed;
+}
+
+// assert(<condition> [, <values>])
+Result StatementExecutor::Assert(ScriptItem* item, VariableValue* values) {
+  if (item->child_count() == 0) return TestError;
+  Result condition_result = TestPassed;
+  bool holds = EvaluateCondition(script_, item->child(0), &condition_result);
+  for (std::size_t i = 1; i < item->child_count(); ++i) {
+    VariableValue value;
+    if (EvaluateValue(script_, item->child(i), &value) == TestPassed) {
+      AppendElements(values, std::move(value));
+    }
+  }
+  return holds ? TestPassed : TestFailed;
+}
+
+// ignoreresult <statements> endignoreresult
+Result StatementExecutor::IgnoreResult(ScriptItem* item, VariableValue* return_value, bool* returned) {
+  if (item->child_count() == 0) {
+    script_.logger().Log(severe, kScript, "Error: invalid ignore result statement");
+    return TestError;
+  }
+  Result inner = RunChild(item, return_value, returned);
+  script_.logger().Log(information, kScript, "Ignoring result '%s'",
+                       VariableValue::ResultWord(inner).c_str());
+  return TestPassed;
+}
+
+Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* return_value,
+                                       bool* returned_something, bool* record,
+                                       ScriptItem* assignment) {
+  std::string name = call->text();
+  if (!name.empty() && name.back() == ':') name.pop_back();
+  ScriptItem* definition = FindFunction(call, name);
+  if (definition == nullptr) return BuiltInCall(name, call, return_value, record);
+  VariableValue parameters;
+  parameters.ClearToArray();
+  for (std::size_t i = 0; i < call->child_count(); ++i) {
+    VariableValue value;
+    Result result = EvaluateValue(script_, call->child(i), &value);
+    if (result != TestPassed) {
+      script_.logger().Log(severe, kScript, "Error: parameter %d to function %s invalid",
+                           static_cast<int>(i + 1), name.c_str());
+      return result;
+    }
+    AppendElements(&parameters, std::move(value));
+  }
+  FunctionParameters scope(script_, name, std::move(parameters));
+  definition->set_current_parent(call->shared_from_this());
+  if (assignment != nullptr) call->set_current_parent(assignment->shared_from_this());
+  VariableValue returned_value;
+  bool returned = false;
+  Result result = ExecuteSequence(definition, &returned_value, &returned, true);
+  definition->set_current_parent(nullptr);
+  if (assignment != nullptr) call->set_current_parent(nullptr);
+  scope.Restore();
+  *returned_something = !returned_value.is_invalid();
+  if (*returned_something) *return_value = std::move(returned_value);
+  return result;
+}
+
+Result StatementExecutor::BuiltInCall(const std::string& name, ScriptItem* call,
+                                      VariableValue* value, bool* record) {
+  Logger& log = script_.logger();
+  Result result = TestPassed;
+  if (EqualsIgnoringCase(name, "printf")) {
+    if (call->child_count() == 0) {
+      log.Log(warning, kScript, "invalid printf statement");
+      result = TestWarning;
+    } else {
+      log.Log(information, kScript, FormatText(0, Parameters(call, 0)));
+    }
+  } else if (EqualsIgnoringCase(name, "strlen")) {
+    VariableValue text;
+    ScriptItem* argument = call->child_count() == 1 ? call->child(0) : nullptr;
+    if (argument != nullptr && (argument->type() == stringItem || argument->type() == idItem) &&
+        EvaluateValue(script_, argument, &text) == TestPassed && text.ElementCount() > 0 &&
+        text.Element(0).kind() == ValueKind::String) {
+      *value = VariableValue(static_cast<std::int32_t>(text.Element(0).text().size()));
+    } else {
+      log.Log(severe, kScript, "invalid strlen statement");
+      result = TestFailed;
+    }
+  } else if (EqualsIgnoringCase(name, "saveuservar")) {
+    result = SaveUserVariables(script_, call);
+  } else {
+    log.Log(severe, kScript, "Error: function %s not found", name.c_str());
+    result = TestFailed;
+  }
+  *record = result != TestPassed;
+  return result;
+}
+
+// return <values>
+Result StatementExecutor::Return(ScriptItem* item, VariableValue* return_value, bool* returned) {
+  bool in_function = false;
+  for (const ScriptItem* p = item->parent(); p != nullptr && !in_function; p = p->parent()) {
+    in_function = p->type() == functionItem;
+  }
+  if (!in_function) {
+    script_.logger().Log(severe, kScript, "Error: return not in a function call");
+    return TestError;
+  }
+  VariableValue values;
+  values.ClearToArray();
+  Result result = TestPassed;
+  for (std::size_t i = 0; i < item->child_count(); ++i) {
+    Result element = EvaluateArrayElement(script_, item->child(i), &values);
+    if (element != TestPassed && result == TestPassed) result = element;
+  }
+  if (item->child_count() == 1 && values.ElementCount() > 0) {
+    *return_value = values.Element(0);
+  } else {
+    *return_value = std::move(values);
+  }
+  *returned = true;
+  return result;
+}
+
+// movelogfile(<name>) and copylogfile(<name>)
+Result StatementExecutor::LogFile(ScriptItem* item, bool move) {
+  Logger& log = script_.logger();
+  const char* word = move ? "movelogfile" : "copylogfile";
+  if (item->child_count() != 1) {
+    log.Log(severe, "Script", "Invalid %s statement - missing filename parameter", word);
+    return TestError;
+  }
+  VariableValue value;
+  if (EvaluateValue(script_, item->child(0), &value) != TestPassed) {
+    log.Log(severe, "Stript", "Invalid %s statement - expected a string filename '%s'", word,
+            item->text().c_str());
+    return TestError;
+  }
+  const VariableValue* name = nullptr;
+  if (value.kind() == ValueKind::String) {
+    name = &value;
+  } else if (value.kind() == ValueKind::Array && value.ElementCount() == 1 &&
+             value.Element(0).kind() == ValueKind::String) {
+    name = &value.Element(0);
+  }
+  if (name == nullptr) {
+    log.Log(severe, "Stript", "Invalid %s statement - incorrect type %d expected string", word,
+            static_cast<int>(value.kind()));
+    return TestFailed;
+  }
+  if (move) {
+    script_.AddMovedLog(name->text());
+  } else {
+    script_.AddCopiedLog(name->text());
+  }
+  log.Log(information, "Stript", "Log file '%s' will be copied to results area at script completion",
+          name->text().c_str());
+  return TestPassed;
+}
+
+// abort("<text>")
+Result StatementExecutor::Abort(ScriptItem* item) {
+  script_.logger().Log(information, "Stript", "Script Aborted \"%s\"", item->text().c_str());
+  script_.RequestStop();
+  return TestAborted;
+}
+
+}  // namespace ordalis

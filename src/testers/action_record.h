@@ -1,0 +1,43 @@
+#pragma once
+// ActionRecord: the record file a run writes while it executes. It starts with the engine
+// version and the system variables in force, then holds one in line (ticks and the literal
+// text of the parameters sent) and one out line (ticks, the result digit and the literal text
+// of the values received) for every tester action. During playback only out lines are written.
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ordalis/types.h"
+#include "ordalis/variant.h"
+
+namespace ordalis {
+
+class ActionRecord {
+ public:
+  // Creates or truncates [path] and writes the header with [variables] (name, value text) in
+  // the order given; the start ticks are taken once the header is written. False when the file
+  // cannot be created; later writes are then dropped.
+  bool Start(const std::string& path, const std::vector<std::pair<std::string, std::string>>& variables);
+
+  // The in line, written and flushed just before a tester's Execute.
+  void WriteIn(const VariantArrayPtr& parameters);
+  // The out line, written and flushed just after it.
+  void WriteOut(Result result, const VariantArrayPtr& values);
+  // The out line of an Execute call that itself failed.
+  void WriteFailedCall();
+
+  void Close();
+  bool is_open() const { return file_.is_open(); }
+  std::int64_t start_ticks() const { return start_ticks_; }
+
+ private:
+  std::int64_t Ticks() const;
+
+  std::ofstream file_;
+  std::int64_t start_ticks_ = 0;
+};
+
+}  // namespace ordalis

@@ -1,0 +1,258 @@
+#include "testers/script_playback.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "interp/variable_value.h"
+#include "trace/clock.h"
+
+namespace ordalis {
+
+namespace {
+
+// Reads the next line: it ends at the first CR or LF, and every line-end character after it is
+// skipped, so empty lines never come back. False at the end of the file.
+bool ReadLine(std::istream& in, std::string* line) {
+  line->clear();
+  int c;
+  while ((c = in.get()) != EOF && (c == '\r' || c == '\n')) {
+  }
+  if (c == EOF) return false;
+  do {
+    line->push_back(static_cast<char>(c));
+  } while ((c = in.get()) != EOF && c != '\r' && c != '\n');
+  return true;
+}
+
+bool StartsWithFourSpaces(const std::string& line) { return line.compare(0, 4, "    ") == 0; }
+
+// The decimal digits at [pos]; [pos] moves past them. No digits give 0.
+std::int64_t ReadTicks(const std::string& line, std::size_t* pos) {
+  std::int64_t value = 0;
+  while (*pos < line.size() && line[*pos] >= '0' && line[*pos] <= '9') {
+    value = value * 10 + (line[*pos] - '0');
+    ++*pos;
+  }
+  return value;
+}
+
+// Decodes the backslash escapes a recorded string carries.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out += text[i];
+      continue;
+    }
+    char c = text[++i];
+    switch (c) {
+      case 'a': out += '\a'; break;
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'v': out += '\v'; break;
+      case '"': out += '"'; break;
+      case '\\': out += '\\'; break;
+      default:
+        out += '\\';
+        out += c;
+        break;
+    }
+  }
+  return out;
+}
+
+void UnescapeStrings(VariantArray& array) {
+  for (Variant& element : array) {
+    if (element.type() == VT_BSTR) {
+      element = Variant::String(Unescape(element.as_string()));
+    } else if (element.is_array() && element.as_array()) {
+      UnescapeStrings(*element.as_array());
+    }
+  }
+}
+
+}  // namespace
+
+void ScriptPlayback::Load(const std::string& file_name) {
+  variables_.clear();
+  records_.clear();
+  position_ = 0;
+  std::ifstream in(file_name, std::ios::binary);
+  std::string line;
+  if (!in || !ReadLine(in, &line)) return;  // the version line
+  if (!ReadLine(in, &line) || line != "SystemVars") return;
+  bool have_line = false;
+  while ((have_line = ReadLine(in, &line)) && StartsWithFourSpaces(line)) {
+    std::size_t space = line.find(' ', 4);
+    if (space == std::string::npos) continue;
+    variables_[line.substr(4, space - 4)] = line.substr(space + 1);
+  }
+  while (have_line) {
+    Record record;
+    std::size_t pos = 0;
+    record.in_ticks = ReadTicks(line, &pos);
+    if (pos + 1 < line.size()) record.in_text = line.substr(pos + 1);
+    have_line = ReadLine(in, &line);
+    if (have_line && StartsWithFourSpaces(line)) {
+      pos = 4;
+      record.out_ticks = ReadTicks(line, &pos);
+      if (pos + 1 < line.size()) record.result = static_cast<Result>(line[pos + 1] - '0');
+      if (pos + 3 < line.size()) record.out_text = line.substr(pos + 3);
+      have_line = ReadLine(in, &line);
+    }
+    records_.push_back(std::move(record));
+  }
+}
+
+void ScriptPlayback::Rewind() { position_ = 0; }
+
+std::size_t ScriptPlayback::RecordedVariableCount() const { return variables_.size(); }
+
+std::string ScriptPlayback::RecordedVariableName(std::size_t index) const {
+  if (index >= variables_.size()) return std::string();
+  auto it = variables_.begin();
+  std::advance(it, static_cast<std::ptrdiff_t>(index));
+  return it->first;
+}
+
+bool ScriptPlayback::RecordedVariableValue(const std::string& name, std::string* value) const {
+  auto it = variables_.find(name);
+  if (it == variables_.end()) return false;
+  if (value != nullptr) *value = it->second;
+  return true;
+}
+
+void ScriptPlayback::Log(LoggingLevel level, const std::string& text) {
+  std::shared_ptr<ITrace> trace;
+  {
+    std::lock_guard lock(trace_mutex_);
+    trace = trace_;
+  }
+  if (trace) trace->Log(level, text);
+}
+
+Status ScriptPlayback::Execute(std::uint32_t, VariantArrayPtr parameters, VariantArrayPtr* values,
+                               Result* result) {
+  if (result != nullptr) *result = TestError;
+  if (values == nullptr) {
+    Log(severe, "values array pointer in 0");
+    return S_OK;
+  }
+  values->reset();
+  if (position_ >= records_.size()) {
+    Log(severe, "end of data reached");
+    return S_OK;
+  }
+  const Record& record = records_[position_++];
+  if (VariableValue::LiteralText(parameters) != record.in_text) Log(severe, "in != expected");
+  if (record.out_text.empty()) {
+    if (result != nullptr) *result = record.result;
+  } else {
+    VariableValue parsed;
+    if (!VariableValue::ParseValueText(record.out_text, &parsed)) {
+      Log(severe, "failed to get out variable value");
+    } else {
+      VariantArrayPtr array = parsed.ToVariantArray();
+      UnescapeStrings(*array);
+      *values = std::move(array);
+      if (result != nullptr) *result = record.result;
+    }
+  }
+  std::int64_t waited = record.out_ticks - record.in_ticks;
+  if (Clock::Instance().ElapsedTicks() + waited > 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(waited) / static_cast<double>(Clock::Frequency()));
+    Log(information, std::string("Wait time is ") + text + " seconds");
+  }
+  return S_OK;
+}
+
+Status ScriptPlayback::get_ActionCount(std::uint32_t* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+Status ScriptPlayback::get_Actions(std::uint32_t, std::string* name) {
+  if (name == nullptr) return E_POINTER;
+  *name = "action";
+  return S_OK;
+}
+
+Status ScriptPlayback::ActionDocumentation(std::uint32_t, std::string* description,
+                                           TextArray* in_parameters, TextArray* out_parameters) {
+  if (description != nullptr) description->clear();
+  if (in_parameters != nullptr) in_parameters->clear();
+  if (out_parameters != nullptr) out_parameters->clear();
+  return S_OK;
+}
+
+Status ScriptPlayback::Open(VariantArrayPtr, VariantBool* opened) {
+  if (opened == nullptr) return E_POINTER;
+  *opened = kVariantTrue;
+  return S_OK;
+}
+
+Status ScriptPlayback::Close(VariantBool* closed) {
+  if (closed == nullptr) return E_POINTER;
+  *closed = kVariantTrue;
+  return S_OK;
+}
+
+Status ScriptPlayback::Abort() { return S_OK; }
+
+Status ScriptPlayback::get_TesterType(std::string* type) {
+  if (type == nullptr) return E_POINTER;
+  *type = "playback";
+  return S_OK;
+}
+
+Status ScriptPlayback::get_Status(std::string* status) {
+  if (status == nullptr) return E_POINTER;
+  *status = "playback";
+  return S_OK;
+}
+
+Status ScriptPlayback::SetTrace(std::shared_ptr<ITrace> trace) {
+  std::lock_guard lock(trace_mutex_);
+  trace_ = std::move(trace);
+  return S_OK;
+}
+
+Status ScriptPlayback::get_Version(std::string* version) {
+  if (version == nullptr) return E_POINTER;
+  *version = "1.0";
+  return S_OK;
+}
+
+Status ScriptPlayback::scriptDirectory(const std::string&) { return S_OK; }
+
+Status ScriptPlayback::get_Description(std::string* description) {
+  if (description == nullptr) return E_POINTER;
+  description->clear();
+  return S_OK;
+}
+
+Status ScriptPlayback::ConstructorDocumentation(std::string* description, TextArray* in_parameters) {
+  if (description != nullptr) description->clear();
+  if (in_parameters != nullptr) in_parameters->clear();
+  return S_OK;
+}
+
+Status ScriptPlayback::get_NumberOfReturnedTesters(std::uint32_t* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+Status ScriptPlayback::createReturnedTester(std::uint32_t, std::shared_ptr<ITester>* tester) {
+  if (tester == nullptr) return E_POINTER;
+  tester->reset();
+  return S_OK;
+}
+
+}  // namespace ordalis

@@ -1,0 +1,389 @@
+#include "engine/script.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Observes one script object: its states, executed items, run starts and log lines, with waits
+// on each. Every wait has a generous safety time-out so a broken engine fails instead of
+// hanging.
+class Observer : public IScriptEventsClient, public ITraceEventsClient {
+ public:
+  void Executed(ScriptItem* item) override { Note([&] { executed.push_back(item->text()); }); }
+  void ResultsReset() override { Note([&] { ++results_resets; }); }
+  void Started() override { Note([&] { ++starts; }); }
+  void Reset() override { Note([&] { ++resets; }); }
+  void StateChanged(ScriptState state) override { Note([&] { states.push_back(state); }); }
+  void Log(std::int64_t, double, LoggingLevel level, const std::string& variable_name,
+           const std::string& message) override {
+    Note([&] { lines.push_back({level, variable_name, message}); });
+  }
+  void LogClear() override {}
+
+  struct Line {
+    LoggingLevel level;
+    std::string variable;
+    std::string message;
+  };
+
+  template <typename Predicate>
+  bool WaitFor(Predicate ready) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 20s, [&] { return ready(); });
+  }
+  // Waits until the [n]-th run has ended (the state went back to not running after a start).
+  bool WaitForRunEnd(int n = 1) {
+    return WaitFor([&] {
+      int ends = 0;
+      bool running = false;
+      for (ScriptState s : states) {
+        if (s == ScriptRunning) running = true;
+        if (s == ScriptNotRunning && running) {
+          ++ends;
+          running = false;
+        }
+      }
+      return ends >= n;
+    });
+  }
+  bool WaitForState(ScriptState state) {
+    return WaitFor([&] { return !states.empty() && states.back() == state; });
+  }
+  bool Logged(const std::string& message) {
+    std::lock_guard lock(mutex);
+    return std::any_of(lines.begin(), lines.end(), [&](const Line& l) { return l.message == message; });
+  }
+  std::vector<std::string> Executed() {
+    std::lock_guard lock(mutex);
+    return executed;
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> executed;
+  std::vector<ScriptState> states;
+  std::vector<Line> lines;
+  int results_resets = 0;
+  int starts = 0;
+  int resets = 0;
+
+ private:
+  template <typename F>
+  void Note(F f) {
+    {
+      std::lock_guard lock(mutex);
+      f();
+    }
+    changed.notify_all();
+  }
+};
+
+class ScriptTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("ordalis_engine_" + std::to_string(::getpid()) + "_" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    script_ = CScript::Create(nullptr, Pacing{0, 0, 0});
+    observer_ = std::make_shared<Observer>();
+    script_->SetScriptEventsClient(observer_);
+    script_->SetTraceEventsClient(observer_);
+  }
+  void TearDown() override {
+    script_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void Load(const std::string& text) {
+    std::string path = (dir_ / "test.odl").string();
+    std::ofstream(path, std::ios::binary) << text;
+    VariantBool loaded = kVariantFalse;
+    ASSERT_EQ(script_->Load(path, &loaded), S_OK);
+    ASSERT_EQ(loaded, kVariantTrue);
+  }
+
+  // Loads [text], runs it to its end and returns the root's result.
+  Result RunToEnd(const std::string& text) {
+    Load(text);
+    script_->Run();
+    EXPECT_TRUE(observer_->WaitForRunEnd());
+    return script_->root()->current_result();
+  }
+
+  VariableValue Variable(const std::string& name) {
+    VariableValue value;
+    script_->variables().Get(name, &value);
+    return value;
+  }
+
+  ScriptItem* Statement(std::size_t index) { return script_->root()->child(index); }
+
+  fs::path dir_;
+  std::shared_ptr<CScript> script_;
+  std::shared_ptr<Observer> observer_;
+};
+
+TEST_F(ScriptTest, RunsActionsAndAggregatesTheRootResult) {
+  EXPECT_EQ(RunToEnd("t = new echo()\n"
+                     "x = t.Echo(1, \"a\")\n"
+                     "t.Fail()\n"
+                     "y = x[1]\n"),
+            TestFailed);
+  EXPECT_EQ(Statement(2)->current_result(), TestFailed);
+  EXPECT_EQ(Statement(2)->NumberOfRecords(), 1u);
+  ResultRecord echo = Statement(1)->Record(0);
+  EXPECT_EQ(echo.result, TestPassed);
+  ASSERT_EQ(echo.values.size(), 2u);
+  EXPECT_EQ(echo.values[1].text(), "a");
+  // The testers were closed at the end of the run; plain values stay.
+  EXPECT_FALSE(script_->variables().Contains("t"));
+  EXPECT_TRUE(observer_->Logged("Close called successfully"));
+  EXPECT_EQ(Variable("y").DisplayText(), "\"a\"");
+  EXPECT_FALSE(script_->results_xml_path().empty());
+  EXPECT_TRUE(fs::exists(script_->results_xml_path()));
+}
+
+TEST_F(ScriptTest, StateMachineTransitionsAndTheirLogLines) {
+  // Pause and Stop while not running change nothing and log nothing.
+  script_->Pause();
+  script_->Stop();
+  ScriptState state;
+  script_->get_State(&state);
+  EXPECT_EQ(state, ScriptNotRunning);
+  EXPECT_TRUE(observer_->states.empty());
+
+  Load("t = new echo()\nwhile true do t.Count() endwhile\n");
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->executed.size() > 5; }));
+  script_->Run();  // again while running: logged again, the run goes on
+  script_->Pause();
+  ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
+  std::size_t executed = observer_->Executed().size();
+  script_->Pause();  // while paused: nothing
+  EXPECT_EQ(observer_->states.back(), ScriptPaused);
+  script_->Run();  // resumes where it stopped
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->executed.size() > executed + 5; }));
+  script_->Pause();
+  ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
+  script_->Stop();  // wakes the paused run, which ends normally
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  for (const char* text : {"State changed to ScriptRunning 4", "State changed to ScriptPausing 5",
+                           "State changed to ScriptPaused 6", "State changed to ScriptStopping 1",
+                           "State changed to ScriptNotRunning 2"}) {
+    EXPECT_TRUE(observer_->Logged(text)) << text;
+  }
+  std::vector<ScriptState> expected = {ScriptRunning, ScriptRunning, ScriptPausing, ScriptPaused,
+                                       ScriptRunning, ScriptPausing, ScriptPaused, ScriptStopping,
+                                       ScriptNotRunning};
+  EXPECT_EQ(observer_->states, expected);
+}
+
+TEST_F(ScriptTest, BreakpointPausesBeforeItsStatementAndStepRunsOne) {
+  Load("a = 1\nb = 2\nc = 3\nd = 4\n");
+  Statement(2)->put_BreakpointSet(kVariantTrue);
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
+  EXPECT_EQ(observer_->Executed(), (std::vector<std::string>{"=", "="}));
+  std::shared_ptr<IScriptItem> current;
+  script_->get_CurrentItem(&current);
+  EXPECT_EQ(current.get(), static_cast<IScriptItem*>(Statement(2)));
+  script_->Step();
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->executed.size() == 3 && observer_->states.back() == ScriptPaused; }));
+  EXPECT_TRUE(script_->variables().Contains("c"));
+  EXPECT_FALSE(script_->variables().Contains("d"));
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  EXPECT_TRUE(script_->variables().Contains("d"));
+}
+
+TEST_F(ScriptTest, AbortStopsTheRunBeforeTheNextStatement) {
+  EXPECT_EQ(RunToEnd("a = 1\nabort(\"enough\")\nb = 2\n"), TestAborted);
+  EXPECT_FALSE(script_->variables().Contains("b"));
+  EXPECT_TRUE(observer_->Logged("Script Aborted \"enough\""));
+  BatchQueueItemStatus status;
+  script_->get_Status(&status);
+  EXPECT_EQ(status, BatchQueueItemAborted);
+}
+
+TEST_F(ScriptTest, StopEndsASleep) {
+  Load("sleep(600)\n");
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitFor([&] { return script_->variables().Contains("sleep"); }));
+  EXPECT_EQ(Variable("sleep").text(), "time remaining 600 seconds");
+  script_->Stop();
+  EXPECT_TRUE(observer_->WaitForRunEnd());
+}
+
+TEST_F(ScriptTest, StopAbortsTheRunningAction) {
+  Load("t = new echo()\nt.Wait(600000)\n");
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->executed.size() == 1; }));
+  script_->Stop();
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  EXPECT_EQ(Statement(1)->current_result(), TestAborted);
+}
+
+TEST_F(ScriptTest, FunctionsLocalsAndReturnFromNestedBlocks) {
+  EXPECT_EQ(RunToEnd("x = 1\n"
+                     "function f\n"
+                     "  local x = 10\n"
+                     "  while true do\n"
+                     "    if f[0] > 2 then\n"
+                     "      y = f[0] * x\n"
+                     "      return y, f[1]\n"
+                     "    endif\n"
+                     "  endwhile\n"
+                     "endfunction\n"
+                     "r = f(3, \"s\")\n"
+                     "g = early()\n"
+                     "function early\n"
+                     "  return 7\n"
+                     "endfunction\n"),
+            TestPassed);
+  EXPECT_EQ(Variable("r").ListText(), "30,\"s\"");
+  EXPECT_EQ(Variable("x").ListText(), "1");  // the local was put back
+  EXPECT_FALSE(script_->variables().Contains("f"));
+  EXPECT_EQ(Variable("g").ListText(), "7");  // a function defined after its call is found
+  EXPECT_TRUE(observer_->Logged("Variable x reset to 1"));
+}
+
+TEST_F(ScriptTest, PauseOnErrorHonoursIgnoreResult) {
+  Load("t = new echo()\n"
+       "ignoreresult\n  t.Fail()\nendignoreresult\n"
+       "t.Fail()\n"
+       "done = 1\n");
+  script_->put_PauseOnError(kVariantTrue);
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
+  EXPECT_TRUE(observer_->Logged("Pause on error ignored as error is inside Ignore Result section"));
+  EXPECT_FALSE(script_->variables().Contains("done"));
+  EXPECT_EQ(Statement(2)->current_result(), TestFailed);
+  script_->Run();
+  // The root statement itself ends failed, so the run pauses once more before it ends.
+  ASSERT_TRUE(observer_->WaitFor([&] {
+    return std::count(observer_->states.begin(), observer_->states.end(), ScriptPaused) == 2;
+  }));
+  EXPECT_TRUE(script_->variables().Contains("done"));
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  EXPECT_EQ(Statement(1)->current_result(), TestPassed);  // the section records Passed
+}
+
+TEST_F(ScriptTest, RunningContinuouslyCountsIterations) {
+  Load("t = new echo()\nt.Echo(1)\n");
+  script_->put_RunningContinuously(kVariantTrue);
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->starts >= 3; }));
+  script_->put_RunningContinuously(kVariantFalse);
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  EXPECT_GE(script_->iteration_counter(), 3u);
+  EXPECT_GE(Statement(1)->NumberOfRecords(), 3u);
+  ResultRecord last = Statement(1)->Record(Statement(1)->NumberOfRecords() - 1);
+  EXPECT_EQ(last.iteration, script_->iteration_counter());
+}
+
+TEST_F(ScriptTest, ClientsReadAndWriteVariablesDuringARun) {
+  Load("n = 0\nwhile n < 1000000 do\n  n++\nendwhile\n");
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->executed.size() > 10; }));
+  for (int i = 0; i < 100; ++i) {
+    std::uint32_t count = 0;
+    script_->get_VariableCount(&count);
+    VariantArrayPtr value;
+    if (script_->get_VariableValue("n", &value) == S_OK) {
+      ASSERT_TRUE(value);
+      EXPECT_EQ(value->size(), 1u);
+    }
+    std::string name, text;
+    script_->VariableDetails(0, &name, &text);
+  }
+  EXPECT_EQ(script_->put_VariableValue("n", std::make_shared<VariantArray>(VariantArray{Variant::Int(2000000)})), S_OK);
+  EXPECT_EQ(script_->put_VariableValue("missing", std::make_shared<VariantArray>()), E_INVALIDARG);
+  EXPECT_EQ(script_->put_VariableValue("n", nullptr), E_POINTER);
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  VariantArrayPtr value;
+  EXPECT_EQ(script_->get_VariableValue("N", &value), E_INVALIDARG);  // names as given
+}
+
+TEST_F(ScriptTest, RemoteControlRunsChunksInTurn) {
+  ASSERT_TRUE(script_->MakeRemoteRoot());
+  ASSERT_TRUE(script_->RemoteRun("a = 1\nt = new echo()\n"));
+  ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
+  EXPECT_TRUE(script_->variables().Contains("t"));
+  ASSERT_TRUE(script_->RemoteRun("t.Fail()\nb = a\n"));
+  ASSERT_TRUE(observer_->WaitFor([&] {
+    return observer_->states.size() >= 2 && observer_->states.back() == ScriptPaused &&
+           std::count(observer_->states.begin(), observer_->states.end(), ScriptPaused) >= 2;
+  }));
+  EXPECT_TRUE(script_->variables().Contains("b"));
+  script_->Stop();
+  ASSERT_TRUE(observer_->WaitForRunEnd());
+  // The aggregated result of the chunks lands on the root.
+  EXPECT_EQ(script_->root()->current_result(), TestFailed);
+  EXPECT_GE(observer_->resets, 3);
+}
+
+TEST_F(ScriptTest, DestructionWhileRunning) {
+  Load("t = new echo()\nwhile true do t.Count() endwhile\n");
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitFor([&] { return observer_->executed.size() > 3; }));
+  script_.reset();  // must stop the run and end the thread
+  SUCCEED();
+}
+
+TEST_F(ScriptTest, LoadErrorsAndAccessorStatusCodes) {
+  Load("x = 1\nendif\n");
+  BatchQueueItemStatus status;
+  script_->get_Status(&status);
+  EXPECT_EQ(status, BatchQueueItemFailed);
+  EXPECT_EQ(script_->overall_result(), TestFailed);
+  EXPECT_EQ(script_->Load("x", nullptr), E_POINTER);
+  std::string text = "unchanged";
+  std::string name = "unchanged";
+  EXPECT_EQ(script_->VariableDetails(99, &name, &text), S_OK);
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(script_->get_variableName(99, &name), E_INVALIDARG);
+  std::string file;
+  script_->get_ResultsFile(&file);
+  EXPECT_EQ(file, "xml");
+  EXPECT_EQ(script_->PlaybackFile((dir_ / "none.odlrec").string()), S_OK);
+}
+
+TEST_F(ScriptTest, RecordedRunReplaysWithoutTesters) {
+  EXPECT_EQ(RunToEnd("t = new echo()\nx = t.Echo(5, \"line\\nfeed\")\nt.Result(3)\n"), TestWarning);
+  std::string record = script_->results_xml_path();
+  record = record.substr(0, record.size() - 3) + "odlrec";
+  ASSERT_TRUE(fs::exists(record));
+
+  auto replay = CScript::Create(nullptr, Pacing{0, 0, 0});
+  auto observer = std::make_shared<Observer>();
+  replay->SetScriptEventsClient(observer);
+  replay->SetTraceEventsClient(observer);
+  std::string path = (dir_ / "test.odl").string();
+  ASSERT_EQ(replay->PlaybackFile(record), S_OK);
+  VariantBool loaded;
+  replay->Load(path, &loaded);
+  replay->Run();
+  ASSERT_TRUE(observer->WaitForRunEnd());
+  EXPECT_EQ(replay->root()->current_result(), TestWarning);
+  ResultRecord echo = replay->root()->child(1)->Record(0);
+  ASSERT_EQ(echo.values.size(), 2u);
+  EXPECT_EQ(echo.values[0].integer(), 5);
+  EXPECT_FALSE(observer->Logged("in != expected"));
+}
+
+}  // namespace
+}  // namespace ordalis

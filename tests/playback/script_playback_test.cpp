@@ -1,0 +1,174 @@
+#include "testers/script_playback.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "testers/action_record.h"
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Collects what the playback tester logs through its trace.
+class RecordingTrace : public ITrace {
+ public:
+  Status Log(LoggingLevel level, const std::string& text) override {
+    lines.push_back({level, text});
+    return S_OK;
+  }
+  std::vector<std::pair<LoggingLevel, std::string>> lines;
+};
+
+class ScriptPlaybackTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("ordalis_playback_" + std::to_string(::getpid()) + "_" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    trace_ = std::make_shared<RecordingTrace>();
+    playback_.SetTrace(trace_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& text) {
+    std::string path = (dir_ / "run.odlrec").string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  Result Replay(VariantArrayPtr parameters, VariantArrayPtr* values) {
+    Result result = TestNotRun;
+    EXPECT_EQ(playback_.Execute(7, std::move(parameters), values, &result), S_OK);
+    return result;
+  }
+
+  bool Logged(const std::string& text) const {
+    for (const auto& line : trace_->lines) {
+      if (line.second == text) return true;
+    }
+    return false;
+  }
+
+  fs::path dir_;
+  std::shared_ptr<RecordingTrace> trace_;
+  ScriptPlayback playback_;
+};
+
+TEST_F(ScriptPlaybackTest, ReadsVariablesAndRecordsWithLooseLineEnds) {
+  playback_.Load(Write("Version 4.0n \r\nSystemVars\r\n    port 5025\r\n    name \"bench 1\"\r\n"
+                       "    novalue\r\n100 1,\"a\"\r\n    250 0 [2.5,\"x\\ny\"]\n\n"
+                       "300 \r\n    400 1 \r\n500 3\r\n"));
+  ASSERT_EQ(playback_.RecordedVariableCount(), 2u);
+  EXPECT_EQ(playback_.RecordedVariableName(0), "name");
+  EXPECT_EQ(playback_.RecordedVariableName(5), "");
+  std::string value;
+  ASSERT_TRUE(playback_.RecordedVariableValue("name", &value));
+  EXPECT_EQ(value, "\"bench 1\"");
+
+  const auto& records = playback_.records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].in_ticks, 100);
+  EXPECT_EQ(records[0].in_text, "1,\"a\"");
+  EXPECT_EQ(records[0].out_ticks, 250);
+  EXPECT_EQ(records[0].result, TestPassed);
+  EXPECT_EQ(records[0].out_text, "[2.5,\"x\\ny\"]");
+  EXPECT_EQ(records[1].result, TestFailed);
+  EXPECT_EQ(records[1].out_text, "");
+  // An in line without its out line: the record is an error with no out ticks.
+  EXPECT_EQ(records[2].out_ticks, -1);
+  EXPECT_EQ(records[2].result, TestError);
+}
+
+TEST_F(ScriptPlaybackTest, WrongSecondLineGivesAnEmptySource) {
+  playback_.Load(Write("Version 4.0n \r\nSystemVariables\r\n    a 1\r\n1 2\r\n    3 0 \r\n"));
+  EXPECT_EQ(playback_.RecordedVariableCount(), 0u);
+  EXPECT_TRUE(playback_.records().empty());
+  VariantArrayPtr values;
+  EXPECT_EQ(Replay(nullptr, &values), TestError);
+  EXPECT_TRUE(Logged("end of data reached"));
+}
+
+TEST_F(ScriptPlaybackTest, ReplaysResultsAndValuesInOrder) {
+  playback_.Load(Write("Version 4.0n \r\nSystemVars\r\n1 1,\"a\"\r\n    2 0 7,\"x\\ny\",[true]\r\n"
+                       "3 \r\n    4 1 \r\n"));
+  VariantArrayPtr values;
+  auto parameters = std::make_shared<VariantArray>(VariantArray{Variant::Int(1), Variant::String("a")});
+  EXPECT_EQ(Replay(parameters, &values), TestPassed);
+  ASSERT_TRUE(values);
+  ASSERT_EQ(values->size(), 3u);
+  EXPECT_EQ((*values)[0].as_int(), 7);
+  EXPECT_EQ((*values)[1].as_string(), "x\ny");  // escapes decoded
+  EXPECT_TRUE((*values)[2].is_array());
+  EXPECT_FALSE(Logged("in != expected"));
+
+  // Different parameters are reported but the recorded outcome still comes back.
+  EXPECT_EQ(Replay(std::make_shared<VariantArray>(VariantArray{Variant::Int(9)}), &values), TestFailed);
+  EXPECT_FALSE(values);
+  EXPECT_TRUE(Logged("in != expected"));
+
+  EXPECT_EQ(Replay(nullptr, &values), TestError);
+  EXPECT_TRUE(Logged("end of data reached"));
+  playback_.Rewind();
+  EXPECT_EQ(Replay(parameters, &values), TestPassed);
+}
+
+TEST_F(ScriptPlaybackTest, NullValuesPointerIsReported) {
+  playback_.Load(Write("Version 4.0n \r\nSystemVars\r\n1 \r\n    2 0 \r\n"));
+  Result result = TestPassed;
+  EXPECT_EQ(playback_.Execute(0, nullptr, nullptr, &result), S_OK);
+  EXPECT_EQ(result, TestError);
+  EXPECT_TRUE(Logged("values array pointer in 0"));
+}
+
+TEST_F(ScriptPlaybackTest, UnparsableOutTextIsAnError) {
+  playback_.Load(Write("Version 4.0n \r\nSystemVars\r\n1 \r\n    2 0 abc\r\n"));
+  VariantArrayPtr values;
+  EXPECT_EQ(Replay(nullptr, &values), TestError);
+  EXPECT_TRUE(Logged("failed to get out variable value"));
+}
+
+TEST_F(ScriptPlaybackTest, TesterFaceAnswersAsPlayback) {
+  std::string text;
+  EXPECT_EQ(playback_.get_TesterType(&text), S_OK);
+  EXPECT_EQ(text, "playback");
+  std::uint32_t count = 9;
+  EXPECT_EQ(playback_.get_ActionCount(&count), S_OK);
+  EXPECT_EQ(count, 0u);
+  VariantBool flag = kVariantFalse;
+  EXPECT_EQ(playback_.Open(nullptr, &flag), S_OK);
+  EXPECT_EQ(flag, kVariantTrue);
+  EXPECT_EQ(playback_.get_Version(&text), S_OK);
+  EXPECT_EQ(text, "1.0");
+}
+
+TEST_F(ScriptPlaybackTest, RecordWrittenByARunReplays) {
+  std::string path = (dir_ / "written.odlrec").string();
+  ActionRecord record;
+  ASSERT_TRUE(record.Start(path, {{"station", "\"A\""}}));
+  auto parameters = std::make_shared<VariantArray>(VariantArray{Variant::String("tab\there"), Variant::Double(1.5)});
+  record.WriteIn(parameters);
+  record.WriteOut(TestWarning, std::make_shared<VariantArray>(VariantArray{Variant::String("q\"uote")}));
+  record.WriteIn(nullptr);
+  record.WriteFailedCall();
+  record.Close();
+
+  playback_.Load(path);
+  std::string value;
+  ASSERT_TRUE(playback_.RecordedVariableValue("station", &value));
+  EXPECT_EQ(value, "\"A\"");
+  VariantArrayPtr values;
+  EXPECT_EQ(Replay(parameters, &values), TestWarning);
+  EXPECT_FALSE(Logged("in != expected"));
+  ASSERT_TRUE(values);
+  EXPECT_EQ((*values)[0].as_string(), "q\"uote");
+  EXPECT_EQ(Replay(nullptr, &values), TestError);
+}
+
+}  // namespace
+}  // namespace ordalis

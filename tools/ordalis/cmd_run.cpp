@@ -1,0 +1,308 @@
+// ordalis run: loads a script and runs it once, streaming its log lines.
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "command.h"
+#include "engine/script.h"
+#include "interp/variable_table.h"
+#include "mail/results_mail.h"
+#include "settings/application_manager.h"
+#include "trace/logger.h"
+#include "trace/script_log.h"
+
+namespace ordalis::cli {
+namespace {
+
+const char kUsage[] =
+    "Usage: ordalis run [OPTIONS] SCRIPT\n"
+    "\n"
+    "Loads SCRIPT and runs it once against its testers. Log lines are printed as they happen;\n"
+    "at the end the results document's path and a summary are printed.\n"
+    "\n"
+    "Options:\n"
+    "  --log-level LEVEL          finest, finer, fine, configuration, information (default),\n"
+    "                             warning or severe: the lowest level printed\n"
+    "  --quiet                    print no log lines, only the summary\n"
+    "  --results-dir DIR          write the results into DIR instead of <script dir>/Results\n"
+    "  --playback FILE.odlrec     replay a recorded run instead of driving the testers\n"
+    "  --var NAME=VALUE           a user variable for this run only (VALUE is script-literal\n"
+    "                             text: 5, \"text\", 1,2); may be repeated\n"
+    "  --version-under-test TEXT  the version label written into the results\n"
+    "  --email ADDRESSES          extra recipients of the results mail\n"
+    "  --pace                     keep the pauses that pace graphical clients (20 ms after\n"
+    "                             every statement, 5 s at the end of the run)\n"
+    "\n"
+    "A script with syntax errors is reported and not run.\n"
+    "\n"
+    "Ctrl-C stops the script cleanly (the results are still written); a second Ctrl-C ends\n"
+    "the process at once.\n"
+    "\n"
+    "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error or a script\n"
+    "that cannot be read.\n";
+
+struct Options {
+  LoggingLevel level = information;
+  bool quiet = false;
+  bool pace = false;
+  std::string results_dir;
+  std::string playback;
+  std::string version_under_test;
+  std::string email;
+  std::map<std::string, std::string> variables;  // lower-case name -> literal text
+  std::string script;
+};
+
+bool ParseLevel(const std::string& text, LoggingLevel* level) {
+  static const std::pair<const char*, LoggingLevel> kLevels[] = {
+      {"finest", finest},   {"finer", finer},     {"fine", fine},     {"configuration", configuration},
+      {"config", configuration}, {"information", information}, {"info", information},
+      {"warning", warning}, {"warn", warning},    {"severe", severe}};
+  for (const auto& [name, value] : kLevels) {
+    if (text == name) {
+      *level = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Parses the arguments; returns false after printing what is wrong.
+bool ParseOptions(const std::vector<std::string>& args, Options* options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "ordalis run: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--quiet") {
+      options->quiet = true;
+    } else if (arg == "--pace") {
+      options->pace = true;
+    } else if (arg == "--log-level") {
+      if (!value(&text)) return false;
+      if (!ParseLevel(text, &options->level)) {
+        std::fprintf(stderr, "ordalis run: unknown log level '%s'\n", text.c_str());
+        return false;
+      }
+    } else if (arg == "--results-dir") {
+      if (!value(&options->results_dir)) return false;
+    } else if (arg == "--playback") {
+      if (!value(&options->playback)) return false;
+    } else if (arg == "--version-under-test") {
+      if (!value(&options->version_under_test)) return false;
+    } else if (arg == "--email") {
+      if (!value(&options->email)) return false;
+    } else if (arg == "--var") {
+      if (!value(&text)) return false;
+      std::size_t equals = text.find('=');
+      if (equals == std::string::npos || equals == 0) {
+        std::fprintf(stderr, "ordalis run: --var needs NAME=VALUE, got '%s'\n", text.c_str());
+        return false;
+      }
+      options->variables[LowerName(text.substr(0, equals))] = text.substr(equals + 1);
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::fprintf(stderr, "ordalis run: unknown option '%s'\n", arg.c_str());
+      return false;
+    } else if (options->script.empty()) {
+      options->script = arg;
+    } else {
+      std::fprintf(stderr, "ordalis run: only one script at a time ('%s')\n", arg.c_str());
+      return false;
+    }
+  }
+  if (options->script.empty()) {
+    std::fprintf(stderr, "ordalis run: no script given\n\n%s", kUsage);
+    return false;
+  }
+  return true;
+}
+
+// The stored settings with this run's --var values laid over the user variables.
+class RunManager : public CApplicationManager {
+ public:
+  explicit RunManager(std::map<std::string, std::string> variables) : variables_(std::move(variables)) {}
+  Status get_UserVariableValue(const std::string& name, std::string* value) override {
+    auto it = variables_.find(LowerName(name));
+    if (it == variables_.end()) return CApplicationManager::get_UserVariableValue(name, value);
+    if (value == nullptr) return E_POINTER;
+    *value = it->second;
+    return S_OK;
+  }
+
+ private:
+  std::map<std::string, std::string> variables_;
+};
+
+// Prints log lines as they arrive, coloured by level on a terminal.
+class LinePrinter : public ITraceEventsClient {
+ public:
+  LinePrinter(LoggingLevel level, bool colour) : level_(level), colour_(colour) {}
+  void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
+           const std::string& message) override {
+    if (level < level_) return;
+    std::string line = ScriptLog::FileLine(LogTime{time, seconds}, level, variable_name, message);
+    const char* start = "";
+    const char* end = "";
+    if (colour_) {
+      end = "\033[0m";
+      start = level >= severe ? "\033[31m" : level >= warning ? "\033[33m" : level >= information ? "" : "\033[2m";
+      if (!*start) end = "";
+    }
+    std::lock_guard lock(mutex_);
+    std::fprintf(stdout, "%s%s%s\n", start, line.c_str(), end);
+    std::fflush(stdout);
+  }
+  void LogClear() override {}
+
+ private:
+  LoggingLevel level_;
+  bool colour_;
+  std::mutex mutex_;
+};
+
+// Signals the end of the run: the state returning to not running.
+class RunWatcher : public IScriptEventsClient {
+ public:
+  void Executed(ScriptItem*) override {}
+  void ResultsReset() override {}
+  void Started() override { started_.store(true); }
+  void Reset() override {}
+  void StateChanged(ScriptState state) override {
+    if (state == ScriptNotRunning && started_.load()) ended_.Set();
+  }
+  Event& ended() { return ended_; }
+
+ private:
+  std::atomic<bool> started_{false};
+  Event ended_;
+};
+
+void CollectRows(const ScriptItem& item, std::vector<SummaryRow>* rows) {
+  if (item.type() == resultItem) {
+    SummaryRow row;
+    row.counts = {item.CountOf(TestPassed), item.CountOf(TestFailed), item.CountOf(TestNotImplemented),
+                  item.CountOf(TestWarning), item.CountOf(TestError)};
+    row.script_text = const_cast<ScriptItem&>(item).ScriptTextOf();
+    rows->push_back(std::move(row));
+  }
+  for (const ScriptItemPtr& child : item.children()) CollectRows(*child, rows);
+}
+
+std::string Summary(const ScriptItem& root) {
+  SummaryMailData data;
+  data.overall_result = root.current_result();
+  data.root_counts = {root.CountOf(TestPassed), root.CountOf(TestFailed), root.CountOf(TestNotImplemented),
+                      root.CountOf(TestWarning), root.CountOf(TestError)};
+  CollectRows(root, &data.rows);
+  return SummaryMailBody(data);
+}
+
+// Turns Ctrl-C into a clean stop of [script]; a second one ends the process.
+class InterruptHandler {
+ public:
+  explicit InterruptHandler(CScript& script) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    thread_ = std::jthread([&script, set](std::stop_token stop) {
+      int seen = 0;
+      timespec tick{0, 100 * 1000 * 1000};
+      while (!stop.stop_requested()) {
+        if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
+        if (++seen == 1) {
+          std::fprintf(stderr, "ordalis run: stopping the script (Ctrl-C again to quit at once)\n");
+          script.Stop();
+        } else {
+          std::_Exit(130);
+        }
+      }
+    });
+  }
+
+ private:
+  std::jthread thread_;
+};
+
+int RunCommand(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options options;
+  if (!ParseOptions(args, &options)) return 2;
+  if (!std::ifstream(options.script)) {
+    std::fprintf(stderr, "ordalis run: cannot open '%s'\n", options.script.c_str());
+    return 2;
+  }
+  if (!options.playback.empty() && !std::ifstream(options.playback)) {
+    std::fprintf(stderr, "ordalis run: cannot open the record file '%s'\n", options.playback.c_str());
+    return 2;
+  }
+  Pacing pacing;
+  if (!options.pace) pacing = Pacing{0, 0, 0};
+  auto manager = std::make_shared<RunManager>(options.variables);
+  std::shared_ptr<CScript> script = CScript::Create(manager, pacing);
+  InterruptHandler interrupts(*script);
+  auto printer = std::make_shared<LinePrinter>(options.level, isatty(STDOUT_FILENO) != 0);
+  if (!options.quiet) script->SetTraceEventsClient(printer);
+  auto watcher = std::make_shared<RunWatcher>();
+  script->SetScriptEventsClient(watcher);
+
+  VariantBool loaded = kVariantFalse;
+  script->Load(options.script, &loaded);
+  ScriptItemPtr root = script->root();
+  int errors = 0;
+  std::vector<ScriptItem*> pending = {root.get()};
+  while (!pending.empty()) {
+    ScriptItem* item = pending.back();
+    pending.pop_back();
+    if (item->type() == errorItem) {
+      std::fprintf(stderr, "%s\n", item->ScriptTextOf().c_str());
+      ++errors;
+    }
+    for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+  }
+  if (errors > 0) {
+    std::fprintf(stderr, "ordalis run: %s has %d error%s; not run\n", options.script.c_str(), errors,
+                 errors == 1 ? "" : "s");
+    return 1;
+  }
+  if (!options.results_dir.empty()) script->put_ResultsDirectory(options.results_dir);
+  if (!options.version_under_test.empty()) script->put_VersionUnderTest(options.version_under_test);
+  if (!options.email.empty()) script->put_EmailAddress(options.email);
+  if (!options.playback.empty()) script->PlaybackFile(options.playback);
+
+  script->Run();
+  watcher->ended().Wait();
+  std::string results = script->results_xml_path();
+  if (!results.empty()) std::printf("Results: %s\n", results.c_str());
+  std::printf("%s", Summary(*root).c_str());
+  std::fflush(stdout);
+  script->SetTraceEventsClient(nullptr);
+  script->SetScriptEventsClient(nullptr);
+  return root->current_result() == TestPassed ? 0 : 1;
+}
+
+const CommandRegistration kRegistration({"run", "load a script and run it once", RunCommand});
+
+}  // namespace
+}  // namespace ordalis::cli
