@@ -10,6 +10,8 @@
 #include "engine/results_writer.h"
 #include "engine/run_files.h"
 #include "language/script_loader.h"
+#include "mail/results_mail.h"
+#include "settings/application_manager.h"
 #include "testers/tester_proxy.h"
 #include "trace/trace.h"
 
@@ -47,6 +49,28 @@ bool HasFailure(const ScriptItem& item) {
 }
 
 std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+ResultCounts CountsOf(const ScriptItem& item) {
+  return {item.CountOf(TestPassed), item.CountOf(TestFailed), item.CountOf(TestNotImplemented),
+          item.CountOf(TestWarning), item.CountOf(TestError)};
+}
+
+void CollectResultRows(ScriptItem& item, std::vector<SummaryRow>* rows) {
+  if (item.type() == resultItem) rows->push_back({CountsOf(item), item.ScriptTextOf()});
+  for (const ScriptItemPtr& child : item.children()) CollectResultRows(*child, rows);
+}
+
+}  // namespace
+
+SummaryMailData SummaryOf(ScriptItem& root) {
+  SummaryMailData data;
+  data.overall_result = root.current_result();
+  data.root_counts = CountsOf(root);
+  CollectResultRows(root, &data.rows);
+  return data;
+}
+
+namespace {
 
 // Writes [bytes] to [path] through a temporary file and a rename, so a reader never sees half a
 // document. False when the file cannot be created.
@@ -392,7 +416,40 @@ void CScript::EndRun() {
     results_logs_ = std::move(results_logs);
   }
   SaveResults(stem);
-  // The summary mail is sent here when mail is configured.
+  SendSummaryMail(names);
+}
+
+void CScript::SendSummaryMail(const RunNames& names) {
+  if (!manager_) return;
+  std::string server, addresses, user, extra;
+  manager_->get_SMTPServerName(&server);
+  manager_->get_EmailAddresses(&addresses);
+  {
+    std::lock_guard lock(mutex_);
+    extra = email_address_;
+  }
+  if (server.empty() || (addresses.empty() && extra.empty())) return;
+  manager_->get_smtpAuthenticationUserName(&user);
+  MailServerSettings settings;
+  settings.server_name = server;
+  settings.user_name = user;
+  // The password is kept encrypted in the settings store; only the store can read it back.
+  if (dynamic_cast<CApplicationManager*>(manager_.get()) != nullptr) {
+    settings.password = settings::Manager::Instance().SmtpPassword();
+  }
+  ScriptItemPtr top = root();
+  SummaryMailData data = SummaryOf(*top);
+  OutgoingMail mail;
+  mail.address_list = addresses;
+  mail.extra_addresses = extra;
+  mail.subject = SummaryMailSubject(script_file_name(), top->current_result(), iteration_.load());
+  mail.body = SummaryMailBody(data);
+  mail.attachments = SummaryMailAttachments(names.base_path, names.results_directory);
+  MailReport report = SendResultsMail(settings, mail);
+  for (const std::string& line : report.log_lines) ScriptLog::AppendLine(names.base_path + ".log", line);
+  if (!report.trace_message.empty()) {
+    log_.RaiseEvent(ScriptLog::Now(), warning, kScriptName, report.trace_message, LogSource());
+  }
 }
 
 void CScript::CloseTesters() {

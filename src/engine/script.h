@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/run_files.h"
 #include "interp/statement_executor.h"
+#include "mail/results_mail.h"
 #include "interp/variable_table.h"
 #include "language/script_item.h"
 #include "ordalis/interfaces.h"
@@ -39,6 +41,10 @@ class IScriptEventsClient {
   virtual void Reset() = 0;
   virtual void StateChanged(ScriptState state) = 0;
 };
+
+// The summary of a run as the results mail and `ordalis run` show it: the root's result and
+// counts and one row per result block, in tree order.
+SummaryMailData SummaryOf(ScriptItem& root);
 
 // The waits that pace clients following a run. The defaults are the component's; tests and the
 // command line set them to 0.
@@ -172,6 +178,7 @@ class CScript : public IScript,
   void StartRun();
   void EndRun();
   void CloseTesters();
+  void SendSummaryMail(const RunNames& names);
   void RecordAggregatedResult();
   void RaiseStarted();
   void RaiseResultsReset();

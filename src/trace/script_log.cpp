@@ -119,6 +119,15 @@ bool ScriptLog::AppendLine(const std::string& path, const std::string& line) {
 void ScriptLog::Log(std::int32_t level, const std::string& variable_name,
                     const std::string& message, const LogSource& source) {
   LogTime when = Now();
+  RaiseEvent(when, level, variable_name, message, source);
+  if (level >= configuration) {
+    std::string path = LogFilePath();
+    if (!path.empty()) AppendLine(path, FileLine(when, level, variable_name, message));
+  }
+}
+
+void ScriptLog::RaiseEvent(const LogTime& when, std::int32_t level, const std::string& variable_name,
+                           const std::string& message, const LogSource& source) {
   if (has_client_.load(std::memory_order_acquire)) {
     if (auto client = trace_client()) {
       try {
@@ -143,10 +152,6 @@ void ScriptLog::Log(std::int32_t level, const std::string& variable_name,
         // A failing sink does not stop delivery to the others.
       }
     }
-  }
-  if (level >= configuration) {
-    std::string path = LogFilePath();
-    if (!path.empty()) AppendLine(path, FileLine(when, level, variable_name, message));
   }
 }
 

@@ -58,6 +58,9 @@ class ScriptLog {
   // mix within a line of the file.
   void Log(std::int32_t level, const std::string& variable_name, const std::string& message,
            const LogSource& source);
+  // Delivers one line to the trace client and the sinks only, writing no file line.
+  void RaiseEvent(const LogTime& when, std::int32_t level, const std::string& variable_name,
+                  const std::string& message, const LogSource& source);
   // Raises LogClear on the trace client and then on every sink.
   void LogClear();
 

@@ -194,26 +194,6 @@ class RunWatcher : public IScriptEventsClient {
   Event ended_;
 };
 
-void CollectRows(const ScriptItem& item, std::vector<SummaryRow>* rows) {
-  if (item.type() == resultItem) {
-    SummaryRow row;
-    row.counts = {item.CountOf(TestPassed), item.CountOf(TestFailed), item.CountOf(TestNotImplemented),
-                  item.CountOf(TestWarning), item.CountOf(TestError)};
-    row.script_text = const_cast<ScriptItem&>(item).ScriptTextOf();
-    rows->push_back(std::move(row));
-  }
-  for (const ScriptItemPtr& child : item.children()) CollectRows(*child, rows);
-}
-
-std::string Summary(const ScriptItem& root) {
-  SummaryMailData data;
-  data.overall_result = root.current_result();
-  data.root_counts = {root.CountOf(TestPassed), root.CountOf(TestFailed), root.CountOf(TestNotImplemented),
-                      root.CountOf(TestWarning), root.CountOf(TestError)};
-  CollectRows(root, &data.rows);
-  return SummaryMailBody(data);
-}
-
 // Turns Ctrl-C into a clean stop of [script]; a second one ends the process.
 class InterruptHandler {
  public:
@@ -295,7 +275,7 @@ int RunCommand(const std::vector<std::string>& args) {
   watcher->ended().Wait();
   std::string results = script->results_xml_path();
   if (!results.empty()) std::printf("Results: %s\n", results.c_str());
-  std::printf("%s", Summary(*root).c_str());
+  std::printf("%s", SummaryMailBody(SummaryOf(*root)).c_str());
   std::fflush(stdout);
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
