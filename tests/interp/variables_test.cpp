@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "fake_script.h"
 
 namespace ordalis {
@@ -272,6 +275,37 @@ TEST_F(VariablesTest, ArrayLengthCountsElementsAndExplainsFailures) {
   VariableValue appended(5);
   EXPECT_EQ(EvaluateValue(script_, of(Id("a")).get(), &appended), TestPassed);
   EXPECT_EQ(appended.DisplayText(), "[2]");
+}
+
+}  // namespace
+}  // namespace ordalis
+
+namespace ordalis {
+namespace {
+
+using namespace testing_support;
+
+// A client replacing a variable while the run thread reads it: every read sees one whole
+// value or the other, never a mix.
+TEST(VariableTableThreads, ClientWritesDuringLookupsStayWhole) {
+  FakeScript script;
+  VariableValue first = Values("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 1);
+  VariableValue second = Values("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", 2, 3);
+  script.table.Set("shared", first);
+  std::atomic<bool> done{false};
+  std::jthread client([&] {
+    for (int i = 0; i < 2000; ++i) script.table.Replace("shared", i % 2 ? first : second);
+    done = true;
+  });
+  auto name = Id("SHARED");
+  int reads = 0;
+  while (!done || reads < 100) {
+    std::string lower;
+    VariableValue value;
+    ASSERT_TRUE(FindVariable(script, name.get(), &lower, &value));
+    ASSERT_TRUE(VariableValue::Equal(value, first) || VariableValue::Equal(value, second));
+    ++reads;
+  }
 }
 
 }  // namespace
