@@ -162,6 +162,19 @@ TEST_F(VariablesTest, FunctionParametersLiveInTheFunctionsVariable) {
   EXPECT_EQ(Show("f"), "[\"outer\"]");
 }
 
+TEST_F(VariablesTest, FunctionArgumentsAppendEveryElement) {
+  SetVariable(script_, "pair", Values(2, 3));
+  VariableValue parameters(7);
+  auto call = Item(functionCallItem, "f:", {Int(1), Id("pair"), Item(arrayItem, "[]", {Int(4), Int(5)}),
+                                            Item(arrayItem, "[]", {}), Str("s")});
+  EXPECT_EQ(FunctionArguments(script_, call.get(), &parameters), TestPassed);
+  EXPECT_EQ(parameters.DisplayText(), "[1,2,3,4,5,\"s\"]");
+
+  auto bad = Item(functionCallItem, "f:", {Int(1), Id("missing")});
+  EXPECT_EQ(FunctionArguments(script_, bad.get(), &parameters), TestFailed);
+  EXPECT_TRUE(script_.log.Contains("Error: parameter 2 to function f invalid"));
+}
+
 // ---- default, ++, -- ------------------------------------------------------------------------
 
 TEST_F(VariablesTest, DefaultAssignsOnlyWhenTheNameIsUnknown) {
