@@ -145,6 +145,28 @@ void ChainScope::Discard() {
 
 // ---- function parameters --------------------------------------------------------------------
 
+// f(<value>, …)
+Result FunctionArguments(IScriptContext& script, ScriptItem* call_item, VariableValue* parameters) {
+  parameters->ClearToArray();
+  std::string name = call_item->text();
+  if (!name.empty() && name.back() == ':') name.pop_back();
+  for (std::size_t i = 0; i < call_item->child_count(); ++i) {
+    ScriptItem* argument = call_item->child(i);
+    VariableValue value;
+    // An array literal is no operand of a value, but as an argument it stands for its elements.
+    Result result = argument->type() == arrayItem ? EvaluateArrayElement(script, argument, &value)
+                                                  : EvaluateValue(script, argument, &value);
+    if (result != TestPassed) {
+      script.logger().Log(severe, kScript, "Error: parameter %d to function %s invalid",
+                          static_cast<int>(i + 1), name.c_str());
+      return result;
+    }
+    if (argument->type() == arrayItem) value = std::move(value.Element(0));
+    for (std::size_t e = 0; e < value.ElementCount(); ++e) parameters->Append(value.Element(e));
+  }
+  return TestPassed;
+}
+
 FunctionParameters::FunctionParameters(IScriptContext& script, std::string_view function_name,
                                        VariableValue parameters)
     : script_(script) {

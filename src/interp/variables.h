@@ -53,6 +53,12 @@ class ChainScope {
   std::map<std::string, VariableValue> created_;
 };
 
+// The arguments of the script function call [call_item]: each argument is evaluated and all
+// elements of its value are appended, in order, to [parameters] (an array argument contributes
+// its elements one by one). The first argument that fails logs
+// "Error: parameter n to function f invalid" and its code is returned.
+Result FunctionArguments(IScriptContext& script, ScriptItem* call_item, VariableValue* parameters);
+
 // The parameters of a script function call, held in the variable named after the function
 // for the duration of the call. Construction saves the variable's value and stores
 // [parameters]; Restore (or destruction) puts the saved value back, or removes the variable

@@ -143,10 +143,11 @@ void ScriptLog::RaiseEvent(const LogTime& when, std::int32_t level, const std::s
       sinks = sinks_();
     } catch (...) {
     }
+    const std::string file_name(sinks.empty() ? std::string_view() : source.file_name);
     for (const auto& sink : sinks) {
       if (!sink) continue;
       try {
-        sink->Log(source.file_name, source.line, when.time, when.seconds,
+        sink->Log(file_name, source.line, when.time, when.seconds,
                   static_cast<LoggingLevel>(level), variable_name, message);
       } catch (...) {
         // A failing sink does not stop delivery to the others.

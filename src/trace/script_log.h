@@ -23,8 +23,9 @@
 namespace ordalis {
 
 // Where a line came from: the current item's file name and line (empty and 0 without one).
+// The caller keeps the item alive for the duration of the Log call.
 struct LogSource {
-  std::string file_name;
+  std::string_view file_name;
   std::uint32_t line = 0;
 };
 

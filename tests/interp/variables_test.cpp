@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "fake_script.h"
 
 namespace ordalis {
@@ -159,6 +162,19 @@ TEST_F(VariablesTest, FunctionParametersLiveInTheFunctionsVariable) {
   EXPECT_EQ(Show("f"), "[\"outer\"]");
 }
 
+TEST_F(VariablesTest, FunctionArgumentsAppendEveryElement) {
+  SetVariable(script_, "pair", Values(2, 3));
+  VariableValue parameters(7);
+  auto call = Item(functionCallItem, "f:", {Int(1), Id("pair"), Item(arrayItem, "[]", {Int(4), Int(5)}),
+                                            Item(arrayItem, "[]", {}), Str("s")});
+  EXPECT_EQ(FunctionArguments(script_, call.get(), &parameters), TestPassed);
+  EXPECT_EQ(parameters.DisplayText(), "[1,2,3,4,5,\"s\"]");
+
+  auto bad = Item(functionCallItem, "f:", {Int(1), Id("missing")});
+  EXPECT_EQ(FunctionArguments(script_, bad.get(), &parameters), TestFailed);
+  EXPECT_TRUE(script_.log.Contains("Error: parameter 2 to function f invalid"));
+}
+
 // ---- default, ++, -- ------------------------------------------------------------------------
 
 TEST_F(VariablesTest, DefaultAssignsOnlyWhenTheNameIsUnknown) {
@@ -272,6 +288,37 @@ TEST_F(VariablesTest, ArrayLengthCountsElementsAndExplainsFailures) {
   VariableValue appended(5);
   EXPECT_EQ(EvaluateValue(script_, of(Id("a")).get(), &appended), TestPassed);
   EXPECT_EQ(appended.DisplayText(), "[2]");
+}
+
+}  // namespace
+}  // namespace ordalis
+
+namespace ordalis {
+namespace {
+
+using namespace testing_support;
+
+// A client replacing a variable while the run thread reads it: every read sees one whole
+// value or the other, never a mix.
+TEST(VariableTableThreads, ClientWritesDuringLookupsStayWhole) {
+  FakeScript script;
+  VariableValue first = Values("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 1);
+  VariableValue second = Values("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", 2, 3);
+  script.table.Set("shared", first);
+  std::atomic<bool> done{false};
+  std::jthread client([&] {
+    for (int i = 0; i < 2000; ++i) script.table.Replace("shared", i % 2 ? first : second);
+    done = true;
+  });
+  auto name = Id("SHARED");
+  int reads = 0;
+  while (!done || reads < 100) {
+    std::string lower;
+    VariableValue value;
+    ASSERT_TRUE(FindVariable(script, name.get(), &lower, &value));
+    ASSERT_TRUE(VariableValue::Equal(value, first) || VariableValue::Equal(value, second));
+    ++reads;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <string>
 #include <vector>
 
@@ -80,6 +83,34 @@ TEST(Clock, CountsNanosecondsFromItsStartTime) {
   std::int64_t b = clock.ElapsedTicks();
   EXPECT_GE(a, 0);
   EXPECT_GE(b, a);
+}
+
+}  // namespace
+}  // namespace ordalis
+
+namespace ordalis {
+namespace {
+
+class CountingLogger : public Logger {
+ public:
+  using Logger::Log;
+  void Log(LoggingLevel, const std::string& name, const std::string&) override {
+    if (name == "meter") ++count;
+  }
+  std::atomic<int> count{0};
+};
+
+// A tester may log from a thread of its own while the engine binds its trace.
+TEST(Trace, BindingRacesWithLoggingSafely) {
+  CountingLogger logger;
+  auto trace = std::make_shared<Trace>();
+  std::jthread tester([&] {
+    for (int i = 0; i < 1000; ++i) trace->Log(information, "line");
+  });
+  trace->Bind(&logger, "meter");
+  tester.join();
+  trace->Log(information, "after");
+  EXPECT_GE(logger.count.load(), 1);
 }
 
 }  // namespace
