@@ -74,6 +74,7 @@ TEST(PluginHost, UnknownIdentifierGivesSuccessWithoutCreator) {
 struct BrokenModule {
   const char* file;
   const char* reason;
+  friend void PrintTo(const BrokenModule& row, std::ostream* out) { *out << row.file << ": " << row.reason; }
 };
 
 class BrokenModules : public ::testing::TestWithParam<BrokenModule> {};
