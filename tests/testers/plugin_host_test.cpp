@@ -202,3 +202,17 @@ TEST(PluginHost, TheGuidesExampleLoadsAndGreets) {
 
 }  // namespace
 }  // namespace ordalis
+
+namespace ordalis {
+namespace {
+
+TEST(PluginHost, HostsWithoutASinkWriteToTheDefaultSink) {
+  std::vector<std::string> lines;
+  PluginHost::SetDefaultLogSink([&lines](const std::string& line) { lines.push_back(line); });
+  auto host = PluginHost::Create({testing_support::kBrokenFixtures});
+  PluginHost::SetDefaultLogSink(nullptr);
+  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("no_entry.so")));
+}
+
+}  // namespace
+}  // namespace ordalis
