@@ -1,5 +1,7 @@
 #include "settings/manager.h"
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "links/encrypt.h"
@@ -366,6 +368,25 @@ TEST_F(ManagerTest, ConcurrentManagersInSeparateProcessesKeepEveryVariable) {
   auto manager = Make();
   EXPECT_EQ(manager->VariableCount(SettingsScope::kUser), static_cast<std::size_t>(kProcesses));
   EXPECT_EQ(manager->Creators(CreatorKind::kTester).size(), static_cast<std::size_t>(kProcesses));
+}
+
+TEST_F(ManagerTest, ThreadsShareOneManager) {
+  auto manager = Make();
+  constexpr int kThreads = 4;
+  constexpr int kEach = 10;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
+        EXPECT_EQ(manager->AddVariable(SettingsScope::kUser, name, name), S_OK);
+        EXPECT_EQ(manager->CombinedVariableValue(name), name);
+        manager->CombinedVariableName(manager->CombinedVariableCount() - 1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(Make()->VariableCount(SettingsScope::kUser), static_cast<std::size_t>(kThreads * kEach));
 }
 
 TEST_F(ManagerTest, NullOutPointers) {
