@@ -84,6 +84,19 @@ TEST_F(ManagerTest, VariableNamesAreLowerCaseAndValuesExact) {
             (SettingsValue{ValueType::kString, "12"}));
 }
 
+TEST_F(ManagerTest, BytesThatAreNotUtf8) {
+  auto manager = Make();
+  const std::string latin1 = "caf\xe9";
+  ASSERT_EQ(manager->AddVariable(SettingsScope::kUser, "text", latin1), S_OK);
+  EXPECT_EQ(Make()->VariableValue(SettingsScope::kUser, "text"), latin1);
+  // A name JSON cannot hold is refused rather than changed.
+  const std::string before = ReadBytes(dir_.user());
+  EXPECT_EQ(manager->AddVariable(SettingsScope::kUser, latin1, "1"), E_FAIL);
+  EXPECT_NE(manager->LastError().find("is not UTF-8"), std::string::npos) << manager->LastError();
+  EXPECT_EQ(manager->VariableValue(SettingsScope::kUser, latin1), "");
+  EXPECT_EQ(ReadBytes(dir_.user()), before);
+}
+
 TEST_F(ManagerTest, CombinedViewPrefersUserVariables) {
   auto manager = Make();
   ASSERT_EQ(manager->AddVariable(SettingsScope::kMachine, "Shared", "system"), S_OK);
@@ -188,7 +201,7 @@ TEST_F(ManagerTest, OnlyStringVariablesAndMatchingMailTypesAreTaken) {
   key.Create("Variables\\empty");
   key.Create("SMTP").SetValue("Server Name", {ValueType::kExpandString, "mail.example"});
   key.CreateSubkey("SMTP").SetValue("Password", {ValueType::kString, "plain"});
-  WriteBytes(dir_.machine(), SettingsJson::Write(root));
+  WriteBytes(dir_.machine(), testing::Written(root));
   auto manager = Make();
   EXPECT_EQ(manager->Variables(SettingsScope::kMachine),
             (std::map<std::string, std::string>{{"good", "yes"}}));
