@@ -304,6 +304,20 @@ TEST_F(ManagerTest, SharedSettingsFallBackToTheUserWhenTheMachineCannotBeWritten
   EXPECT_FALSE(HasKey(dir_.user(), "TesterCreators\\{T}"));
 }
 
+TEST_F(ManagerTest, RegistrationThatCannotBeDeletedStaysListed) {
+  {
+    auto admin = Make();
+    ASSERT_TRUE(admin->AddCreator(CreatorKind::kTester, "{M}"));
+  }
+  machine_writable_ = false;
+  auto manager = Make();
+  std::string reason;
+  EXPECT_FALSE(manager->RemoveCreator(CreatorKind::kTester, "{M}", &reason));
+  EXPECT_NE(reason.find("not registered in " + dir_.user()), std::string::npos) << reason;
+  EXPECT_EQ(manager->Creators(CreatorKind::kTester), std::vector<std::string>{"{M}"});
+  EXPECT_TRUE(HasKey(dir_.machine(), "TesterCreators\\{M}"));
+}
+
 // The same fall-back with a machine file this process really cannot write.
 TEST_F(ManagerTest, ReadOnlyMachineFileSendsSharedSettingsToTheUser) {
   {
