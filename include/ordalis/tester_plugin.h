@@ -89,10 +89,12 @@ class Call {
     if (v.type() != VT_BOOL) return std::nullopt;
     return v.as_bool();
   }
-  // Parameter [index] as text: strings as they are, numbers written out, otherwise empty.
+  // Parameter [index] as text: strings as they are, booleans as true or false, numbers written
+  // out, otherwise empty.
   std::string Text(std::size_t index) const {
     const Variant& v = (*this)[index];
     if (v.type() == VT_BSTR) return v.as_string();
+    if (v.type() == VT_BOOL) return v.as_bool() ? "true" : "false";
     if (v.type() == VT_R8 || v.type() == VT_R4) return std::to_string(v.as_double());
     if (auto i = Int(index)) return std::to_string(*i);
     return std::string();

@@ -26,6 +26,12 @@ namespace {
 
 constexpr const char* kBuiltIn = "(built-in)";
 
+std::mutex default_sink_mutex;
+PluginHost::LogSink& DefaultSink() {
+  static PluginHost::LogSink sink;
+  return sink;
+}
+
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -257,10 +263,20 @@ PluginHost::~PluginHost() {
   while (!modules_.empty()) modules_.pop_back();
 }
 
+void PluginHost::SetDefaultLogSink(LogSink log) {
+  std::lock_guard lock(default_sink_mutex);
+  DefaultSink() = std::move(log);
+}
+
 void PluginHost::Log(const std::string& line) const {
-  if (log_) {
+  LogSink sink = log_;
+  if (!sink) {
+    std::lock_guard lock(default_sink_mutex);
+    sink = DefaultSink();
+  }
+  if (sink) {
     try {
-      log_(line);
+      sink(line);
       return;
     } catch (...) {
     }
@@ -336,12 +352,24 @@ void PluginHost::LoadModule(const std::string& path) {
     Log("ordalis: plug-in " + path + " skipped: it registers no creators");
     return;
   }
-  std::lock_guard lock(mutex_);
-  bool any = false;
-  for (Entry& e : loading.entries()) any = Register(std::move(e)) || any;
-  if (!any) return;
-  loaded_names_.push_back(name);
-  modules_.push_back(std::move(module));
+  std::vector<std::string> problems;
+  {
+    std::lock_guard lock(mutex_);
+    bool any = false;
+    for (Entry& e : loading.entries()) {
+      std::string problem;
+      if (Register(std::move(e), &problem)) {
+        any = true;
+      } else {
+        problems.push_back(std::move(problem));
+      }
+    }
+    if (any) {
+      loaded_names_.push_back(name);
+      modules_.push_back(std::move(module));
+    }
+  }
+  for (const std::string& problem : problems) Log(problem);
 }
 
 const PluginHost::Entry* PluginHost::Find(const std::string& identifier, bool tester) const {
@@ -351,11 +379,12 @@ const PluginHost::Entry* PluginHost::Find(const std::string& identifier, bool te
   return nullptr;
 }
 
-bool PluginHost::Register(Entry entry) {
+bool PluginHost::Register(Entry entry, std::string* problem) {
   if (entry.identifier.empty()) return false;
   if (const Entry* earlier = Find(entry.identifier, entry.tester)) {
-    Log("ordalis: plug-in " + entry.module_file + ": identifier " + entry.identifier +
-        " is already registered by " + earlier->module_file + "; the first registration is kept");
+    *problem = "ordalis: plug-in " + entry.module_file + ": identifier " + entry.identifier +
+               " is already registered by " + earlier->module_file +
+               "; the first registration is kept";
     return false;
   }
   entries_.push_back(std::move(entry));
@@ -364,15 +393,17 @@ bool PluginHost::Register(Entry entry) {
 
 bool PluginHost::AddTesterCreator(const std::string& identifier, OrdalisTesterCreatorFactory factory) {
   if (!factory) return false;
+  std::string problem;
   std::lock_guard lock(mutex_);
-  return Register(Entry{identifier, true, factory, nullptr, kBuiltIn});
+  return Register(Entry{identifier, true, factory, nullptr, kBuiltIn}, &problem);
 }
 
 bool PluginHost::AddBatchQueueItemCreator(const std::string& identifier,
                                           OrdalisBatchQueueItemCreatorFactory factory) {
   if (!factory) return false;
+  std::string problem;
   std::lock_guard lock(mutex_);
-  return Register(Entry{identifier, false, nullptr, factory, kBuiltIn});
+  return Register(Entry{identifier, false, nullptr, factory, kBuiltIn}, &problem);
 }
 
 Status PluginHost::CreateTesterCreator(const std::string& identifier,

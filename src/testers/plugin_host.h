@@ -32,7 +32,12 @@ class PluginHost : public std::enable_shared_from_this<PluginHost> {
   // (colon-separated), then the installed plug-in directory, then the build tree's.
   static std::vector<std::string> PluginPath();
 
-  // Makes a host and loads the modules of [directories]. Problems go to [log] (standard error
+  // Where the process-wide host, and hosts made without a sink of their own, write their lines;
+  // standard error until set. Set it before the first use of Instance() to catch the lines of
+  // the start-up scan. Safe to call from any thread.
+  static void SetDefaultLogSink(LogSink log);
+
+  // Makes a host and loads the modules of [directories]. Problems go to [log] (the default sink
   // when empty), one line each.
   static std::shared_ptr<PluginHost> Create(const std::vector<std::string>& directories,
                                             LogSink log = {});
@@ -78,7 +83,8 @@ class PluginHost : public std::enable_shared_from_this<PluginHost> {
   void LoadModule(const std::string& path);
   void Log(const std::string& line) const;
   const Entry* Find(const std::string& identifier, bool tester) const;  // with mutex_ held
-  bool Register(Entry entry);                                           // with mutex_ held
+  // Enters [entry]; false, with the reason in [problem], when its identifier is taken.
+  bool Register(Entry entry, std::string* problem);  // with mutex_ held
 
   LogSink log_;
   mutable std::mutex mutex_;

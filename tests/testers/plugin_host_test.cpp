@@ -74,6 +74,7 @@ TEST(PluginHost, UnknownIdentifierGivesSuccessWithoutCreator) {
 struct BrokenModule {
   const char* file;
   const char* reason;
+  friend void PrintTo(const BrokenModule& row, std::ostream* out) { *out << row.file << ": " << row.reason; }
 };
 
 class BrokenModules : public ::testing::TestWithParam<BrokenModule> {};
@@ -197,6 +198,20 @@ TEST(PluginHost, TheGuidesExampleLoadsAndGreets) {
   std::string version;
   EXPECT_EQ(greeter.get_Version(&version), S_OK);
   EXPECT_EQ(version, "1.2");
+}
+
+}  // namespace
+}  // namespace ordalis
+
+namespace ordalis {
+namespace {
+
+TEST(PluginHost, HostsWithoutASinkWriteToTheDefaultSink) {
+  std::vector<std::string> lines;
+  PluginHost::SetDefaultLogSink([&lines](const std::string& line) { lines.push_back(line); });
+  auto host = PluginHost::Create({testing_support::kBrokenFixtures});
+  PluginHost::SetDefaultLogSink(nullptr);
+  EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("no_entry.so")));
 }
 
 }  // namespace

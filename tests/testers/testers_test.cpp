@@ -161,6 +161,7 @@ struct MessageRow {
   std::function<void()> arrange;
   const char* message;
   bool created;
+  friend void PrintTo(const MessageRow& row, std::ostream* out) { *out << row.name; }
 };
 
 class CreateMessages : public ::testing::TestWithParam<MessageRow> {};

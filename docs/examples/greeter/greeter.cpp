@@ -1,8 +1,8 @@
 // greeter: a complete small tester plug-in. Scripts write
 //
 //   g = new greeter("Hello")
-//   g.Greet("world")          // passes, returns "Hello, world!"
-//   g.Expect("world", "Hi, world!")   // fails: the greeting differs
+//   g.Greet("world")                  # passes, returns "Hello, world!"
+//   g.Expect("world", "Hi, world!")   # fails: the greeting differs
 //
 // Build it as a MODULE library against the Ordalis SDK headers (see docs/plugins.md).
 
