@@ -257,6 +257,8 @@ struct RecipientCase {
   bool accepted;
 };
 
+void PrintTo(const RecipientCase& row, std::ostream* out) { *out << '"' << row.list << '"'; }
+
 class RecipientListTest : public ManagerTest, public ::testing::WithParamInterface<RecipientCase> {};
 
 TEST_P(RecipientListTest, RefusedListLeavesTheOldOne) {

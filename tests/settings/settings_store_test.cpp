@@ -58,6 +58,8 @@ struct BadContent {
   const char* message_part;
 };
 
+void PrintTo(const BadContent& row, std::ostream* out) { *out << row.name; }
+
 class SettingsJsonRejects : public ::testing::TestWithParam<BadContent> {};
 
 TEST_P(SettingsJsonRejects, WithAMessage) {
