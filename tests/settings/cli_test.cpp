@@ -75,6 +75,10 @@ struct UsageCase {
   std::vector<std::string> args;
 };
 
+void PrintTo(const UsageCase& row, std::ostream* out) {
+  for (const std::string& arg : row.args) *out << arg << ' ';
+}
+
 class CliUsage : public CliTest, public ::testing::WithParamInterface<UsageCase> {};
 
 TEST_P(CliUsage, ExitsTwoWithHelp) {

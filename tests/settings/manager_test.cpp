@@ -1,5 +1,7 @@
 #include "settings/manager.h"
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "links/encrypt.h"
@@ -80,6 +82,19 @@ TEST_F(ManagerTest, VariableNamesAreLowerCaseAndValuesExact) {
             (std::map<std::string, std::string>{{"build", "12"}, {"path", " \"C:\\x\" "}}));
   EXPECT_EQ(Stored(dir_.user(), "Variables\\Build", "Value"),
             (SettingsValue{ValueType::kString, "12"}));
+}
+
+TEST_F(ManagerTest, BytesThatAreNotUtf8) {
+  auto manager = Make();
+  const std::string latin1 = "caf\xe9";
+  ASSERT_EQ(manager->AddVariable(SettingsScope::kUser, "text", latin1), S_OK);
+  EXPECT_EQ(Make()->VariableValue(SettingsScope::kUser, "text"), latin1);
+  // A name JSON cannot hold is refused rather than changed.
+  const std::string before = ReadBytes(dir_.user());
+  EXPECT_EQ(manager->AddVariable(SettingsScope::kUser, latin1, "1"), E_FAIL);
+  EXPECT_NE(manager->LastError().find("is not UTF-8"), std::string::npos) << manager->LastError();
+  EXPECT_EQ(manager->VariableValue(SettingsScope::kUser, latin1), "");
+  EXPECT_EQ(ReadBytes(dir_.user()), before);
 }
 
 TEST_F(ManagerTest, CombinedViewPrefersUserVariables) {
@@ -186,7 +201,7 @@ TEST_F(ManagerTest, OnlyStringVariablesAndMatchingMailTypesAreTaken) {
   key.Create("Variables\\empty");
   key.Create("SMTP").SetValue("Server Name", {ValueType::kExpandString, "mail.example"});
   key.CreateSubkey("SMTP").SetValue("Password", {ValueType::kString, "plain"});
-  WriteBytes(dir_.machine(), SettingsJson::Write(root));
+  WriteBytes(dir_.machine(), testing::Written(root));
   auto manager = Make();
   EXPECT_EQ(manager->Variables(SettingsScope::kMachine),
             (std::map<std::string, std::string>{{"good", "yes"}}));
@@ -242,6 +257,8 @@ struct RecipientCase {
   bool accepted;
 };
 
+void PrintTo(const RecipientCase& row, std::ostream* out) { *out << '"' << row.list << '"'; }
+
 class RecipientListTest : public ManagerTest, public ::testing::WithParamInterface<RecipientCase> {};
 
 TEST_P(RecipientListTest, RefusedListLeavesTheOldOne) {
@@ -287,6 +304,20 @@ TEST_F(ManagerTest, SharedSettingsFallBackToTheUserWhenTheMachineCannotBeWritten
   ASSERT_EQ(app.RemoveTesterCreator("{T}", &flag), S_OK);
   EXPECT_EQ(flag, kVariantTrue);
   EXPECT_FALSE(HasKey(dir_.user(), "TesterCreators\\{T}"));
+}
+
+TEST_F(ManagerTest, RegistrationThatCannotBeDeletedStaysListed) {
+  {
+    auto admin = Make();
+    ASSERT_TRUE(admin->AddCreator(CreatorKind::kTester, "{M}"));
+  }
+  machine_writable_ = false;
+  auto manager = Make();
+  std::string reason;
+  EXPECT_FALSE(manager->RemoveCreator(CreatorKind::kTester, "{M}", &reason));
+  EXPECT_NE(reason.find("not registered in " + dir_.user()), std::string::npos) << reason;
+  EXPECT_EQ(manager->Creators(CreatorKind::kTester), std::vector<std::string>{"{M}"});
+  EXPECT_TRUE(HasKey(dir_.machine(), "TesterCreators\\{M}"));
 }
 
 // The same fall-back with a machine file this process really cannot write.
@@ -366,6 +397,25 @@ TEST_F(ManagerTest, ConcurrentManagersInSeparateProcessesKeepEveryVariable) {
   auto manager = Make();
   EXPECT_EQ(manager->VariableCount(SettingsScope::kUser), static_cast<std::size_t>(kProcesses));
   EXPECT_EQ(manager->Creators(CreatorKind::kTester).size(), static_cast<std::size_t>(kProcesses));
+}
+
+TEST_F(ManagerTest, ThreadsShareOneManager) {
+  auto manager = Make();
+  constexpr int kThreads = 4;
+  constexpr int kEach = 10;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
+        EXPECT_EQ(manager->AddVariable(SettingsScope::kUser, name, name), S_OK);
+        EXPECT_EQ(manager->CombinedVariableValue(name), name);
+        manager->CombinedVariableName(manager->CombinedVariableCount() - 1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(Make()->VariableCount(SettingsScope::kUser), static_cast<std::size_t>(kThreads * kEach));
 }
 
 TEST_F(ManagerTest, NullOutPointers) {

@@ -41,7 +41,9 @@ TEST(SettingsJson, RoundTripsEveryValueTypeAndKeepsOrder) {
   key.SetValue("text", {ValueType::kString, "caf\xc3\xa9 \"quoted\""});
   key.SetValue("path", {ValueType::kExpandString, "$HOME/x"});
   key.SetValue("bytes", {ValueType::kBinary, std::string("\x00\xff\x10 ", 4)});
-  std::string text = SettingsJson::Write(root);
+  key.SetValue("latin1", {ValueType::kString, "caf\xe9"});
+  std::string text = testing::Written(root);
+  EXPECT_NE(text.find("\"hex\": \"636166e9\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"00ff1020\""), std::string::npos) << text;  // binary as hexadecimal
   SettingsKey back;
   std::string error;
@@ -55,6 +57,8 @@ struct BadContent {
   const char* text;
   const char* message_part;
 };
+
+void PrintTo(const BadContent& row, std::ostream* out) { *out << row.name; }
 
 class SettingsJsonRejects : public ::testing::TestWithParam<BadContent> {};
 

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/settings_store.h"
+
 namespace ordalis::settings::testing {
 
 inline std::string ReadBytes(const std::string& path) {
@@ -29,6 +31,13 @@ inline std::string ReadBytes(const std::string& path) {
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The file text of [root].
+inline std::string Written(const SettingsKey& root) {
+  std::string text, error;
+  EXPECT_TRUE(SettingsJson::Write(root, &text, &error)) << error;
+  return text;
 }
 
 // Sets or clears the immutable attribute, which stops every writer, root included.
