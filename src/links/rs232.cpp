@@ -78,8 +78,8 @@ bool RS232::Open(const LinkParameters& parameters) {
   }
   SetDescription("rs232 " + name + "," + std::to_string(baud_) + "," + flow_);
 
-  std::string error;
-  SharedPort opened = OpenPort(error);
+  open_error_.clear();
+  SharedPort opened = OpenPort(open_error_);
   if (!opened) return false;
   SetPort(opened);
   stop_.Reset();
