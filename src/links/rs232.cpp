@@ -60,6 +60,7 @@ std::string RS232::DevicePath(int port) { return "/dev/ttyS" + std::to_string(po
 bool RS232::Open(const LinkParameters& parameters) {
   using namespace link_parameters;
   if (started_.load()) return false;
+  if (!stop_.wake().valid()) return false;
   if (parameters.size() < 2 || parameters.size() > 3) return false;
   const Variant& port = parameters[0];
   if (!(IsInteger(port) || (IsText(port) && !port.as_string().empty()))) return false;
