@@ -42,6 +42,8 @@ class WakeSignal {
   void Set();
   void Clear();
   bool IsSet() const;
+  // False when the system gave no descriptor for it (then no thread may rely on it).
+  bool valid() const { return fd_.valid(); }
   int fd() const { return fd_.get(); }
 
  private:

@@ -1,7 +1,8 @@
 #pragma once
-// Building blocks shared by the queued link kinds: the send queue (a FIFO of byte buffers under
-// its own mutex, counted by a semaphore) and a link thread that signals an exit event when it
-// ends, so the owner waits for it a bounded time.
+// Building blocks shared by the threaded link kinds: the send queue (a FIFO of byte buffers under
+// its own mutex, counted by a semaphore), the stop signal that wakes every blocked link thread,
+// and a link thread that signals an exit event when it ends, so the owner waits for it a
+// bounded time.
 
 #include <cstdint>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "links/descriptor.h"
 #include "platform/event.h"
 
 namespace ordalis {
@@ -58,12 +60,6 @@ class LinkThread {
   Event exited_;
   std::jthread thread_;
 };
-
-}  // namespace ordalis
-
-#include "links/descriptor.h"
-
-namespace ordalis {
 
 // The stop signal of a link: an event for waits among events, and a wake descriptor that
 // interrupts a thread blocked in poll. Set and Reset act on both. Safe from any thread.

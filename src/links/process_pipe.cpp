@@ -30,6 +30,7 @@ ProcessPipe::~ProcessPipe() {
 
 bool ProcessPipe::Open(const LinkParameters&) {
   if (open_.load()) return false;
+  if (!stop_.wake().valid()) return false;
   int input[2];
   int output[2];
   if (::pipe2(input, O_CLOEXEC) != 0) return false;

@@ -60,6 +60,7 @@ std::string RS232::DevicePath(int port) { return "/dev/ttyS" + std::to_string(po
 bool RS232::Open(const LinkParameters& parameters) {
   using namespace link_parameters;
   if (started_.load()) return false;
+  if (!stop_.wake().valid()) return false;
   if (parameters.size() < 2 || parameters.size() > 3) return false;
   const Variant& port = parameters[0];
   if (!(IsInteger(port) || (IsText(port) && !port.as_string().empty()))) return false;
@@ -78,8 +79,8 @@ bool RS232::Open(const LinkParameters& parameters) {
   }
   SetDescription("rs232 " + name + "," + std::to_string(baud_) + "," + flow_);
 
-  std::string error;
-  SharedPort opened = OpenPort(error);
+  open_error_.clear();
+  SharedPort opened = OpenPort(open_error_);
   if (!opened) return false;
   SetPort(opened);
   stop_.Reset();

@@ -29,6 +29,10 @@ class RS232 : public ISerial {
   bool IsOpen() override;
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
 
+  // Why the last Open could not open the device ("open: No such file or directory"), or empty.
+  // Call from the thread that calls Open.
+  const std::string& OpenError() const { return open_error_; }
+
   // The device path an integer port number stands for.
   static std::string DevicePath(int port);
 
@@ -49,6 +53,7 @@ class RS232 : public ISerial {
   std::string device_;
   int baud_ = 0;
   std::string flow_;
+  std::string open_error_;
   std::atomic<bool> started_{false};
 
   std::mutex port_mutex_;

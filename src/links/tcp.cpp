@@ -42,6 +42,7 @@ bool TCP::Open(const LinkParameters& parameters) {
 
 bool TCP::Start(const std::string& host, std::uint16_t port) {
   if (started_.load()) return false;
+  if (!stop_.wake().valid()) return false;
   host_ = host;
   port_ = port;
   started_.store(true);

@@ -38,6 +38,7 @@ bool UDP::Open(const LinkParameters& parameters) {
 
 bool UDP::Start(std::uint16_t local_port, const std::string& host, std::uint16_t remote_port) {
   if (started_.load()) return false;
+  if (!stop_.wake().valid()) return false;
   local_port_ = local_port;
   host_ = host;
   remote_port_ = remote_port;

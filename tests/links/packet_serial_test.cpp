@@ -4,6 +4,7 @@
 
 #include "links/serial_creator.h"
 #include "links/tcp.h"
+#include "fake_port.h"
 #include "recording_client.h"
 #include "socket_peer.h"
 
@@ -128,6 +129,28 @@ TEST_F(TcpPackets, OversizePacketFromAPeerIsDroppedAndTheNextOneArrives) {
   ASSERT_TRUE(testing::SendText(again.get(), Packet("fine")));
   ASSERT_TRUE(server_client.WaitForReceived("fine"));
   EXPECT_EQ(server_client.Snapshot().received, "fine");
+}
+
+// Packets over a serial port: a packet written in pieces by the device arrives whole, and what
+// the link sends carries its length in front.
+TEST(Rs232Packets, ReassemblesPiecesWrittenByTheDevice) {
+  testing::FakePort port;
+  RecordingClient client;
+  std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, "rs232pkt");
+  ASSERT_TRUE(link->Open(Params({Variant::String(port.path()), Variant::Int(57600), Variant::String("Software")})));
+  EXPECT_TRUE(link->IsOpen());
+  EXPECT_TRUE(client.WaitForStatusContaining("rs232 " + port.path() + ",57600,Software online"));
+  std::string packet = Packet("measure 1") + Packet("measure 2");
+  for (std::size_t at = 0; at < packet.size(); at += 5) {
+    std::string piece = packet.substr(at, 5);
+    ASSERT_EQ(::write(port.master(), piece.data(), piece.size()), static_cast<long>(piece.size()));
+  }
+  ASSERT_TRUE(client.WaitFor([](const auto& r) { return r.received_chunks.size() == 2; }));
+  EXPECT_EQ(client.Snapshot().received_chunks, (std::vector<std::string>{"measure 1", "measure 2"}));
+  ASSERT_TRUE(link->Send("ok"));
+  EXPECT_EQ(testing::ReceiveBytes(port.master(), 6), Packet("ok"));
+  EXPECT_TRUE(link->Close());
+  EXPECT_FALSE(link->IsOpen());
 }
 
 }  // namespace

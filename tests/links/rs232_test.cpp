@@ -1,13 +1,9 @@
 #include "links/rs232.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <termios.h>
-#include <unistd.h>
 
-#include <filesystem>
-
+#include "fake_port.h"
 #include "recording_client.h"
 #include "socket_peer.h"
 
@@ -16,49 +12,6 @@ namespace {
 
 using testing::Params;
 using testing::RecordingClient;
-
-// A pseudo-terminal standing in for a serial port: the link opens a stable path (a symbolic
-// link to the terminal's device), and the test plays the far end on the master side. Closing
-// the master makes the port vanish; a fresh terminal behind the same path brings it back.
-class FakePort {
- public:
-  FakePort() {
-    char pattern[] = "/tmp/ordalis-rs232-XXXXXX";
-    directory_ = ::mkdtemp(pattern);
-    path_ = directory_ + "/ttyTEST";
-    Plug();
-  }
-  ~FakePort() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  int master() const { return master_.get(); }
-
-  void Plug() {
-    master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    ::grantpt(master_.get());
-    ::unlockpt(master_.get());
-    std::filesystem::remove(path_);
-    std::filesystem::create_symlink(::ptsname(master_.get()), path_);
-  }
-  void Unplug() {
-    std::filesystem::remove(path_);
-    master_.Reset();
-  }
-  // The line settings the link gave the port (terminal settings read on the master side are
-  // those of the slave side the link holds).
-  termios Settings() const {
-    termios line{};
-    ::tcgetattr(master_.get(), &line);
-    return line;
-  }
-
- private:
-  std::string directory_;
-  std::string path_;
-  FileDescriptor master_;
-};
 
 struct FlowCase {
   const char* given;
@@ -74,7 +27,7 @@ void PrintTo(const FlowCase& c, std::ostream* out) { *out << c.given; }
 class Rs232Flow : public ::testing::TestWithParam<FlowCase> {};
 
 TEST_P(Rs232Flow, AppliesTheLineSettings) {
-  FakePort port;
+  testing::FakePort port;
   RecordingClient client;
   RS232 link(&client);
   const FlowCase& c = GetParam();
@@ -106,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::to_string(info.index); });
 
 TEST(Rs232, CarriesDataBothWaysAndFollowsThePortAwayAndBack) {
-  FakePort port;
+  testing::FakePort port;
   RecordingClient client;
   RS232 link(&client);
   ASSERT_TRUE(link.Open(Params({Variant::String(port.path()), Variant::Int(9600)})));
@@ -146,7 +99,7 @@ TEST(Rs232, CarriesDataBothWaysAndFollowsThePortAwayAndBack) {
 }
 
 TEST(Rs232, ClosesWhileThePortIsGone) {
-  FakePort port;
+  testing::FakePort port;
   RecordingClient client;
   RS232 link(&client);
   ASSERT_TRUE(link.Open(Params({Variant::String(port.path()), Variant::Int(19200), Variant::String("CTS")})));
@@ -168,7 +121,7 @@ TEST(Rs232, PortNumberNamesTheSerialDevice) {
 TEST(Rs232, OpenRejectsBadParametersAndMissingDevices) {
   RecordingClient client;
   RS232 link(&client);
-  FakePort port;
+  testing::FakePort port;
   const LinkParameters rejected[] = {
       {},
       Params({Variant::String(port.path())}),

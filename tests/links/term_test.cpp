@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"tcp", "[1], 2"}, 2, "arrays are not link parameters"},
                       UsageCase{{"tcp", "5025,"}, 2, "a value is missing"},
                       UsageCase{{"tcp", "\"localhost\""}, 1, "could not open the tcp link"},
-                      UsageCase{{"rs232", "\"/nonexistent/tty\", 9600"}, 1, "could not open"}),
+                      UsageCase{{"rs232pkt", "\"/nonexistent/tty\", 9600"}, 1, "open: No such file or directory"}),
     [](const auto& info) { return std::to_string(info.index); });
 
 }  // namespace

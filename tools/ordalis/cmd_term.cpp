@@ -19,6 +19,8 @@
 
 #include "command.h"
 #include "links/descriptor.h"
+#include "links/packet_serial.h"
+#include "links/rs232.h"
 #include "links/serial.h"
 #include "links/serial_creator.h"
 
@@ -235,6 +237,15 @@ void CopyInput(ISerial& link, const TerminalClient& client) {
   }
 }
 
+// The reason a serial port did not open, as ": reason", or empty.
+std::string OpenFailure(ISerial& link) {
+  ISerial* port = &link;
+  if (auto* packet = dynamic_cast<PacketSerial*>(port)) port = packet->inner();
+  auto* rs232 = dynamic_cast<RS232*>(port);
+  if (!rs232 || rs232->OpenError().empty()) return "";
+  return ": " + rs232->OpenError();
+}
+
 int RunTerm(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     PrintTermUsage(stdout);
@@ -261,8 +272,8 @@ int RunTerm(const std::vector<std::string>& args) {
   link->SetKeyChangeWait(0);
   if (options.has_key) link->SetEncryptionKey(options.key);
   if (!link->Open(parameters)) {
-    std::fprintf(stderr, "ordalis term: could not open the %s link with parameters '%s'\n",
-                 options.type.c_str(), options.parameters.c_str());
+    std::fprintf(stderr, "ordalis term: could not open the %s link with parameters '%s'%s\n",
+                 options.type.c_str(), options.parameters.c_str(), OpenFailure(*link).c_str());
     return 1;
   }
   CopyInput(*link, client);
