@@ -495,7 +495,9 @@ Result StatementExecutor::Assignment(ScriptItem* item, VariableValue* values, bo
         return result;
       }
     }
-    if (kind == idItem && item->child_count() == 2 && value.ElementCount() > 0) {
+    // A single name or array literal stores its value itself, not a one-element list of it:
+    // after a = [1, [2, 3]], a[1][0] is 2.
+    if ((kind == idItem || kind == arrayItem) && item->child_count() == 2 && value.ElementCount() > 0) {
       VariableValue single = value.Element(0);
       value = std::move(single);
     }
