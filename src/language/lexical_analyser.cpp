@@ -130,7 +130,7 @@ void LexicalAnalyser::Parse() {
     // Out of memory inside the scanner: the items built so far stay.
   }
   odllex_destroy(scanner);
-  if (result == 2) builder_.NestingTooDeep();
+  if (result == 2 || builder_.too_deep()) builder_.NestingTooDeep();
   texts_.clear();
 }
 

@@ -1,5 +1,6 @@
 #include "language/tree_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ordalis {
@@ -303,10 +304,21 @@ void TreeBuilder::Double(double value) {
 }
 
 // The operator takes the last two pending items as its operands.
+std::uint32_t TreeBuilder::HeightOf(const ScriptItem* item) const {
+  auto found = heights_.find(item);
+  return found == heights_.end() ? 1 : found->second;
+}
+
+void TreeBuilder::SetHeight(const ScriptItem* item, std::uint32_t height) {
+  heights_[item] = height;
+  if (height > kMaxExpressionHeight) too_deep_ = true;
+}
+
 void TreeBuilder::Binary(ItemType type, const char* text) {
   ScriptItemPtr item = Make(type, text);
   ScriptItemPtr right = TakeLastPending();
   ScriptItemPtr left = TakeLastPending();
+  SetHeight(item.get(), std::max(HeightOf(left.get()), HeightOf(right.get())) + 1);
   item->AddChild(std::move(left));
   item->AddChild(std::move(right));
   Pend(std::move(item));
@@ -348,7 +360,9 @@ void TreeBuilder::EndExpressionCall(bool quiet) {
 // method name its second, which receives the arguments.
 void TreeBuilder::BeginMethod(const char* kind, std::string_view name) {
   ScriptItemPtr action = Make(actionItem, kind);
-  action->AddChild(TakeLastPending());
+  ScriptItemPtr object = TakeLastPending();
+  SetHeight(action.get(), HeightOf(object.get()) + 1);
+  action->AddChild(std::move(object));
   ScriptItemPtr method = Make(idItem, std::string(name));
   action->AddChild(method);
   Pend(std::move(action));

@@ -226,6 +226,18 @@ TEST_F(GeneratedScripts, NestingTooDeepIsAnError) {
         for (int i = 0; i < 6000; ++i) text += "if a then\n";
         return text;
       }()},
+      // Operator and action chains do not deepen the parser stack but would make the tree as
+      // deep as they are long.
+      {[] {
+        std::string text = "x = 1";
+        for (int i = 0; i < 5000; ++i) text += " + 1";
+        return text;
+      }()},
+      {[] {
+        std::string text = "t";
+        for (int i = 0; i < 5000; ++i) text += ".a()";
+        return text;
+      }()},
   };
   for (const Case& c : cases) {
     ScriptItemPtr root = NewRoot("deep");
