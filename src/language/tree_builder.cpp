@@ -304,13 +304,8 @@ void TreeBuilder::Double(double value) {
 }
 
 // The operator takes the last two pending items as its operands.
-std::uint32_t TreeBuilder::HeightOf(const ScriptItem* item) const {
-  auto found = heights_.find(item);
-  return found == heights_.end() ? 1 : found->second;
-}
-
-void TreeBuilder::SetHeight(const ScriptItem* item, std::uint32_t height) {
-  heights_[item] = height;
+void TreeBuilder::SetHeight(ScriptItem& item, std::uint32_t height) {
+  item.set_height(height);
   if (height > kMaxExpressionHeight) too_deep_ = true;
 }
 
@@ -318,7 +313,7 @@ void TreeBuilder::Binary(ItemType type, const char* text) {
   ScriptItemPtr item = Make(type, text);
   ScriptItemPtr right = TakeLastPending();
   ScriptItemPtr left = TakeLastPending();
-  SetHeight(item.get(), std::max(HeightOf(left.get()), HeightOf(right.get())) + 1);
+  SetHeight(*item, std::max(left ? left->height() : 1, right ? right->height() : 1) + 1);
   item->AddChild(std::move(left));
   item->AddChild(std::move(right));
   Pend(std::move(item));
@@ -361,7 +356,7 @@ void TreeBuilder::EndExpressionCall(bool quiet) {
 void TreeBuilder::BeginMethod(const char* kind, std::string_view name) {
   ScriptItemPtr action = Make(actionItem, kind);
   ScriptItemPtr object = TakeLastPending();
-  SetHeight(action.get(), HeightOf(object.get()) + 1);
+  SetHeight(*action, (object ? object->height() : 1) + 1);
   action->AddChild(std::move(object));
   ScriptItemPtr method = Make(idItem, std::string(name));
   action->AddChild(method);

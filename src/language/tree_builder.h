@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "language/script_item.h"
@@ -101,8 +100,7 @@ class TreeBuilder {
   void Save(bool pushed_item);
   void Restore();
   void CloseNestedConstructs();
-  std::uint32_t HeightOf(const ScriptItem* item) const;
-  void SetHeight(const ScriptItem* item, std::uint32_t height);
+  void SetHeight(ScriptItem& item, std::uint32_t height);
 
   std::shared_ptr<const std::string> file_name_;
   const std::uint32_t* line_;
@@ -111,8 +109,6 @@ class TreeBuilder {
   std::vector<ScriptItemPtr> open_;
   std::size_t include_count_ = 0;
   std::size_t error_count_ = 0;
-  // Heights of the expression items taller than one level.
-  std::unordered_map<const ScriptItem*, std::uint32_t> heights_;
   bool too_deep_ = false;
 };
 
