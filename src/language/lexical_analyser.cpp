@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -117,7 +118,19 @@ std::size_t LexicalAnalyser::Read(char* buffer, std::size_t size) {
 }
 
 std::string_view LexicalAnalyser::Keep(std::string_view text) {
-  return texts_.emplace_back(text);
+  if (text.size() > text_left_) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    std::size_t size = std::max(kBlock, text.size());
+    text_blocks_.push_back(std::make_unique<char[]>(size));
+    text_free_ = text_blocks_.back().get();
+    text_left_ = size;
+  }
+  if (text.empty()) return {};
+  std::memcpy(text_free_, text.data(), text.size());
+  std::string_view kept(text_free_, text.size());
+  text_free_ += text.size();
+  text_left_ -= text.size();
+  return kept;
 }
 
 void LexicalAnalyser::Parse() {
@@ -131,7 +144,9 @@ void LexicalAnalyser::Parse() {
   }
   odllex_destroy(scanner);
   if (result == 2 || builder_.too_deep()) builder_.NestingTooDeep();
-  texts_.clear();
+  text_blocks_.clear();
+  text_free_ = nullptr;
+  text_left_ = 0;
 }
 
 }  // namespace ordalis

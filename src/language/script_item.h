@@ -11,7 +11,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -153,7 +152,8 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // of a few process-wide mutexes chosen by the item's address.
   struct ResultState {
     ScriptItemPtr current_parent;
-    std::deque<ResultRecord> records;
+    // Grown by an eighth at a time, so a record costs little more than its own size.
+    std::vector<ResultRecord> records;
     std::array<std::uint32_t, 7> counts{};
   };
   std::mutex& StateMutex() const;
