@@ -1,9 +1,14 @@
 // Parse speed: scanning, parsing and building the item tree of a generated script of about
 // 1 MB that mixes the language's statements. Reports bytes per second and items per second.
+// Also the cost of recording results on an item.
 
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "language/script_item.h"
 #include "language/script_loader.h"
@@ -80,6 +85,34 @@ void BM_ParseBuildAndRelease(benchmark::State& state) {
                           static_cast<std::int64_t>(state.iterations()));
 }
 BENCHMARK(BM_ParseBuildAndRelease)->Unit(benchmark::kMillisecond);
+
+// Recording results on items, as a run does once per execution of a statement; reports the
+// heap bytes each record without values costs, the per-item result state included. The
+// argument is the number of records per item.
+void BM_RecordResults(benchmark::State& state) {
+  const auto per_item = static_cast<std::uint32_t>(state.range(0));
+  const std::uint32_t items = std::max<std::uint32_t>(1, 100000 / per_item);
+  std::vector<ordalis::ScriptItemPtr> tree;
+  for (std::uint32_t i = 0; i < items; ++i) {
+    tree.push_back(ordalis::ScriptItem::Make(ordalis::idItem, "x", "bench.odl", 1));
+  }
+  double bytes_per_record = 0;
+  for (auto _ : state) {
+    std::size_t before = mallinfo2().uordblks;
+    for (const auto& item : tree) {
+      for (std::uint32_t i = 0; i < per_item; ++i) item->RecordResult(ordalis::TestPassed, i, 0.001);
+    }
+    bytes_per_record = static_cast<double>(mallinfo2().uordblks - before) / (items * per_item);
+    state.PauseTiming();
+    for (const auto& item : tree) item->ResetResults();
+    state.ResumeTiming();
+  }
+  state.counters["bytes_per_record"] = bytes_per_record;
+  state.counters["records_per_second"] = benchmark::Counter(
+      static_cast<double>(items) * per_item * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RecordResults)->Arg(1)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
