@@ -161,6 +161,9 @@ TEST(ScriptLoaderTest, IncludePath) {
   EXPECT_EQ(ScriptLoader::IncludePath("/a#b/x.odl#x.odl"), "/a#b/x.odl");
   EXPECT_EQ(ScriptLoader::IncludePath("/d/x#y.odl#x#y.odl"), "/d/x#y.odl");
   EXPECT_EQ(ScriptLoader::IncludePath("/d/plain"), "/d/plain");
+  // A name written as an absolute path is not put below the including script's directory.
+  EXPECT_EQ(ScriptLoader::IncludePath("/d//abs/x.odl#/abs/x.odl"), "/abs/x.odl");
+  EXPECT_EQ(ScriptLoader::IncludePath("/d/\\\\srv\\x.odl#\\\\srv\\x.odl"), "/srv/x.odl");
 }
 
 class GeneratedScripts : public ::testing::Test {
@@ -195,6 +198,13 @@ TEST_F(GeneratedScripts, IncludesNestedTooDeeplyStop) {
   EXPECT_EQ(error->type(), errorItem);
   EXPECT_EQ(error->text(), "Include nesting too deep '" + (dir_ / "f33.odl").string() + "'");
   EXPECT_EQ(error->file_name(), (dir_ / "f32.odl").string());
+}
+
+TEST_F(GeneratedScripts, IncludeByAbsolutePath) {
+  std::string path = Write("abs.odl", "include \"" + kData + "/lib/c.odl\"\n");
+  ScriptItemPtr root = NewRoot("abs");
+  ASSERT_TRUE(ScriptLoader().Load(path, root));
+  EXPECT_EQ(ChildrenNotation(*root), Assignment("w", "4"));
 }
 
 // Statement lists do not deepen the parser stack: a long script loads completely.
