@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "tree_notation.h"
 
@@ -144,6 +146,30 @@ TEST(ScriptLoaderTest, LoadTextAppendsAndResolvesIncludesAgainstTheWorkingDirect
             Assignment("a", "1") + "," + Assignment("w", "4") + "," + Assignment("b", "2"));
   EXPECT_EQ(root->child(1)->file_name(), "lib/c.odl");
   EXPECT_EQ(root->child(0)->file_name(), "N/A");
+}
+
+// Loads may be requested from any thread; each tree is complete when its call returns.
+TEST(ScriptLoaderTest, LoadsFromSeveralThreads) {
+  std::vector<std::thread> threads;
+  std::vector<std::string> trees(4);
+  for (std::size_t t = 0; t < trees.size(); ++t) {
+    threads.emplace_back([t, &trees] {
+      for (int i = 0; i < 20; ++i) {
+        ScriptItemPtr root = NewRoot("r");
+        if (t % 2 == 0) {
+          ScriptLoader().Load(kData + "/main.odl", root);
+        } else {
+          ScriptLoader().LoadText("a = f(1, [2]) if a then b = 2 endif", root);
+        }
+        trees[t] = ChildrenNotation(*root);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(trees[0], trees[2]);
+  EXPECT_EQ(trees[0], Assignment("x", "1") + "," + Assignment("z", "3") + "," +
+                          Assignment("w", "4") + "," + Assignment("y", "2"));
+  EXPECT_EQ(trees[1], trees[3]);
 }
 
 TEST(ScriptLoaderTest, ExpandIncludesReplacesIncludeItems) {
