@@ -119,8 +119,9 @@ std::size_t LexicalAnalyser::Read(char* buffer, std::size_t size) {
 
 std::string_view LexicalAnalyser::Keep(std::string_view text) {
   if (text.size() > text_left_) {
-    constexpr std::size_t kBlock = 64 * 1024;
-    std::size_t size = std::max(kBlock, text.size());
+    // Small inputs (a value list, a one-line script) get a small block.
+    std::size_t block = std::clamp<std::size_t>(buffer_.size(), 1024, 64 * 1024);
+    std::size_t size = std::max(block, text.size());
     text_blocks_.push_back(std::make_unique<char[]>(size));
     text_free_ = text_blocks_.back().get();
     text_left_ = size;
