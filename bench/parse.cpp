@@ -86,6 +86,17 @@ void BM_ParseBuildAndRelease(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseBuildAndRelease)->Unit(benchmark::kMillisecond);
 
+// A short value list, as the value parser hands it over for every literal text it reads.
+void BM_LoadValueText(benchmark::State& state) {
+  const std::string text = "1, \"two\", [3, 4.5], true";
+  for (auto _ : state) {
+    auto root = ordalis::ScriptItem::Make(ordalis::rootItem, "root", "N/A", 0);
+    ordalis::ScriptLoader().LoadText("x = " + text, root);
+    benchmark::DoNotOptimize(root.get());
+  }
+}
+BENCHMARK(BM_LoadValueText)->Unit(benchmark::kMicrosecond);
+
 // Recording results on items, as a run does once per execution of a statement; reports the
 // heap bytes each record without values costs, the per-item result state included. The
 // argument is the number of records per item.
