@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -117,7 +118,20 @@ std::size_t LexicalAnalyser::Read(char* buffer, std::size_t size) {
 }
 
 std::string_view LexicalAnalyser::Keep(std::string_view text) {
-  return texts_.emplace_back(text);
+  if (text.size() > text_left_) {
+    // Small inputs (a value list, a one-line script) get a small block.
+    std::size_t block = std::clamp<std::size_t>(buffer_.size(), 1024, 64 * 1024);
+    std::size_t size = std::max(block, text.size());
+    text_blocks_.push_back(std::make_unique<char[]>(size));
+    text_free_ = text_blocks_.back().get();
+    text_left_ = size;
+  }
+  if (text.empty()) return {};
+  std::memcpy(text_free_, text.data(), text.size());
+  std::string_view kept(text_free_, text.size());
+  text_free_ += text.size();
+  text_left_ -= text.size();
+  return kept;
 }
 
 void LexicalAnalyser::Parse() {
@@ -130,8 +144,10 @@ void LexicalAnalyser::Parse() {
     // Out of memory inside the scanner: the items built so far stay.
   }
   odllex_destroy(scanner);
-  if (result == 2) builder_.NestingTooDeep();
-  texts_.clear();
+  if (result == 2 || builder_.too_deep()) builder_.NestingTooDeep();
+  text_blocks_.clear();
+  text_free_ = nullptr;
+  text_left_ = 0;
 }
 
 }  // namespace ordalis

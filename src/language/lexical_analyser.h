@@ -6,10 +6,10 @@
 // itself is used by one thread at a time.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "language/script_item.h"
 #include "language/tree_builder.h"
@@ -54,7 +54,10 @@ class LexicalAnalyser {
   std::string buffer_;
   std::size_t read_position_ = 0;
   std::uint32_t line_ = 1;
-  std::deque<std::string> texts_;
+  // Token texts, packed into large blocks that live until the parse ends.
+  std::vector<std::unique_ptr<char[]>> text_blocks_;
+  char* text_free_ = nullptr;
+  std::size_t text_left_ = 0;
   const char* token_text_ = nullptr;
   TreeBuilder builder_;
 };

@@ -32,6 +32,9 @@ void odlerror(yyscan_t, ordalis::LexicalAnalyser&, const char*) {}
 }
 
 #define B lexer.builder()
+// Ends the parse when an expression has grown too tall; the driver reports it.
+#define STOP_WHEN_TOO_DEEP \
+  if (B.too_deep()) YYABORT
 }
 
 %token ABORT AND OR NOT RETURN OCTAL INTEGER HEX DOUBLE BOOL FUNCTION ENDFUNCTION
@@ -156,9 +159,9 @@ action_call
   ;
 
 method_call
-  : '.' IDENTIFIER                        { B.BeginMethod(".", $2.text); }
+  : '.' IDENTIFIER                        { B.BeginMethod(".", $2.text); STOP_WHEN_TOO_DEEP; }
     call_arguments                        { B.EndMethod(); }
-  | ':' IDENTIFIER                        { B.BeginMethod(":", $2.text); }
+  | ':' IDENTIFIER                        { B.BeginMethod(":", $2.text); STOP_WHEN_TOO_DEEP; }
     call_arguments                        { B.EndMethod(); }
   ;
 
@@ -184,12 +187,12 @@ expression
   | OCTAL                                 { B.Value(ordalis::octalItem, std::to_string($1.integer)); }
   | DOUBLE                                { B.Double($1.number); }
   | variable
-  | expression '-' expression             { B.Binary(ordalis::arithmeticItem, "-"); }
-  | expression '+' expression             { B.Binary(ordalis::arithmeticItem, "+"); }
-  | expression '*' expression             { B.Binary(ordalis::arithmeticItem, "*"); }
-  | expression '/' expression             { B.Binary(ordalis::arithmeticItem, "/"); }
-  | expression '%' expression             { B.Binary(ordalis::arithmeticItem, "%"); }
-  | expression '^' expression             { B.Binary(ordalis::arithmeticItem, "^"); }
+  | expression '-' expression             { B.Binary(ordalis::arithmeticItem, "-"); STOP_WHEN_TOO_DEEP; }
+  | expression '+' expression             { B.Binary(ordalis::arithmeticItem, "+"); STOP_WHEN_TOO_DEEP; }
+  | expression '*' expression             { B.Binary(ordalis::arithmeticItem, "*"); STOP_WHEN_TOO_DEEP; }
+  | expression '/' expression             { B.Binary(ordalis::arithmeticItem, "/"); STOP_WHEN_TOO_DEEP; }
+  | expression '%' expression             { B.Binary(ordalis::arithmeticItem, "%"); STOP_WHEN_TOO_DEEP; }
+  | expression '^' expression             { B.Binary(ordalis::arithmeticItem, "^"); STOP_WHEN_TOO_DEEP; }
   | '(' expression ')'
   | BOOL                                  { B.Value(ordalis::boolItem, $1.integer ? "true" : "false"); }
   | IDENTIFIER '('                        { B.BeginExpressionCall($1.text); }
@@ -197,15 +200,15 @@ expression
   | RESULTVALUE                           { B.TestResult($1.integer); }
   | action_call
   | strings                               { B.Value(ordalis::stringItem, std::string($1.text)); }
-  | expression AND expression             { B.Binary(ordalis::andItem, "and"); }
-  | expression OR expression              { B.Binary(ordalis::orItem, "or"); }
+  | expression AND expression             { B.Binary(ordalis::andItem, "and"); STOP_WHEN_TOO_DEEP; }
+  | expression OR expression              { B.Binary(ordalis::orItem, "or"); STOP_WHEN_TOO_DEEP; }
   | NOT expression                        { B.Not(); }
-  | expression LT expression              { B.Binary(ordalis::lessThanItem, "<"); }
-  | expression LE expression              { B.Binary(ordalis::lessThanOrEqualItem, "<="); }
-  | expression EQ expression              { B.Binary(ordalis::equalItem, "=="); }
-  | expression GE expression              { B.Binary(ordalis::greaterThanOrEqualItem, ">="); }
-  | expression GT expression              { B.Binary(ordalis::greaterThanItem, ">"); }
-  | expression NE expression              { B.Binary(ordalis::notEqualItem, "!="); }
+  | expression LT expression              { B.Binary(ordalis::lessThanItem, "<"); STOP_WHEN_TOO_DEEP; }
+  | expression LE expression              { B.Binary(ordalis::lessThanOrEqualItem, "<="); STOP_WHEN_TOO_DEEP; }
+  | expression EQ expression              { B.Binary(ordalis::equalItem, "=="); STOP_WHEN_TOO_DEEP; }
+  | expression GE expression              { B.Binary(ordalis::greaterThanOrEqualItem, ">="); STOP_WHEN_TOO_DEEP; }
+  | expression GT expression              { B.Binary(ordalis::greaterThanItem, ">"); STOP_WHEN_TOO_DEEP; }
+  | expression NE expression              { B.Binary(ordalis::notEqualItem, "!="); STOP_WHEN_TOO_DEEP; }
   ;
 
 %%

@@ -180,7 +180,9 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
   record.values = std::move(values);
   std::lock_guard lock(StateMutex());
   ResultState& state = State();
-  state.records.push_back(std::move(record));
+  std::vector<ResultRecord>& records = state.records;
+  if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
+  records.push_back(std::move(record));
   if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
   current_result_.store(result, std::memory_order_relaxed);
 }
@@ -253,7 +255,7 @@ Status ScriptItem::ResetResults() {
     std::lock_guard lock(StateMutex());
     if (state_) {
       // Records go, counters return to 0; the current parent is not a result and stays.
-      std::deque<ResultRecord>().swap(state_->records);
+      std::vector<ResultRecord>().swap(state_->records);
       state_->counts.fill(0);
     }
     current_result_.store(TestNotRun, std::memory_order_relaxed);

@@ -11,7 +11,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -75,6 +74,10 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   const std::vector<ScriptItemPtr>& children() const { return children_; }
   std::size_t child_count() const { return children_.size(); }
   ScriptItem* child(std::size_t index) const { return children_[index].get(); }
+  // Levels of the operator or action chain this item heads, as the tree builder counts them
+  // (1 for every other item).
+  std::uint32_t height() const { return height_; }
+  void set_height(std::uint32_t height) { height_ = height; }
   bool breakpoint() const { return breakpoint_.load(std::memory_order_relaxed); }
   void set_breakpoint(bool value) { breakpoint_.store(value, std::memory_order_relaxed); }
   Result current_result() const { return current_result_.load(std::memory_order_relaxed); }
@@ -134,21 +137,23 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   std::string ListText(const char* head, const char* message);
 
   ItemType type_ = errorItem;
+  std::uint32_t line_ = 0xFFFFFFFFu;
   std::string text_ = "Unknown";
   std::shared_ptr<const std::string> file_name_;
   std::vector<ScriptItemPtr> children_;
-  std::uint32_t line_ = 0xFFFFFFFFu;
   ScriptItem* parent_ = nullptr;
   std::uint32_t id_ = 0;
   std::atomic<Result> current_result_{TestNotRun};
   std::atomic<bool> breakpoint_{false};
+  std::uint32_t height_ = 1;
 
   // Records, counters and the current parent live apart and come into being with the first
   // result or current parent, so an item that never runs stays small. They are guarded by one
   // of a few process-wide mutexes chosen by the item's address.
   struct ResultState {
     ScriptItemPtr current_parent;
-    std::deque<ResultRecord> records;
+    // Grown by an eighth at a time, so a record costs little more than its own size.
+    std::vector<ResultRecord> records;
     std::array<std::uint32_t, 7> counts{};
   };
   std::mutex& StateMutex() const;

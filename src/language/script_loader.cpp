@@ -116,7 +116,12 @@ std::string ScriptLoader::IncludePath(const std::string& include_text) {
       break;
     }
   }
-  return OpenPath(hash == std::string::npos ? include_text : include_text.substr(0, hash));
+  if (hash == std::string::npos) return OpenPath(include_text);
+  // A name written as an absolute path stands for itself, not below the script's directory.
+  std::string_view name = std::string_view(include_text).substr(hash + 1);
+  bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
+                  (name.size() >= 2 && name[1] == ':');
+  return OpenPath(absolute ? name : std::string_view(include_text).substr(0, hash));
 }
 
 void ScriptLoader::ExpandChildren(ScriptItem& item, int depth) {

@@ -38,7 +38,8 @@ class ScriptLoader {
   std::size_t ErrorCount() const { return error_count_; }
 
   // The path an include item stands for: the part of its text before the "#" that separates
-  // it from the name as written, with "\" read as "/".
+  // it from the name as written (the name alone when it is an absolute path), with "\" read
+  // as "/".
   static std::string IncludePath(const std::string& include_text);
 
  private:

@@ -1,5 +1,6 @@
 #include "language/tree_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ordalis {
@@ -303,10 +304,16 @@ void TreeBuilder::Double(double value) {
 }
 
 // The operator takes the last two pending items as its operands.
+void TreeBuilder::SetHeight(ScriptItem& item, std::uint32_t height) {
+  item.set_height(height);
+  if (height > kMaxExpressionHeight) too_deep_ = true;
+}
+
 void TreeBuilder::Binary(ItemType type, const char* text) {
   ScriptItemPtr item = Make(type, text);
   ScriptItemPtr right = TakeLastPending();
   ScriptItemPtr left = TakeLastPending();
+  SetHeight(*item, std::max(left ? left->height() : 1, right ? right->height() : 1) + 1);
   item->AddChild(std::move(left));
   item->AddChild(std::move(right));
   Pend(std::move(item));
@@ -348,7 +355,9 @@ void TreeBuilder::EndExpressionCall(bool quiet) {
 // method name its second, which receives the arguments.
 void TreeBuilder::BeginMethod(const char* kind, std::string_view name) {
   ScriptItemPtr action = Make(actionItem, kind);
-  action->AddChild(TakeLastPending());
+  ScriptItemPtr object = TakeLastPending();
+  SetHeight(*action, (object ? object->height() : 1) + 1);
+  action->AddChild(std::move(object));
   ScriptItemPtr method = Make(idItem, std::string(name));
   action->AddChild(method);
   Pend(std::move(action));

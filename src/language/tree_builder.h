@@ -16,6 +16,11 @@ namespace ordalis {
 
 class TreeBuilder {
  public:
+  // Operator and action chains are built left-leaning, one level per operator, without
+  // deepening the parser stack; a chain longer than this ends the parse as nested too deeply,
+  // so no tree grows deeper than the code that walks it can follow.
+  static constexpr std::uint32_t kMaxExpressionHeight = 1000;
+
   // Items go below [block] and carry [file_name] and the line counter read through [line].
   TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
               const std::uint32_t* line);
@@ -57,8 +62,11 @@ class TreeBuilder {
   void EndLocal();
   // The offending token was [token_text]; null at the end of input.
   void Error(const char* token_text);
-  // The parser stack is exhausted: the parse ends here, seen as failed.
+  // The parser stack is exhausted, or an expression grew too tall: the parse ends here, seen
+  // as failed.
   void NestingTooDeep();
+  // True once an expression has grown taller than kMaxExpressionHeight.
+  bool too_deep() const { return too_deep_; }
 
   void Value(ItemType type, std::string text);
   void Integer(std::int32_t value);
@@ -92,6 +100,7 @@ class TreeBuilder {
   void Save(bool pushed_item);
   void Restore();
   void CloseNestedConstructs();
+  void SetHeight(ScriptItem& item, std::uint32_t height);
 
   std::shared_ptr<const std::string> file_name_;
   const std::uint32_t* line_;
@@ -100,6 +109,7 @@ class TreeBuilder {
   std::vector<ScriptItemPtr> open_;
   std::size_t include_count_ = 0;
   std::size_t error_count_ = 0;
+  bool too_deep_ = false;
 };
 
 }  // namespace ordalis

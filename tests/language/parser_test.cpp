@@ -171,6 +171,14 @@ const TreeCase kErrors[] = {
      R"T(ifItem"if"[idItem"x",thenItem"then"[errorItem")"]],assignmentItem"="[idItem"y",integerItem"1"])T"},
     {"\"unclosed", R"T(errorItem""",errorItem"unexpected end of file",idItem"unclosed")T"},
     {"&h10", R"T(errorItem"&",errorItem"unexpected end of file",idItem"h10")T"},
+    // Items already in the tree are not attached a second time when their construct closes.
+    {"default x = (", R"T(errorItem"unexpected end of file",defaultItem"default"[assignmentItem"="[idItem"x"]])T"},
+    {"local x = ( y = 1",
+     R"T(localItem"local"[assignmentItem"="[idItem"x",idItem"y"]],errorItem"=",errorItem"1")T"},
+    {"x = a[1 endif",
+     R"T(assignmentItem"="[idItem"x",arrayIndexItem"[]"[idItem"a",integerItem"1"]],errorItem"endif")T"},
+    {"t.go(f(1, ] z = 1",
+     R"T(errorItem"]",actionItem"."[idItem"t",idItem"go"[functionCallItem"f"[integerItem"1"]]],assignmentItem"="[idItem"z",integerItem"1"])T"},
 };
 INSTANTIATE_TEST_SUITE_P(Errors, GrammarTest, ::testing::ValuesIn(kErrors));
 

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "tree_notation.h"
 
@@ -146,6 +148,30 @@ TEST(ScriptLoaderTest, LoadTextAppendsAndResolvesIncludesAgainstTheWorkingDirect
   EXPECT_EQ(root->child(0)->file_name(), "N/A");
 }
 
+// Loads may be requested from any thread; each tree is complete when its call returns.
+TEST(ScriptLoaderTest, LoadsFromSeveralThreads) {
+  std::vector<std::thread> threads;
+  std::vector<std::string> trees(4);
+  for (std::size_t t = 0; t < trees.size(); ++t) {
+    threads.emplace_back([t, &trees] {
+      for (int i = 0; i < 20; ++i) {
+        ScriptItemPtr root = NewRoot("r");
+        if (t % 2 == 0) {
+          ScriptLoader().Load(kData + "/main.odl", root);
+        } else {
+          ScriptLoader().LoadText("a = f(1, [2]) if a then b = 2 endif", root);
+        }
+        trees[t] = ChildrenNotation(*root);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(trees[0], trees[2]);
+  EXPECT_EQ(trees[0], Assignment("x", "1") + "," + Assignment("z", "3") + "," +
+                          Assignment("w", "4") + "," + Assignment("y", "2"));
+  EXPECT_EQ(trees[1], trees[3]);
+}
+
 TEST(ScriptLoaderTest, ExpandIncludesReplacesIncludeItems) {
   ScriptItemPtr root = NewRoot("root");
   root->AddChild(ScriptItem::Make(idItem, "before", "f", 1));
@@ -161,6 +187,9 @@ TEST(ScriptLoaderTest, IncludePath) {
   EXPECT_EQ(ScriptLoader::IncludePath("/a#b/x.odl#x.odl"), "/a#b/x.odl");
   EXPECT_EQ(ScriptLoader::IncludePath("/d/x#y.odl#x#y.odl"), "/d/x#y.odl");
   EXPECT_EQ(ScriptLoader::IncludePath("/d/plain"), "/d/plain");
+  // A name written as an absolute path is not put below the including script's directory.
+  EXPECT_EQ(ScriptLoader::IncludePath("/d//abs/x.odl#/abs/x.odl"), "/abs/x.odl");
+  EXPECT_EQ(ScriptLoader::IncludePath("/d/\\\\srv\\x.odl#\\\\srv\\x.odl"), "/srv/x.odl");
 }
 
 class GeneratedScripts : public ::testing::Test {
@@ -197,6 +226,13 @@ TEST_F(GeneratedScripts, IncludesNestedTooDeeplyStop) {
   EXPECT_EQ(error->file_name(), (dir_ / "f32.odl").string());
 }
 
+TEST_F(GeneratedScripts, IncludeByAbsolutePath) {
+  std::string path = Write("abs.odl", "include \"" + kData + "/lib/c.odl\"\n");
+  ScriptItemPtr root = NewRoot("abs");
+  ASSERT_TRUE(ScriptLoader().Load(path, root));
+  EXPECT_EQ(ChildrenNotation(*root), Assignment("w", "4"));
+}
+
 // Statement lists do not deepen the parser stack: a long script loads completely.
 TEST_F(GeneratedScripts, LongScriptsLoadCompletely) {
   constexpr int kStatements = 30000;
@@ -224,6 +260,18 @@ TEST_F(GeneratedScripts, NestingTooDeepIsAnError) {
       {[] {
         std::string text;
         for (int i = 0; i < 6000; ++i) text += "if a then\n";
+        return text;
+      }()},
+      // Operator and action chains do not deepen the parser stack but would make the tree as
+      // deep as they are long.
+      {[] {
+        std::string text = "x = 1";
+        for (int i = 0; i < 5000; ++i) text += " + 1";
+        return text;
+      }()},
+      {[] {
+        std::string text = "t";
+        for (int i = 0; i < 5000; ++i) text += ".a()";
         return text;
       }()},
   };

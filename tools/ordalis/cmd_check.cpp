@@ -54,7 +54,7 @@ void PrepareHeapFor(const std::vector<std::string>& scripts) {
     if (::stat(path.c_str(), &info) == 0) total += static_cast<std::uint64_t>(info.st_size);
   }
   if (total < (256u << 10)) return;
-  // About 40 bytes of items per byte of script.
+  // The tree takes about 40 bytes of heap per byte of script; leave some room.
   std::uint64_t pad = std::min<std::uint64_t>(total * 48, std::uint64_t{1} << 30);
   mallopt(M_TOP_PAD, static_cast<int>(pad));
   mallopt(M_MMAP_THRESHOLD, 1 << 20);

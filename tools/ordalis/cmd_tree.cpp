@@ -49,11 +49,11 @@ void PrintText(const ScriptItem& item, int depth, std::string& out) {
   for (const ScriptItemPtr& child : item.children()) PrintText(*child, depth + 1, out);
 }
 
-nlohmann::json ToJson(ScriptItem& item) {
-  nlohmann::json children = nlohmann::json::array();
+nlohmann::ordered_json ToJson(ScriptItem& item) {
+  nlohmann::ordered_json children = nlohmann::ordered_json::array();
   for (const ScriptItemPtr& child : item.children()) children.push_back(ToJson(*child));
   // Script texts may hold bytes that are not UTF-8; the dump replaces them.
-  return nlohmann::json{{"type", TypeName(item.type())},
+  return nlohmann::ordered_json{{"type", TypeName(item.type())},
                         {"text", item.text()},
                         {"scriptText", item.ScriptTextOf()},
                         {"file", item.file_name()},
@@ -88,7 +88,7 @@ int Tree(const std::vector<std::string>& args) {
   }
   bool errors = HasErrors(*root);
   if (json) {
-    std::cout << ToJson(*root).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+    std::cout << ToJson(*root).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << "\n";
   } else {
     std::string out;

@@ -1,0 +1,118 @@
+// The `ordalis check` and `ordalis tree` commands on the example scripts and the fixtures:
+// what they print and their exit status. Skipped when the command has not been built.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+const std::string kOrdalis = ORDALIS_BINARY_DIR "/ordalis";
+const std::string kData = ORDALIS_TEST_DATA_DIR;
+const std::string kExamples = ORDALIS_SOURCE_DIR "/examples";
+
+struct Outcome {
+  std::string output;
+  int status;
+};
+
+Outcome RunOrdalis(const std::string& arguments) {
+  Outcome outcome{"", -1};
+  std::FILE* pipe = ::popen((kOrdalis + " " + arguments + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return outcome;
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
+  int status = ::pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+struct CommandCase {
+  std::string arguments;
+  std::string output;  // expected output, or "*" for any
+  int status;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.arguments; }
+
+class CommandTest : public ::testing::TestWithParam<CommandCase> {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(kOrdalis)) GTEST_SKIP() << "ordalis is not built";
+  }
+};
+
+TEST_P(CommandTest, PrintsAndExits) {
+  Outcome outcome = RunOrdalis(GetParam().arguments);
+  if (GetParam().output != "*") {
+    EXPECT_EQ(outcome.output, GetParam().output);
+  }
+  EXPECT_EQ(outcome.status, GetParam().status);
+}
+
+const CommandCase kCommands[] = {
+    {"check " + kExamples + "/hello.odl " + kExamples + "/with_include.odl", "", 0},
+    {"check " + kData + "/main.odl " + kData + "/missing_include.odl",
+     kData + "/missing_include.odl(2) : Error: Failed to load '" + kData + "/not_here.odl'\n", 1},
+    {"check " + kData + "/broken_include.odl",
+     kData + "/lib/broken.odl(2) : Error: =\n" + kData + "/lib/broken.odl(2) : Error: 1\n", 1},
+    {"check " + kData + "/main.odl " + kData + "/absent.odl", "", 2},
+    {"check", "", 2},
+    {"check --help", "*", 0},
+    {"tree " + kData + "/lib/b.odl",
+     "rootItem \"" + kData + "/lib/b.odl\" line 0\n"
+     "  assignmentItem \"=\" line 1\n"
+     "    idItem \"z\" line 1\n"
+     "    integerItem \"3\" line 1\n"
+     "  assignmentItem \"=\" line 1\n"
+     "    idItem \"w\" line 1\n"
+     "    integerItem \"4\" line 1\n",
+     0},
+    {"tree --json " + kData + "/lib/c.odl",
+     "{\n"
+     "  \"type\": \"rootItem\",\n"
+     "  \"text\": \"" + kData + "/lib/c.odl\",\n"
+     "  \"scriptText\": \"" + kData + "/lib/c.odl\",\n"
+     "  \"file\": \"" + kData + "/lib/c.odl\",\n"
+     "  \"line\": 0,\n"
+     "  \"children\": [\n"
+     "    {\n"
+     "      \"type\": \"assignmentItem\",\n"
+     "      \"text\": \"=\",\n"
+     "      \"scriptText\": \"w = 4\",\n"
+     "      \"file\": \"" + kData + "/lib/c.odl\",\n"
+     "      \"line\": 1,\n"
+     "      \"children\": [\n"
+     "        {\n"
+     "          \"type\": \"idItem\",\n"
+     "          \"text\": \"w\",\n"
+     "          \"scriptText\": \"w\",\n"
+     "          \"file\": \"" + kData + "/lib/c.odl\",\n"
+     "          \"line\": 1,\n"
+     "          \"children\": []\n"
+     "        },\n"
+     "        {\n"
+     "          \"type\": \"integerItem\",\n"
+     "          \"text\": \"4\",\n"
+     "          \"scriptText\": \"4\",\n"
+     "          \"file\": \"" + kData + "/lib/c.odl\",\n"
+     "          \"line\": 1,\n"
+     "          \"children\": []\n"
+     "        }\n"
+     "      ]\n"
+     "    }\n"
+     "  ]\n"
+     "}\n",
+     0},
+    {"tree " + kData + "/missing_include.odl", "*", 1},
+    {"tree " + kData + "/absent.odl", "", 2},
+    {"tree a.odl b.odl", "", 2},
+    {"tree --help", "*", 0},
+};
+INSTANTIATE_TEST_SUITE_P(Commands, CommandTest, ::testing::ValuesIn(kCommands));
+
+}  // namespace
