@@ -330,6 +330,7 @@ TEST_F(ScriptTest, ClientsReadAndWriteVariablesDuringARun) {
 }
 
 TEST_F(ScriptTest, RemoteControlRunsChunksInTurn) {
+  script_->SetFileNames((dir_ / "remote.odl").string());  // results go below the test's folder
   ASSERT_TRUE(script_->MakeRemoteRoot());
   ASSERT_TRUE(script_->RemoteRun("a = 1\nt = new echo()\n"));
   ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
