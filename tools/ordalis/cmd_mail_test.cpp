@@ -111,10 +111,16 @@ std::string HostName() {
   return name;
 }
 
+// A server reply for the terminal: line ends without their CR.
+std::string Printable(std::string reply) {
+  std::erase(reply, '\r');
+  return reply;
+}
+
 int Fail(const CSMTP& smtp) {
   std::fprintf(stderr, "ordalis mail test: %s\n", smtp.GetLastError().c_str());
   if (!smtp.LastReply().empty()) {
-    std::fprintf(stderr, "server said: %s", smtp.LastReply().c_str());
+    std::fprintf(stderr, "server said: %s", Printable(smtp.LastReply()).c_str());
   }
   return 1;
 }
@@ -152,7 +158,7 @@ int MailTest(const std::vector<std::string>& args) {
   for (const std::string& refused : smtp.RefusedRecipients()) {
     std::fprintf(stderr, "ordalis mail test: recipient refused: %s\n", refused.c_str());
   }
-  std::printf("%s", smtp.LastReply().c_str());
+  std::printf("%s", Printable(smtp.LastReply()).c_str());
   smtp.Disconnect();
   return 0;
 }
