@@ -77,7 +77,8 @@ std::string PartStart() { return "--" + std::string(kMailBoundary) + "\r\n"; }
 
 std::string OneLine(std::string_view text) {
   std::string out(text);
-  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   return out;
 }
 
@@ -144,12 +145,13 @@ std::string BodyPart(std::string_view body) {
 std::string AttachmentPartHead(std::string_view path) {
   std::size_t slash = path.find_last_of("\\/");
   std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-  std::replace_if(name.begin(), name.end(),
-                  [](char c) { return c == '"' || c == '\\' || c == '\r' || c == '\n'; }, '_');
+  std::replace_if(
+      name.begin(), name.end(),
+      [](char c) { return c == '"' || c == '\\' || c == '\r' || c == '\n'; }, '_');
   name = EncodeHeaderText(name);
   // The line end before a boundary belongs to the boundary: this one ends the part before.
-  return "\r\n" + PartStart() + "Content-Type: application/octet-stream; name=\"" + name + "\"\r\n" +
-         "Content-Disposition: attachment; filename=\"" + name + "\"\r\n" +
+  return "\r\n" + PartStart() + "Content-Type: application/octet-stream; name=\"" + name +
+         "\"\r\n" + "Content-Disposition: attachment; filename=\"" + name + "\"\r\n" +
          "Content-Transfer-Encoding: base64\r\n\r\n";
 }
 

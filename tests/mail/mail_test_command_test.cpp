@@ -100,7 +100,9 @@ class MailTestCommandLine : public MailTestCommand,
 TEST_P(MailTestCommandLine, ExitStatusAndOutput) {
   const CommandCase& c = GetParam();
   std::vector<std::string> args = {"mail", "test"};
-  for (const std::string& arg : c.args) args.push_back(arg == "SERVER" ? server_.server_name() : arg);
+  for (const std::string& arg : c.args) {
+    args.push_back(arg == "SERVER" ? server_.server_name() : arg);
+  }
   RunResult run = Run(args, "", c.password);
   EXPECT_EQ(run.exit_status, c.exit_status) << run.err;
   EXPECT_EQ(run.out, c.out);

@@ -230,6 +230,26 @@ TEST_F(SmtpSendTest, RefusedRecipientDoesNotStopTheOthers) {
             std::vector<std::string>{"no@x: 550 5.1.1 Recipient refused"});
 }
 
+TEST_F(SmtpSendTest, LongRecipientListFoldsTheToHeader) {
+  // Sixty recipients make a To header far longer than a mail line may be; a server refuses
+  // such a line, so the message arriving at all shows the header was folded.
+  std::string list;
+  nlohmann::json addresses = nlohmann::json::array();
+  for (int i = 0; i < 60; ++i) {
+    std::string address = "recipient-" + std::to_string(i) + "@example.com";
+    list += address + ";";
+    addresses.push_back(address);
+  }
+  CMailMessage message = Message(list);
+  ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
+  EXPECT_EQ(server_.Record(1)["rcpt_tos"], addresses);
+  std::string header = message.header();
+  for (std::size_t start = 0, end; (end = header.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    EXPECT_LE(end - start, 998u);
+  }
+}
+
 TEST_F(SmtpSendTest, RefusedTransactionLeavesConnectionUsable) {
   CMailMessage nobody_valid = Message("no@x");
   EXPECT_FALSE(smtp_.SendMessage(nobody_valid));

@@ -59,7 +59,8 @@ int Usage(const std::string& problem) {
 std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    bool takes_value = arg == "--server" || arg == "--user" || arg == "--from" || arg == "--timeout";
+    bool takes_value =
+        arg == "--server" || arg == "--user" || arg == "--from" || arg == "--timeout";
     if (takes_value && i + 1 >= args.size()) return "option " + arg + " needs a value";
     if (arg == "--server") {
       options->server = args[++i];
@@ -138,13 +139,15 @@ int MailTest(const std::vector<std::string>& args) {
   std::string addresses = options.addresses.value_or(stored.email_addresses);
   std::string user = options.user.value_or(stored.user_name);
   std::string password = options.user ? (user.empty() ? "" : PasswordForUser()) : stored.password;
-  if (server_name.empty()) return Usage("no mail server: give --server or store one with 'ordalis mail server'");
+  if (server_name.empty())
+    return Usage("no mail server: give --server or store one with 'ordalis mail server'");
 
   CMailMessage message;
   if (!message.AddMultipleRecipients(addresses)) {
     return Usage("the address list has a '<' without a closing '>'");
   }
-  if (message.RecipientCount() == 0) return Usage("no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
+  if (message.RecipientCount() == 0)
+    return Usage("no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
   std::optional<MailServerAddress> address = SplitServerName(server_name);
   if (!address) return Usage("bad mail server name '" + server_name + "'");
 
