@@ -20,7 +20,8 @@ bool IsAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Splits before a UTF-8 continuation byte never happen: the cut moves back to a lead byte.
+// Moves [cut] back to the lead byte of the UTF-8 character it falls in, so that no character
+// is split between two encoded words.
 std::size_t CharacterBoundary(std::string_view text, std::size_t cut) {
   if (cut >= text.size()) return text.size();
   std::size_t at = cut;
@@ -28,6 +29,7 @@ std::size_t CharacterBoundary(std::string_view text, std::size_t cut) {
   return at == 0 ? cut : at;
 }
 
+// [text] with every line end (CR LF, a lone LF or a lone CR) written as CR LF, ending with one.
 std::string CrLfLines(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 32 + 2);
@@ -133,7 +135,8 @@ std::string FormatMailDate(const std::tm& local) {
 
 std::string BodyPart(std::string_view body) {
   std::string text = CrLfLines(body);
-  if (IsAscii(text) && !HasLongLine(text)) {
+  // A body that holds the boundary text travels encoded too, so that it cannot end its part.
+  if (IsAscii(text) && !HasLongLine(text) && text.find(kMailBoundary) == std::string::npos) {
     return PartStart() + "Content-type: text/plain; charset=us-ascii\r\n\r\n" + DotStuffed(text);
   }
   return PartStart() +
