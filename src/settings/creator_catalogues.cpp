@@ -1,13 +1,21 @@
 #include "settings/creator_catalogues.h"
 
+#include "batch/batch_queue_creators.h"
+#include "testers/testers.h"
+
 namespace ordalis::settings {
 
-// The catalogues are not part of this tree yet; until they are, every identifier is accepted
-// and no tester type is known.
-bool OfferToCatalogue(CreatorKind, const std::string&) { return true; }
+bool OfferToCatalogue(CreatorKind kind, const std::string& id) {
+  return kind == CreatorKind::kTester ? Testers::Instance().Add(id)
+                                      : BatchQueueCreators::Instance().Add(id);
+}
 
-std::uint32_t AllTesterCreatorCount() { return 0; }
+std::uint32_t AllTesterCreatorCount() {
+  return static_cast<std::uint32_t>(Testers::Instance().Count());
+}
 
-std::shared_ptr<ITesterCreator> AllTesterCreator(std::uint32_t) { return nullptr; }
+std::shared_ptr<ITesterCreator> AllTesterCreator(std::uint32_t index) {
+  return Testers::Instance().Creator(index);
+}
 
 }  // namespace ordalis::settings

@@ -171,6 +171,32 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
   return steps;
 }
 
+// Replaces [target] by a file holding [text]: written to a temporary file beside it, synced and
+// renamed over it, so readers see the old file or the new one and never a part. The new file
+// keeps [target]'s permission bits, or gets [new_mode] when there was none.
+bool ReplaceFile(const std::string& target, const std::string& text, mode_t new_mode,
+                 std::string* error) {
+  mode_t mode = new_mode;
+  struct stat info;
+  if (::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
+  std::string temporary = target + ".tmp-XXXXXX";
+  UniqueFd out(::mkstemp(temporary.data()));
+  if (!out.valid()) {
+    *error = Describe("cannot write", target, errno);
+    return false;
+  }
+  if (!WriteAll(out.get(), text) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0 ||
+      ::rename(temporary.c_str(), target.c_str()) != 0) {
+    *error = Describe("cannot write", target, errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  UniqueFd directory(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.valid()) ::fsync(directory.get());
+  return true;
+}
+
 }  // namespace
 
 std::string LowerAscii(std::string_view text) {
@@ -260,26 +286,89 @@ bool SettingsKey::DeleteValue(std::string_view name) {
 
 // ---- SettingsJson ------------------------------------------------------------------------
 
-std::string SettingsJson::Write(const SettingsKey& root) {
+namespace {
+
+// True when [text] is well-formed UTF-8, which is all a JSON text can hold.
+bool IsUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
+                                         : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    std::uint32_t code = length == 1 ? lead : lead & (0x7f >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xc0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3f);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// A binary value's data is always hexadecimal; a text that is not UTF-8 is kept byte for byte
+// as hexadecimal under "hex" instead of "data".
+Json ValueToJson(const SettingsValue& value) {
+  if (value.type == ValueType::kBinary) {
+    return Json{{"type", TypeName(value.type)}, {"data", ToHex(value.data)}};
+  }
+  if (!IsUtf8(value.data)) return Json{{"type", TypeName(value.type)}, {"hex", ToHex(value.data)}};
+  return Json{{"type", TypeName(value.type)}, {"data", value.data}};
+}
+
+bool ValueFromJson(const Json& json, SettingsValue* value) {
+  if (!json.is_object() || json.size() != 2 || !json.contains("type") || !json["type"].is_string()) {
+    return false;
+  }
+  std::optional<ValueType> type = TypeFromName(json["type"].get<std::string>());
+  if (!type) return false;
+  value->type = *type;
+  if (json.contains("hex") && json["hex"].is_string()) {
+    return FromHex(json["hex"].get<std::string>(), &value->data);
+  }
+  if (!json.contains("data") || !json["data"].is_string()) return false;
+  if (*type == ValueType::kBinary) return FromHex(json["data"].get<std::string>(), &value->data);
+  value->data = json["data"].get<std::string>();
+  return true;
+}
+
+}  // namespace
+
+bool SettingsJson::Write(const SettingsKey& root, std::string* text, std::string* error) {
+  std::string bad_name;
   std::function<Json(const SettingsKey&)> to_json = [&](const SettingsKey& key) {
     Json object = Json::object();
     if (!key.subkeys_.empty()) {
       Json keys = Json::object();
-      for (const auto& [name, subkey] : key.subkeys_) keys[name] = to_json(subkey);
+      for (const auto& [name, subkey] : key.subkeys_) {
+        if (!IsUtf8(name)) bad_name = name;
+        keys[name] = to_json(subkey);
+      }
       object["keys"] = std::move(keys);
     }
     if (!key.values_.empty()) {
       Json values = Json::object();
       for (const auto& [name, value] : key.values_) {
-        std::string data = value.type == ValueType::kBinary ? ToHex(value.data) : value.data;
-        values[name] = Json{{"type", TypeName(value.type)}, {"data", std::move(data)}};
+        if (!IsUtf8(name)) bad_name = name;
+        values[name] = ValueToJson(value);
       }
       object["values"] = std::move(values);
     }
     return object;
   };
-  // Invalid UTF-8 in a name or value is written as U+FFFD rather than failing the whole file.
-  return to_json(root).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  Json document = to_json(root);
+  if (!bad_name.empty()) {
+    // Writing it would change the name; refusing keeps everything as it was.
+    *error = "the name '" + bad_name + "' is not UTF-8 text";
+    return false;
+  }
+  *text = document.dump(2) + "\n";
+  return true;
 }
 
 bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* error) {
@@ -306,25 +395,14 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
               if (!from_json(sub, sub_where, key.subkeys_.back().second)) return false;
             }
           } else if (member == "values" && content.is_object()) {
-            for (const auto& [name, value] : content.items()) {
-              std::optional<ValueType> type;
-              if (value.is_object() && value.size() == 2 && value.contains("type") &&
-                  value["type"].is_string() && value.contains("data") && value["data"].is_string()) {
-                type = TypeFromName(value["type"].get<std::string>());
-              }
-              SettingsValue parsed;
-              bool good = type.has_value();
-              if (good) {
-                parsed.type = *type;
-                parsed.data = value["data"].get<std::string>();
-                if (*type == ValueType::kBinary) good = FromHex(value["data"].get<std::string>(), &parsed.data);
-              }
-              if (!good) {
+            for (const auto& [name, json] : content.items()) {
+              SettingsValue value;
+              if (!ValueFromJson(json, &value)) {
                 *error = "value '" + name + "' of key '" + where +
                          "' is not {\"type\": REG_SZ|REG_EXPAND_SZ|REG_BINARY, \"data\": text}";
                 return false;
               }
-              key.values_.emplace_back(name, std::move(parsed));
+              key.values_.emplace_back(name, std::move(value));
             }
           } else {
             *error = "unexpected member '" + member + "' in key '" + where + "'";
@@ -396,27 +474,13 @@ bool SettingsFile::Modify(const std::function<bool(SettingsKey& root)>& change,
   }
   if (!change(root)) return true;
 
-  mode_t mode = new_file_mode_;
-  struct stat info;
-  if (::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
-
-  std::string temporary = target + ".tmp-XXXXXX";
-  UniqueFd out(::mkstemp(temporary.data()));
-  if (!out.valid()) {
-    *error = Describe("cannot write", path_, errno);
+  std::string text;
+  std::string problem;
+  if (!SettingsJson::Write(root, &text, &problem)) {
+    *error = "cannot write " + path_ + ": " + problem;
     return false;
   }
-  const std::string text = SettingsJson::Write(root);
-  if (!WriteAll(out.get(), text) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0 ||
-      ::rename(temporary.c_str(), target.c_str()) != 0) {
-    *error = Describe("cannot write", path_, errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // Make the rename itself durable.
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.valid()) ::fsync(dir.get());
-  return true;
+  return ReplaceFile(target, text, new_file_mode_, error);
 }
 
 bool SettingsFile::CanWrite() const {

@@ -6,7 +6,8 @@
 // File layout: every key is a JSON object with an optional "keys" member (an object of subkeys
 // by name, in creation order) and an optional "values" member (an object of values by name).
 // A value is {"type": "REG_SZ" | "REG_EXPAND_SZ" | "REG_BINARY", "data": text}; the data of a
-// binary value is its bytes in lower-case hexadecimal.
+// binary value is its bytes in lower-case hexadecimal. A text that is not UTF-8 is kept byte for
+// byte as {"type": ..., "hex": its bytes in hexadecimal}.
 //
 // Every change is a read-modify-write under an advisory lock (flock on "<file>.lock") that lands
 // by writing a temporary file beside the target, fsync and rename, so concurrent writers in any
@@ -77,7 +78,8 @@ class SettingsKey {
 // Conversion between a key tree and the text of a settings file.
 class SettingsJson {
  public:
-  static std::string Write(const SettingsKey& root);
+  // False with [error] set when a key or value name is not UTF-8 text (which JSON cannot hold).
+  static bool Write(const SettingsKey& root, std::string* text, std::string* error);
   // False with [error] set when [text] is not JSON or not a key tree.
   static bool Read(std::string_view text, SettingsKey* root, std::string* error);
 };

@@ -1,0 +1,50 @@
+#pragma once
+// BatchQueueCreators: the process-wide list of batch item creator identifiers, in the order the
+// batch queue asks them for an item. The built-in creator "MarrowindCon.BuiltIn" is always
+// first; plug-in creators follow in the order they were added. The process-wide list offers
+// every batch item creator found on the plug-in path when it is first used; the application
+// manager adds those registered in the settings store with Add.
+//
+// All operations are safe to call from any thread.
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ordalis {
+
+class PluginHost;
+
+class BatchQueueCreators {
+ public:
+  // The identifier of the built-in creator (scripts, command files, perl files).
+  static constexpr const char* kBuiltIn = "MarrowindCon.BuiltIn";
+
+  // The process-wide list; created on first use.
+  static BatchQueueCreators& Instance();
+
+  // A list holding only the built-in identifier, whose plug-in creators come from [host] (the
+  // process-wide host when null).
+  explicit BatchQueueCreators(std::shared_ptr<PluginHost> host);
+  BatchQueueCreators(const BatchQueueCreators&) = delete;
+  BatchQueueCreators& operator=(const BatchQueueCreators&) = delete;
+
+  // Appends [id] when a creator can be obtained for it; false (and no change) otherwise. An
+  // identifier already in the list is not added twice and answers true.
+  bool Add(const std::string& id);
+
+  std::size_t Count() const;
+  // The [index]-th identifier, or an empty text past the end.
+  std::string Identifier(std::size_t index) const;
+  // A copy of the whole list, for a walk that must not hold the lock.
+  std::vector<std::string> Identifiers() const;
+
+ private:
+  std::shared_ptr<PluginHost> host_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> ids_;
+};
+
+}  // namespace ordalis
