@@ -20,7 +20,8 @@ bool IsAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Splits before a UTF-8 continuation byte never happen: the cut moves back to a lead byte.
+// Moves [cut] back to the lead byte of the UTF-8 character it falls in, so that no character
+// is split between two encoded words.
 std::size_t CharacterBoundary(std::string_view text, std::size_t cut) {
   if (cut >= text.size()) return text.size();
   std::size_t at = cut;
@@ -28,6 +29,7 @@ std::size_t CharacterBoundary(std::string_view text, std::size_t cut) {
   return at == 0 ? cut : at;
 }
 
+// [text] with every line end (CR LF, a lone LF or a lone CR) written as CR LF, ending with one.
 std::string CrLfLines(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 32 + 2);
@@ -77,7 +79,8 @@ std::string PartStart() { return "--" + std::string(kMailBoundary) + "\r\n"; }
 
 std::string OneLine(std::string_view text) {
   std::string out(text);
-  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   return out;
 }
 
@@ -132,7 +135,8 @@ std::string FormatMailDate(const std::tm& local) {
 
 std::string BodyPart(std::string_view body) {
   std::string text = CrLfLines(body);
-  if (IsAscii(text) && !HasLongLine(text)) {
+  // A body that holds the boundary text travels encoded too, so that it cannot end its part.
+  if (IsAscii(text) && !HasLongLine(text) && text.find(kMailBoundary) == std::string::npos) {
     return PartStart() + "Content-type: text/plain; charset=us-ascii\r\n\r\n" + DotStuffed(text);
   }
   return PartStart() +
@@ -144,12 +148,13 @@ std::string BodyPart(std::string_view body) {
 std::string AttachmentPartHead(std::string_view path) {
   std::size_t slash = path.find_last_of("\\/");
   std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-  std::replace_if(name.begin(), name.end(),
-                  [](char c) { return c == '"' || c == '\\' || c == '\r' || c == '\n'; }, '_');
+  std::replace_if(
+      name.begin(), name.end(),
+      [](char c) { return c == '"' || c == '\\' || c == '\r' || c == '\n'; }, '_');
   name = EncodeHeaderText(name);
   // The line end before a boundary belongs to the boundary: this one ends the part before.
-  return "\r\n" + PartStart() + "Content-Type: application/octet-stream; name=\"" + name + "\"\r\n" +
-         "Content-Disposition: attachment; filename=\"" + name + "\"\r\n" +
+  return "\r\n" + PartStart() + "Content-Type: application/octet-stream; name=\"" + name +
+         "\"\r\n" + "Content-Disposition: attachment; filename=\"" + name + "\"\r\n" +
          "Content-Transfer-Encoding: base64\r\n\r\n";
 }
 

@@ -33,7 +33,8 @@ std::string FormatMailDate(const std::tm& local);
 
 // The body as the first part of the message, ready for the DATA phase: line ends become CR LF,
 // the text ends with CR LF, and every line that begins with "." has the dot doubled. A body with
-// bytes above 127 or lines longer than SMTP carries travels base64-encoded as UTF-8 text.
+// bytes above 127, lines longer than SMTP carries or the boundary text travels base64-encoded as
+// UTF-8 text.
 std::string BodyPart(std::string_view body);
 
 // The head of an attached file's part, named after the last path component of [path], from the

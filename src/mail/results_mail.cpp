@@ -21,8 +21,8 @@ std::string Cell(std::uint64_t value) {
 
 std::string Row(const SummaryRow& row) {
   const ResultCounts& c = row.counts;
-  std::string line = Cell(c.passed) + Cell(c.failed) + Cell(c.not_implemented) +
-                     Cell(c.warning) + Cell(c.error) + "|";
+  std::string line = Cell(c.passed) + Cell(c.failed) + Cell(c.not_implemented) + Cell(c.warning) +
+                     Cell(c.error) + "|";
   std::uint64_t sum = std::uint64_t{c.passed} + c.failed + c.not_implemented + c.warning + c.error;
   if (sum == 0) {
     line += "    N/A";
@@ -61,8 +61,8 @@ std::string SummaryMailBody(const SummaryMailData& data) {
 
 std::string SummaryMailSubject(std::string_view script_file_name, Result overall_result,
                                std::uint32_t iteration) {
-  std::string subject = "Results for script " + std::string(script_file_name) + " " +
-                        ResultWordOf(overall_result);
+  std::string subject =
+      "Results for script " + std::string(script_file_name) + " " + ResultWordOf(overall_result);
   if (iteration > 1) subject += " Loop " + std::to_string(iteration);
   return subject;
 }

@@ -29,6 +29,9 @@ constexpr std::size_t kKeptReply = 16 * 1024;
 constexpr std::size_t kMaxReply = 1024 * 1024;
 // Attached files are read in blocks of whole base64 lines (57 bytes make 76 characters).
 constexpr std::size_t kAttachmentBlock = 57 * 256;
+// The To header folds onto a further line before it grows past this many characters, well
+// inside the 998 a mail line may hold.
+constexpr std::size_t kFoldHeaderAt = 900;
 
 bool AllDigits(std::string_view text) {
   return !text.empty() &&
@@ -74,11 +77,12 @@ std::string ToHeaderText(const std::vector<MailRecipient>& recipients) {
   std::string to;
   std::size_t line_length = 4;  // "To: "
   for (const MailRecipient& recipient : recipients) {
-    std::string entry = HeaderDisplayName(recipient.name) + "<" + WireAddress(recipient.address) + ">";
+    std::string entry =
+        HeaderDisplayName(recipient.name) + "<" + WireAddress(recipient.address) + ">";
     if (!to.empty()) {
       to += ',';
       ++line_length;
-      if (line_length + entry.size() > 900) {
+      if (line_length + entry.size() > kFoldHeaderAt) {
         to += "\r\n ";
         line_length = 1;
       }
@@ -100,7 +104,8 @@ std::optional<MailServerAddress> SplitServerName(std::string_view server_name,
     address.host = std::string(server_name.substr(1, close - 1));
     std::string_view rest = server_name.substr(close + 1);
     if (!rest.empty()) {
-      std::optional<std::uint16_t> port = rest.front() == ':' ? ParsePort(rest.substr(1)) : std::nullopt;
+      std::optional<std::uint16_t> port =
+          rest.front() == ':' ? ParsePort(rest.substr(1)) : std::nullopt;
       if (!port) return std::nullopt;
       address.port = *port;
     }
@@ -267,13 +272,13 @@ bool CSMTP::BuildHeader(CMailMessage& message) {
     last_error_ = "Could not get local time";
     return false;
   }
-  std::string header = "Date:" + FormatMailDate(local) + "\r\n" +
-                       "From: " + OneLine(message.from()) + "\r\n" +
-                       "To: " + ToHeaderText(message.recipients()) + "\r\n" +
-                       "Subject: " + EncodeHeaderText(message.subject()) + "\r\n" +
-                       "MIME-Version: 1.0\r\n" +
-                       "Content-type: multipart/mixed; boundary=\"" + std::string(kMailBoundary) +
-                       "\"\r\n" + "X-Mailer: <" + x_mailer_ + ">\r\n\r\n";
+  std::string header = "Date:" + FormatMailDate(local) + "\r\n";
+  header += "From: " + OneLine(message.from()) + "\r\n";
+  header += "To: " + ToHeaderText(message.recipients()) + "\r\n";
+  header += "Subject: " + EncodeHeaderText(message.subject()) + "\r\n";
+  header += "MIME-Version: 1.0\r\n";
+  header += "Content-type: multipart/mixed; boundary=\"" + std::string(kMailBoundary) + "\"\r\n";
+  header += "X-Mailer: <" + x_mailer_ + ">\r\n\r\n";
   message.set_header(std::move(header), static_cast<std::int64_t>(now));
   return true;
 }

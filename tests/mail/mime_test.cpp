@@ -59,7 +59,7 @@ TEST(BodyPart, LineEndsAndDotTransparency) {
   }
 }
 
-TEST(BodyPart, NonAsciiOrOverlongTextTravelsBase64) {
+TEST(BodyPart, NonAsciiOverlongOrBoundaryTextTravelsBase64) {
   EXPECT_EQ(BodyPart("\xc3\xa9\n"), kEncodedHead + "w6kNCg==\r\n");
   std::string long_line(999, 'a');
   std::string part = BodyPart(long_line);
@@ -67,6 +67,9 @@ TEST(BodyPart, NonAsciiOrOverlongTextTravelsBase64) {
   EXPECT_EQ(part.substr(kEncodedHead.size()),
             Base64Encode(long_line + "\r\n", kMimeBase64LineLength) + "\r\n");
   EXPECT_EQ(BodyPart(std::string(998, 'a')), kPlainHead + std::string(998, 'a') + "\r\n");
+  EXPECT_EQ(BodyPart("--Marrowind Boundary--\n"),
+            kEncodedHead + Base64Encode("--Marrowind Boundary--\r\n", kMimeBase64LineLength) +
+                "\r\n");
 }
 
 TEST(HeaderText, KeepsAsciiEncodesTheRestAndNeverBreaksALine) {

@@ -112,7 +112,9 @@ TEST_P(ResultsMailOutcomeTest, LogLinesForEachOutcome) {
   ASSERT_TRUE(server.started()) << server.error();
   MailServerSettings settings;
   if (c.server == "live") settings.server_name = server.server_name();
-  if (c.server == "closed") settings.server_name = "127.0.0.1:" + std::to_string(testing::ClosedPort());
+  if (c.server == "closed") {
+    settings.server_name = "127.0.0.1:" + std::to_string(testing::ClosedPort());
+  }
   settings.user_name = c.password.empty() ? "" : "alice";
   settings.password = c.password;
   settings.timeout = 10s;
@@ -126,7 +128,8 @@ TEST_P(ResultsMailOutcomeTest, LogLinesForEachOutcome) {
   EXPECT_EQ(report.outcome, c.outcome);
   std::vector<std::string> expected_lines;
   for (std::string line : c.log_lines) {
-    if (auto at = line.find("%s"); at != std::string::npos) line.replace(at, 2, settings.server_name);
+    std::size_t at = line.find("%s");
+    if (at != std::string::npos) line.replace(at, 2, settings.server_name);
     expected_lines.push_back(line);
   }
   EXPECT_EQ(report.log_lines, expected_lines);

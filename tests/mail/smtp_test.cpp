@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "test_servers.h"
 
@@ -17,6 +16,22 @@ using testing::AfterScript;
 using testing::RecordingServer;
 using testing::ScriptedServer;
 using namespace std::chrono_literals;
+
+// True when [text] has the [shape]: "A" an upper-case letter, "a" a lower-case one, "9" a digit,
+// "+" a sign; every other character stands for itself.
+bool HasShape(std::string_view text, std::string_view shape) {
+  if (text.size() != shape.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    bool fits = shape[i] == 'A'   ? (c >= 'A' && c <= 'Z')
+                : shape[i] == 'a' ? (c >= 'a' && c <= 'z')
+                : shape[i] == '9' ? (c >= '0' && c <= '9')
+                : shape[i] == '+' ? (c == '+' || c == '-')
+                                  : c == shape[i];
+    if (!fits) return false;
+  }
+  return true;
+}
 
 CSMTP ClientFor(std::uint16_t port) { return CSMTP("127.0.0.1", port); }
 
@@ -147,9 +162,10 @@ TEST(SmtpConnect, UnreachableServers) {
   EXPECT_FALSE(refused.Connect());
   EXPECT_EQ(refused.GetLastError(), "Unable to connect to server");
 
-  CSMTP unknown("no-such-host.invalid", 25);
+  // A name no resolver accepts fails at once, without asking a name server.
+  CSMTP unknown("no such host", 25);
   EXPECT_FALSE(unknown.Connect());
-  EXPECT_EQ(unknown.GetLastError(), "Unable to resolve server name no-such-host.invalid");
+  EXPECT_EQ(unknown.GetLastError(), "Unable to resolve server name no such host");
 }
 
 // ---- Sending.
@@ -182,11 +198,10 @@ TEST_F(SmtpSendTest, HeaderAndBodyLayout) {
   CMailMessage message = Message("Team <team@x>;<b@y>;c@z", "Line one\nLine two\n");
   ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
   std::string raw = server_.RawMessage(1);
-  std::regex date_line("^Date:(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-9]{2} [A-Z][a-z]{2} [0-9]{4} "
-                       "[0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}\r\n");
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(raw, match, date_line)) << raw;
-  EXPECT_EQ(raw.substr(match.length()),
+  std::size_t date_end = raw.find("\r\n");
+  ASSERT_NE(date_end, std::string::npos);
+  EXPECT_TRUE(HasShape(raw.substr(0, date_end), "Date:Aaa, 99 Aaa 9999 99:99:99 +9999")) << raw;
+  EXPECT_EQ(raw.substr(date_end + 2),
             "From: ordalis@localhost\r\n"
             "To: Team <team@x>,<b@y>,<c@z>\r\n"
             "Subject: Results for script a.odl Passed\r\n"
@@ -214,6 +229,26 @@ TEST_F(SmtpSendTest, RefusedRecipientDoesNotStopTheOthers) {
   EXPECT_EQ(server_.Record(1)["rcpt_tos"], nlohmann::json({"a@x", "b@y"}));
   EXPECT_EQ(smtp_.RefusedRecipients(),
             std::vector<std::string>{"no@x: 550 5.1.1 Recipient refused"});
+}
+
+TEST_F(SmtpSendTest, LongRecipientListFoldsTheToHeader) {
+  // Sixty recipients make a To header far longer than a mail line may be; a server refuses
+  // such a line, so the message arriving at all shows the header was folded.
+  std::string list;
+  nlohmann::json addresses = nlohmann::json::array();
+  for (int i = 0; i < 60; ++i) {
+    std::string address = "recipient-" + std::to_string(i) + "@example.com";
+    list += address + ";";
+    addresses.push_back(address);
+  }
+  CMailMessage message = Message(list);
+  ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
+  EXPECT_EQ(server_.Record(1)["rcpt_tos"], addresses);
+  std::string header = message.header();
+  for (std::size_t start = 0, end; (end = header.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    EXPECT_LE(end - start, 998u);
+  }
 }
 
 TEST_F(SmtpSendTest, RefusedTransactionLeavesConnectionUsable) {

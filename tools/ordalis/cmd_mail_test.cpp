@@ -59,7 +59,8 @@ int Usage(const std::string& problem) {
 std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    bool takes_value = arg == "--server" || arg == "--user" || arg == "--from" || arg == "--timeout";
+    bool takes_value =
+        arg == "--server" || arg == "--user" || arg == "--from" || arg == "--timeout";
     if (takes_value && i + 1 >= args.size()) return "option " + arg + " needs a value";
     if (arg == "--server") {
       options->server = args[++i];
@@ -111,10 +112,16 @@ std::string HostName() {
   return name;
 }
 
+// A server reply for the terminal: line ends without their CR.
+std::string Printable(std::string reply) {
+  std::erase(reply, '\r');
+  return reply;
+}
+
 int Fail(const CSMTP& smtp) {
   std::fprintf(stderr, "ordalis mail test: %s\n", smtp.GetLastError().c_str());
   if (!smtp.LastReply().empty()) {
-    std::fprintf(stderr, "server said: %s", smtp.LastReply().c_str());
+    std::fprintf(stderr, "server said: %s", Printable(smtp.LastReply()).c_str());
   }
   return 1;
 }
@@ -132,13 +139,15 @@ int MailTest(const std::vector<std::string>& args) {
   std::string addresses = options.addresses.value_or(stored.email_addresses);
   std::string user = options.user.value_or(stored.user_name);
   std::string password = options.user ? (user.empty() ? "" : PasswordForUser()) : stored.password;
-  if (server_name.empty()) return Usage("no mail server: give --server or store one with 'ordalis mail server'");
+  if (server_name.empty())
+    return Usage("no mail server: give --server or store one with 'ordalis mail server'");
 
   CMailMessage message;
   if (!message.AddMultipleRecipients(addresses)) {
     return Usage("the address list has a '<' without a closing '>'");
   }
-  if (message.RecipientCount() == 0) return Usage("no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
+  if (message.RecipientCount() == 0)
+    return Usage("no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
   std::optional<MailServerAddress> address = SplitServerName(server_name);
   if (!address) return Usage("bad mail server name '" + server_name + "'");
 
@@ -152,7 +161,7 @@ int MailTest(const std::vector<std::string>& args) {
   for (const std::string& refused : smtp.RefusedRecipients()) {
     std::fprintf(stderr, "ordalis mail test: recipient refused: %s\n", refused.c_str());
   }
-  std::printf("%s", smtp.LastReply().c_str());
+  std::printf("%s", Printable(smtp.LastReply()).c_str());
   smtp.Disconnect();
   return 0;
 }
