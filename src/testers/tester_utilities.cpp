@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "interp/formatting.h"
+#include "interp/variable_value.h"
 #include "testers/plugin_host.h"
 
 namespace ordalis {
@@ -9,14 +11,23 @@ namespace ordalis {
 CTesterUtilities::CTesterUtilities(std::shared_ptr<PluginHost> host)
     : host_(host ? std::move(host) : PluginHost::Instance()) {}
 
-Status CTesterUtilities::Format(std::uint32_t, VariantArrayPtr, std::string* text) {
+Status CTesterUtilities::Format(std::uint32_t format_index, VariantArrayPtr parameters,
+                                std::string* text) {
   if (!text) return E_POINTER;
-  return E_NOTIMPL;
+  *text = FormatText(format_index, parameters);
+  return S_OK;
 }
 
-Status CTesterUtilities::VariableValue(const std::string&, VariantArrayPtr* values) {
+// Script-literal text to values; text that is not a list of literals gives no array.
+Status CTesterUtilities::VariableValue(const std::string& value, VariantArrayPtr* values) {
   if (!values) return E_POINTER;
-  return E_NOTIMPL;
+  ordalis::VariableValue parsed;
+  if (ordalis::VariableValue::ParseValueText(value, &parsed)) {
+    *values = parsed.ToVariantArray();
+  } else {
+    values->reset();
+  }
+  return S_OK;
 }
 
 bool CTesterUtilities::Acceptable(ITesterCreator& creator) {

@@ -216,10 +216,21 @@ TEST(TesterUtilities, LooksUpCreatorsThroughTheHost) {
   EXPECT_TRUE(batch_creator);
   EXPECT_EQ(utilities.TesterCreator(kScopeUpperId, nullptr), E_POINTER);
   EXPECT_EQ(utilities.BatchQueueItemCreator(kBatchId, nullptr), E_POINTER);
-  std::string text;
-  EXPECT_EQ(utilities.Format(0, nullptr, &text), E_NOTIMPL);
+  std::string text = "x";
+  EXPECT_EQ(utilities.Format(0, nullptr, &text), S_OK);
+  EXPECT_EQ(text, "");
+  auto parameters = std::make_shared<VariantArray>(VariantArray{Variant::String("%d|%s"), Variant::Int(4), Variant::String("a")});
+  EXPECT_EQ(utilities.Format(0, parameters, &text), S_OK);
+  EXPECT_EQ(text, "4|a");
+  EXPECT_EQ(utilities.Format(0, parameters, nullptr), E_POINTER);
   VariantArrayPtr values;
-  EXPECT_EQ(utilities.VariableValue("1", &values), E_NOTIMPL);
+  EXPECT_EQ(utilities.VariableValue("1, \"two\", [3]", &values), S_OK);
+  ASSERT_TRUE(values);
+  ASSERT_EQ(values->size(), 3u);
+  EXPECT_EQ((*values)[1].as_string(), "two");
+  EXPECT_TRUE((*values)[2].is_array());
+  EXPECT_EQ(utilities.VariableValue("bare words", &values), S_OK);
+  EXPECT_FALSE(values) << "text that is not a list of literals gives no array";
 }
 
 TEST(BatchQueueCreators, BuiltInComesFirstAndOnlyObtainableCreatorsAreAppended) {
