@@ -102,12 +102,6 @@ ScriptItem* FindFunction(const ScriptItem* call, const std::string& name) {
   return nullptr;
 }
 
-ScriptItem* NextSibling(const ScriptItem* item) {
-  const ScriptItem* parent = item->parent();
-  if (parent == nullptr) return nullptr;
-  std::size_t index = parent->IndexOfChild(item);
-  return index + 1 < parent->child_count() ? parent->child(index + 1) : nullptr;
-}
 
 std::string TesterType(ITester& tester) {
   std::string type;
@@ -160,6 +154,41 @@ std::vector<VariableValue> RecordedValues(const VariableValue& values) {
   return out;
 }
 
+// The position of a chain: an index into the parent's children, so moving to the next sibling
+// costs nothing however long the block is. A parentless item (a root) is a chain of its own.
+struct StatementExecutor::Cursor {
+  ScriptItem* parent = nullptr;
+  std::size_t index = 0;
+  ScriptItem* single = nullptr;
+
+  static Cursor At(ScriptItem* item) {
+    Cursor cursor;
+    if (item == nullptr) return cursor;
+    cursor.parent = item->parent();
+    if (cursor.parent != nullptr) {
+      cursor.index = cursor.parent->IndexOfChild(item);
+    } else {
+      cursor.single = item;
+    }
+    return cursor;
+  }
+  ScriptItem* item() const {
+    if (parent == nullptr) return single;
+    return index < parent->child_count() ? parent->child(index) : nullptr;
+  }
+  void Next() {
+    if (parent != nullptr) {
+      ++index;
+    } else {
+      single = nullptr;
+    }
+  }
+  void End() {
+    parent = nullptr;
+    single = nullptr;
+  }
+};
+
 // What one pass of the chain loop knows about the statement it runs.
 struct StatementExecutor::Statement {
   VariableValue values;
@@ -177,20 +206,20 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
   *returned = false;
   Result aggregate = TestPassed;
   ChainScope scope;
-  ScriptItem* cursor = first;
+  Cursor cursor = Cursor::At(first);
   Logger& log = script_.logger();
   try {
-    if (script_.step_flag() || (cursor != nullptr && cursor->breakpoint())) {
+    if (script_.step_flag() || (first != nullptr && first->breakpoint())) {
       script_.ClearStepFlag();
       script_.RequestPause();
     }
     for (;;) {
       if (script_.WaitIfPaused()) break;
-      if (cursor == nullptr || script_.state() == ScriptStopping || *returned) break;
+      ScriptItem* item = cursor.item();
+      if (item == nullptr || script_.state() == ScriptStopping || *returned) break;
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
       Statement statement;
       std::int64_t start = Clock::Instance().ElapsedTicks();
-      ScriptItem* item = cursor;
       if (log.IsLogging(finest)) {
         log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
       }
@@ -206,14 +235,15 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
       } else {
         item->SetStatus(result);
       }
-      script_.SetCurrentItem(cursor);
+      ScriptItem* next = cursor.item();
+      script_.SetCurrentItem(next);
       script_.FireExecuted(item);
       if (aggregate == TestPassed) {
         aggregate = result;
       } else if (aggregate != TestFailed && result == TestFailed) {
         aggregate = TestFailed;
       }
-      if (script_.step_flag() || (cursor != nullptr && cursor->breakpoint())) {
+      if (script_.step_flag() || (next != nullptr && next->breakpoint())) {
         script_.ClearStepFlag();
         script_.RequestPause();
       }
@@ -252,10 +282,11 @@ Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
   return result;
 }
 
-Result StatementExecutor::Execute(ScriptItem* item, ScriptItem** cursor, Statement& statement,
+Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& statement,
                                   VariableValue* return_value, bool* returned, bool function_body,
                                   ChainScope& scope) {
-  *cursor = NextSibling(item);
+  const Cursor here = *cursor;
+  cursor->Next();
   switch (item->type()) {
     case rootItem:
     case doItem:
@@ -266,15 +297,21 @@ Result StatementExecutor::Execute(ScriptItem* item, ScriptItem** cursor, Stateme
     case elseItem: {
       Result result = RunChild(item, return_value, returned);
       // A then branch followed by its else branch skips the else branch.
-      if (item->type() == thenItem && *cursor != nullptr && (*cursor)->type() == elseItem) {
-        *cursor = NextSibling(*cursor);
+      if (item->type() == thenItem && cursor->item() != nullptr &&
+          cursor->item()->type() == elseItem) {
+        cursor->Next();
       }
       return result;
     }
     case ifItem:
       return If(item, return_value, returned, &statement.record);
-    case whileItem:
-      return While(item, cursor, return_value, returned, &statement.record);
+    case whileItem: {
+      bool again = false;
+      Result result = While(item, &again, return_value, returned, &statement.record);
+      // The loop comes back to the while item, passing the pause check between iterations.
+      if (again) *cursor = here;
+      return result;
+    }
     case actionItem:
       return CallAction(item, &statement.values, &statement.record, std::string());
     case assignmentItem:
@@ -322,7 +359,7 @@ Result StatementExecutor::Execute(ScriptItem* item, ScriptItem** cursor, Stateme
         Result result = RunChild(item, return_value, returned);
         *returned = false;
         // The call runs only the definition, not the statements that follow it.
-        *cursor = nullptr;
+        cursor->End();
         return result;
       }
     case functionCallItem: {
@@ -334,7 +371,7 @@ Result StatementExecutor::Execute(ScriptItem* item, ScriptItem** cursor, Stateme
       statement.record = false;
       {
         Result result = Return(item, return_value, returned);
-        if (*returned) *cursor = nullptr;
+        if (*returned) cursor->End();
         return result;
       }
     case localItem:
@@ -369,7 +406,7 @@ Result StatementExecutor::If(ScriptItem* item, VariableValue* return_value, bool
 }
 
 // while <condition> do <statements> endwhile
-Result StatementExecutor::While(ScriptItem* item, ScriptItem** cursor, VariableValue* return_value,
+Result StatementExecutor::While(ScriptItem* item, bool* again, VariableValue* return_value,
                                 bool* returned, bool* record) {
   if (item->child_count() != 2) {
     script_.logger().Log(severe, kScript, "Invalid while statement");
@@ -378,10 +415,8 @@ Result StatementExecutor::While(ScriptItem* item, ScriptItem** cursor, VariableV
   *record = false;
   Result condition_result = TestPassed;
   if (!EvaluateCondition(script_, item->child(0), &condition_result)) return TestPassed;
-  Result result = ExecuteSequence(item->child(1), return_value, returned, false);
-  // The loop comes back to the while item, passing the pause check between iterations.
-  *cursor = item;
-  return result;
+  *again = true;
+  return ExecuteSequence(item->child(1), return_value, returned, false);
 }
 
 VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t first_child) {

@@ -71,13 +71,14 @@ class StatementExecutor {
 
  private:
   struct Statement;
+  struct Cursor;
 
-  Result Execute(ScriptItem* item, ScriptItem** cursor, Statement& statement,
+  Result Execute(ScriptItem* item, Cursor* cursor, Statement& statement,
                  VariableValue* return_value, bool* returned, bool function_body,
                  class ChainScope& scope);
   Result RunChild(ScriptItem* item, VariableValue* return_value, bool* returned);
   Result If(ScriptItem* item, VariableValue* return_value, bool* returned, bool* record);
-  Result While(ScriptItem* item, ScriptItem** cursor, VariableValue* return_value, bool* returned,
+  Result While(ScriptItem* item, bool* again, VariableValue* return_value, bool* returned,
                bool* record);
   Result Assignment(ScriptItem* item, VariableValue* values, bool* record);
   Result New(ScriptItem* item, VariableValue* value, const std::string& variable_name);

@@ -1,5 +1,10 @@
 #include "testers/action_record.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "interp/variable_value.h"
 #include "trace/clock.h"
 
@@ -8,39 +13,68 @@ namespace ordalis {
 bool ActionRecord::Start(const std::string& path,
                          const std::vector<std::pair<std::string, std::string>>& variables) {
   Close();
-  file_.open(path, std::ios::binary | std::ios::trunc);
-  if (!file_) return false;
-  file_ << "Version 4.0n \r\nSystemVars\r\n";
-  for (const auto& [name, value] : variables) file_ << "    " << name << ' ' << value << "\r\n";
-  file_.flush();
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) return false;
+  line_ = "Version 4.0n \r\nSystemVars\r\n";
+  for (const auto& [name, value] : variables) {
+    line_ += "    ";
+    line_ += name;
+    line_ += ' ';
+    line_ += value;
+    line_ += "\r\n";
+  }
+  WriteLine();
   start_ticks_ = Clock::Instance().ElapsedTicks();
   return true;
 }
 
 std::int64_t ActionRecord::Ticks() const { return Clock::Instance().ElapsedTicks() - start_ticks_; }
 
+void ActionRecord::WriteLine() {
+  const char* data = line_.data();
+  std::size_t left = line_.size();
+  while (left > 0) {
+    ssize_t written = ::write(fd_, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      break;  // a full disk loses the record, never the run
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  line_.clear();
+}
+
 void ActionRecord::WriteIn(const VariantArrayPtr& parameters) {
-  if (!file_.is_open()) return;
-  file_ << Ticks() << ' ' << VariableValue::LiteralText(parameters) << "\r\n";
-  file_.flush();
+  if (fd_ < 0) return;
+  line_ = std::to_string(Ticks());
+  line_ += ' ';
+  line_ += VariableValue::LiteralText(parameters);
+  line_ += "\r\n";
+  WriteLine();
 }
 
 void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values) {
-  if (!file_.is_open()) return;
-  file_ << "    " << Ticks() << ' ' << static_cast<int>(result) << ' '
-        << VariableValue::LiteralText(values) << "\r\n";
-  file_.flush();
+  if (fd_ < 0) return;
+  line_ = "    ";
+  line_ += std::to_string(Ticks());
+  line_ += ' ';
+  line_ += std::to_string(static_cast<int>(result));
+  line_ += ' ';
+  line_ += VariableValue::LiteralText(values);
+  line_ += "\r\n";
+  WriteLine();
 }
 
 void ActionRecord::WriteFailedCall() {
-  if (!file_.is_open()) return;
-  file_ << "    " << Ticks() << " 4 \r\n";
-  file_.flush();
+  if (fd_ < 0) return;
+  line_ = "    " + std::to_string(Ticks()) + " 4 \r\n";
+  WriteLine();
 }
 
 void ActionRecord::Close() {
-  if (file_.is_open()) file_.close();
-  file_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace ordalis

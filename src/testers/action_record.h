@@ -5,7 +5,6 @@
 // of the values received) for every tester action. During playback only out lines are written.
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,13 +29,22 @@ class ActionRecord {
   void WriteFailedCall();
 
   void Close();
-  bool is_open() const { return file_.is_open(); }
+  bool is_open() const { return fd_ >= 0; }
   std::int64_t start_ticks() const { return start_ticks_; }
+
+  ActionRecord() = default;
+  ActionRecord(const ActionRecord&) = delete;
+  ActionRecord& operator=(const ActionRecord&) = delete;
+  ~ActionRecord() { Close(); }
 
  private:
   std::int64_t Ticks() const;
+  // Hands [line_] to the operating system at once, so a tester that takes the process down
+  // still leaves every line written before it.
+  void WriteLine();
 
-  std::ofstream file_;
+  int fd_ = -1;
+  std::string line_;
   std::int64_t start_ticks_ = 0;
 };
 
