@@ -17,7 +17,8 @@ bool ReadLine(std::istream& in, std::string* line) {
   int c;
   while ((c = in.get()) != EOF && (c == '\r' || c == '\n')) {
   }
-  if (c == EOF) return false;
+  // A record whose run ended abruptly may end in zero bytes: no line holds one.
+  if (c == EOF || c == '\0') return false;
   do {
     line->push_back(static_cast<char>(c));
   } while ((c = in.get()) != EOF && c != '\r' && c != '\n');

@@ -170,5 +170,35 @@ TEST_F(ScriptPlaybackTest, RecordWrittenByARunReplays) {
   EXPECT_EQ(Replay(nullptr, &values), TestError);
 }
 
+TEST_F(ScriptPlaybackTest, RecordCutShortByACrashEndsAtItsZeroBytes) {
+  std::string text = "Version 4.0n \r\nSystemVars\r\n1 \r\n    2 0 7\r\n";
+  text.append(4096, '\0');
+  playback_.Load(Write(text));
+  ASSERT_EQ(playback_.records().size(), 1u);
+  EXPECT_EQ(playback_.records()[0].out_text, "7");
+}
+
+TEST_F(ScriptPlaybackTest, LongRecordsCrossTheWritersChunksIntact) {
+  std::string path = (dir_ / "long.odlrec").string();
+  ActionRecord record;
+  ASSERT_TRUE(record.Start(path, {}));
+  const int kActions = 30000;  // well over one mapped chunk of lines
+  for (int i = 0; i < kActions; ++i) {
+    record.WriteIn(std::make_shared<VariantArray>(VariantArray{Variant::Int(i), Variant::String("padding padding")}));
+    record.WriteOut(TestPassed, std::make_shared<VariantArray>(VariantArray{Variant::Int(i)}));
+  }
+  record.Close();
+  playback_.Load(path);
+  ASSERT_EQ(playback_.records().size(), static_cast<std::size_t>(kActions));
+  EXPECT_EQ(playback_.records()[kActions - 1].in_text, std::to_string(kActions - 1) + ",\"padding padding\"");
+  EXPECT_EQ(playback_.records()[kActions - 1].out_text, std::to_string(kActions - 1));
+  // The file ends with its last line, not with the rest of a mapped chunk.
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::string tail(2, ' ');
+  in.seekg(-2, std::ios::end);
+  in.read(tail.data(), 2);
+  EXPECT_EQ(tail, "\r\n");
+}
+
 }  // namespace
 }  // namespace ordalis
