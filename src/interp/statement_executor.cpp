@@ -742,7 +742,11 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* return_v
   std::string name = call->text();
   if (!name.empty() && name.back() == ':') name.pop_back();
   ScriptItem* definition = FindFunction(call, name);
-  if (definition == nullptr) return BuiltInCall(name, call, return_value, record);
+  if (definition == nullptr) {
+    Result result = BuiltInCall(name, call, return_value, record);
+    *returned_something = !return_value->is_invalid();
+    return result;
+  }
   VariableValue parameters;
   parameters.ClearToArray();
   for (std::size_t i = 0; i < call->child_count(); ++i) {

@@ -374,6 +374,43 @@ TEST_F(ScriptTest, LoadErrorsAndAccessorStatusCodes) {
   EXPECT_EQ(script_->PlaybackFile((dir_ / "none.odlrec").string()), S_OK);
 }
 
+TEST_F(ScriptTest, LogFilesAreMovedAndCopiedIntoTheResults) {
+  fs::create_directories(dir_ / "logs");
+  for (const char* name : {"a.trc", "b.trc", "keep#1.txt"}) std::ofstream(dir_ / "logs" / name) << name;
+  std::string logs = (dir_ / "logs").string();
+  EXPECT_EQ(RunToEnd("movelogfile(\"" + logs + "/*.trc\")\n"
+                     "copylogfile(\"" + logs + "/keep#1.txt\")\n"
+                     "movelogfile(\"" + logs + "/none.*\")\n"),
+            TestPassed);
+  std::string xml_path = script_->results_xml_path();
+  std::string base = xml_path.substr(0, xml_path.size() - 4);
+  EXPECT_TRUE(fs::exists(base + "_a.trc"));
+  EXPECT_TRUE(fs::exists(base + "_b.trc"));
+  EXPECT_FALSE(fs::exists(dir_ / "logs" / "a.trc")) << "moved, not copied";
+  EXPECT_TRUE(fs::exists(base + "_keep#1.txt"));
+  EXPECT_TRUE(fs::exists(dir_ / "logs" / "keep#1.txt")) << "copied, so still there";
+  EXPECT_TRUE(observer_->Logged("Failed to move log file '" + logs + "/none.*' file not found"));
+  std::ifstream in(xml_path, std::ios::binary);
+  std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string stamp = fs::path(base).filename().string();
+  EXPECT_NE(xml.find("  <logfile>" + stamp + ".log</logfile>"), std::string::npos);
+  EXPECT_NE(xml.find("  <logfile>" + stamp + "_a.trc</logfile>"), std::string::npos);
+  EXPECT_NE(xml.find("  <logfile>" + stamp + "_keep%231.txt</logfile>"), std::string::npos);
+  EXPECT_TRUE(fs::exists(base + ".log"));
+  EXPECT_TRUE(fs::exists(base + ".odlrec"));
+  EXPECT_TRUE(fs::exists(fs::path(base).parent_path() / "Ordalis4_2.xsl"));
+}
+
+TEST_F(ScriptTest, BuiltInFunctions) {
+  EXPECT_EQ(RunToEnd("n = strlen(\"abcd\")\n"
+                     "printf(\"%d-%s\", n[0], \"x\")\n"
+                     "missing_function(1)\n"),
+            TestFailed);
+  EXPECT_EQ(Variable("n").ListText(), "4");
+  EXPECT_TRUE(observer_->Logged("4-x"));
+  EXPECT_TRUE(observer_->Logged("Error: function missing_function not found"));
+}
+
 TEST_F(ScriptTest, RecordedRunReplaysWithoutTesters) {
   EXPECT_EQ(RunToEnd("t = new echo()\nx = t.Echo(5, \"line\\nfeed\")\nt.Result(3)\n"), TestWarning);
   std::string record = script_->results_xml_path();
