@@ -1,0 +1,71 @@
+#include "server/factory.h"
+
+#include <atomic>
+#include <functional>
+#include <strings.h>
+
+#include "engine/script.h"
+#include "language/script_item.h"
+#include "settings/application_manager.h"
+#include "testers/tester_utilities.h"
+
+namespace ordalis {
+
+namespace {
+
+std::atomic<long> g_live_objects{0};
+
+// Wraps [object] so that the module's object count covers its lifetime.
+template <typename T>
+std::shared_ptr<IUnknown> Counted(std::shared_ptr<T> object) {
+  ++g_live_objects;
+  return std::shared_ptr<IUnknown>(object.get(), [keep = object](IUnknown*) mutable {
+    keep.reset();
+    --g_live_objects;
+  });
+}
+
+struct ClassEntry {
+  const char* progid;  // version-independent identifier
+  std::function<std::shared_ptr<IUnknown>()> make;
+};
+
+const ClassEntry* FindClass(const std::string& progid) {
+  static const ClassEntry kClasses[] = {
+      {"Ordalis.Script", [] { return Counted(CScript::Create(std::make_shared<CApplicationManager>())); }},
+      {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
+      {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
+      {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
+      {"Ordalis.BatchQueue", nullptr},
+      {"Ordalis.ScriptProxy", nullptr},
+  };
+  for (const ClassEntry& entry : kClasses) {
+    std::string name = entry.progid;
+    if (strcasecmp(progid.c_str(), name.c_str()) == 0 ||
+        strcasecmp(progid.c_str(), (name + ".1").c_str()) == 0) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Status CreateInstance(const std::string& progid, std::shared_ptr<IUnknown>* object) {
+  if (object == nullptr) return E_POINTER;
+  object->reset();
+  const ClassEntry* entry = FindClass(progid);
+  if (entry == nullptr || !entry->make) return CLASS_E_CLASSNOTAVAILABLE;
+  try {
+    *object = entry->make();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+Status CanUnloadNow() { return g_live_objects.load() == 0 ? S_OK : S_FALSE; }
+
+}  // namespace ordalis
