@@ -46,8 +46,8 @@ const char kUsage[] =
     "\n"
     "A script with syntax errors is reported and not run.\n"
     "\n"
-    "Ctrl-C stops the script cleanly (the results are still written); a second Ctrl-C ends\n"
-    "the process at once.\n"
+    "Ctrl-C stops the script cleanly (the results are still written, and the exit status is\n"
+    "1); a second Ctrl-C ends the process at once.\n"
     "\n"
     "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error or a script\n"
     "that cannot be read.\n";
@@ -194,21 +194,26 @@ class RunWatcher : public IScriptEventsClient {
   Event ended_;
 };
 
+// Blocks Ctrl-C and termination requests in this thread and every thread started after it, so
+// only the interrupt handler receives them.
+sigset_t BlockInterrupts() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return set;
+}
+
 // Turns Ctrl-C into a clean stop of [script]; a second one ends the process.
 class InterruptHandler {
  public:
-  explicit InterruptHandler(CScript& script) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    thread_ = std::jthread([&script, set](std::stop_token stop) {
-      int seen = 0;
+  InterruptHandler(CScript& script, sigset_t set) {
+    thread_ = std::jthread([this, &script, set](std::stop_token stop) {
       timespec tick{0, 100 * 1000 * 1000};
       while (!stop.stop_requested()) {
         if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
-        if (++seen == 1) {
+        if (!interrupted_.exchange(true)) {
           std::fprintf(stderr, "ordalis run: stopping the script (Ctrl-C again to quit at once)\n");
           script.Stop();
         } else {
@@ -217,8 +222,10 @@ class InterruptHandler {
       }
     });
   }
+  bool interrupted() const { return interrupted_.load(); }
 
  private:
+  std::atomic<bool> interrupted_{false};
   std::jthread thread_;
 };
 
@@ -239,9 +246,10 @@ int RunCommand(const std::vector<std::string>& args) {
   }
   Pacing pacing;
   if (!options.pace) pacing = Pacing{0, 0, 0};
+  sigset_t interrupt_signals = BlockInterrupts();
   auto manager = std::make_shared<RunManager>(options.variables);
   std::shared_ptr<CScript> script = CScript::Create(manager, pacing);
-  InterruptHandler interrupts(*script);
+  InterruptHandler interrupts(*script, interrupt_signals);
   auto printer = std::make_shared<LinePrinter>(options.level, isatty(STDOUT_FILENO) != 0);
   if (!options.quiet) script->SetTraceEventsClient(printer);
   auto watcher = std::make_shared<RunWatcher>();
@@ -279,6 +287,10 @@ int RunCommand(const std::vector<std::string>& args) {
   std::fflush(stdout);
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
+  if (interrupts.interrupted()) {
+    std::fprintf(stderr, "ordalis run: the run was stopped before its end\n");
+    return 1;
+  }
   return root->current_result() == TestPassed ? 0 : 1;
 }
 

@@ -1,0 +1,98 @@
+// The `ordalis run` command, driven as a child process.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+Outcome RunOrdalis(const std::string& arguments) {
+  std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis run " + arguments + " 2>&1";
+  Outcome outcome{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+class RunCommandTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("ordalis_cmd_run_" + std::to_string(::getpid()) + "_" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    // The command reads the settings store: give it files of its own.
+    setenv("ORDALIS_MACHINE_SETTINGS", (dir_ / "machine.json").c_str(), 1);
+    setenv("ORDALIS_USER_SETTINGS", (dir_ / "user.json").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Script(const std::string& text) {
+    std::string path = (dir_ / "script.odl").string();
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(RunCommandTest, RunsTheExampleAndPrintsItsSummary) {
+  Outcome outcome = RunOrdalis("--results-dir " + (dir_ / "out").string() + " " +
+                        std::string(ORDALIS_SOURCE_DIR) + "/examples/power_supply.odl");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("Info  :Script:Start"), std::string::npos);
+  EXPECT_NE(outcome.output.find("Results: " + (dir_ / "out").string() + "/power_supply.odl_"),
+            std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("Overall Script Result Passed"), std::string::npos);
+  EXPECT_NE(outcome.output.find("|      1 |      0 |      0 |      0 |      0 |    100 | 5 V rail"),
+            std::string::npos) << outcome.output;
+}
+
+TEST_F(RunCommandTest, ExitStatusAndOptions) {
+  EXPECT_EQ(RunOrdalis("--quiet " + Script("t = new echo()\nt.Fail()\n")).status, 1);
+  Outcome with_var = RunOrdalis("--var Limit=5 --log-level warning " +
+                         Script("assert(limit == 5)\nprintf(\"hidden\")\n"));
+  EXPECT_EQ(with_var.status, 0) << with_var.output;
+  EXPECT_EQ(with_var.output.find("hidden"), std::string::npos) << "below the chosen level";
+  EXPECT_EQ(RunOrdalis((dir_ / "missing.odl").string()).status, 2);
+  EXPECT_EQ(RunOrdalis("--log-level loud " + Script("passed\n")).status, 2);
+  EXPECT_EQ(RunOrdalis("").status, 2);
+  Outcome broken = RunOrdalis(Script("x = \nendif\n"));
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.output.find(") : Error: "), std::string::npos) << broken.output;
+}
+
+TEST_F(RunCommandTest, ReplaysARecordedRun) {
+  std::string script = Script("t = new echo()\nv = t.Result(3, \"seen\")\n");
+  Outcome first = RunOrdalis("--quiet " + script);
+  EXPECT_EQ(first.status, 1);
+  std::string record;
+  for (const auto& entry : fs::directory_iterator(dir_ / "Results")) {
+    if (entry.path().extension() == ".odlrec") record = entry.path().string();
+  }
+  ASSERT_FALSE(record.empty());
+  Outcome replay = RunOrdalis("--log-level fine --playback " + record + " " + script);
+  EXPECT_EQ(replay.status, 1) << replay.output;
+  EXPECT_NE(replay.output.find("Overall Script Result Warning"), std::string::npos) << replay.output;
+  EXPECT_EQ(replay.output.find("in != expected"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ordalis
