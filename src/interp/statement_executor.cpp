@@ -748,17 +748,8 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* return_v
     return result;
   }
   VariableValue parameters;
-  parameters.ClearToArray();
-  for (std::size_t i = 0; i < call->child_count(); ++i) {
-    VariableValue value;
-    Result result = EvaluateValue(script_, call->child(i), &value);
-    if (result != TestPassed) {
-      script_.logger().Log(severe, kScript, "Error: parameter %d to function %s invalid",
-                           static_cast<int>(i + 1), name.c_str());
-      return result;
-    }
-    AppendElements(&parameters, std::move(value));
-  }
+  Result arguments = FunctionArguments(script_, call, &parameters);
+  if (arguments != TestPassed) return arguments;
   FunctionParameters scope(script_, name, std::move(parameters));
   definition->set_current_parent(call->shared_from_this());
   if (assignment != nullptr) call->set_current_parent(assignment->shared_from_this());

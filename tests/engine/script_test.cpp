@@ -260,6 +260,11 @@ TEST_F(ScriptTest, FunctionsLocalsAndReturnFromNestedBlocks) {
                      "  endwhile\n"
                      "endfunction\n"
                      "r = f(3, \"s\")\n"
+                     "function count\n"
+                     "  n = arraylength(count)\n"
+                     "  return n\n"
+                     "endfunction\n"
+                     "c = count(1, [2, 3])\n"
                      "g = early()\n"
                      "function early\n"
                      "  return 7\n"
@@ -268,7 +273,8 @@ TEST_F(ScriptTest, FunctionsLocalsAndReturnFromNestedBlocks) {
   EXPECT_EQ(Variable("r").ListText(), "30,\"s\"");
   EXPECT_EQ(Variable("x").ListText(), "1");  // the local was put back
   EXPECT_FALSE(script_->variables().Contains("f"));
-  EXPECT_EQ(Variable("g").ListText(), "7");  // a function defined after its call is found
+  EXPECT_EQ(Variable("g").ListText(), "7");
+  EXPECT_EQ(Variable("c").ListText(), "3");  // an array argument contributes its elements  // a function defined after its call is found
   EXPECT_TRUE(observer_->Logged("Variable x reset to 1"));
 }
 
