@@ -113,20 +113,10 @@ class TraceSinks : public IConnectionPoint<ITraceEvents> {
     Update();
     return status;
   }
-  ScriptLog::SinkList List() const {
-    ScriptLog::SinkList list;
-    sinks_.Fire([&](ITraceEvents& sink) {
-      list.push_back(std::shared_ptr<ITraceEvents>(std::shared_ptr<void>(), &sink));
-    });
-    return list;
-  }
+  ScriptLog::SinkList List() const { return sinks_.Snapshot(); }
 
  private:
-  void Update() {
-    std::size_t count = 0;
-    sinks_.Fire([&](ITraceEvents&) { ++count; });
-    log_->SetSinkCount(count);
-  }
+  void Update() { log_->SetSinkCount(sinks_.size()); }
   ScriptLog* log_;
   ConnectionPoint<ITraceEvents> sinks_;
 };

@@ -41,16 +41,24 @@ class ConnectionPoint : public IConnectionPoint<Sink> {
     return sinks_.empty();
   }
 
+  // The sinks connected now, in connection order; each stays alive while the copy holds it.
+  std::vector<std::shared_ptr<Sink>> Snapshot() const {
+    std::vector<std::shared_ptr<Sink>> sinks;
+    std::lock_guard lock(mutex_);
+    sinks.reserve(sinks_.size());
+    for (const auto& entry : sinks_) sinks.push_back(entry.second);
+    return sinks;
+  }
+
+  std::size_t size() const {
+    std::lock_guard lock(mutex_);
+    return sinks_.size();
+  }
+
   // Calls [call](sink) for every sink connected when the call starts.
   template <typename Call>
   void Fire(Call&& call) const {
-    std::vector<std::shared_ptr<Sink>> sinks;
-    {
-      std::lock_guard lock(mutex_);
-      if (sinks_.empty()) return;
-      sinks.reserve(sinks_.size());
-      for (const auto& entry : sinks_) sinks.push_back(entry.second);
-    }
+    std::vector<std::shared_ptr<Sink>> sinks = Snapshot();
     for (const auto& sink : sinks) {
       try {
         call(*sink);

@@ -417,6 +417,60 @@ TEST_F(ScriptTest, BuiltInFunctions) {
   EXPECT_TRUE(observer_->Logged("Error: function missing_function not found"));
 }
 
+// Connected sinks of both outgoing interfaces, after the in-process client.
+class Sinks : public IScriptEvents, public ITraceEvents {
+ public:
+  Status Executed(std::uint32_t id) override { return Note("executed " + std::to_string(id)); }
+  Status ResultsReset() override { return Note("results reset"); }
+  Status Started() override { return Note("started"); }
+  Status Reset() override { return Note("reset"); }
+  Status Log(const std::string& file, std::uint32_t line, std::int64_t, double seconds, LoggingLevel,
+             const std::string& variable, const std::string& message) override {
+    EXPECT_GE(seconds, 0.0);
+    EXPECT_LT(seconds, 1.0);
+    return Note("log " + file.substr(file.find_last_of('/') + 1) + ":" + std::to_string(line) + " " +
+                variable + " " + message);
+  }
+  Status LogClear() override { return Note("log clear"); }
+  std::vector<std::string> Events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+
+ private:
+  Status Note(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+    return E_FAIL;  // a failing sink is ignored
+  }
+  std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+TEST_F(ScriptTest, EventsReachConnectedSinks) {
+  auto sinks = std::make_shared<Sinks>();
+  std::uint32_t script_cookie = 0, trace_cookie = 0;
+  ASSERT_EQ(script_->ScriptEvents().Advise(sinks, &script_cookie), S_OK);
+  ASSERT_EQ(script_->TraceEvents().Advise(sinks, &trace_cookie), S_OK);
+  EXPECT_EQ(RunToEnd("x = 1\nprintf(\"hello\")\n"), TestPassed);
+  std::vector<std::string> events = sinks->Events();
+  auto has = [&](const std::string& event) {
+    return std::find(events.begin(), events.end(), event) != events.end();
+  };
+  EXPECT_TRUE(has("started"));
+  EXPECT_TRUE(has("log clear"));
+  EXPECT_TRUE(has("executed " + std::to_string(Statement(0)->id())));
+  // The line carries the place of the statement being run (the parser stamps the line it had
+  // read up to when it made the item).
+  EXPECT_TRUE(has("log test.odl:3 script hello")) << ::testing::PrintToString(events);
+  ASSERT_EQ(script_->ScriptEvents().Unadvise(script_cookie), S_OK);
+  ASSERT_EQ(script_->TraceEvents().Unadvise(trace_cookie), S_OK);
+  std::size_t before = sinks->Events().size();
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitForRunEnd(2));
+  EXPECT_EQ(sinks->Events().size(), before);
+}
+
 TEST_F(ScriptTest, RecordedRunReplaysWithoutTesters) {
   EXPECT_EQ(RunToEnd("t = new echo()\nx = t.Echo(5, \"line\\nfeed\")\nt.Result(3)\n"), TestWarning);
   std::string record = script_->results_xml_path();
