@@ -196,54 +196,63 @@ std::string CScript::results_xml_path() const {
 
 // ---- state machine ------------------------------------------------------------------------------
 
+// Every change of state happens under the state lock together with the run event it goes with,
+// and is logged and reported before the lock is released, so a client's Run, Pause or Stop
+// never interleaves with the run thread's own changes and clients see the changes in order.
 void CScript::SetState(ScriptState state, int code_path) {
+  state_.store(state);
   if (IsLogging(finest)) {
     Logger::Log(finest, kScriptName, "State changed to %s %d", StateName(state), code_path);
   }
-  state_.store(state);
   if (auto client = events_client()) client->StateChanged(state);
 }
 
 Status CScript::Run() {
+  std::lock_guard lock(state_mutex_);
   ScriptState previous = state_.load();
-  SetState(ScriptRunning, 4);
   if (previous != ScriptPausing && previous != ScriptPaused) iteration_.store(0);
   step_flag_.store(false);
+  SetState(ScriptRunning, 4);
   run_event_.Set();
   return S_OK;
 }
 
 Status CScript::Step() {
+  std::lock_guard lock(state_mutex_);
   ScriptState previous = state_.load();
-  SetState(ScriptRunning, 8);
   if (previous != ScriptPausing && previous != ScriptPaused) iteration_.store(0);
   step_flag_.store(true);
+  SetState(ScriptRunning, 8);
   run_event_.Set();
   return S_OK;
 }
 
 Status CScript::Pause() {
+  std::lock_guard lock(state_mutex_);
   if (state_.load() != ScriptRunning) return S_OK;
-  SetState(ScriptPausing, 5);
   run_event_.Reset();
+  SetState(ScriptPausing, 5);
   return S_OK;
 }
 
 Status CScript::Stop() {
-  if (state_.load() == ScriptNotRunning) {
+  {
+    std::lock_guard lock(state_mutex_);
+    if (state_.load() == ScriptNotRunning) {
+      remote_hold_.store(false);
+      return S_OK;
+    }
+    batch_status_.store(BatchQueueItemNotRunning);
+    running_continuously_.store(false);
     remote_hold_.store(false);
-    return S_OK;
+    SetState(ScriptStopping, 1);
+    run_event_.Set();
   }
-  SetState(ScriptStopping, 1);
-  batch_status_.store(BatchQueueItemNotRunning);
-  running_continuously_.store(false);
-  remote_hold_.store(false);
   std::shared_ptr<ITester> tester;
   {
     std::lock_guard lock(mutex_);
     tester = current_tester_;
   }
-  run_event_.Set();
   if (tester) {
     try {
       tester->Abort();
@@ -255,7 +264,10 @@ Status CScript::Stop() {
 }
 
 bool CScript::WaitIfPaused() {
-  if (state_.load() == ScriptPausing) SetState(ScriptPaused, 6);
+  if (state_.load() == ScriptPausing) {
+    std::lock_guard lock(state_mutex_);
+    if (state_.load() == ScriptPausing) SetState(ScriptPaused, 6);
+  }
   // The usual case, a run going on, costs two flag reads.
   if (exit_event_.IsSet()) return true;
   if (run_event_.IsSet()) return false;
@@ -273,9 +285,12 @@ void CScript::RunThread() {
   for (;;) {
     // Step 2: wait for a run or for the end of the object.
     if (WaitIfPaused()) {
-      run_event_.Reset();
-      SetState(ScriptNotRunning, 3);
-      batch_status_.store(BatchQueueItemNotRunning);
+      {
+        std::lock_guard lock(state_mutex_);
+        run_event_.Reset();
+        batch_status_.store(BatchQueueItemNotRunning);
+        SetState(ScriptNotRunning, 3);
+      }
       thread_ended_.Set();
       return;
     }
@@ -299,13 +314,16 @@ void CScript::RunThread() {
     EndRun();
     PaceWait(end_of_run_ms_.load());
     // Step 10.
-    if (!running_continuously_.load()) {
-      Result result = root()->current_result();
-      batch_status_.store(result == TestPassed    ? BatchQueueItemPassed
-                          : result == TestAborted ? BatchQueueItemAborted
-                                                  : BatchQueueItemFailed);
-      SetState(ScriptNotRunning, 2);
-      run_event_.Reset();
+    Result result = root()->current_result();
+    {
+      std::lock_guard lock(state_mutex_);
+      if (!running_continuously_.load()) {
+        batch_status_.store(result == TestPassed    ? BatchQueueItemPassed
+                            : result == TestAborted ? BatchQueueItemAborted
+                                                    : BatchQueueItemFailed);
+        run_event_.Reset();
+        SetState(ScriptNotRunning, 2);
+      }
     }
     // Steps 11 and 12: a new run started by Run or Step (not by a batch queue, not a
     // continuous rerun) starts from clean results.
@@ -768,6 +786,7 @@ Status CScript::get_Description(std::string* description) {
 }
 
 Status CScript::Execute(const std::string&, std::shared_ptr<ITrace>) {
+  std::lock_guard lock(state_mutex_);
   batch_status_.store(BatchQueueItemRunning);
   SetState(ScriptRunning, 7);
   run_event_.Set();

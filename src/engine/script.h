@@ -196,6 +196,9 @@ class CScript : public IScript,
   std::atomic<std::uint32_t> end_of_run_ms_;
   std::atomic<std::uint32_t> remote_root_ms_;
 
+  // Held across every change of state and the run event that goes with it; recursive, so a
+  // client reacting to a change on the same thread may drive the script again.
+  std::recursive_mutex state_mutex_;
   std::atomic<ScriptState> state_{ScriptNotRunning};
   std::atomic<bool> running_continuously_{false};
   std::atomic<bool> pause_on_error_{false};
