@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command.h"
+#include "password_prompt.h"
 #include "settings/manager.h"
 
 namespace ordalis::cli {
@@ -52,26 +53,6 @@ int Show(const Manager& manager) {
 }
 
 // Reads one line from standard input; on a terminal, prompts and turns echo off meanwhile.
-std::string ReadPassword() {
-  const bool terminal = ::isatty(STDIN_FILENO);
-  termios saved{};
-  if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    std::fputs("Password: ", stderr);
-    std::fflush(stderr);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string password;
-  std::getline(std::cin, password);
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  if (terminal) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fputs("\n", stderr);
-  }
-  return password;
-}
-
 int Report(const Manager& manager, Status status, const std::string& reason = "") {
   if (Succeeded(status)) return 0;
   std::string why = reason.empty() ? manager.LastError() : reason;

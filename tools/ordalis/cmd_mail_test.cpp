@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command.h"
+#include "password_prompt.h"
 #include "mail/mail_message.h"
 #include "mail/results_mail.h"
 #include "mail/smtp.h"
@@ -88,22 +89,7 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
 // standard input (prompted for without echo on a terminal).
 std::string PasswordForUser() {
   if (const char* from_environment = std::getenv("ORDALIS_SMTP_PASSWORD")) return from_environment;
-  const bool terminal = ::isatty(STDIN_FILENO);
-  termios saved{};
-  if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    std::fputs("Password: ", stderr);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string password;
-  std::getline(std::cin, password);
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  if (terminal) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fputs("\n", stderr);
-  }
-  return password;
+  return ReadPassword();
 }
 
 std::string HostName() {
