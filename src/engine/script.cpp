@@ -472,12 +472,7 @@ void CScript::CloseTesters() {
   }
   for (auto& tester : testers) {
     VariantBool closed = kVariantFalse;
-    Status status = E_FAIL;
-    try {
-      status = tester->Close(&closed);
-    } catch (...) {
-      status = E_FAIL;
-    }
+    Status status = CloseTester(*tester, &closed);
     if (Failed(status)) {
       Logger::Log(warning, kScriptName, "Close returned an error 0x%08X", static_cast<unsigned>(status));
     } else if (closed == kVariantTrue) {

@@ -660,12 +660,7 @@ Result StatementExecutor::Delete(ScriptItem* item) {
   }
   deleted = VariableValue();
   VariantBool closed = kVariantFalse;
-  Status status = E_FAIL;
-  try {
-    status = tester->Close(&closed);
-  } catch (...) {
-    status = E_FAIL;
-  }
+  Status status = CloseTester(*tester, &closed);
   return Succeeded(status) && closed == kVariantTrue ? TestPassed : TestError;
 }
 

@@ -4,6 +4,7 @@
 
 #include "interp/evaluator.h"
 #include "language/script_item.h"
+#include "testers/tester_proxy.h"
 
 namespace ordalis {
 
@@ -32,15 +33,6 @@ bool FallbackText(IScriptContext& script, const std::string& name, std::string* 
     return Succeeded(manager->get_SystemVariableValue(name, text)) && !text->empty();
   } catch (...) {
     return false;
-  }
-}
-
-void CloseTester(const std::shared_ptr<ITester>& tester) {
-  try {
-    VariantBool closed = kVariantFalse;
-    tester->Close(&closed);
-  } catch (...) {
-    // The outcome of closing a local tester is not reported.
   }
 }
 
@@ -134,7 +126,8 @@ void ChainScope::End(IScriptContext& script, const VariableValue* returned) {
     for (const ITester* done : closed) seen = seen || done == tester.get();
     if (seen) continue;
     closed.push_back(tester.get());
-    CloseTester(tester);
+    VariantBool ignored;  // the outcome of closing a local tester is not reported
+    CloseTester(*tester, &ignored);
   }
 }
 

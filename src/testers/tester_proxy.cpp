@@ -204,4 +204,13 @@ Status TesterProxy::createReturnedTester(std::uint32_t tester_number,
   });
 }
 
+Status CloseTester(ITester& tester, VariantBool* closed) {
+  *closed = kVariantFalse;
+  try {
+    return tester.Close(closed);
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
 }  // namespace ordalis

@@ -84,4 +84,8 @@ class TesterProxy : public ITester3 {
   std::shared_ptr<const Held> held_;
 };
 
+// Calls Close on [tester]; a tester that throws counts as a failed call (E_FAIL). Whatever
+// the outcome, [closed] reports whether the tester says it closed.
+Status CloseTester(ITester& tester, VariantBool* closed);
+
 }  // namespace ordalis
