@@ -406,6 +406,25 @@ bool PluginHost::AddBatchQueueItemCreator(const std::string& identifier,
   return Register(Entry{identifier, false, nullptr, factory, kBuiltIn}, &problem);
 }
 
+namespace {
+
+// Calls a module's creator factory; an exception it throws becomes false, with its description
+// in [error].
+template <typename Factory, typename Made>
+bool CallFactory(Factory factory, Made* made, std::string* error) {
+  try {
+    *made = factory();
+    return true;
+  } catch (const std::exception& thrown) {
+    *error = thrown.what();
+  } catch (...) {
+    *error = "unknown exception";
+  }
+  return false;
+}
+
+}  // namespace
+
 Status PluginHost::CreateTesterCreator(const std::string& identifier,
                                        std::shared_ptr<ITesterCreator>* creator) {
   if (!creator) return E_POINTER;
@@ -417,13 +436,9 @@ Status PluginHost::CreateTesterCreator(const std::string& identifier,
   }
   if (!factory) return S_OK;
   std::shared_ptr<ITesterCreator> made;
-  try {
-    made = factory();
-  } catch (const std::exception& error) {
-    Log("ordalis: tester creator " + identifier + " could not be made: " + error.what());
-    return E_FAIL;
-  } catch (...) {
-    Log("ordalis: tester creator " + identifier + " could not be made: unknown exception");
+  std::string error;
+  if (!CallFactory(factory, &made, &error)) {
+    Log("ordalis: tester creator " + identifier + " could not be made: " + error);
     return E_FAIL;
   }
   if (!made) return S_OK;
@@ -446,13 +461,9 @@ Status PluginHost::CreateBatchQueueItemCreator(const std::string& identifier,
   }
   if (!factory) return S_OK;
   std::shared_ptr<IBatchQueueItemCreator> made;
-  try {
-    made = factory();
-  } catch (const std::exception& error) {
-    Log("ordalis: batch item creator " + identifier + " could not be made: " + error.what());
-    return E_FAIL;
-  } catch (...) {
-    Log("ordalis: batch item creator " + identifier + " could not be made: unknown exception");
+  std::string error;
+  if (!CallFactory(factory, &made, &error)) {
+    Log("ordalis: batch item creator " + identifier + " could not be made: " + error);
     return E_FAIL;
   }
   if (made) *creator = std::make_shared<HostedBatchQueueItemCreator>(std::move(made), KeepAlive());
