@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <functional>
-#include <strings.h>
 
 #include "engine/script.h"
 #include "language/script_item.h"
+#include "platform/text.h"
 #include "settings/application_manager.h"
 #include "testers/tester_utilities.h"
 
@@ -41,8 +41,7 @@ const ClassEntry* FindClass(const std::string& progid) {
   };
   for (const ClassEntry& entry : kClasses) {
     std::string name = entry.progid;
-    if (strcasecmp(progid.c_str(), name.c_str()) == 0 ||
-        strcasecmp(progid.c_str(), (name + ".1").c_str()) == 0) {
+    if (EqualsIgnoringCase(progid, name) || EqualsIgnoringCase(progid, name + ".1")) {
       return &entry;
     }
   }
