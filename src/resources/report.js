@@ -36,9 +36,16 @@
     return n;
   }
 
+  // The script's own file: that of the first statement. Lines there show as "line N", lines of
+  // included files with the file's name.
+  function mainFile() {
+    var kids = data.root[KIDS];
+    return kids.length ? kids[0][FILE] : data.root[FILE];
+  }
+
   function where(node) {
     if (!node[LINE]) return '';
-    if (node[FILE] <= 0) return 'line ' + node[LINE];
+    if (node[FILE] < 0 || node[FILE] === mainFile()) return 'line ' + node[LINE];
     var name = data.files[node[FILE]] || '';
     return name.replace(/^.*[\\/]/, '') + '(' + node[LINE] + ')';
   }

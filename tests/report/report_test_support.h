@@ -54,7 +54,7 @@ inline fs::path FindFile(const fs::path& directory, const std::string& suffix) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(directory, error)) {
     std::string name = entry.path().filename().string();
-    if (name == "index.html" || name.size() < suffix.size()) continue;
+    if (name == "index.html" || name == "ViewResults.html" || name.size() < suffix.size()) continue;
     if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) return entry.path();
   }
   return fs::path();
