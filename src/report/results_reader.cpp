@@ -121,7 +121,6 @@ class Parser {
       return;
     }
     stack_.push_back(kind);
-    field_ = name;
     switch (kind) {
       case Kind::kNode: StartNode(); break;
       case Kind::kRun:
@@ -317,7 +316,6 @@ class Parser {
   const RunAnnotations* notes_;
   xmlParserCtxtPtr context_ = nullptr;
   std::vector<Kind> stack_;
-  std::string field_;
   std::string text_;
   bool capturing_ = false;
   ResultsHeading heading_;

@@ -38,8 +38,11 @@ RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* 
     }
   }
   error.clear();
-  if (!junit_path.empty() && !WriteJunit(reports.outcome.digest, xml_path, junit_path, &error)) {
-    reports.problems.push_back(Problem("cannot write the JUnit document", junit_path, error));
+  if (!junit_path.empty()) {
+    reports.junit_written = WriteJunit(reports.outcome.digest, xml_path, junit_path, &error);
+    if (!reports.junit_written) {
+      reports.problems.push_back(Problem("cannot write the JUnit document", junit_path, error));
+    }
   }
   error.clear();
   std::filesystem::path parent = std::filesystem::path(xml_path).parent_path();

@@ -12,6 +12,7 @@ namespace ordalis::report {
 struct RunReports {
   std::string html_path;             // empty when the report could not be written
   ReportOutcome outcome;             // the digest the console shows
+  bool junit_written = false;
   std::vector<std::string> problems; // one line per file that could not be written
 };
 

@@ -53,6 +53,11 @@ TEST_F(RunReportTest, FailingRunLeavesReportJunitIndexAndConsoleLines) {
   EXPECT_NE(document.find("<failure message=\"" + script + "(5): Failed: t.Result("), std::string::npos) << document;
   Outcome valid = RunShell("xmllint --noout --schema " + std::string(ORDALIS_TEST_DATA_DIR) + "/junit-10.xsd " + junit);
   EXPECT_EQ(valid.status, 0) << valid.output;
+
+  // CI must not take a missing JUnit document for a run without tests.
+  Outcome unwritable = RunOrdalis("run --quiet --junit " + (dir_ / "no" / "junit.xml").string() + " " + script);
+  EXPECT_EQ(unwritable.status, 2);
+  EXPECT_NE(unwritable.output.find("cannot write the JUnit document"), std::string::npos) << unwritable.output;
 }
 
 TEST_F(RunReportTest, QuietPrintsOnlyFailuresAndTheVerdict) {

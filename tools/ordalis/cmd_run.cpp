@@ -31,7 +31,8 @@ const char kUsage[] =
     "Usage: ordalis run [OPTIONS] SCRIPT\n"
     "\n"
     "Loads SCRIPT and runs it once against its testers. Log lines are printed as they happen;\n"
-    "at the end the results document's path and a summary are printed.\n"
+    "at the end the paths of the results document and its report, the failing statements and\n"
+    "a summary are printed.\n"
     "\n"
     "Options:\n"
     "  --log-level LEVEL          finest, finer, fine, configuration, information (default),\n"
@@ -58,8 +59,8 @@ const char kUsage[] =
     "Ctrl-C stops the script cleanly (the results are still written, and the exit status is\n"
     "1); a second Ctrl-C ends the process at once.\n"
     "\n"
-    "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error or a script\n"
-    "that cannot be read.\n";
+    "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
+    "that cannot be read or a JUnit document that cannot be written.\n";
 
 struct Options {
   LoggingLevel level = information;
@@ -252,11 +253,16 @@ class InterruptHandler {
 // The end of the run on the console: where its files are, each failing statement, and the
 // summary (only its verdict line with --quiet). The report, the JUnit document and the results
 // index are written first, so the failures printed are those the report shows.
-void PrintOutcome(const Options& options, CScript& script, const report::RunAnnotations& notes) {
+// Returns false when a JUnit document was asked for and not written.
+bool PrintOutcome(const Options& options, CScript& script, const report::RunAnnotations& notes) {
   constexpr std::size_t kFailuresPrinted = 10;
   std::string results = script.results_xml_path();
   report::RunReports reports;
   if (!results.empty()) reports = report::PublishRunReports(results, &notes, options.junit);
+  bool junit_written = options.junit.empty() || (!results.empty() && reports.junit_written);
+  if (!options.junit.empty() && results.empty()) {
+    reports.problems.push_back("no results document was written, so no JUnit document either");
+  }
   for (const std::string& problem : reports.problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
   if (!options.quiet && !results.empty()) std::printf("Results: %s\n", results.c_str());
   if (!options.quiet && !reports.html_path.empty()) std::printf("Report: %s\n", reports.html_path.c_str());
@@ -272,6 +278,7 @@ void PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
   std::printf("%s", summary.c_str());
   std::fflush(stdout);
+  return junit_written;
 }
 
 int RunCommand(const std::vector<std::string>& args) {
@@ -330,11 +337,12 @@ int RunCommand(const std::vector<std::string>& args) {
   watcher->ended().Wait();
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
-  PrintOutcome(options, *script, recorder.Finish(*root));
+  bool junit_written = PrintOutcome(options, *script, recorder.Finish(*root));
   if (interrupts.interrupted()) {
     std::fprintf(stderr, "ordalis run: the run was stopped before its end\n");
-    return 1;
+    return junit_written ? 1 : 2;
   }
+  if (!junit_written) return 2;
   return root->current_result() == TestPassed ? 0 : 1;
 }
 
