@@ -70,7 +70,7 @@ class BrowserTest : public ScratchTest {
 };
 
 TEST_F(BrowserTest, FailingRunShowsVerdictFailureLineAndFailuresOnlyView) {
-  fs::path page = RunExample("rail_out_of_range.odl");
+  fs::path page = RunExample("failing/rail_out_of_range.odl");
   ASSERT_FALSE(page.empty());
   Outcome dom = Browse("--dump-dom", "file://" + page.string());
   ASSERT_EQ(dom.status, 0);
