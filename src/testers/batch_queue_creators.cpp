@@ -1,4 +1,4 @@
-#include "batch/batch_queue_creators.h"
+#include "testers/batch_queue_creators.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,6 +1,8 @@
 #pragma once
 // BatchQueueCreators: the process-wide list of batch item creator identifiers, in the order the
-// batch queue asks them for an item. The built-in creator "MarrowindCon.BuiltIn" is always
+// batch queue asks them for an item. It lives beside the tester catalogue, below the settings
+// store that offers it the registered identifiers, while the batch queue that makes items from
+// it sits above the engine (its built-in items run scripts). The built-in creator "MarrowindCon.BuiltIn" is always
 // first; plug-in creators follow in the order they were added. The process-wide list offers
 // every batch item creator found on the plug-in path when it is first used; the application
 // manager adds those registered in the settings store with Add.
