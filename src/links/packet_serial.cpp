@@ -41,6 +41,11 @@ bool PacketSerial::Close() { return inner_ && inner_->Close(); }
 bool PacketSerial::IsOpen() { return inner_ && inner_->IsOpen(); }
 
 bool PacketSerial::SendRaw(const std::uint8_t* bytes, std::size_t length) {
+  return SendRawWithin(bytes, length, SendWaitNow(send_wait()));
+}
+
+bool PacketSerial::SendRawWithin(const std::uint8_t* bytes, std::size_t length,
+                                 std::chrono::milliseconds wait) {
   if (!inner_ || length > 0xFFFFFFFFu) return false;
   std::vector<std::uint8_t> packet(4 + length);
   auto size = static_cast<std::uint32_t>(length);
@@ -49,7 +54,15 @@ bool PacketSerial::SendRaw(const std::uint8_t* bytes, std::size_t length) {
   packet[2] = static_cast<std::uint8_t>(size >> 8);
   packet[3] = static_cast<std::uint8_t>(size);
   if (length > 0) std::memcpy(packet.data() + 4, bytes, length);
-  return inner_->Send(packet.data(), packet.size());
+  return inner_->Send(packet.data(), packet.size(), wait);
+}
+
+bool PacketSerial::WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) {
+  return !inner_ || inner_->WaitForSendRoom(4 + length, wait);
+}
+
+void PacketSerial::DiscardQueued() {
+  if (inner_) inner_->DiscardQueued();
 }
 
 // Reassembles packets: a 4-byte length, then that many payload bytes, across any number of
