@@ -4,6 +4,7 @@ namespace ordalis {
 
 PushResult SendQueue::Push(const std::uint8_t* bytes, std::size_t length,
                            std::chrono::milliseconds wait, Room room) {
+  bool half_full = false;
   {
     std::unique_lock lock(mutex_);
     if (room == Room::kBounded &&
@@ -13,9 +14,10 @@ PushResult SendQueue::Push(const std::uint8_t* bytes, std::size_t length,
     if (closed_) return PushResult::kClosed;
     buffers_.emplace_back(bytes, bytes + length);
     bytes_ += length;
+    half_full = bytes_ >= limit_ / 2;
   }
   count_.Release();
-  return PushResult::kQueued;
+  return half_full ? PushResult::kQueuedHalfFull : PushResult::kQueued;
 }
 
 std::optional<ByteBuffer> SendQueue::Pop() {

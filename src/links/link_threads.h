@@ -27,7 +27,8 @@ inline constexpr std::uint32_t kThreadExitWaitMs = 10000;
 // How many bytes a link's send queue holds at most (1 MiB) before Send waits for room.
 inline constexpr std::size_t kSendQueueLimit = std::size_t{1} << 20;
 
-enum class PushResult { kQueued, kFull, kClosed };
+// kQueuedHalfFull: queued, and the queue holds half its limit or more.
+enum class PushResult { kQueued, kQueuedHalfFull, kFull, kClosed };
 
 // Whether a push respects the queue's limit: Close queues its last words (the interpreter's
 // "exit") even when the queue is full.

@@ -99,10 +99,22 @@ void ISerial::NoteSendQueueFull(bool full) {
   status_ = StatusFor(online_.load());
 }
 
+// Once full, the queue counts as full until it has drained to below half its limit, so that
+// while a peer reads only now and then, senders do not wait at every message.
 bool ISerial::Queued(PushResult result) {
-  if (result == PushResult::kClosed) return false;
-  NoteSendQueueFull(result == PushResult::kFull);
-  return result == PushResult::kQueued;
+  switch (result) {
+    case PushResult::kQueued:
+      NoteSendQueueFull(false);
+      return true;
+    case PushResult::kQueuedHalfFull:
+      return true;
+    case PushResult::kFull:
+      NoteSendQueueFull(true);
+      return false;
+    case PushResult::kClosed:
+      break;
+  }
+  return false;
 }
 
 std::chrono::milliseconds ISerial::SendWaitNow(std::chrono::milliseconds wait) const {
@@ -228,6 +240,7 @@ void ISerial::SetEncryption(CipherMode mode, const std::string& key) {
     mode_ = mode;
     encrypt_ = std::move(rc4);
     session_ = std::move(session);
+    session_ended_ = false;
     pending_.clear();
     pending_bytes_ = 0;
   }
@@ -252,7 +265,8 @@ bool ISerial::WaitForSession(std::chrono::milliseconds wait) {
 
 // A new connection (or a new key on a link that is online) starts a new session: a fresh hello,
 // and on a stream link a fresh stream of frames. Frames sealed for the old session, and
-// messages that waited for a peer that has gone, are not for the new peer and are dropped.
+// messages held after it ended, were for a peer that has gone and are dropped; messages sent
+// before any session go to the first peer.
 void ISerial::RestartSession() {
   {
     std::lock_guard receive(receive_mutex_);
@@ -264,8 +278,11 @@ void ISerial::RestartSession() {
     std::lock_guard lock(cipher_mutex_);
     if (!session_) return;
     hello = session_->Restart();
-    pending_.clear();
-    pending_bytes_ = 0;
+    if (session_ended_) {
+      pending_.clear();
+      pending_bytes_ = 0;
+      session_ended_ = false;
+    }
   }
   DiscardQueued();
   SendRawWithin(hello.data(), hello.size(), 0ms);
@@ -275,7 +292,9 @@ void ISerial::RestartSession() {
 void ISerial::EndSession() {
   {
     std::lock_guard lock(cipher_mutex_);
-    if (session_) session_->Drop();
+    if (!session_) return;
+    session_ended_ = session_ended_ || session_->established();
+    session_->Drop();
   }
   session_changed_.notify_all();
 }

@@ -226,6 +226,7 @@ class ISerial {
   std::unique_ptr<AuthenticatedSession> session_;
   std::deque<Bytes> pending_;  // messages waiting for the session key
   std::size_t pending_bytes_ = 0;
+  bool session_ended_ = false;  // a session ended since the last restart
 
   std::mutex receive_mutex_;  // guards the stream reader
   FrameReader stream_reader_;

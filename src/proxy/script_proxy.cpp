@@ -11,6 +11,7 @@
 #include "links/packet_serial.h"
 #include "links/serial_creator.h"
 #include "links/tcp.h"
+#include "links/udp.h"
 #include "proxy/proxy_settings.h"
 
 namespace ordalis {
@@ -271,6 +272,9 @@ void CScriptProxy::Received(ISerial*, const std::uint8_t* bytes, std::size_t len
   ThreadFlag on_link(t_on_link_thread);
   std::string text(reinterpret_cast<const char*>(bytes), length);
   text.resize(std::min(text.size(), text.find('\0')));
+  // An empty command asks nothing. (A loop-back link hands the proxy's own messages back, and
+  // each of them begins with a zero byte; answering them would feed itself for ever.)
+  if (text.empty()) return;
   bool queued = false;
   {
     std::lock_guard lock(queue_mutex_);
@@ -367,6 +371,11 @@ void CScriptProxy::SetLocalLog(std::shared_ptr<ITraceEventsClient> observer) {
   observer_->SetLocalLog(std::move(observer));
 }
 
+void CScriptProxy::SetBindAddress(const std::string& address) {
+  std::lock_guard lock(settings_mutex_);
+  bind_address_ = address;
+}
+
 std::uint16_t CScriptProxy::ListeningPort() {
   return outbox_->With([](ISerial* link) -> std::uint16_t {
     if (auto* packet = dynamic_cast<PacketSerial*>(link)) link = packet->inner();
@@ -400,6 +409,12 @@ bool CScriptProxy::ReplaceLink(const std::string& type, const std::string& param
   UpdateExposure();
   std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(this, type);
   if (!link) return false;
+  if (!bind_address_.empty()) {
+    ISerial* kind = link.get();
+    if (auto* packet = dynamic_cast<PacketSerial*>(kind)) kind = packet->inner();
+    if (auto* tcp = dynamic_cast<TCP*>(kind)) tcp->SetBindAddress(bind_address_);
+    if (auto* udp = dynamic_cast<UDP*>(kind)) udp->SetBindAddress(bind_address_);
+  }
   link->SetKeyChangeWait(0);
   link->SetEncryption(cipher_, key_);
   link->SetKeyChangeWait(ISerial::DefaultKeyChangeWait());

@@ -69,6 +69,9 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   // An observer that gets every log line of the script as well as the peer (the command line
   // prints them). Null clears it.
   void SetLocalLog(std::shared_ptr<ITraceEventsClient> observer);
+  // The local address TCP server and UDP links bind to from the next link on (default: every
+  // local address).
+  void SetBindAddress(const std::string& address);
   // The port a TCP server link listens on (useful when opened on port 0), or 0.
   std::uint16_t ListeningPort();
   // The link's status text, or empty without a link.
@@ -113,6 +116,7 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   std::string key_;
   CipherMode cipher_ = CipherMode::kRc4;
   std::string settings_file_;
+  std::string bind_address_;
   std::atomic<bool> exposed_{false};  // a network server without the authenticated cipher
 
   std::shared_ptr<ProxyOutbox> outbox_;           // the link, for sending

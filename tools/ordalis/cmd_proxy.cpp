@@ -45,6 +45,8 @@ const char kUsage[] =
     "                    station's testers. Without this option such a link is refused\n"
     "  --settings FILE   take the link, its parameters and key from a proxy settings file\n"
     "  --save FILE       write the link settings to a proxy settings file\n"
+    "  --bind ADDRESS    a TCP server or UDP link listens on this local address only\n"
+    "                    (for example 127.0.0.1); default: every address\n"
     "  --results-dir DIR write the results of runs into DIR (default ./Results, or beside the\n"
     "                    settings file)\n"
     "  --log-level LEVEL the lowest log level printed (default information)\n"
@@ -66,6 +68,7 @@ struct Options {
   std::string settings;
   std::string save;
   std::string results_dir;
+  std::string bind;
   LoggingLevel level = information;
   bool pace = false;
 };
@@ -99,6 +102,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->save)) return false;
     } else if (arg == "--results-dir") {
       if (!value(&options->results_dir)) return false;
+    } else if (arg == "--bind") {
+      if (!value(&options->bind)) return false;
     } else if (arg == "--log-level") {
       if (!value(&text)) return false;
       if (!ParseLogLevel(text, &options->level)) return Fail("unknown log level '" + text + "'");
@@ -202,6 +207,7 @@ int Serve(const Options& options, sigset_t interrupts) {
   std::shared_ptr<CScriptProxy> proxy = CScriptProxy::Create(std::make_shared<CApplicationManager>(), pacing);
   auto watcher = std::make_shared<StatusWatcher>(options.level);
   proxy->SetLocalLog(watcher);
+  if (!options.bind.empty()) proxy->SetBindAddress(options.bind);
   std::shared_ptr<IScript> script;
   proxy->get_Script(&script);
   if (!options.results_dir.empty()) {
