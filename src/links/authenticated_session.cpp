@@ -6,6 +6,7 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -20,6 +21,8 @@ constexpr std::uint8_t kHelloType = 'H';
 constexpr std::uint8_t kDataType = 'D';
 constexpr std::uint8_t kVersion = 1;
 constexpr char kSaltLabel[] = "ordalis link session 1";
+
+std::atomic<std::uint32_t> g_key_iterations{kKeyIterations};
 
 AuthenticatedSession::Random FreshRandom() {
   AuthenticatedSession::Random random{};
@@ -62,6 +65,10 @@ AuthenticatedSession::Bytes AuthenticatedSession::Hello(const Random& own, const
   std::copy(own.begin(), own.end(), frame.begin() + 6);
   std::copy(peer.begin(), peer.end(), frame.begin() + 6 + 32);
   return frame;
+}
+
+void AuthenticatedSession::SetKeyIterationsForFuzzing(std::uint32_t iterations) {
+  g_key_iterations.store(iterations == 0 ? 1 : iterations);
 }
 
 AuthenticatedSession::Bytes AuthenticatedSession::Restart() {
@@ -134,7 +141,7 @@ void AuthenticatedSession::Establish() {
   salt.insert(salt.end(), low.begin(), low.end());
   salt.insert(salt.end(), high.begin(), high.end());
   pbkdf2_hmac_sha256(key_phrase_.size(), reinterpret_cast<const std::uint8_t*>(key_phrase_.data()),
-                     kKeyIterations, salt.size(), salt.data(), key_.size(), key_.data());
+                     g_key_iterations.load(), salt.size(), salt.data(), key_.size(), key_.data());
   // The end with the lower random sends in direction 0; a loop-back talks to itself in one.
   send_direction_ = own_ <= peer_ ? 0 : 1;
   receive_direction_ = own_ == peer_ ? 0 : 1 - send_direction_;

@@ -66,6 +66,10 @@ class AuthenticatedSession {
   // A hello frame (with its length) from [own] that has heard [peer]; for tests and peers.
   static Bytes Hello(const Random& own, const Random& peer);
 
+  // Changes the PBKDF2 rounds of sessions agreed from now on, for fuzzing harnesses that make a
+  // session per input (both ends must use the same count; nothing else should call it).
+  static void SetKeyIterationsForFuzzing(std::uint32_t iterations);
+
  private:
   static constexpr std::size_t kHelloSize = 2 + 32 + 32;
   static constexpr std::size_t kDataOverhead = 1 + 8 + 16;

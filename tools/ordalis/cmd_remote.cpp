@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,9 +159,12 @@ class RemoteClient : public ISerialClient {
     return changed_.wait_for(lock, timeout, [&] { return online_; });
   }
 
-  // The number of answers so far; a command waits for one after this mark.
-  std::size_t Mark() {
+  // Starts waiting for an answer of [kind]; returns the number of answers so far, after which
+  // the command's answer comes. The kind also tells how an answer is shown: "error" is both a
+  // reply and a result word.
+  std::size_t Expect(Answer kind) {
     std::lock_guard lock(mutex_);
+    awaited_ = kind;
     return answers_.size();
   }
 
@@ -209,10 +213,13 @@ class RemoteClient : public ISerialClient {
       Update([&] { log_ += line.message + "\n"; });
       return;
     }
-    bool result = KindOf(message) == ProxyMessageKind::kResult;
+    bool result = false;
+    Update([&] {
+      result = awaited_ ? *awaited_ == Answer::kResult : KindOf(message) == ProxyMessageKind::kResult;
+      answers_.push_back(message);
+    });
     std::printf("%s: %s\n", result ? "Result" : "Reply", message.c_str());
     std::fflush(stdout);
-    Update([&] { answers_.push_back(message); });
   }
 
   const LoggingLevel level_;
@@ -222,6 +229,7 @@ class RemoteClient : public ISerialClient {
   bool online_ = false;
   bool refused_ = false;
   std::deque<std::string> answers_;
+  std::optional<Answer> awaited_;
   std::string log_;  // the messages of the log lines, for WaitLog
 };
 
@@ -232,9 +240,8 @@ class Session {
 
   // Sends [command] and returns its answer; empty when none came.
   std::string Ask(const std::string& command) {
-    Answer kind = command.rfind("script", 0) == 0 && SplitCommand(command).name == "script" ? Answer::kResult
-                                                                                            : Answer::kReply;
-    std::size_t mark = client_.Mark();
+    Answer kind = SplitCommand(command).name == "script" ? Answer::kResult : Answer::kReply;
+    std::size_t mark = client_.Expect(kind);
     if (!link_.Send(command)) {
       Fail("the link did not take the command (" + link_.Status() + ")");
       return "";
