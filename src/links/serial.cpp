@@ -131,17 +131,13 @@ bool ISerial::WaitForSendRoom(std::size_t length, std::chrono::milliseconds wait
 
 bool ISerial::Send(const std::uint8_t* bytes, std::size_t length) { return Send(bytes, length, send_wait()); }
 
+// A keyed message longer than a receiver accepts as one frame (16 MiB) is refused here.
 bool ISerial::Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
-  if (length > kMaxFrameLength) return false;
   wait = SendWaitNow(wait);
-  switch (cipher_mode()) {
-    case CipherMode::kNone:
-      return SendRawWithin(bytes, length, wait);
-    case CipherMode::kChaCha20Poly1305:
-      return SendSealed(bytes, length, wait);
-    case CipherMode::kRc4:
-      break;
-  }
+  CipherMode mode = cipher_mode();
+  if (mode == CipherMode::kNone) return SendRawWithin(bytes, length, wait);
+  if (length > kMaxFrameLength) return false;
+  if (mode == CipherMode::kChaCha20Poly1305) return SendSealed(bytes, length, wait);
   std::unique_ptr<Encrypt> cipher = CurrentCipher();
   if (!cipher) return SendRawWithin(bytes, length, wait);  // switched off meanwhile
   Bytes frame(4 + length);
@@ -182,7 +178,7 @@ bool ISerial::SendSealed(const std::uint8_t* bytes, std::size_t length, std::chr
   if (!HoldUntilSession(bytes, length, wait, &held)) return false;
   if (held) return true;
   std::lock_guard order(send_order_mutex_);
-  if (!WaitForSendRoom(AuthenticatedSession::SealedSize(length), wait)) {
+  if (!WaitForQueueRoom(AuthenticatedSession::SealedSize(length), wait)) {
     NoteSendQueueFull(true);
     return false;
   }

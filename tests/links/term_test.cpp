@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "links/encrypt.h"
-#include <sys/socket.h>
 #include "socket_peer.h"
 
 extern char** environ;

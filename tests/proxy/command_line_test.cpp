@@ -28,11 +28,12 @@ std::vector<std::string> Command(const char* name, std::vector<std::string> args
   return args;
 }
 
-// An `ordalis proxy` serving on an ephemeral port of 127.0.0.1.
+// An `ordalis proxy` serving on an ephemeral port of 127.0.0.1 ([link] gives the link, or a
+// settings file).
 class ServedProxy {
  public:
-  explicit ServedProxy(std::vector<std::string> options)
-      : process_(Command("proxy", Concat({"tcp", "0", "--bind", "127.0.0.1"}, options))) {
+  explicit ServedProxy(std::vector<std::string> options, std::vector<std::string> link = {"tcp", "0"})
+      : process_(Command("proxy", Concat(Concat(link, {"--bind", "127.0.0.1"}), options))) {
     if (process_.WaitForOutput("listening on port ")) {
       std::size_t at = process_.output.find("listening on port ") + 18;
       port_ = std::stoi(process_.output.substr(at));
@@ -95,8 +96,14 @@ TEST_P(RemoteRun, ExitsWithTheScriptsVerdict) {
   EXPECT_NE(output.find("Result: failed"), std::string::npos) << output;
   EXPECT_EQ(proxy.Stop(), 0);
   EXPECT_NE(proxy.process().output.find(":Script:Start"), std::string::npos) << proxy.process().output;
-  EXPECT_TRUE(std::filesystem::exists(directory + "/proxy.settings"));
   EXPECT_FALSE(std::filesystem::is_empty(directory + "/results"));
+
+  // The saved settings serve the same link, key and cipher again.
+  std::vector<std::string> again = {"--insecure"};  // needed by the RC4 case only
+  ServedProxy reloaded(again, {"--settings", directory + "/proxy.settings"});
+  ASSERT_NE(reloaded.port(), 0) << reloaded.process().errors;
+  EXPECT_EQ(Remote(reloaded, Write("pass.odl", "assert(true)\n"), &output), 0) << output;
+  EXPECT_EQ(reloaded.Stop(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

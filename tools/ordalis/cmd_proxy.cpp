@@ -1,6 +1,7 @@
 // ordalis proxy: serves one script over a communication link until interrupted. A peer (for
 // example `ordalis remote`) connects, sends script statements and reads the log and the result.
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -174,7 +175,9 @@ class StatusWatcher : public ITraceEventsClient {
 };
 
 // Prints the port a TCP server listens on, once the link knows it.
-void ReportPort(CScriptProxy& proxy, StatusWatcher& watcher) {
+void ReportPort(const Options& options, CScriptProxy& proxy, StatusWatcher& watcher) {
+  bool tcp = ::strcasecmp(options.type.c_str(), "tcp") == 0 || ::strcasecmp(options.type.c_str(), "tcppkt") == 0;
+  if (!tcp || !IsNetworkServer(options.type, options.parameters)) return;
   for (int changes = 0; changes < 50; ++changes) {
     if (std::uint16_t port = proxy.ListeningPort()) {
       std::printf("ordalis proxy: listening on port %u\n", port);
@@ -224,7 +227,7 @@ int Serve(const Options& options, sigset_t interrupts) {
   std::printf("ordalis proxy: serving a script over %s %s (%s)\n", options.type.c_str(), options.parameters.c_str(),
               options.key.empty() ? "not encrypted" : CipherName(options.cipher));
   std::fflush(stdout);
-  ReportPort(*proxy, *watcher);
+  ReportPort(options, *proxy, *watcher);
   int signal = 0;
   sigwait(&interrupts, &signal);
   std::printf("ordalis proxy: stopping\n");
