@@ -138,6 +138,8 @@ class ISerial {
   std::string Status() const;
   // The kind's description, followed by " send queue full" while a message could not be queued.
   std::string Description() const;
+  // True while the " send queue full" note stands.
+  bool send_queue_full() const { return queue_full_.load(); }
 
   // Waits the key-change pause, then replaces the key with an RC4 key; [length] 0 switches
   // encryption off.
