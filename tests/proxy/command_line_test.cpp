@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
-  ServedProxy proxy({"--key", "right"});
+  ServedProxy proxy({"--key", "right", "--log-level", "fine"});
   ASSERT_NE(proxy.port(), 0);
   std::string file = TemporaryDirectory() + "/x.odl";
   std::ofstream(file) << "x = 1\n";
@@ -121,7 +121,8 @@ TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
   EXPECT_EQ(remote.Wait(), 1);
   EXPECT_NE(remote.errors.find("failed authentication"), std::string::npos) << remote.errors;
   EXPECT_EQ(proxy.Stop(), 0);
-  EXPECT_NE(proxy.process().output.find("Rejected a data frame that failed authentication"), std::string::npos);
+  // (Whether the proxy saw the command before the remote gave up depends on timing; that it
+  // never ran it does not.)
   EXPECT_EQ(proxy.process().output.find("Connect command received"), std::string::npos);
 }
 
