@@ -1,6 +1,7 @@
 #include "batch/batch_paths.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,6 +135,9 @@ std::string CreateUniqueFile(const std::string& directory, const std::string& st
   return std::string();
 }
 
+// An existing file is swapped with the new one (RENAME_EXCHANGE) and the old content unlinked:
+// as atomic for readers as a rename over it, without the flush of the whole file that some file
+// systems force on a rename that replaces a file (milliseconds each, after every attempt).
 bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
   static std::atomic<unsigned> counter{0};
   std::string temporary =
@@ -148,6 +152,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
       fs::remove(temporary, ignored);
       return false;
     }
+  }
+  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    ::unlink(temporary.c_str());
+    return true;
   }
   std::error_code error;
   fs::rename(temporary, path, error);

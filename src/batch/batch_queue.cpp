@@ -681,7 +681,7 @@ void CBatchQueue::FinishAttempt(const QueueEntry& entry, BatchQueueItemStatus st
     results_.push_back(record);
     header_.last_update_time = Now();
   }
-  WriteResults();
+  WriteResults(batch::CompanionFiles::kIfMissing);
   std::uint32_t id = entry.id;
   events_.Fire([id](IBatchQueueEvents& sink) { sink.Finished(id); });
   std::uint32_t earlier = attempt_.count++;
@@ -895,7 +895,9 @@ void CBatchQueue::BeginResults() {
   WriteResults();
 }
 
-void CBatchQueue::WriteResults() {
+// The stylesheet and schema are written when a results file is begun or a client rewrites it;
+// after an attempt only a missing one is written again.
+void CBatchQueue::WriteResults(batch::CompanionFiles companions) {
   std::lock_guard writing(write_mutex_);
   std::string path;
   std::vector<batch::BatchResultRecord> records;
@@ -905,7 +907,7 @@ void CBatchQueue::WriteResults() {
     records = results_;
   }
   if (path.empty()) return;
-  batch::WriteBatchResults(path, ResultsHeader(), records);
+  batch::WriteBatchResults(path, ResultsHeader(), records, companions);
 }
 
 Status CBatchQueue::LoadResults(const std::string& file_name) {

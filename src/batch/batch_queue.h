@@ -187,7 +187,7 @@ class CBatchQueue : public IBatchQueue {
 
   // Results.
   void BeginResults();
-  void WriteResults();
+  void WriteResults(batch::CompanionFiles companions = batch::CompanionFiles::kReplace);
   Status LoadResults(const std::string& file_name);
   std::string ResultsDirectoryLocked() const;
   batch::BatchResultRecord RecordOf(const QueueEntry& entry, BatchQueueItemStatus status) const;

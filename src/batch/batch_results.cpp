@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <strings.h>
 
@@ -267,11 +268,15 @@ bool WriteCompanionFile(const std::string& directory, const char* resource) {
 }
 
 bool WriteBatchResults(const std::string& path, const BatchResultsHeader& header,
-                       const std::vector<BatchResultRecord>& records) {
+                       const std::vector<BatchResultRecord>& records, CompanionFiles companions) {
   if (path.empty()) return false;
   std::string directory = SplitQueuePath(path).directory;
-  WriteCompanionFile(directory, kBatchStylesheetFile);
-  WriteCompanionFile(directory, kBatchSchemaFile);
+  for (const char* resource : {kBatchStylesheetFile, kBatchSchemaFile}) {
+    std::error_code ignored;
+    if (companions == CompanionFiles::kReplace || !std::filesystem::exists(directory + "/" + resource, ignored)) {
+      WriteCompanionFile(directory, resource);
+    }
+  }
   return WriteFileAtomically(path, BatchResultsXml(header, records));
 }
 

@@ -53,10 +53,15 @@ const char* OverallResultText(const BatchResultsHeader& header,
 std::string BatchResultsXml(const BatchResultsHeader& header,
                             const std::vector<BatchResultRecord>& records);
 
-// Writes the stylesheet and the schema beside [path] and then the file itself, replacing older
-// copies. False when the file cannot be written; the companion files are best effort.
+// Whether writing a batch results file also writes the stylesheet and schema beside it, or only
+// those that are missing (they do not change while a queue runs).
+enum class CompanionFiles { kReplace, kIfMissing };
+
+// Writes the stylesheet and the schema beside [path] and then the file itself. False when the
+// file cannot be written; the companion files are best effort.
 bool WriteBatchResults(const std::string& path, const BatchResultsHeader& header,
-                       const std::vector<BatchResultRecord>& records);
+                       const std::vector<BatchResultRecord>& records,
+                       CompanionFiles companions = CompanionFiles::kReplace);
 
 // Writes the embedded file [resource] into [directory] under the same name, each of its line
 // ends written as CR LF. False when it cannot be written or is not embedded.

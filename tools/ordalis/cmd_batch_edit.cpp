@@ -145,7 +145,8 @@ int AddCommand(const std::vector<std::string>& args) {
   std::string email, at;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if ((args[i] == "--email" || args[i] == "--at") && i + 1 < args.size()) {
-      (args[i] == "--email" ? email : at) = args[++i];
+      std::string& value = args[i] == "--email" ? email : at;
+      value = args[++i];
     } else if (args[i].rfind("--", 0) == 0) {
       return Usage("add", "unknown option or missing value '" + args[i] + "'", kAddUsage);
     } else {

@@ -341,8 +341,8 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
   std::string results;
   queue.get_ResultsFileName(&results);
   std::printf("\nBatch results: %s\n", results.c_str());
-  std::printf("Entries %zu: passed %d, failed %d, aborted %d, not run %d (%zu attempts)\n", observer.entries().size(),
-              passed, failed, aborted, not_run, records.size());
+  std::printf("Entries %zu: passed %d, failed %d, aborted %d, not run %d (%zu attempt%s)\n", observer.entries().size(),
+              passed, failed, aborted, not_run, records.size(), records.size() == 1 ? "" : "s");
   for (const std::string& failure : failures) std::printf("  %s\n", failure.c_str());
   bool all_passed = failed == 0 && aborted == 0 && not_run == 0 && passed > 0;
   std::printf("Overall batch result %s\n", all_passed ? "Passed" : "Failed");
