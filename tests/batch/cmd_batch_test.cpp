@@ -93,11 +93,13 @@ TEST_F(BatchCommandTest, RunsAFolderWithRetriesAndWritesResultsAndJUnit) {
   EXPECT_NE(junit.find("file=\"" + Path("suite/d_fails.sh") + "\""), std::string::npos);
   EXPECT_NE(junit.find("<failure message=\"Failed\">"), std::string::npos);
 
-  // Everything passes without the failing file.
+  // Everything passes without the failing file; removing entries as they finish, the run ends
+  // when the queue is empty.
   std::filesystem::remove(Path("suite/d_fails.sh"));
   std::filesystem::remove(Path("suite/marker"));
-  outcome = Ordalis("run " + Path("suite") + " --retry 1 --results-dir " + Path("out"));
+  outcome = Ordalis("run " + Path("suite") + " --retry 1 --auto-remove --results-dir " + Path("out"));
   EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("Entries 3: passed 3"), std::string::npos) << outcome.output;
 }
 
 TEST_F(BatchCommandTest, UsageErrorsAndHelp) {

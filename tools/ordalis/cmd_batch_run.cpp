@@ -126,8 +126,9 @@ double SecondsSince(Clock::time_point start) {
 // JUnit file, and signals the end of the run.
 class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public ITraceEvents {
  public:
-  explicit RunObserver(bool stop_when_empty) : stop_when_empty_(stop_when_empty) {}
   void Attach(std::shared_ptr<CBatchQueue> queue) { queue_ = queue; }
+  // Under AutoRemove a queue idles once it is empty: the run ends there.
+  void StopWhenEmpty(bool stop) { stop_when_empty_.store(stop); }
 
   // IBatchQueueEvents (the queue thread; Added also the caller's)
   Status Started(std::uint32_t id) override {
@@ -146,7 +147,7 @@ class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public I
   Status Removed(std::uint32_t) override {
     std::uint32_t count = 1;
     auto queue = queue_.lock();
-    if (stop_when_empty_ && queue && Succeeded(queue->get_ItemCount(&count)) && count == 0) queue->Stop();
+    if (stop_when_empty_.load() && queue && Succeeded(queue->get_ItemCount(&count)) && count == 0) queue->Stop();
     return S_OK;
   }
   Status Moved(std::uint32_t) override { return S_OK; }
@@ -194,7 +195,7 @@ class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public I
     return it == next_attempt_.end() ? 1 : it->second;
   }
 
-  const bool stop_when_empty_;
+  std::atomic<bool> stop_when_empty_{false};
   std::weak_ptr<CBatchQueue> queue_;
   mutable std::mutex mutex_;
   std::map<std::uint32_t, Clock::time_point> starts_;
@@ -385,13 +386,16 @@ int RunCommand(const std::vector<std::string>& args) {
   sigset_t interrupt_signals = BlockInterrupts();
   auto queue = CBatchQueue::Create(std::make_shared<CApplicationManager>(),
                                    options.pace ? QueuePacing::kPolling : QueuePacing::kWakeOnChange);
-  auto observer = std::make_shared<RunObserver>(options.auto_remove && !options.continuous);
+  auto observer = std::make_shared<RunObserver>();
   observer->Attach(queue);
   std::uint32_t cookie = 0;
   queue->BatchQueueEvents().Advise(observer, &cookie);
   queue->TraceEvents().Advise(observer, &cookie);
   queue->SetClient(observer);
   if (int status = Prepare(*queue, options)) return status;
+  VariantBool auto_remove = kVariantFalse;
+  queue->get_AutoRemove(&auto_remove);
+  observer->StopWhenEmpty(auto_remove == kVariantTrue && !options.continuous);
 
   InterruptWatcher interrupts(*queue, interrupt_signals);
   Clock::time_point start = Clock::now();
