@@ -123,7 +123,10 @@ TEST_P(BatchQueuePacingTest, TheSameEventsAndStates) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, BatchQueuePacingTest,
-                         ::testing::Values(QueuePacing::kWakeOnChange, QueuePacing::kPolling));
+                         ::testing::Values(QueuePacing::kWakeOnChange, QueuePacing::kPolling),
+                         [](const ::testing::TestParamInfo<QueuePacing>& info) {
+                           return std::string(info.param == QueuePacing::kPolling ? "Polling" : "WakeOnChange");
+                         });
 
 // An entry that fails every time runs 1 + RetryCount times; only the first attempt is preceded by
 // a Reset.

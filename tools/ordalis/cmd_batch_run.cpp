@@ -223,14 +223,21 @@ Status RunObserver::Finished(std::uint32_t id) {
   if (records.size() <= records_seen_) return S_OK;
   const batch::BatchResultRecord& record = records.back();
   records_seen_ = records.size();
+  // Polling, an attempt that ends between two looks is never seen running; its time is unknown.
   auto start = starts_.find(id);
-  double time = start == starts_.end() ? 0.0 : SecondsSince(start->second);
-  starts_.erase(id);
-  times_[{record.id, record.iteration, record.retry}] = time;
+  std::string time = "time unknown";
+  if (start != starts_.end()) {
+    double seconds = SecondsSince(start->second);
+    times_[{record.id, record.iteration, record.retry}] = seconds;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+    time = text;
+    starts_.erase(start);
+  }
   bool retried = record.status == BatchQueueItemFailed && record.retry < record.maxretry;
   next_attempt_[id] = retried ? record.retry + 2 : 1;
-  std::printf("%-7s %s (attempt %u of %u) %.2f s%s%s\n", ResultWord(record.status), FileName(id).c_str(),
-              record.retry + 1, record.maxretry + 1, time, record.results_file.empty() ? "" : "  results: ",
+  std::printf("%-7s %s (attempt %u of %u) %s%s%s\n", ResultWord(record.status), FileName(id).c_str(),
+              record.retry + 1, record.maxretry + 1, time.c_str(), record.results_file.empty() ? "" : "  results: ",
               record.results_file.empty() ? "" : (results_directory + "/" + record.results_file).c_str());
   std::fflush(stdout);
   return S_OK;
