@@ -87,7 +87,10 @@ TEST_F(BatchCommandTest, RunsAFolderWithRetriesAndWritesResultsAndJUnit) {
   EXPECT_NE(ReadFile(Path("report.html")).find("Test Results for BatchQueue"), std::string::npos);
 
   std::string junit = ReadFile(Path("junit.xml"));
-  EXPECT_EQ(Shell("xmllint --noout " + Path("junit.xml")), 0);
+  EXPECT_EQ(Shell("xmllint --noout --schema " + std::string(ORDALIS_SOURCE_DIR) + "/tests/report/data/junit-10.xsd " +
+                  Path("junit.xml")),
+            0)
+      << junit;
   EXPECT_NE(junit.find("<testsuites tests=\"6\" failures=\"3\" errors=\"0\" skipped=\"0\""), std::string::npos) << junit;
   EXPECT_NE(junit.find("<testcase name=\"../suite/c_flaky.sh (attempt 2)\" classname=\"BatchQueue\""), std::string::npos);
   EXPECT_NE(junit.find("file=\"" + Path("suite/d_fails.sh") + "\""), std::string::npos);

@@ -319,7 +319,7 @@ std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& ob
       c.message = "Failed";
       c.details = record.results_file.empty() ? "" : "Results file: " + record.results_file;
     } else if (record.status == BatchQueueItemAborted) {
-      c.outcome = batch::JUnitCase::Outcome::kSkipped;
+      c.outcome = batch::JUnitCase::Outcome::kError;
       c.message = "Aborted";
     }
     suite.cases.push_back(std::move(c));
