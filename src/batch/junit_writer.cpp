@@ -40,11 +40,14 @@ void Attribute(std::string& out, const char* name, const std::string& value) {
   out += '"';
 }
 
-void CountAttributes(std::string& out, const Counts& counts) {
+// The skipped count belongs to a testsuite only; the common schema has none on testsuites.
+enum class CountsOf { kSuites, kSuite };
+
+void CountAttributes(std::string& out, const Counts& counts, CountsOf element) {
   Attribute(out, "tests", std::to_string(counts.tests));
   Attribute(out, "failures", std::to_string(counts.failures));
   Attribute(out, "errors", std::to_string(counts.errors));
-  Attribute(out, "skipped", std::to_string(counts.skipped));
+  if (element == CountsOf::kSuite) Attribute(out, "skipped", std::to_string(counts.skipped));
 }
 
 void AppendCase(std::string& out, const JUnitCase& c) {
@@ -90,7 +93,7 @@ std::string JUnitXml(const std::vector<JUnitSuite>& suites) {
     total_time += suite.time;
     body += "  <testsuite";
     Attribute(body, "name", suite.name);
-    CountAttributes(body, counts);
+    CountAttributes(body, counts, CountsOf::kSuite);
     Attribute(body, "time", Seconds(suite.time));
     Attribute(body, "timestamp", suite.timestamp);
     Attribute(body, "hostname", suite.hostname);
@@ -99,7 +102,7 @@ std::string JUnitXml(const std::vector<JUnitSuite>& suites) {
     body += "  </testsuite>\n";
   }
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
-  CountAttributes(out, all);
+  CountAttributes(out, all, CountsOf::kSuites);
   Attribute(out, "time", Seconds(total_time));
   out += ">\n" + body + "</testsuites>\n";
   return out;
