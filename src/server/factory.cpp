@@ -7,6 +7,7 @@
 #include "batch/batch_queue.h"
 #include "engine/script.h"
 #include "language/script_item.h"
+#include "proxy/script_proxy.h"
 #include "settings/application_manager.h"
 #include "testers/tester_utilities.h"
 
@@ -38,7 +39,7 @@ const ClassEntry* FindClass(const std::string& progid) {
       {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
       {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
       {"Ordalis.BatchQueue", [] { return Counted(CBatchQueue::Create(std::make_shared<CApplicationManager>())); }},
-      {"Ordalis.ScriptProxy", nullptr},
+      {"Ordalis.ScriptProxy", [] { return Counted(CScriptProxy::Create(std::make_shared<CApplicationManager>())); }},
   };
   for (const ClassEntry& entry : kClasses) {
     std::string name = entry.progid;
