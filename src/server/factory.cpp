@@ -4,6 +4,7 @@
 #include <functional>
 #include <strings.h>
 
+#include "batch/batch_queue.h"
 #include "engine/script.h"
 #include "language/script_item.h"
 #include "proxy/script_proxy.h"
@@ -37,7 +38,7 @@ const ClassEntry* FindClass(const std::string& progid) {
       {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
       {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
       {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
-      {"Ordalis.BatchQueue", nullptr},
+      {"Ordalis.BatchQueue", [] { return Counted(CBatchQueue::Create(std::make_shared<CApplicationManager>())); }},
       {"Ordalis.ScriptProxy", [] { return Counted(CScriptProxy::Create(std::make_shared<CApplicationManager>())); }},
   };
   for (const ClassEntry& entry : kClasses) {
