@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 
+#include "batch/batch_queue.h"
 #include "engine/script.h"
 #include "language/script_item.h"
 #include "platform/text.h"
@@ -37,7 +38,7 @@ const ClassEntry* FindClass(const std::string& progid) {
       {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
       {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
       {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
-      {"Ordalis.BatchQueue", nullptr},
+      {"Ordalis.BatchQueue", [] { return Counted(CBatchQueue::Create(std::make_shared<CApplicationManager>())); }},
       {"Ordalis.ScriptProxy", [] { return Counted(CScriptProxy::Create(std::make_shared<CApplicationManager>())); }},
   };
   for (const ClassEntry& entry : kClasses) {

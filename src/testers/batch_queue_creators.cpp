@@ -18,7 +18,7 @@ BatchQueueCreators& BatchQueueCreators::Instance() {
 }
 
 BatchQueueCreators::BatchQueueCreators(std::shared_ptr<PluginHost> host)
-    : host_(host ? std::move(host) : PluginHost::Instance()), ids_{kBuiltIn} {}
+    : host_(host ? std::move(host) : PluginHost::Instance()), ids_{kBuiltIn, kBuiltInShell} {}
 
 bool BatchQueueCreators::Add(const std::string& id) {
   {

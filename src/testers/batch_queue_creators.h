@@ -1,11 +1,14 @@
 #pragma once
 // BatchQueueCreators: the process-wide list of batch item creator identifiers, in the order the
-// batch queue asks them for an item. It lives beside the tester catalogue, below the settings
-// store that offers it the registered identifiers, while the batch queue that makes items from
-// it sits above the engine (its built-in items run scripts). The built-in creator "MarrowindCon.BuiltIn" is always
-// first; plug-in creators follow in the order they were added. The process-wide list offers
-// every batch item creator found on the plug-in path when it is first used; the application
-// manager adds those registered in the settings store with Add.
+// batch queue asks them for an item. The built-in creator "MarrowindCon.BuiltIn" (odl, bat, pl)
+// is always first and the built-in "Ordalis.BuiltIn.Shell" (sh, py) second; plug-in creators
+// follow in the order they were added. The process-wide list offers every batch item creator
+// found on the plug-in path when it is first used; the application manager adds those registered
+// in the settings store with Add.
+//
+// The list lives beside the tester catalogue, below the settings store that offers it the
+// registered identifiers; the walk that makes an item of a file (batch/item_creation.h) sits
+// with the batch queue above the engine, since the built-in items run scripts.
 //
 // All operations are safe to call from any thread.
 
@@ -23,11 +26,13 @@ class BatchQueueCreators {
  public:
   // The identifier of the built-in creator (scripts, command files, perl files).
   static constexpr const char* kBuiltIn = "MarrowindCon.BuiltIn";
+  // The identifier of the built-in creator of shell and python files.
+  static constexpr const char* kBuiltInShell = "Ordalis.BuiltIn.Shell";
 
   // The process-wide list; created on first use.
   static BatchQueueCreators& Instance();
 
-  // A list holding only the built-in identifier, whose plug-in creators come from [host] (the
+  // A list holding only the built-in identifiers, whose plug-in creators come from [host] (the
   // process-wide host when null).
   explicit BatchQueueCreators(std::shared_ptr<PluginHost> host);
   BatchQueueCreators(const BatchQueueCreators&) = delete;
@@ -42,6 +47,8 @@ class BatchQueueCreators {
   std::string Identifier(std::size_t index) const;
   // A copy of the whole list, for a walk that must not hold the lock.
   std::vector<std::string> Identifiers() const;
+  // The plug-in host the list's plug-in creators come from.
+  const std::shared_ptr<PluginHost>& Host() const { return host_; }
 
  private:
   std::shared_ptr<PluginHost> host_;
