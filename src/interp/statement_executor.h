@@ -50,6 +50,10 @@ class IExecutionContext : public IScriptContext {
   virtual std::string script_directory() const = 0;
 };
 
+// The longest wait of the sleep statement, in seconds (about 31 years); a longer time, as any
+// out-of-range number, is clamped (a negative or not-a-number time waits not at all).
+inline constexpr double kMaxSleepSeconds = 1e9;
+
 class StatementExecutor {
  public:
   explicit StatementExecutor(IExecutionContext& script) : script_(script) {}

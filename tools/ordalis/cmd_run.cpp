@@ -1,10 +1,14 @@
 // ordalis run: loads a script and runs it once, streaming its log lines.
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,7 +21,10 @@
 #include "command.h"
 #include "engine/script.h"
 #include "interp/variable_table.h"
+#include "language/script_loader.h"
 #include "mail/results_mail.h"
+#include "testers/script_playback.h"
+#include "platform/file_descriptor.h"
 #include "report/run_annotations.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
@@ -281,6 +288,19 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   return junit_written;
 }
 
+// Why [path] cannot be read as a script or record file: it cannot be opened, is not a regular
+// file (a directory, a device, a FIFO) or is larger than [limit]; empty when it can.
+std::string UnreadableFile(const std::string& path, std::uintmax_t limit) {
+  FileDescriptor fd = OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) return std::strerror(errno);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) {
+    return "larger than " + std::to_string(limit >> 20) + " MiB";
+  }
+  return std::string();
+}
+
 int RunCommand(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kUsage, stdout);
@@ -288,12 +308,15 @@ int RunCommand(const std::vector<std::string>& args) {
   }
   Options options;
   if (!ParseOptions(args, &options)) return 2;
-  if (!std::ifstream(options.script)) {
-    std::fprintf(stderr, "ordalis run: cannot open '%s'\n", options.script.c_str());
+  if (std::string problem = UnreadableFile(options.script, ScriptLoader::kMaxScriptBytes);
+      !problem.empty()) {
+    std::fprintf(stderr, "ordalis run: cannot open '%s': %s\n", options.script.c_str(), problem.c_str());
     return 2;
   }
-  if (!options.playback.empty() && !std::ifstream(options.playback)) {
-    std::fprintf(stderr, "ordalis run: cannot open the record file '%s'\n", options.playback.c_str());
+  if (std::string problem = UnreadableFile(options.playback, kMaxRecordFileBytes);
+      !options.playback.empty() && !problem.empty()) {
+    std::fprintf(stderr, "ordalis run: cannot open the record file '%s': %s\n",
+                 options.playback.c_str(), problem.c_str());
     return 2;
   }
   Pacing pacing;

@@ -1,0 +1,24 @@
+// Fuzzing harness for the proxy settings file reader: the input is the file's bytes. What reads
+// must write, and what it writes must read back the same.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "proxy/proxy_settings.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace ordalis;
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  ProxySettings settings;
+  std::string error;
+  if (ReadProxySettings(bytes, &settings, &error) != SettingsRead::kRead) return 0;
+  ProxySettings again;
+  if (ReadProxySettings(WriteProxySettings(settings), &again, &error) != SettingsRead::kRead ||
+      again.type != settings.type || again.parameters != settings.parameters ||
+      again.key != settings.key) {
+    std::abort();
+  }
+  return 0;
+}
