@@ -325,8 +325,12 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
     *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
     return false;
   }
-  std::function<bool(const Json&, const std::string&, SettingsKey&)> from_json =
-      [&](const Json& object, const std::string& where, SettingsKey& key) {
+  std::function<bool(const Json&, const std::string&, SettingsKey&, int)> from_json =
+      [&](const Json& object, const std::string& where, SettingsKey& key, int depth) {
+        if (depth > kMaxKeyDepth) {
+          *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+          return false;
+        }
         if (!object.is_object()) {
           *error = "key '" + where + "' is not a JSON object";
           return false;
@@ -336,7 +340,7 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
             for (const auto& [name, sub] : content.items()) {
               key.subkeys_.emplace_back(name, SettingsKey());
               std::string sub_where = where.empty() ? name : where + "\\" + name;
-              if (!from_json(sub, sub_where, key.subkeys_.back().second)) return false;
+              if (!from_json(sub, sub_where, key.subkeys_.back().second, depth + 1)) return false;
             }
           } else if (member == "values" && content.is_object()) {
             for (const auto& [name, json] : content.items()) {
@@ -355,7 +359,7 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
         }
         return true;
       };
-  if (!from_json(document, "", *root)) {
+  if (!from_json(document, "", *root, 0)) {
     *root = SettingsKey();
     return false;
   }

@@ -44,8 +44,13 @@ bool ActionRecord::MapNextChunk() {
     map_ = nullptr;
     map_start_ += kChunk;
   }
-  if (mapping_failed_ || ::ftruncate(fd_, static_cast<off_t>(map_start_ + kChunk)) != 0) {
+  // The chunk's blocks are allocated before it is mapped: a page of a sparse mapping that the
+  // file system cannot back when it is first written (a full disk) would kill the process with
+  // SIGBUS instead of failing a write.
+  if (mapping_failed_ ||
+      ::posix_fallocate(fd_, static_cast<off_t>(map_start_), static_cast<off_t>(kChunk)) != 0) {
     mapping_failed_ = true;
+    ::ftruncate(fd_, static_cast<off_t>(written_));
     return false;
   }
   void* chunk = ::mmap(nullptr, kChunk, PROT_WRITE, MAP_SHARED, fd_, static_cast<off_t>(map_start_));
