@@ -74,7 +74,7 @@ std::string WorkingDirectory() {
 }  // namespace
 
 LexicalAnalyser::LexicalAnalyser(ScriptItemPtr block, std::shared_ptr<const std::string> file_name)
-    : builder_(std::move(block), std::move(file_name), &line_) {}
+    : builder_(std::move(block), std::move(file_name), &stamp_line_) {}
 
 LexicalAnalyser::~LexicalAnalyser() = default;
 
@@ -89,6 +89,13 @@ std::string LexicalAnalyser::DirectoryText(const std::string& path,
   std::size_t last = path.find_last_of("\\/");
   if (last != std::string::npos) AppendEscaped(text, std::string_view(path).substr(0, last + 1));
   return text;
+}
+
+void LexicalAnalyser::TokenScanned(int kind, std::string_view text) {
+  previous_ = current_;
+  current_ = Token{kind, line_, text};
+  if (kind == TOK_IF) if_line_ = line_;
+  if (kind == TOK_WHILE) while_line_ = line_;
 }
 
 bool LexicalAnalyser::ParseFile(const std::string& path) {
@@ -144,6 +151,7 @@ void LexicalAnalyser::Parse() {
     // Out of memory inside the scanner: the items built so far stay.
   }
   odllex_destroy(scanner);
+  StampLineOf(TokenPosition::kCurrent);
   if (result == 2 || builder_.too_deep()) builder_.NestingTooDeep();
   text_blocks_.clear();
   text_free_ = nullptr;

@@ -16,6 +16,9 @@
 
 namespace ordalis {
 
+// Which of the last two tokens read an item's line comes from.
+enum class TokenPosition { kCurrent, kPrevious };
+
 class LexicalAnalyser {
  public:
   // The parse hangs its items below [block]; every item carries [file_name].
@@ -34,11 +37,31 @@ class LexicalAnalyser {
   // [working_directory]: every backslash written twice, ending with a separator unless empty.
   static std::string DirectoryText(const std::string& path, const std::string& working_directory);
 
+  // A token the scanner handed to the parser: its kind (the parser's token code, 0 at the end of
+  // input), the line it stands on and, for names, strings and comments, its text.
+  struct Token {
+    int kind = -1;
+    std::uint32_t line = 1;
+    std::string_view text;
+  };
+
   // ---- used by the scanner and the parser ----
   // Copies up to [size] bytes of input into [buffer]; 0 at the end of input.
   std::size_t Read(char* buffer, std::size_t size);
   std::uint32_t line() const { return line_; }
   void CountLine() { ++line_; }
+  // The scanner reports every token it hands to the parser; [text] is its kept text, if any.
+  void TokenScanned(int kind, std::string_view text);
+  const Token& current_token() const { return current_; }
+  const Token& previous_token() const { return previous_; }
+  // The lines of the last "if" and "while" keywords read, for messages about their conditions.
+  std::uint32_t if_line() const { return if_line_; }
+  std::uint32_t while_line() const { return while_line_; }
+  // Items are stamped with the line of the last token the parser has taken. While it holds a
+  // look-ahead token that has not been taken yet, that is the token before it.
+  void StampLineOf(TokenPosition token) {
+    stamp_line_ = token == TokenPosition::kCurrent ? current_.line : previous_.line;
+  }
   const std::string& directory_text() const { return directory_text_; }
   // Keeps [text] for the rest of the parse and returns a view of the kept copy.
   std::string_view Keep(std::string_view text);
@@ -54,6 +77,11 @@ class LexicalAnalyser {
   std::string buffer_;
   std::size_t read_position_ = 0;
   std::uint32_t line_ = 1;
+  std::uint32_t stamp_line_ = 1;
+  Token current_;
+  Token previous_;
+  std::uint32_t if_line_ = 0;
+  std::uint32_t while_line_ = 0;
   // Token texts, packed into large blocks that live until the parse ends.
   std::vector<std::unique_ptr<char[]>> text_blocks_;
   char* text_free_ = nullptr;

@@ -7,7 +7,7 @@
 %define api.prefix {odl}
 %define api.token.prefix {TOK_}
 %define api.value.type {ordalis::TokenValue}
-%define parse.error simple
+%define parse.error custom
 %param {yyscan_t scanner}
 %parse-param {ordalis::LexicalAnalyser& lexer}
 
@@ -20,6 +20,7 @@ typedef void* yyscan_t;
 
 %code {
 #include "language/lexical_analyser.h"
+#include "language/syntax_explanation.h"
 
 #define YYINITDEPTH 200
 #define YYMAXDEPTH 10000
@@ -31,7 +32,12 @@ namespace {
 void odlerror(yyscan_t, ordalis::LexicalAnalyser&, const char*) {}
 }
 
-#define B lexer.builder()
+// Every action that builds items first tells the analyser whether the parser holds a
+// look-ahead token, so the items carry the line of the last token the parser took.
+#define B                                                                                   \
+  (lexer.StampLineOf(yychar == TOK_ODLEMPTY ? ordalis::TokenPosition::kCurrent              \
+                                            : ordalis::TokenPosition::kPrevious),           \
+   lexer.builder())
 // Ends the parse when an expression has grown too tall; the driver reports it.
 #define STOP_WHEN_TOO_DEEP \
   if (B.too_deep()) YYABORT
@@ -67,8 +73,13 @@ statement
   | DEFAULT                               { B.BeginDefault(); }
     assignment                            { B.EndDefault(); }
   | error                                 {
+                                            /* The error item stands on the line of the token
+                                               it names; at the end of input, on the line of
+                                               the last token. */
                                             bool at_end = yychar == TOK_YYEOF;
-                                            B.Error(at_end ? nullptr : lexer.token_text());
+                                            lexer.StampLineOf(at_end ? ordalis::TokenPosition::kPrevious
+                                                                     : ordalis::TokenPosition::kCurrent);
+                                            lexer.builder().Error(at_end ? nullptr : lexer.token_text());
                                             if (!at_end) yyclearin;
                                           }
   | DELETE IDENTIFIER                     { B.Delete($2.text); }
@@ -212,3 +223,22 @@ expression
   ;
 
 %%
+
+/* Explains the syntax error the parser just met; the error items that recovery makes follow
+   the explanation. */
+static int yyreport_syntax_error(const yypcontext_t* context, yyscan_t, ordalis::LexicalAnalyser& lexer) {
+  ordalis::SyntaxErrorContext error;
+  error.offending = yysymbol_name(yypcontext_token(context));
+  if (const char* text = lexer.token_text()) error.offending_text = text;
+  const ordalis::LexicalAnalyser::Token& previous = lexer.previous_token();
+  if (previous.kind >= 0) error.previous = yysymbol_name(YYTRANSLATE(previous.kind));
+  error.previous_text = previous.text;
+  yysymbol_kind_t expected[YYNTOKENS];
+  int count = yypcontext_expected_tokens(context, expected, YYNTOKENS);
+  for (int i = 0; i < count; ++i) error.expected.push_back(yysymbol_name(expected[i]));
+  error.if_line = lexer.if_line();
+  error.while_line = lexer.while_line();
+  error.open = lexer.builder().OpenItems();
+  lexer.builder().NoteSyntaxError(ordalis::ExplainSyntaxError(error));
+  return 0;
+}

@@ -275,11 +275,23 @@ void TreeBuilder::CloseNestedConstructs() {
   }
 }
 
+void TreeBuilder::NoteSyntaxError(std::string explanation) { pending_note_ = std::move(explanation); }
+
+std::vector<const ScriptItem*> TreeBuilder::OpenItems() const {
+  std::vector<const ScriptItem*> items;
+  items.reserve(open_.size());
+  for (std::size_t i = 1; i < open_.size(); ++i) items.push_back(open_[i].get());
+  return items;
+}
+
 // error: an error item with the offending token's text stands where the statement failed.
 void TreeBuilder::Error(const char* token_text) {
   CloseNestedConstructs();
-  Direct(Make(errorItem, token_text ? token_text : "unexpected end of file"));
+  ScriptItemPtr item = Make(errorItem, token_text ? token_text : "unexpected end of file");
+  Direct(item);
   ++error_count_;
+  if (!pending_note_.empty()) notes_.push_back(SyntaxNote{std::move(item), std::move(pending_note_)});
+  pending_note_.clear();
 }
 
 void TreeBuilder::NestingTooDeep() {

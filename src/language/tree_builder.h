@@ -14,6 +14,13 @@
 
 namespace ordalis {
 
+// The explanation of one syntax error: it follows the error items the parser made while
+// recovering from that error, the first of which is [first_error].
+struct SyntaxNote {
+  ScriptItemPtr first_error;
+  std::string text;
+};
+
 class TreeBuilder {
  public:
   // Operator and action chains are built left-leaning, one level per operator, without
@@ -60,8 +67,17 @@ class TreeBuilder {
   void Return();
   void BeginLocal();
   void EndLocal();
+  // The parser met a syntax error, explained by [explanation]; the error items that follow
+  // until the next syntax error belong to it.
+  void NoteSyntaxError(std::string explanation);
   // The offending token was [token_text]; null at the end of input.
   void Error(const char* token_text);
+  // One note per syntax error, in the order met.
+  std::vector<SyntaxNote> TakeSyntaxNotes() { return std::move(notes_); }
+  // The items open for children, outermost first, without the item the parse hangs below:
+  // blocks (then, else, do, function, ignoreresult, result) and nested constructs (assignment,
+  // call, action, index, local, default).
+  std::vector<const ScriptItem*> OpenItems() const;
   // The parser stack is exhausted, or an expression grew too tall: the parse ends here, seen
   // as failed.
   void NestingTooDeep();
@@ -110,6 +126,8 @@ class TreeBuilder {
   std::size_t include_count_ = 0;
   std::size_t error_count_ = 0;
   bool too_deep_ = false;
+  std::string pending_note_;
+  std::vector<SyntaxNote> notes_;
 };
 
 }  // namespace ordalis
