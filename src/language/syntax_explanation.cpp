@@ -299,16 +299,30 @@ Explanation KeywordOperand(const Context& c) {
 
 Explanation AssignmentTarget(const Context& c) {
   if (c.offending != "'='" || Expects(c, "'='")) return std::nullopt;
-  if (Expects(c, "')'") && !InnermostNested(c)) {
-    return std::string("expected ')' to close the '(' before it, found '='");
+  if (Expects(c, "')'") || Expects(c, "EQ")) {
+    return std::string("'=' assigns and cannot stand inside an expression: to compare two values "
+                       "write '==' (or is a ')' missing before it?)");
   }
-  if (Expects(c, "EQ")) return std::string("'=' assigns: to compare two values write '=='");
   if (c.previous == "']'") {
     return std::string("only a plain name can be assigned, not an element ('a[1] = ...'): "
                        "assign the whole array instead ('a = [1, 2]')");
   }
   return std::string("'=' cannot stand here: only a plain name at the start of a statement "
                      "can be assigned");
+}
+
+// Where only a name may follow: after '.', ':', "function", "delete".
+Explanation NameMissing(const Context& c) {
+  if (c.expected.size() != 1 || c.expected.front() != "IDENTIFIER") return std::nullopt;
+  std::string text = "expected a name after " + Before(c) + ", found " + Found(c);
+  std::string written(c.offending_text);
+  if (OneOf(std::string_view(written), kLowerCaseKeywords)) {
+    std::string other = written;
+    other[0] = static_cast<char>(other[0] - 'a' + 'A');
+    text += ": '" + written + "' is a keyword in lower case; in any other case ('" + other +
+            "') it is a name";
+  }
+  return text;
 }
 
 Explanation ValueMissing(const Context& c) {
@@ -350,8 +364,8 @@ std::string ExplainSyntaxError(const SyntaxErrorContext& context) {
   static constexpr Rule kRules[] = {KeywordSpelling, MissingThenOrDo,  KeywordOperand,
                                     EndOfFile,       StrayCharacter,   CommentInside,
                                     MisplacedCloser, SignedNumber,     NameAlone,
-                                    AssignmentTarget, ValueMissing,    CloserMissing,
-                                    CannotStart};
+                                    AssignmentTarget, NameMissing,     ValueMissing,
+                                    CloserMissing,   CannotStart};
   for (Rule rule : kRules) {
     if (Explanation text = rule(context)) return *text;
   }
