@@ -33,6 +33,10 @@ class RunJudge : public Logger {
   RunStrictness strictness() const { return strictness_.load(); }
   // Faults counted since the object was made.
   std::uint64_t faults() const { return faults_.load(); }
+  // Faults that count against the statements running: those inside an ignoreresult section
+  // are forgiven once the section ends.
+  std::uint64_t judged_faults() const { return faults_.load() - forgiven_.load(); }
+  void Forgive(std::uint64_t count) { forgiven_.fetch_add(count); }
   // A fault that wrote no severe line, such as a name not found where only a warning is due.
   void CountFault() { faults_.fetch_add(1); }
 
@@ -45,19 +49,21 @@ class RunJudge : public Logger {
   Logger& log_;
   std::atomic<RunStrictness> strictness_{RunStrictness::kAsWritten};
   std::atomic<std::uint64_t> faults_{0};
+  std::atomic<std::uint64_t> forgiven_{0};
 };
 
 // Whether [script] runs strictly.
 bool StrictRun(IScriptContext& script);
 // Counts a fault that wrote no severe line.
 void CountFault(IScriptContext& script);
-// Faults counted so far; 0 without a judge.
+// Faults that count against the statements running now; 0 without a judge.
 std::uint64_t FaultsSoFar(IScriptContext& script);
 
 // In a strict run, a statement ([item], with [result]) during which faults were counted beyond
 // [faults_before] fails: a passing, warning or not-implemented result becomes TestError. An
-// ignoreresult section keeps its own Passed, as it does for every result inside it. True when
-// the result was changed; the caller then records it.
+// ignoreresult section keeps its own Passed, as it does for every result inside it, and the
+// faults inside it no longer count against the statements around it. True when the result was
+// changed; the caller then records it.
 bool JudgedFaulty(IScriptContext& script, const ScriptItem& item, Result* result,
                   std::uint64_t faults_before);
 
