@@ -62,10 +62,12 @@ TEST_F(CliTest, VariablesInBothScopes) {
   EXPECT_EQ(Run({"vars", "set", "Build", "12"}).exit_code, 0);
   EXPECT_EQ(Run({"vars", "set", "--system", "Lab", "\"north\""}).exit_code, 0);
   EXPECT_EQ(Run({"vars", "set", "alpha", "-1"}).exit_code, 0);
-  EXPECT_EQ(Run({"vars"}).out, "alpha = -1\nbuild = 12\n");
-  EXPECT_EQ(Run({"vars", "--system"}).out, "lab = \"north\"\n");
+  EXPECT_EQ(Run({"vars"}).out,
+            "alpha = -1  [user, Integer]\nbuild = 12  [user, Integer]\n"
+            "lab = \"north\"  [system, String]\n");
+  EXPECT_EQ(Run({"vars", "--system"}).out, "lab = \"north\"  [system, String]\n");
   EXPECT_EQ(Run({"vars", "remove", "BUILD"}).exit_code, 0);
-  EXPECT_EQ(Run({"vars"}).out, "alpha = -1\n");
+  EXPECT_EQ(Run({"vars", "--user"}).out, "alpha = -1  [user, Integer]\n");
   Outcome missing = Run({"vars", "remove", "build"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("no variable 'build'"), std::string::npos) << missing.err;
@@ -93,6 +95,20 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"vars", "drop", "x"}}, UsageCase{{"creators", "add"}},
                       UsageCase{{"creators", "--everything"}}, UsageCase{{"mail", "server"}},
                       UsageCase{{"mail", "send", "x"}}));
+
+// A value no script could read is refused with the literal forms; --string stores text.
+TEST_F(CliTest, VariableValuesAreScriptLiterals) {
+  for (const char* value : {"abc", "abc def", "", "1 +"}) {
+    Outcome refused = Run({"vars", "set", "tolerance", value});
+    EXPECT_EQ(refused.exit_code, 2) << value;
+    EXPECT_NE(refused.err.find("A value is a script literal"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(Run({"vars", "set", "--string", "name", "abc", "def"}).exit_code, 0);
+  EXPECT_EQ(Run({"vars", "set", "--string", "quote", "a\"b"}).exit_code, 2);
+  EXPECT_EQ(Run({"vars", "set", "list", "[1, 2], 3"}).exit_code, 0);
+  EXPECT_EQ(Run({"vars"}).out,
+            "list = [1, 2], 3  [user, Array of 2]\nname = \"abc def\"  [user, String]\n");
+}
 
 TEST_F(CliTest, HelpForEachCommand) {
   for (const char* command : {"vars", "creators", "mail"}) {

@@ -8,7 +8,7 @@ const char* const kLiteralForms =
     "A value is a script literal, as a script writes it:\n"
     "  12  -7  0x1f  017       integers (decimal, hexadecimal, octal)\n"
     "  2.5  -0.25  1e6         doubles\n"
-    "  \"text\"                  a text in double quotes (quote it for the shell: 'name=\"a b\"')\n"
+    "  \"text\"                  a text in double quotes, which the shell needs quoted: '\"a b\"'\n"
     "  true  false             Booleans\n"
     "  [1, \"two\", [3]]         an array\n"
     "  1,2,3                   a list of values\n"
