@@ -91,13 +91,6 @@ std::string LexicalAnalyser::DirectoryText(const std::string& path,
   return text;
 }
 
-void LexicalAnalyser::TokenScanned(int kind, std::string_view text) {
-  previous_ = current_;
-  current_ = Token{kind, line_, text};
-  if (kind == TOK_IF) if_line_ = line_;
-  if (kind == TOK_WHILE) while_line_ = line_;
-}
-
 bool LexicalAnalyser::ParseFile(const std::string& path) {
   line_ = 1;
   directory_text_ = DirectoryText(path, WorkingDirectory());

@@ -51,7 +51,13 @@ class LexicalAnalyser {
   std::uint32_t line() const { return line_; }
   void CountLine() { ++line_; }
   // The scanner reports every token it hands to the parser; [text] is its kept text, if any.
-  void TokenScanned(int kind, std::string_view text);
+  void TokenScanned(int kind, std::string_view text) {
+    previous_ = current_;
+    current_ = Token{kind, line_, text};
+  }
+  // The scanner reports the keywords that open a condition.
+  void IfRead() { if_line_ = line_; }
+  void WhileRead() { while_line_ = line_; }
   const Token& current_token() const { return current_; }
   const Token& previous_token() const { return previous_; }
   // The lines of the last "if" and "while" keywords read, for messages about their conditions.
