@@ -131,9 +131,23 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+std::string SourceLine(const ScriptItem& item) {
+  std::string out;
+  for (char c : item.SourceText()) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string Quoted(const ScriptItem& item) {
   constexpr std::size_t kLongest = 60;
-  std::string text = item.SourceText();
+  std::string text = SourceLine(item);
   if (text.size() > kLongest) text = text.substr(0, kLongest) + "...";
   return "'" + text + "'";
 }

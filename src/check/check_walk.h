@@ -61,7 +61,9 @@ std::vector<Visit> Walk(const ScriptItem& root, const FunctionIndex& functions);
 // The name of a call without the quiet mark; lower case.
 std::string CallName(const ScriptItem& call);
 std::string Lower(std::string_view text);
-// The item's source text, cut short for a message.
+// The item's source text on one line (line ends of strings written as escapes).
+std::string SourceLine(const ScriptItem& item);
+// The same, in quotes and cut short, for a message.
 std::string Quoted(const ScriptItem& item);
 // The closest of [candidates] to [name] within a small edit distance; empty when none is.
 std::string Closest(std::string_view name, const std::vector<std::string>& candidates);

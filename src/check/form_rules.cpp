@@ -65,7 +65,7 @@ bool PassesTextOnFailure(const ScriptItem* parent) {
 void ValueRule(const ScriptItem& item, bool arrays_allowed, std::vector<Finding>& findings) {
   const ItemType type = item.type();
   const ScriptItem* parent = item.parent();
-  std::string text = item.SourceText();
+  std::string text = SourceLine(item);
   if (IsCall(type)) {
     Report(findings, Severity::kError, item,
            "the call " + Quoted(item) + " is not evaluated " + PlaceOf(parent) +
@@ -90,7 +90,7 @@ void ConditionRule(const ScriptItem& item, std::vector<Finding>& findings) {
       (type == idItem && count == 0) || type == boolItem) {
     return;
   }
-  std::string text = item.SourceText();
+  std::string text = SourceLine(item);
   std::string what;
   if (type == actionItem) {
     what = "the action call " + Quoted(item) + " is not a condition: compare its value ('" +
@@ -111,7 +111,7 @@ void ElementRule(const ScriptItem& item, std::vector<Finding>& findings) {
   const ItemType type = item.type();
   if (IsLiteral(type) || type == idItem || type == arrayIndexItem || type == arrayItem) return;
   const ScriptItem* parent = item.parent();
-  std::string text = item.SourceText();
+  std::string text = SourceLine(item);
   if (type == testResultItem) {
     Report(findings, Severity::kError, item,
            "the result word '" + item.text() + "' is no value in a list or a return; to end " +
@@ -166,7 +166,7 @@ void CallRule(const ScriptItem& call, const FunctionIndex& functions,
   std::string text;
   if (name == "sprintf" || name == "sscanf" || name == "arraylength") {
     text = "'" + name + "' gives a value and is no statement: assign it ('value = " +
-           call.SourceText() + "')";
+           SourceLine(call) + "')";
   } else if (name == "assert" || name == "sleep") {
     text = "'" + name + "' is a statement and gives no value: write it on its own";
   } else {

@@ -63,12 +63,29 @@ std::string Word(std::string_view name) {
   return "'" + Lower(name) + "'";
 }
 
+// [text] on one line: line ends and other control characters written as escapes.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      out += '?';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // The token as written, quoted and cut short; its kind's word when the text is not known.
 std::string Shown(std::string_view name, std::string_view text) {
   if (name == kEndOfFile || text.empty()) return Word(name);
   constexpr std::size_t kLongest = 40;
-  if (text.size() > kLongest) return "'" + std::string(text.substr(0, kLongest)) + "...'";
-  return "'" + std::string(text) + "'";
+  if (text.size() > kLongest) return "'" + OneLine(text.substr(0, kLongest)) + "...'";
+  return "'" + OneLine(text) + "'";
 }
 
 std::string Found(const Context& c) { return Shown(c.offending, c.offending_text); }
@@ -273,7 +290,8 @@ Explanation SignedNumber(const Context& c) {
 // A name at the start of a statement followed by something that makes no statement of it.
 Explanation NameAlone(const Context& c) {
   if (c.previous != "IDENTIFIER" || !Expects(c, "'.'") || !Expects(c, "INC")) return std::nullopt;
-  std::string name(c.previous_text);
+  constexpr std::size_t kLongest = 40;
+  std::string name(c.previous_text.substr(0, kLongest));
   if (OneOf(c.offending, kOperatorTokens)) {
     return "an expression is not a statement: assign it ('x = " + name +
            " ...') or use it in 'if', 'while' or 'assert(...)'";
