@@ -97,11 +97,6 @@ const ScriptItem* FunctionIndex::Find(const ScriptItem& call, std::string_view n
   return nullptr;
 }
 
-bool FunctionIndex::AnyNamed(const std::string& name) const {
-  return std::any_of(blocks_.begin(), blocks_.end(),
-                     [&](const auto& block) { return block.second.count(name) > 0; });
-}
-
 std::vector<Visit> Walk(const ScriptItem& root, const FunctionIndex& functions) {
   std::vector<Visit> visits;
   std::vector<Visit> stack{{&root, Role::kStatement}};

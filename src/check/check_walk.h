@@ -46,8 +46,6 @@ class FunctionIndex {
   const ScriptItem* Find(const ScriptItem& call, std::string_view name) const;
   // Every later definition of a name already defined in the same block.
   const std::vector<const ScriptItem*>& duplicates() const { return duplicates_; }
-  // Whether any block defines a function named [name] (lower case).
-  bool AnyNamed(const std::string& name) const;
 
  private:
   std::unordered_map<const ScriptItem*, std::unordered_map<std::string, const ScriptItem*>> blocks_;

@@ -116,6 +116,17 @@ TEST_F(CommandsTest, StrictRunAndPlaceLines) {
                               "(5): if flag then\n")) << strict.output;
 }
 
+// The first statement of a block is the one shown, not the block around it.
+TEST_F(CommandsTest, PlaceOfTheFirstStatementOfABlock) {
+  std::string script = File("first.odl", "printf(\"%d\", a)\nx = 1\nif x == 1 then\n"
+                                         "  printf(\"%d\", y)\nendif\n");
+  Outcome outcome = Ordalis("run " + script);
+  EXPECT_TRUE(Has(outcome, "Variable a not found\n" + script + "(1): printf( \"%d\" , a )\n"))
+      << outcome.output;
+  EXPECT_TRUE(Has(outcome, "Variable y not found\n" + script + "(4): printf( \"%d\" , y )\n"))
+      << outcome.output;
+}
+
 // Inside an ignoreresult section, a strict run fails the statement but not the run.
 TEST_F(CommandsTest, StrictRunKeepsIgnoredSectionsIgnored) {
   std::string ignored = File("ignored.odl", "ignoreresult\n  if flag then\n    x = 1\n  endif\n"
