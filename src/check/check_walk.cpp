@@ -169,10 +169,11 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
 std::string Closest(std::string_view name, const std::vector<std::string>& candidates) {
   constexpr std::size_t kLongestName = 64;  // longer names are not typing slips worth a guess
   std::string lower = Lower(name);
+  // A one- or two-letter name is close to too many others for a guess to help.
   std::size_t allowed = lower.size() <= 4 ? 1 : 2;
   std::string best;
   std::size_t best_distance = allowed + 1;
-  if (lower.size() > kLongestName) return best;
+  if (lower.size() <= 2 || lower.size() > kLongestName) return best;
   for (const std::string& candidate : candidates) {
     std::size_t gap = candidate.size() > lower.size() ? candidate.size() - lower.size()
                                                       : lower.size() - candidate.size();

@@ -128,11 +128,10 @@ TEST(ExampleScripts, EveryScriptEndsWithItsExpectedResult) {
   fs::remove_all(dir);
 }
 
-// `ordalis check` prints nothing for the examples and the guide's examples.
+// `ordalis check` prints nothing for the examples folder and the guide's examples.
 TEST(ExampleScripts, CheckFindsNothing) {
   std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis check " + ORDALIS_SOURCE_DIR +
-                        "/examples/*.odl " + ORDALIS_SOURCE_DIR + "/examples/failing/*.odl " +
-                        ORDALIS_SOURCE_DIR + "/docs/language.md 2>&1";
+                        "/examples " + ORDALIS_SOURCE_DIR + "/docs/language.md 2>&1";
   std::FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -46,8 +47,9 @@ constexpr const char* kHelp =
     "system variable of that name exists), a result label or a function defined twice.\n"
     "The rules beyond syntax run once a script has no syntax error.\n"
     "\n"
-    "A FILE ending in .md is a guide: every block of it fenced as ```odl is checked as a\n"
-    "script of its own, with the lines of the guide.\n"
+    "A FILE that is a folder stands for every .odl file below it. A FILE ending in .md is a\n"
+    "guide: every block of it fenced as ```odl is checked as a script of its own, with the\n"
+    "lines of the guide.\n"
     "\n"
     "  --no-testers   do not check tester types and actions (no plug-in is loaded)\n"
     "  --werror       warnings count as errors for the exit status\n"
@@ -151,8 +153,10 @@ class Checker {
     checker_ = std::make_unique<ScriptChecker>(std::move(options));
   }
 
-  // Checks one file; false when it cannot be read.
+  // Checks one file, or every script below a folder; false when it cannot be read.
   bool File(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return Folder(path);
     if (EndsWith(path, ".md")) return Guide(path);
     ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
     ScriptLoader loader;
@@ -167,8 +171,28 @@ class Checker {
   }
 
   bool failed() const { return failed_; }
+  // Whether a script found in a folder could not be read.
+  bool unreadable() const { return unreadable_; }
 
  private:
+  // Every .odl file below [path], in name order.
+  bool Folder(const std::string& path) {
+    std::vector<std::string> scripts;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(path, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      if (it->path().extension() == ".odl") scripts.push_back(it->path().string());
+    }
+    std::sort(scripts.begin(), scripts.end());
+    for (const std::string& script : scripts) {
+      if (!File(script)) {
+        std::fprintf(stderr, "ordalis check: cannot open '%s'\n", script.c_str());
+        unreadable_ = true;
+      }
+    }
+    return !error;
+  }
+
   bool Guide(const std::string& path) {
     std::vector<GuideBlock> blocks;
     if (!ReadGuide(path, &blocks)) return false;
@@ -200,6 +224,7 @@ class Checker {
   std::unique_ptr<InstalledTesters> testers_;
   std::unique_ptr<ScriptChecker> checker_;
   bool failed_ = false;
+  bool unreadable_ = false;
 };
 
 int Check(const std::vector<std::string>& args) {
@@ -218,7 +243,7 @@ int Check(const std::vector<std::string>& args) {
       unreadable = true;
     }
   }
-  if (unreadable) return 2;
+  if (unreadable || checker.unreadable()) return 2;
   return checker.failed() ? 1 : 0;
 }
 
