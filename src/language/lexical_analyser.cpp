@@ -74,7 +74,7 @@ std::string WorkingDirectory() {
 }  // namespace
 
 LexicalAnalyser::LexicalAnalyser(ScriptItemPtr block, std::shared_ptr<const std::string> file_name)
-    : builder_(std::move(block), std::move(file_name), &stamp_line_) {}
+    : builder_(std::move(block), std::move(file_name), this) {}
 
 LexicalAnalyser::~LexicalAnalyser() = default;
 
@@ -143,8 +143,8 @@ void LexicalAnalyser::Parse() {
   } catch (const std::exception&) {
     // Out of memory inside the scanner: the items built so far stay.
   }
+  WatchLookAhead(nullptr, 0);
   odllex_destroy(scanner);
-  StampLineOf(TokenPosition::kCurrent);
   if (result == 2 || builder_.too_deep()) builder_.NestingTooDeep();
   text_blocks_.clear();
   text_free_ = nullptr;

@@ -16,9 +16,6 @@
 
 namespace ordalis {
 
-// Which of the last two tokens read an item's line comes from.
-enum class TokenPosition { kCurrent, kPrevious };
-
 class LexicalAnalyser {
  public:
   // The parse hangs its items below [block]; every item carries [file_name].
@@ -50,10 +47,11 @@ class LexicalAnalyser {
   std::size_t Read(char* buffer, std::size_t size);
   std::uint32_t line() const { return line_; }
   void CountLine() { ++line_; }
-  // The scanner reports every token it hands to the parser; [text] is its kept text, if any.
-  void TokenScanned(int kind, std::string_view text) {
+  // Every token passes here on its way from the scanner to the parser; returns [kind].
+  int TokenRead(int kind, std::string_view kept_text) {
     previous_ = current_;
-    current_ = Token{kind, line_, text};
+    current_ = Token{kind, line_, kept_text};
+    return kind;
   }
   // The scanner reports the keywords that open a condition.
   void IfRead() { if_line_ = line_; }
@@ -63,10 +61,31 @@ class LexicalAnalyser {
   // The lines of the last "if" and "while" keywords read, for messages about their conditions.
   std::uint32_t if_line() const { return if_line_; }
   std::uint32_t while_line() const { return while_line_; }
+  // The parser met a syntax error in [state] with the look-ahead [token] (its symbol number);
+  // the error rule takes it to explain the error.
+  void NoteSyntaxError(int state, int token) {
+    error_state_ = state;
+    error_token_ = token;
+    error_noted_ = true;
+  }
+  bool TakeSyntaxError(int* state, int* token) {
+    if (!error_noted_) return false;
+    *state = error_state_;
+    *token = error_token_;
+    error_noted_ = false;
+    return true;
+  }
+  // The parser shows where it keeps its look-ahead token and the value that means it holds
+  // none (null once the parse is over).
+  void WatchLookAhead(const int* look_ahead, int none) {
+    look_ahead_ = look_ahead;
+    no_look_ahead_ = none;
+  }
   // Items are stamped with the line of the last token the parser has taken. While it holds a
   // look-ahead token that has not been taken yet, that is the token before it.
-  void StampLineOf(TokenPosition token) {
-    stamp_line_ = token == TokenPosition::kCurrent ? current_.line : previous_.line;
+  std::uint32_t StampLine() const {
+    bool held = look_ahead_ != nullptr && *look_ahead_ != no_look_ahead_;
+    return held ? previous_.line : current_.line;
   }
   const std::string& directory_text() const { return directory_text_; }
   // Keeps [text] for the rest of the parse and returns a view of the kept copy.
@@ -83,7 +102,11 @@ class LexicalAnalyser {
   std::string buffer_;
   std::size_t read_position_ = 0;
   std::uint32_t line_ = 1;
-  std::uint32_t stamp_line_ = 1;
+  const int* look_ahead_ = nullptr;
+  int error_state_ = 0;
+  int error_token_ = 0;
+  bool error_noted_ = false;
+  int no_look_ahead_ = 0;
   Token current_;
   Token previous_;
   std::uint32_t if_line_ = 0;

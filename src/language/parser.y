@@ -7,9 +7,14 @@
 %define api.prefix {odl}
 %define api.token.prefix {TOK_}
 %define api.value.type {ordalis::TokenValue}
-%define parse.error custom
+%define parse.error simple
+%token-table
 %param {yyscan_t scanner}
 %parse-param {ordalis::LexicalAnalyser& lexer}
+
+/* The analyser reads where the parser keeps its look-ahead token, to stamp items with the
+   line of the last token taken. */
+%initial-action { lexer.WatchLookAhead(&yychar, TOK_ODLEMPTY); }
 
 %code requires {
 #include "language/token_value.h"
@@ -27,17 +32,27 @@ typedef void* yyscan_t;
 
 int odllex(ODLSTYPE* yylval, yyscan_t scanner);
 
-namespace {
-// Syntax errors become error items through the error rule; nothing is printed.
-void odlerror(yyscan_t, ordalis::LexicalAnalyser&, const char*) {}
+// Every token passes the analyser on its way to the parser, so it knows the last two tokens
+// read and their lines; names, strings and comments bring their kept text.
+#undef yylex
+#define yylex(value, scanner) ReadToken(lexer, value, scanner)
+static inline int ReadToken(ordalis::LexicalAnalyser& lexer, ODLSTYPE* value, yyscan_t scanner) {
+  int token = odllex(value, scanner);
+  bool has_text = token == TOK_IDENTIFIER || token == TOK_STRING || token == TOK_COMMENT;
+  return lexer.TokenRead(token, has_text ? value->text : std::string_view());
 }
 
-// Every action that builds items first tells the analyser whether the parser holds a
-// look-ahead token, so the items carry the line of the last token the parser took.
-#define B                                                                                   \
-  (lexer.StampLineOf(yychar == TOK_ODLEMPTY ? ordalis::TokenPosition::kCurrent              \
-                                            : ordalis::TokenPosition::kPrevious),           \
-   lexer.builder())
+namespace {
+// Explains the syntax error the parser met in [state] with the look-ahead [token], from the
+// error rule, before the error items of the recovery are made.
+void ExplainSyntaxError(int state, int token, ordalis::LexicalAnalyser& lexer);
+}
+// Syntax errors become error items through the error rule; nothing is printed. Where the parser
+// meets one it only notes its state, which the error rule explains: doing the work here, in
+// the middle of the parser's loop, would slow every parse.
+#define odlerror(scanner, lexer, message) lexer.NoteSyntaxError(*yyssp, yytoken)
+
+#define B lexer.builder()
 // Ends the parse when an expression has grown too tall; the driver reports it.
 #define STOP_WHEN_TOO_DEEP \
   if (B.too_deep()) YYABORT
@@ -76,10 +91,13 @@ statement
                                             /* The error item stands on the line of the token
                                                it names; at the end of input, on the line of
                                                the last token. */
+                                            int state = 0;
+                                            int token = 0;
+                                            if (lexer.TakeSyntaxError(&state, &token)) ExplainSyntaxError(state, token, lexer);
                                             bool at_end = yychar == TOK_YYEOF;
-                                            lexer.StampLineOf(at_end ? ordalis::TokenPosition::kPrevious
-                                                                     : ordalis::TokenPosition::kCurrent);
-                                            lexer.builder().Error(at_end ? nullptr : lexer.token_text());
+                                            std::uint32_t line = at_end ? lexer.previous_token().line
+                                                                        : lexer.current_token().line;
+                                            B.Error(at_end ? nullptr : lexer.token_text(), line);
                                             if (!at_end) yyclearin;
                                           }
   | DELETE IDENTIFIER                     { B.Delete($2.text); }
@@ -224,21 +242,46 @@ expression
 
 %%
 
-/* Explains the syntax error the parser just met; the error items that recovery makes follow
-   the explanation. */
-static int yyreport_syntax_error(const yypcontext_t* context, yyscan_t, ordalis::LexicalAnalyser& lexer) {
+namespace {
+
+// The tokens the parser could take in [state], by name: the actions of the state that are no
+// error, as the parser tables hold them.
+std::vector<std::string_view> ExpectedTokens(yy_state_t state) {
+  std::vector<std::string_view> names;
+  int base = yypact[+state];
+  if (yypact_value_is_default(base)) return names;
+  int first = base < 0 ? -base : 0;
+  int limit = YYLAST - base + 1 < YYNTOKENS ? YYLAST - base + 1 : YYNTOKENS;
+  for (int symbol = first; symbol < limit; ++symbol) {
+    if (yycheck[symbol + base] == symbol && symbol != YYSYMBOL_YYerror &&
+        !yytable_value_is_error(yytable[symbol + base])) {
+      names.push_back(yysymbol_name(static_cast<yysymbol_kind_t>(symbol)));
+    }
+  }
+  return names;
+}
+
+// The parser's name of a token kind; the end of input as "end of file".
+std::string_view SymbolName(yysymbol_kind_t symbol) {
+  std::string_view name = yysymbol_name(symbol);
+  return symbol == YYSYMBOL_YYEOF ? std::string_view("end of file") : name;
+}
+
+__attribute__((noinline, cold)) void ExplainSyntaxError(int state, int token,
+                                                        ordalis::LexicalAnalyser& lexer) {
   ordalis::SyntaxErrorContext error;
-  error.offending = yysymbol_name(yypcontext_token(context));
+  error.offending = SymbolName(static_cast<yysymbol_kind_t>(token));
   if (const char* text = lexer.token_text()) error.offending_text = text;
   const ordalis::LexicalAnalyser::Token& previous = lexer.previous_token();
-  if (previous.kind >= 0) error.previous = yysymbol_name(YYTRANSLATE(previous.kind));
+  if (previous.kind >= 0) error.previous = SymbolName(YYTRANSLATE(previous.kind));
   error.previous_text = previous.text;
-  yysymbol_kind_t expected[YYNTOKENS];
-  int count = yypcontext_expected_tokens(context, expected, YYNTOKENS);
-  for (int i = 0; i < count; ++i) error.expected.push_back(yysymbol_name(expected[i]));
+  for (std::string_view name : ExpectedTokens(static_cast<yy_state_t>(state))) {
+    error.expected.push_back(name == "\"end of file\"" ? std::string_view("end of file") : name);
+  }
   error.if_line = lexer.if_line();
   error.while_line = lexer.while_line();
   error.open = lexer.builder().OpenItems();
   lexer.builder().NoteSyntaxError(ordalis::ExplainSyntaxError(error));
-  return 0;
 }
+
+}  // namespace

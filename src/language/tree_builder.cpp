@@ -1,5 +1,7 @@
 #include "language/tree_builder.h"
 
+#include "language/lexical_analyser.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -20,15 +22,15 @@ bool NameIs(std::string_view name, std::string_view lower) {
 }  // namespace
 
 TreeBuilder::TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
-                         const std::uint32_t* line)
-    : file_name_(std::move(file_name)), line_(line) {
+                         const LexicalAnalyser* lexer)
+    : file_name_(std::move(file_name)), lexer_(lexer) {
   open_.push_back(std::move(block));
 }
 
 TreeBuilder::~TreeBuilder() = default;
 
 ScriptItemPtr TreeBuilder::Make(ItemType type, std::string text) const {
-  return ScriptItem::Make(type, std::move(text), file_name_, *line_);
+  return ScriptItem::Make(type, std::move(text), file_name_, lexer_->StampLine());
 }
 
 ScriptItemPtr TreeBuilder::TakeLastPending() {
@@ -285,9 +287,10 @@ std::vector<const ScriptItem*> TreeBuilder::OpenItems() const {
 }
 
 // error: an error item with the offending token's text stands where the statement failed.
-void TreeBuilder::Error(const char* token_text) {
+void TreeBuilder::Error(const char* token_text, std::uint32_t line) {
   CloseNestedConstructs();
-  ScriptItemPtr item = Make(errorItem, token_text ? token_text : "unexpected end of file");
+  ScriptItemPtr item = ScriptItem::Make(errorItem, token_text ? token_text : "unexpected end of file",
+                                        file_name_, line);
   Direct(item);
   ++error_count_;
   if (!pending_note_.empty()) notes_.push_back(SyntaxNote{std::move(item), std::move(pending_note_)});

@@ -14,6 +14,8 @@
 
 namespace ordalis {
 
+class LexicalAnalyser;
+
 // The explanation of one syntax error: it follows the error items the parser made while
 // recovering from that error, the first of which is [first_error].
 struct SyntaxNote {
@@ -28,9 +30,10 @@ class TreeBuilder {
   // so no tree grows deeper than the code that walks it can follow.
   static constexpr std::uint32_t kMaxExpressionHeight = 1000;
 
-  // Items go below [block] and carry [file_name] and the line counter read through [line].
+  // Items go below [block] and carry [file_name] and the line [lexer] stamps when each is
+  // made (LexicalAnalyser::StampLine).
   TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
-              const std::uint32_t* line);
+              const LexicalAnalyser* lexer);
   ~TreeBuilder();
   TreeBuilder(const TreeBuilder&) = delete;
   TreeBuilder& operator=(const TreeBuilder&) = delete;
@@ -70,8 +73,8 @@ class TreeBuilder {
   // The parser met a syntax error, explained by [explanation]; the error items that follow
   // until the next syntax error belong to it.
   void NoteSyntaxError(std::string explanation);
-  // The offending token was [token_text]; null at the end of input.
-  void Error(const char* token_text);
+  // The offending token was [token_text], on [line]; null at the end of input.
+  void Error(const char* token_text, std::uint32_t line);
   // One note per syntax error, in the order met.
   std::vector<SyntaxNote> TakeSyntaxNotes() { return std::move(notes_); }
   // The items open for children, outermost first, without the item the parse hangs below:
@@ -119,7 +122,7 @@ class TreeBuilder {
   void SetHeight(ScriptItem& item, std::uint32_t height);
 
   std::shared_ptr<const std::string> file_name_;
-  const std::uint32_t* line_;
+  const LexicalAnalyser* lexer_;
   std::vector<ScriptItemPtr> pending_;
   std::vector<SavedList> saved_;
   std::vector<ScriptItemPtr> open_;
