@@ -127,6 +127,16 @@ TEST_F(CommandsTest, PlaceOfTheFirstStatementOfABlock) {
       << outcome.output;
 }
 
+// A failing assert is listed at its own line, not at the line after it.
+TEST_F(CommandsTest, FailingAssertAtItsOwnLine) {
+  std::string script = File("assert.odl", "x = 1\nassert(x == 2)\n\ny = 3\nif x == 1 then\n"
+                                          "  assert(x == 3)\nendif\n");
+  Outcome outcome = Ordalis("run " + script);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_TRUE(Has(outcome, script + "(2): Failed: assert ( x == 2 )\n")) << outcome.output;
+  EXPECT_TRUE(Has(outcome, script + "(6): Failed: assert ( x == 3 )\n")) << outcome.output;
+}
+
 // Inside an ignoreresult section, a strict run fails the statement but not the run.
 TEST_F(CommandsTest, StrictRunKeepsIgnoredSectionsIgnored) {
   std::string ignored = File("ignored.odl", "ignoreresult\n  if flag then\n    x = 1\n  endif\n"

@@ -121,6 +121,10 @@ TEST(ItemLines, LastTokenTakenNotTheLookAhead) {
       {"x = 1\n\n\n", "assignmentItem@1[idItem@1,integerItem@1]"},
       {"x = 1\nendif\n\n\n", "assignmentItem@1[idItem@1,integerItem@1],errorItem@2"},
       {"if a then\n b = 1\n\n\n", "ifItem@1[idItem@1,thenItem@1[assignmentItem@2[idItem@2,integerItem@2],errorItem@2]]"},
+      // An assert is made after its closing parenthesis, with the next line's token read.
+      {"assert(x == 2)\n\ny = 3\n",
+       "assertItem@1[equalItem@1[idItem@1,integerItem@1]],assignmentItem@3[idItem@3,integerItem@3]"},
+      {"assert(x,\n \"1\")\nassert(y)", "assertItem@2[idItem@1,stringItem@2],assertItem@3[idItem@3]"},
   };
   for (const LineCase& c : kCases) {
     ScriptItemPtr root = testing::LoadedText(c.script);
