@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/batch_queue_creators.h"
+#include "testers/batch_queue_creators.h"
 #include "command.h"
 #include "settings/manager.h"
 #include "testers/plugin_host.h"

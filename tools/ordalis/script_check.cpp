@@ -1,5 +1,6 @@
 #include "script_check.h"
 
+#include "platform/text.h"
 #include "settings/settings_store.h"
 #include "testers/tester_proxy.h"
 #include "testers/testers.h"
