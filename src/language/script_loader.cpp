@@ -69,9 +69,11 @@ bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
     LexicalAnalyser lexer(root, std::make_shared<const std::string>(open_path));
     error_count_ = 0;
     expansions_ = 0;
+    syntax_notes_.clear();
     if (!lexer.ParseFile(open_path, kMaxScriptBytes)) return false;
     bytes_loaded_ = lexer.bytes_read();
     error_count_ = lexer.builder().error_count();
+    syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
     if (auto identity = IdentityOf(open_path)) open_files_.push_back(*identity);
     if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
@@ -91,6 +93,7 @@ bool ScriptLoader::LoadText(std::string_view text, const ScriptItemPtr& root) {
     bytes_loaded_ = text.size();
     expansions_ = 0;
     error_count_ = lexer.builder().error_count();
+    syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
     if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
     return true;
@@ -174,6 +177,7 @@ std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
     bytes_loaded_ += lexer.bytes_read();
     nested_includes = lexer.builder().include_count() > 0;
     error_count_ += lexer.builder().error_count();
+    for (SyntaxNote& note : lexer.builder().TakeSyntaxNotes()) syntax_notes_.push_back(std::move(note));
   }
   if (item->parent() == nullptr) return 1;
   if (nested_includes) {
