@@ -83,7 +83,7 @@ const char kUsage[] =
     "1); a second Ctrl-C ends the process at once.\n"
     "\n"
     "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
-    "that cannot be read or a JUnit document that cannot be written.\n";
+    "that cannot be read, or a results or JUnit document that cannot be written (a full disk).\n";
 
 struct Options {
   LoggingLevel level = information;
@@ -359,6 +359,14 @@ bool Checked(const Options& options, const ScriptItem& root) {
 bool PrintOutcome(const Options& options, CScript& script, const report::RunAnnotations& notes) {
   constexpr std::size_t kFailuresPrinted = 10;
   std::string results = script.results_xml_path();
+  // A results document that could not be written (a full disk, a failing device) is said, and
+  // the run does not end as if it had been kept.
+  struct stat info {};
+  bool results_written = !results.empty() && ::stat(results.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (!results.empty() && !results_written) {
+    std::fprintf(stderr, "ordalis run: the results document %s could not be written\n", results.c_str());
+    results.clear();
+  }
   report::RunReports reports;
   if (!results.empty()) reports = report::PublishRunReports(results, &notes, options.junit);
   bool junit_written = options.junit.empty() || (!results.empty() && reports.junit_written);
@@ -380,7 +388,7 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
   std::printf("%s", summary.c_str());
   std::fflush(stdout);
-  return junit_written;
+  return junit_written && (results_written || script.results_xml_path().empty());
 }
 
 // Why [path] cannot be read as a script or record file: it cannot be opened, is not a regular
