@@ -24,9 +24,19 @@ void CScript::SetTraceEventsClient(std::shared_ptr<ITraceEventsClient> client) {
   runtime_->log().SetTraceClient(std::move(client));
 }
 
-bool CScript::MakeRemoteRoot() { return runtime_->MakeRemoteRoot(); }
+// Operations that tell clients something may see the face go from inside the telling (a client
+// may drop its last reference in any notification); they hold the runtime for the length of
+// the call and touch nothing of the face afterwards.
 
-bool CScript::RemoteRun(const std::string& text) { return runtime_->RemoteRun(text); }
+bool CScript::MakeRemoteRoot() {
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  return runtime->MakeRemoteRoot();
+}
+
+bool CScript::RemoteRun(const std::string& text) {
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  return runtime->RemoteRun(text);
+}
 
 void CScript::SetFileNames(const std::string& path) { runtime_->document().SetFileNames(path); }
 
@@ -85,22 +95,26 @@ Status CScript::get_State(ScriptState* state) {
 }
 
 Status CScript::Stop() {
-  runtime_->Stop();
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  runtime->Stop();
   return S_OK;
 }
 
 Status CScript::Run() {
-  runtime_->controller().Run(RunController::StepMode::kContinue);
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  runtime->controller().Run(RunController::StepMode::kContinue);
   return S_OK;
 }
 
 Status CScript::Step() {
-  runtime_->controller().Run(RunController::StepMode::kSingle);
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  runtime->controller().Run(RunController::StepMode::kSingle);
   return S_OK;
 }
 
 Status CScript::Pause() {
-  runtime_->controller().Pause();
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  runtime->controller().Pause();
   return S_OK;
 }
 
@@ -111,11 +125,13 @@ Status CScript::get_CurrentItem(std::shared_ptr<IScriptItem>* item) {
 }
 
 Status CScript::put_RunningContinuously(VariantBool value) {
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
   bool on = value == kVariantTrue;
-  runtime_->controller().set_running_continuously(on);
+  runtime->controller().set_running_continuously(on);
   if (!on) return S_OK;
-  if (runtime_->controller().state() == ScriptNotRunning) runtime_->ResetRootResults();
-  return Run();
+  if (runtime->controller().state() == ScriptNotRunning) runtime->ResetRootResults();
+  runtime->controller().Run(RunController::StepMode::kContinue);
+  return S_OK;
 }
 
 Status CScript::get_RunningContinuously(VariantBool* value) {
@@ -241,7 +257,8 @@ Status CScript::get_Description(std::string* description) {
 
 // The batch queue has loaded the script already (through Load); neither argument is used.
 Status CScript::Execute(const std::string&, std::shared_ptr<ITrace>) {
-  runtime_->controller().ExecuteBatch();
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  runtime->controller().ExecuteBatch();
   return S_OK;
 }
 
@@ -256,12 +273,13 @@ Status CScript::Abort() { return Stop(); }
 
 // Waits, up to ten minutes, for a stopping run to end before clearing the results.
 Status CScript::Reset() {
-  if (Failed(Stop())) return E_FAIL;
-  runtime_->controller().WaitWhileStopping(600000);
-  runtime_->ResetRootResults();
-  runtime_->controller().set_batch_status(BatchQueueItemNotRunning);
-  runtime_->events().ResultsReset();
-  runtime_->controller().ResetIteration();
+  std::shared_ptr<ScriptRuntime> runtime = runtime_;
+  runtime->Stop();
+  runtime->controller().WaitWhileStopping(600000);
+  runtime->ResetRootResults();
+  runtime->controller().set_batch_status(BatchQueueItemNotRunning);
+  runtime->events().ResultsReset();
+  runtime->controller().ResetIteration();
   return S_OK;
 }
 
