@@ -460,49 +460,18 @@ Result StatementExecutor::CallAction(ScriptItem* action, VariableValue* values, 
 // appended to the statement's values.
 Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const std::string& variable_name) {
   statement.recording = Recording::kRecord;
-  Logger& log = script_.logger();
   if (action->child_count() != 2) return TestError;
-  VariableValue target;
-  Result result = EvaluateValue(script_, action->child(0), &target);
-  if (result != TestPassed || target.ElementCount() != 1 ||
-      target.Element(0).kind() != ValueKind::Tester) {
-    log.Log(severe, kScript, "Can only do an action on a Tester object");
-    return TestError;
-  }
+  std::shared_ptr<ITester> tester = ActionTarget(action);
+  if (!tester) return TestError;
   ScriptItem* method = action->child(1);
-  if (method->type() != idItem) {
-    log.Log(severe, kScript, "Error: invalid action");
-    return TestError;
-  }
-  std::shared_ptr<ITester> tester = target.Element(0).tester();
-  const std::string& action_name = method->text();
   TesterCall call;
   call.parameters = Parameters(method, 0);
   std::shared_ptr<ScriptPlayback> playback = script_.playback();
-  ActionRecord& record_file = script_.action_record();
   if (playback && tester.get() == static_cast<ITester*>(playback.get())) {
     call.status = playback->Execute(0, call.parameters, &call.values, &call.result);
-    record_file.WriteOut(call.result, call.values);
-  } else {
-    script_.BeginTesterCall(tester);
-    CallOutcome outcome = CallTester(*tester, action_name, call);
-    script_.EndTesterCall();
-    if (outcome == CallOutcome::kNoSuchAction) {
-      log.Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
-              TesterType(*tester).c_str());
-      return TestError;
-    }
-    if (outcome == CallOutcome::kNotStarted) {
-      call.result = TestAborted;
-    } else if (Failed(call.status)) {
-      record_file.WriteFailedCall();
-      log.Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
-              action_name.c_str(), TesterType(*tester).c_str(), static_cast<unsigned>(call.status));
-      call.result = TestError;
-      call.values.reset();
-    } else {
-      record_file.WriteOut(call.result, call.values);
-    }
+    script_.action_record().WriteOut(call.result, call.values);
+  } else if (!CallAndRecord(tester, action, call)) {
+    return TestError;
   }
   if (call.values) {
     statement.values.AppendFromVariantArray(call.values, script_.tester_wrap_hook(), variable_name);
@@ -511,6 +480,55 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
   }
   if (call.result == TestPassed && action->text() == ":") statement.recording = Recording::kStatusOnly;
   return call.result;
+}
+
+// The tester an action item names, or null (logged) when the item names none.
+std::shared_ptr<ITester> StatementExecutor::ActionTarget(ScriptItem* action) {
+  Logger& log = script_.logger();
+  VariableValue target;
+  Result result = EvaluateValue(script_, action->child(0), &target);
+  if (result != TestPassed || target.ElementCount() != 1 ||
+      target.Element(0).kind() != ValueKind::Tester) {
+    log.Log(severe, kScript, "Can only do an action on a Tester object");
+    return nullptr;
+  }
+  if (action->child(1)->type() != idItem) {
+    log.Log(severe, kScript, "Error: invalid action");
+    return nullptr;
+  }
+  return target.Element(0).tester();
+}
+
+// Calls the action on a real tester, published as the current tester for the length of the
+// call, and writes its record lines. False (logged) when the tester has no such action.
+bool StatementExecutor::CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action,
+                                      TesterCall& call) {
+  const std::string& action_name = action->child(1)->text();
+  script_.BeginTesterCall(tester);
+  CallOutcome outcome = CallTester(*tester, action_name, call);
+  script_.EndTesterCall();
+  ActionRecord& record_file = script_.action_record();
+  switch (outcome) {
+    case CallOutcome::kNoSuchAction:
+      script_.logger().Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
+                           TesterType(*tester).c_str());
+      return false;
+    case CallOutcome::kNotStarted:
+      call.result = TestAborted;  // the run was stopping: the action never started
+      return true;
+    case CallOutcome::kCalled:
+      break;
+  }
+  if (Failed(call.status)) {
+    record_file.WriteFailedCall();
+    script_.logger().Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
+                         action_name.c_str(), TesterType(*tester).c_str(), static_cast<unsigned>(call.status));
+    call.result = TestError;
+    call.values.reset();
+  } else {
+    record_file.WriteOut(call.result, call.values);
+  }
+  return true;
 }
 
 // Looks the action up and calls it. The tester is published as the current tester before the

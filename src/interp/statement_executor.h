@@ -103,6 +103,8 @@ class StatementExecutor {
   Result While(ScriptItem* item, Statement& statement, FunctionReturn& target);
   Result Assignment(ScriptItem* item, Statement& statement);
   Result Action(ScriptItem* action, Statement& statement, const std::string& variable_name);
+  std::shared_ptr<ITester> ActionTarget(ScriptItem* action);
+  bool CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action, TesterCall& call);
   CallOutcome CallTester(ITester& tester, const std::string& action_name, TesterCall& call);
   Result New(ScriptItem* item, VariableValue* value, const std::string& variable_name);
   Result Delete(ScriptItem* item);

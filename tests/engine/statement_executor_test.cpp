@@ -95,7 +95,9 @@ TEST_P(ActionStartTest, AStopDuringTheStartOfAnActionIsNeverLost) {
 
   EXPECT_EQ(script.Run(root.get()), row.result);
   EXPECT_EQ(tester->executed, row.executed);
-  if (row.executed) EXPECT_TRUE(tester->current_while_executing);
+  if (row.executed) {
+    EXPECT_TRUE(tester->current_while_executing);
+  }
   EXPECT_EQ(script.tester_calls_begun, 1);
   EXPECT_EQ(script.tester_calls_ended, 1);
   EXPECT_EQ(script.current_tester, nullptr);
