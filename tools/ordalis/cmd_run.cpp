@@ -18,6 +18,8 @@
 #include "engine/script.h"
 #include "interp/variable_table.h"
 #include "mail/results_mail.h"
+#include "report/run_annotations.h"
+#include "report/run_reports.h"
 #include "settings/application_manager.h"
 #include "trace/logger.h"
 #include "trace/script_log.h"
@@ -29,28 +31,36 @@ const char kUsage[] =
     "Usage: ordalis run [OPTIONS] SCRIPT\n"
     "\n"
     "Loads SCRIPT and runs it once against its testers. Log lines are printed as they happen;\n"
-    "at the end the results document's path and a summary are printed.\n"
+    "at the end the paths of the results document and its report, the failing statements and\n"
+    "a summary are printed.\n"
     "\n"
     "Options:\n"
     "  --log-level LEVEL          finest, finer, fine, configuration, information (default),\n"
     "                             warning or severe: the lowest level printed\n"
-    "  --quiet                    print no log lines, only the summary\n"
+    "  --quiet                    print only the failing statements and the verdict line\n"
     "  --results-dir DIR          write the results into DIR instead of <script dir>/Results\n"
     "  --playback FILE.odlrec     replay a recorded run instead of driving the testers\n"
     "  --var NAME=VALUE           a user variable for this run only (VALUE is script-literal\n"
     "                             text: 5, \"text\", 1,2); may be repeated\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
+    "  --junit FILE               also write the results as a JUnit XML document for CI\n"
     "  --pace                     keep the pauses that pace graphical clients (20 ms after\n"
     "                             every statement, 5 s at the end of the run)\n"
+    "\n"
+    "Every run leaves <stamp>.html beside its results document: a report to open in a\n"
+    "browser, with the verdict, the named results, the failures with their lines and the\n"
+    "whole item tree. The results directory's index.html lists every run in it. At the end,\n"
+    "before the summary, each failing statement is printed as 'file(line): result: text'\n"
+    "followed by its values.\n"
     "\n"
     "A script with syntax errors is reported and not run.\n"
     "\n"
     "Ctrl-C stops the script cleanly (the results are still written, and the exit status is\n"
     "1); a second Ctrl-C ends the process at once.\n"
     "\n"
-    "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error or a script\n"
-    "that cannot be read.\n";
+    "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
+    "that cannot be read or a JUnit document that cannot be written.\n";
 
 struct Options {
   LoggingLevel level = information;
@@ -60,6 +70,7 @@ struct Options {
   std::string playback;
   std::string version_under_test;
   std::string email;
+  std::string junit;
   std::map<std::string, std::string> variables;  // lower-case name -> literal text
   std::string script;
 };
@@ -109,6 +120,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->version_under_test)) return false;
     } else if (arg == "--email") {
       if (!value(&options->email)) return false;
+    } else if (arg == "--junit") {
+      if (!value(&options->junit)) return false;
     } else if (arg == "--var") {
       if (!value(&text)) return false;
       std::size_t equals = text.find('=');
@@ -150,14 +163,18 @@ class RunManager : public CApplicationManager {
   std::map<std::string, std::string> variables_;
 };
 
-// Prints log lines as they arrive, coloured by level on a terminal.
+// Prints log lines as they arrive, coloured by level on a terminal, and hands the lines the log
+// file keeps to the run's recorder for the report.
 class LinePrinter : public ITraceEventsClient {
  public:
-  LinePrinter(LoggingLevel level, bool colour) : level_(level), colour_(colour) {}
+  LinePrinter(LoggingLevel level, bool colour, report::RunRecorder& recorder)
+      : level_(level), colour_(colour), recorder_(recorder) {}
   void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
            const std::string& message) override {
-    if (level < level_) return;
+    if (level < level_ && level < configuration) return;
     std::string line = ScriptLog::FileLine(LogTime{time, seconds}, level, variable_name, message);
+    if (level >= configuration) recorder_.OnLogLine(line);
+    if (level < level_) return;
     const char* start = "";
     const char* end = "";
     if (colour_) {
@@ -174,13 +191,16 @@ class LinePrinter : public ITraceEventsClient {
  private:
   LoggingLevel level_;
   bool colour_;
+  report::RunRecorder& recorder_;
   std::mutex mutex_;
 };
 
-// Signals the end of the run: the state returning to not running.
+// Signals the end of the run (the state returning to not running) and tells the recorder of
+// every statement run.
 class RunWatcher : public IScriptEventsClient {
  public:
-  void Executed(ScriptItem*) override {}
+  explicit RunWatcher(report::RunRecorder& recorder) : recorder_(recorder) {}
+  void Executed(ScriptItem* item) override { recorder_.OnExecuted(item); }
   void ResultsReset() override {}
   void Started() override { started_.store(true); }
   void Reset() override {}
@@ -190,6 +210,7 @@ class RunWatcher : public IScriptEventsClient {
   Event& ended() { return ended_; }
 
  private:
+  report::RunRecorder& recorder_;
   std::atomic<bool> started_{false};
   Event ended_;
 };
@@ -229,6 +250,37 @@ class InterruptHandler {
   std::jthread thread_;
 };
 
+// The end of the run on the console: where its files are, each failing statement, and the
+// summary (only its verdict line with --quiet). The report, the JUnit document and the results
+// index are written first, so the failures printed are those the report shows.
+// Returns false when a JUnit document was asked for and not written.
+bool PrintOutcome(const Options& options, CScript& script, const report::RunAnnotations& notes) {
+  constexpr std::size_t kFailuresPrinted = 10;
+  std::string results = script.results_xml_path();
+  report::RunReports reports;
+  if (!results.empty()) reports = report::PublishRunReports(results, &notes, options.junit);
+  bool junit_written = options.junit.empty() || (!results.empty() && reports.junit_written);
+  if (!options.junit.empty() && results.empty()) {
+    reports.problems.push_back("no results document was written, so no JUnit document either");
+  }
+  for (const std::string& problem : reports.problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
+  if (!options.quiet && !results.empty()) std::printf("Results: %s\n", results.c_str());
+  if (!options.quiet && !reports.html_path.empty()) std::printf("Report: %s\n", reports.html_path.c_str());
+  const report::RunDigest& digest = reports.outcome.digest;
+  for (std::size_t i = 0; i < digest.failures.size() && i < kFailuresPrinted; ++i) {
+    std::printf("%s\n", digest.failures[i].ConsoleLine().c_str());
+  }
+  if (digest.failures_total > kFailuresPrinted) {
+    const std::string& where = reports.html_path.empty() ? results : reports.html_path;
+    std::printf("... and %zu more (all in %s)\n", digest.failures_total - kFailuresPrinted, where.c_str());
+  }
+  std::string summary = SummaryMailBody(SummaryOf(*script.root()));
+  if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
+  std::printf("%s", summary.c_str());
+  std::fflush(stdout);
+  return junit_written;
+}
+
 int RunCommand(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kUsage, stdout);
@@ -250,9 +302,11 @@ int RunCommand(const std::vector<std::string>& args) {
   auto manager = std::make_shared<RunManager>(options.variables);
   std::shared_ptr<CScript> script = CScript::Create(manager, pacing);
   InterruptHandler interrupts(*script, interrupt_signals);
-  auto printer = std::make_shared<LinePrinter>(options.level, isatty(STDOUT_FILENO) != 0);
-  if (!options.quiet) script->SetTraceEventsClient(printer);
-  auto watcher = std::make_shared<RunWatcher>();
+  report::RunRecorder recorder;
+  LoggingLevel printed = options.quiet ? static_cast<LoggingLevel>(severe + 1) : options.level;
+  auto printer = std::make_shared<LinePrinter>(printed, isatty(STDOUT_FILENO) != 0, recorder);
+  script->SetTraceEventsClient(printer);
+  auto watcher = std::make_shared<RunWatcher>(recorder);
   script->SetScriptEventsClient(watcher);
 
   VariantBool loaded = kVariantFalse;
@@ -281,16 +335,14 @@ int RunCommand(const std::vector<std::string>& args) {
 
   script->Run();
   watcher->ended().Wait();
-  std::string results = script->results_xml_path();
-  if (!results.empty()) std::printf("Results: %s\n", results.c_str());
-  std::printf("%s", SummaryMailBody(SummaryOf(*root)).c_str());
-  std::fflush(stdout);
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
+  bool junit_written = PrintOutcome(options, *script, recorder.Finish(*root));
   if (interrupts.interrupted()) {
     std::fprintf(stderr, "ordalis run: the run was stopped before its end\n");
-    return 1;
+    return junit_written ? 1 : 2;
   }
+  if (!junit_written) return 2;
   return root->current_result() == TestPassed ? 0 : 1;
 }
 

@@ -1,0 +1,229 @@
+#include "report/junit_writer.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "report/report_text.h"
+
+namespace ordalis::report {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kOutsideRows = "statements outside named results";
+
+struct TestCase {
+  std::string name;
+  std::string file;
+  std::uint32_t line = 0;
+  double time = 0.0;
+  Result result = TestPassed;
+  bool has_failure = false;
+  FailureDigest failure;
+  std::size_t failing_statements = 0;
+};
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+// When the run started, as the suite's timestamp: the save time less the run's duration.
+std::string StartTimestamp(const RunDigest& digest) {
+  std::tm parts{};
+  if (std::sscanf(digest.heading.date.c_str(), "%d-%d-%d", &parts.tm_year, &parts.tm_mon, &parts.tm_mday) != 3 ||
+      std::sscanf(digest.heading.time.c_str(), "%d:%d:%d", &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 3) {
+    return std::string();
+  }
+  parts.tm_year -= 1900;
+  parts.tm_mon -= 1;
+  parts.tm_isdst = -1;
+  std::time_t saved = std::mktime(&parts);
+  if (saved == static_cast<std::time_t>(-1)) return std::string();
+  std::time_t started = saved - static_cast<std::time_t>(digest.duration);
+  localtime_r(&started, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  return text;
+}
+
+std::vector<TestCase> Cases(const RunDigest& digest) {
+  std::vector<TestCase> cases;
+  if (digest.rows.empty()) {
+    TestCase whole;
+    whole.name = digest.heading.name;
+    whole.file = digest.script_file;
+    whole.time = digest.duration;
+    whole.result = digest.verdict;
+    whole.has_failure = !digest.failures.empty();
+    if (whole.has_failure) whole.failure = digest.failures.front();
+    whole.failing_statements = digest.failures_total;
+    cases.push_back(std::move(whole));
+    return cases;
+  }
+  for (const RowDigest& row : digest.rows) {
+    TestCase test{row.text, row.file, row.line, row.time_taken, row.overall, row.has_failure,
+                  row.first_failure, row.failing_statements};
+    cases.push_back(std::move(test));
+  }
+  // Failures no row holds would otherwise leave a failed run looking green to CI.
+  if (digest.failures_outside_rows > 0) {
+    TestCase rest;
+    rest.name = kOutsideRows;
+    rest.file = digest.script_file;
+    rest.result = digest.first_outside_failure.result;
+    rest.has_failure = true;
+    rest.failure = digest.first_outside_failure;
+    rest.failing_statements = digest.failures_outside_rows;
+    cases.push_back(std::move(rest));
+  }
+  return cases;
+}
+
+const char* OutcomeElement(Result result) {
+  switch (result) {
+    case TestFailed: return "failure";
+    case TestError: case TestAborted: return "error";
+    case TestNotRun: case TestNotImplemented: return "skipped";
+    default: return nullptr;
+  }
+}
+
+void Attribute(std::string& out, const char* name, const std::string& value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  AppendXml(out, value);
+  out += '"';
+}
+
+void Outcome(std::string& out, const TestCase& test) {
+  const char* element = OutcomeElement(test.result);
+  if (element == nullptr) return;
+  std::string message;
+  std::string body;
+  if (test.has_failure) {
+    message = test.failure.ConsoleLine();
+    body = message + "\n";
+    if (test.failing_statements > 1) {
+      body += std::to_string(test.failing_statements - 1) + " more failing statement" +
+              (test.failing_statements == 2 ? "" : "s") + " in the report.\n";
+    }
+    for (const std::string& line : test.failure.log_lines) body += line + "\n";
+  } else {
+    message = test.name + ": " + ResultWordOf(test.result);
+  }
+  out += "   <";
+  out += element;
+  Attribute(out, "message", message);
+  Attribute(out, "type", ResultWordOf(test.result));
+  if (body.empty()) {
+    out += "/>\n";
+    return;
+  }
+  out += '>';
+  AppendXml(out, body);
+  out += "</";
+  out += element;
+  out += ">\n";
+}
+
+// The log file named first in the document, cut to kMaxSystemOut bytes.
+std::string LogText(const RunDigest& digest, const std::string& xml_path) {
+  if (digest.heading.log_files.empty()) return std::string();
+  std::string entry = LogEntryFileName(digest.heading.log_files[0]);
+  std::ifstream file(fs::path(xml_path).parent_path() / entry, std::ios::binary);
+  if (!file) return std::string();
+  file.seekg(0, std::ios::end);
+  std::streamoff size = file.tellg();
+  file.seekg(0);
+  std::size_t half = kMaxSystemOut / 2;
+  if (size <= static_cast<std::streamoff>(kMaxSystemOut)) {
+    std::string text(static_cast<std::size_t>(size), '\0');
+    file.read(text.data(), size);
+    return text;
+  }
+  std::string head(half, '\0');
+  file.read(head.data(), static_cast<std::streamsize>(half));
+  std::string tail(half, '\0');
+  file.seekg(size - static_cast<std::streamoff>(half));
+  file.read(tail.data(), static_cast<std::streamsize>(half));
+  return head + "\n[" + std::to_string(size - static_cast<std::streamoff>(kMaxSystemOut)) +
+         " bytes of the log left out]\n" + tail;
+}
+
+}  // namespace
+
+std::string JunitDocument(const RunDigest& digest, const std::string& log_text) {
+  std::vector<TestCase> cases = Cases(digest);
+  std::size_t failures = 0, errors = 0, skipped = 0;
+  for (const TestCase& test : cases) {
+    const char* element = OutcomeElement(test.result);
+    if (element == nullptr) continue;
+    std::string kind = element;
+    failures += kind == "failure";
+    errors += kind == "error";
+    skipped += kind == "skipped";
+  }
+  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+  Attribute(out, "name", digest.heading.name);
+  Attribute(out, "tests", std::to_string(cases.size()));
+  Attribute(out, "failures", std::to_string(failures));
+  Attribute(out, "errors", std::to_string(errors));
+  Attribute(out, "time", Seconds(digest.duration));
+  out += ">\n <testsuite";
+  Attribute(out, "name", digest.heading.name);
+  Attribute(out, "tests", std::to_string(cases.size()));
+  Attribute(out, "failures", std::to_string(failures));
+  Attribute(out, "errors", std::to_string(errors));
+  Attribute(out, "skipped", std::to_string(skipped));
+  Attribute(out, "time", Seconds(digest.duration));
+  std::string timestamp = StartTimestamp(digest);
+  if (!timestamp.empty()) Attribute(out, "timestamp", timestamp);
+  Attribute(out, "hostname", digest.heading.host_name);
+  if (!digest.script_file.empty()) Attribute(out, "file", digest.script_file);
+  out += ">\n  <properties>\n";
+  for (const auto& [name, value] : {std::pair{"verdict", std::string(ResultWordOf(digest.verdict))},
+                                    std::pair{"version under test", digest.heading.version_under_test}}) {
+    out += "   <property";
+    Attribute(out, "name", name);
+    Attribute(out, "value", value);
+    out += "/>\n";
+  }
+  out += "  </properties>\n";
+  for (const TestCase& test : cases) {
+    out += "  <testcase";
+    Attribute(out, "name", test.name);
+    Attribute(out, "classname", digest.heading.name);
+    if (!test.file.empty()) Attribute(out, "file", test.file);
+    if (test.line != 0) Attribute(out, "line", std::to_string(test.line));
+    Attribute(out, "time", Seconds(test.time));
+    if (OutcomeElement(test.result) == nullptr) {
+      out += "/>\n";
+      continue;
+    }
+    out += ">\n";
+    Outcome(out, test);
+    out += "  </testcase>\n";
+  }
+  out += "  <system-out>";
+  AppendXml(out, Repaired(log_text));
+  out += "</system-out>\n </testsuite>\n</testsuites>\n";
+  return out;
+}
+
+bool WriteJunit(const RunDigest& digest, const std::string& xml_path, const std::string& junit_path,
+                std::string* error) {
+  std::string document = JunitDocument(digest, LogText(digest, xml_path));
+  if (junit_path == "-") {
+    std::fwrite(document.data(), 1, document.size(), stdout);
+    return std::fflush(stdout) == 0;
+  }
+  return WriteWholeFile(junit_path, document, error);
+}
+
+}  // namespace ordalis::report

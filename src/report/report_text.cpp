@@ -1,0 +1,325 @@
+#include "report/report_text.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace ordalis::report {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct WordEntry {
+  const char* word;
+  const char* css;
+};
+
+constexpr WordEntry kWords[] = {
+    {"Passed", "passed"},   {"Failed", "failed"}, {"Not Implemented", "notimplemented"},
+    {"Warning", "warning"}, {"Error", "error"},   {"Not Run", "notrun"},
+    {"Aborted", "aborted"}};
+
+void AppendCodePoint(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+void AppendEscapedByte(std::string& out, unsigned char byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "\\x%02x", byte);
+  out += text;
+}
+
+// The length of the valid UTF-8 sequence at the start of [bytes]: 0 when it is not valid,
+// -1 when it may be valid but is cut short by the end of [bytes].
+int SequenceLength(std::string_view bytes, std::uint32_t* code) {
+  auto lead = static_cast<unsigned char>(bytes[0]);
+  int length;
+  std::uint32_t value;
+  std::uint32_t minimum;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F, minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F, minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  for (int i = 1; i < length; ++i) {
+    if (static_cast<std::size_t>(i) >= bytes.size()) return -1;
+    auto next = static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
+    if ((next & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (next & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code = value;
+  return length;
+}
+
+bool IsXmlControl(unsigned char byte) {
+  return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+}
+
+}  // namespace
+
+Result ResultFromWord(std::string_view word) {
+  for (std::size_t i = 0; i < std::size(kWords); ++i) {
+    if (word == kWords[i].word) return static_cast<Result>(i);
+  }
+  return TestError;
+}
+
+const char* ResultWordOf(Result result) {
+  if (result < 0 || result > TestAborted) return "Error";
+  return kWords[result].word;
+}
+
+const char* ResultClass(Result result) {
+  if (result < 0 || result > TestAborted) return "error";
+  return kWords[result].css;
+}
+
+std::string DurationText(double seconds) {
+  char text[64];
+  if (!(seconds >= 0.0005)) return "<1 ms";
+  if (seconds < 1.0) {
+    std::snprintf(text, sizeof text, "%.0f ms", seconds * 1000.0);
+  } else if (seconds < 60.0) {
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+  } else if (seconds < 3600.0) {
+    double minutes = std::floor(seconds / 60.0);
+    std::snprintf(text, sizeof text, "%.0f min %04.1f s", minutes, seconds - minutes * 60.0);
+  } else {
+    double hours = std::floor(seconds / 3600.0);
+    double minutes = std::floor((seconds - hours * 3600.0) / 60.0);
+    std::snprintf(text, sizeof text, "%.0f h %02.0f min", hours, minutes);
+  }
+  return text;
+}
+
+std::string NumberText(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::size_t AppendRepaired(std::string& out, std::string_view bytes, SourceEncoding encoding,
+                           bool final) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte < 0x80) {
+      if (IsXmlControl(byte)) {
+        AppendEscapedByte(out, byte);
+      } else {
+        out += static_cast<char>(byte);
+      }
+      ++i;
+      continue;
+    }
+    if (encoding == SourceEncoding::kLatin1) {
+      AppendCodePoint(out, byte);
+      ++i;
+      continue;
+    }
+    std::uint32_t code = 0;
+    int length = SequenceLength(bytes.substr(i), &code);
+    if (length < 0 && !final) return bytes.size() - i;
+    if (length <= 0) {
+      AppendCodePoint(out, byte);  // read as the Latin-1 character of the same number
+      ++i;
+    } else if (code == 0xFFFE || code == 0xFFFF) {
+      for (int k = 0; k < length; ++k) AppendEscapedByte(out, static_cast<unsigned char>(bytes[i + k]));
+      i += static_cast<std::size_t>(length);
+    } else {
+      out.append(bytes.substr(i, static_cast<std::size_t>(length)));
+      i += static_cast<std::size_t>(length);
+    }
+  }
+  return 0;
+}
+
+std::string Repaired(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  AppendRepaired(out, bytes, SourceEncoding::kUtf8);
+  return out;
+}
+
+void CutText(std::string& text, std::size_t limit) {
+  if (text.size() <= limit) return;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  text += "\xE2\x80\xA6";  // …
+}
+
+void AppendHtml(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c; break;
+    }
+  }
+}
+
+std::string Html(std::string_view text) {
+  std::string out;
+  AppendHtml(out, text);
+  return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '<': out += "\\u003c"; break;
+      case '>': out += "\\u003e"; break;
+      case '&': out += "\\u0026"; break;
+      default:
+        if (c < 0x20) {
+          char code[8];
+          std::snprintf(code, sizeof code, "\\u%04x", c);
+          out += code;
+        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8) {
+          // U+2028 and U+2029 end a line inside a script; JSON allows them, JavaScript once did not.
+          out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+          i += 2;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+}
+
+void AppendXml(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c; break;
+    }
+  }
+}
+
+std::string LogEntryFileName(std::string entry) {
+  for (std::size_t at = entry.find("%23"); at != std::string::npos; at = entry.find("%23", at + 1)) {
+    entry.replace(at, 3, "#");
+  }
+  return entry;
+}
+
+std::string LinkFrom(const std::string& page_path, const std::string& target_path) {
+  std::error_code error;
+  fs::path page_dir = fs::absolute(fs::path(page_path), error).parent_path();
+  fs::path target = fs::absolute(fs::path(target_path), error);
+  fs::path relative = target.lexically_relative(page_dir);
+  std::string path = relative.empty() ? target.string() : relative.generic_string();
+  std::string out;
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("-._~/", c) != nullptr || c >= 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      char code[4];
+      std::snprintf(code, sizeof code, "%%%02X", c);
+      out += code;
+    }
+  }
+  if (relative.empty()) out = "file://" + out;
+  return out;
+}
+
+WholeFile::~WholeFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+bool WholeFile::Open(const std::string& path, std::string* error) {
+  path_ = path;
+  temporary_ = path + ".XXXXXX";
+  fd_ = mkstemp(temporary_.data());
+  if (fd_ < 0) {
+    temporary_.clear();
+    if (error) *error = std::strerror(errno);
+    return false;
+  }
+  // mkstemp makes the file private; a report is read by the people who read the results.
+  fchmod(fd_, 0644);
+  return true;
+}
+
+void WholeFile::Write(std::string_view bytes) {
+  while (fd_ >= 0 && failure_ == 0 && !bytes.empty()) {
+    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure_ = n < 0 ? errno : EIO;
+      break;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+bool WholeFile::Commit(std::string* error) {
+  if (fd_ < 0) {
+    if (error) *error = "the file was not opened";
+    return false;
+  }
+  int failure = failure_;
+  if (::close(fd_) != 0 && failure == 0) failure = errno;
+  fd_ = -1;
+  if (failure == 0 && std::rename(temporary_.c_str(), path_.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    if (error) *error = std::strerror(failure);
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) {
+  WholeFile file;
+  if (!file.Open(path, error)) return false;
+  file.Write(bytes);
+  return file.Commit(error);
+}
+
+}  // namespace ordalis::report

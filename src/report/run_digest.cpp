@@ -1,0 +1,207 @@
+#include "report/run_digest.h"
+
+#include "report/report_text.h"
+
+namespace ordalis::report {
+
+namespace {
+
+constexpr std::size_t kMaxValuesText = 2048;
+
+void AppendValue(std::string& out, const ValueEntry& value) {
+  switch (value.type) {
+    case ValueType::kInteger: out += value.text; break;
+    case ValueType::kDouble: out += NumberText(std::strtod(value.text.c_str(), nullptr)); break;
+    case ValueType::kString: out += '"'; out += value.text; out += '"'; break;
+    case ValueType::kBoolean: out += value.text; break;
+    case ValueType::kArray:
+      out += '[';
+      for (std::size_t i = 0; i < value.elements.size(); ++i) {
+        if (i != 0) out += ", ";
+        AppendValue(out, value.elements[i]);
+      }
+      out += ']';
+      break;
+    case ValueType::kUnknown: out += value.text.empty() ? "?" : value.text; break;
+  }
+}
+
+}  // namespace
+
+std::string ValuesText(const std::vector<ValueEntry>& values, Result result, bool cut) {
+  if (values.size() == 1 && values[0].type == ValueType::kString && values[0].text == ResultWordOf(result)) {
+    return std::string();
+  }
+  std::string out;
+  for (std::size_t i = 0; i < values.size() && out.size() <= kMaxValuesText; ++i) {
+    if (i != 0) out += ", ";
+    AppendValue(out, values[i]);
+  }
+  if (cut) out += ", \xE2\x80\xA6";
+  CutText(out, kMaxValuesText);
+  return out;
+}
+
+std::string FailureDigest::Where() const {
+  if (line == 0) return std::string();
+  return file + "(" + std::to_string(line) + ")";
+}
+
+std::string FailureDigest::ConsoleLine() const {
+  std::string where = Where();
+  std::string out = where.empty() ? std::string() : where + ": ";
+  out += ResultWordOf(result);
+  out += ": ";
+  out += text;
+  if (!values.empty()) {
+    out += " \xE2\x80\x94 ";  // —
+    out += values;
+  }
+  return out;
+}
+
+DigestBuilder::DigestBuilder(const RunAnnotations* notes) : notes_(notes) {
+  if (notes_ == nullptr) return;
+  for (const auto& [row, failing] : notes_->row_failures) targets_.insert(failing);
+}
+
+void DigestBuilder::OnHeading(const ResultsHeading& heading) { digest_.heading = heading; }
+
+void DigestBuilder::OnNodeStart(const NodeHead& head) {
+  Frame frame;
+  frame.index = head.index;
+  frame.block = IsBlockType(head.type);
+  frame.ignored = head.type == "ignoreResultItem" || (!frames_.empty() && frames_.back().ignored);
+  frame.row = open_rows_.empty() ? -1 : open_rows_.back();
+  frame.annotated = head.note != nullptr;
+  frame.text = head.text;
+  if (head.note != nullptr) {
+    frame.line = head.note->line;
+    if (head.file != nullptr) frame.file = *head.file;
+  }
+  frame.failure.index = head.index;
+  frame.failure.type = head.type;
+  digest_.annotated = frame.annotated;
+  if (frames_.empty() && head.file != nullptr) digest_.script_file = *head.file;
+  ++digest_.nodes;
+  if (head.type == "result") {
+    ++digest_.rows_total;
+    if (digest_.rows.size() < kMaxRows) {
+      RowDigest row;
+      row.index = head.index;
+      row.text = head.text;
+      row.file = frame.file;
+      row.line = frame.line;
+      digest_.rows.push_back(std::move(row));
+      frame.row = static_cast<long>(digest_.rows.size() - 1);
+    }
+  }
+  open_rows_.push_back(frame.row);
+  frames_.push_back(std::move(frame));
+}
+
+void DigestBuilder::OnRun(const RunEntry& run) {
+  if (frames_.empty()) return;
+  Frame& frame = frames_.back();
+  ++frame.runs;
+  if (run.result >= 0 && run.result <= TestAborted) ++frame.counts[static_cast<std::size_t>(run.result)];
+  frame.time_taken += run.time_taken;
+  if (frames_.size() == 1) {
+    digest_.duration += run.time_taken;
+    ++digest_.iterations;
+  }
+  if (!IsFailure(run.result)) return;
+  if (frame.failing_runs++ == 0) {
+    frame.failure.result = run.result;
+    frame.failure.iteration = run.iteration;
+    frame.failure.values = ValuesText(run.values, run.result, run.values_cut);
+  }
+}
+
+void DigestBuilder::OnNodeResult(Result overall) {
+  if (!frames_.empty()) frames_.back().overall = overall;
+}
+
+void DigestBuilder::OnNodeEnd() {
+  if (frames_.empty()) return;
+  Frame frame = std::move(frames_.back());
+  frames_.pop_back();
+  open_rows_.pop_back();
+  if (frames_.empty()) digest_.verdict = frame.runs == 0 ? TestNotRun : frame.overall;
+  if (!frame.block && !frame.ignored && frame.runs > 0 && frame.overall >= 0 && frame.overall <= TestAborted) {
+    ++digest_.statements[static_cast<std::size_t>(frame.overall)];
+  }
+  if (frame.failing_runs > 0 && !frame.block && !frame.ignored) EndFailure(frame);
+  if (frame.row >= 0 && static_cast<std::size_t>(frame.row) < digest_.rows.size() &&
+      digest_.rows[static_cast<std::size_t>(frame.row)].index == frame.index) {
+    EndRow(frame);
+  }
+}
+
+void DigestBuilder::EndFailure(Frame& frame) {
+  FailureDigest& failure = frame.failure;
+  failure.text = frame.text;
+  failure.file = frame.file;
+  failure.line = frame.line;
+  failure.failing_runs = frame.failing_runs;
+  failure.runs = frame.runs;
+  if (frame.annotated && notes_ != nullptr) {
+    auto lines = notes_->failure_logs.find(frame.index);
+    if (lines != notes_->failure_logs.end()) failure.log_lines = lines->second;
+  }
+  ++digest_.failures_total;
+  // The rows around the statement: each keeps the first failure inside it.
+  bool in_row = false;
+  long previous = -1;
+  for (long row : open_rows_) {
+    // The stack repeats a row for every level inside it.
+    if (row < 0 || row == previous) continue;
+    previous = row;
+    in_row = true;
+    RowDigest& digest_row = digest_.rows[static_cast<std::size_t>(row)];
+    ++digest_row.failing_statements;
+    if (!digest_row.has_failure) {
+      digest_row.has_failure = true;
+      digest_row.first_failure = failure;
+    }
+  }
+  if (!in_row && digest_.failures_outside_rows++ == 0) digest_.first_outside_failure = failure;
+  if (targets_.count(frame.index) != 0) target_failures_.push_back(failure);
+  if (digest_.failures.size() < kMaxFailures) digest_.failures.push_back(std::move(failure));
+}
+
+void DigestBuilder::EndRow(const Frame& frame) {
+  RowDigest& row = digest_.rows[static_cast<std::size_t>(frame.row)];
+  row.counts = frame.counts;
+  row.overall = frame.runs == 0 ? TestNotRun : frame.overall;
+  row.time_taken = frame.time_taken;
+}
+
+RunDigest DigestBuilder::Finish() {
+  // A row whose failing statement sat in a function it called: the run saw which one it was.
+  if (notes_ != nullptr && digest_.annotated) {
+    for (RowDigest& row : digest_.rows) {
+      if (row.has_failure || !IsFailure(row.overall)) continue;
+      auto target = notes_->row_failures.find(row.index);
+      if (target == notes_->row_failures.end()) continue;
+      for (const FailureDigest& failure : target_failures_) {
+        if (failure.index != target->second) continue;
+        row.has_failure = true;
+        row.first_failure = failure;
+        row.failing_statements = 1;
+        break;
+      }
+    }
+  }
+  return std::move(digest_);
+}
+
+bool DigestResults(const std::string& path, const RunAnnotations* notes, RunDigest* digest,
+                   std::string* error) {
+  DigestBuilder builder(notes);
+  if (!ReadResults(path, {&builder}, notes, error)) return false;
+  *digest = builder.Finish();
+  return true;
+}
+
+}  // namespace ordalis::report

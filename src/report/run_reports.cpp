@@ -1,0 +1,56 @@
+#include "report/run_reports.h"
+
+#include <filesystem>
+
+#include "report/junit_writer.h"
+#include "report/results_index.h"
+
+namespace ordalis::report {
+
+namespace {
+
+// "cannot write the report PATH: reason"
+std::string Problem(const char* what, const std::string& path, const std::string& reason) {
+  std::string line = what;
+  line += ' ';
+  line += path;
+  line += ": ";
+  line += reason;
+  return line;
+}
+
+}  // namespace
+
+RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
+                             const std::string& junit_path) {
+  RunReports reports;
+  std::string error;
+  std::string html_path = HtmlPathFor(xml_path);
+  if (WriteHtmlReport(xml_path, html_path, notes, &reports.outcome, &error)) {
+    reports.html_path = html_path;
+  } else {
+    reports.problems.push_back(Problem("cannot write the report", html_path, error));
+    // The console and the JUnit document still need the digest.
+    error.clear();
+    if (!DigestResults(xml_path, notes, &reports.outcome.digest, &error)) {
+      reports.problems.push_back(Problem("cannot read", xml_path, error));
+      return reports;
+    }
+  }
+  error.clear();
+  if (!junit_path.empty()) {
+    reports.junit_written = WriteJunit(reports.outcome.digest, xml_path, junit_path, &error);
+    if (!reports.junit_written) {
+      reports.problems.push_back(Problem("cannot write the JUnit document", junit_path, error));
+    }
+  }
+  error.clear();
+  std::filesystem::path parent = std::filesystem::path(xml_path).parent_path();
+  std::string directory = parent.empty() ? std::string(".") : parent.string();
+  if (!WriteResultsIndex(directory, &error)) {
+    reports.problems.push_back(Problem("cannot write the results index in", directory, error));
+  }
+  return reports;
+}
+
+}  // namespace ordalis::report

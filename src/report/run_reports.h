@@ -1,0 +1,24 @@
+#pragma once
+// Everything made from a run's results document when the run has ended: the HTML report beside
+// it, the JUnit document when one was asked for, and the index of its results directory.
+
+#include <string>
+#include <vector>
+
+#include "report/html_report.h"
+
+namespace ordalis::report {
+
+struct RunReports {
+  std::string html_path;             // empty when the report could not be written
+  ReportOutcome outcome;             // the digest the console shows
+  bool junit_written = false;
+  std::vector<std::string> problems; // one line per file that could not be written
+};
+
+// Writes the report of [xml_path] beside it, the JUnit document to [junit_path] when it is not
+// empty, and the index of the document's directory.
+RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
+                             const std::string& junit_path);
+
+}  // namespace ordalis::report

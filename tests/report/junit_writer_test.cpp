@@ -1,0 +1,91 @@
+// The JUnit document: valid against the schema CI tools document, and read back by the parser
+// that GitHub's JUnit reporter action uses.
+
+#include "report/junit_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/results_writer.h"
+#include "language/script_item.h"
+#include "report/run_digest.h"
+#include "report_test_support.h"
+
+namespace ordalis::report {
+namespace {
+
+ScriptItemPtr Item(ItemType type, const std::string& text, std::uint32_t line = 1) {
+  return ScriptItem::Make(type, text, "t.odl", line);
+}
+
+// A named result holding one statement with [result] ([result] is TestNotRun: never ran).
+ScriptItemPtr Row(const std::string& name, Result result) {
+  auto row = Item(resultItem, name);
+  auto statement = Item(testResultItem, "word");
+  row->AddChild(statement);
+  if (result == TestNotRun) return row;
+  statement->RecordResult(result, 1, 0.5, {VariableValue(7)});
+  row->RecordResult(result, 1, 0.5);
+  return row;
+}
+
+class JunitTest : public ScratchTest {
+ protected:
+  // Writes the JUnit document of [root], validates it and returns what the CI parser read.
+  std::string Parsed(ScriptItem& root) {
+    std::string xml = (dir_ / "t.xml").string();
+    WriteFile(xml, ResultsXml(root, HeaderForNow("t.odl", "1.2", {"t.log"})));
+    WriteFile(dir_ / "t.log", "2026/12/10 10:11:12.000 Info  :Script:Start & \x06\n");
+    RunDigest digest;
+    std::string error;
+    EXPECT_TRUE(DigestResults(xml, nullptr, &digest, &error)) << error;
+    std::string junit = (dir_ / "junit.xml").string();
+    EXPECT_TRUE(WriteJunit(digest, xml, junit, &error)) << error;
+    Outcome valid = RunShell("xmllint --noout --schema " + std::string(ORDALIS_TEST_DATA_DIR) +
+                             "/junit-10.xsd " + junit);
+    EXPECT_EQ(valid.status, 0) << valid.output;
+    Outcome parsed = RunShell(
+        "/usr/bin/python3 -c \"import sys\nfrom junitparser import JUnitXml\n"
+        "for suite in JUnitXml.fromfile(sys.argv[1]):\n"
+        "  print(suite.name, suite.tests, suite.failures, suite.errors, suite.skipped, suite.hostname is not None)\n"
+        "  for case in suite:\n"
+        "    print(case.name, case.classname, ','.join(r._tag + ':' + (r.message or '') for r in case.result))\n"
+        "  print(repr(suite._elem.find('system-out').text))\" " + junit);
+    EXPECT_EQ(parsed.status, 0) << parsed.output;
+    return parsed.output;
+  }
+};
+
+TEST_F(JunitTest, OneCasePerNamedResultWithItsOutcome) {
+  auto root = Item(rootItem, "root", 0);
+  root->AddChild(Row("ok", TestPassed));
+  root->AddChild(Row("bad", TestFailed));
+  root->AddChild(Row("broken", TestError));
+  root->AddChild(Row("never", TestNotRun));
+  root->AddChild(Row("warned", TestWarning));
+  auto outside = Item(testResultItem, "failed", 9);
+  root->AddChild(outside);
+  outside->RecordResult(TestFailed, 1, 0.0);
+  root->RecordResult(TestFailed, 1, 2.0);
+  EXPECT_EQ(Parsed(*root),
+            "t.odl 6 2 1 1 True\n"
+            "ok t.odl \n"
+            "bad t.odl failure:Failed: word \xE2\x80\x94 7\n"
+            "broken t.odl error:Error: word \xE2\x80\x94 7\n"
+            "never t.odl skipped:never: Not Run\n"
+            "warned t.odl \n"
+            // A failure no named result holds still fails the suite.
+            "statements outside named results t.odl failure:Failed: failed\n"
+            "'2026/12/10 10:11:12.000 Info  :Script:Start & \\\\x06\\n'\n");
+}
+
+TEST_F(JunitTest, AScriptWithoutNamedResultsIsOneCase) {
+  auto root = Item(rootItem, "root", 0);
+  auto statement = Item(testResultItem, "passed");
+  root->AddChild(statement);
+  statement->RecordResult(TestPassed, 1, 0.0);
+  root->RecordResult(TestPassed, 1, 0.0);
+  EXPECT_EQ(Parsed(*root).substr(0, 32), "t.odl 1 0 0 0 True\nt.odl t.odl \n");
+}
+
+}  // namespace
+}  // namespace ordalis::report

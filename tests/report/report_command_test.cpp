@@ -1,0 +1,127 @@
+// `ordalis run` leaving its report, JUnit document, index and console failures, and the
+// `ordalis report` command, driven as child processes.
+
+#include <gtest/gtest.h>
+
+#include "report_test_support.h"
+
+namespace ordalis::report {
+namespace {
+
+const char kFailing[] =
+    "t = new echo()\n"                          // 1
+    "values = t.Echo(1, \"two\", 2.5)\n"        // 2
+    "function check\n"                          // 3
+    "  printf(\"checking %d\", 5)\n"            // 4
+    "  t.Result(1, \"low\", 4.75)\n"            // 5
+    "endfunction\n"                             // 6
+    "result \"Rail\" r = check()\n"             // 7
+    "result \"Echo\" v = t.Echo(3)\n"           // 8
+    "assert(values[0] == 2, \"first value\")\n";  // 9
+
+class RunReportTest : public ScratchTest {};
+
+TEST_F(RunReportTest, FailingRunLeavesReportJunitIndexAndConsoleLines) {
+  std::string junit = (dir_ / "junit.xml").string();
+  Outcome run = RunOrdalis("run --junit " + junit + " " + Script(kFailing));
+  EXPECT_EQ(run.status, 1) << run.output;
+  std::string script = (dir_ / "check.odl").string();
+  // One line per failing statement, in the form editors jump to, before the summary.
+  std::size_t first = run.output.find(script + "(5): Failed: t.Result( 1 , \"low\" , 4.75 ) \xE2\x80\x94 \"low\", 4.75\n");
+  // The assert's message is among its values. (Its line is the parser's; see the language suite.)
+  std::size_t second = run.output.find("): Failed: assert ( values[ 0 ] == 2 , \"first value\" ) \xE2\x80\x94 \"first value\"");
+  std::size_t summary = run.output.find("Overall Script Result Failed");
+  ASSERT_NE(first, std::string::npos) << run.output;
+  ASSERT_NE(second, std::string::npos) << run.output;
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, summary);
+
+  fs::path results = dir_ / "Results";
+  fs::path html = FindFile(results, ".html");
+  ASSERT_FALSE(html.empty());
+  EXPECT_NE(run.output.find("Report: " + html.string()), std::string::npos) << run.output;
+  std::string page = ReadFile(html);
+  EXPECT_NE(page.find("<span class=\"where\">" + script + "(5)</span>"), std::string::npos);
+  EXPECT_NE(page.find("Info  :script:checking 5"), std::string::npos) << "the log line before the failure";
+  std::string index = ReadFile(results / "index.html");
+  EXPECT_NE(index.find(html.filename().string()), std::string::npos);
+
+  // The named result that failed in a function it called names that function's statement.
+  std::string document = ReadFile(junit);
+  EXPECT_NE(document.find("<testcase name=\"Rail\" classname=\"check.odl\" file=\"" + script + "\" line=\"7\""),
+            std::string::npos) << document;
+  EXPECT_NE(document.find("<failure message=\"" + script + "(5): Failed: t.Result("), std::string::npos) << document;
+  Outcome valid = RunShell("xmllint --noout --schema " + std::string(ORDALIS_TEST_DATA_DIR) + "/junit-10.xsd " + junit);
+  EXPECT_EQ(valid.status, 0) << valid.output;
+
+  // CI must not take a missing JUnit document for a run without tests.
+  Outcome unwritable = RunOrdalis("run --quiet --junit " + (dir_ / "no" / "junit.xml").string() + " " + script);
+  EXPECT_EQ(unwritable.status, 2);
+  EXPECT_NE(unwritable.output.find("cannot write the JUnit document"), std::string::npos) << unwritable.output;
+}
+
+TEST_F(RunReportTest, QuietPrintsOnlyFailuresAndTheVerdict) {
+  std::string text = "t = new echo()\n";
+  for (int i = 0; i < 12; ++i) text += "t.Fail()\n";
+  Outcome run = RunOrdalis("run --quiet " + Script(text));
+  EXPECT_EQ(run.status, 1);
+  std::string expected;
+  for (int line = 2; line <= 11; ++line) expected += (dir_ / "check.odl").string() + "(" + std::to_string(line) + "): Failed: t.Fail( )\n";
+  std::string html = FindFile(dir_ / "Results", ".html").string();
+  expected += "... and 2 more (all in " + html + ")\nOverall Script Result Failed\n";
+  EXPECT_EQ(run.output, expected);
+
+  Outcome passed = RunOrdalis("run --quiet " + Script("passed\n", "ok.odl"));
+  EXPECT_EQ(passed.status, 0);
+  EXPECT_EQ(passed.output, "Overall Script Result Passed\n");
+}
+
+TEST_F(RunReportTest, ReportCommandRendersDocumentsAndDirectories) {
+  RunOrdalis("run --quiet " + Script(kFailing));
+  fs::path results = dir_ / "Results";
+  fs::path xml = FindFile(results, ".xml");
+  fs::path html = FindFile(results, ".html");
+  fs::remove(html);
+  fs::remove(results / "index.html");
+
+  Outcome rendered = RunOrdalis("report " + xml.string());
+  EXPECT_EQ(rendered.status, 0) << rendered.output;
+  EXPECT_EQ(rendered.output, "Report: " + html.string() + "\n");
+  EXPECT_NE(ReadFile(html).find("data-result=\"Failed\""), std::string::npos);
+
+  Outcome other = RunOrdalis("report " + xml.string() + " -o " + (dir_ / "elsewhere.html").string());
+  EXPECT_EQ(other.status, 0) << other.output;
+  EXPECT_NE(ReadFile(dir_ / "elsewhere.html").find("href=\"Results/" + xml.filename().string() + "\""),
+            std::string::npos) << "links follow the page";
+
+  Outcome junit = RunOrdalis("report --junit " + xml.string());
+  EXPECT_EQ(junit.status, 0);
+  EXPECT_NE(junit.output.find("<testcase name=\"Rail\""), std::string::npos) << junit.output;
+
+  Outcome index = RunOrdalis("report " + results.string());
+  EXPECT_EQ(index.status, 0) << index.output;
+  EXPECT_TRUE(fs::exists(results / "index.html"));
+
+  struct Usage {
+    const char* arguments;
+    const char* says;
+  };
+  WriteFile(dir_ / "not-results.xml", "<?xml version=\"1.0\"?><testsuites/>");
+  const Usage usages[] = {
+      {"", "no results document"},
+      {"--loud x.xml", "unknown option"},
+      {"a.xml b.xml", "one results document"},
+      {"missing.xml", "No such file"},
+      {"not-results.xml", "not a results document"},
+      {"-o", "needs a file name"},
+  };
+  for (const Usage& usage : usages) {
+    Outcome outcome = RunShell("cd " + dir_.string() + " && " + ORDALIS_BINARY_DIR + "/ordalis report " + usage.arguments);
+    EXPECT_EQ(outcome.status, 2) << usage.arguments;
+    EXPECT_NE(outcome.output.find(usage.says), std::string::npos) << usage.arguments << ": " << outcome.output;
+  }
+  EXPECT_EQ(RunOrdalis("report --help").status, 0);
+}
+
+}  // namespace
+}  // namespace ordalis::report

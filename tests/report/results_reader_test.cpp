@@ -1,0 +1,213 @@
+// Reading results documents into a digest: verdict, named results, failures and the repair of
+// documents that are not well-formed UTF-8.
+
+#include "report/results_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <unordered_map>
+
+#include "engine/results_writer.h"
+#include "language/script_item.h"
+#include "report/run_digest.h"
+#include "report_test_support.h"
+
+namespace ordalis::report {
+namespace {
+
+ScriptItemPtr Item(ItemType type, const std::string& text, std::uint32_t line) {
+  return ScriptItem::Make(type, text, "t.odl", line);
+}
+
+// root
+//   x = 1                           line 1, passed with values 1, 2.5, "a", true, [1, "b"]
+//   result "Check"                  line 2, failed
+//     if (condition) then t.Fail()  lines 2-3, the call failed without values
+//   ignoreresult                    line 4
+//     failed                        line 5, failed but ignored
+//   result "Never"                  line 6, not run
+ScriptItemPtr SampleTree() {
+  auto root = Item(rootItem, "root", 0);
+  auto assignment = Item(assignmentItem, "=", 1);
+  assignment->AddChild(Item(idItem, "x", 1));
+  assignment->AddChild(Item(integerItem, "1", 1));
+  root->AddChild(assignment);
+  VariableValue array;
+  array.Append(VariableValue(1));
+  array.Append(VariableValue("b"));
+  assignment->RecordResult(TestPassed, 1, 0.0, {VariableValue(1), VariableValue(2.5), VariableValue("a"),
+                                                VariableValue(true), array});
+  auto row = Item(resultItem, "Check", 2);
+  auto condition = Item(ifItem, "if", 2);
+  condition->AddChild(Item(boolItem, "true", 2));
+  auto then = Item(thenItem, "then", 2);
+  auto call = Item(actionItem, ".", 3);
+  call->AddChild(Item(idItem, "t", 3));
+  call->AddChild(Item(idItem, "Fail", 3));
+  then->AddChild(call);
+  condition->AddChild(then);
+  row->AddChild(condition);
+  root->AddChild(row);
+  call->RecordResult(TestFailed, 1, 0.25, {VariableValue("Failed")});
+  then->RecordResult(TestFailed, 1, 0.25);
+  row->RecordResult(TestFailed, 1, 0.25);
+  auto ignore = Item(ignoreResultItem, "ignoreresult", 4);
+  auto ignored = Item(testResultItem, "failed", 5);
+  ignore->AddChild(ignored);
+  root->AddChild(ignore);
+  ignored->RecordResult(TestFailed, 1, 0.0);
+  ignore->RecordResult(TestPassed, 1, 0.0);
+  root->AddChild(Item(resultItem, "Never", 6));
+  root->RecordResult(TestFailed, 1, 1.5);
+  return root;
+}
+
+class ResultsReaderTest : public ScratchTest {
+ protected:
+  std::string Document(ScriptItem& root) {
+    ResultsHeader header;
+    header.script_file_name = "t.odl";
+    header.host_name = "bench";
+    header.date = "2026-12-10";
+    header.time = "10:11:12";
+    header.log_files = {"t.odl_2026_12_10_10_11_12.log"};
+    std::string path = (dir_ / "t.xml").string();
+    WriteFile(path, ResultsXml(root, header));
+    return path;
+  }
+};
+
+TEST_F(ResultsReaderTest, DigestsVerdictRowsAndFailures) {
+  ScriptItemPtr root = SampleTree();
+  RunDigest digest;
+  std::string error;
+  ASSERT_TRUE(DigestResults(Document(*root), nullptr, &digest, &error)) << error;
+  EXPECT_EQ(digest.heading.name, "t.odl");
+  EXPECT_EQ(digest.heading.log_files, std::vector<std::string>{"t.odl_2026_12_10_10_11_12.log"});
+  EXPECT_EQ(digest.verdict, TestFailed);
+  EXPECT_DOUBLE_EQ(digest.duration, 1.5);
+  ASSERT_EQ(digest.rows.size(), 2u);
+  EXPECT_EQ(digest.rows[0].text, "Check");
+  EXPECT_EQ(digest.rows[0].overall, TestFailed);
+  EXPECT_EQ(digest.rows[0].counts[TestFailed], 1u);
+  EXPECT_TRUE(digest.rows[0].has_failure);
+  EXPECT_EQ(digest.rows[0].failing_statements, 1u) << "counted once, however deep inside the row";
+  EXPECT_EQ(digest.rows[1].overall, TestNotRun);
+  // The ignored failure and the blocks around the call are not failures of their own.
+  ASSERT_EQ(digest.failures_total, 1u);
+  const FailureDigest& failure = digest.failures[0];
+  EXPECT_EQ(failure.text, "t.Fail( )");
+  EXPECT_EQ(failure.values, "") << "a call without values records only its result word";
+  EXPECT_EQ(failure.line, 0u) << "the document alone has no lines";
+  EXPECT_EQ(failure.ConsoleLine(), "Failed: t.Fail( )");
+  EXPECT_EQ(digest.failures_outside_rows, 0u);
+  EXPECT_EQ(digest.statements[TestPassed], 1u);
+  EXPECT_EQ(digest.statements[TestFailed], 1u) << "the failed word inside ignoreresult does not count";
+}
+
+TEST_F(ResultsReaderTest, ValuesReadAsTheLanguagePrintsThem) {
+  ScriptItemPtr root = SampleTree();
+  struct Collector : ResultsVisitor {
+    void OnHeading(const ResultsHeading&) override {}
+    void OnNodeStart(const NodeHead&) override {}
+    void OnRun(const RunEntry& run) override {
+      if (texts.empty()) texts.push_back(ValuesText(run.values, run.result));
+    }
+    void OnNodeResult(Result) override {}
+    void OnNodeEnd() override {}
+    std::vector<std::string> texts;
+  } collector;
+  // The root's run comes first; skip it by reading the assignment's.
+  root->ResetResults();
+  root->child(0)->RecordResult(TestPassed, 1, 0.0, {VariableValue(1), VariableValue(2.5), VariableValue("a"),
+                                                   VariableValue(true)});
+  std::string error;
+  ASSERT_TRUE(ReadResults(Document(*root), {&collector}, nullptr, &error)) << error;
+  ASSERT_EQ(collector.texts.size(), 1u);
+  EXPECT_EQ(collector.texts[0], "1, 2.5, \"a\", true");
+}
+
+TEST_F(ResultsReaderTest, AnnotationsGiveLinesAndAreDroppedForAnotherTree) {
+  ScriptItemPtr root = SampleTree();
+  std::string path = Document(*root);
+  RunAnnotations notes;
+  std::unordered_map<const ScriptItem*, std::size_t> index_of;
+  NoteTree(*root, &notes, &index_of);
+  RunDigest digest;
+  std::string error;
+  ASSERT_TRUE(DigestResults(path, &notes, &digest, &error)) << error;
+  ASSERT_EQ(digest.failures.size(), 1u);
+  EXPECT_EQ(digest.failures[0].ConsoleLine(), "t.odl(3): Failed: t.Fail( )");
+  EXPECT_EQ(digest.rows[0].line, 2u);
+
+  // Notes of a different tree must not put wrong lines on the document's items.
+  RunAnnotations other;
+  auto small = Item(rootItem, "root", 0);
+  small->AddChild(Item(commentItem, "# hello", 9));
+  NoteTree(*small, &other, &index_of);
+  ASSERT_TRUE(DigestResults(path, &other, &digest, &error)) << error;
+  EXPECT_EQ(digest.failures[0].line, 0u);
+}
+
+// Documents as earlier versions and other producers wrote them: each must be read, with its
+// text repaired into UTF-8 the way the results writer now writes it.
+struct RepairCase {
+  const char* name;
+  const char* declaration;
+  std::string text_bytes;
+  std::string expected;
+};
+
+class RepairTest : public ResultsReaderTest, public testing::WithParamInterface<RepairCase> {};
+
+TEST_P(RepairTest, ReadsTheTextBack) {
+  const RepairCase& c = GetParam();
+  std::string document = std::string("<?xml version=\"1.0\" encoding=\"") + c.declaration +
+                         "\"?>\r\n<odl_script_result>\r\n <name>t.odl</name>\r\n <node>\r\n  <type>root</type>\r\n"
+                         "  <text>" + c.text_bytes + "</text>\r\n  <overall_result>Not Run</overall_result>\r\n"
+                         " </node>\r\n</odl_script_result>\r\n";
+  WriteFile(dir_ / "old.xml", document);
+  struct Texts : ResultsVisitor {
+    void OnHeading(const ResultsHeading&) override {}
+    void OnNodeStart(const NodeHead& head) override { text = head.text; }
+    void OnRun(const RunEntry&) override {}
+    void OnNodeResult(Result) override {}
+    void OnNodeEnd() override {}
+    std::string text;
+  } texts;
+  std::string error;
+  ASSERT_TRUE(ReadResults((dir_ / "old.xml").string(), {&texts}, nullptr, &error)) << error;
+  EXPECT_EQ(texts.text, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, RepairTest,
+    testing::Values(RepairCase{"Utf8", "UTF-8", "caf\xC3\xA9 &lt;1&gt;", "caf\xC3\xA9 <1>"},
+                    RepairCase{"Latin1Declared", "iso-8859-1", "caf\xE9", "caf\xC3\xA9"},
+                    RepairCase{"Latin1ByteInUtf8", "UTF-8", "caf\xE9 ok", "caf\xC3\xA9 ok"},
+                    RepairCase{"ControlByte", "UTF-8", std::string("ack\x06", 4), "ack\\x06"},
+                    RepairCase{"CutSequence", "UTF-8", "end\xE2\x82", "end\xC3\xA2\xC2\x82"}),
+    [](const testing::TestParamInfo<RepairCase>& info) { return info.param.name; });
+
+TEST_F(ResultsReaderTest, RefusesWhatIsNotAResultsDocument) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"other.xml", "<?xml version=\"1.0\"?><testsuites/>", "not a results document"},
+      {"cut.xml", "<?xml version=\"1.0\"?>\n<odl_script_result>\n <node>\n  <type>root", "line "},
+      {"missing.xml", "", "No such file"},
+  };
+  for (const Case& c : cases) {
+    if (!c.bytes.empty()) WriteFile(dir_ / c.name, c.bytes);
+    RunDigest digest;
+    std::string error;
+    EXPECT_FALSE(DigestResults((dir_ / c.name).string(), nullptr, &digest, &error)) << c.name;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
+  }
+}
+
+}  // namespace
+}  // namespace ordalis::report
