@@ -29,13 +29,9 @@ ScriptItemPtr RootOf(const ScriptItemPtr& item) {
 void SplitPath(const std::string& path, LoadedScript* names) {
   names->path = path;
   std::size_t separator = path.find_last_of("/\\");
-  if (separator == std::string::npos) {
-    names->file_name = path;
-    names->directory = ".";
-  } else {
-    names->file_name = path.substr(separator + 1);
-    names->directory = path.substr(0, separator);
-  }
+  bool bare = separator == std::string::npos;
+  names->file_name = bare ? path : path.substr(separator + 1);
+  names->directory = bare ? std::string(".") : path.substr(0, separator);
 }
 
 }  // namespace
