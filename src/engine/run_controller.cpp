@@ -73,11 +73,13 @@ void RunController::Run(StepMode mode) {
   Deliver();
 }
 
+// The run event is reset by the run thread as it completes the pause (CompletePause), not here:
+// a run thread that has just found the state still running then never blocks on a reset event
+// with the pause left pending.
 void RunController::Pause() {
   {
     std::lock_guard lock(mutex_);
     if (state_.load() != ScriptRunning) return;
-    run_event_.Reset();
     ChangeState(ScriptPausing, StateChangePath::kPause);
   }
   Deliver();
@@ -119,21 +121,22 @@ bool RunController::WaitWhileStopping(std::uint32_t timeout_ms) {
 // ---- the run thread -------------------------------------------------------------------------
 
 bool RunController::WaitIfPaused() {
-  if (state_.load() == ScriptPausing) {
-    bool reached = false;
-    {
-      std::lock_guard lock(mutex_);
-      if (state_.load() == ScriptPausing) {
-        ChangeState(ScriptPaused, StateChangePath::kPauseReached);
-        reached = true;
-      }
-    }
-    if (reached) Deliver();
-  }
-  // The usual case, a run going on, costs two flag reads.
+  if (state_.load() == ScriptPausing) CompletePause();
+  // The usual case, a run going on, costs three flag reads.
   if (exit_event_.IsSet()) return true;
   if (run_event_.IsSet()) return false;
   return Event::WaitAny({&exit_event_, &run_event_}) != 1;
+}
+
+// A Run, Step or Stop that comes after this, under the same lock, sets the run event again.
+void RunController::CompletePause() {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_.load() != ScriptPausing) return;  // resumed or stopped meanwhile
+    run_event_.Reset();
+    ChangeState(ScriptPaused, StateChangePath::kPauseReached);
+  }
+  Deliver();
 }
 
 void RunController::HoldForRemote(const std::function<bool()>& chunk_waiting) {
@@ -141,7 +144,6 @@ void RunController::HoldForRemote(const std::function<bool()>& chunk_waiting) {
     std::lock_guard lock(mutex_);
     // A chunk that came while this one ran is run at once; its Run already set the event.
     if (!remote_hold_.load() || chunk_waiting() || state_.load() != ScriptRunning) return;
-    run_event_.Reset();
     ChangeState(ScriptPausing, StateChangePath::kPause);
   }
   Deliver();

@@ -112,7 +112,7 @@ class RunController {
   // Counts the run that starts.
   void BeginIteration() { iteration_.fetch_add(1); }
   // Between chunks of a remote-controlled run: pauses unless [chunk_waiting] says the next
-  // chunk has already come.
+  // chunk has already come. [chunk_waiting] is asked under the controller's lock.
   void HoldForRemote(const std::function<bool()>& chunk_waiting);
   // Sleeps [ms], ending early when the thread must end.
   void PaceWait(std::uint32_t ms);
@@ -127,6 +127,8 @@ class RunController {
   };
 
   void Loop(IRunBody& body);
+  // Pausing becomes Paused, and the run event is reset for the wait that follows.
+  void CompletePause();
   void FinishRun(Result verdict);
   void EndThread();
   // With mutex_ held: the new state and the change to tell.
