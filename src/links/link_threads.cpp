@@ -2,12 +2,22 @@
 
 namespace ordalis {
 
-void SendQueue::Push(const std::uint8_t* bytes, std::size_t length) {
+PushResult SendQueue::Push(const std::uint8_t* bytes, std::size_t length,
+                           std::chrono::milliseconds wait, Room room) {
+  bool half_full = false;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (room == Room::kBounded &&
+        !room_.wait_for(lock, wait, [&] { return closed_ || HasRoom(length); })) {
+      return PushResult::kFull;
+    }
+    if (closed_) return PushResult::kClosed;
     buffers_.emplace_back(bytes, bytes + length);
+    bytes_ += length;
+    half_full = bytes_ >= limit_ / 2;
   }
   count_.Release();
+  return half_full ? PushResult::kQueuedHalfFull : PushResult::kQueued;
 }
 
 std::optional<ByteBuffer> SendQueue::Pop() {
@@ -16,16 +26,61 @@ std::optional<ByteBuffer> SendQueue::Pop() {
 }
 
 std::optional<ByteBuffer> SendQueue::TryPop() {
-  std::lock_guard lock(mutex_);
-  if (buffers_.empty()) return std::nullopt;
-  ByteBuffer front = std::move(buffers_.front());
-  buffers_.pop_front();
+  std::optional<ByteBuffer> front;
+  {
+    std::lock_guard lock(mutex_);
+    if (buffers_.empty()) return std::nullopt;
+    front = std::move(buffers_.front());
+    buffers_.pop_front();
+    bytes_ -= front->size();
+  }
+  room_.notify_all();
   return front;
 }
 
+bool SendQueue::WaitForRoom(std::size_t length, std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  room_.wait_for(lock, wait, [&] { return closed_ || HasRoom(length); });
+  return !closed_ && HasRoom(length);
+}
+
+bool SendQueue::HasRoom(std::size_t length) const {
+  return buffers_.empty() || bytes_ + length <= limit_;
+}
+
 void SendQueue::Clear() {
+  {
+    std::lock_guard lock(mutex_);
+    buffers_.clear();
+    bytes_ = 0;
+  }
+  room_.notify_all();
+}
+
+void SendQueue::Shutdown() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  room_.notify_all();
+}
+
+void SendQueue::Reopen() {
   std::lock_guard lock(mutex_);
-  buffers_.clear();
+  closed_ = false;
+}
+
+std::size_t SendQueue::queued_bytes() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+void SendQueue::set_limit(std::size_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    limit_ = bytes;
+  }
+  room_.notify_all();
 }
 
 void LinkThread::Start(std::function<void()> body) {

@@ -16,6 +16,7 @@ class LoopBack : public ISerial {
   bool Close() override;
   bool IsOpen() override { return IsOnline(); }
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+  bool HearsItself() const override { return true; }
 };
 
 }  // namespace ordalis

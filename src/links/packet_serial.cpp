@@ -9,14 +9,19 @@ namespace ordalis {
 
 namespace {
 
-std::string WithoutOnlineSuffix(const std::string& status) {
-  for (const char* suffix : {" online", " offline"}) {
-    std::size_t length = std::strlen(suffix);
-    if (status.size() >= length && status.compare(status.size() - length, length, suffix) == 0) {
-      return status.substr(0, status.size() - length);
-    }
+std::string WithoutSuffix(const std::string& text, const char* suffix) {
+  std::size_t length = std::strlen(suffix);
+  if (text.size() >= length && text.compare(text.size() - length, length, suffix) == 0) {
+    return text.substr(0, text.size() - length);
   }
-  return status;
+  return text;
+}
+
+// The inner link's status without " online"/" offline", and without its " send queue full"
+// note, which this link carries as its own.
+std::string WithoutOnlineSuffix(const std::string& status) {
+  std::string description = WithoutSuffix(WithoutSuffix(status, " online"), " offline");
+  return WithoutSuffix(description, " send queue full");
 }
 
 }  // namespace
@@ -41,6 +46,11 @@ bool PacketSerial::Close() { return inner_ && inner_->Close(); }
 bool PacketSerial::IsOpen() { return inner_ && inner_->IsOpen(); }
 
 bool PacketSerial::SendRaw(const std::uint8_t* bytes, std::size_t length) {
+  return SendRawWithin(bytes, length, SendWaitNow(send_wait()));
+}
+
+bool PacketSerial::SendRawWithin(const std::uint8_t* bytes, std::size_t length,
+                                 std::chrono::milliseconds wait) {
   if (!inner_ || length > 0xFFFFFFFFu) return false;
   std::vector<std::uint8_t> packet(4 + length);
   auto size = static_cast<std::uint32_t>(length);
@@ -49,7 +59,17 @@ bool PacketSerial::SendRaw(const std::uint8_t* bytes, std::size_t length) {
   packet[2] = static_cast<std::uint8_t>(size >> 8);
   packet[3] = static_cast<std::uint8_t>(size);
   if (length > 0) std::memcpy(packet.data() + 4, bytes, length);
-  return inner_->Send(packet.data(), packet.size());
+  bool sent = inner_->Send(packet.data(), packet.size(), wait);
+  NoteSendQueueFull(inner_->send_queue_full());
+  return sent;
+}
+
+bool PacketSerial::WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) {
+  return !inner_ || inner_->WaitForSendRoom(4 + length, wait);
+}
+
+void PacketSerial::DiscardQueued() {
+  if (inner_) inner_->DiscardQueued();
 }
 
 // Reassembles packets: a 4-byte length, then that many payload bytes, across any number of

@@ -26,6 +26,7 @@ class PacketSerial : public ISerial, public ISerialClient {
   bool Close() override;
   bool IsOpen() override;
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+  void DiscardQueued() override;
 
   // The inner link (to adjust kind-specific settings such as a bind address); may be null when
   // the inner kind could not be made.
@@ -38,6 +39,10 @@ class PacketSerial : public ISerial, public ISerialClient {
   void Disconnected(ISerial* link) override;
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
+
+ protected:
+  bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;
+  bool WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) override;
 
  private:
   std::unique_ptr<ISerial> inner_;

@@ -64,6 +64,7 @@ bool ProcessPipe::Open(const LinkParameters&) {
   SetNonBlocking(child_input_.get());
   SetNonBlocking(child_output_.get());
   stop_.Reset();
+  queue_.Reopen();
   open_.store(true);
   receive_thread_.Start([this] { ReceiveThread(); });
   send_thread_.Start([this] { SendThread(); });
@@ -75,8 +76,9 @@ bool ProcessPipe::Open(const LinkParameters&) {
 bool ProcessPipe::Close() {
   if (!open_.load()) return false;
   static const std::uint8_t kExit[] = {'e', 'x', 'i', 't', '\n'};
-  SendRaw(kExit, sizeof kExit);
+  queue_.Push(kExit, sizeof kExit, std::chrono::milliseconds(0), Room::kAlways);
   stop_.Set();
+  queue_.Shutdown();
   queue_.Wake();
   receive_thread_.Join();
   send_thread_.Join();
@@ -110,9 +112,12 @@ void ProcessPipe::ReapChild() {
 }
 
 bool ProcessPipe::SendRaw(const std::uint8_t* bytes, std::size_t length) {
+  return SendRawWithin(bytes, length, SendWaitNow(send_wait()));
+}
+
+bool ProcessPipe::SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
   if (!open_.load()) return false;
-  queue_.Push(bytes, length);
-  return true;
+  return Queued(queue_.Push(bytes, length, wait));
 }
 
 // Delivers what the interpreter prints; when it ends (its output closes) the link goes offline.

@@ -23,9 +23,21 @@ class ProcessPipe : public ISerial {
   bool Close() override;
   bool IsOpen() override { return open_.load(); }
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+  void DiscardQueued() override { queue_.Clear(); }
+  LinkFraming framing() const override { return LinkFraming::kStream; }
+  // The send queue's limit in bytes (kSendQueueLimit unless changed).
+  void SetSendQueueLimit(std::size_t bytes) { queue_.set_limit(bytes); }
+  std::size_t QueuedBytes() const { return queue_.queued_bytes(); }
 
   // The interpreter, started with "-i".
   static const char* const kShell;
+
+
+ protected:
+  bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;
+  bool WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) override {
+    return queue_.WaitForRoom(length, wait);
+  }
 
  private:
   void ReceiveThread();

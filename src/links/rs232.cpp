@@ -84,6 +84,7 @@ bool RS232::Open(const LinkParameters& parameters) {
   if (!opened) return false;
   SetPort(opened);
   stop_.Reset();
+  queue_.Reopen();
   transmit_pending_.store(false);
   started_.store(true);
   receive_thread_.Start([this] { ReceiveThread(); });
@@ -95,6 +96,7 @@ bool RS232::Open(const LinkParameters& parameters) {
 bool RS232::Close() {
   if (!started_.load()) return true;
   stop_.Set();
+  queue_.Shutdown();
   queue_.Wake();
   receive_thread_.Join();
   send_thread_.Join();
@@ -108,9 +110,12 @@ bool RS232::Close() {
 bool RS232::IsOpen() { return CurrentPort() != nullptr; }
 
 bool RS232::SendRaw(const std::uint8_t* bytes, std::size_t length) {
+  return SendRawWithin(bytes, length, SendWaitNow(send_wait()));
+}
+
+bool RS232::SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
   if (!started_.load()) return false;
-  queue_.Push(bytes, length);
-  return true;
+  return Queued(queue_.Push(bytes, length, wait));
 }
 
 void RS232::SetPort(SharedPort port) {

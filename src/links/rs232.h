@@ -28,6 +28,11 @@ class RS232 : public ISerial {
   // True while the device is open (false while it is gone and being reopened).
   bool IsOpen() override;
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+  void DiscardQueued() override { queue_.Clear(); }
+  LinkFraming framing() const override { return LinkFraming::kStream; }
+  // The send queue's limit in bytes (kSendQueueLimit unless changed).
+  void SetSendQueueLimit(std::size_t bytes) { queue_.set_limit(bytes); }
+  std::size_t QueuedBytes() const { return queue_.queued_bytes(); }
 
   // Why the last Open could not open the device ("open: No such file or directory"), or empty.
   // Call from the thread that calls Open.
@@ -35,6 +40,13 @@ class RS232 : public ISerial {
 
   // The device path an integer port number stands for.
   static std::string DevicePath(int port);
+
+
+ protected:
+  bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;
+  bool WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) override {
+    return queue_.WaitForRoom(length, wait);
+  }
 
  private:
   using SharedPort = std::shared_ptr<FileDescriptor>;

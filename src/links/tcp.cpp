@@ -47,6 +47,7 @@ bool TCP::Start(const std::string& host, std::uint16_t port) {
   port_ = port;
   started_.store(true);
   stop_.Reset();
+  queue_.Reopen();
   connected_.Reset();
   base_description_ = host.empty() ? "tcp server port " + std::to_string(port)
                                    : "tcp client of " + host + " port " + std::to_string(port);
@@ -59,6 +60,7 @@ bool TCP::Start(const std::string& host, std::uint16_t port) {
 bool TCP::Close() {
   if (!started_.load()) return false;
   stop_.Set();
+  queue_.Shutdown();
   queue_.Wake();
   connection_thread_.Join();
   send_thread_.Join();
@@ -74,9 +76,12 @@ bool TCP::Close() {
 }
 
 bool TCP::SendRaw(const std::uint8_t* bytes, std::size_t length) {
+  return SendRawWithin(bytes, length, SendWaitNow(send_wait()));
+}
+
+bool TCP::SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
   if (!started_.load()) return false;
-  queue_.Push(bytes, length);
-  return true;
+  return Queued(queue_.Push(bytes, length, wait));
 }
 
 void TCP::SetBindAddress(const std::string& address) {
@@ -90,6 +95,11 @@ std::uint16_t TCP::ListeningPort() const {
 }
 
 void TCP::SetProgress(const std::string& suffix) { SetDescription(base_description_ + suffix); }
+
+void TCP::DiscardQueued() {
+  discards_.fetch_add(1);
+  queue_.Clear();
+}
 
 TCP::SharedSocket TCP::DataSocket() {
   std::lock_guard lock(socket_mutex_);
@@ -105,8 +115,10 @@ void TCP::ConnectionThread() {
         std::lock_guard lock(socket_mutex_);
         data_ = socket;
       }
-      connected_.Set();
+      // Online first: a new authenticated session queues its hello (and drops what was sealed
+      // for the old one) before the send thread may write on the new connection.
       SetOnline(true);
+      connected_.Set();
       SetProgress(" connected");
       ReceiveUntilDisconnected(socket);
     }
@@ -246,11 +258,13 @@ void TCP::SendThread() {
     std::optional<ByteBuffer> buffer = queue_.Pop();
     if (stop_.IsSet()) break;
     if (!buffer) continue;
+    std::uint64_t generation = discards_.load();
     SharedSocket socket;
     while (!socket) {
       if (Event::WaitAny({&stop_.event(), &connected_}) == 0) return;
       socket = DataSocket();
     }
+    if (discards_.load() != generation) continue;  // dropped with the queue it was taken from
     std::size_t sent = WriteAll(socket->get(), buffer->data(), buffer->size(), stop_.wake(), true);
     if (sent > 0) NotifySent(buffer->data(), sent);
     if (sent < buffer->size() && !stop_.IsSet()) ::shutdown(socket->get(), SHUT_RDWR);

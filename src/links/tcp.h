@@ -25,6 +25,11 @@ class TCP : public ISerial {
   bool Close() override;
   bool IsOpen() override { return started_.load(); }
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+  void DiscardQueued() override;
+  LinkFraming framing() const override { return LinkFraming::kStream; }
+  // The send queue's limit in bytes (kSendQueueLimit unless changed).
+  void SetSendQueueLimit(std::size_t bytes) { queue_.set_limit(bytes); }
+  std::size_t QueuedBytes() const { return queue_.queued_bytes(); }
 
   // Starts the threads; an empty [host] means server mode. False when already started.
   bool Start(const std::string& host, std::uint16_t port);
@@ -34,6 +39,13 @@ class TCP : public ISerial {
   void SetBindAddress(const std::string& address);
   // The port a server is listening on (useful when started on port 0), or 0.
   std::uint16_t ListeningPort() const;
+
+
+ protected:
+  bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;
+  bool WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) override {
+    return queue_.WaitForRoom(length, wait);
+  }
 
  private:
   using SharedSocket = std::shared_ptr<FileDescriptor>;
@@ -61,6 +73,7 @@ class TCP : public ISerial {
   StopSignal stop_;
   Event connected_;
   SendQueue queue_;
+  std::atomic<std::uint64_t> discards_{0};  // counts DiscardQueued, so a buffer in hand goes too
   LinkThread connection_thread_;
   LinkThread send_thread_;
 };

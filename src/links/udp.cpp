@@ -44,6 +44,7 @@ bool UDP::Start(std::uint16_t local_port, const std::string& host, std::uint16_t
   remote_port_ = remote_port;
   started_.store(true);
   stop_.Reset();
+  queue_.Reopen();
   socket_ready_.Reset();
   std::string description = "udp " + std::to_string(local_port);
   if (!host.empty()) description += " <--> " + host + ":" + std::to_string(remote_port);
@@ -64,6 +65,7 @@ bool UDP::Start(std::uint16_t local_port, const std::string& host, std::uint16_t
 bool UDP::Close() {
   if (!started_.load()) return false;
   stop_.Set();
+  queue_.Shutdown();
   queue_.Wake();
   receive_thread_.Join();
   send_thread_.Join();
@@ -78,9 +80,12 @@ bool UDP::Close() {
 }
 
 bool UDP::SendRaw(const std::uint8_t* bytes, std::size_t length) {
+  return SendRawWithin(bytes, length, SendWaitNow(send_wait()));
+}
+
+bool UDP::SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
   if (!started_.load()) return false;
-  queue_.Push(bytes, length);
-  return true;
+  return Queued(queue_.Push(bytes, length, wait));
 }
 
 void UDP::SetBindAddress(const std::string& address) {

@@ -23,12 +23,23 @@ class UDP : public ISerial {
   bool Close() override;
   bool IsOpen() override { return started_.load(); }
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
+  void DiscardQueued() override { queue_.Clear(); }
+  // The send queue's limit in bytes (kSendQueueLimit unless changed).
+  void SetSendQueueLimit(std::size_t bytes) { queue_.set_limit(bytes); }
+  std::size_t QueuedBytes() const { return queue_.queued_bytes(); }
 
   // False when already started.
   bool Start(std::uint16_t local_port, const std::string& host, std::uint16_t remote_port);
   // The local address the socket binds to; the default is every local address. Takes effect at
   // the next Start.
   void SetBindAddress(const std::string& address);
+
+
+ protected:
+  bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;
+  bool WaitForQueueRoom(std::size_t length, std::chrono::milliseconds wait) override {
+    return queue_.WaitForRoom(length, wait);
+  }
 
  private:
   using SharedSocket = std::shared_ptr<FileDescriptor>;

@@ -4,8 +4,10 @@
 #include <functional>
 #include <strings.h>
 
+#include "batch/batch_queue.h"
 #include "engine/script.h"
 #include "language/script_item.h"
+#include "proxy/script_proxy.h"
 #include "settings/application_manager.h"
 #include "testers/tester_utilities.h"
 
@@ -36,8 +38,8 @@ const ClassEntry* FindClass(const std::string& progid) {
       {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
       {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
       {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
-      {"Ordalis.BatchQueue", nullptr},
-      {"Ordalis.ScriptProxy", nullptr},
+      {"Ordalis.BatchQueue", [] { return Counted(CBatchQueue::Create(std::make_shared<CApplicationManager>())); }},
+      {"Ordalis.ScriptProxy", [] { return Counted(CScriptProxy::Create(std::make_shared<CApplicationManager>())); }},
   };
   for (const ClassEntry& entry : kClasses) {
     std::string name = entry.progid;

@@ -27,6 +27,7 @@ class RecordingClient : public ISerialClient {
     std::vector<int> line_events;
     std::vector<std::string> statuses;
     std::vector<std::thread::id> sent_threads;
+    std::vector<std::string> rejections;
   };
 
   void Received(ISerial*, const std::uint8_t* bytes, std::size_t length) override {
@@ -47,6 +48,10 @@ class RecordingClient : public ISerialClient {
   void StatusChanged(ISerial* link) override {
     std::string status = link->Status();
     Update([&](Record& r) { r.statuses.push_back(status); });
+  }
+
+  void FrameRejected(ISerial*, const std::string& reason) override {
+    Update([&](Record& r) { r.rejections.push_back(reason); });
   }
 
   // Waits until [ready] holds for the record; false after the safety time-out.

@@ -115,11 +115,82 @@ std::vector<FrameCase> FrameCases() {
       {"FramePastTheEndStopsTheWalk", truncated, {"hi"}},
       {"FewerThanFiveTrailingBytesIgnored", trailing, {"hi"}},
       {"OverlongLengthDeliversNothing", Frames({{0xFFFFFFFFu, "abc"}}), {}},
+      {"EmptyFrameIsNotDelivered", Frames({{2, "hi"}, {0, ""}, {3, "you"}}), {"hi", "you"}},
   };
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, EncryptedDelivery, ::testing::ValuesIn(FrameCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A stream link: the bytes of one frame may come in any number of chunks.
+class StreamLink : public CapturingLink {
+ public:
+  using CapturingLink::CapturingLink;
+  LinkFraming framing() const override { return LinkFraming::kStream; }
+};
+
+struct StreamCase {
+  const char* name;
+  std::vector<std::uint8_t> stream;
+  std::size_t chunk;  // the stream arrives in chunks of this size
+  std::vector<std::string> delivered;
+  std::size_t rejections;
+};
+
+void PrintTo(const StreamCase& c, std::ostream* out) { *out << c.name; }
+
+class StreamReassembly : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(StreamReassembly, DeliversEveryWholeFrameHoweverTheBytesArrive) {
+  RecordingClient client;
+  StreamLink link(&client);
+  link.SetKeyChangeWait(0);
+  link.SetEncryptionKey("k");
+  const std::vector<std::uint8_t>& stream = GetParam().stream;
+  for (std::size_t at = 0; at < stream.size(); at += GetParam().chunk) {
+    link.DeliverReceived(stream.data() + at, std::min(GetParam().chunk, stream.size() - at));
+  }
+  auto record = client.Snapshot();
+  EXPECT_EQ(record.received_chunks, GetParam().delivered);
+  EXPECT_EQ(record.rejections.size(), GetParam().rejections);
+}
+
+std::vector<StreamCase> StreamCases() {
+  std::string large(5000, 'x');
+  large[4999] = 'y';
+  std::vector<std::uint8_t> overlong = {0x01, 0x00, 0x00, 0x01};  // 16 MiB + 1 bytes follow
+  overlong.resize(overlong.size() + (std::size_t{16} << 20) + 1, 0xAB);
+  std::vector<std::uint8_t> after = Frames({{5, "after"}});
+  overlong.insert(overlong.end(), after.begin(), after.end());
+  std::vector<StreamCase> cases = {
+      {"FrameOverTwoKilobytesInTwoKilobyteChunks", Frames({{5000, large}, {2, "hi"}}), 2048, {large, "hi"}, 0},
+      {"ByteByByte", Frames({{3, "abc"}, {0, ""}, {2, "de"}}), 1, {"abc", "de"}, 0},
+      {"OverlongFrameIsSkippedAndTheNextOneRead", overlong, 65536, {"after"}, 1},
+  };
+  // Every split point of two frames sent back to back.
+  std::vector<std::uint8_t> two = Frames({{5, "first"}, {6, "second"}});
+  for (std::size_t split = 1; split < two.size(); ++split) {
+    cases.push_back({"InChunksOf", two, split, {"first", "second"}, 0});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, StreamReassembly, ::testing::ValuesIn(StreamCases()),
+                         [](const auto& info) { return std::string(info.param.name) + std::to_string(info.index); });
+
+// A new connection starts a new stream: half a frame from the old one is forgotten.
+TEST(StreamReassembly, ComingOnlineDropsAHalfReceivedFrame) {
+  RecordingClient client;
+  StreamLink link(&client);
+  link.SetKeyChangeWait(0);
+  link.SetEncryptionKey("k");
+  std::vector<std::uint8_t> frame = Frames({{5, "stale"}});
+  link.DeliverReceived(frame.data(), 6);
+  link.SetOnline(true);
+  std::vector<std::uint8_t> fresh = Frames({{5, "fresh"}});
+  link.DeliverReceived(fresh.data(), fresh.size());
+  EXPECT_EQ(client.Snapshot().received_chunks, std::vector<std::string>{"fresh"});
+}
 
 TEST(LoopBack, ReturnsWhatIsSentOnTheCallersThreadDecryptedAgain) {
   RecordingClient client;

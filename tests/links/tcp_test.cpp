@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "links/encrypt.h"
+#include "links/frame_reader.h"
 #include "recording_client.h"
 #include "socket_peer.h"
 
@@ -117,15 +122,24 @@ TEST_F(TcpServer, DataQueuedBeforeAClientArrivesIsSentToIt) {
   EXPECT_EQ(testing::ReceiveBytes(peer.get(), 5), "early");
 }
 
-// A peer that never reads: the send thread blocks with full socket buffers, and Close must
-// still end it at once.
+// The peer never reads: the send thread blocks in the socket, the queue fills, and a sender
+// waits for room. Close ends all of them at once. The sender refills whatever room the send
+// thread makes while the socket buffers still take data, so it ends waiting either way.
 TEST_F(TcpServer, CloseEndsTheThreadsWhileAPeerHangs) {
   FileDescriptor peer = testing::ConnectLocal(port);
   ASSERT_TRUE(client.WaitFor([](const auto& r) { return r.connected == 1; }));
   std::vector<std::uint8_t> block(1 << 20, 'x');
-  for (int i = 0; i < 16; ++i) ASSERT_TRUE(link.Send(block.data(), block.size()));
+  link.SetSendWait(std::chrono::milliseconds(0));
+  int queued = 0;
+  while (queued < 64 && link.Send(block.data(), block.size())) ++queued;
+  ASSERT_LT(queued, 64) << "the send queue is bounded";
   ASSERT_TRUE(client.WaitFor([](const auto& r) { return !r.sent.empty(); }));
+  std::thread waiting([&] {
+    while (link.WaitForSendRoom(block.size(), std::chrono::hours(1)))
+      link.Send(block.data(), block.size(), std::chrono::milliseconds(0));
+  });
   EXPECT_TRUE(link.Close());
+  waiting.join();
   EXPECT_FALSE(link.IsOpen());
   EXPECT_FALSE(link.IsOnline());
 }
@@ -148,6 +162,65 @@ TEST(Tcp, OpenRejectsOtherParameterShapes) {
     EXPECT_FALSE(link.IsOpen());
   }
   EXPECT_FALSE(link.Close());
+}
+
+// A peer that connects and never reads: the queue stops at its limit, Send fails after the
+// send wait and the status says so; once the peer reads, sending works again.
+TEST(TcpClient, SendQueueIsBoundedAgainstAPeerThatNeverReads) {
+  std::uint16_t port = 0;
+  FileDescriptor listener = testing::ListenLocal(port);
+  int small = 4096;
+  ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  RecordingClient client;
+  TCP link(&client);
+  constexpr std::size_t kLimit = 64 * 1024;
+  link.SetSendQueueLimit(kLimit);
+  link.SetSendWait(std::chrono::milliseconds(20));
+  ASSERT_TRUE(link.Open(Params({Variant::String("127.0.0.1"), Variant::Int(port)})));
+  FileDescriptor peer = testing::AcceptOne(listener.get());
+  ASSERT_TRUE(client.WaitFor([](const auto& r) { return r.connected == 1; }));
+
+  std::vector<std::uint8_t> block(16 * 1024, 'q');
+  std::size_t accepted = 0;
+  while (accepted < 4096 && link.Send(block.data(), block.size())) ++accepted;
+  ASSERT_LT(accepted, 4096u);
+  EXPECT_LE(link.QueuedBytes(), kLimit);
+  EXPECT_NE(link.Status().find(" send queue full online"), std::string::npos) << link.Status();
+
+  std::string drained = testing::ReceiveBytes(peer.get(), accepted * block.size());
+  EXPECT_EQ(drained.size(), accepted * block.size());
+  ASSERT_TRUE(link.WaitForSendRoom(block.size(), std::chrono::seconds(20)));
+  ASSERT_TRUE(link.Send(block.data(), block.size()));
+  EXPECT_EQ(link.Status().find("send queue full"), std::string::npos) << link.Status();
+  EXPECT_EQ(testing::ReceiveBytes(peer.get(), block.size()).size(), block.size());
+  EXPECT_TRUE(link.Close());
+}
+
+// RC4 frames of every size reach the client whole, though TCP hands them over in pieces of
+// at most 2048 bytes.
+TEST(TcpClient, KeyedFramesLongerThanAReceiveChunkArriveWhole) {
+  std::uint16_t port = 0;
+  FileDescriptor listener = testing::ListenLocal(port);
+  RecordingClient client;
+  TCP link(&client);
+  link.SetKeyChangeWait(0);
+  link.SetEncryptionKey("secret");
+  ASSERT_TRUE(link.Open(Params({Variant::String("127.0.0.1"), Variant::Int(port)})));
+  FileDescriptor peer = testing::AcceptOne(listener.get());
+  std::string wire;
+  std::vector<std::string> sent;
+  for (std::size_t size : {1u, 2047u, 2048u, 5000u, 70000u, 3u}) {
+    std::string text(size, static_cast<char>('a' + sent.size()));
+    sent.push_back(text);
+    Encrypt("secret").Apply(text);
+    std::string header(4, '\0');
+    PutBigEndian32(reinterpret_cast<std::uint8_t*>(header.data()), static_cast<std::uint32_t>(size));
+    wire += header + text;
+  }
+  ASSERT_TRUE(testing::SendText(peer.get(), wire));
+  ASSERT_TRUE(client.WaitFor([&](const auto& r) { return r.received_chunks.size() >= sent.size(); }));
+  EXPECT_EQ(client.Snapshot().received_chunks, sent);
+  EXPECT_TRUE(link.Close());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,24 @@ class Term {
   }
   ~Term() {
     if (pid_ > 0) Finish();
+  }
+
+  // Feeds standard input while the command reads it: writes until the pipe has stayed full for
+  // [quiet_ms] or [limit] bytes went in; returns how many did.
+  std::size_t FeedUntilItStopsReading(std::size_t limit, int quiet_ms) {
+    ::fcntl(input_.get(), F_SETFL, ::fcntl(input_.get(), F_GETFL) | O_NONBLOCK);
+    std::string block(64 * 1024, 'i');
+    std::size_t total = 0;
+    while (total < limit) {
+      long wrote = ::write(input_.get(), block.data(), block.size());
+      if (wrote > 0) {
+        total += static_cast<std::size_t>(wrote);
+        continue;
+      }
+      pollfd entry{input_.get(), POLLOUT, 0};
+      if (::poll(&entry, 1, quiet_ms) == 0) break;
+    }
+    return total;
   }
 
   void Write(const std::string& text) { EXPECT_EQ(::write(input_.get(), text.data(), text.size()), static_cast<long>(text.size())); }
@@ -132,6 +151,38 @@ TEST(Term, TcpClientWithKeyTalksToAServer) {
   EXPECT_TRUE(term.WaitForOutput("pong"));
   EXPECT_EQ(term.Finish(), 0);
   EXPECT_NE(term.errors.find(" connected online]"), std::string::npos) << term.errors;
+}
+
+// An empty frame carries nothing and prints nothing; the frame after it still arrives.
+TEST(Term, EmptyKeyedFrameFromThePeerIsHarmless) {
+  std::uint16_t port = 0;
+  FileDescriptor listener = testing::ListenLocal(port);
+  Term term({"tcp", "\"127.0.0.1\", " + std::to_string(port), "--key", "secret", "--linger", "0"});
+  FileDescriptor peer = testing::AcceptOne(listener.get());
+  ASSERT_TRUE(peer.valid());
+  std::string reply = "pong";
+  Encrypt("secret").Apply(reply);
+  ASSERT_TRUE(testing::SendText(peer.get(), std::string("\0\0\0\0\0\0\0\4", 8) + reply));
+  EXPECT_TRUE(term.WaitForOutput("pong"));
+  EXPECT_EQ(term.Finish(), 0);
+  EXPECT_EQ(term.output, "pong");
+}
+
+// A peer that does not read: the link's queue fills and the command stops reading its input,
+// so its memory stays flat; when the peer reads again everything arrives.
+TEST(Term, StopsReadingInputWhileThePeerDoesNotRead) {
+  std::uint16_t port = 0;
+  FileDescriptor listener = testing::ListenLocal(port);
+  int small = 4096;
+  ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  Term term({"tcp", "\"127.0.0.1\", " + std::to_string(port), "--linger", "0"});
+  FileDescriptor peer = testing::AcceptOne(listener.get());
+  ASSERT_TRUE(peer.valid());
+  constexpr std::size_t kLimit = std::size_t{64} << 20;
+  std::size_t fed = term.FeedUntilItStopsReading(kLimit, 2000);
+  EXPECT_LT(fed, std::size_t{32} << 20) << "the input was read on although nothing could be sent";
+  EXPECT_EQ(testing::ReceiveBytes(peer.get(), fed).size(), fed);
+  EXPECT_EQ(term.Finish(), 0);
 }
 
 struct UsageCase {

@@ -21,6 +21,16 @@ TEST(Factory, MakesTheCreatableClassesByProgrammaticIdentifier) {
   ASSERT_EQ(CreateInstance("ordalis.testerutilities.1", &object), S_OK);
   EXPECT_TRUE(std::dynamic_pointer_cast<ITesterUtilities1>(object));
   object.reset();
+  ASSERT_EQ(CreateInstance("Ordalis.ScriptProxy.1", &object), S_OK);
+  auto proxy = std::dynamic_pointer_cast<IScriptProxy>(object);
+  ASSERT_TRUE(proxy);
+  std::shared_ptr<IScript> script;
+  EXPECT_EQ(proxy->get_Script(&script), S_OK);
+  EXPECT_TRUE(script);
+  script.reset();
+  proxy.reset();
+  object.reset();
+  EXPECT_EQ(CanUnloadNow(), S_OK);
   EXPECT_EQ(CreateInstance("Ordalis.Nothing", &object), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_FALSE(object);
   EXPECT_EQ(CreateInstance("Ordalis.Script", nullptr), E_POINTER);

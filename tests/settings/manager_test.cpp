@@ -480,7 +480,9 @@ TEST_F(LoadResultsTest, RecognisesBothKinds) {
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(app.LoadResults(Results("odl_script_result"), &object), S_OK);
   EXPECT_EQ(object, nullptr);
-  // Batch results need a batch queue to load them into.
+  // Batch results need a batch queue to load them into: without the batch subsystem's loader
+  // (it registers one when the library loads), they cannot be loaded.
+  RegisterResultsLoader(ResultsKind::kBatch, nullptr);
   EXPECT_EQ(app.LoadResults(Results("odl_batch_result"), &object), E_FAIL);
   EXPECT_EQ(object, nullptr);
 

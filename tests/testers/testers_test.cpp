@@ -235,14 +235,15 @@ TEST(TesterUtilities, LooksUpCreatorsThroughTheHost) {
 
 TEST(BatchQueueCreators, BuiltInComesFirstAndOnlyObtainableCreatorsAreAppended) {
   BatchQueueCreators list(QuietHost({kGoodFixtures}));
-  EXPECT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.Count(), 2u);
   EXPECT_EQ(list.Identifier(0), "MarrowindCon.BuiltIn");
+  EXPECT_EQ(list.Identifier(1), "Ordalis.BuiltIn.Shell");
   EXPECT_FALSE(list.Add("{00000000-0000-0000-0000-000000000000}"));
   EXPECT_FALSE(list.Add(kScopeUpperId)) << "a tester creator is no batch item creator";
   EXPECT_TRUE(list.Add(kBatchId));
   EXPECT_TRUE(list.Add(kBatchId)) << "already listed";
-  EXPECT_EQ(list.Identifiers(), (std::vector<std::string>{"MarrowindCon.BuiltIn", kBatchId}));
-  EXPECT_EQ(list.Identifier(2), "");
+  EXPECT_EQ(list.Identifiers(), (std::vector<std::string>{"MarrowindCon.BuiltIn", "Ordalis.BuiltIn.Shell", kBatchId}));
+  EXPECT_EQ(list.Identifier(3), "");
   EXPECT_EQ(BatchQueueCreators::Instance().Identifier(0), BatchQueueCreators::kBuiltIn);
 }
 

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -32,7 +33,7 @@ constexpr int kDefaultLingerMs = 1000;
 
 void PrintTermUsage(std::FILE* out) {
   std::fprintf(out,
-               "Usage: ordalis term TYPE PARAMETERS [--key KEY] [--linger MS]\n"
+               "Usage: ordalis term TYPE PARAMETERS [--key KEY [--cipher NAME]] [--linger MS]\n"
                "\n"
                "Opens a communication link and connects it to this terminal: standard input goes\n"
                "to the link, what arrives goes to standard output, status changes and line\n"
@@ -50,9 +51,14 @@ void PrintTermUsage(std::FILE* out) {
                "              visa    \"GPIB0::1::INSTR\"\n"
                "\n"
                "Options:\n"
-               "  --key KEY    encrypt the traffic (RC4 frames) under the key phrase KEY\n"
+               "  --key KEY    encrypt the traffic under the key phrase KEY\n"
+               "  --cipher NAME  rc4 (default here, the old framing) or chacha20-poly1305\n"
+               "               (authenticated frames, as `ordalis proxy` uses by default)\n"
                "  --linger MS  after standard input ends, keep showing what arrives for MS\n"
                "               milliseconds (default %d)\n"
+               "\n"
+               "While the link's send queue is full (a peer that does not read), standard input\n"
+               "is not read further.\n"
                "\n"
                "Exit status: 0 success, 1 the link could not be opened, 2 usage error.\n",
                kDefaultLingerMs);
@@ -161,6 +167,7 @@ class TerminalClient : public ISerialClient {
   explicit TerminalClient(bool ends_when_offline) : ends_when_offline_(ends_when_offline) {}
 
   void Received(ISerial*, const std::uint8_t* bytes, std::size_t length) override {
+    if (length == 0) return;  // an empty message prints nothing
     std::lock_guard lock(output_mutex_);
     std::fwrite(bytes, 1, length, stdout);
     std::fflush(stdout);
@@ -180,6 +187,10 @@ class TerminalClient : public ISerialClient {
     std::lock_guard lock(output_mutex_);
     std::fprintf(stderr, "[%s]\n", status.c_str());
   }
+  void FrameRejected(ISerial*, const std::string& reason) override {
+    std::lock_guard lock(output_mutex_);
+    std::fprintf(stderr, "[refused %s]\n", reason.c_str());
+  }
 
   const WakeSignal& ended() const { return ended_; }
 
@@ -194,6 +205,7 @@ struct TermOptions {
   std::string parameters;
   std::string key;
   bool has_key = false;
+  CipherMode cipher = CipherMode::kRc4;
   int linger_ms = kDefaultLingerMs;
 };
 
@@ -203,6 +215,8 @@ bool ParseTermArguments(const std::vector<std::string>& args, TermOptions& optio
     if (args[i] == "--key" && i + 1 < args.size()) {
       options.key = args[++i];
       options.has_key = true;
+    } else if (args[i] == "--cipher" && i + 1 < args.size()) {
+      if (!ParseCipherName(args[++i], &options.cipher)) return false;
     } else if (args[i] == "--linger" && i + 1 < args.size()) {
       char* end = nullptr;
       long value = std::strtol(args[++i].c_str(), &end, 10);
@@ -223,6 +237,21 @@ bool ParseTermArguments(const std::vector<std::string>& args, TermOptions& optio
   return positional > 0;
 }
 
+// Sends [length] bytes, waiting while the link's send queue is full (standard input is not
+// read meanwhile); false when the link ended for good or Close came.
+bool SendWhenRoom(ISerial& link, const TerminalClient& client, const std::uint8_t* bytes, std::size_t length) {
+  bool reported = false;
+  while (!link.Send(bytes, length)) {
+    if (client.ended().IsSet() || !link.IsOpen()) return false;
+    if (!reported) {
+      std::fprintf(stderr, "ordalis term: waiting for the peer to read (%s)\n", link.Status().c_str());
+      reported = true;
+    }
+    link.WaitForSendRoom(length, std::chrono::seconds(1));
+  }
+  return true;
+}
+
 // Copies standard input to the link until it ends or the link ended for good.
 void CopyInput(ISerial& link, const TerminalClient& client) {
   char buffer[4096];
@@ -231,8 +260,9 @@ void CopyInput(ISerial& link, const TerminalClient& client) {
     if (ready != Readiness::kReady) return;
     long got = ReadRetry(STDIN_FILENO, buffer, sizeof buffer);
     if (got <= 0) return;
-    if (!link.Send(reinterpret_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(got))) {
+    if (!SendWhenRoom(link, client, reinterpret_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(got))) {
       std::fprintf(stderr, "ordalis term: the link did not take the input\n");
+      return;
     }
   }
 }
@@ -270,7 +300,7 @@ int RunTerm(const std::vector<std::string>& args) {
     return 2;
   }
   link->SetKeyChangeWait(0);
-  if (options.has_key) link->SetEncryptionKey(options.key);
+  if (options.has_key) link->SetEncryption(options.cipher, options.key);
   if (!link->Open(parameters)) {
     std::fprintf(stderr, "ordalis term: could not open the %s link with parameters '%s'%s\n",
                  options.type.c_str(), options.parameters.c_str(), OpenFailure(*link).c_str());

@@ -1,0 +1,92 @@
+#pragma once
+// BatchQueueRunner: the queue's handle on one entry. It owns the entry's batch item, its file
+// name and e-mail addresses, and a trace named "Batch" whose lines it re-emits through its own
+// _ITraceEvents source. Execute starts the item on a short-lived worker thread and returns at
+// once.
+//
+// Until the worker has handed the file to the item, the runner reports the attempt as not yet
+// running (never the finished status of an earlier attempt), and an attempt whose start failed
+// reports Failed, so a queue never records a stale result or waits on an item that never began.
+//
+// All operations are safe to call from any thread.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ordalis/interfaces.h"
+#include "platform/connection_point.h"
+#include "platform/event.h"
+
+namespace ordalis {
+
+class RunnerLog;
+
+class BatchQueueRunner : public IBatchQueueRunner {
+ public:
+  // The variable name of the runner's trace.
+  static constexpr const char* kTraceName = "Batch";
+
+  explicit BatchQueueRunner(std::shared_ptr<IBatchQueueItem> item);
+  ~BatchQueueRunner() override;
+  BatchQueueRunner(const BatchQueueRunner&) = delete;
+  BatchQueueRunner& operator=(const BatchQueueRunner&) = delete;
+
+  // The log lines of the item, as _ITraceEvents.
+  IConnectionPoint<ITraceEvents>& TraceEvents();
+
+  // [wake] is set whenever the status may have changed: when an attempt's start has been handed
+  // to the item, and on every change of the item's own status if it tells of them.
+  void NotifyStatusChanges(std::shared_ptr<Event> wake);
+  // True when the item tells of every change of its status (otherwise a queue must poll it).
+  bool NotifiesStatusChanges() const { return item_notifies_; }
+  // True when the latest Execute reached the item and the item accepted it.
+  bool AttemptBegan() const { return began_.load(); }
+
+  // IBatchQueueRunner
+  Status get_Version(std::string* version) override;
+  Status get_Description(std::string* description) override;
+  Status Execute() override;
+  Status get_Status(BatchQueueItemStatus* status) override;
+  Status Abort() override;
+  Status put_EmailAddresses(const std::string& addresses) override;
+  Status get_EmailAddresses(std::string* addresses) override;
+  Status SetTrace(std::shared_ptr<ITrace> trace) override;
+  Status get_FileName(std::string* file_name) override;
+  Status put_FileName(const std::string& file_name) override;
+  Status Reset() override;
+  Status get_Item(std::shared_ptr<IBatchQueueItem>* item) override;
+  Status get_PauseOnError(VariantBool* value) override;
+  Status put_PauseOnError(VariantBool value) override;
+  Status get_ResultsFile(std::string* file) override;
+  Status get_ResultsDirectory(std::string* directory) override;
+  Status put_ResultsDirectory(const std::string& directory) override;
+  Status get_VersionUnderTest(std::string* version) override;
+  Status put_VersionUnderTest(const std::string& version) override;
+
+ private:
+  void StartItem(const std::string& file_name, std::shared_ptr<ITrace> trace);
+  void Wake();
+
+  const std::shared_ptr<IBatchQueueItem> item_;
+  const bool item_notifies_;
+  std::shared_ptr<RunnerLog> log_;
+
+  mutable std::mutex mutex_;  // guards the four fields below
+  std::string file_name_;
+  std::string email_addresses_;
+  std::shared_ptr<ITrace> trace_;
+  std::shared_ptr<Event> wake_;
+
+  // Used only when the item's status cannot be read.
+  std::atomic<BatchQueueItemStatus> own_status_{BatchQueueItemNotRunning};
+  std::atomic<bool> starting_{false};
+  std::atomic<bool> start_failed_{false};
+  std::atomic<bool> began_{false};
+  std::mutex execute_mutex_;  // one Execute (or the destructor) at a time
+  std::jthread worker_;
+};
+
+}  // namespace ordalis

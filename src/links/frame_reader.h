@@ -1,0 +1,51 @@
+#pragma once
+// FrameReader: cuts received bytes into frames, each a 32-bit big-endian length L followed by L
+// bytes. On a stream link (TCP, serial port, process pipe) the bytes of one frame may arrive in
+// any number of receive chunks, so the reader keeps the unfinished frame between chunks; a
+// message link resets it after every chunk, so a frame never spans two datagrams.
+//
+// A frame longer than the reader's limit is never buffered: its bytes are skipped as they arrive
+// and the frame is reported as refused, and the frames after it are read as usual.
+//
+// Not thread-safe: one receive path feeds one reader.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ordalis {
+
+// The longest frame a link accepts from a peer: 16 MiB.
+inline constexpr std::size_t kMaxFrameLength = std::size_t{16} << 20;
+
+void PutBigEndian32(std::uint8_t* out, std::uint32_t value);
+std::uint32_t GetBigEndian32(const std::uint8_t* in);
+
+class FrameReader {
+ public:
+  struct Frame {
+    std::vector<std::uint8_t> body;  // the L bytes after the length
+    std::string refused;             // why the frame was skipped, or empty for a whole frame
+  };
+
+  explicit FrameReader(std::size_t max_length = kMaxFrameLength) : max_length_(max_length) {}
+
+  // Appends [length] bytes and adds every frame they complete to [frames], in order.
+  void Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Frame>& frames);
+  // Forgets an unfinished frame (a new connection starts a new stream of frames).
+  void Reset();
+  // True while part of a frame is held or being skipped.
+  bool partial() const { return !pending_.empty() || skip_ > 0; }
+
+ private:
+  std::size_t TakeHeader(const std::uint8_t* bytes, std::size_t length, std::vector<Frame>& frames);
+  std::size_t TakeBody(const std::uint8_t* bytes, std::size_t length, std::vector<Frame>& frames);
+
+  const std::size_t max_length_;
+  std::vector<std::uint8_t> pending_;  // header bytes, then the body bytes held so far
+  std::size_t body_length_ = 0;        // L of the frame being read, once its header is whole
+  std::size_t skip_ = 0;               // bytes of a refused frame still to pass over
+};
+
+}  // namespace ordalis

@@ -1,0 +1,257 @@
+// `ordalis batch`, driven as a child process.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "batch/batch_queue.h"
+#include "batch_test_support.h"
+
+namespace ordalis {
+namespace {
+
+using testing_support::ReadFile;
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+Outcome Ordalis(const std::string& arguments) {
+  std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis batch " + arguments + " 2>&1";
+  Outcome outcome{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+int Shell(const std::string& command) {
+  int status = std::system((command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The text after [label] on its line of [output].
+std::string After(const std::string& output, const std::string& label) {
+  std::size_t at = output.find(label);
+  if (at == std::string::npos) return "";
+  at += label.size();
+  return output.substr(at, output.find('\n', at) - at);
+}
+
+class BatchCommandTest : public testing_support::TempDirTest {
+ protected:
+  // A folder with a passing script, a perl file, a shell file that fails once and one that
+  // always fails.
+  void MakeFolder() {
+    Write("suite/a_pass.odl", "x = 1\n");
+    Write("suite/b_ok.pl", "print \"perl ran\\n\"; exit 0;\n");
+    Write("suite/c_flaky.sh", "if [ -e marker ]; then exit 0; fi\ntouch marker\nexit 1\n");
+    Write("suite/d_fails.sh", "echo broken\nexit 1\n");
+    Write("suite/notes.txt", "not a batch item\n");
+  }
+};
+
+TEST_F(BatchCommandTest, RunsAFolderWithRetriesAndWritesResultsAndJUnit) {
+  MakeFolder();
+  Outcome outcome = Ordalis("run " + Path("suite") + " --retry 1 --results-dir " + Path("out") + " --junit " +
+                            Path("junit.xml") + " --version-under-test 'build 7'");
+  EXPECT_EQ(outcome.status, 1) << outcome.output;
+  const std::string& out = outcome.output;
+  EXPECT_NE(out.find("start   " + Path("suite/a_pass.odl") + " (attempt 1)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Passed  " + Path("suite/a_pass.odl") + " (attempt 1 of 2)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Failed  " + Path("suite/c_flaky.sh") + " (attempt 1 of 2)"), std::string::npos);
+  EXPECT_NE(out.find("start   " + Path("suite/c_flaky.sh") + " (attempt 2)"), std::string::npos);
+  EXPECT_NE(out.find("Passed  " + Path("suite/c_flaky.sh") + " (attempt 2 of 2)"), std::string::npos);
+  EXPECT_NE(out.find("Failed  " + Path("suite/d_fails.sh") + " (attempt 2 of 2)"), std::string::npos);
+  EXPECT_NE(out.find("results: " + Path("out") + "/d_fails.sh_"), std::string::npos) << "with the item's results file";
+  EXPECT_NE(out.find("Entries 4: passed 3, failed 1, aborted 0, not run 0 (6 attempts)"), std::string::npos) << out;
+  EXPECT_NE(out.find("  Failed " + Path("suite/d_fails.sh")), std::string::npos);
+  EXPECT_NE(out.find("Overall batch result Failed"), std::string::npos);
+
+  std::string results = After(out, "Batch results: ");
+  ASSERT_EQ(results.rfind(Path("out") + "/BatchQueue_", 0), 0u) << results;
+  std::string xml = ReadFile(results);
+  EXPECT_NE(xml.find("<versionundertest>build 7</versionundertest>"), std::string::npos);
+  EXPECT_NE(xml.find("<name>../suite/d_fails.sh</name>"), std::string::npos) << xml;
+  EXPECT_EQ(Shell("xmllint --noout --schema " + Path("out/OrdalisBatch4_2.xsd") + " " + results), 0);
+  EXPECT_EQ(Shell("xsltproc -o " + Path("report.html") + " " + Path("out/OrdalisBatch4_2.xsl") + " " + results), 0);
+  EXPECT_NE(ReadFile(Path("report.html")).find("Test Results for BatchQueue"), std::string::npos);
+
+  std::string junit = ReadFile(Path("junit.xml"));
+  EXPECT_EQ(Shell("xmllint --noout --schema " + std::string(ORDALIS_SOURCE_DIR) + "/tests/report/data/junit-10.xsd " +
+                  Path("junit.xml")),
+            0)
+      << junit;
+  EXPECT_NE(junit.find("<testsuites tests=\"6\" failures=\"3\" errors=\"0\" time="), std::string::npos) << junit;
+  EXPECT_NE(junit.find("<testcase name=\"../suite/c_flaky.sh (attempt 2)\" classname=\"BatchQueue\""), std::string::npos);
+  EXPECT_NE(junit.find("file=\"" + Path("suite/d_fails.sh") + "\""), std::string::npos);
+  EXPECT_NE(junit.find("<failure message=\"Failed\">"), std::string::npos);
+
+  // Everything passes without the failing file; removing entries as they finish, the run ends
+  // when the queue is empty.
+  std::filesystem::remove(Path("suite/d_fails.sh"));
+  std::filesystem::remove(Path("suite/marker"));
+  outcome = Ordalis("run " + Path("suite") + " --retry 1 --auto-remove --results-dir " + Path("out"));
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("Entries 3: passed 3"), std::string::npos) << outcome.output;
+}
+
+TEST_F(BatchCommandTest, UsageErrorsAndHelp) {
+  Write("a.odl", "x = 1\n");
+  Write("notes.txt", "x\n");
+  Write("bad.tbq", "not a queue file at all");
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"", 2, "Usage: ordalis batch"},
+      {"--help", 0, "Subcommands:"},
+      {"frobnicate", 2, "unknown subcommand"},
+      {"run", 2, "no queue file or files given"},
+      {"run --help", 0, "Ctrl-C stops the queue"},
+      {"run " + Path("a.odl") + " --retry many", 2, "--retry takes a count"},
+      {"run " + Path("a.odl") + " --loud", 2, "unknown option"},
+      {"run " + Path("missing.odl"), 2, "cannot open"},
+      {"run " + Path("notes.txt"), 2, "no batch item creator accepts"},
+      {"run " + Path("bad.tbq"), 2, "is not a queue file: format version"},
+      {"new --help", 0, "--stop-at-end on|off"},
+      {"new " + Path("q.txt") + " " + Path("a.odl"), 2, "ends in .tbq"},
+      {"list " + Path("missing.tbq"), 2, "Cannot open the queue file"},
+      {"list " + Path("bad.tbq"), 2, "byte offset 4"},
+      {"results " + Path("a.odl"), 2, "cannot be read as a batch results file"},
+      {"set --help", 0, "--email POSITION ADDRESSES"},
+  };
+  for (const Case& c : cases) {
+    Outcome outcome = Ordalis(c.arguments);
+    EXPECT_EQ(outcome.status, c.status) << c.arguments << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.arguments << "\n" << outcome.output;
+  }
+}
+
+// Made and edited from the command line, a queue file round-trips through Load and Save byte
+// for byte and runs.
+TEST_F(BatchCommandTest, QueueFilesMadeAndEditedFromTheCommandLine) {
+  Write("q/a.odl", "x = 1\n");
+  Write("q/sub/b.sh", "exit 0\n");
+  Write("lib/c.pl", "exit 0;\n");
+  std::string queue = Path("q/q.tbq");
+  ASSERT_EQ(Ordalis("new " + queue + " " + Path("q/a.odl") + " " + Path("q/sub/b.sh") + " --retry 2").status, 0);
+  EXPECT_EQ(Ordalis("new " + queue + " " + Path("q/a.odl")).status, 2) << "an existing file is kept";
+  ASSERT_EQ(Ordalis("add " + queue + " " + Path("lib/c.pl") + " --at 1 --email 'Lab <lab@example.com>'").status, 0);
+  ASSERT_EQ(Ordalis("move " + queue + " 1 9").status, 0);
+  ASSERT_EQ(Ordalis("set " + queue + " --auto-save on --email 2 qa@example.com").status, 0);
+  EXPECT_EQ(Ordalis("remove " + queue + " 7").status, 2);
+  Outcome list = Ordalis("list " + queue);
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_NE(list.output.find("Settings: auto-remove off, email-enabled off, auto-reset on, retry 2, auto-save on, "
+                             "stop-at-end on"),
+            std::string::npos)
+      << list.output;
+  std::regex order("1  ok +" + Path("q/a.odl") + "\n +2  ok +" + Path("q/sub/b.sh") + "\n +e-mail: qa@example.com\n +3  ok +" +
+                   Path("lib/c.pl") + "\n +e-mail: Lab <lab@example.com>\n");
+  EXPECT_TRUE(std::regex_search(list.output, order)) << list.output;
+  std::string bytes = ReadFile(queue);
+
+  {
+    auto loaded = CBatchQueue::Create(nullptr, QueuePacing::kWakeOnChange);
+    auto recorder = testing_support::QueueRecorder::Attach(*loaded);
+    ASSERT_EQ(loaded->Load(queue), S_OK);
+    ASSERT_TRUE(recorder->WaitFor([](const auto& events) { return events.size() >= 3; }));
+    ASSERT_EQ(loaded->Save(), S_OK);
+    EXPECT_EQ(ReadFile(queue), bytes) << "Load and Save give back the same bytes";
+  }
+
+  ASSERT_EQ(Ordalis("remove " + queue + " 3").status, 0);
+  Outcome run = Ordalis("run " + queue);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("Batch results: " + Path("q/Results/q_")), std::string::npos) << run.output;
+
+  // A queue folder copied elsewhere still runs: its entries travel with it.
+  std::filesystem::copy(Path("q"), Path("copy"), std::filesystem::copy_options::recursive);
+  std::filesystem::remove_all(Path("q"));
+  list = Ordalis("list " + Path("copy/q.tbq"));
+  EXPECT_EQ(list.status, 0) << list.output;
+  EXPECT_NE(list.output.find(Path("copy/sub/b.sh")), std::string::npos);
+  Write("copy/ghost.sh", "");
+  ASSERT_EQ(Ordalis("add " + Path("copy/q.tbq") + " " + Path("copy/ghost.sh")).status, 0);
+  std::filesystem::remove(Path("copy/ghost.sh"));
+  list = Ordalis("list " + Path("copy/q.tbq"));
+  EXPECT_EQ(list.status, 1) << "an entry that cannot run is reported";
+  EXPECT_NE(list.output.find("missing  " + Path("copy/ghost.sh")), std::string::npos) << list.output;
+}
+
+TEST_F(BatchCommandTest, ResultsAreShownAndCommented) {
+  Write("r/a.sh", "exit 0\n");
+  Write("r/b.sh", "exit 1\n");
+  Outcome run = Ordalis("run " + Path("r") + " --results-dir " + Path("out"));
+  ASSERT_EQ(run.status, 1) << run.output;
+  std::string results = After(run.output, "Batch results: ");
+  Outcome shown = Ordalis("results " + results + " --comment 2 'known issue #12'");
+  ASSERT_EQ(shown.status, 0) << shown.output;
+  EXPECT_NE(shown.output.find("Overall result:     Failed"), std::string::npos) << shown.output;
+  EXPECT_NE(shown.output.find("Check code:         matches the records"), std::string::npos);
+  EXPECT_NE(shown.output.find("   2  iteration 1  Failed  ../r/b.sh  (attempt 1 of 1)  results: b.sh_"),
+            std::string::npos)
+      << shown.output;
+  EXPECT_NE(shown.output.find("      comment: known issue #12"), std::string::npos);
+  EXPECT_NE(ReadFile(results).find("<comments>known issue #12</comments>"), std::string::npos);
+  EXPECT_EQ(Ordalis("results " + results + " --comment 5 x").status, 2);
+
+  std::string edited = ReadFile(results);
+  edited.replace(edited.find("<result>Failed</result>"), 23, "<result>Passed</result>");
+  testing_support::WriteFile(results, edited);
+  EXPECT_NE(Ordalis("results " + results).output.find("DOES NOT MATCH"), std::string::npos);
+}
+
+// The first Ctrl-C stops the queue cleanly: the running entry is aborted, the results file is
+// complete and the exit status is 1.
+TEST_F(BatchCommandTest, CtrlCStopsTheQueueCleanly) {
+  Write("slow/a.sh", "echo begun > begun.txt\nsleep 60\n");
+  Write("slow/b.sh", "exit 0\n");
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(output[1], 1);
+    dup2(output[1], 2);
+    close(output[0]);
+    std::string program = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
+    std::string folder = Path("slow"), out = Path("out");
+    execl(program.c_str(), "ordalis", "batch", "run", folder.c_str(), "--results-dir", out.c_str(), nullptr);
+    _exit(127);
+  }
+  close(output[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while (text.find("start") == std::string::npos && (n = read(output[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  ASSERT_NE(text.find("start"), std::string::npos) << text;
+  kill(child, SIGINT);
+  while ((n = read(output[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  close(output[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << text;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+  EXPECT_NE(text.find("stopping the queue"), std::string::npos) << text;
+  EXPECT_NE(text.find("Entries 2: passed 0, failed 0, aborted 0, not run 2 (0 attempts)"), std::string::npos) << text;
+  std::string results = After(text, "Batch results: ");
+  std::string xml = ReadFile(results);
+  EXPECT_NE(xml.find("</odl_batch_result>"), std::string::npos) << "the results file is complete";
+  EXPECT_EQ(Shell("xmllint --noout --schema " + Path("out/OrdalisBatch4_2.xsd") + " " + results), 0);
+}
+
+}  // namespace
+}  // namespace ordalis

@@ -1,0 +1,164 @@
+// ordalis batch: runs batch queues, edits queue files and shows batch results.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "batch/batch_paths.h"
+#include "batch/batch_queue_creators.h"
+#include "batch_cli.h"
+#include "command.h"
+
+namespace ordalis::cli {
+namespace {
+
+const char kUsage[] =
+    "Usage: ordalis batch SUBCOMMAND [ARGUMENTS]\n"
+    "\n"
+    "Runs a list of scripts, command files, perl, shell and python files (and any file type a\n"
+    "plug-in batch item creator accepts) one after another, with retries, and writes a batch\n"
+    "results file; edits queue files (.tbq) and shows batch results files.\n"
+    "\n"
+    "Subcommands:\n"
+    "  run QUEUE.tbq | FILE...      run a queue file, or the files and folders given\n"
+    "  new QUEUE.tbq [FILE...]      make a queue file\n"
+    "  add QUEUE.tbq FILE...        add entries to a queue file\n"
+    "  remove QUEUE.tbq POSITION... remove entries (positions as `list` shows them)\n"
+    "  move QUEUE.tbq POSITION NEW  move an entry to a new position\n"
+    "  list QUEUE.tbq               show the settings and the entries of a queue file\n"
+    "  set QUEUE.tbq OPTIONS        change the settings of a queue file\n"
+    "  results FILE.xml             show a batch results file; --comment adds a comment\n"
+    "\n"
+    "Run 'ordalis batch SUBCOMMAND --help' for the options of one subcommand.\n"
+    "Exit status: 0 success, 1 an entry did not pass, 2 usage error or a file that cannot be\n"
+    "read.\n";
+
+struct Subcommand {
+  const char* name;
+  CommandFunction run;
+};
+
+const Subcommand kSubcommands[] = {
+    {"run", BatchRun},   {"new", BatchNew},   {"add", BatchAdd}, {"remove", BatchRemove},
+    {"move", BatchMove}, {"list", BatchList}, {"set", BatchSet}, {"results", BatchResults},
+};
+
+int BatchCommand(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  for (const Subcommand& subcommand : kSubcommands) {
+    if (args[0] == subcommand.name) return subcommand.run(std::vector<std::string>(args.begin() + 1, args.end()));
+  }
+  std::fprintf(stderr, "ordalis batch: unknown subcommand '%s'\n\n%s", args[0].c_str(), kUsage);
+  return 2;
+}
+
+const CommandRegistration kRegistration({"batch", "run batch queues and edit queue files", BatchCommand});
+
+}  // namespace
+
+bool ParseOnOff(const std::string& text, bool* value) {
+  for (const char* word : {"on", "yes", "true", "1"}) {
+    if (text == word) return (*value = true), true;
+  }
+  for (const char* word : {"off", "no", "false", "0"}) {
+    if (text == word) return (*value = false), true;
+  }
+  return false;
+}
+
+bool ParseCount(const std::string& text, std::uint32_t* value) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  unsigned long long number = std::strtoull(text.c_str(), nullptr, 10);
+  if (number > 0xFFFFFFFFull) return false;
+  *value = static_cast<std::uint32_t>(number);
+  return true;
+}
+
+namespace {
+
+bool Runnable(const std::string& file) {
+  return batch::HasExtension(file, ".tbq") || BatchQueueCreators::Instance().Accepts(file);
+}
+
+}  // namespace
+
+int CollectEntries(const char* command, const std::vector<std::string>& paths, std::vector<std::string>* files) {
+  namespace fs = std::filesystem;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+      std::vector<std::string> found;
+      for (const auto& entry : fs::directory_iterator(path, error)) {
+        std::string name = entry.path().string();
+        if (entry.is_regular_file(error) && !batch::HasExtension(name, ".tbq") && Runnable(name)) {
+          found.push_back(batch::AbsolutePath(name));
+        }
+      }
+      std::sort(found.begin(), found.end());
+      if (found.empty()) std::fprintf(stderr, "ordalis batch %s: the folder '%s' holds nothing to run\n", command, path.c_str());
+      files->insert(files->end(), found.begin(), found.end());
+      continue;
+    }
+    if (!std::ifstream(path)) {
+      std::fprintf(stderr, "ordalis batch %s: cannot open '%s'\n", command, path.c_str());
+      return 2;
+    }
+    if (!Runnable(path)) {
+      std::fprintf(stderr, "ordalis batch %s: no batch item creator accepts '%s' (type '%s')\n", command,
+                   path.c_str(), batch::FileType(path).c_str());
+      return 2;
+    }
+    files->push_back(batch::AbsolutePath(path));
+  }
+  return 0;
+}
+
+int ParseSettingOption(const char* command, const std::vector<std::string>& args, std::size_t* i,
+                       batch::QueueSettings* settings) {
+  static const struct {
+    const char* option;
+    bool batch::QueueSettings::*flag;
+  } kFlags[] = {{"--auto-remove", &batch::QueueSettings::auto_remove},
+                {"--email-enabled", &batch::QueueSettings::email_enabled},
+                {"--auto-reset", &batch::QueueSettings::auto_reset},
+                {"--auto-save", &batch::QueueSettings::auto_save},
+                {"--stop-at-end", &batch::QueueSettings::stop_at_end}};
+  const std::string& option = args[*i];
+  bool is_retry = option == "--retry";
+  auto flag = std::find_if(std::begin(kFlags), std::end(kFlags), [&](const auto& f) { return option == f.option; });
+  if (!is_retry && flag == std::end(kFlags)) return 0;
+  if (*i + 1 >= args.size()) {
+    std::fprintf(stderr, "ordalis batch %s: %s needs a value\n", command, option.c_str());
+    return -1;
+  }
+  const std::string& value = args[++*i];
+  bool ok = is_retry ? ParseCount(value, &settings->retry_count) : ParseOnOff(value, &(settings->*(flag->flag)));
+  if (!ok) {
+    std::fprintf(stderr, "ordalis batch %s: %s takes %s, not '%s'\n", command, option.c_str(),
+                 is_retry ? "a count" : "on or off", value.c_str());
+    return -1;
+  }
+  return 1;
+}
+
+std::string DescribeSettings(const batch::QueueSettings& s) {
+  auto on = [](bool value) { return value ? "on" : "off"; };
+  return std::string("auto-remove ") + on(s.auto_remove) + ", email-enabled " + on(s.email_enabled) +
+         ", auto-reset " + on(s.auto_reset) + ", retry " + std::to_string(s.retry_count) + ", auto-save " +
+         on(s.auto_save) + ", stop-at-end " + on(s.stop_at_end);
+}
+
+}  // namespace ordalis::cli

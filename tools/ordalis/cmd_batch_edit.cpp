@@ -1,0 +1,262 @@
+// ordalis batch new|add|remove|move|list|set: makes and edits queue files without a graphical
+// front end. Files are written whole, through a temporary file and a rename.
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "batch/batch_paths.h"
+#include "batch/batch_queue_creators.h"
+#include "batch/queue_file.h"
+#include "batch_cli.h"
+#include "command.h"
+
+namespace ordalis::cli {
+namespace {
+
+const char kNewUsage[] =
+    "Usage: ordalis batch new QUEUE.tbq [FILE|FOLDER...] [OPTIONS]\n"
+    "\n"
+    "Makes a queue file listing the files given (a folder gives every file in it that a batch\n"
+    "item creator accepts, in name order). Entries are stored relative to the queue file's\n"
+    "folder, so the folder and its queue file can be moved together.\n"
+    "\n"
+    "Options:\n"
+    "  --email ADDRESSES        e-mail addresses of the entries added\n"
+    "  --force                  replace an existing queue file\n"
+    "  --auto-remove on|off     remove each entry once it is finished (default off)\n"
+    "  --email-enabled on|off   the stored e-mail switch (default off)\n"
+    "  --auto-reset on|off      reset each item before its first attempt (default on)\n"
+    "  --retry N                extra attempts for an entry that fails (default 0)\n"
+    "  --auto-save on|off       save the queue file after every change (default off)\n"
+    "  --stop-at-end on|off     stop after the last entry (default on)\n";
+
+const char kAddUsage[] =
+    "Usage: ordalis batch add QUEUE.tbq FILE|FOLDER... [--email ADDRESSES] [--at POSITION]\n"
+    "\n"
+    "Adds entries to a queue file, at the end or before POSITION (1 is the first entry).\n";
+
+const char kRemoveUsage[] =
+    "Usage: ordalis batch remove QUEUE.tbq POSITION...\n"
+    "\n"
+    "Removes the entries at the positions given (1 is the first entry, as `list` shows).\n";
+
+const char kMoveUsage[] =
+    "Usage: ordalis batch move QUEUE.tbq POSITION NEW_POSITION\n"
+    "\n"
+    "Moves the entry at POSITION so that it becomes entry NEW_POSITION (past the end: last).\n";
+
+const char kListUsage[] =
+    "Usage: ordalis batch list QUEUE.tbq\n"
+    "\n"
+    "Shows the settings and the entries of a queue file: each entry's path as it resolves from\n"
+    "the queue file's folder, its e-mail addresses, and whether it can run (the file can be read\n"
+    "and a batch item creator accepts its type). Exit status 1 when an entry cannot run.\n";
+
+const char kSetUsage[] =
+    "Usage: ordalis batch set QUEUE.tbq OPTIONS\n"
+    "\n"
+    "Changes the settings stored in a queue file.\n"
+    "\n"
+    "Options:\n"
+    "  --auto-remove on|off, --email-enabled on|off, --auto-reset on|off, --retry N,\n"
+    "  --auto-save on|off, --stop-at-end on|off   as for `ordalis batch new`\n"
+    "  --email POSITION ADDRESSES                  the e-mail addresses of one entry\n";
+
+bool Help(const std::vector<std::string>& args, const char* usage) {
+  if (!WantsHelp(args)) return false;
+  std::fputs(usage, stdout);
+  return true;
+}
+
+int Usage(const char* command, const std::string& problem, const char* usage) {
+  std::fprintf(stderr, "ordalis batch %s: %s\n\n%s", command, problem.c_str(), usage);
+  return 2;
+}
+
+// Reads [path] for editing; 0, or 2 after saying why it cannot be read.
+int ReadForEdit(const char* command, const std::string& path, batch::QueueFileContents* contents) {
+  std::string problem;
+  if (batch::ReadQueueFile(path, contents, &problem) == batch::QueueFileRead::kRead) return 0;
+  std::fprintf(stderr, "ordalis batch %s: %s\n", command, problem.c_str());
+  return 2;
+}
+
+int Write(const char* command, const std::string& path, const batch::QueueFileContents& contents) {
+  if (batch::WriteFileAtomically(path, batch::QueueFileBytes(path, contents.entries, contents.settings))) return 0;
+  std::fprintf(stderr, "ordalis batch %s: cannot write '%s'\n", command, path.c_str());
+  return 2;
+}
+
+// A 1-based position of [count] entries; false after printing what is wrong.
+bool ParsePosition(const char* command, const std::string& text, std::size_t count, std::size_t* index) {
+  std::uint32_t position = 0;
+  if (!ParseCount(text, &position) || position == 0 || position > count) {
+    std::fprintf(stderr, "ordalis batch %s: no entry at position '%s' (the queue has %zu)\n", command,
+                 text.c_str(), count);
+    return false;
+  }
+  *index = position - 1;
+  return true;
+}
+
+int NewCommand(const std::vector<std::string>& args) {
+  if (Help(args, kNewUsage)) return 0;
+  std::vector<std::string> paths;
+  std::string email;
+  bool force = false;
+  batch::QueueFileContents contents;
+  contents.settings = batch::kNewQueueSettings;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    int setting = ParseSettingOption("new", args, &i, &contents.settings);
+    if (setting < 0) return 2;
+    if (setting > 0) continue;
+    if (args[i] == "--force") {
+      force = true;
+    } else if (args[i] == "--email" && i + 1 < args.size()) {
+      email = args[++i];
+    } else if (args[i].rfind("--", 0) == 0) {
+      return Usage("new", "unknown option '" + args[i] + "'", kNewUsage);
+    } else {
+      paths.push_back(args[i]);
+    }
+  }
+  if (paths.empty()) return Usage("new", "no queue file given", kNewUsage);
+  std::string queue = paths.front();
+  paths.erase(paths.begin());
+  if (!batch::HasExtension(queue, ".tbq")) return Usage("new", "a queue file's name ends in .tbq", kNewUsage);
+  std::error_code error;
+  if (!force && std::filesystem::exists(queue, error)) {
+    std::fprintf(stderr, "ordalis batch new: '%s' exists (--force replaces it)\n", queue.c_str());
+    return 2;
+  }
+  std::vector<std::string> files;
+  if (int status = CollectEntries("new", paths, &files)) return status;
+  for (const std::string& file : files) contents.entries.push_back({file, email});
+  return Write("new", queue, contents);
+}
+
+int AddCommand(const std::vector<std::string>& args) {
+  if (Help(args, kAddUsage)) return 0;
+  std::vector<std::string> paths;
+  std::string email, at;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--email" || args[i] == "--at") && i + 1 < args.size()) {
+      std::string& value = args[i] == "--email" ? email : at;
+      value = args[++i];
+    } else if (args[i].rfind("--", 0) == 0) {
+      return Usage("add", "unknown option or missing value '" + args[i] + "'", kAddUsage);
+    } else {
+      paths.push_back(args[i]);
+    }
+  }
+  if (paths.size() < 2) return Usage("add", "a queue file and at least one file are needed", kAddUsage);
+  std::string queue = paths.front();
+  paths.erase(paths.begin());
+  batch::QueueFileContents contents;
+  if (int status = ReadForEdit("add", queue, &contents)) return status;
+  std::vector<std::string> files;
+  if (int status = CollectEntries("add", paths, &files)) return status;
+  std::size_t index = contents.entries.size();
+  if (!at.empty() && !ParsePosition("add", at, contents.entries.size() + 1, &index)) return 2;
+  for (const std::string& file : files) {
+    contents.entries.insert(contents.entries.begin() + static_cast<std::ptrdiff_t>(index++), {file, email});
+  }
+  return Write("add", queue, contents);
+}
+
+int RemoveCommand(const std::vector<std::string>& args) {
+  if (Help(args, kRemoveUsage)) return 0;
+  if (args.size() < 2) return Usage("remove", "a queue file and at least one position are needed", kRemoveUsage);
+  batch::QueueFileContents contents;
+  if (int status = ReadForEdit("remove", args[0], &contents)) return status;
+  std::vector<std::size_t> indexes;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::size_t index = 0;
+    if (!ParsePosition("remove", args[i], contents.entries.size(), &index)) return 2;
+    indexes.push_back(index);
+  }
+  std::sort(indexes.rbegin(), indexes.rend());
+  indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  for (std::size_t index : indexes) contents.entries.erase(contents.entries.begin() + static_cast<std::ptrdiff_t>(index));
+  return Write("remove", args[0], contents);
+}
+
+int MoveCommand(const std::vector<std::string>& args) {
+  if (Help(args, kMoveUsage)) return 0;
+  if (args.size() != 3) return Usage("move", "a queue file and two positions are needed", kMoveUsage);
+  batch::QueueFileContents contents;
+  if (int status = ReadForEdit("move", args[0], &contents)) return status;
+  std::size_t from = 0;
+  std::uint32_t to = 0;
+  if (!ParsePosition("move", args[1], contents.entries.size(), &from)) return 2;
+  if (!ParseCount(args[2], &to) || to == 0) return Usage("move", "bad position '" + args[2] + "'", kMoveUsage);
+  batch::QueueFileEntry entry = contents.entries[from];
+  contents.entries.erase(contents.entries.begin() + static_cast<std::ptrdiff_t>(from));
+  std::size_t index = std::min<std::size_t>(to - 1, contents.entries.size());
+  contents.entries.insert(contents.entries.begin() + static_cast<std::ptrdiff_t>(index), entry);
+  return Write("move", args[0], contents);
+}
+
+int ListCommand(const std::vector<std::string>& args) {
+  if (Help(args, kListUsage)) return 0;
+  if (args.size() != 1) return Usage("list", "one queue file is needed", kListUsage);
+  batch::QueueFileContents contents;
+  if (int status = ReadForEdit("list", args[0], &contents)) return status;
+  std::printf("Queue file: %s (format version %u)\n", args[0].c_str(), contents.version);
+  std::printf("Settings: %s\n", DescribeSettings(contents.settings).c_str());
+  std::printf("Entries: %zu\n", contents.entries.size());
+  int problems = 0;
+  for (std::size_t i = 0; i < contents.entries.size(); ++i) {
+    const batch::QueueFileEntry& entry = contents.entries[i];
+    const char* state = "ok";
+    if (!std::ifstream(entry.file_name)) {
+      state = "missing";
+    } else if (!batch::HasExtension(entry.file_name, ".tbq") && !BatchQueueCreators::Instance().Accepts(entry.file_name)) {
+      state = "no kind";
+    }
+    problems += std::string(state) != "ok";
+    std::printf("%4zu  %-8s %s\n", i + 1, state, entry.file_name.c_str());
+    if (!entry.email_addresses.empty()) std::printf("      e-mail: %s\n", entry.email_addresses.c_str());
+  }
+  if (problems > 0) {
+    std::printf("%d entr%s cannot run (missing: the file cannot be read; no kind: no batch item creator accepts its type)\n",
+                problems, problems == 1 ? "y" : "ies");
+  }
+  return problems > 0 ? 1 : 0;
+}
+
+int SetCommand(const std::vector<std::string>& args) {
+  if (Help(args, kSetUsage)) return 0;
+  if (args.empty()) return Usage("set", "no queue file given", kSetUsage);
+  batch::QueueFileContents contents;
+  if (int status = ReadForEdit("set", args[0], &contents)) return status;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    int setting = ParseSettingOption("set", args, &i, &contents.settings);
+    if (setting < 0) return 2;
+    if (setting > 0) continue;
+    if (args[i] == "--email" && i + 2 < args.size()) {
+      std::size_t index = 0;
+      if (!ParsePosition("set", args[i + 1], contents.entries.size(), &index)) return 2;
+      contents.entries[index].email_addresses = args[i + 2];
+      i += 2;
+    } else {
+      return Usage("set", "unknown option or missing value '" + args[i] + "'", kSetUsage);
+    }
+  }
+  return Write("set", args[0], contents);
+}
+
+}  // namespace
+
+int BatchNew(const std::vector<std::string>& args) { return NewCommand(args); }
+int BatchAdd(const std::vector<std::string>& args) { return AddCommand(args); }
+int BatchRemove(const std::vector<std::string>& args) { return RemoveCommand(args); }
+int BatchMove(const std::vector<std::string>& args) { return MoveCommand(args); }
+int BatchList(const std::vector<std::string>& args) { return ListCommand(args); }
+int BatchSet(const std::vector<std::string>& args) { return SetCommand(args); }
+
+}  // namespace ordalis::cli

@@ -1,0 +1,432 @@
+// ordalis batch run: runs a queue file, or a list of files, unattended, printing one line as
+// each attempt starts and one as it finishes, and a summary at the end.
+
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/batch_paths.h"
+#include "batch/batch_queue.h"
+#include "batch/batch_queue_creators.h"
+#include "batch/junit_writer.h"
+#include "batch/queue_file.h"
+#include "batch_cli.h"
+#include "command.h"
+#include "settings/application_manager.h"
+#include "trace/logger.h"
+#include "trace/script_log.h"
+
+namespace ordalis::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kUsage[] =
+    "Usage: ordalis batch run QUEUE.tbq | FILE|FOLDER... [OPTIONS]\n"
+    "\n"
+    "Runs the entries of a queue file, or the files given (a folder gives every file in it that\n"
+    "a batch item creator accepts, in name order), one after another: scripts (.odl), command\n"
+    "files (.bat, run by /bin/sh), perl (.pl), shell (.sh) and python (.py) files, and the file\n"
+    "types of plug-in batch item creators. A line is printed as each attempt starts and as it\n"
+    "finishes (entry, attempt, result, time taken, results file); at the end the batch results\n"
+    "file's path and a summary. The queue stops after its last entry.\n"
+    "\n"
+    "Options:\n"
+    "  --retry N                  extra attempts for an entry that fails (default: the queue\n"
+    "                             file's setting, else 0)\n"
+    "  --continuous               start again at the first entry after the last, until Ctrl-C\n"
+    "  --auto-remove              drop each entry from the queue once it is finished\n"
+    "  --results-dir DIR          write the results into DIR instead of <queue folder>/Results\n"
+    "                             (for files given on the command line: ./Results)\n"
+    "  --version-under-test TEXT  the version label written into the results\n"
+    "  --junit FILE               also write the attempts as JUnit XML, one test case each\n"
+    "  --pace                     poll the entries as a graphical front end does (a second or\n"
+    "                             two per entry) and keep the scripts' client pauses, instead of\n"
+    "                             moving on as soon as an entry ends\n"
+    "\n"
+    "Ctrl-C stops the queue cleanly: the running entry is aborted, the batch results file is\n"
+    "complete, and the exit status is 1. A second Ctrl-C ends the process at once.\n"
+    "\n"
+    "Exit status: 0 when every entry passed, 1 otherwise, 2 for a usage error or a file that\n"
+    "cannot be read.\n";
+
+struct Options {
+  std::vector<std::string> paths;
+  bool retry_given = false;
+  std::uint32_t retry = 0;
+  bool continuous = false;
+  bool auto_remove = false;
+  bool pace = false;
+  std::string results_dir;
+  std::string version_under_test;
+  std::string junit;
+};
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "ordalis batch run: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--continuous") {
+      options->continuous = true;
+    } else if (arg == "--auto-remove") {
+      options->auto_remove = true;
+    } else if (arg == "--pace") {
+      options->pace = true;
+    } else if (arg == "--retry") {
+      if (!value(&text)) return false;
+      if (!ParseCount(text, &options->retry)) {
+        std::fprintf(stderr, "ordalis batch run: --retry takes a count, not '%s'\n", text.c_str());
+        return false;
+      }
+      options->retry_given = true;
+    } else if (arg == "--results-dir") {
+      if (!value(&options->results_dir)) return false;
+    } else if (arg == "--version-under-test") {
+      if (!value(&options->version_under_test)) return false;
+    } else if (arg == "--junit") {
+      if (!value(&options->junit)) return false;
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::fprintf(stderr, "ordalis batch run: unknown option '%s'\n", arg.c_str());
+      return false;
+    } else {
+      options->paths.push_back(arg);
+    }
+  }
+  if (options->paths.empty()) {
+    std::fprintf(stderr, "ordalis batch run: no queue file or files given\n\n%s", kUsage);
+    return false;
+  }
+  return true;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Watches the queue: prints the attempts as they start and finish, keeps their times for the
+// JUnit file, and signals the end of the run.
+class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public ITraceEvents {
+ public:
+  void Attach(std::shared_ptr<CBatchQueue> queue) { queue_ = queue; }
+  // Under AutoRemove a queue idles once it is empty: the run ends there.
+  void StopWhenEmpty(bool stop) { stop_when_empty_.store(stop); }
+
+  // IBatchQueueEvents (the queue thread; Added also the caller's)
+  Status Started(std::uint32_t id) override {
+    std::lock_guard lock(mutex_);
+    starts_[id] = Clock::now();
+    std::printf("start   %s (attempt %u)\n", FileName(id).c_str(), NextAttempt(id));
+    std::fflush(stdout);
+    return S_OK;
+  }
+  Status Finished(std::uint32_t id) override;
+  Status Added(std::uint32_t id) override {
+    std::lock_guard lock(mutex_);
+    entries_.insert(id);
+    return S_OK;
+  }
+  Status Removed(std::uint32_t) override {
+    std::uint32_t count = 1;
+    auto queue = queue_.lock();
+    if (stop_when_empty_.load() && queue && Succeeded(queue->get_ItemCount(&count)) && count == 0) queue->Stop();
+    return S_OK;
+  }
+  Status Moved(std::uint32_t) override { return S_OK; }
+
+  // IBatchQueueClient (under the queue's state lock)
+  void StateChanged(BatchQueueState state) override {
+    if (state == BatchQueueRunning) running_.store(true);
+    if (state == BatchQueueNotRunning && running_.load()) ended_.Set();
+  }
+
+  // ITraceEvents: the queue's own lines (a refused queue file, a dropped entry).
+  Status Log(const std::string&, std::uint32_t, std::int64_t time, double seconds, LoggingLevel level,
+             const std::string& variable_name, const std::string& message) override {
+    std::string line = ScriptLog::FileLine(LogTime{time, seconds}, level, variable_name, message);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return S_OK;
+  }
+  Status LogClear() override { return S_OK; }
+
+  Event& ended() { return ended_; }
+  // Seconds the attempt of [id] in [iteration] with [retry] earlier attempts took, or 0.
+  double AttemptTime(std::uint32_t id, std::uint32_t iteration, std::uint32_t retry) const {
+    std::lock_guard lock(mutex_);
+    auto it = times_.find({id, iteration, retry});
+    return it == times_.end() ? 0.0 : it->second;
+  }
+  std::set<std::uint32_t> entries() const {
+    std::lock_guard lock(mutex_);
+    return entries_;
+  }
+  std::map<std::uint32_t, std::string> names() const {
+    std::lock_guard lock(mutex_);
+    return names_;
+  }
+
+ private:
+  std::string FileName(std::uint32_t id) {
+    auto queue = queue_.lock();
+    std::string name;
+    if (queue && Succeeded(queue->get_FileName(id, &name))) names_[id] = name;
+    return names_[id];
+  }
+  std::uint32_t NextAttempt(std::uint32_t id) {
+    auto it = next_attempt_.find(id);
+    return it == next_attempt_.end() ? 1 : it->second;
+  }
+
+  std::atomic<bool> stop_when_empty_{false};
+  std::weak_ptr<CBatchQueue> queue_;
+  mutable std::mutex mutex_;
+  std::map<std::uint32_t, Clock::time_point> starts_;
+  std::map<std::uint32_t, std::uint32_t> next_attempt_;
+  std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, double> times_;
+  std::map<std::uint32_t, std::string> names_;
+  std::set<std::uint32_t> entries_;
+  std::size_t records_seen_ = 0;
+  std::atomic<bool> running_{false};
+  Event ended_;
+};
+
+const char* ResultWord(BatchQueueItemStatus status) {
+  return status == BatchQueueItemPassed ? "Passed" : status == BatchQueueItemAborted ? "Aborted" : "Failed";
+}
+
+// A Finished that follows a recorded attempt prints it; the Finished of a stop or a reset,
+// which records nothing, prints nothing.
+Status RunObserver::Finished(std::uint32_t id) {
+  auto queue = queue_.lock();
+  if (!queue) return S_OK;
+  std::vector<batch::BatchResultRecord> records = queue->Records();
+  std::string results_directory = queue->ResultsDirectory();
+  std::lock_guard lock(mutex_);
+  if (records.size() <= records_seen_) return S_OK;
+  const batch::BatchResultRecord& record = records.back();
+  records_seen_ = records.size();
+  // Polling, an attempt that ends between two looks is never seen running; its time is unknown.
+  auto start = starts_.find(id);
+  std::string time = "time unknown";
+  if (start != starts_.end()) {
+    double seconds = SecondsSince(start->second);
+    times_[{record.id, record.iteration, record.retry}] = seconds;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+    time = text;
+    starts_.erase(start);
+  }
+  bool retried = record.status == BatchQueueItemFailed && record.retry < record.maxretry;
+  next_attempt_[id] = retried ? record.retry + 2 : 1;
+  std::printf("%-7s %s (attempt %u of %u) %s%s%s\n", ResultWord(record.status), FileName(id).c_str(),
+              record.retry + 1, record.maxretry + 1, time.c_str(), record.results_file.empty() ? "" : "  results: ",
+              record.results_file.empty() ? "" : (results_directory + "/" + record.results_file).c_str());
+  std::fflush(stdout);
+  return S_OK;
+}
+
+// Blocks Ctrl-C and termination requests in this thread and every thread started after it, so
+// only the interrupt watcher receives them.
+sigset_t BlockInterrupts() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return set;
+}
+
+// Turns the first Ctrl-C into a clean stop of the queue; a second one ends the process.
+class InterruptWatcher {
+ public:
+  InterruptWatcher(CBatchQueue& queue, sigset_t set) {
+    thread_ = std::jthread([this, &queue, set](std::stop_token stop) {
+      timespec tick{0, 100 * 1000 * 1000};
+      while (!stop.stop_requested()) {
+        if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
+        if (!interrupted_.exchange(true)) {
+          std::fprintf(stderr, "ordalis batch run: stopping the queue (Ctrl-C again to quit at once)\n");
+          queue.Stop();
+        } else {
+          std::_Exit(130);
+        }
+      }
+    });
+  }
+  bool interrupted() const { return interrupted_.load(); }
+
+ private:
+  std::atomic<bool> interrupted_{false};
+  std::jthread thread_;
+};
+
+// Checks a queue file before it is loaded: it must read as a queue file and list something that
+// can run. 0, or 2 after saying what is wrong.
+int CheckQueueFile(const std::string& path) {
+  batch::QueueFileContents contents;
+  std::string problem;
+  if (batch::ReadQueueFile(path, &contents, &problem) != batch::QueueFileRead::kRead) {
+    std::fprintf(stderr, "ordalis batch run: %s\n", problem.c_str());
+    return 2;
+  }
+  std::size_t runnable = 0;
+  for (const batch::QueueFileEntry& entry : contents.entries) {
+    if (batch::HasExtension(entry.file_name, ".tbq") || BatchQueueCreators::Instance().Accepts(entry.file_name)) {
+      ++runnable;
+    } else {
+      std::fprintf(stderr, "ordalis batch run: no batch item creator accepts '%s'; it is left out\n",
+                   entry.file_name.c_str());
+    }
+  }
+  if (runnable == 0) {
+    std::fprintf(stderr, "ordalis batch run: '%s' lists nothing that can run\n", path.c_str());
+    return 2;
+  }
+  return 0;
+}
+
+std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& observer, double total_time) {
+  batch::BatchResultsHeader header = queue.ResultsHeader();
+  batch::JUnitSuite suite{header.batch_name, batch::IsoTimestamp(header.start_time), header.host_name, total_time, {}};
+  std::map<std::uint32_t, std::string> names = observer.names();
+  for (const batch::BatchResultRecord& record : queue.Records()) {
+    batch::JUnitCase c;
+    c.name = record.name + " (" + (record.iteration > 1 ? "iteration " + std::to_string(record.iteration) + ", " : "") +
+             "attempt " + std::to_string(record.retry + 1) + ")";
+    c.classname = header.batch_name;
+    c.file = names[record.id];
+    c.time = observer.AttemptTime(record.id, record.iteration, record.retry);
+    if (record.status == BatchQueueItemFailed) {
+      c.outcome = batch::JUnitCase::Outcome::kFailed;
+      c.message = "Failed";
+      c.details = record.results_file.empty() ? "" : "Results file: " + record.results_file;
+    } else if (record.status == BatchQueueItemAborted) {
+      c.outcome = batch::JUnitCase::Outcome::kError;
+      c.message = "Aborted";
+    }
+    suite.cases.push_back(std::move(c));
+  }
+  return {suite};
+}
+
+// Prints the summary; true when every entry's last attempt passed.
+bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
+  std::vector<batch::BatchResultRecord> records = queue.Records();
+  std::map<std::uint32_t, BatchQueueItemStatus> last;
+  for (const batch::BatchResultRecord& record : records) last[record.id] = record.status;
+  std::map<std::uint32_t, std::string> names = observer.names();
+  int passed = 0, failed = 0, aborted = 0, not_run = 0;
+  std::vector<std::string> failures;
+  for (std::uint32_t id : observer.entries()) {
+    auto it = last.find(id);
+    if (it == last.end()) {
+      ++not_run;
+    } else if (it->second == BatchQueueItemPassed) {
+      ++passed;
+    } else {
+      (it->second == BatchQueueItemAborted ? aborted : failed) += 1;
+      failures.push_back(std::string(ResultWord(it->second)) + " " + names[id]);
+    }
+  }
+  std::string results;
+  queue.get_ResultsFileName(&results);
+  std::printf("\nBatch results: %s\n", results.c_str());
+  std::printf("Entries %zu: passed %d, failed %d, aborted %d, not run %d (%zu attempt%s)\n", observer.entries().size(),
+              passed, failed, aborted, not_run, records.size(), records.size() == 1 ? "" : "s");
+  for (const std::string& failure : failures) std::printf("  %s\n", failure.c_str());
+  bool all_passed = failed == 0 && aborted == 0 && not_run == 0 && passed > 0;
+  std::printf("Overall batch result %s\n", all_passed ? "Passed" : "Failed");
+  return all_passed;
+}
+
+// Adds the entries, or loads the queue file, and applies the options.
+int Prepare(CBatchQueue& queue, const Options& options) {
+  bool queue_file = options.paths.size() == 1 && batch::HasExtension(options.paths[0], ".tbq");
+  if (queue_file) {
+    if (int status = CheckQueueFile(options.paths[0])) return status;
+    if (Failed(queue.Load(options.paths[0]))) return 2;
+  } else {
+    std::vector<std::string> files;
+    if (int status = CollectEntries("run", options.paths, &files)) return status;
+    if (files.empty()) return 2;
+    for (const std::string& file : files) {
+      std::uint32_t id = 0;
+      if (Failed(queue.Add(file, "", &id))) {
+        std::fprintf(stderr, "ordalis batch run: cannot queue '%s'\n", file.c_str());
+        return 2;
+      }
+    }
+  }
+  if (options.retry_given) queue.put_RetryCount(options.retry);
+  if (options.auto_remove) queue.put_AutoRemove(kVariantTrue);
+  if (!options.version_under_test.empty()) queue.put_VersionUnderTest(options.version_under_test);
+  if (!options.results_dir.empty()) queue.SetResultsDirectory(batch::AbsolutePath(options.results_dir));
+  queue.put_StopAtEnd(kVariantTrue);
+  return 0;
+}
+
+int RunCommand(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options options;
+  if (!ParseOptions(args, &options)) return 2;
+  sigset_t interrupt_signals = BlockInterrupts();
+  auto queue = CBatchQueue::Create(std::make_shared<CApplicationManager>(),
+                                   options.pace ? QueuePacing::kPolling : QueuePacing::kWakeOnChange);
+  auto observer = std::make_shared<RunObserver>();
+  observer->Attach(queue);
+  std::uint32_t cookie = 0;
+  queue->BatchQueueEvents().Advise(observer, &cookie);
+  queue->TraceEvents().Advise(observer, &cookie);
+  queue->SetClient(observer);
+  if (int status = Prepare(*queue, options)) return status;
+  VariantBool auto_remove = kVariantFalse;
+  queue->get_AutoRemove(&auto_remove);
+  observer->StopWhenEmpty(auto_remove == kVariantTrue && !options.continuous);
+
+  InterruptWatcher interrupts(*queue, interrupt_signals);
+  Clock::time_point start = Clock::now();
+  if (options.continuous) {
+    queue->put_RunningContinuously(kVariantTrue);
+  } else {
+    queue->Run();
+  }
+  observer->ended().Wait();
+  queue->SetClient(nullptr);
+  bool all_passed = PrintSummary(*queue, *observer);
+  if (!options.junit.empty() && !batch::WriteJUnit(options.junit, JUnitOf(*queue, *observer, SecondsSince(start)))) {
+    std::fprintf(stderr, "ordalis batch run: cannot write the JUnit file '%s'\n", options.junit.c_str());
+  }
+  std::fflush(stdout);
+  if (interrupts.interrupted()) {
+    std::fprintf(stderr, "ordalis batch run: the queue was stopped before its end\n");
+    return 1;
+  }
+  return all_passed ? 0 : 1;
+}
+
+}  // namespace
+
+int BatchRun(const std::vector<std::string>& args) { return RunCommand(args); }
+
+}  // namespace ordalis::cli

@@ -1,0 +1,323 @@
+// ordalis remote: the peer side of the script proxy. Connects to an `ordalis proxy` (or any
+// script proxy) over a link, sends commands and prints the replies, log lines and results.
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "links/frame_reader.h"
+#include "links/serial_creator.h"
+#include "proxy/proxy_messages.h"
+#include "remote_control.h"
+#include "trace/script_log.h"
+
+namespace ordalis::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kDefaultTimeoutSeconds = 300;
+
+const char kUsage[] =
+    "Usage: ordalis remote TYPE PARAMETERS [OPTIONS]\n"
+    "\n"
+    "Drives a script served by a script proxy (`ordalis proxy`) over a communication link.\n"
+    "Interactive: each line read from standard input is sent as one command and its answer\n"
+    "is waited for; replies, the script's log lines and its results are printed as they come:\n"
+    "  connect            start a fresh remote script (reply OK)\n"
+    "  script:STATEMENTS  append statements and run them (the result word follows: passed,\n"
+    "                     failed, notimplemented, warning, error, notrun, aborted)\n"
+    "  variable:NAME      the value of a script variable\n"
+    "  abort              abort the script\n"
+    "  disconnect         stop the script; its run ends and its results are written\n"
+    "\n"
+    "TYPE        tcp, tcppkt, udp, rs232, rs232pkt, visa, loopback, process\n"
+    "PARAMETERS  the link's parameters as script literals separated by commas, for example\n"
+    "            tcp '\"station7\", 5025' to reach a proxy listening on port 5025\n"
+    "\n"
+    "Options:\n"
+    "  --run FILE        send connect, the statements of FILE and disconnect; exit 0 when the\n"
+    "                    result is passed, 1 otherwise\n"
+    "  --key KEY         the key phrase the proxy uses\n"
+    "  --cipher NAME     chacha20-poly1305 (default) or rc4, as the proxy uses\n"
+    "  --timeout SECONDS how long to wait for the connection and for each answer (default 300)\n"
+    "  --log-level LEVEL the lowest log level printed (default information)\n"
+    "\n"
+    "Without a key, on a stream link (tcp, rs232, process) the proxy takes each received chunk\n"
+    "as one command; waiting for each answer keeps commands apart. Use a key or a packet link\n"
+    "(tcppkt) for long scripts.\n"
+    "\n"
+    "Exit status: 0 success (with --run: the script passed), 1 a failed script, an error\n"
+    "reply, a refused frame or a time-out, 2 for a usage error or a file that cannot be read.\n";
+
+struct Options {
+  std::string type;
+  std::string parameters;
+  std::string key;
+  CipherMode cipher = CipherMode::kChaCha20Poly1305;
+  std::string run;
+  int timeout_seconds = kDefaultTimeoutSeconds;
+  LoggingLevel level = information;
+};
+
+bool Fail(const std::string& message) {
+  std::fprintf(stderr, "ordalis remote: %s\n", message.c_str());
+  return false;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options) {
+  int positional = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return Fail(arg + " needs a value");
+      *out = args[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--key") {
+      if (!value(&options->key)) return false;
+    } else if (arg == "--cipher") {
+      if (!value(&text)) return false;
+      if (!ParseCipherName(text, &options->cipher)) return Fail("unknown cipher '" + text + "'");
+    } else if (arg == "--run") {
+      if (!value(&options->run)) return false;
+    } else if (arg == "--timeout") {
+      if (!value(&text)) return false;
+      char* end = nullptr;
+      long seconds = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) return Fail("bad --timeout '" + text + "'");
+      options->timeout_seconds = static_cast<int>(seconds);
+    } else if (arg == "--log-level") {
+      if (!value(&text)) return false;
+      if (!ParseLogLevel(text, &options->level)) return Fail("unknown log level '" + text + "'");
+    } else if (arg.rfind("--", 0) == 0) {
+      return Fail("unknown option '" + arg + "'");
+    } else if (positional == 0) {
+      options->type = arg;
+      ++positional;
+    } else if (positional == 1) {
+      options->parameters = arg;
+      ++positional;
+    } else {
+      return Fail("too many arguments ('" + arg + "')");
+    }
+  }
+  if (positional != 2) return Fail("give TYPE and PARAMETERS");
+  return true;
+}
+
+// What a command waits for: the next reply, or the script's result (or an error reply).
+enum class Answer { kReply, kResult };
+
+// The link's client: reads the proxy's messages out of whatever chunks arrive, prints them and
+// lets the main thread wait for the answer to its command.
+class RemoteClient : public ISerialClient {
+ public:
+  explicit RemoteClient(LoggingLevel level) : level_(level) {}
+
+  void Received(ISerial*, const std::uint8_t* bytes, std::size_t length) override {
+    std::vector<FrameReader::Frame> frames;
+    {
+      std::lock_guard lock(mutex_);
+      reader_.Feed(bytes, length, frames);
+    }
+    for (const FrameReader::Frame& frame : frames) {
+      if (frame.refused.empty()) Take(std::string(frame.body.begin(), frame.body.end()));
+    }
+  }
+  void Sent(ISerial*, const std::uint8_t*, std::size_t) override {}
+  void Connected(ISerial*) override {
+    Update([&] {
+      reader_.Reset();
+      online_ = true;
+    });
+  }
+  void Disconnected(ISerial*) override { Update([&] { online_ = false; }); }
+  void LineEvent(ISerial*, int) override {}
+  void StatusChanged(ISerial* link) override { std::fprintf(stderr, "[%s]\n", link->Status().c_str()); }
+  void FrameRejected(ISerial*, const std::string& reason) override {
+    std::fprintf(stderr, "ordalis remote: refused %s from the proxy\n", reason.c_str());
+    Update([&] { refused_ = true; });
+  }
+
+  bool WaitOnline(std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return online_; });
+  }
+
+  // Starts waiting for an answer of [kind]; returns the number of answers so far, after which
+  // the command's answer comes. The kind also tells how an answer is shown: "error" is both a
+  // reply and a result word.
+  std::size_t Expect(Answer kind) {
+    std::lock_guard lock(mutex_);
+    awaited_ = kind;
+    return answers_.size();
+  }
+
+  // The first answer of [kind] after [mark]; empty after the time-out or a refused frame.
+  std::string WaitAnswer(std::size_t mark, Answer kind, std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    std::string found;
+    changed_.wait_for(lock, timeout, [&] {
+      for (std::size_t i = mark; i < answers_.size() && found.empty(); ++i) {
+        bool result = KindOf(answers_[i]) == ProxyMessageKind::kResult;
+        bool error = answers_[i] == "error" || answers_[i] == "ERROR";
+        if (kind == Answer::kReply || result || error) found = answers_[i];
+      }
+      return !found.empty() || refused_;
+    });
+    return found;
+  }
+
+  // Waits up to [timeout] for a log line that contains [text].
+  bool WaitLog(const std::string& text, std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return log_.find(text) != std::string::npos; });
+  }
+
+  bool refused() {
+    std::lock_guard lock(mutex_);
+    return refused_;
+  }
+
+ private:
+  template <typename F>
+  void Update(F change) {
+    {
+      std::lock_guard lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+
+  void Take(const std::string& message) {
+    ProxyLogLine line;
+    if (ParseLogMessage(message, &line)) {
+      LogTime now = ScriptLog::Now();
+      PrintLogLine(level_, now.time, now.seconds, static_cast<LoggingLevel>(line.level), line.variable_name,
+                   line.message);
+      Update([&] { log_ += line.message + "\n"; });
+      return;
+    }
+    bool result = false;
+    Update([&] {
+      result = awaited_ ? *awaited_ == Answer::kResult : KindOf(message) == ProxyMessageKind::kResult;
+      answers_.push_back(message);
+    });
+    std::printf("%s: %s\n", result ? "Result" : "Reply", message.c_str());
+    std::fflush(stdout);
+  }
+
+  const LoggingLevel level_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  FrameReader reader_;
+  bool online_ = false;
+  bool refused_ = false;
+  std::deque<std::string> answers_;
+  std::optional<Answer> awaited_;
+  std::string log_;  // the messages of the log lines, for WaitLog
+};
+
+class Session {
+ public:
+  Session(ISerial& link, RemoteClient& client, std::chrono::seconds timeout)
+      : link_(link), client_(client), timeout_(timeout) {}
+
+  // Sends [command] and returns its answer; empty when none came.
+  std::string Ask(const std::string& command) {
+    Answer kind = SplitCommand(command).name == "script" ? Answer::kResult : Answer::kReply;
+    std::size_t mark = client_.Expect(kind);
+    if (!link_.Send(command)) {
+      Fail("the link did not take the command (" + link_.Status() + ")");
+      return "";
+    }
+    std::string answer = client_.WaitAnswer(mark, kind, timeout_);
+    if (answer.empty() && !client_.refused()) Fail("no answer to '" + command.substr(0, 40) + "' in time");
+    return answer;
+  }
+
+ private:
+  ISerial& link_;
+  RemoteClient& client_;
+  std::chrono::seconds timeout_;
+};
+
+// connect, the file's statements, disconnect; then the end of the run's log, briefly.
+int RunFile(Session& session, RemoteClient& client, const std::string& statements) {
+  if (session.Ask("connect") != "OK") return 1;
+  std::string result = session.Ask("script:" + statements);
+  if (session.Ask("disconnect") == "OK") client.WaitLog("State changed to ScriptNotRunning", 10s);
+  if (client.refused()) return 1;
+  return result == "passed" ? 0 : 1;
+}
+
+int Interactive(Session& session, RemoteClient& client) {
+  std::string line;
+  bool failed = false;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::string answer = session.Ask(line);
+    if (answer.empty() || answer == "ERROR" || answer == "error") failed = true;
+    if (client.refused()) return 1;
+  }
+  return failed ? 1 : 0;
+}
+
+int RunRemote(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options options;
+  if (!ParseOptions(args, &options)) return 2;
+  std::string statements;
+  if (!options.run.empty()) {
+    std::ifstream in(options.run, std::ios::binary);
+    if (!in) return Fail("cannot open '" + options.run + "'"), 2;
+    statements.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  LinkParameters parameters;
+  if (!ParseLinkParameterText(options.parameters, &parameters)) {
+    return Fail("the parameters '" + options.parameters + "' are not script literals"), 2;
+  }
+  RemoteClient client(options.level);
+  std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, options.type);
+  if (!link) return Fail("unknown link type '" + options.type + "' (see ordalis remote --help)"), 2;
+  auto timeout = std::chrono::seconds(options.timeout_seconds);
+  link->SetKeyChangeWait(0);
+  if (!options.key.empty()) link->SetEncryption(options.cipher, options.key);
+  if (!link->Open(parameters)) {
+    Fail("could not open the " + options.type + " link with parameters '" + options.parameters + "'");
+    return 1;
+  }
+  int status = 1;
+  if (!client.WaitOnline(timeout)) {
+    Fail("no connection within " + std::to_string(options.timeout_seconds) + " s (" + link->Status() + ")");
+  } else {
+    Session session(*link, client, timeout);
+    status = options.run.empty() ? Interactive(session, client) : RunFile(session, client, statements);
+  }
+  link->Close();
+  return status;
+}
+
+const CommandRegistration kRegistration({"remote", "drive a script served by a script proxy", RunRemote});
+
+}  // namespace
+}  // namespace ordalis::cli
