@@ -40,6 +40,10 @@ bool CScript::RemoteRun(const std::string& text) {
 
 void CScript::SetFileNames(const std::string& path) { runtime_->document().SetFileNames(path); }
 
+void CScript::Log(LoggingLevel level, const std::string& variable_name, const std::string& message) {
+  runtime_->log().Log(level, variable_name, message);
+}
+
 void CScript::set_pacing(Pacing pacing) { runtime_->settings().set_pacing(pacing); }
 
 ScriptItemPtr CScript::root() const { return runtime_->document().root(); }

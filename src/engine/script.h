@@ -48,6 +48,8 @@ class CScript : public IScript, public IBatchQueueItem2 {
   bool RemoteRun(const std::string& text);
   // Stores [path] as the script path and splits it into file name and directory.
   void SetFileNames(const std::string& path);
+  // Writes a line to the script's log, tagged with the place of the item being run.
+  void Log(LoggingLevel level, const std::string& variable_name, const std::string& message);
 
   void set_pacing(Pacing pacing);
   ScriptItemPtr root() const;
