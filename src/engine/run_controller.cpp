@@ -120,12 +120,12 @@ bool RunController::WaitWhileStopping(std::uint32_t timeout_ms) {
 
 // ---- the run thread -------------------------------------------------------------------------
 
-bool RunController::WaitIfPaused() {
+RunCourse RunController::WaitIfPaused() {
   if (state_.load() == ScriptPausing) CompletePause();
   // The usual case, a run going on, costs three flag reads.
-  if (exit_event_.IsSet()) return true;
-  if (run_event_.IsSet()) return false;
-  return Event::WaitAny({&exit_event_, &run_event_}) != 1;
+  if (exit_event_.IsSet()) return RunCourse::kEndThread;
+  if (run_event_.IsSet()) return RunCourse::kGoOn;
+  return Event::WaitAny({&exit_event_, &run_event_}) == 1 ? RunCourse::kGoOn : RunCourse::kEndThread;
 }
 
 // A Run, Step or Stop that comes after this, under the same lock, sets the run event again.
@@ -157,11 +157,11 @@ void RunController::Loop(IRunBody& body) {
   iteration_.store(0);
   for (;;) {
     // Idle until a client starts a run, or until the script object goes.
-    if (WaitIfPaused()) return EndThread();
+    if (WaitIfPaused() == RunCourse::kEndThread) return EndThread();
     body.RunOnce();
     FinishRun(body.Verdict());
     body.AfterRun();
-    if (WaitIfPaused()) continue;  // the end of the object is seen again at the top
+    if (WaitIfPaused() == RunCourse::kEndThread) continue;  // the end of the object is seen again at the top
     // The wait ended on a new run. One started by Run or Step begins from clean results; a
     // batch queue's run and a continuous rerun keep what came before.
     if (!running_continuously_.load() && batch_status_.load() != BatchQueueItemRunning) {

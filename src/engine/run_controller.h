@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "interp/script_context.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
 
@@ -105,8 +106,8 @@ class RunController {
   void Shutdown();
 
   // ---- run thread -------------------------------------------------------------------------
-  // Completes a pending pause and waits while paused; true when the thread must end.
-  bool WaitIfPaused();
+  // Completes a pending pause and waits while paused.
+  RunCourse WaitIfPaused();
   bool step_flag() const { return step_flag_.load(std::memory_order_relaxed); }
   void ClearStepFlag() { step_flag_.store(false); }
   // Counts the run that starts.

@@ -116,9 +116,9 @@ Result ScriptRuntime::ExecuteAssignment(ScriptItem* assignment) {
   return StatementExecutor(*this).ExecuteAssignment(assignment);
 }
 
-Result ScriptRuntime::CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                                 const std::string& variable_name) {
-  return StatementExecutor(*this).CallAction(action, values, record, variable_name);
+ActionOutcome ScriptRuntime::CallAction(ScriptItem* action, VariableValue* values,
+                                        const std::string& variable_name) {
+  return StatementExecutor(*this).CallAction(action, values, variable_name);
 }
 
 std::shared_ptr<ITester> ScriptRuntime::WrapTester(std::shared_ptr<ITester> object,
@@ -199,7 +199,7 @@ void ScriptRuntime::ExecuteTree() {
       FireExecuted(document_->root().get());
     }
     if (!controller_.remote_hold()) break;
-    if (controller_.WaitIfPaused()) break;
+    if (controller_.WaitIfPaused() == RunCourse::kEndThread) break;
   }
 }
 

@@ -73,9 +73,8 @@ class ScriptRuntime : public IExecutionContext,
   std::int64_t run_time() const override { return run_time_.load(std::memory_order_relaxed); }
   Result ExecuteChain(ScriptItem* first) override;
   Result ExecuteAssignment(ScriptItem* assignment) override;
-  Result CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                    const std::string& variable_name) override;
-  bool WaitIfPaused() override { return controller_.WaitIfPaused(); }
+  ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name) override;
+  RunCourse WaitIfPaused() override { return controller_.WaitIfPaused(); }
   ScriptState state() const override { return controller_.state(); }
   bool step_flag() const override { return controller_.step_flag(); }
   void ClearStepFlag() override { controller_.ClearStepFlag(); }

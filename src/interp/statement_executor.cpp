@@ -226,7 +226,7 @@ Result StatementExecutor::ExecuteChain(ScriptItem* first) {
 }
 
 Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& target, ChainKind kind) {
-  target.returned = false;
+  target.state = FunctionReturn::State::kRunning;
   Result aggregate = TestPassed;
   ChainScope scope;
   Cursor cursor = Cursor::At(first);
@@ -237,9 +237,9 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& tar
       script_.RequestPause();
     }
     for (;;) {
-      if (script_.WaitIfPaused()) break;
+      if (script_.WaitIfPaused() == RunCourse::kEndThread) break;
       ScriptItem* item = cursor.item();
-      if (item == nullptr || script_.state() == ScriptStopping || target.returned) break;
+      if (item == nullptr || script_.state() == ScriptStopping || target.state == FunctionReturn::State::kReturned) break;
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
       Statement statement;
       std::int64_t start = Clock::Instance().ElapsedTicks();
@@ -374,7 +374,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
       statement.recording = Recording::kStatusOnly;
       if (kind != ChainKind::kFunctionBody) return TestPassed;  // definitions are skipped where they stand
       Result result = RunChild(item, target);
-      target.returned = false;
+      target.state = FunctionReturn::State::kRunning;
       // The call runs only the definition, not the statements that follow it.
       cursor->End();
       return result;
@@ -385,7 +385,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     case returnItem: {
       statement.recording = Recording::kStatusOnly;
       Result result = Return(item, target);
-      if (target.returned) cursor->End();
+      if (target.state == FunctionReturn::State::kReturned) cursor->End();
       return result;
     }
     case localItem:
@@ -446,14 +446,13 @@ VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t fi
   return list.ToVariantArray();
 }
 
-Result StatementExecutor::CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                                     const std::string& variable_name) {
+ActionOutcome StatementExecutor::CallAction(ScriptItem* action, VariableValue* values,
+                                            const std::string& variable_name) {
   Statement call;
   call.values = std::move(*values);
   Result result = Action(action, call, variable_name);
   *values = std::move(call.values);
-  *record = call.recording == Recording::kRecord;
-  return result;
+  return {result, call.recording};
 }
 
 // <tester>.<action>(<parameters>): the returned values, or the Result when none came back, are
@@ -470,7 +469,7 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
   if (playback && tester.get() == static_cast<ITester*>(playback.get())) {
     call.status = playback->Execute(0, call.parameters, &call.values, &call.result);
     script_.action_record().WriteOut(call.result, call.values);
-  } else if (!CallAndRecord(tester, action, call)) {
+  } else if (CallAndRecord(tester, action, call) == CallOutcome::kNoSuchAction) {
     return TestError;
   }
   if (call.values) {
@@ -500,9 +499,9 @@ std::shared_ptr<ITester> StatementExecutor::ActionTarget(ScriptItem* action) {
 }
 
 // Calls the action on a real tester, published as the current tester for the length of the
-// call, and writes its record lines. False (logged) when the tester has no such action.
-bool StatementExecutor::CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action,
-                                      TesterCall& call) {
+// call, and writes its record lines. A tester without such an action is logged.
+StatementExecutor::CallOutcome StatementExecutor::CallAndRecord(const std::shared_ptr<ITester>& tester,
+                                                                ScriptItem* action, TesterCall& call) {
   const std::string& action_name = action->child(1)->text();
   script_.BeginTesterCall(tester);
   CallOutcome outcome = CallTester(*tester, action_name, call);
@@ -512,10 +511,10 @@ bool StatementExecutor::CallAndRecord(const std::shared_ptr<ITester>& tester, Sc
     case CallOutcome::kNoSuchAction:
       script_.logger().Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
                            TesterType(*tester).c_str());
-      return false;
+      return outcome;
     case CallOutcome::kNotStarted:
       call.result = TestAborted;  // the run was stopping: the action never started
-      return true;
+      return outcome;
     case CallOutcome::kCalled:
       break;
   }
@@ -528,7 +527,7 @@ bool StatementExecutor::CallAndRecord(const std::shared_ptr<ITester>& tester, Sc
   } else {
     record_file.WriteOut(call.result, call.values);
   }
-  return true;
+  return outcome;
 }
 
 // Looks the action up and calls it. The tester is published as the current tester before the
@@ -850,7 +849,7 @@ Result StatementExecutor::Return(ScriptItem* item, FunctionReturn& target) {
   } else {
     target.value = std::move(values);
   }
-  target.returned = true;
+  target.state = FunctionReturn::State::kReturned;
   return result;
 }
 

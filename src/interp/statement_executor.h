@@ -22,8 +22,8 @@ class ScriptPlayback;
 // hooks are called on the run thread.
 class IExecutionContext : public IScriptContext {
  public:
-  // Completes a pending pause and waits while paused; true when the run must stop.
-  virtual bool WaitIfPaused() = 0;
+  // Completes a pending pause and waits while paused.
+  virtual RunCourse WaitIfPaused() = 0;
   virtual ScriptState state() const = 0;
   virtual bool step_flag() const = 0;
   virtual void ClearStepFlag() = 0;
@@ -57,9 +57,10 @@ class IExecutionContext : public IScriptContext {
 // Where a `return` leaves its values: the function call whose chains it ends (or the run,
 // where a `return` is an error). Every chain of the call shares it.
 struct FunctionReturn {
+  // Whether a `return` has run; once it has, the chains of the call end at once.
+  enum class State { kRunning, kReturned };
   VariableValue value;
-  // Set by `return`; the chains of the call end at once.
-  bool returned = false;
+  State state = State::kRunning;
 };
 
 // Whether a chain is a function's body, run from its definition item by a call, or any other
@@ -82,13 +83,10 @@ class StatementExecutor {
   // An assignment statement, as `default` runs it.
   Result ExecuteAssignment(ScriptItem* assignment);
   // The action call of an actionItem: its returned values, or its Result when none came back,
-  // are appended to [values]; [record] tells whether the call wants a result record.
-  Result CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                    const std::string& variable_name);
+  // are appended to [values].
+  ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name);
 
  private:
-  // Whether a statement's handler wants a result record or only sets the item's status.
-  enum class Recording { kRecord, kStatusOnly };
   // How a tester action call went: made (well or not), not made because the tester has no such
   // action, or not started because the run was stopping.
   enum class CallOutcome { kCalled, kNoSuchAction, kNotStarted };
@@ -104,7 +102,7 @@ class StatementExecutor {
   Result Assignment(ScriptItem* item, Statement& statement);
   Result Action(ScriptItem* action, Statement& statement, const std::string& variable_name);
   std::shared_ptr<ITester> ActionTarget(ScriptItem* action);
-  bool CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action, TesterCall& call);
+  CallOutcome CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action, TesterCall& call);
   CallOutcome CallTester(ITester& tester, const std::string& action_name, TesterCall& call);
   Result New(ScriptItem* item, VariableValue* value, const std::string& variable_name);
   Result Delete(ScriptItem* item);

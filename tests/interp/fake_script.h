@@ -199,10 +199,9 @@ class BasicFakeScript : public Context {
     SetVariable(*this, assignment->child(0)->text(), std::move(value));
     return TestPassed;
   }
-  Result CallAction(ScriptItem*, VariableValue* values, bool* record, const std::string&) override {
+  ActionOutcome CallAction(ScriptItem*, VariableValue* values, const std::string&) override {
     for (const auto& element : action_values.elements()) values->Append(element);
-    *record = false;
-    return TestPassed;
+    return {TestPassed, Recording::kStatusOnly};
   }
 
   // The value a function call is returning while its body's chains end.
@@ -239,9 +238,8 @@ class FakeExecutionContext : public BasicFakeScript<IExecutionContext> {
   Result ExecuteAssignment(ScriptItem* assignment) override {
     return StatementExecutor(*this).ExecuteAssignment(assignment);
   }
-  Result CallAction(ScriptItem* action, VariableValue* values, bool* record_it,
-                    const std::string& variable_name) override {
-    return StatementExecutor(*this).CallAction(action, values, record_it, variable_name);
+  ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name) override {
+    return StatementExecutor(*this).CallAction(action, values, variable_name);
   }
   // Runs the statements of [root] as a run would.
   Result Run(ScriptItem* root) {
@@ -249,7 +247,7 @@ class FakeExecutionContext : public BasicFakeScript<IExecutionContext> {
     return StatementExecutor(*this).ExecuteSequence(root->child(0), target);
   }
 
-  bool WaitIfPaused() override { return false; }
+  RunCourse WaitIfPaused() override { return RunCourse::kGoOn; }
   ScriptState state() const override { return run_state.load(); }
   bool step_flag() const override { return step; }
   void ClearStepFlag() override { step = false; }
