@@ -40,6 +40,10 @@ bool CScript::RemoteRun(const std::string& text) {
 
 void CScript::SetFileNames(const std::string& path) { runtime_->document().SetFileNames(path); }
 
+void CScript::SetRunEndObserver(std::shared_ptr<IRunEndObserver> observer) {
+  runtime_->settings().set_run_end_observer(std::move(observer));
+}
+
 void CScript::Log(LoggingLevel level, const std::string& variable_name, const std::string& message) {
   runtime_->log().Log(level, variable_name, message);
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/run_end_observer.h"
 #include "engine/run_results.h"
 #include "engine/script_events.h"
 #include "engine/script_settings.h"
@@ -48,6 +49,8 @@ class CScript : public IScript, public IBatchQueueItem2 {
   bool RemoteRun(const std::string& text);
   // Stores [path] as the script path and splits it into file name and directory.
   void SetFileNames(const std::string& path);
+  // Told after each run whose results document was written; null removes it.
+  void SetRunEndObserver(std::shared_ptr<IRunEndObserver> observer);
   // Writes a line to the script's log, tagged with the place of the item being run.
   void Log(LoggingLevel level, const std::string& variable_name, const std::string& message);
 

@@ -226,11 +226,26 @@ void ScriptRuntime::EndRun() {
   logger_->Log(information, "Script", "%s", "End");
   session_->FileRun(run);
   latest_.Set(run);
-  SaveResults(run.stem());
+  bool written = SaveResults(run.stem());
   std::shared_ptr<const LoadedScript> loaded = document_->Current();
   SummaryMailRequest mail{manager_.get(), settings_.email_address(), loaded->file_name, controller_.iteration()};
   SendSummaryMail(mail, *loaded->root, run, *logger_);
   session_.reset();
+  if (written) TellResultsWritten({ResultsXmlName(run.stem()), loaded->root->current_result(), loaded->file_name});
+}
+
+// An observer that throws costs the run nothing: the results are already on disk.
+void ScriptRuntime::TellResultsWritten(const WrittenResults& results) {
+  std::shared_ptr<IRunEndObserver> observer = settings_.run_end_observer();
+  if (!observer) return;
+  try {
+    observer->ResultsWritten(results);
+  } catch (const std::exception& error) {
+    logger_->Log(severe, kScriptName, "Writing the reports of %s failed: %s", results.results_xml_path.c_str(),
+                 error.what());
+  } catch (...) {
+    logger_->Log(severe, kScriptName, "Writing the reports of %s failed", results.results_xml_path.c_str());
+  }
 }
 
 }  // namespace ordalis

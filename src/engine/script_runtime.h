@@ -114,6 +114,7 @@ class ScriptRuntime : public IExecutionContext,
   void ExecuteTree();
   void RecordAggregatedResult();
   void EndRun();
+  void TellResultsWritten(const WrittenResults& results);
 
   const std::shared_ptr<IApplicationManager> manager_;
   ScriptSettings settings_;

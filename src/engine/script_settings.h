@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/run_end_observer.h"
 #include "testers/script_playback.h"
 
 namespace ordalis {
@@ -55,6 +56,16 @@ class ScriptSettings {
     playback_.swap(source);
   }
 
+  // Copied out under the lock, so the run thread calls it with no lock held.
+  std::shared_ptr<IRunEndObserver> run_end_observer() const {
+    std::lock_guard lock(mutex_);
+    return run_end_observer_;
+  }
+  void set_run_end_observer(std::shared_ptr<IRunEndObserver> observer) {
+    std::lock_guard lock(mutex_);
+    run_end_observer_.swap(observer);
+  }
+
  private:
   std::string Get(const std::string& field) const {
     std::lock_guard lock(mutex_);
@@ -72,6 +83,7 @@ class ScriptSettings {
   std::string email_address_;
   std::string version_under_test_;
   std::string results_directory_;  // the override; empty for <script directory>/Results
+  std::shared_ptr<IRunEndObserver> run_end_observer_;
   std::shared_ptr<ScriptPlayback> playback_;
 };
 
