@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "batch/batch_queue.h"
-#include "batch/batch_queue_creators.h"
+#include "testers/batch_queue_creators.h"
 #include "engine/script.h"
 #include "testers/plugin_host.h"
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "interp/variable_value.h"
 #include "language/script_item.h"
 #include "language/script_loader.h"
 
@@ -86,7 +87,7 @@ void BM_ParseBuildAndRelease(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseBuildAndRelease)->Unit(benchmark::kMillisecond);
 
-// A short value list, as the value parser hands it over for every literal text it reads.
+// A one-line script held in memory, as a remote peer sends it.
 void BM_LoadValueText(benchmark::State& state) {
   const std::string text = "1, \"two\", [3, 4.5], true";
   for (auto _ : state) {
@@ -96,6 +97,17 @@ void BM_LoadValueText(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadValueText)->Unit(benchmark::kMicrosecond);
+
+// A short value list read as a value text (user and system variables, recorded values during
+// playback, ITesterUtilities::VariableValue): the literal reader, no parser and no lock.
+void BM_ReadValueText(benchmark::State& state) {
+  const std::string text = "1, \"two\", [3, 4.5], true";
+  for (auto _ : state) {
+    ordalis::VariableValue value;
+    benchmark::DoNotOptimize(ordalis::VariableValue::ParseValueText(text, &value));
+  }
+}
+BENCHMARK(BM_ReadValueText)->Unit(benchmark::kMicrosecond);
 
 // Recording results on items, as a run does once per execution of a statement; reports the
 // heap bytes each record without values costs, the per-item result state included. The

@@ -20,8 +20,8 @@ ScriptItemPtr BigTree(int statements, int records) {
   }
   for (int r = 0; r < records; ++r) {
     ScriptItem* item = root->child(static_cast<std::size_t>(r % statements));
-    std::vector<VariableValue> values;
-    if (r % 4 == 0) values = {VariableValue(r), VariableValue(2.5)};
+    VariantArray values;
+    if (r % 4 == 0) values = {Variant::Int(r), Variant::Double(2.5)};
     item->RecordResult(r % 10 == 0 ? TestFailed : TestPassed, 1 + r / statements, 0.0125, std::move(values));
   }
   return root;

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "ordalis/api.h"
+
 namespace ordalis {
 
-class IdGenerator {
+class ORDALIS_API IdGenerator {
  public:
   static std::uint32_t Next();
 };

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ordalis/api.h"
 #include "ordalis/status.h"
 #include "ordalis/types.h"
 #include "ordalis/variant.h"
@@ -34,7 +35,7 @@ using TextArray = std::vector<std::string>;
 // An event source: sinks are called in connection order, outside the source's lock, and a
 // sink that throws or fails does not stop the others. Safe to call from any thread.
 template <typename Sink>
-class IConnectionPoint {
+class ORDALIS_API IConnectionPoint {
  public:
   virtual ~IConnectionPoint() = default;
   virtual Status Advise(std::shared_ptr<Sink> sink, std::uint32_t* cookie) = 0;
@@ -42,13 +43,13 @@ class IConnectionPoint {
 };
 
 // ITrace: the log sink handed to testers and batch items.
-class ITrace : public virtual IUnknown {
+class ORDALIS_API ITrace : public virtual IUnknown {
  public:
   static constexpr int kDispIdLog = 1;
   virtual Status Log(LoggingLevel level, const std::string& text) = 0;
 };
 
-class IBatchQueueItem : public virtual IUnknown {
+class ORDALIS_API IBatchQueueItem : public virtual IUnknown {
  public:
   virtual Status get_Version(std::string* version) = 0;
   virtual Status get_Description(std::string* description) = 0;
@@ -60,20 +61,20 @@ class IBatchQueueItem : public virtual IUnknown {
   virtual Status put_PauseOnError(VariantBool value) = 0;
 };
 
-class IBatchQueueItem1 : public IBatchQueueItem {
+class ORDALIS_API IBatchQueueItem1 : public IBatchQueueItem {
  public:
   virtual Status get_ResultsFile(std::string* file) = 0;
   virtual Status get_ResultsDirectory(std::string* directory) = 0;
   virtual Status put_ResultsDirectory(const std::string& directory) = 0;
 };
 
-class IBatchQueueItem2 : public IBatchQueueItem1 {
+class ORDALIS_API IBatchQueueItem2 : public IBatchQueueItem1 {
  public:
   virtual Status get_VersionUnderTest(std::string* version) = 0;
   virtual Status put_VersionUnderTest(const std::string& version) = 0;
 };
 
-class IBatchQueueItemCreator : public virtual IUnknown {
+class ORDALIS_API IBatchQueueItemCreator : public virtual IUnknown {
  public:
   virtual Status get_Version(std::string* version) = 0;
   virtual Status create(std::uint32_t index, std::shared_ptr<IBatchQueueItem>* item) = 0;
@@ -81,18 +82,18 @@ class IBatchQueueItemCreator : public virtual IUnknown {
   virtual Status get_FileType(std::uint32_t index, std::string* file_type) = 0;
 };
 
-class ITesterCreator : public virtual IUnknown {
+class ORDALIS_API ITesterCreator : public virtual IUnknown {
  public:
   virtual Status get_NumberOfTypes(std::uint32_t* count) = 0;
   virtual Status create(std::uint32_t tester_number, std::shared_ptr<ITester>* tester) = 0;
 };
 
-class ITesterCreator1 : public ITesterCreator {
+class ORDALIS_API ITesterCreator1 : public ITesterCreator {
  public:
   virtual Status get_Version(std::string* version) = 0;
 };
 
-class ITester : public virtual IUnknown {
+class ORDALIS_API ITester : public virtual IUnknown {
  public:
   virtual Status get_ActionCount(std::uint32_t* count) = 0;
   virtual Status get_Actions(std::uint32_t action_number, std::string* name) = 0;
@@ -110,19 +111,19 @@ class ITester : public virtual IUnknown {
   virtual Status SetTrace(std::shared_ptr<ITrace> trace) = 0;
 };
 
-class ITester1 : public ITester {
+class ORDALIS_API ITester1 : public ITester {
  public:
   virtual Status get_Version(std::string* version) = 0;
   virtual Status scriptDirectory(const std::string& dir) = 0;
 };
 
-class ITester2 : public ITester1 {
+class ORDALIS_API ITester2 : public ITester1 {
  public:
   virtual Status get_Description(std::string* description) = 0;
   virtual Status ConstructorDocumentation(std::string* description, TextArray* in_parameters) = 0;
 };
 
-class ITester3 : public ITester2 {
+class ORDALIS_API ITester3 : public ITester2 {
  public:
   virtual Status get_NumberOfReturnedTesters(std::uint32_t* count) = 0;
   virtual Status createReturnedTester(std::uint32_t tester_number,
@@ -130,7 +131,7 @@ class ITester3 : public ITester2 {
 };
 
 // Outgoing interface for log lines (the source interface published as _ITraceEvents).
-class ITraceEvents : public virtual IUnknown {
+class ORDALIS_API ITraceEvents : public virtual IUnknown {
  public:
   virtual Status Log(const std::string& file_name, std::uint32_t line_number, std::int64_t time,
                      double seconds, LoggingLevel level, const std::string& variable_name,
@@ -139,7 +140,7 @@ class ITraceEvents : public virtual IUnknown {
 };
 
 // Outgoing interface for execution events (published as _IScriptEvents).
-class IScriptEvents : public virtual IUnknown {
+class ORDALIS_API IScriptEvents : public virtual IUnknown {
  public:
   virtual Status Executed(std::uint32_t script_item_id) = 0;
   virtual Status ResultsReset() = 0;
@@ -147,7 +148,7 @@ class IScriptEvents : public virtual IUnknown {
   virtual Status Reset() = 0;
 };
 
-class IScript : public virtual IUnknown {
+class ORDALIS_API IScript : public virtual IUnknown {
  public:
   virtual Status Load(const std::string& file_name, VariantBool* loaded) = 0;
   virtual Status get_Item(std::shared_ptr<IScriptItem>* item) = 0;
@@ -176,7 +177,7 @@ class IScript : public virtual IUnknown {
   virtual Status put_VersionUnderTest(const std::string& version) = 0;
 };
 
-class IScriptItem : public virtual IUnknown {
+class ORDALIS_API IScriptItem : public virtual IUnknown {
  public:
   virtual Status get_ChildCount(std::uint32_t* count) = 0;
   virtual Status get_Children(std::uint32_t index, std::shared_ptr<IScriptItem>* child) = 0;
@@ -204,7 +205,7 @@ class IScriptItem : public virtual IUnknown {
   virtual Status get_FileName(std::string* file_name) = 0;
 };
 
-class IApplicationManager : public virtual IUnknown {
+class ORDALIS_API IApplicationManager : public virtual IUnknown {
  public:
   virtual Status AddSystemVariable(const std::string& name, const std::string& value) = 0;
   virtual Status RemoveSystemVariable(const std::string& name) = 0;
@@ -239,26 +240,26 @@ class IApplicationManager : public virtual IUnknown {
   virtual Status LoadResults(const std::string& file_name, std::shared_ptr<IUnknown>* results) = 0;
 };
 
-class IApplicationManager1 : public IApplicationManager {
+class ORDALIS_API IApplicationManager1 : public IApplicationManager {
  public:
   virtual Status HasAdminRights(VariantBool* has_rights) = 0;
 };
 
-class ITesterUtilities : public virtual IUnknown {
+class ORDALIS_API ITesterUtilities : public virtual IUnknown {
  public:
   virtual Status Format(std::uint32_t format_index, VariantArrayPtr parameters, std::string* text) = 0;
   virtual Status VariableValue(const std::string& value, VariantArrayPtr* values) = 0;
   virtual Status TesterCreator(const std::string& guid, std::shared_ptr<ITesterCreator>* creator) = 0;
 };
 
-class ITesterUtilities1 : public ITesterUtilities {
+class ORDALIS_API ITesterUtilities1 : public ITesterUtilities {
  public:
   virtual Status BatchQueueItemCreator(const std::string& guid,
                                        std::shared_ptr<IBatchQueueItemCreator>* creator) = 0;
 };
 
 // Outgoing interface of the batch queue (published as _IBatchQueueEvents).
-class IBatchQueueEvents : public virtual IUnknown {
+class ORDALIS_API IBatchQueueEvents : public virtual IUnknown {
  public:
   virtual Status Started(std::uint32_t id) = 0;
   virtual Status Finished(std::uint32_t id) = 0;
@@ -267,7 +268,7 @@ class IBatchQueueEvents : public virtual IUnknown {
   virtual Status Moved(std::uint32_t id) = 0;
 };
 
-class IBatchQueueRunner : public virtual IUnknown {
+class ORDALIS_API IBatchQueueRunner : public virtual IUnknown {
  public:
   virtual Status get_Version(std::string* version) = 0;
   virtual Status get_Description(std::string* description) = 0;
@@ -290,7 +291,7 @@ class IBatchQueueRunner : public virtual IUnknown {
   virtual Status put_VersionUnderTest(const std::string& version) = 0;
 };
 
-class IBatchQueue : public virtual IUnknown {
+class ORDALIS_API IBatchQueue : public virtual IUnknown {
  public:
   virtual Status Add(const std::string& file_name, const std::string& email_addresses, std::uint32_t* id) = 0;
   virtual Status Remove(std::uint32_t id) = 0;
@@ -344,7 +345,7 @@ class IBatchQueue : public virtual IUnknown {
   virtual Status put_StopAtEnd(VariantBool value) = 0;
 };
 
-class IScriptProxy : public virtual IUnknown {
+class ORDALIS_API IScriptProxy : public virtual IUnknown {
  public:
   virtual Status get_Script(std::shared_ptr<IScript>* script) = 0;
   virtual Status Load(const std::string& file_name) = 0;

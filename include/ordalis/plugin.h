@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "ordalis/api.h"
 #include "ordalis/interfaces.h"
 
 namespace ordalis {
@@ -34,7 +35,7 @@ inline constexpr std::uint32_t kPluginLayout =
 
 // An error a plug-in may throw to report a status code with a description; the engine turns it
 // into the text "exception <code> <description>" where it reports a failed creation.
-class AutomationError : public std::runtime_error {
+class ORDALIS_API AutomationError : public std::runtime_error {
  public:
   AutomationError(Status code, const std::string& description)
       : std::runtime_error(description), code_(code) {}

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ordalis/api.h"
+
 namespace ordalis {
 
 enum Result : std::int32_t {
@@ -107,6 +109,6 @@ enum ItemType : std::int32_t {
 
 // The name of [type] as written in code and in `ordalis tree --json` ("assignmentItem"), or
 // nullptr for a value that names no item kind.
-const char* ItemTypeName(ItemType type);
+ORDALIS_API const char* ItemTypeName(ItemType type);
 
 }  // namespace ordalis

@@ -10,13 +10,14 @@
 #include <utility>
 #include <vector>
 
+#include "ordalis/api.h"
 #include "ordalis/status.h"
 
 namespace ordalis {
 
 // Base of every object that crosses the automation boundary. "Query interface" is
 // std::dynamic_pointer_cast; identity is the address of the object.
-class IUnknown {
+class ORDALIS_API IUnknown {
  public:
   virtual ~IUnknown() = default;
 };

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/text.h"
+
 namespace ordalis::batch {
 
 namespace fs = std::filesystem;
@@ -22,8 +24,6 @@ std::string WithSlashes(std::string text) {
   return text;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::string FileType(const std::string& file_name) {
@@ -34,11 +34,7 @@ std::string FileType(const std::string& file_name) {
 bool HasExtension(const std::string& file_name, const char* extension) {
   std::size_t dot = file_name.rfind('.');
   if (dot == std::string::npos) return false;
-  std::string_view tail(file_name.c_str() + dot);
-  std::string_view wanted(extension);
-  return tail.size() == wanted.size() &&
-         std::equal(tail.begin(), tail.end(), wanted.begin(),
-                    [](char a, char b) { return LowerAscii(a) == LowerAscii(b); });
+  return EqualsIgnoringCase(std::string_view(file_name).substr(dot), extension);
 }
 
 QueueLocation SplitQueuePath(const std::string& path) {

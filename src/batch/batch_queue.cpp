@@ -144,7 +144,7 @@ Status CBatchQueue::AddAt(std::uint32_t position, const std::string& file_name,
 Status CBatchQueue::AddEntry(std::uint32_t position, const std::string& file_name,
                              const std::string& addresses, const std::vector<std::string>& merged_through,
                              AutoSaveMode save, std::uint32_t* id) {
-  std::shared_ptr<BatchQueueRunner> runner = creators_.CreateRunner(file_name, ItemContext());
+  std::shared_ptr<BatchQueueRunner> runner = CreateRunner(creators_, file_name, ItemContext());
   if (!runner) {
     if (!batch::HasExtension(file_name, ".tbq")) return E_FAIL;
     *id = kNoEntryId;
@@ -344,7 +344,7 @@ Status CBatchQueue::put_Position(std::uint32_t id, std::uint32_t position) {
 
 Status CBatchQueue::FileTypeValid(const std::string& file_name, VariantBool* valid) {
   if (valid == nullptr) return E_POINTER;
-  *valid = ToVariantBool(creators_.Accepts(file_name) || batch::HasExtension(file_name, ".tbq"));
+  *valid = ToVariantBool(Accepts(creators_, file_name) || batch::HasExtension(file_name, ".tbq"));
   return S_OK;
 }
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "batch/batch_paths.h"
-#include "batch/batch_queue_creators.h"
+#include "batch/item_creation.h"
 #include "batch/batch_results.h"
 #include "batch/builtin_creators.h"
 #include "batch/queue_file.h"

@@ -5,11 +5,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <strings.h>
 
 #include "batch/batch_paths.h"
 #include "batch/xml_text.h"
 #include "platform/resources.h"
+#include "platform/text.h"
 
 namespace ordalis::batch {
 
@@ -133,7 +133,7 @@ class ResultsReader {
   }
 
  private:
-  static bool Is(const std::string& tag, const char* name) { return strcasecmp(tag.c_str(), name) == 0; }
+  static bool Is(const std::string& tag, const char* name) { return EqualsIgnoringCase(tag, name); }
 
   void Tag(const std::string& tag, const std::string& value) {
     if (Is(tag, "name")) return Name(value);
@@ -144,7 +144,7 @@ class ResultsReader {
     if (Is(tag, "date")) header_.last_update_time = WithDate(header_.last_update_time, value);
     if (Is(tag, "time")) header_.last_update_time = WithClock(header_.last_update_time, value);
     if (Is(tag, "version")) header_.version_text = value;
-    if (Is(tag, "overall_result")) header_.all_passed = strcasecmp(value.c_str(), "Passed") == 0;
+    if (Is(tag, "overall_result")) header_.all_passed = EqualsIgnoringCase(value, "Passed");
     if (Is(tag, "iteration")) ++iteration_, inside_iteration_ = true;
     if (Is(tag, "/iteration")) inside_iteration_ = false;
     if (Is(tag, "item")) NewRecord();
@@ -175,8 +175,8 @@ class ResultsReader {
   }
 
   static BatchQueueItemStatus StatusOf(const std::string& value) {
-    if (strcasecmp(value.c_str(), "Passed") == 0) return BatchQueueItemPassed;
-    if (strcasecmp(value.c_str(), "Aborted") == 0) return BatchQueueItemAborted;
+    if (EqualsIgnoringCase(value, "Passed")) return BatchQueueItemPassed;
+    if (EqualsIgnoringCase(value, "Aborted")) return BatchQueueItemAborted;
     return BatchQueueItemFailed;
   }
 

@@ -114,7 +114,7 @@ class DocumentWriter {
     Element(indent, "  <time>", clock, "</time>");
     if (!record.values.empty()) {
       AppendLine(out_, indent, "  <values>");
-      for (const VariableValue& value : record.values) Value(value, indent);
+      for (const Variant& value : record.values) Value(value, indent);
       AppendLine(out_, indent, "  </values>");
     }
     AppendLine(out_, indent, " </run>");
@@ -136,32 +136,33 @@ class DocumentWriter {
     AppendLine(out_, indent, "   </item>");
   }
 
-  // One recorded value, as the variant it crosses the boundary as: Integer, Double, String,
-  // Boolean or a nested array; testers and result codes have no variant form and show as
-  // Unknown.
-  void Value(const VariableValue& value, const std::string& indent) {
+  // One recorded value: Integer, Double, String, Boolean or a nested array; any other variant
+  // type shows as Unknown.
+  void Value(const Variant& value, const std::string& indent) {
     char number[64];
-    switch (value.kind()) {
-      case ValueKind::Integer:
-        std::snprintf(number, sizeof number, "%d", value.integer());
+    switch (value.type()) {
+      case VT_I4:
+        std::snprintf(number, sizeof number, "%d", value.as_int());
         ScalarItem(indent, "Integer", number, false);
         break;
-      case ValueKind::Double:
-        std::snprintf(number, sizeof number, "%.10f", value.dbl());
+      case VT_R8:
+        std::snprintf(number, sizeof number, "%.10f", value.as_double());
         ScalarItem(indent, "Double", number, false);
         break;
-      case ValueKind::String:
-        ScalarItem(indent, "String", value.text(), true);
+      case VT_BSTR:
+        ScalarItem(indent, "String", value.as_string(), true);
         break;
-      case ValueKind::Boolean:
-        ScalarItem(indent, "Boolean", value.boolean() ? "true" : "false", false);
+      case VT_BOOL:
+        ScalarItem(indent, "Boolean", value.as_bool() ? "true" : "false", false);
         break;
-      case ValueKind::Array: {
+      case kVariantArrayType: {
         AppendLine(out_, indent, "   <item>");
         AppendLine(out_, indent, "    <type>Array</type>");
         AppendLine(out_, indent, "    <values>");
         std::string inner = indent + "    ";
-        for (const VariableValue& element : value.elements()) Value(element, inner);
+        if (value.as_array()) {
+          for (const Variant& element : *value.as_array()) Value(element, inner);
+        }
         AppendLine(out_, indent, "    </values>");
         AppendLine(out_, indent, "   </item>");
         break;

@@ -1,22 +1,18 @@
 #pragma once
-// Text services of the interpreter: the formatter behind sprintf, printf and
-// ITesterUtilities::Format, the sscanf scanner, and the XML escaping of the results writers.
+// Text services of the interpreter: the sscanf scanner and the XML escaping of the results
+// writers. The formatter behind sprintf and printf lives with the value texts
+// (codec/format_text.h) so testers can use it too; it is offered here with the rest.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "codec/format_text.h"
 #include "interp/variable_value.h"
 #include "ordalis/types.h"
 #include "ordalis/variant.h"
 
 namespace ordalis {
-
-// Formats [parameters] with the format string at [format_index] and the arguments after it:
-// %d %o %x %X %g %s with fill, left-justify, width and precision, %% and backslash escapes.
-// Never fails: a missing or mistyped argument shows as "?" (or "(null)" for %s); a missing or
-// non-string format gives empty text.
-std::string FormatText(std::uint32_t format_index, const VariantArrayPtr& parameters);
 
 // Receives one log line of the scanner: level, variable name ("Script") and message.
 using ScanLog = std::function<void(LoggingLevel, const std::string&, const std::string&)>;

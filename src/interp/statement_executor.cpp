@@ -56,24 +56,19 @@ void AppendElements(VariableValue* list, VariableValue&& value) {
   }
 }
 
-void AppendRecorded(std::vector<VariableValue>* out, const VariableValue& value) {
+void AppendRecorded(VariantArray* out, const VariableValue& value) {
   switch (value.kind()) {
-    case ValueKind::Integer:
-    case ValueKind::Double:
-    case ValueKind::String:
-    case ValueKind::Boolean:
-      out->push_back(value);
-      break;
+    case ValueKind::Integer: out->push_back(Variant::Int(value.integer())); break;
+    case ValueKind::Double: out->push_back(Variant::Double(value.dbl())); break;
+    case ValueKind::String: out->push_back(Variant::String(value.text())); break;
+    case ValueKind::Boolean: out->push_back(Variant::Bool(value.boolean())); break;
     case ValueKind::Result:
-      out->emplace_back(VariableValue::ResultWord(value.result()));
+      out->push_back(Variant::String(VariableValue::ResultWord(value.result())));
       break;
     case ValueKind::Array: {
-      VariableValue nested;
-      nested.ClearToArray();
-      std::vector<VariableValue> inner;
-      for (const VariableValue& element : value.elements()) AppendRecorded(&inner, element);
-      for (VariableValue& element : inner) nested.Append(std::move(element));
-      out->push_back(std::move(nested));
+      VariantArray nested;
+      for (const VariableValue& element : value.elements()) AppendRecorded(&nested, element);
+      out->push_back(Variant::Array(std::move(nested)));
       break;
     }
     default:
@@ -155,8 +150,8 @@ bool ClearTesterReferences(VariableValue* value, const ITester* tester) {
 
 }  // namespace
 
-std::vector<VariableValue> RecordedValues(const VariableValue& values) {
-  std::vector<VariableValue> out;
+VariantArray RecordedValues(const VariableValue& values) {
+  VariantArray out;
   if (values.kind() == ValueKind::Array) {
     out.reserve(values.elements().size());
     for (const VariableValue& element : values.elements()) AppendRecorded(&out, element);

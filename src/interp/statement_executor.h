@@ -122,8 +122,8 @@ class StatementExecutor {
   IExecutionContext& script_;
 };
 
-// The values a result record keeps of [values]: integers, doubles and texts, result codes as
-// their words, nested arrays alike; booleans and testers have no recorded form.
-std::vector<VariableValue> RecordedValues(const VariableValue& values);
+// The values a result record keeps of [values], as variants: integers, doubles, texts and
+// booleans, result codes as their words, nested arrays alike; testers have no recorded form.
+VariantArray RecordedValues(const VariableValue& values);
 
 }  // namespace ordalis

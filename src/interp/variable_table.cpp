@@ -2,15 +2,11 @@
 
 #include <iterator>
 
+#include "platform/text.h"
+
 namespace ordalis {
 
-std::string LowerName(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
+std::string LowerName(std::string_view name) { return LowerAscii(name); }
 
 bool ValueRefersTo(const VariableValue& value, const ITester* tester) {
   if (value.kind() == ValueKind::Tester) return value.tester().get() == tester;

@@ -5,6 +5,8 @@
 #include <functional>
 #include <limits>
 
+#include "codec/literal_text.h"
+
 namespace ordalis {
 
 namespace {
@@ -74,26 +76,6 @@ std::string TesterDisplay(const std::shared_ptr<ITester>& tester) {
   }
   return (type_ok ? type : std::string("unknown")) + " tester " +
          (status_ok ? status : std::string("status unknown"));
-}
-
-std::string LiteralString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '\a': out += "\\a"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\v': out += "\\v"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c; break;
-    }
-  }
-  out += '"';
-  return out;
 }
 
 }  // namespace
@@ -373,21 +355,7 @@ void VariableValue::AppendFromVariantArray(const VariantArrayPtr& array, TesterW
 }
 
 std::string VariableValue::LiteralText(const VariantArrayPtr& array) {
-  std::string out;
-  if (!array) return out;
-  for (std::size_t i = 0; i < array->size(); ++i) {
-    if (i != 0) out += ',';
-    const Variant& variant = (*array)[i];
-    switch (variant.type()) {
-      case VT_I4: out += std::to_string(variant.as_int()); break;
-      case VT_R8: out += FormatG(variant.as_double()); break;
-      case VT_BSTR: out += LiteralString(variant.as_string()); break;
-      case VT_BOOL: out += variant.as_bool() ? "true" : "false"; break;
-      case kVariantArrayType: out += "[" + LiteralText(variant.as_array()) + "]"; break;
-      default: out += "Unknown Format " + std::to_string(variant.type()); break;
-    }
-  }
-  return out;
+  return ordalis::LiteralText(array);
 }
 
 }  // namespace ordalis

@@ -3,8 +3,8 @@
 // kinds or an ordered, nestable array of values. The default value, an empty Array, doubles as
 // the invalid value that every operation on unsuitable kinds yields.
 //
-// This header depends on nothing above the public SDK, so the item tree can hold values in its
-// result records.
+// Values leave the interpreter as variants: tester parameters, the values recorded on items
+// and the literal texts of logs and record files (codec/literal_text.h) all work on those.
 
 #include <cstddef>
 #include <cstdint>
@@ -117,8 +117,9 @@ class VariableValue {
   void AppendFromVariantArray(const VariantArrayPtr& array, TesterWrapHook* hook = nullptr,
                               const std::string& variable_name = std::string());
 
-  // Parses script-literal text ("1, \"two\", [3, 4.5]") into an Array of values; false when the
-  // text is not a list of literals.
+  // Parses script-literal text ("1, \"two\", [3, 4.5]") into an Array of values; false, with
+  // [value] untouched, when the text is not a list of literals. A value text is a literal: it
+  // never includes a file or names a variable.
   static bool ParseValueText(const std::string& text, VariableValue* value);
 
   // Script-literal text of a variant array, as written to log lines and the record file.

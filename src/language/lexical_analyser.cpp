@@ -1,10 +1,5 @@
 #include "language/lexical_analyser.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -12,6 +7,7 @@
 
 #include "language/parser.h"
 #include "language/scanner.h"
+#include "platform/file_descriptor.h"
 
 namespace ordalis {
 
@@ -35,25 +31,7 @@ void AppendEscaped(std::string& out, std::string_view source) {
 // Reads the whole file; carriage-return/line-feed pairs become one line feed. False when the
 // file cannot be opened or read.
 bool ReadTextFile(const std::string& path, std::string* contents) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-  contents->clear();
-  if (ok && info.st_size > 0) contents->reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[65536];
-  while (ok) {
-    ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) ok = false;
-    if (got <= 0) break;
-    contents->append(chunk, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  if (!ok) return false;
+  if (!ReadWholeFile(path, contents)) return false;
   std::size_t out = 0;
   for (std::size_t in = 0; in < contents->size(); ++in) {
     if ((*contents)[in] == '\r' && in + 1 < contents->size() && (*contents)[in + 1] == '\n') {

@@ -36,45 +36,38 @@ std::string Formatted(const char* format, std::uint32_t value) {
   return buffer;
 }
 
-VariableValue FromVariant(const Variant& variant, bool* keep);
-
-VariableValue FromVariantArray(const VariantArray& array) {
-  VariableValue value;
-  for (const Variant& element : array) {
-    bool keep = false;
-    VariableValue converted = FromVariant(element, &keep);
-    if (keep) value.Append(std::move(converted));
-  }
-  return value;
-}
-
-// Integers, doubles, strings and nested arrays convert; every other variant type is skipped.
-VariableValue FromVariant(const Variant& variant, bool* keep) {
-  *keep = true;
+// A value a client records keeps integers, doubles, strings and arrays of them; every other
+// variant type is skipped, in nested arrays too. The copy shares nothing with the client's array.
+bool RecordedForm(const Variant& variant, Variant* recorded) {
   switch (variant.type()) {
-    case VT_I4: return VariableValue(variant.as_int());
-    case VT_R8: return VariableValue(variant.as_double());
-    case VT_BSTR: return VariableValue(variant.as_string());
-    case kVariantArrayType:
-      return variant.as_array() ? FromVariantArray(*variant.as_array()) : VariableValue();
-    default: *keep = false; return VariableValue();
+    case VT_I4:
+    case VT_R8:
+    case VT_BSTR: *recorded = variant; return true;
+    case kVariantArrayType: {
+      VariantArray elements;
+      if (variant.as_array()) {
+        for (const Variant& element : *variant.as_array()) {
+          Variant kept;
+          if (RecordedForm(element, &kept)) elements.push_back(std::move(kept));
+        }
+      }
+      *recorded = Variant::Array(std::move(elements));
+      return true;
+    }
+    default: return false;
   }
 }
 
-Variant ToVariant(const VariableValue& value) {
-  switch (value.kind()) {
-    case ValueKind::Integer: return Variant::Int(value.integer());
-    case ValueKind::String: return Variant::String(value.text());
-    case ValueKind::Boolean: return Variant::Bool(value.boolean());
-    case ValueKind::Double: return Variant::Double(value.dbl());
-    case ValueKind::Array: {
-      VariantArray elements;
-      elements.reserve(value.elements().size());
-      for (const VariableValue& element : value.elements()) elements.push_back(ToVariant(element));
-      return Variant::Array(std::move(elements));
-    }
-    default: return Variant();
+// A copy of a recorded value for a client: nested arrays are copied, so the client cannot
+// change the record through them.
+Variant CopyOf(const Variant& value) {
+  if (!value.is_array()) return value;
+  VariantArray elements;
+  if (value.as_array()) {
+    elements.reserve(value.as_array()->size());
+    for (const Variant& element : *value.as_array()) elements.push_back(CopyOf(element));
   }
+  return Variant::Array(std::move(elements));
 }
 
 }  // namespace
@@ -171,7 +164,7 @@ void ScriptItem::set_current_parent(ScriptItemPtr item) {
 }
 
 void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double time_taken,
-                              std::vector<VariableValue> values) {
+                              VariantArray values) {
   ResultRecord record;
   record.result = result;
   record.iteration = iteration;
@@ -305,13 +298,12 @@ Status ScriptItem::SetResultStatus(Result result) {
 Status ScriptItem::AddResult(Result result, std::uint32_t iteration, double time_taken_sec,
                              VariantArrayPtr parameters) {
   if (result < TestPassed || result > TestAborted) return E_INVALIDARG;
-  std::vector<VariableValue> values;
+  VariantArray values;
   if (parameters) {
     values.reserve(parameters->size());
     for (const Variant& element : *parameters) {
-      bool keep = false;
-      VariableValue value = FromVariant(element, &keep);
-      if (keep) values.push_back(std::move(value));
+      Variant kept;
+      if (RecordedForm(element, &kept)) values.push_back(std::move(kept));
     }
   }
   RecordResult(result, iteration, time_taken_sec, std::move(values));
@@ -333,7 +325,7 @@ Status ScriptItem::Results(std::uint32_t index, Result* result, std::uint32_t* i
   if (record.values.empty()) return S_OK;
   auto array = std::make_shared<VariantArray>();
   array->reserve(record.values.size());
-  for (const VariableValue& value : record.values) array->push_back(ToVariant(value));
+  for (const Variant& value : record.values) array->push_back(CopyOf(value));
   *values = std::move(array);
   return S_OK;
 }

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "interp/variable_value.h"
 #include "ordalis/interfaces.h"
 
 namespace ordalis {
@@ -24,13 +23,14 @@ namespace ordalis {
 class ScriptItem;
 using ScriptItemPtr = std::shared_ptr<ScriptItem>;
 
-// One recorded execution of an item.
+// One recorded execution of an item. Its values are kept in the form they cross the automation
+// boundary in: integers, doubles, strings, booleans and arrays of them.
 struct ResultRecord {
   Result result = TestNotRun;
   std::uint32_t iteration = 0;
   std::int64_t time = 0;          // calendar time of recording, seconds since 1970 (UTC)
   double time_taken = 0.0;        // seconds, supplied by the caller
-  std::vector<VariableValue> values;
+  VariantArray values;
 };
 
 class ScriptItem : public IScriptItem, public std::enable_shared_from_this<ScriptItem> {
@@ -89,7 +89,7 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // Appends a result record stamped with the current time, makes [result] the current result
   // and counts it; the parent is not touched.
   void RecordResult(Result result, std::uint32_t iteration, double time_taken,
-                    std::vector<VariableValue> values = {});
+                    VariantArray values = {});
   // Sets the current result of this item and of every ancestor (TestAborted changes nothing).
   void SetStatus(Result result);
   std::uint32_t CountOf(Result result) const;

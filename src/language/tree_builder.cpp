@@ -3,21 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace ordalis {
-
-namespace {
-
-bool NameIs(std::string_view name, std::string_view lower) {
-  if (name.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 TreeBuilder::TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
                          const std::uint32_t* line)
@@ -201,9 +189,9 @@ void TreeBuilder::EndBlock() { Pop(); }
 // IDENTIFIER call-arguments [":"] as a statement
 void TreeBuilder::StatementCall(std::string_view name, bool quiet) {
   ScriptItemPtr item;
-  if (NameIs(name, "sleep")) {
+  if (EqualsIgnoringCase(name, "sleep")) {
     item = Make(sleepItem, "sleep");
-  } else if (NameIs(name, "assert")) {
+  } else if (EqualsIgnoringCase(name, "assert")) {
     item = Make(assertItem, "assert");
   } else {
     item = Make(functionCallItem, std::string(name) + (quiet ? ":" : ""));
@@ -328,11 +316,11 @@ void TreeBuilder::Not() {
 // IDENTIFIER "(" values ")" [":"] inside an expression
 void TreeBuilder::BeginExpressionCall(std::string_view name) {
   ScriptItemPtr item;
-  if (NameIs(name, "arraylength")) {
+  if (EqualsIgnoringCase(name, "arraylength")) {
     item = Make(arrayLengthItem, "arraylength");
-  } else if (NameIs(name, "sscanf")) {
+  } else if (EqualsIgnoringCase(name, "sscanf")) {
     item = Make(sscanfItem, "sscanf");
-  } else if (NameIs(name, "sprintf")) {
+  } else if (EqualsIgnoringCase(name, "sprintf")) {
     item = Make(sprintfItem, "sprintf");
   } else {
     item = Make(functionCallItem, std::string(name));

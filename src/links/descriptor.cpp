@@ -10,11 +10,6 @@
 
 namespace ordalis {
 
-void FileDescriptor::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);  // never retried: the descriptor is gone after the first call
-  fd_ = fd;
-}
-
 WakeSignal::WakeSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 void WakeSignal::Set() {
@@ -51,22 +46,6 @@ bool WaitWake(const WakeSignal& wake, int timeout_ms) {
     int count = ::poll(&entry, 1, timeout_ms);
     if (count < 0 && errno == EINTR) continue;
     return count > 0;
-  }
-}
-
-long ReadRetry(int fd, void* buffer, std::size_t length) {
-  for (;;) {
-    long result = ::read(fd, buffer, length);
-    if (result < 0 && errno == EINTR) continue;
-    return result;
-  }
-}
-
-long WriteRetry(int fd, const void* buffer, std::size_t length) {
-  for (;;) {
-    long result = ::write(fd, buffer, length);
-    if (result < 0 && errno == EINTR) continue;
-    return result;
   }
 }
 

@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
 
 #include "links/link_parameters.h"
+#include "platform/text.h"
 
 namespace ordalis {
 
@@ -25,7 +25,7 @@ const char* const kFlowNames[] = {"None", "CTS", "DSR", "Software", "CTS+DTR"};
 // The flow-control name as written in descriptions; anything unknown is "None".
 std::string CanonicalFlow(const std::string& name) {
   for (const char* known : kFlowNames) {
-    if (::strcasecmp(known, name.c_str()) == 0) return known;
+    if (EqualsIgnoringCase(known, name)) return known;
   }
   return "None";
 }

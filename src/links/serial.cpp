@@ -1,9 +1,9 @@
 #include "links/serial.h"
 
-#include <strings.h>
-
 #include <chrono>
 #include <thread>
+
+#include "platform/text.h"
 
 namespace ordalis {
 
@@ -29,7 +29,7 @@ const char* CipherName(CipherMode mode) {
 
 bool ParseCipherName(const std::string& text, CipherMode* mode) {
   for (CipherMode candidate : {CipherMode::kRc4, CipherMode::kChaCha20Poly1305}) {
-    if (::strcasecmp(text.c_str(), CipherName(candidate)) == 0) {
+    if (EqualsIgnoringCase(text, CipherName(candidate))) {
       *mode = candidate;
       return true;
     }

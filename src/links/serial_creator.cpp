@@ -1,6 +1,5 @@
 #include "links/serial_creator.h"
 
-#include <strings.h>
 
 
 #include "links/loop_back.h"
@@ -10,6 +9,7 @@
 #include "links/tcp.h"
 #include "links/udp.h"
 #include "links/visa_coms.h"
+#include "platform/text.h"
 
 namespace ordalis {
 
@@ -46,7 +46,7 @@ std::vector<std::string> SerialCreator::TypeNames() {
 
 std::unique_ptr<ISerial> SerialCreator::Create(ISerialClient* client, const std::string& type_name) const {
   for (const TypeName& entry : kTypeNames) {
-    if (::strcasecmp(entry.name, type_name.c_str()) != 0) continue;
+    if (!EqualsIgnoringCase(entry.name, type_name)) continue;
     switch (entry.kind) {
       case Kind::kRs232: return std::make_unique<RS232>(client);
       case Kind::kRs232Packet: return std::make_unique<PacketSerial>(client, "rs232");

@@ -4,7 +4,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <memory>
@@ -40,24 +39,9 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-TcpConnection::TcpConnection(TcpConnection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-void TcpConnection::Close() {
-  // close is never retried: on Linux the descriptor is released even when it reports EINTR.
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-}
-
 IoStatus TcpConnection::WaitFor(short events, Clock::time_point deadline) {
   while (true) {
-    pollfd entry{fd_, events, 0};
+    pollfd entry{fd_.get(), events, 0};
     int rc = ::poll(&entry, 1, MillisecondsUntil(deadline));
     if (rc > 0) return IoStatus::kOk;  // errors and hang-ups show in the call that follows
     if (rc == 0) return IoStatus::kTimedOut;
@@ -76,14 +60,14 @@ ConnectStatus TcpConnection::Connect(const std::string& host, std::uint16_t port
         ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
     if (!attempt.is_open()) continue;
     if (status == ConnectStatus::kNoSocket) status = ConnectStatus::kRefused;
-    if (::connect(attempt.fd_, a->ai_addr, a->ai_addrlen) != 0) {
+    if (::connect(attempt.fd_.get(), a->ai_addr, a->ai_addrlen) != 0) {
       if (errno != EINPROGRESS && errno != EINTR) continue;
       IoStatus waited = attempt.WaitFor(POLLOUT, Clock::now() + timeout);
       if (waited == IoStatus::kTimedOut) status = ConnectStatus::kTimedOut;
       if (waited != IoStatus::kOk) continue;
       int error = 0;
       socklen_t length = sizeof error;
-      if (::getsockopt(attempt.fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+      if (::getsockopt(attempt.fd_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
         continue;
       }
     }
@@ -96,7 +80,7 @@ ConnectStatus TcpConnection::Connect(const std::string& host, std::uint16_t port
 IoStatus TcpConnection::SendAll(std::string_view data, std::chrono::milliseconds timeout) {
   if (!is_open()) return IoStatus::kError;
   while (!data.empty()) {
-    ssize_t sent = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+    ssize_t sent = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
     if (sent > 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
       continue;
@@ -117,7 +101,7 @@ IoStatus TcpConnection::Receive(char* buffer, std::size_t size, std::size_t* rec
   *received = 0;
   if (!is_open()) return IoStatus::kError;
   while (true) {
-    ssize_t got = ::recv(fd_, buffer, size, 0);
+    ssize_t got = ::recv(fd_.get(), buffer, size, 0);
     if (got > 0) {
       *received = static_cast<std::size_t>(got);
       return IoStatus::kOk;

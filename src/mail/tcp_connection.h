@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
+
 namespace ordalis {
 
 enum class ConnectStatus { kConnected, kUnresolved, kNoSocket, kRefused, kTimedOut };
@@ -19,11 +21,10 @@ class TcpConnection {
   using Clock = std::chrono::steady_clock;
 
   TcpConnection() = default;
-  TcpConnection(TcpConnection&& other) noexcept;
-  TcpConnection& operator=(TcpConnection&& other) noexcept;
+  TcpConnection(TcpConnection&& other) noexcept = default;
+  TcpConnection& operator=(TcpConnection&& other) noexcept = default;
   TcpConnection(const TcpConnection&) = delete;
   TcpConnection& operator=(const TcpConnection&) = delete;
-  ~TcpConnection() { Close(); }
 
   // Resolves [host] and connects to [port], trying each address the name resolves to in turn;
   // each attempt may take up to [timeout]. Closes any earlier connection first.
@@ -38,15 +39,15 @@ class TcpConnection {
   IoStatus Receive(char* buffer, std::size_t size, std::size_t* received,
                    Clock::time_point deadline);
 
-  bool is_open() const { return fd_ >= 0; }
-  void Close();
+  bool is_open() const { return fd_.valid(); }
+  void Close() { fd_.Reset(); }
 
  private:
   explicit TcpConnection(int fd) : fd_(fd) {}
   // Waits for [events] on the socket until [deadline]; false on time-out or error.
   IoStatus WaitFor(short events, Clock::time_point deadline);
 
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
 
 }  // namespace ordalis

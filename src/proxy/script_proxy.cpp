@@ -1,7 +1,5 @@
 #include "proxy/script_proxy.h"
 
-#include <strings.h>
-
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -12,6 +10,7 @@
 #include "links/serial_creator.h"
 #include "links/tcp.h"
 #include "links/udp.h"
+#include "platform/text.h"
 #include "proxy/proxy_settings.h"
 
 namespace ordalis {
@@ -48,8 +47,8 @@ LinkParameters ParseLinkParameters(const std::string& text) {
 }  // namespace
 
 bool IsNetworkServer(const std::string& type, const std::string& parameters) {
-  if (::strcasecmp(type.c_str(), "udp") == 0) return true;
-  bool tcp = ::strcasecmp(type.c_str(), "tcp") == 0 || ::strcasecmp(type.c_str(), "tcppkt") == 0;
+  if (EqualsIgnoringCase(type, "udp")) return true;
+  bool tcp = EqualsIgnoringCase(type, "tcp") || EqualsIgnoringCase(type, "tcppkt");
   return tcp && ParseLinkParameters(parameters).size() == 1;
 }
 

@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <functional>
-#include <strings.h>
 
 #include "batch/batch_queue.h"
 #include "engine/script.h"
 #include "language/script_item.h"
+#include "platform/text.h"
 #include "proxy/script_proxy.h"
 #include "settings/application_manager.h"
 #include "testers/tester_utilities.h"
@@ -43,8 +43,7 @@ const ClassEntry* FindClass(const std::string& progid) {
   };
   for (const ClassEntry& entry : kClasses) {
     std::string name = entry.progid;
-    if (strcasecmp(progid.c_str(), name.c_str()) == 0 ||
-        strcasecmp(progid.c_str(), (name + ".1").c_str()) == 0) {
+    if (EqualsIgnoringCase(progid, name) || EqualsIgnoringCase(progid, name + ".1")) {
       return &entry;
     }
   }

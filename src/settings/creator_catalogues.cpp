@@ -1,6 +1,6 @@
 #include "settings/creator_catalogues.h"
 
-#include "batch/batch_queue_creators.h"
+#include "testers/batch_queue_creators.h"
 #include "testers/testers.h"
 
 namespace ordalis::settings {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "links/encrypt.h"
+#include "platform/text.h"
 #include "settings/creator_catalogues.h"
 
 namespace ordalis::settings {

@@ -12,27 +12,15 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "platform/atomic_file.h"
+#include "platform/file_descriptor.h"
+#include "platform/text.h"
+
 namespace ordalis::settings {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// A file descriptor that closes itself. Move-only; close is never retried on EINTR.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -55,32 +43,6 @@ std::string WriteTarget(const std::string& path) {
   std::error_code error;
   std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
   return error ? path : resolved.string();
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-bool ReadAll(int fd, std::string* text) {
-  char buffer[8192];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (got == 0) return true;
-    text->append(buffer, static_cast<std::size_t>(got));
-  }
 }
 
 // Creates [directory] and every missing directory above it.
@@ -171,45 +133,7 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
   return steps;
 }
 
-// Replaces [target] by a file holding [text]: written to a temporary file beside it, synced and
-// renamed over it, so readers see the old file or the new one and never a part. The new file
-// keeps [target]'s permission bits, or gets [new_mode] when there was none.
-bool ReplaceFile(const std::string& target, const std::string& text, mode_t new_mode,
-                 std::string* error) {
-  mode_t mode = new_mode;
-  struct stat info;
-  if (::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
-  std::string temporary = target + ".tmp-XXXXXX";
-  UniqueFd out(::mkstemp(temporary.data()));
-  if (!out.valid()) {
-    *error = Describe("cannot write", target, errno);
-    return false;
-  }
-  if (!WriteAll(out.get(), text) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0 ||
-      ::rename(temporary.c_str(), target.c_str()) != 0) {
-    *error = Describe("cannot write", target, errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // Make the rename itself durable.
-  UniqueFd directory(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.valid()) ::fsync(directory.get());
-  return true;
-}
-
 }  // namespace
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
-}
 
 // ---- SettingsKey -------------------------------------------------------------------------
 
@@ -425,7 +349,7 @@ SettingsFile::SettingsFile(std::string path, mode_t new_file_mode)
 
 SettingsFile::ReadStatus SettingsFile::Read(SettingsKey* root, std::string* error) const {
   *root = SettingsKey();
-  UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd = OpenFile(path_, O_RDONLY);
   if (!fd.valid()) {
     if (errno == ENOENT) return ReadStatus::kMissing;
     *error = Describe("cannot read", path_, errno);
@@ -451,7 +375,7 @@ bool SettingsFile::Modify(const std::function<bool(SettingsKey& root)>& change,
   const mode_t directory_mode = (new_file_mode_ & 0044) ? 0755 : 0700;
   if (!MakeDirectories(directory, directory_mode, error)) return false;
 
-  UniqueFd lock(::open((target + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, new_file_mode_));
+  FileDescriptor lock = OpenFile(target + ".lock", O_RDONLY | O_CREAT, new_file_mode_);
   if (!lock.valid()) {
     *error = Describe("cannot lock", path_, errno);
     return false;
@@ -480,7 +404,7 @@ bool SettingsFile::Modify(const std::function<bool(SettingsKey& root)>& change,
     *error = "cannot write " + path_ + ": " + problem;
     return false;
   }
-  return ReplaceFile(target, text, new_file_mode_, error);
+  return WriteFileAtomically(target, text, new_file_mode_, error);
 }
 
 bool SettingsFile::CanWrite() const {

@@ -41,10 +41,6 @@ struct SettingsValue {
   friend bool operator==(const SettingsValue&, const SettingsValue&) = default;
 };
 
-// Lower-cases the letters A-Z only; every other byte stays as it is.
-std::string LowerAscii(std::string_view text);
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-
 // One key of the tree: its subkeys and values, both in creation order. Not thread-safe; a key
 // tree is a private copy of one file's content.
 class SettingsKey {

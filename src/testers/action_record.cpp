@@ -9,7 +9,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "interp/variable_value.h"
+#include "codec/literal_text.h"
 #include "trace/clock.h"
 
 namespace ordalis {
@@ -127,7 +127,7 @@ void ActionRecord::WriteIn(const VariantArrayPtr& parameters) {
   if (fd_ < 0) return;
   line_ = std::to_string(Ticks());
   line_ += ' ';
-  line_ += VariableValue::LiteralText(parameters);
+  line_ += LiteralText(parameters);
   line_ += "\r\n";
   WriteLine();
 }
@@ -139,7 +139,7 @@ void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values) {
   line_ += ' ';
   line_ += std::to_string(static_cast<int>(result));
   line_ += ' ';
-  line_ += VariableValue::LiteralText(values);
+  line_ += LiteralText(values);
   line_ += "\r\n";
   WriteLine();
 }

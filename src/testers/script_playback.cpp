@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "interp/variable_value.h"
+#include "codec/literal_text.h"
 #include "trace/clock.h"
 
 namespace ordalis {
@@ -149,15 +149,14 @@ Status ScriptPlayback::Execute(std::uint32_t, VariantArrayPtr parameters, Varian
     return S_OK;
   }
   const Record& record = records_[position_++];
-  if (VariableValue::LiteralText(parameters) != record.in_text) Log(severe, "in != expected");
+  if (LiteralText(parameters) != record.in_text) Log(severe, "in != expected");
   if (record.out_text.empty()) {
     if (result != nullptr) *result = record.result;
   } else {
-    VariableValue parsed;
-    if (!VariableValue::ParseValueText(record.out_text, &parsed)) {
+    auto array = std::make_shared<VariantArray>();
+    if (!ParseLiteralText(record.out_text, array.get())) {
       Log(severe, "failed to get out variable value");
     } else {
-      VariantArrayPtr array = parsed.ToVariantArray();
       UnescapeStrings(*array);
       *values = std::move(array);
       if (result != nullptr) *result = record.result;

@@ -4,21 +4,13 @@
 #include <utility>
 
 #include "ordalis/plugin.h"
+#include "platform/text.h"
 #include "testers/plugin_host.h"
 #include "testers/tester_utilities.h"
 
 namespace ordalis {
 
 namespace {
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string Hex(Status code) {
   char text[16];
@@ -101,7 +93,7 @@ bool TesterProxy::Create(const std::string& class_id, const std::string& type_na
       std::shared_ptr<ITester> tester;
       if (Failed(creator->create(i, &tester)) || !tester) continue;
       std::string type;
-      if (Failed(tester->get_TesterType(&type)) || !EqualIgnoringCase(type, type_name)) continue;
+      if (Failed(tester->get_TesterType(&type)) || !EqualsIgnoringCase(type, type_name)) continue;
       Hold(std::move(tester), std::move(keep_alive));
       return true;
     }

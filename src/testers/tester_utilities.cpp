@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "interp/formatting.h"
-#include "interp/variable_value.h"
+#include "codec/format_text.h"
+#include "codec/literal_text.h"
 #include "testers/plugin_host.h"
 
 namespace ordalis {
@@ -21,9 +21,9 @@ Status CTesterUtilities::Format(std::uint32_t format_index, VariantArrayPtr para
 // Script-literal text to values; text that is not a list of literals gives no array.
 Status CTesterUtilities::VariableValue(const std::string& value, VariantArrayPtr* values) {
   if (!values) return E_POINTER;
-  ordalis::VariableValue parsed;
-  if (ordalis::VariableValue::ParseValueText(value, &parsed)) {
-    *values = parsed.ToVariantArray();
+  auto parsed = std::make_shared<VariantArray>();
+  if (ParseLiteralText(value, parsed.get())) {
+    *values = std::move(parsed);
   } else {
     values->reset();
   }

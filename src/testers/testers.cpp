@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "ordalis/plugin.h"
+#include "platform/text.h"
 #include "testers/plugin_host.h"
 #include "testers/tester_proxy.h"
 #include "testers/tester_utilities.h"
@@ -21,12 +22,7 @@ Testers& Testers::Instance() {
 Testers::Testers(std::shared_ptr<PluginHost> host)
     : host_(host ? std::move(host) : PluginHost::Instance()) {}
 
-std::string Testers::Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+std::string Testers::Lower(std::string text) { return LowerAscii(text); }
 
 bool Testers::Add(const std::string& class_id) {
   try {

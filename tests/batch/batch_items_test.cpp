@@ -90,7 +90,7 @@ class CommandKindTest : public BatchItemsTest, public ::testing::WithParamInterf
 // Each kind is picked by file type, ignoring case, and succeeds exactly when its exit status is 0.
 TEST_P(CommandKindTest, RunsThroughItsInterpreter) {
   const KindCase& c = GetParam();
-  auto runner = BatchQueueCreators::Instance().CreateRunner(Write(c.file, c.text), BatchItemContext{});
+  auto runner = CreateRunner(BatchQueueCreators::Instance(), Write(c.file, c.text), BatchItemContext{});
   ASSERT_TRUE(runner);
   std::string description;
   runner->get_Description(&description);
@@ -178,13 +178,13 @@ TEST(BuiltInCreators, TheirTables) {
   ASSERT_GE(ids.size(), 2u);
   EXPECT_EQ(ids[0], "MarrowindCon.BuiltIn");
   EXPECT_EQ(ids[1], "Ordalis.BuiltIn.Shell");
-  EXPECT_FALSE(BatchQueueCreators::Instance().Accepts("Makefile")) << "no creator declares the empty type";
-  EXPECT_FALSE(BatchQueueCreators::Instance().CreateRunner("notes.txt", BatchItemContext{}));
+  EXPECT_FALSE(Accepts(BatchQueueCreators::Instance(), "Makefile")) << "no creator declares the empty type";
+  EXPECT_FALSE(CreateRunner(BatchQueueCreators::Instance(), "notes.txt", BatchItemContext{}));
 }
 
 TEST_F(BatchItemsTest, TheRunnerForwardsToItsScriptItem) {
   std::string script = Write("s.odl", "x = 1\n");
-  auto runner = BatchQueueCreators::Instance().CreateRunner(script, BatchItemContext{nullptr, Pacing{0, 0, 0}});
+  auto runner = CreateRunner(BatchQueueCreators::Instance(), script, BatchItemContext{nullptr, Pacing{0, 0, 0}});
   ASSERT_TRUE(runner);
   std::shared_ptr<IBatchQueueItem> item;
   runner->get_Item(&item);
@@ -226,7 +226,7 @@ TEST_F(BatchItemsTest, TheRunnersTraceReachesItsSinks) {
     std::vector<std::string> lines;
   };
   std::string file = Write("t.sh", "echo hello\n");
-  auto runner = BatchQueueCreators::Instance().CreateRunner(file, BatchItemContext{});
+  auto runner = CreateRunner(BatchQueueCreators::Instance(), file, BatchItemContext{});
   auto sink = std::make_shared<Sink>();
   std::uint32_t cookie = 0;
   runner->TraceEvents().Advise(sink, &cookie);

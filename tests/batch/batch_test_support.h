@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "batch/batch_queue.h"
-#include "batch/batch_queue_creators.h"
+#include "batch/item_creation.h"
 #include "ordalis/interfaces.h"
 #include "testers/plugin_host.h"
 

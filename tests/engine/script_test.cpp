@@ -29,7 +29,7 @@ TEST_F(ScriptTest, RunsActionsAndAggregatesTheRootResult) {
   ResultRecord echo = Statement(1)->Record(0);
   EXPECT_EQ(echo.result, TestPassed);
   ASSERT_EQ(echo.values.size(), 2u);
-  EXPECT_EQ(echo.values[1].text(), "a");
+  EXPECT_EQ(echo.values[1].as_string(), "a");
   // The testers were closed at the end of the run; plain values stay.
   EXPECT_FALSE(script_->variables().Contains("t"));
   EXPECT_TRUE(observer_->Logged("Close called successfully"));
@@ -371,7 +371,7 @@ TEST_F(ScriptTest, RecordedRunReplaysWithoutTesters) {
   EXPECT_EQ(replay->root()->current_result(), TestWarning);
   ResultRecord echo = replay->root()->child(1)->Record(0);
   ASSERT_EQ(echo.values.size(), 2u);
-  EXPECT_EQ(echo.values[0].integer(), 5);
+  EXPECT_EQ(echo.values[0].as_int(), 5);
   EXPECT_FALSE(observer->Logged("in != expected"));
 }
 

@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "fake_script.h"
 #include "interp/variable_value.h"
@@ -39,6 +45,25 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseValueText, ::testing::Values(
     ParseCase{"", false, "42"},
     ParseCase{"1 y = 2", false, "42"},
     ParseCase{"\"unclosed", false, "42"}));
+
+// A value text is a literal: one that names an include is not a literal list, and reading it
+// never opens the file (a device or a huge file there would hang or flood the reader).
+TEST(ParseValueTextFiles, NeverFollowsAnInclude) {
+  namespace fs = std::filesystem;
+  fs::path file = fs::temp_directory_path() / ("ordalis_value_include_" + std::to_string(::getpid()));
+  std::ofstream(file) << "";
+  int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, file.c_str(), IN_OPEN | IN_ACCESS), 0);
+
+  VariableValue value(42);
+  EXPECT_FALSE(VariableValue::ParseValueText("1\ninclude \"" + file.string() + "\"", &value));
+  EXPECT_EQ(value.DisplayText(), "42");
+  alignas(inotify_event) char events[4096];
+  EXPECT_LT(::read(watch, events, sizeof events), 0) << "the included file was opened";
+  ::close(watch);
+  fs::remove(file);
+}
 
 class FallbackTest : public ::testing::Test {
  protected:

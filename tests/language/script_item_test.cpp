@@ -280,10 +280,8 @@ TEST_F(ItemTree, AddResultRecordsAndCounts) {
 }
 
 TEST_F(ItemTree, ResultsGiveValuesBackAsVariants) {
-  VariableValue array;
-  array.Append(VariableValue(1));
   leaf_->RecordResult(TestPassed, 1, 0.0,
-                      {VariableValue(true), VariableValue(TestFailed), array});
+                      {Variant::Bool(true), Variant::Other(VT_DATE, 7), Variant::Array({Variant::Int(1)})});
   Result result;
   std::uint32_t iteration;
   std::int64_t time;
@@ -293,8 +291,12 @@ TEST_F(ItemTree, ResultsGiveValuesBackAsVariants) {
   ASSERT_EQ(values->size(), 3u);
   EXPECT_EQ((*values)[0].type(), VT_BOOL);
   EXPECT_EQ((*values)[0].as_bool_bits(), kVariantTrue);
-  EXPECT_TRUE((*values)[1].empty());  // a Result value has no variant form
-  EXPECT_TRUE((*values)[2].is_array());
+  EXPECT_EQ((*values)[1].type(), VT_DATE);
+  ASSERT_TRUE((*values)[2].is_array());
+  // The client gets copies: changing them leaves the record as it was.
+  (*values)[2].as_array()->at(0) = Variant::String("changed");
+  ASSERT_EQ(leaf_->Results(0, &result, &iteration, &time, &taken, &values), S_OK);
+  EXPECT_EQ((*values)[2].as_array()->at(0).as_int(), 1);
 }
 
 TEST_F(ItemTree, ResetResultsClearsTheSubtreeButKeepsBreakpoints) {
@@ -344,7 +346,7 @@ TEST_F(ItemTree, ResultsMayBeWrittenAndReadConcurrently) {
   std::thread writer([this] {
     for (int i = 0; i < kRecords; ++i) {
       leaf_->RecordResult(i % 2 ? TestPassed : TestFailed, static_cast<std::uint32_t>(i), 0.0,
-                          {VariableValue(i)});
+                          {Variant::Int(i)});
       leaf_->SetStatus(TestPassed);
       leaf_->set_current_parent(i % 2 ? sibling_ : nullptr);
       leaf_->set_breakpoint(i % 2 == 0);

@@ -48,8 +48,8 @@ TEST_F(HtmlReportTest, PageIsSelfContainedEscapedAndCarriesTheTree) {
   auto check = Item(testResultItem, "failed", 2);
   row->AddChild(check);
   root->AddChild(row);
-  comment->RecordResult(TestPassed, 1, 0.0, {VariableValue("</script>")});
-  check->RecordResult(TestFailed, 1, 0.0, {VariableValue(2.5)});
+  comment->RecordResult(TestPassed, 1, 0.0, {Variant::String("</script>")});
+  check->RecordResult(TestFailed, 1, 0.0, {Variant::Double(2.5)});
   row->RecordResult(TestFailed, 1, 0.0);
   root->RecordResult(TestFailed, 1, 0.0);
   std::string page = Page(Document(*root));

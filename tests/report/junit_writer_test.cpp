@@ -23,7 +23,7 @@ ScriptItemPtr Row(const std::string& name, Result result) {
   auto statement = Item(testResultItem, "word");
   row->AddChild(statement);
   if (result == TestNotRun) return row;
-  statement->RecordResult(result, 1, 0.5, {VariableValue(7)});
+  statement->RecordResult(result, 1, 0.5, {Variant::Int(7)});
   row->RecordResult(result, 1, 0.5);
   return row;
 }

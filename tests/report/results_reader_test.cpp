@@ -32,11 +32,9 @@ ScriptItemPtr SampleTree() {
   assignment->AddChild(Item(idItem, "x", 1));
   assignment->AddChild(Item(integerItem, "1", 1));
   root->AddChild(assignment);
-  VariableValue array;
-  array.Append(VariableValue(1));
-  array.Append(VariableValue("b"));
-  assignment->RecordResult(TestPassed, 1, 0.0, {VariableValue(1), VariableValue(2.5), VariableValue("a"),
-                                                VariableValue(true), array});
+  assignment->RecordResult(TestPassed, 1, 0.0, {Variant::Int(1), Variant::Double(2.5), Variant::String("a"),
+                                                Variant::Bool(true),
+                                                Variant::Array({Variant::Int(1), Variant::String("b")})});
   auto row = Item(resultItem, "Check", 2);
   auto condition = Item(ifItem, "if", 2);
   condition->AddChild(Item(boolItem, "true", 2));
@@ -48,7 +46,7 @@ ScriptItemPtr SampleTree() {
   condition->AddChild(then);
   row->AddChild(condition);
   root->AddChild(row);
-  call->RecordResult(TestFailed, 1, 0.25, {VariableValue("Failed")});
+  call->RecordResult(TestFailed, 1, 0.25, {Variant::String("Failed")});
   then->RecordResult(TestFailed, 1, 0.25);
   row->RecordResult(TestFailed, 1, 0.25);
   auto ignore = Item(ignoreResultItem, "ignoreresult", 4);
@@ -119,8 +117,8 @@ TEST_F(ResultsReaderTest, ValuesReadAsTheLanguagePrintsThem) {
   } collector;
   // The root's run comes first; skip it by reading the assignment's.
   root->ResetResults();
-  root->child(0)->RecordResult(TestPassed, 1, 0.0, {VariableValue(1), VariableValue(2.5), VariableValue("a"),
-                                                   VariableValue(true)});
+  root->child(0)->RecordResult(TestPassed, 1, 0.0, {Variant::Int(1), Variant::Double(2.5), Variant::String("a"),
+                                                   Variant::Bool(true)});
   std::string error;
   ASSERT_TRUE(ReadResults(Document(*root), {&collector}, nullptr, &error)) << error;
   ASSERT_EQ(collector.texts.size(), 1u);

@@ -43,11 +43,9 @@ TEST(ResultsXml, WritesHeaderNodesRunsAndValues) {
   assignment->AddChild(Item(idItem, "x"));
   assignment->AddChild(Item(stringItem, "a<b"));
   root->AddChild(assignment);
-  VariableValue array;
-  array.Append(VariableValue(1));
-  array.Append(VariableValue("s"));
-  std::vector<VariableValue> values = {VariableValue(7), VariableValue(2.5), VariableValue("q\"&"),
-                                       VariableValue(true), array, VariableValue(TestFailed)};
+  VariantArray values = {Variant::Int(7), Variant::Double(2.5), Variant::String("q\"&"),
+                        Variant::Bool(true), Variant::Array({Variant::Int(1), Variant::String("s")}),
+                        Variant::Other(VT_DATE)};
   assignment->RecordResult(TestWarning, 3, 1.2, values);
   root->RecordResult(TestWarning, 3, 1.2004);
 
@@ -222,7 +220,7 @@ TEST_F(ResultsFilesTest, ValidatesAgainstSchemaAndRenders) {
   assignment->AddChild(Item(idItem, "x"));
   assignment->AddChild(Item(integerItem, "5"));
   root->AddChild(assignment);
-  assignment->RecordResult(TestPassed, 1, 0.001, {VariableValue(5), VariableValue("five")});
+  assignment->RecordResult(TestPassed, 1, 0.001, {Variant::Int(5), Variant::String("five")});
   root->RecordResult(TestPassed, 1, 0.5);
   root->RecordResult(TestFailed, 2, 0.5);
   WriteCompanionFiles(dir_.string());

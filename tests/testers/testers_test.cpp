@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "batch/batch_queue_creators.h"
+#include "testers/batch_queue_creators.h"
 #include "ordalis/plugin.h"
 #include "testers/plugin_host.h"
 #include "testers/tester_proxy.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "batch/batch_paths.h"
-#include "batch/batch_queue_creators.h"
+#include "batch/item_creation.h"
 #include "batch_cli.h"
 #include "command.h"
 
@@ -90,7 +90,7 @@ bool ParseCount(const std::string& text, std::uint32_t* value) {
 namespace {
 
 bool Runnable(const std::string& file) {
-  return batch::HasExtension(file, ".tbq") || BatchQueueCreators::Instance().Accepts(file);
+  return batch::HasExtension(file, ".tbq") || Accepts(BatchQueueCreators::Instance(), file);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "batch/batch_paths.h"
-#include "batch/batch_queue_creators.h"
+#include "batch/item_creation.h"
 #include "batch/queue_file.h"
 #include "batch_cli.h"
 #include "command.h"
@@ -215,7 +215,7 @@ int ListCommand(const std::vector<std::string>& args) {
     const char* state = "ok";
     if (!std::ifstream(entry.file_name)) {
       state = "missing";
-    } else if (!batch::HasExtension(entry.file_name, ".tbq") && !BatchQueueCreators::Instance().Accepts(entry.file_name)) {
+    } else if (!batch::HasExtension(entry.file_name, ".tbq") && !Accepts(BatchQueueCreators::Instance(), entry.file_name)) {
       state = "no kind";
     }
     problems += std::string(state) != "ok";

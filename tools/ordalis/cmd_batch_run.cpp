@@ -18,7 +18,7 @@
 
 #include "batch/batch_paths.h"
 #include "batch/batch_queue.h"
-#include "batch/batch_queue_creators.h"
+#include "batch/item_creation.h"
 #include "batch/junit_writer.h"
 #include "batch/queue_file.h"
 #include "batch_cli.h"
@@ -289,7 +289,7 @@ int CheckQueueFile(const std::string& path) {
   }
   std::size_t runnable = 0;
   for (const batch::QueueFileEntry& entry : contents.entries) {
-    if (batch::HasExtension(entry.file_name, ".tbq") || BatchQueueCreators::Instance().Accepts(entry.file_name)) {
+    if (batch::HasExtension(entry.file_name, ".tbq") || Accepts(BatchQueueCreators::Instance(), entry.file_name)) {
       ++runnable;
     } else {
       std::fprintf(stderr, "ordalis batch run: no batch item creator accepts '%s'; it is left out\n",

@@ -1,7 +1,6 @@
 // ordalis proxy: serves one script over a communication link until interrupted. A peer (for
 // example `ordalis remote`) connects, sends script statements and reads the log and the result.
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "platform/text.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/script_proxy.h"
 #include "remote_control.h"
@@ -176,7 +176,7 @@ class StatusWatcher : public ITraceEventsClient {
 
 // Prints the port a TCP server listens on, once the link knows it.
 void ReportPort(const Options& options, CScriptProxy& proxy, StatusWatcher& watcher) {
-  bool tcp = ::strcasecmp(options.type.c_str(), "tcp") == 0 || ::strcasecmp(options.type.c_str(), "tcppkt") == 0;
+  bool tcp = EqualsIgnoringCase(options.type, "tcp") || EqualsIgnoringCase(options.type, "tcppkt");
   if (!tcp || !IsNetworkServer(options.type, options.parameters)) return;
   for (int changes = 0; changes < 50; ++changes) {
     if (std::uint16_t port = proxy.ListeningPort()) {

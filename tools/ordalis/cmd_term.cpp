@@ -3,7 +3,6 @@
 // standard output, and shows status changes on standard error.
 
 #include <poll.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -24,6 +23,7 @@
 #include "links/rs232.h"
 #include "links/serial.h"
 #include "links/serial_creator.h"
+#include "platform/text.h"
 
 namespace ordalis::cli {
 
@@ -114,8 +114,8 @@ bool ParseNumber(const std::string& text, std::size_t& at, Variant& out, std::st
 }
 
 bool MatchWord(const std::string& text, std::size_t at, const char* word) {
+  if (!StartsWithIgnoringCase(std::string_view(text).substr(at), word)) return false;
   std::size_t length = std::strlen(word);
-  if (text.size() - at < length || ::strncasecmp(text.c_str() + at, word, length) != 0) return false;
   return at + length == text.size() || !std::isalnum(static_cast<unsigned char>(text[at + length]));
 }
 
@@ -292,7 +292,7 @@ int RunTerm(const std::vector<std::string>& args) {
     std::fprintf(stderr, "ordalis term: bad parameters '%s': %s\n", options.parameters.c_str(), error.c_str());
     return 2;
   }
-  bool process = ::strcasecmp(options.type.c_str(), "process") == 0;
+  bool process = EqualsIgnoringCase(options.type, "process");
   TerminalClient client(process);
   std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, options.type);
   if (!link) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command.h"
+#include "platform/text.h"
 #include "settings/manager.h"
 
 namespace ordalis::cli {
@@ -87,7 +88,7 @@ int Vars(const std::vector<std::string>& args) {
   if (verb == "remove") {
     if (words.size() != 2) return Usage("'vars remove' takes NAME");
     if (!ScopeReadable(manager, scope)) return 2;
-    if (manager.Variables(scope).count(settings::LowerAscii(words[1])) == 0) {
+    if (manager.Variables(scope).count(LowerAscii(words[1])) == 0) {
       std::fprintf(stderr, "ordalis vars: no variable '%s'\n", words[1].c_str());
       return 1;
     }

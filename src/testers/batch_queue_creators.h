@@ -6,8 +6,9 @@
 // found on the plug-in path when it is first used; the application manager adds those registered
 // in the settings store with Add.
 //
-// Given a file name, the list walks its creators in order and the first that declares the file's
-// type (compared ignoring case) makes the item, which a new BatchQueueRunner wraps.
+// The list lives beside the tester catalogue, below the settings store that offers it the
+// registered identifiers; the walk that makes an item of a file (batch/item_creation.h) sits
+// with the batch queue above the engine, since the built-in items run scripts.
 //
 // All operations are safe to call from any thread.
 
@@ -17,13 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "ordalis/interfaces.h"
-
 namespace ordalis {
 
 class PluginHost;
-class BatchQueueRunner;
-struct BatchItemContext;
 
 class BatchQueueCreators {
  public:
@@ -50,22 +47,10 @@ class BatchQueueCreators {
   std::string Identifier(std::size_t index) const;
   // A copy of the whole list, for a walk that must not hold the lock.
   std::vector<std::string> Identifiers() const;
-
-  // A runner for [file_name] whose item the first creator declaring the file's type made, with
-  // the file name set (a script item loads the script here); null when no creator makes one.
-  // Built-in items get [context].
-  std::shared_ptr<BatchQueueRunner> CreateRunner(const std::string& file_name,
-                                                 const BatchItemContext& context) const;
-  // True when some creator declares the type of [file_name].
-  bool Accepts(const std::string& file_name) const;
+  // The plug-in host the list's plug-in creators come from.
+  const std::shared_ptr<PluginHost>& Host() const { return host_; }
 
  private:
-  // The creator behind [id], built-in or from the plug-in host; null when it cannot be had.
-  std::shared_ptr<IBatchQueueItemCreator> Creator(const std::string& id,
-                                                  const BatchItemContext& context) const;
-  // The index of [file_type] among [creator]'s types, or -1.
-  static long TypeIndex(IBatchQueueItemCreator& creator, const std::string& file_type);
-
   std::shared_ptr<PluginHost> host_;
   mutable std::mutex mutex_;
   std::vector<std::string> ids_;

@@ -1,0 +1,60 @@
+# Checks one subsystem's layering (run by the build, see OrdalisSubsystem.cmake):
+# - no source or header of FOLDER includes a header of a subsystem outside ALLOWED (the layers
+#   below SUBSYSTEM) — "#include "engine/script.h"" from src/language fails the build;
+# - the "Depends on:" line of FOLDER/README.md names exactly the subsystems of DEPENDS.
+# On success it touches STAMP.
+cmake_minimum_required(VERSION 3.25)
+
+file(GLOB files ${FOLDER}/*.cpp ${FOLDER}/*.h ${FOLDER}/*.l ${FOLDER}/*.y)
+set(problems "")
+foreach(file IN LISTS files)
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][a-z_]+/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([a-z_]+)/([^\">]*).*" "\\1;\\2" parts "${line}")
+    list(GET parts 0 layer)
+    list(GET parts 1 header)
+    if(layer IN_LIST SUBSYSTEMS AND NOT layer STREQUAL SUBSYSTEM AND NOT layer IN_LIST ALLOWED)
+      file(RELATIVE_PATH shown ${FOLDER}/../.. ${file})
+      string(APPEND problems "  ${shown} includes ${layer}/${header}\n")
+    endif()
+  endforeach()
+endforeach()
+if(problems)
+  if(ALLOWED)
+    string(REPLACE ";" ", " allowed_text "${ALLOWED}")
+  else()
+    set(allowed_text "nothing but the SDK")
+  endif()
+  message(FATAL_ERROR "src/${SUBSYSTEM} may use only ${allowed_text}, but\n${problems}"
+          "Move the shared piece down to a layer both sides may use, or pass it in through an "
+          "interface the upper layer implements.")
+endif()
+
+# The README's "Depends on:" sentence (up to a full stop that ends it, so "encrypt.h" does not)
+# names the subsystems it links.
+set(readme ${FOLDER}/README.md)
+if(NOT EXISTS ${readme})
+  message(FATAL_ERROR "src/${SUBSYSTEM} has no README.md saying what lives there and what it depends on")
+endif()
+file(READ ${readme} text)
+string(REGEX MATCH "Depends on:([^.]|[.][^ \t\n])*" line "${text}")
+if(NOT line)
+  message(FATAL_ERROR "src/${SUBSYSTEM}/README.md has no \"Depends on:\" line")
+endif()
+string(REGEX MATCHALL "[a-z]+" words "${line}")
+set(named "")
+foreach(word IN LISTS words)
+  if(word IN_LIST SUBSYSTEMS AND NOT word IN_LIST named)
+    list(APPEND named ${word})
+  endif()
+endforeach()
+set(expected ${DEPENDS})
+list(SORT named)
+list(SORT expected)
+if(NOT "${named}" STREQUAL "${expected}")
+  string(REPLACE ";" ", " named_text "${named}")
+  string(REPLACE ";" ", " expected_text "${expected}")
+  message(FATAL_ERROR "src/${SUBSYSTEM}/README.md says \"${line}\", naming [${named_text}], "
+          "but src/${SUBSYSTEM}/CMakeLists.txt links [${expected_text}]")
+endif()
+file(TOUCH ${STAMP})

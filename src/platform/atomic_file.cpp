@@ -1,0 +1,54 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/file_descriptor.h"
+
+namespace ordalis {
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool Fail(const std::string& path, int error_number, std::string* error) {
+  if (error) *error = "cannot write " + path + ": " + std::strerror(error_number);
+  return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t new_file_mode,
+                         std::string* error) {
+  mode_t mode = new_file_mode;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) mode = info.st_mode & 07777;
+  std::string temporary = path + ".tmp-XXXXXX";
+  FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!out) return Fail(path, errno, error);
+  if (!WriteAll(out.get(), bytes) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0) {
+    int failure = errno;
+    ::unlink(temporary.c_str());
+    return Fail(path, failure, error);
+  }
+  out.Reset();
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    int failure = errno;
+    ::unlink(temporary.c_str());
+    return Fail(path, failure, error);
+  }
+  FileDescriptor directory = OpenFile(DirectoryOf(path), O_RDONLY | O_DIRECTORY);
+  if (directory) ::fsync(directory.get());
+  return true;
+}
+
+}  // namespace ordalis

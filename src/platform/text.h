@@ -1,0 +1,26 @@
+#pragma once
+// The small text helpers every subsystem shares. Names of the script language, settings keys,
+// tester types, link kinds and class identifiers compare ignoring the case of A-Z only: no
+// locale is consulted and bytes outside A-Z (UTF-8 included) are compared as they stand.
+// Every function here is safe to call from any thread.
+
+#include <string>
+#include <string_view>
+
+namespace ordalis {
+
+// [c] with A-Z turned into a-z; every other byte unchanged.
+constexpr char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// [text] with A-Z turned into a-z; every other byte unchanged.
+std::string LowerAscii(std::string_view text);
+
+// Whether [a] and [b] are equal ignoring the case of A-Z.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// Whether [text] begins with [prefix], ignoring the case of A-Z.
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
+}  // namespace ordalis

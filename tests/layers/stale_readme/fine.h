@@ -1,0 +1,3 @@
+#pragma once
+// Stands for a language header that keeps to its layers.
+#include "platform/text.h"
