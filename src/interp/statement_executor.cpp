@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <ctime>
-#include <strings.h>
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
@@ -12,6 +11,7 @@
 #include "language/script_item.h"
 #include "platform/event.h"
 #include "testers/action_record.h"
+#include "platform/text.h"
 #include "testers/script_playback.h"
 #include "testers/testers.h"
 #include "testers/tester_proxy.h"
@@ -22,10 +22,6 @@ namespace ordalis {
 namespace {
 
 constexpr const char* kScript = "script";
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool IsLiteral(ItemType type) {
   switch (type) {
