@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/run_files.h"
+#include "interp/run_judge.h"
 #include "interp/statement_executor.h"
 #include "mail/results_mail.h"
 #include "interp/variable_table.h"
@@ -133,7 +134,9 @@ class CScript : public IScript,
   bool IsLogging(LoggingLevel level) const override;
 
   // IScriptContext and IExecutionContext (run thread)
-  Logger& logger() override { return *this; }
+  Logger& logger() override { return judge_; }
+  // Counts the run's faults; a strict run (set_strictness) fails the statements that have one.
+  RunJudge* judge() override { return &judge_; }
   VariableTable& variables() override { return variables_; }
   IApplicationManager* application_manager() override { return manager_.get(); }
   bool playback_active() const override;
@@ -236,6 +239,7 @@ class CScript : public IScript,
   std::atomic<std::int64_t> run_time_;
 
   VariableTable variables_;
+  RunJudge judge_{*this};
   ActionRecord action_record_;
   ConnectionPoint<IScriptEvents> script_events_;
   std::unique_ptr<TraceSinks> trace_sinks_;

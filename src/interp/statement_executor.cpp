@@ -6,6 +6,7 @@
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
+#include "interp/run_judge.h"
 #include "interp/variable_table.h"
 #include "interp/variables.h"
 #include "language/script_item.h"
@@ -212,13 +213,17 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
       if (script_.WaitIfPaused()) break;
       ScriptItem* item = cursor.item();
       if (item == nullptr || script_.state() == ScriptStopping || *returned) break;
+      // The first statement of a block is current while it runs, not the block around it.
+      script_.SetCurrentItem(item);
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
       Statement statement;
       std::int64_t start = Clock::Instance().ElapsedTicks();
       if (log.IsLogging(finest)) {
         log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
       }
+      std::uint64_t faults_before = FaultsSoFar(script_);
       Result result = Execute(item, &cursor, statement, return_value, returned, function_body, scope);
+      if (JudgedFaulty(script_, *item, &result, faults_before)) statement.record = true;
       if (log.IsLogging(finest)) {
         log.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());
