@@ -20,7 +20,8 @@ step() { echo "== $*"; }
 
 if [ "$mode" = "--deb" ]; then
   step "cpack -G DEB"
-  (cd "$scratch" && cpack -G DEB -B "$scratch/deb" --config "$build_dir/CPackConfig.cmake" >/dev/null)
+  (cd "$scratch" && cpack -G DEB -B "$scratch/deb" --config "$build_dir/CPackConfig.cmake" >"$scratch/cpack.log" 2>&1) ||
+    { cat "$scratch/cpack.log"; exit 1; }
   deb=$(ls "$scratch"/deb/ordalis_*.deb)
   dpkg-deb --info "$deb" | grep -E "Package|Version|Depends"
   step "dpkg -x $(basename "$deb")"
@@ -42,7 +43,7 @@ soname=$(objdump -p "$prefix"/lib/libordalis.so.4 | awk '/SONAME/ {print $2}')
 
 step "ordalis run on the demo plug-in"
 cp "$source_dir/examples/power_supply.odl" "$scratch/"
-"$prefix/bin/ordalis" testers | grep -q "$prefix/lib/ordalis/plugins/demo.so" ||
+"$prefix/bin/ordalis" testers | grep -q "module: *$prefix/.*lib/ordalis/plugins/demo.so" ||
   { echo "the installed ordalis does not use the installed demo plug-in"; "$prefix/bin/ordalis" testers; exit 1; }
 "$prefix/bin/ordalis" run --quiet "$scratch/power_supply.odl"
 
