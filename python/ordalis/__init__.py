@@ -32,10 +32,12 @@ from ._ordalis import (  # noqa: F401  (re-exported)
     can_unload_now,
     class_names,
 )
+from ._ordalis import register_tester as _register_tester
 
 __all__ = [
     "ApplicationManager", "BatchQueue", "OrdalisError", "Result", "RunResult", "Script",
     "ScriptItem", "ScriptProxy", "ScriptState", "TesterUtilities", "class_names", "run",
+    "Outcome", "tester", "register_tester",
 ]
 
 
@@ -148,3 +150,44 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
                         r["failure"]) for r in digest["rows"]]
     return RunResult(path, Result(digest["verdict"]), counts, rows, list(digest["failures"]),
                      digest["failures_total"], digest["results_path"], digest["report_path"])
+
+
+class Outcome:
+    """What a Python tester's action returns to set its result: Outcome(Result.FAILED, 3.1)."""
+    _ordalis_outcome = True
+
+    def __init__(self, result: Result, *values: Any):
+        self.result = int(result)
+        self.values = values if len(values) != 1 else values[0]
+        if not values:
+            self.values = None
+
+
+def register_tester(cls, name: Optional[str] = None):
+    """Makes the class [cls] a tester type, named [name] (default: the class name in lower
+    case), for the scripts this process runs: `x = new name(a, b)` makes cls(a, b), and
+    `x.Method(1, "two")` calls its public method Method(1, "two"). A method's return value is the
+    action's values (a tuple gives several) with the result Passed, or an Outcome sets the
+    result; an exception makes the action's result Error and logs its traceback. Optional
+    methods close() and abort() are called when the script deletes the tester or stops."""
+    _register_tester(name or cls.__name__.lower(), cls)
+    return cls
+
+
+def tester(name: Optional[str] = None):
+    """Class decorator form of register_tester: @ordalis.tester("supply")."""
+    def register(cls):
+        return register_tester(cls, name)
+    return register
+
+
+def _load_python_testers() -> None:
+    """Imports the modules named in ORDALIS_PYTHON_TESTERS (separated by ':' or ','); each
+    registers its tester classes when imported, usually with @ordalis.tester."""
+    import importlib
+    for name in os.environ.get("ORDALIS_PYTHON_TESTERS", "").replace(",", ":").split(":"):
+        if name.strip():
+            importlib.import_module(name.strip())
+
+
+_load_python_testers()
