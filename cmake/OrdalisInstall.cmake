@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix and what CPack packs into the .deb:
 #   bin/ordalis                          the command
-#   lib/libordalis.so.4.0 (soname .so.4) the component, with the .so link for clients
+#   lib/libordalis.so.4.0.0 (soname .so.4) the component, with the .so link for clients
 #   lib/ordalis/plugins/*.so             the plug-ins
 #   include/ordalis/*.h                  the SDK headers
 #   lib/cmake/Ordalis/                   the CMake package: Ordalis::sdk, Ordalis::engine
