@@ -19,6 +19,7 @@
 
 #include "check/script_checker.h"
 #include "command.h"
+#include "interrupts.h"
 #include "engine/script.h"
 #include "language/script_loader.h"
 #include "language/statement_place.h"
@@ -270,41 +271,6 @@ class RunWatcher : public IScriptEventsClient {
   Event ended_;
 };
 
-// Blocks Ctrl-C and termination requests in this thread and every thread started after it, so
-// only the interrupt handler receives them.
-sigset_t BlockInterrupts() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  return set;
-}
-
-// Turns Ctrl-C into a clean stop of [script]; a second one ends the process.
-class InterruptHandler {
- public:
-  InterruptHandler(CScript& script, sigset_t set) {
-    thread_ = std::jthread([this, &script, set](std::stop_token stop) {
-      timespec tick{0, 100 * 1000 * 1000};
-      while (!stop.stop_requested()) {
-        if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
-        if (!interrupted_.exchange(true)) {
-          std::fprintf(stderr, "ordalis run: stopping the script (Ctrl-C again to quit at once)\n");
-          script.Stop();
-        } else {
-          std::_Exit(130);
-        }
-      }
-    });
-  }
-  bool interrupted() const { return interrupted_.load(); }
-
- private:
-  std::atomic<bool> interrupted_{false};
-  std::jthread thread_;
-};
-
 bool HasErrorItems(const ScriptItem& root) {
   std::vector<const ScriptItem*> pending = {&root};
   while (!pending.empty()) {
@@ -396,7 +362,8 @@ int RunCommand(const std::vector<std::string>& args) {
   sigset_t interrupt_signals = BlockInterrupts();
   auto manager = std::make_shared<RunManager>(options.variables);
   std::shared_ptr<CScript> script = CScript::Create(manager, pacing);
-  InterruptHandler interrupts(*script, interrupt_signals);
+  InterruptWatcher interrupts(interrupt_signals, "ordalis run: stopping the script (Ctrl-C again to quit at once)",
+                              [&script] { script->Stop(); });
   report::RunRecorder recorder;
   LoggingLevel printed = options.quiet ? static_cast<LoggingLevel>(severe + 1) : options.level;
   auto printer = std::make_shared<LinePrinter>(printed, isatty(STDOUT_FILENO) != 0, recorder);
