@@ -628,6 +628,8 @@ class PyScriptProxy {
     Check(proxy_->SetSerialParameters(type, parameters), "SetSerialParameters");
   }
   void SetKey(const std::string& key) { Check(proxy_->put_EncryptionKey(key), "EncryptionKey"); }
+  // The port a TCP server link listens on; 0 before it listens or for other links.
+  std::uint16_t ListeningPort() { return proxy_->ListeningPort(); }
 
  private:
   std::shared_ptr<CScriptProxy> proxy_;
@@ -1014,5 +1016,6 @@ PYBIND11_MODULE(_ordalis, m) {
       .def("save", &PyScriptProxy::Save, Release())
       .def_property_readonly("link", &PyScriptProxy::Link, Release())
       .def("set_link", &PyScriptProxy::SetLink, Release())
-      .def("set_key", &PyScriptProxy::SetKey, Release());
+      .def("set_key", &PyScriptProxy::SetKey, Release())
+      .def_property_readonly("listening_port", &PyScriptProxy::ListeningPort, Release());
 }

@@ -1,7 +1,9 @@
 """The Python module: scripts with events, the run helper, the other classes and errors."""
 import os
 import shutil
+import subprocess
 import threading
+import time
 
 import pytest
 
@@ -123,12 +125,25 @@ def test_batch_queue_runs_scripts(scripts):
     queue.close()
 
 
-def test_script_proxy_keeps_its_link_settings(tmp_path):
+def test_script_proxy_serves_a_remote_peer_over_loopback(tmp_path, scripts):
+    """A proxy served from Python on a loopback TCP port, driven by `ordalis remote`."""
+    command = os.environ.get("ORDALIS_COMMAND")
+    if not command:
+        pytest.skip("ORDALIS_COMMAND names the ordalis command (CTest sets it)")
+    key = "python loopback key phrase"
     proxy = ordalis.ScriptProxy()
-    proxy.set_link("TCP", "5025")
-    assert proxy.link == ("TCP", "5025")
-    proxy.set_key("k" * 32)
+    proxy.set_key(key)
+    proxy.set_link("tcp", "0")
+    deadline = time.monotonic() + 30
+    while proxy.listening_port == 0 and time.monotonic() < deadline:
+        time.sleep(0.01)  # the link opens its port on its own thread
+    port = proxy.listening_port
+    assert port != 0
+    remote = subprocess.run(
+        [command, "remote", "tcp", f'"127.0.0.1", {port}', "--key", key,
+         "--run", str(scripts / "failing.odl")],
+        capture_output=True, text=True, timeout=120)
+    assert remote.returncode == 1, remote.stdout + remote.stderr  # the script's verdict: Failed
+    assert proxy.link == ("tcp", "0")
     proxy.save_as(str(tmp_path / "proxy.settings"))
-    again = ordalis.ScriptProxy()
-    again.load(str(tmp_path / "proxy.settings"))
-    assert again.link == ("TCP", "5025")
+    assert os.path.isfile(tmp_path / "proxy.settings")
