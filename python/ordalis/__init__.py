@@ -21,7 +21,21 @@ import os
 from dataclasses import dataclass, field
 from typing import Any, Dict, List, Optional
 
-from ._ordalis import (  # noqa: F401  (re-exported)
+
+def _find_installed_plugins() -> None:
+    """An installed module (<prefix>/lib/python3/dist-packages/ordalis) uses the plug-ins
+    installed with it (<prefix>/lib/ordalis/plugins), wherever the prefix is: the directory
+    joins ORDALIS_PLUGIN_PATH before the engine first looks for plug-ins."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    plugins = os.path.normpath(os.path.join(here, "..", "..", "..", "ordalis", "plugins"))
+    if os.path.isdir(plugins):
+        path = os.environ.get("ORDALIS_PLUGIN_PATH", "")
+        os.environ["ORDALIS_PLUGIN_PATH"] = f"{path}:{plugins}" if path else plugins
+
+
+_find_installed_plugins()
+
+from ._ordalis import (  # noqa: E402,F401  (re-exported)
     ApplicationManager,
     BatchQueue,
     OrdalisError,
