@@ -40,7 +40,9 @@ class BenchScript : public IScriptContext {
   std::int64_t run_time() const override { return 0; }
   Result ExecuteChain(ScriptItem*) override { return TestPassed; }
   Result ExecuteAssignment(ScriptItem*) override { return TestPassed; }
-  Result CallAction(ScriptItem*, VariableValue*, bool*, const std::string&) override { return TestError; }
+  ActionOutcome CallAction(ScriptItem*, VariableValue*, const std::string&) override {
+    return {TestError, Recording::kRecord};
+  }
 };
 
 void FillTable(BenchScript& script) {

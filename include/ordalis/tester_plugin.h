@@ -24,7 +24,10 @@
 //   }
 //
 // Threads: the engine calls a tester's actions on one thread at a time, and Abort (and the
-// documentation getters) from any other thread; the base class is safe for that pattern.
+// documentation getters) from any other thread; the base class is safe for that pattern. The
+// engine sends Abort only while it is starting or running an action, so the base class keeps
+// an abort request until the action that it was meant for ends: a request that arrives just
+// before Execute begins still stops that action.
 
 #include <atomic>
 #include <chrono>
@@ -172,20 +175,21 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
                  Result* result) override {
     if (!result) return E_POINTER;
     if (action_number >= Self::Actions().size()) return E_INVALIDARG;
-    {
-      std::lock_guard lock(abort_mutex_);
-      abort_requested_ = false;
-    }
     ++execute_count_;
     Call call(parameters, [this](LoggingLevel level, const std::string& text) { Log(level, text); });
     Result outcome = TestError;
+    // An abort that arrives while the engine starts this call, before the action runs, is
+    // kept for it; the request ends with the call.
     try {
       outcome = (static_cast<Self*>(this)->*Self::Actions()[action_number].run)(call);
     } catch (const AutomationError& error) {
+      ClearAbort();
       return error.code();
     } catch (...) {
+      ClearAbort();
       return E_FAIL;
     }
+    ClearAbort();
     if (Failed(call.CallStatus())) return call.CallStatus();
     *result = outcome;
     if (values) *values = std::move(call.Values());
@@ -202,6 +206,7 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
   }
   Status Open(VariantArrayPtr parameters, VariantBool* opened) override {
     if (!opened) return E_POINTER;
+    ClearAbort();
     Call call(parameters, [this](LoggingLevel level, const std::string& text) { Log(level, text); });
     bool ok = false;
     try {
@@ -313,8 +318,9 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
     if (trace) trace->Log(level, text);
   }
 
-  // Waits up to [duration]; true when Abort arrived during the current Execute (at once when it
-  // already had). Use it for every wait inside an action so Abort ends the action early.
+  // Waits up to [duration]; true when Abort arrived for the current Execute (at once when it
+  // already had, even before the action started). Use it for every wait inside an action so
+  // Abort ends the action early.
   bool WaitForAbort(std::chrono::milliseconds duration) {
     std::unique_lock lock(abort_mutex_);
     return abort_signal_.wait_for(lock, duration, [this] { return abort_requested_; });
@@ -322,6 +328,10 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
   bool AbortRequested() {
     std::lock_guard lock(abort_mutex_);
     return abort_requested_;
+  }
+  void ClearAbort() {
+    std::lock_guard lock(abort_mutex_);
+    abort_requested_ = false;
   }
 
   // Number of Execute calls this tester has had, the current one included.

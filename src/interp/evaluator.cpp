@@ -122,10 +122,7 @@ Result EvaluateValue(IScriptContext& script, ScriptItem* item, VariableValue* va
       if (result == TestPassed) value->Append(std::move(length));
       return result;
     }
-    case actionItem: {
-      bool record = false;
-      return script.CallAction(item, value, &record, std::string());
-    }
+    case actionItem: return script.CallAction(item, value, std::string()).result;
     default:
       script.logger().Log(severe, kScript, "Unknown type (%d) for item %s",
                           static_cast<int>(item->type()), item->text().c_str());

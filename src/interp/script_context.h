@@ -18,6 +18,19 @@ namespace ordalis {
 class RunJudge;
 class ScriptItem;
 
+// What the run thread does after waiting out a pause: go on, or end because the script object
+// is going.
+enum class RunCourse { kGoOn, kEndThread };
+
+// Whether a statement wants a result record of its own or only sets its item's status.
+enum class Recording { kRecord, kStatusOnly };
+
+// How a tester action call ended: its result, and whether the statement making it wants a record.
+struct ActionOutcome {
+  Result result;
+  Recording recording;
+};
+
 class IScriptContext {
  public:
   virtual ~IScriptContext() = default;
@@ -60,10 +73,8 @@ class IScriptContext {
   // variable does not exist yet.
   virtual Result ExecuteAssignment(ScriptItem* assignment) = 0;
   // Calls the tester action [action] (an actionItem) and appends its returned values, or its
-  // Result when it returned none, to [values]. [record] tells whether the call wants a result
-  // record; [variable_name] names testers the action returns.
-  virtual Result CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                            const std::string& variable_name) = 0;
+  // Result when it returned none, to [values]; [variable_name] names testers the action returns.
+  virtual ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name) = 0;
 };
 
 }  // namespace ordalis

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <ctime>
-#include <strings.h>
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
@@ -12,6 +11,7 @@
 #include "language/script_item.h"
 #include "platform/event.h"
 #include "testers/action_record.h"
+#include "platform/text.h"
 #include "testers/script_playback.h"
 #include "testers/testers.h"
 #include "testers/tester_proxy.h"
@@ -22,10 +22,6 @@ namespace ordalis {
 namespace {
 
 constexpr const char* kScript = "script";
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool IsLiteral(ItemType type) {
   switch (type) {
@@ -98,6 +94,18 @@ ScriptItem* FindFunction(const ScriptItem* call, const std::string& name) {
   return nullptr;
 }
 
+
+// Looks [name] up among the actions of [tester], ignoring case; the lookup is repeated for
+// every call, since a tester may change its actions.
+bool FindAction(ITester& tester, const std::string& name, std::uint32_t* number) {
+  std::uint32_t count = 0;
+  if (Failed(tester.get_ActionCount(&count))) return false;
+  std::string candidate;
+  for (*number = 0; *number < count; ++*number) {
+    if (Succeeded(tester.get_Actions(*number, &candidate)) && EqualsIgnoringCase(candidate, name)) return true;
+  }
+  return false;
+}
 
 std::string TesterType(ITester& tester) {
   std::string type;
@@ -185,21 +193,32 @@ struct StatementExecutor::Cursor {
   }
 };
 
-// What one pass of the chain loop knows about the statement it runs.
+// What a statement's handler leaves for the chain loop: the values its result record keeps,
+// whether it wants a record at all or only sets its status, and whether the loop comes back to
+// it (a while loop that goes round again).
 struct StatementExecutor::Statement {
+  enum class Next { kFollowing, kRepeat };
+
   VariableValue values;
-  bool record = true;
+  Recording recording = Recording::kRecord;
+  Next next = Next::kFollowing;
+};
+
+// One call of a tester action: the parameters sent and what came back.
+struct StatementExecutor::TesterCall {
+  VariantArrayPtr parameters;
+  VariantArrayPtr values;
+  Result result = TestError;
+  Status status = S_OK;
 };
 
 Result StatementExecutor::ExecuteChain(ScriptItem* first) {
-  VariableValue return_value;
-  bool returned = false;
-  return ExecuteSequence(first, &return_value, &returned, false);
+  FunctionReturn target;
+  return ExecuteSequence(first, target);
 }
 
-Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* return_value,
-                                          bool* returned, bool function_body) {
-  *returned = false;
+Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& target, ChainKind kind) {
+  target.state = FunctionReturn::State::kRunning;
   Result aggregate = TestPassed;
   ChainScope scope;
   Cursor cursor = Cursor::At(first);
@@ -210,9 +229,9 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
       script_.RequestPause();
     }
     for (;;) {
-      if (script_.WaitIfPaused()) break;
+      if (script_.WaitIfPaused() == RunCourse::kEndThread) break;
       ScriptItem* item = cursor.item();
-      if (item == nullptr || script_.state() == ScriptStopping || *returned) break;
+      if (item == nullptr || script_.state() == ScriptStopping || target.state == FunctionReturn::State::kReturned) break;
       // The first statement of a block is current while it runs, not the block around it.
       script_.SetCurrentItem(item);
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
@@ -222,13 +241,13 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
         log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
       }
       std::uint64_t faults_before = FaultsSoFar(script_);
-      Result result = Execute(item, &cursor, statement, return_value, returned, function_body, scope);
-      if (JudgedFaulty(script_, *item, &result, faults_before)) statement.record = true;
+      Result result = Execute(item, &cursor, statement, target, kind, scope);
+      if (JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
       if (log.IsLogging(finest)) {
         log.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());
       }
-      if (statement.record || result == TestAborted) {
+      if (statement.recording == Recording::kRecord || result == TestAborted) {
         double taken = static_cast<double>(Clock::Instance().ElapsedTicks() - start) /
                        static_cast<double>(Clock::Frequency());
         item->RecordResult(result, script_.iteration(), taken, RecordedValues(statement.values));
@@ -256,7 +275,7 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
         }
       }
     }
-    scope.End(script_, return_value);
+    scope.End(script_, &target.value);
   } catch (...) {
     log.Log(severe, kScript, "Error: an exception occured while executing the script");
     scope.Discard();
@@ -265,17 +284,16 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, VariableValue* retu
   return aggregate;
 }
 
-Result StatementExecutor::RunChild(ScriptItem* item, VariableValue* return_value, bool* returned) {
+Result StatementExecutor::RunChild(ScriptItem* item, FunctionReturn& target) {
   if (item->child_count() == 0) return TestPassed;
-  return ExecuteSequence(item->child(0), return_value, returned, false);
+  return ExecuteSequence(item->child(0), target);
 }
 
 Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
-  VariableValue values;
-  bool record = false;
-  Result result = Assignment(assignment, &values, &record);
-  if (record) {
-    assignment->RecordResult(result, script_.iteration(), 0.0, RecordedValues(values));
+  Statement statement;
+  Result result = Assignment(assignment, statement);
+  if (statement.recording == Recording::kRecord) {
+    assignment->RecordResult(result, script_.iteration(), 0.0, RecordedValues(statement.values));
   } else {
     assignment->SetStatus(result);
   }
@@ -283,8 +301,7 @@ Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
 }
 
 Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& statement,
-                                  VariableValue* return_value, bool* returned, bool function_body,
-                                  ChainScope& scope) {
+                                  FunctionReturn& target, ChainKind kind, ChainScope& scope) {
   const Cursor here = *cursor;
   cursor->Next();
   switch (item->type()) {
@@ -292,10 +309,10 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     case doItem:
     case resultItem:
     case includeItem:
-      return RunChild(item, return_value, returned);
+      return RunChild(item, target);
     case thenItem:
     case elseItem: {
-      Result result = RunChild(item, return_value, returned);
+      Result result = RunChild(item, target);
       // A then branch followed by its else branch skips the else branch.
       if (item->type() == thenItem && cursor->item() != nullptr &&
           cursor->item()->type() == elseItem) {
@@ -304,28 +321,27 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
       return result;
     }
     case ifItem:
-      return If(item, return_value, returned, &statement.record);
+      return If(item, statement, target);
     case whileItem: {
-      bool again = false;
-      Result result = While(item, &again, return_value, returned, &statement.record);
+      Result result = While(item, statement, target);
       // The loop comes back to the while item, passing the pause check between iterations.
-      if (again) *cursor = here;
+      if (statement.next == Statement::Next::kRepeat) *cursor = here;
       return result;
     }
     case actionItem:
-      return CallAction(item, &statement.values, &statement.record, std::string());
+      return Action(item, statement, std::string());
     case assignmentItem:
-      return Assignment(item, &statement.values, &statement.record);
+      return Assignment(item, statement);
     case deleteItem:
       return Delete(item);
     case incrementItem:
     case decrementItem:
-      statement.record = false;
+      statement.recording = Recording::kStatusOnly;
       return ExecuteIncrement(script_, item,
                               item->type() == incrementItem ? Step::kIncrement : Step::kDecrement);
     case commentItem:
     case endIncludeItem:
-      statement.record = false;
+      statement.recording = Recording::kStatusOnly;
       return TestPassed;
     case testResultItem: {
       const std::string& text = item->text();
@@ -334,13 +350,11 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
       if (EqualsIgnoringCase(text, "failed")) return TestFailed;
       return TestError;
     }
-    case sleepItem:
-      statement.record = false;
-      {
-        Result result = Sleep(item);
-        statement.record = result != TestPassed;
-        return result;
-      }
+    case sleepItem: {
+      Result result = Sleep(item);
+      statement.recording = result != TestPassed ? Recording::kRecord : Recording::kStatusOnly;
+      return result;
+    }
     case assertItem:
       return Assert(item, &statement.values);
     case sscanfItem:
@@ -351,36 +365,32 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     case defaultItem:
       return ExecuteDefault(script_, item);
     case ignoreResultItem:
-      return IgnoreResult(item, return_value, returned);
-    case functionItem:
-      statement.record = false;
-      if (!function_body) return TestPassed;  // definitions are skipped where they stand
-      {
-        Result result = RunChild(item, return_value, returned);
-        *returned = false;
-        // The call runs only the definition, not the statements that follow it.
-        cursor->End();
-        return result;
-      }
-    case functionCallItem: {
-      bool returned_something = false;
-      statement.record = false;
-      return FunctionCall(item, &statement.values, &returned_something, &statement.record, nullptr);
+      return IgnoreResult(item, target);
+    case functionItem: {
+      statement.recording = Recording::kStatusOnly;
+      if (kind != ChainKind::kFunctionBody) return TestPassed;  // definitions are skipped where they stand
+      Result result = RunChild(item, target);
+      target.state = FunctionReturn::State::kRunning;
+      // The call runs only the definition, not the statements that follow it.
+      cursor->End();
+      return result;
     }
-    case returnItem:
-      statement.record = false;
-      {
-        Result result = Return(item, return_value, returned);
-        if (*returned) cursor->End();
-        return result;
-      }
+    case functionCallItem:
+      statement.recording = Recording::kStatusOnly;
+      return FunctionCall(item, &statement.values, statement, nullptr);
+    case returnItem: {
+      statement.recording = Recording::kStatusOnly;
+      Result result = Return(item, target);
+      if (target.state == FunctionReturn::State::kReturned) cursor->End();
+      return result;
+    }
     case localItem:
-      statement.record = false;
+      statement.recording = Recording::kStatusOnly;
       return scope.ExecuteLocal(script_, item);
     case moveLogFileItem:
-      return LogFile(item, true);
+      return LogFile(item, LogTransfer::kMove);
     case copyLogFileItem:
-      return LogFile(item, false);
+      return LogFile(item, LogTransfer::kCopy);
     case abortItem:
       return Abort(item);
     default:
@@ -390,33 +400,31 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
 }
 
 // if <condition> then <statements> [else <statements>] endif
-Result StatementExecutor::If(ScriptItem* item, VariableValue* return_value, bool* returned,
-                             bool* record) {
+Result StatementExecutor::If(ScriptItem* item, Statement& statement, FunctionReturn& target) {
   if (item->child_count() < 2) {
     script_.logger().Log(severe, kScript, "Invalid if statement");
     return TestError;
   }
-  *record = false;
+  statement.recording = Recording::kStatusOnly;
   Result condition_result = TestPassed;
   if (EvaluateCondition(script_, item->child(0), &condition_result)) {
-    return ExecuteSequence(item->child(1), return_value, returned, false);
+    return ExecuteSequence(item->child(1), target);
   }
-  if (item->child_count() > 2) return ExecuteSequence(item->child(2), return_value, returned, false);
+  if (item->child_count() > 2) return ExecuteSequence(item->child(2), target);
   return TestPassed;
 }
 
 // while <condition> do <statements> endwhile
-Result StatementExecutor::While(ScriptItem* item, bool* again, VariableValue* return_value,
-                                bool* returned, bool* record) {
+Result StatementExecutor::While(ScriptItem* item, Statement& statement, FunctionReturn& target) {
   if (item->child_count() != 2) {
     script_.logger().Log(severe, kScript, "Invalid while statement");
     return TestError;
   }
-  *record = false;
+  statement.recording = Recording::kStatusOnly;
   Result condition_result = TestPassed;
   if (!EvaluateCondition(script_, item->child(0), &condition_result)) return TestPassed;
-  *again = true;
-  return ExecuteSequence(item->child(1), return_value, returned, false);
+  statement.next = Statement::Next::kRepeat;
+  return ExecuteSequence(item->child(1), target);
 }
 
 VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t first_child) {
@@ -434,87 +442,114 @@ VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t fi
   return list.ToVariantArray();
 }
 
-Result StatementExecutor::CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                                     const std::string& variable_name) {
-  *record = true;
-  Logger& log = script_.logger();
+ActionOutcome StatementExecutor::CallAction(ScriptItem* action, VariableValue* values,
+                                            const std::string& variable_name) {
+  Statement call;
+  call.values = std::move(*values);
+  Result result = Action(action, call, variable_name);
+  *values = std::move(call.values);
+  return {result, call.recording};
+}
+
+// <tester>.<action>(<parameters>): the returned values, or the Result when none came back, are
+// appended to the statement's values.
+Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const std::string& variable_name) {
+  statement.recording = Recording::kRecord;
   if (action->child_count() != 2) return TestError;
+  std::shared_ptr<ITester> tester = ActionTarget(action);
+  if (!tester) return TestError;
+  ScriptItem* method = action->child(1);
+  TesterCall call;
+  call.parameters = Parameters(method, 0);
+  std::shared_ptr<ScriptPlayback> playback = script_.playback();
+  if (playback && tester.get() == static_cast<ITester*>(playback.get())) {
+    call.status = playback->Execute(0, call.parameters, &call.values, &call.result);
+    script_.action_record().WriteOut(call.result, call.values);
+  } else if (CallAndRecord(tester, action, call) == CallOutcome::kNoSuchAction) {
+    return TestError;
+  }
+  if (call.values) {
+    statement.values.AppendFromVariantArray(call.values, script_.tester_wrap_hook(), variable_name);
+  } else {
+    statement.values.Append(VariableValue(call.result));
+  }
+  if (call.result == TestPassed && action->text() == ":") statement.recording = Recording::kStatusOnly;
+  return call.result;
+}
+
+// The tester an action item names, or null (logged) when the item names none.
+std::shared_ptr<ITester> StatementExecutor::ActionTarget(ScriptItem* action) {
+  Logger& log = script_.logger();
   VariableValue target;
   Result result = EvaluateValue(script_, action->child(0), &target);
   if (result != TestPassed || target.ElementCount() != 1 ||
       target.Element(0).kind() != ValueKind::Tester) {
     log.Log(severe, kScript, "Can only do an action on a Tester object");
-    return TestError;
+    return nullptr;
   }
-  ScriptItem* method = action->child(1);
-  if (method->type() != idItem) {
+  if (action->child(1)->type() != idItem) {
     log.Log(severe, kScript, "Error: invalid action");
-    return TestError;
+    return nullptr;
   }
-  std::shared_ptr<ITester> tester = target.Element(0).tester();
-  VariantArrayPtr parameters = Parameters(method, 0);
-  const std::string& action_name = method->text();
-  std::shared_ptr<ScriptPlayback> playback = script_.playback();
+  return target.Element(0).tester();
+}
+
+// Calls the action on a real tester, published as the current tester for the length of the
+// call, and writes its record lines. A tester without such an action is logged.
+StatementExecutor::CallOutcome StatementExecutor::CallAndRecord(const std::shared_ptr<ITester>& tester,
+                                                                ScriptItem* action, TesterCall& call) {
+  const std::string& action_name = action->child(1)->text();
+  script_.BeginTesterCall(tester);
+  CallOutcome outcome = CallTester(*tester, action_name, call);
+  script_.EndTesterCall();
   ActionRecord& record_file = script_.action_record();
-  VariantArrayPtr returned_values;
-  result = TestError;
-  Status status = S_OK;
-  if (playback && tester.get() == static_cast<ITester*>(playback.get())) {
-    status = playback->Execute(0, parameters, &returned_values, &result);
-    record_file.WriteOut(result, returned_values);
+  switch (outcome) {
+    case CallOutcome::kNoSuchAction:
+      script_.logger().Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
+                           TesterType(*tester).c_str());
+      return outcome;
+    case CallOutcome::kNotStarted:
+      call.result = TestAborted;  // the run was stopping: the action never started
+      return outcome;
+    case CallOutcome::kCalled:
+      break;
+  }
+  if (Failed(call.status)) {
+    record_file.WriteFailedCall();
+    script_.logger().Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
+                         action_name.c_str(), TesterType(*tester).c_str(), static_cast<unsigned>(call.status));
+    call.result = TestError;
+    call.values.reset();
   } else {
-    script_.SetCurrentTester(tester);
-    std::uint32_t count = 0;
+    record_file.WriteOut(call.result, call.values);
+  }
+  return outcome;
+}
+
+// Looks the action up and calls it. The tester is published as the current tester before the
+// lookup, so a stop from here on reaches it; a stop that came before is seen by the check just
+// before Execute, and the action is not started at all.
+StatementExecutor::CallOutcome StatementExecutor::CallTester(ITester& tester, const std::string& action_name,
+                                                             TesterCall& call) {
+  try {
     std::uint32_t number = 0;
-    bool found = false;
-    try {
-      if (Succeeded(tester->get_ActionCount(&count))) {
-        std::string name;
-        for (number = 0; number < count; ++number) {
-          if (Succeeded(tester->get_Actions(number, &name)) && EqualsIgnoringCase(name, action_name)) {
-            found = true;
-            break;
-          }
-        }
-      }
-      if (!found) {
-        script_.SetCurrentTester(nullptr);
-        log.Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
-                TesterType(*tester).c_str());
-        return TestError;
-      }
-      record_file.WriteIn(parameters);
-      status = tester->Execute(number, parameters, &returned_values, &result);
-    } catch (...) {
-      status = E_FAIL;
-    }
-    script_.SetCurrentTester(nullptr);
-    if (Failed(status)) {
-      record_file.WriteFailedCall();
-      log.Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
-              action_name.c_str(), TesterType(*tester).c_str(), static_cast<unsigned>(status));
-      result = TestError;
-      returned_values.reset();
-    } else {
-      record_file.WriteOut(result, returned_values);
-    }
+    if (!FindAction(tester, action_name, &number)) return CallOutcome::kNoSuchAction;
+    if (script_.state() == ScriptStopping) return CallOutcome::kNotStarted;
+    script_.action_record().WriteIn(call.parameters);
+    call.status = tester.Execute(number, call.parameters, &call.values, &call.result);
+  } catch (...) {
+    call.status = E_FAIL;
   }
-  if (returned_values) {
-    values->AppendFromVariantArray(returned_values, script_.tester_wrap_hook(), variable_name);
-  } else {
-    values->Append(VariableValue(result));
-  }
-  *record = result != TestPassed || action->text() != ":";
-  return result;
+  return CallOutcome::kCalled;
 }
 
 // <name> = <values> | new <type>(<parameters>) | <expression>
-Result StatementExecutor::Assignment(ScriptItem* item, VariableValue* values, bool* record) {
+Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
   Logger& log = script_.logger();
-  *record = false;
+  statement.recording = Recording::kStatusOnly;
   if (item->child_count() < 2) {
     log.Log(severe, kScript, "Unknown assignment format %d", static_cast<int>(item->child_count()));
-    *record = true;
+    statement.recording = Recording::kRecord;
     return TestError;
   }
   const std::string& name = item->child(0)->text();
@@ -526,7 +561,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, VariableValue* values, bo
     for (std::size_t i = 1; i < item->child_count(); ++i) {
       result = EvaluateArrayElement(script_, item->child(i), &value);
       if (result != TestPassed) {
-        *record = true;
+        statement.recording = Recording::kRecord;
         return result;
       }
     }
@@ -539,7 +574,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, VariableValue* values, bo
   } else if (kind == arithmeticItem) {
     result = EvaluateArithmetic(script_, right, &value);
     if (result != TestPassed) {
-      *record = true;
+      statement.recording = Recording::kRecord;
       return result;
     }
   } else if (IsCondition(kind)) {
@@ -548,44 +583,46 @@ Result StatementExecutor::Assignment(ScriptItem* item, VariableValue* values, bo
   } else if (kind == arrayIndexItem) {
     if (!EvaluateIndex(script_, right, &value)) {
       log.Log(warning, kScript, "array error for variable '%s'", name.c_str());
-      *record = true;
+      statement.recording = Recording::kRecord;
       return TestError;
     }
   } else if (kind == actionItem) {
-    result = CallAction(right, &value, record, LowerName(name));
-    *values = value;
+    Statement call;
+    result = Action(right, call, LowerName(name));
+    value = std::move(call.values);
+    statement.recording = call.recording;
+    statement.values = value;
   } else if (kind == newItem) {
     result = New(right, &value, LowerName(name));
     if (result != TestPassed) value.Append(VariableValue(result));
-    *record = true;
+    statement.recording = Recording::kRecord;
   } else if (kind == functionCallItem) {
-    bool returned_something = false;
-    result = FunctionCall(right, &value, &returned_something, record, item);
-    if (result != TestPassed || !returned_something) value.Append(VariableValue(result));
-    *record = true;
-    *values = value;
+    result = FunctionCall(right, &value, statement, item);
+    if (result != TestPassed || value.is_invalid()) value.Append(VariableValue(result));
+    statement.recording = Recording::kRecord;
+    statement.values = value;
   } else if (kind == sprintfItem) {
     value.Append(VariableValue(FormatText(0, Parameters(right, 0))));
-    *record = true;
-    *values = value;
+    statement.recording = Recording::kRecord;
+    statement.values = value;
   } else if (kind == sscanfItem) {
     result = ScanFormatted(Parameters(right, 0), &value,
                            [this](LoggingLevel level, const std::string& source, const std::string& message) {
                              script_.logger().Log(level, source, message);
                            });
     if (result == TestPassed && value.ElementCount() == 0) value.Append(VariableValue(TestPassed));
-    *record = true;
-    *values = value;
+    statement.recording = Recording::kRecord;
+    statement.values = value;
   } else if (kind == assertItem) {
     result = Assert(right, &value);
     value.Append(VariableValue(result));
-    *record = true;
-    *values = value;
+    statement.recording = Recording::kRecord;
+    statement.values = value;
   } else if (kind == arrayLengthItem) {
     result = ArrayLength(script_, right, ArrayLengthUse::kAssignment, &value);
   } else {
     log.Log(severe, kScript, "Unknown assignment type %d", static_cast<int>(kind));
-    *record = true;
+    statement.recording = Recording::kRecord;
     return TestError;
   }
   SetVariable(script_, name, std::move(value));
@@ -720,47 +757,42 @@ Result StatementExecutor::Assert(ScriptItem* item, VariableValue* values) {
 }
 
 // ignoreresult <statements> endignoreresult
-Result StatementExecutor::IgnoreResult(ScriptItem* item, VariableValue* return_value, bool* returned) {
+Result StatementExecutor::IgnoreResult(ScriptItem* item, FunctionReturn& target) {
   if (item->child_count() == 0) {
     script_.logger().Log(severe, kScript, "Error: invalid ignore result statement");
     return TestError;
   }
-  Result inner = RunChild(item, return_value, returned);
+  Result inner = RunChild(item, target);
   script_.logger().Log(information, kScript, "Ignoring result '%s'",
                        VariableValue::ResultWord(inner).c_str());
   return TestPassed;
 }
 
-Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* return_value,
-                                       bool* returned_something, bool* record,
+// <function>(<arguments>): a function defined in the script, found from the call outwards, or
+// else a built-in one.
+Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, Statement& statement,
                                        ScriptItem* assignment) {
   std::string name = call->text();
   if (!name.empty() && name.back() == ':') name.pop_back();
   ScriptItem* definition = FindFunction(call, name);
-  if (definition == nullptr) {
-    Result result = BuiltInCall(name, call, return_value, record);
-    *returned_something = !return_value->is_invalid();
-    return result;
-  }
+  if (definition == nullptr) return BuiltInCall(name, call, value, statement);
   VariableValue parameters;
   Result arguments = FunctionArguments(script_, call, &parameters);
   if (arguments != TestPassed) return arguments;
   FunctionParameters scope(script_, name, std::move(parameters));
   definition->set_current_parent(call->shared_from_this());
   if (assignment != nullptr) call->set_current_parent(assignment->shared_from_this());
-  VariableValue returned_value;
-  bool returned = false;
-  Result result = ExecuteSequence(definition, &returned_value, &returned, true);
+  FunctionReturn returned;
+  Result result = ExecuteSequence(definition, returned, ChainKind::kFunctionBody);
   definition->set_current_parent(nullptr);
   if (assignment != nullptr) call->set_current_parent(nullptr);
   scope.Restore();
-  *returned_something = !returned_value.is_invalid();
-  if (*returned_something) *return_value = std::move(returned_value);
+  if (!returned.value.is_invalid()) *value = std::move(returned.value);
   return result;
 }
 
 Result StatementExecutor::BuiltInCall(const std::string& name, ScriptItem* call,
-                                      VariableValue* value, bool* record) {
+                                      VariableValue* value, Statement& statement) {
   Logger& log = script_.logger();
   Result result = TestPassed;
   if (EqualsIgnoringCase(name, "printf")) {
@@ -787,12 +819,12 @@ Result StatementExecutor::BuiltInCall(const std::string& name, ScriptItem* call,
     log.Log(severe, kScript, "Error: function %s not found", name.c_str());
     result = TestFailed;
   }
-  *record = result != TestPassed;
+  statement.recording = result != TestPassed ? Recording::kRecord : Recording::kStatusOnly;
   return result;
 }
 
 // return <values>
-Result StatementExecutor::Return(ScriptItem* item, VariableValue* return_value, bool* returned) {
+Result StatementExecutor::Return(ScriptItem* item, FunctionReturn& target) {
   bool in_function = false;
   for (const ScriptItem* p = item->parent(); p != nullptr && !in_function; p = p->parent()) {
     in_function = p->type() == functionItem;
@@ -809,18 +841,18 @@ Result StatementExecutor::Return(ScriptItem* item, VariableValue* return_value, 
     if (element != TestPassed && result == TestPassed) result = element;
   }
   if (item->child_count() == 1 && values.ElementCount() > 0) {
-    *return_value = values.Element(0);
+    target.value = values.Element(0);
   } else {
-    *return_value = std::move(values);
+    target.value = std::move(values);
   }
-  *returned = true;
+  target.state = FunctionReturn::State::kReturned;
   return result;
 }
 
 // movelogfile(<name>) and copylogfile(<name>)
-Result StatementExecutor::LogFile(ScriptItem* item, bool move) {
+Result StatementExecutor::LogFile(ScriptItem* item, LogTransfer transfer) {
   Logger& log = script_.logger();
-  const char* word = move ? "movelogfile" : "copylogfile";
+  const char* word = transfer == LogTransfer::kMove ? "movelogfile" : "copylogfile";
   if (item->child_count() != 1) {
     log.Log(severe, "Script", "Invalid %s statement - missing filename parameter", word);
     return TestError;
@@ -843,7 +875,7 @@ Result StatementExecutor::LogFile(ScriptItem* item, bool move) {
             static_cast<int>(value.kind()));
     return TestFailed;
   }
-  if (move) {
+  if (transfer == LogTransfer::kMove) {
     script_.AddMovedLog(name->text());
   } else {
     script_.AddCopiedLog(name->text());

@@ -22,8 +22,8 @@ class ScriptPlayback;
 // hooks are called on the run thread.
 class IExecutionContext : public IScriptContext {
  public:
-  // Completes a pending pause and waits while paused; true when the run must stop.
-  virtual bool WaitIfPaused() = 0;
+  // Completes a pending pause and waits while paused.
+  virtual RunCourse WaitIfPaused() = 0;
   virtual ScriptState state() const = 0;
   virtual bool step_flag() const = 0;
   virtual void ClearStepFlag() = 0;
@@ -33,8 +33,12 @@ class IExecutionContext : public IScriptContext {
   virtual void RequestPause() = 0;
   virtual void RequestStop() = 0;
   virtual void SetCurrentTime(std::int64_t seconds) = 0;
-  // The tester whose action runs now (null clears it); Stop aborts it from a client thread.
-  virtual void SetCurrentTester(std::shared_ptr<ITester> tester) = 0;
+  // The tester whose action starts now: from here until EndTesterCall, Stop aborts it from a
+  // client thread. The executor checks the state after this call and before Execute, so a
+  // stop is either seen here or reaches the tester.
+  virtual void BeginTesterCall(std::shared_ptr<ITester> tester) = 0;
+  // The call has returned; no abort meant for it arrives after this.
+  virtual void EndTesterCall() = 0;
   // The playback source, or null when the run drives real testers.
   virtual std::shared_ptr<ScriptPlayback> playback() = 0;
   // The action record of the run (never null; it may be closed).
@@ -50,15 +54,29 @@ class IExecutionContext : public IScriptContext {
   virtual std::string script_directory() const = 0;
 };
 
+// Where a `return` leaves its values: the function call whose chains it ends (or the run,
+// where a `return` is an error). Every chain of the call shares it.
+struct FunctionReturn {
+  // Whether a `return` has run; once it has, the chains of the call end at once.
+  enum class State { kRunning, kReturned };
+  VariableValue value;
+  State state = State::kRunning;
+};
+
+// Whether a chain is a function's body, run from its definition item by a call, or any other
+// chain of statements (where a definition is skipped).
+enum class ChainKind { kStatements, kFunctionBody };
+
+// The two statements that hand a log file to the end of the run.
+enum class LogTransfer { kMove, kCopy };
+
 class StatementExecutor {
  public:
   explicit StatementExecutor(IExecutionContext& script) : script_(script) {}
 
-  // Runs the chain of siblings starting at [first]. [return_value] and [returned] belong to the
-  // enclosing function call (or to the run); [function_body] is set when [first] is a
-  // function's definition item. Returns the chain's aggregate result.
-  Result ExecuteSequence(ScriptItem* first, VariableValue* return_value, bool* returned,
-                         bool function_body);
+  // Runs the chain of siblings starting at [first]; a `return` in it lands in [target] (the
+  // enclosing function call's, or the run's). Returns the chain's aggregate result.
+  Result ExecuteSequence(ScriptItem* first, FunctionReturn& target, ChainKind kind = ChainKind::kStatements);
 
   // A chain of its own, as the statement of a `local` runs.
   Result ExecuteChain(ScriptItem* first);
@@ -66,31 +84,37 @@ class StatementExecutor {
   Result ExecuteAssignment(ScriptItem* assignment);
   // The action call of an actionItem: its returned values, or its Result when none came back,
   // are appended to [values].
-  Result CallAction(ScriptItem* action, VariableValue* values, bool* record,
-                    const std::string& variable_name);
+  ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name);
 
  private:
+  // How a tester action call went: made (well or not), not made because the tester has no such
+  // action, or not started because the run was stopping.
+  enum class CallOutcome { kCalled, kNoSuchAction, kNotStarted };
   struct Statement;
   struct Cursor;
+  struct TesterCall;
 
-  Result Execute(ScriptItem* item, Cursor* cursor, Statement& statement,
-                 VariableValue* return_value, bool* returned, bool function_body,
-                 class ChainScope& scope);
-  Result RunChild(ScriptItem* item, VariableValue* return_value, bool* returned);
-  Result If(ScriptItem* item, VariableValue* return_value, bool* returned, bool* record);
-  Result While(ScriptItem* item, bool* again, VariableValue* return_value, bool* returned,
-               bool* record);
-  Result Assignment(ScriptItem* item, VariableValue* values, bool* record);
+  Result Execute(ScriptItem* item, Cursor* cursor, Statement& statement, FunctionReturn& target,
+                 ChainKind kind, class ChainScope& scope);
+  Result RunChild(ScriptItem* item, FunctionReturn& target);
+  Result If(ScriptItem* item, Statement& statement, FunctionReturn& target);
+  Result While(ScriptItem* item, Statement& statement, FunctionReturn& target);
+  Result Assignment(ScriptItem* item, Statement& statement);
+  Result Action(ScriptItem* action, Statement& statement, const std::string& variable_name);
+  std::shared_ptr<ITester> ActionTarget(ScriptItem* action);
+  CallOutcome CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action, TesterCall& call);
+  CallOutcome CallTester(ITester& tester, const std::string& action_name, TesterCall& call);
   Result New(ScriptItem* item, VariableValue* value, const std::string& variable_name);
   Result Delete(ScriptItem* item);
   Result Sleep(ScriptItem* item);
   Result Assert(ScriptItem* item, VariableValue* values);
-  Result IgnoreResult(ScriptItem* item, VariableValue* return_value, bool* returned);
-  Result FunctionCall(ScriptItem* call, VariableValue* return_value, bool* returned_something,
-                      bool* record, ScriptItem* assignment);
-  Result BuiltInCall(const std::string& name, ScriptItem* call, VariableValue* value, bool* record);
-  Result Return(ScriptItem* item, VariableValue* return_value, bool* returned);
-  Result LogFile(ScriptItem* item, bool move);
+  Result IgnoreResult(ScriptItem* item, FunctionReturn& target);
+  // A call of a script function or a built-in one; what it returns lands in [value], which
+  // stays invalid when it returns nothing. [assignment] is the statement that receives it.
+  Result FunctionCall(ScriptItem* call, VariableValue* value, Statement& statement, ScriptItem* assignment);
+  Result BuiltInCall(const std::string& name, ScriptItem* call, VariableValue* value, Statement& statement);
+  Result Return(ScriptItem* item, FunctionReturn& target);
+  Result LogFile(ScriptItem* item, LogTransfer transfer);
   Result Abort(ScriptItem* item);
   // The parameter array of a call: every argument evaluated, all elements in one list.
   VariantArrayPtr Parameters(ScriptItem* parent, std::size_t first_child);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "codec/literal_text.h"
 #include "trace/clock.h"
@@ -14,10 +15,14 @@
 namespace ordalis {
 
 bool ActionRecord::Start(const std::string& path,
-                         const std::vector<std::pair<std::string, std::string>>& variables) {
+                         const std::vector<std::pair<std::string, std::string>>& variables,
+                         FailureReport report) {
   Close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
+  path_ = path;
+  failed_ = false;
+  report_ = std::move(report);
   line_ = "Version 4.0n \r\nSystemVars\r\n";
   for (const auto& [name, value] : variables) {
     line_ += "    ";
@@ -38,20 +43,45 @@ void ActionRecord::WriteLine() {
   line_.clear();
 }
 
+void ActionRecord::Fail(const char* step, int error) {
+  if (failed_) return;
+  failed_ = true;
+  FailureReport report = std::move(report_);
+  report_ = nullptr;
+  if (!report) return;
+  std::string reason = std::string(step) + " '" + path_ + "': " +
+                       std::error_code(error, std::generic_category()).message();
+  try {
+    report(reason);
+  } catch (...) {
+    // Whoever listens cannot make the record worse; the run goes on.
+  }
+}
+
+// Maps the next chunk of the file. Its blocks are reserved first: a store into a mapped page
+// that the file system cannot back ends the process with SIGBUS, while a reservation that
+// fails is an error code, after which the lines are written instead and a full disk is
+// reported like any other failed write.
 bool ActionRecord::MapNextChunk() {
   if (map_ != nullptr) {
     ::munmap(map_, kChunk);
     map_ = nullptr;
     map_start_ += kChunk;
   }
-  if (mapping_failed_ || ::ftruncate(fd_, static_cast<off_t>(map_start_ + kChunk)) != 0) {
-    mapping_failed_ = true;
-    return false;
-  }
-  void* chunk = ::mmap(nullptr, kChunk, PROT_WRITE, MAP_SHARED, fd_, static_cast<off_t>(map_start_));
+  if (mapping_failed_) return false;
+  int reserved;
+  do {
+    reserved = ::fallocate(fd_, 0, static_cast<off_t>(map_start_), static_cast<off_t>(kChunk));
+  } while (reserved != 0 && errno == EINTR);
+  void* chunk = reserved == 0 ? ::mmap(nullptr, kChunk, PROT_WRITE, MAP_SHARED, fd_,
+                                       static_cast<off_t>(map_start_))
+                              : MAP_FAILED;
   if (chunk == MAP_FAILED) {
     mapping_failed_ = true;
-    ::ftruncate(fd_, static_cast<off_t>(written_));
+    // A reservation may have grown the file before it failed; the file ends with its lines.
+    if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+      // The reader stops at the first byte no line holds, so a longer file still reads.
+    }
     return false;
   }
   map_ = static_cast<char*>(chunk);
@@ -59,28 +89,38 @@ bool ActionRecord::MapNextChunk() {
   return true;
 }
 
-void ActionRecord::Write(const char* data, std::size_t size) {
-  while (size > 0 && !mapping_failed_) {
+void ActionRecord::WriteMapped(const char** data, std::size_t* size) {
+  while (*size > 0 && !mapping_failed_) {
     if (map_ == nullptr || map_used_ == kChunk) {
-      if (!MapNextChunk()) break;
+      if (!MapNextChunk()) return;
     }
-    std::size_t part = std::min(size, kChunk - map_used_);
-    std::memcpy(map_ + map_used_, data, part);
+    std::size_t part = std::min(*size, kChunk - map_used_);
+    std::memcpy(map_ + map_used_, *data, part);
     map_used_ += part;
     written_ += part;
-    data += part;
-    size -= part;
+    *data += part;
+    *size -= part;
   }
+}
+
+void ActionRecord::WriteDirect(const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t done = ::pwrite(fd_, data, size, static_cast<off_t>(written_));
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return;  // a full disk loses the record, never the run
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      Fail("Failed to write the record file", done < 0 ? errno : ENOSPC);
+      return;
     }
     data += done;
     size -= static_cast<std::size_t>(done);
     written_ += static_cast<std::size_t>(done);
   }
+}
+
+void ActionRecord::Write(const char* data, std::size_t size) {
+  if (failed_) return;  // a record with a gap would replay the wrong answers
+  WriteMapped(&data, &size);
+  if (size > 0) WriteDirect(data, size);
 }
 
 void ActionRecord::WriteIn(const VariantArrayPtr& parameters) {
@@ -113,17 +153,18 @@ void ActionRecord::WriteFailedCall() {
 void ActionRecord::Close() {
   if (fd_ < 0) return;
   if (map_ != nullptr) ::munmap(map_, kChunk);
-  // The file ends where the last line does, not at the end of the mapped chunk.
-  if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
-    // The record stays readable: its loader stops at the first byte no line holds.
+  // The file ends where the last line does, not at the end of the reserved chunk.
+  if (map_start_ + map_used_ > 0 && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+    Fail("Failed to end the record file", errno);
   }
-  ::close(fd_);
+  if (::close(fd_) != 0 && errno != EINTR) Fail("Failed to close the record file", errno);
   fd_ = -1;
   map_ = nullptr;
   map_start_ = 0;
   map_used_ = 0;
   written_ = 0;
   mapping_failed_ = false;
+  report_ = nullptr;
 }
 
 }  // namespace ordalis

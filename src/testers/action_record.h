@@ -3,8 +3,13 @@
 // version and the system variables in force, then holds one in line (ticks and the literal
 // text of the parameters sent) and one out line (ticks, the result digit and the literal text
 // of the values received) for every tester action. During playback only out lines are written.
+//
+// A record that cannot be written (a full disk, an I/O error) never stops the run: the first
+// failure is reported once through the failure report given to Start, later lines are dropped,
+// and the lines written before it stay readable.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,10 +21,15 @@ namespace ordalis {
 
 class ActionRecord {
  public:
+  // Told, once per record, why the record could not be written.
+  using FailureReport = std::function<void(const std::string& reason)>;
+
   // Creates or truncates [path] and writes the header with [variables] (name, value text) in
   // the order given; the start ticks are taken once the header is written. False when the file
-  // cannot be created; later writes are then dropped.
-  bool Start(const std::string& path, const std::vector<std::pair<std::string, std::string>>& variables);
+  // cannot be created; later writes are then dropped. [report] hears of the first write that
+  // fails; it is called on the thread that writes, with no lock held.
+  bool Start(const std::string& path, const std::vector<std::pair<std::string, std::string>>& variables,
+             FailureReport report = nullptr);
 
   // The in line, written and flushed just before a tester's Execute.
   void WriteIn(const VariantArrayPtr& parameters);
@@ -30,12 +40,18 @@ class ActionRecord {
 
   void Close();
   bool is_open() const { return fd_ >= 0; }
+  // Whether a write has failed since the last Start; the record ends before the failure.
+  bool failed() const { return failed_; }
   std::int64_t start_ticks() const { return start_ticks_; }
 
   ActionRecord() = default;
   ActionRecord(const ActionRecord&) = delete;
   ActionRecord& operator=(const ActionRecord&) = delete;
-  ~ActionRecord() { Close(); }
+  // Closes the file without reporting: whoever listened may be gone by now.
+  ~ActionRecord() {
+    report_ = nullptr;
+    Close();
+  }
 
  private:
   std::int64_t Ticks() const;
@@ -45,11 +61,15 @@ class ActionRecord {
   // system call per line; where the file cannot be mapped they are written.
   void WriteLine();
   void Write(const char* data, std::size_t size);
+  void WriteMapped(const char** data, std::size_t* size);
+  void WriteDirect(const char* data, std::size_t size);
   bool MapNextChunk();
+  void Fail(const char* step, int error);
 
   static constexpr std::size_t kChunk = 1 << 20;
 
   int fd_ = -1;
+  std::string path_;
   std::string line_;
   std::int64_t start_ticks_ = 0;
   char* map_ = nullptr;          // the mapped chunk, or null
@@ -57,6 +77,8 @@ class ActionRecord {
   std::size_t map_used_ = 0;     // bytes of the chunk written
   std::size_t written_ = 0;      // bytes of the file written
   bool mapping_failed_ = false;
+  bool failed_ = false;
+  FailureReport report_;
 };
 
 }  // namespace ordalis

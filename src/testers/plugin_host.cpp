@@ -84,7 +84,7 @@ Status CreateTesterThrough(ITesterCreator& inner, const std::shared_ptr<const vo
 class HostedTesterCreator : public ITesterCreator {
  public:
   HostedTesterCreator(std::shared_ptr<ITesterCreator> inner, std::shared_ptr<const void> keep_alive)
-      : inner_(std::move(inner)), keep_alive_(std::move(keep_alive)) {}
+      : keep_alive_(std::move(keep_alive)), inner_(std::move(inner)) {}
   Status get_NumberOfTypes(std::uint32_t* count) override {
     try {
       return inner_->get_NumberOfTypes(count);
@@ -97,14 +97,16 @@ class HostedTesterCreator : public ITesterCreator {
   }
 
  private:
-  std::shared_ptr<ITesterCreator> inner_;
+  // The keep-alive is declared first so it is destroyed last: the module's object is released
+  // while its module is still loaded.
   std::shared_ptr<const void> keep_alive_;
+  std::shared_ptr<ITesterCreator> inner_;
 };
 
 class HostedTesterCreator1 : public ITesterCreator1 {
  public:
   HostedTesterCreator1(std::shared_ptr<ITesterCreator1> inner, std::shared_ptr<const void> keep_alive)
-      : inner_(std::move(inner)), keep_alive_(std::move(keep_alive)) {}
+      : keep_alive_(std::move(keep_alive)), inner_(std::move(inner)) {}
   Status get_NumberOfTypes(std::uint32_t* count) override {
     try {
       return inner_->get_NumberOfTypes(count);
@@ -124,15 +126,15 @@ class HostedTesterCreator1 : public ITesterCreator1 {
   }
 
  private:
+  std::shared_ptr<const void> keep_alive_;  // first, so destroyed after inner_
   std::shared_ptr<ITesterCreator1> inner_;
-  std::shared_ptr<const void> keep_alive_;
 };
 
 class HostedBatchQueueItemCreator : public IBatchQueueItemCreator {
  public:
   HostedBatchQueueItemCreator(std::shared_ptr<IBatchQueueItemCreator> inner,
                               std::shared_ptr<const void> keep_alive)
-      : inner_(std::move(inner)), keep_alive_(std::move(keep_alive)) {}
+      : keep_alive_(std::move(keep_alive)), inner_(std::move(inner)) {}
   Status get_Version(std::string* version) override {
     try {
       return inner_->get_Version(version);
@@ -167,8 +169,8 @@ class HostedBatchQueueItemCreator : public IBatchQueueItemCreator {
   }
 
  private:
+  std::shared_ptr<const void> keep_alive_;  // first, so destroyed after inner_
   std::shared_ptr<IBatchQueueItemCreator> inner_;
-  std::shared_ptr<const void> keep_alive_;
 };
 
 }  // namespace

@@ -3,7 +3,12 @@
 // current items and Executed events, keeps user and system variables in an in-memory
 // application manager, and runs statement chains with a minimal executor that knows
 // assignments, `local` and nested blocks.
+//
+// FakeExecutionContext goes one step further for statement tests: the real statement executor
+// runs on the test's own thread, with the run state, the current tester and the record in
+// plain fields the test sets and reads; no run thread, no files.
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,8 +17,12 @@
 
 #include "interp/evaluator.h"
 #include "interp/script_context.h"
+#include "interp/statement_executor.h"
 #include "interp/variables.h"
 #include "language/script_item.h"
+#include "platform/event.h"
+#include "testers/action_record.h"
+#include "trace/trace.h"
 
 namespace ordalis::testing_support {
 
@@ -125,7 +134,8 @@ class CountingTester : public ITester {
   Status SetTrace(std::shared_ptr<ITrace>) override { return S_OK; }
 };
 
-class FakeScript : public IScriptContext {
+template <typename Context>
+class BasicFakeScript : public Context {
  public:
   RecordingLogger log;
   VariableTable table;
@@ -160,6 +170,7 @@ class FakeScript : public IScriptContext {
   // nested chain; scopes end as the real executor ends them.
   Result ExecuteChain(ScriptItem* first) override {
     ChainScope scope;
+    IScriptContext& script = *this;
     Result aggregate = TestPassed;
     ScriptItem* parent = first ? first->parent() : nullptr;
     std::size_t index = parent ? IndexOf(parent, first) : 0;
@@ -168,7 +179,7 @@ class FakeScript : public IScriptContext {
       if (item->type() == assignmentItem) {
         result = ExecuteAssignment(item);
       } else if (item->type() == localItem) {
-        result = scope.ExecuteLocal(*this, item);
+        result = scope.ExecuteLocal(script, item);
       } else if (item->child_count() > 0) {
         result = ExecuteChain(item->child(0));
       }
@@ -176,7 +187,7 @@ class FakeScript : public IScriptContext {
       ++index;
       item = parent && index < parent->child_count() ? parent->child(index) : nullptr;
     }
-    scope.End(*this, returned.get());
+    scope.End(script, returned.get());
     return aggregate;
   }
   Result ExecuteAssignment(ScriptItem* assignment) override {
@@ -188,10 +199,9 @@ class FakeScript : public IScriptContext {
     SetVariable(*this, assignment->child(0)->text(), std::move(value));
     return TestPassed;
   }
-  Result CallAction(ScriptItem*, VariableValue* values, bool* record, const std::string&) override {
+  ActionOutcome CallAction(ScriptItem*, VariableValue* values, const std::string&) override {
     for (const auto& element : action_values.elements()) values->Append(element);
-    *record = false;
-    return TestPassed;
+    return {TestPassed, Recording::kStatusOnly};
   }
 
   // The value a function call is returning while its body's chains end.
@@ -204,6 +214,67 @@ class FakeScript : public IScriptContext {
     }
     return parent->child_count();
   }
+};
+
+using FakeScript = BasicFakeScript<IScriptContext>;
+
+// The script as statements see it, with the real executor behind every chain, assignment and
+// action call. A test sets [state] (a stop that has come) and reads what the run hooks saw.
+class FakeExecutionContext : public BasicFakeScript<IExecutionContext> {
+ public:
+  std::atomic<ScriptState> run_state{ScriptRunning};
+  bool pause_on_error_flag = false;
+  bool step = false;
+  int pause_requests = 0;
+  // The tester between BeginTesterCall and EndTesterCall, and the calls made.
+  std::shared_ptr<ITester> current_tester;
+  int tester_calls_begun = 0;
+  int tester_calls_ended = 0;
+  std::vector<std::string> moved_logs, copied_logs;
+  ActionRecord record;  // never started: its lines are dropped
+  Event ended;
+
+  Result ExecuteChain(ScriptItem* first) override { return StatementExecutor(*this).ExecuteChain(first); }
+  Result ExecuteAssignment(ScriptItem* assignment) override {
+    return StatementExecutor(*this).ExecuteAssignment(assignment);
+  }
+  ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name) override {
+    return StatementExecutor(*this).CallAction(action, values, variable_name);
+  }
+  // Runs the statements of [root] as a run would.
+  Result Run(ScriptItem* root) {
+    FunctionReturn target;
+    return StatementExecutor(*this).ExecuteSequence(root->child(0), target);
+  }
+
+  RunCourse WaitIfPaused() override { return RunCourse::kGoOn; }
+  ScriptState state() const override { return run_state.load(); }
+  bool step_flag() const override { return step; }
+  void ClearStepFlag() override { step = false; }
+  bool pause_on_error() const override { return pause_on_error_flag; }
+  void RequestPause() override { ++pause_requests; }
+  void RequestStop() override { run_state.store(ScriptStopping); }
+  void SetCurrentTime(std::int64_t seconds) override { now = seconds; }
+  void BeginTesterCall(std::shared_ptr<ITester> tester) override {
+    current_tester = std::move(tester);
+    ++tester_calls_begun;
+  }
+  void EndTesterCall() override {
+    current_tester.reset();
+    ++tester_calls_ended;
+  }
+  std::shared_ptr<ScriptPlayback> playback() override { return nullptr; }
+  ActionRecord& action_record() override { return record; }
+  void AddMovedLog(const std::string& pattern) override { moved_logs.push_back(pattern); }
+  void AddCopiedLog(const std::string& pattern) override { copied_logs.push_back(pattern); }
+  Event& thread_ended() override { return ended; }
+  std::shared_ptr<ITrace> MakeTrace(const std::string& variable_name) override {
+    auto trace = std::make_shared<Trace>();
+    trace->Bind(&log, variable_name);
+    return trace;
+  }
+  VariableValue::TesterWrapHook* tester_wrap_hook() override { return nullptr; }
+  std::string script_directory() const override { return std::string(); }
 };
 
 // Tree building shorthands.

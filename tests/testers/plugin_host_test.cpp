@@ -214,5 +214,88 @@ TEST(PluginHost, HostsWithoutASinkWriteToTheDefaultSink) {
   EXPECT_THAT(lines, ::testing::Contains(::testing::HasSubstr("no_entry.so")));
 }
 
+// The host that made the creator below, and whether it was still there when the module's own
+// object went: a creator's code lives in its module.
+std::weak_ptr<PluginHost> watched_host;
+std::string released_while;
+
+void NoteRelease() { released_while = watched_host.expired() ? "unloaded" : "loaded"; }
+
+// [Level] is ITesterCreator or ITesterCreator1: the host wraps each in a creator of its own.
+template <typename Level>
+class WatchingTesterCreator : public Level {
+ public:
+  ~WatchingTesterCreator() override { NoteRelease(); }
+  Status get_NumberOfTypes(std::uint32_t* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  Status create(std::uint32_t, std::shared_ptr<ITester>*) override { return E_FAIL; }
+};
+
+class WatchingTesterCreator1 : public WatchingTesterCreator<ITesterCreator1> {
+ public:
+  Status get_Version(std::string* version) override {
+    *version = "1.0";
+    return S_OK;
+  }
+};
+
+class WatchingBatchCreator : public IBatchQueueItemCreator {
+ public:
+  ~WatchingBatchCreator() override { NoteRelease(); }
+  Status get_Version(std::string* version) override {
+    *version = "1.0";
+    return S_OK;
+  }
+  Status create(std::uint32_t, std::shared_ptr<IBatchQueueItem>*) override { return E_FAIL; }
+  Status get_NumberOfFileTypes(std::uint32_t* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  Status get_FileType(std::uint32_t, std::string*) override { return E_INVALIDARG; }
+};
+
+constexpr const char* kWatchedId = "{7F2E5D10-3A4B-4C6D-8E9F-0A1B2C3D4E5F}";
+
+// Registers a creator of [kind] with a fresh host and hands it out; returns the creator.
+std::shared_ptr<void> HandOut(const std::string& kind, std::shared_ptr<PluginHost> host) {
+  if (kind == "batch") {
+    host->AddBatchQueueItemCreator(kWatchedId, [] {
+      return std::shared_ptr<IBatchQueueItemCreator>(std::make_shared<WatchingBatchCreator>());
+    });
+    std::shared_ptr<IBatchQueueItemCreator> creator;
+    host->CreateBatchQueueItemCreator(kWatchedId, &creator);
+    return creator;
+  }
+  if (kind == "tester") {
+    host->AddTesterCreator(kWatchedId, [] {
+      return std::shared_ptr<ITesterCreator>(std::make_shared<WatchingTesterCreator<ITesterCreator>>());
+    });
+  } else {
+    host->AddTesterCreator(kWatchedId, [] {
+      return std::shared_ptr<ITesterCreator>(std::make_shared<WatchingTesterCreator1>());
+    });
+  }
+  std::shared_ptr<ITesterCreator> creator;
+  host->CreateTesterCreator(kWatchedId, &creator);
+  return creator;
+}
+
+class HandedOutCreatorTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(HandedOutCreatorTest, ReleasesTheModulesObjectBeforeTheModule) {
+  LoadedHost loaded({});
+  std::shared_ptr<void> creator = HandOut(GetParam(), loaded.host);
+  ASSERT_TRUE(creator);
+  watched_host = loaded.host;
+  released_while.clear();
+  loaded.host.reset();  // the creator's keep-alive reference is the last one now
+  creator.reset();
+  EXPECT_EQ(released_while, "loaded");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HandedOutCreatorTest, testing::Values("tester", "tester1", "batch"));
+
 }  // namespace
 }  // namespace ordalis

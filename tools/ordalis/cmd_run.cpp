@@ -25,6 +25,7 @@
 #include "language/statement_place.h"
 #include "script_check.h"
 #include "value_literal.h"
+#include "interp/run_judge.h"
 #include "interp/variable_table.h"
 #include "mail/results_mail.h"
 #include "report/run_annotations.h"

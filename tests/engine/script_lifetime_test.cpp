@@ -1,0 +1,208 @@
+// What a client may do with a script object from any thread and any notification: call back
+// into it, drop the last reference to it, keep its testers after it has gone, and walk its tree
+// while loads and remote chunks replace it.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "script_fixture.h"
+
+namespace ordalis {
+namespace {
+
+using testing_support::Observer;
+using testing_support::ScriptTest;
+namespace fs = std::filesystem;
+
+// A batch queue's way of stopping an item: it resets the item from the notification that the
+// item is stopping, and Reset waits until the stop has completed.
+class ResettingObserver : public Observer {
+ public:
+  std::atomic<CScript*> script{nullptr};
+  std::atomic<bool> reset_done{false};
+  std::atomic<Status> reset_status{E_FAIL};
+  std::atomic<ScriptState> state_after_reset{ScriptStopping};
+
+  void StateChanged(ScriptState state) override {
+    Observer::StateChanged(state);
+    CScript* target = script.load();
+    if (state != ScriptStopping || target == nullptr || reset_done.exchange(true)) return;
+    reset_status.store(target->Reset());
+    ScriptState now = ScriptStopping;
+    target->get_State(&now);
+    state_after_reset.store(now);
+  }
+};
+
+TEST_F(ScriptTest, AClientMayWaitInANotificationForTheRunToEnd) {
+  auto resetting = std::make_shared<ResettingObserver>();
+  script_->SetScriptEventsClient(resetting);
+  Load("while true do x = 1 endwhile\n");
+  script_->Run();
+  ASSERT_TRUE(resetting->WaitFor([&] { return resetting->executed.size() > 3; }));
+  resetting->script.store(script_.get());
+  script_->Stop();
+  ASSERT_TRUE(resetting->reset_done.load());
+  EXPECT_EQ(resetting->reset_status.load(), S_OK);
+  EXPECT_EQ(resetting->state_after_reset.load(), ScriptNotRunning);
+  // The changes made meanwhile are told after the one being handled, in order.
+  ASSERT_TRUE(resetting->WaitForRunEnd());
+  std::vector<ScriptState> tail(resetting->states.end() - 3, resetting->states.end());
+  EXPECT_EQ(tail, (std::vector<ScriptState>{ScriptStopping, ScriptStopping, ScriptNotRunning}));
+  script_->SetScriptEventsClient(nullptr);
+}
+
+// Holds the only reference to a script and lets it go from an Executed event, on the run
+// thread. Its own end shows that the script's state has gone too.
+class LastOwner : public IScriptEventsClient {
+ public:
+  explicit LastOwner(std::shared_ptr<Event> gone) : gone_(std::move(gone)) {}
+  ~LastOwner() override { gone_->Set(); }
+  void Take(std::shared_ptr<CScript> script) {
+    std::lock_guard lock(mutex_);
+    script_ = std::move(script);
+  }
+  void Executed(ScriptItem*) override {
+    std::shared_ptr<CScript> last;
+    {
+      std::lock_guard lock(mutex_);
+      last.swap(script_);
+    }
+    released_on_run_thread.store(last != nullptr);
+  }
+  void ResultsReset() override {}
+  void Started() override {}
+  void Reset() override {}
+  void StateChanged(ScriptState) override {}
+  std::atomic<bool> released_on_run_thread{false};
+
+ private:
+  std::shared_ptr<Event> gone_;
+  std::mutex mutex_;
+  std::shared_ptr<CScript> script_;
+};
+
+TEST_F(ScriptTest, TheLastReferenceMayGoOnTheRunThread) {
+  auto gone = std::make_shared<Event>();
+  {
+    auto owner = std::make_shared<LastOwner>(gone);
+    auto script = CScript::Create(nullptr, Pacing{0, 0, 0});
+    script->SetScriptEventsClient(owner);
+    auto lines = std::make_shared<Observer>();
+    script->SetTraceEventsClient(lines);
+    std::string path = (dir_ / "last.odl").string();
+    std::ofstream(path) << "x = 1\ny = 2\n";
+    VariantBool loaded;
+    script->Load(path, &loaded);
+    script->root()->child(0)->put_BreakpointSet(kVariantTrue);
+    CScript* raw = script.get();
+    owner->Take(std::move(script));
+    raw->Run();
+    ASSERT_TRUE(lines->WaitFor([&] {  // paused at the breakpoint, before the first statement
+      return std::any_of(lines->lines.begin(), lines->lines.end(), [](const Observer::Line& line) {
+        return line.message == "State changed to ScriptPaused 6";
+      });
+    }));
+    raw->Run();  // the first Executed event lets the script go
+  }
+  // The run thread ends by itself and releases everything, the owner included.
+  EXPECT_TRUE(gone->Wait(20000));
+}
+
+TEST_F(ScriptTest, ATesterKeptByAClientOutlivesTheScript) {
+  Load("t = new echo()\nx = 1\n");
+  Statement(1)->put_BreakpointSet(kVariantTrue);
+  script_->Run();
+  ASSERT_TRUE(observer_->WaitForState(ScriptPaused));
+  VariantArrayPtr value;
+  ASSERT_EQ(script_->get_VariableValue("t", &value), S_OK);
+  ASSERT_TRUE(value && value->size() == 1);
+  auto tester = std::dynamic_pointer_cast<ITester>((*value)[0].as_object());
+  ASSERT_TRUE(tester);
+  value.reset();
+  script_.reset();
+  // The tester logs through the trace the script gave it; the line has nowhere to go now.
+  std::uint32_t count = 0, log_action = 0;
+  ASSERT_EQ(tester->get_ActionCount(&count), S_OK);
+  for (std::string name; log_action < count; ++log_action) {
+    if (Succeeded(tester->get_Actions(log_action, &name)) && name == "Log") break;
+  }
+  VariantArrayPtr returned;
+  Result result = TestError;
+  auto parameters = std::make_shared<VariantArray>(VariantArray{Variant::Int(severe), Variant::String("late")});
+  EXPECT_EQ(tester->Execute(log_action, parameters, &returned, &result), S_OK);
+  EXPECT_FALSE(observer_->Logged("late"));
+}
+
+// Walks every item below [root], as a front end showing the tree would.
+std::size_t Walk(IScriptItem& root) {
+  std::size_t items = 1;
+  std::uint32_t count = 0;
+  root.get_ChildCount(&count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::shared_ptr<IScriptItem> child;
+    if (root.get_Children(i, &child) == S_OK && child) items += Walk(*child);
+  }
+  return items;
+}
+
+TEST_F(ScriptTest, RemoteChunksNeverChangeATreeAClientHolds) {
+  script_->SetFileNames((dir_ / "remote.odl").string());
+  ASSERT_TRUE(script_->MakeRemoteRoot());
+  std::atomic<bool> done{false};
+  std::vector<std::shared_ptr<IScriptItem>> held;  // kept to the end, as a front end might
+  std::jthread walker([&] {
+    while (!done.load()) {
+      std::shared_ptr<IScriptItem> root;
+      script_->get_Item(&root);
+      std::size_t before = Walk(*root);
+      EXPECT_EQ(Walk(*root), before) << "a published tree changed under its reader";
+      held.push_back(std::move(root));
+    }
+  });
+  const int kChunks = 20;
+  for (int i = 0; i < kChunks; ++i) {
+    ASSERT_TRUE(script_->RemoteRun("a" + std::to_string(i) + " = " + std::to_string(i) + "\n"));
+    ASSERT_TRUE(observer_->WaitFor([&] {
+      return std::count(observer_->states.begin(), observer_->states.end(), ScriptPaused) > i;
+    }));
+  }
+  done.store(true);
+  walker.join();
+  EXPECT_EQ(script_->root()->child_count(), static_cast<std::size_t>(kChunks));
+  EXPECT_TRUE(script_->variables().Contains("a19"));
+}
+
+// A load builds its whole tree before anyone sees it, and the tree a client reads stays whole.
+TEST_F(ScriptTest, LoadsPublishWholeTreesWhileClientsReadThem) {
+  std::string path = (dir_ / "test.odl").string();
+  {
+    std::ofstream file(path);
+    for (int i = 0; i < 2000; ++i) file << "x" << i << " = " << i << "\n";
+  }
+  std::atomic<bool> done{false};
+  std::jthread reader([&] {
+    while (!done.load()) {
+      std::shared_ptr<IScriptItem> root;
+      script_->get_Item(&root);
+      std::size_t before = Walk(*root);
+      EXPECT_EQ(Walk(*root), before) << "a published tree changed under its reader";
+      std::shared_ptr<IScriptItem> current;
+      script_->get_CurrentItem(&current);
+      std::string text;
+      if (current) current->get_Text(&text);
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    VariantBool loaded;
+    ASSERT_EQ(script_->Load(path, &loaded), S_OK);
+  }
+  done.store(true);
+}
+
+}  // namespace
+}  // namespace ordalis
