@@ -32,15 +32,16 @@ struct ClassEntry {
   std::function<std::shared_ptr<IUnknown>()> make;
 };
 
+const ClassEntry kClasses[] = {
+    {"Ordalis.Script", [] { return Counted(CScript::Create(std::make_shared<CApplicationManager>())); }},
+    {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
+    {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
+    {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
+    {"Ordalis.BatchQueue", [] { return Counted(CBatchQueue::Create(std::make_shared<CApplicationManager>())); }},
+    {"Ordalis.ScriptProxy", [] { return Counted(CScriptProxy::Create(std::make_shared<CApplicationManager>())); }},
+};
+
 const ClassEntry* FindClass(const std::string& progid) {
-  static const ClassEntry kClasses[] = {
-      {"Ordalis.Script", [] { return Counted(CScript::Create(std::make_shared<CApplicationManager>())); }},
-      {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
-      {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
-      {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},
-      {"Ordalis.BatchQueue", [] { return Counted(CBatchQueue::Create(std::make_shared<CApplicationManager>())); }},
-      {"Ordalis.ScriptProxy", [] { return Counted(CScriptProxy::Create(std::make_shared<CApplicationManager>())); }},
-  };
   for (const ClassEntry& entry : kClasses) {
     std::string name = entry.progid;
     if (EqualsIgnoringCase(progid, name) || EqualsIgnoringCase(progid, name + ".1")) {
@@ -65,6 +66,12 @@ Status CreateInstance(const std::string& progid, std::shared_ptr<IUnknown>* obje
     return E_FAIL;
   }
   return S_OK;
+}
+
+std::vector<std::string> ClassProgids() {
+  std::vector<std::string> names;
+  for (const ClassEntry& entry : kClasses) names.emplace_back(entry.progid);
+  return names;
 }
 
 Status CanUnloadNow() { return g_live_objects.load() == 0 ? S_OK : S_FALSE; }

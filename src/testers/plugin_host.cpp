@@ -244,9 +244,24 @@ std::vector<std::string> PluginHost::PluginPath() {
       start = colon + 1;
     }
   }
-  for (const char* directory : {ORDALIS_INSTALL_PLUGIN_DIR, ORDALIS_BUILD_PLUGIN_DIR}) {
-    if (*directory) directories.emplace_back(directory);
+  directories.emplace_back(ORDALIS_INSTALL_PLUGIN_DIR);
+  // An installed tree that was moved or unpacked elsewhere (a package extracted into a scratch
+  // root, a relocated prefix) keeps its plug-ins beside the code: <prefix>/lib/ordalis/plugins
+  // seen from bin/ordalis or from lib/libordalis.so. It comes before the build tree's directory,
+  // so an installed program uses the plug-ins installed with it.
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&PluginHost::PluginPath), &info) != 0 && info.dli_fname) {
+    std::string file = info.dli_fname;
+    std::size_t slash = file.rfind('/');
+    std::string here = slash == std::string::npos ? "." : file.substr(0, slash);
+    for (const std::string& directory : {here + "/../lib/ordalis/plugins", here + "/ordalis/plugins"}) {
+      struct stat status{};
+      if (::stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        directories.push_back(directory);
+      }
+    }
   }
+  if (*ORDALIS_BUILD_PLUGIN_DIR) directories.emplace_back(ORDALIS_BUILD_PLUGIN_DIR);
   return directories;
 }
 

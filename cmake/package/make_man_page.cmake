@@ -1,0 +1,32 @@
+# Writes the manual page ordalis(1) from `ordalis --help` and each command's --help, so the page
+# says what the command says. Run with -DORDALIS=<the command> -DOUTPUT=<page> -DVERSION=<x.y>.
+function(help_text out)
+  execute_process(COMMAND ${ORDALIS} ${ARGN} --help OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "'ordalis ${ARGN} --help' failed (${rc})")
+  endif()
+  # roff reads a leading dot or quote as a request and a backslash as an escape.
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+help_text(overview)
+set(page ".TH ORDALIS 1 \"\" \"Ordalis ${VERSION}\" \"User Commands\"\n")
+string(APPEND page ".SH NAME\nordalis \\- run test scripts against tester plug-ins\n")
+string(APPEND page ".SH SYNOPSIS\n.nf\n${overview}.fi\n.SH COMMANDS\n")
+# The command list is the block of "  name  summary" lines after "Commands:".
+string(REGEX MATCH "Commands:\n(.*)\n\n" block "${overview}")
+string(REPLACE "\n" ";" lines "${CMAKE_MATCH_1}")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^  ([a-z]+( [a-z]+)?)  ")
+    set(command "${CMAKE_MATCH_1}")
+    string(REPLACE " " ";" words "${command}")
+    help_text(text ${words})
+    string(APPEND page ".SS ordalis ${command}\n.nf\n${text}.fi\n")
+  endif()
+endforeach()
+string(APPEND page ".SH ENVIRONMENT\n.TP\n.B ORDALIS_PLUGIN_PATH\n")
+string(APPEND page "Colon-separated directories searched first for tester plug-in modules.\n")
+string(APPEND page ".SH SEE ALSO\nThe guides in /usr/share/doc/ordalis/docs (language.md, plugins.md, python.md).\n")
+file(WRITE ${OUTPUT} "${page}")

@@ -1,0 +1,207 @@
+"""Drive Ordalis test scripts from Python.
+
+    import ordalis
+    result = ordalis.run("examples/power_supply.odl", limit=5)
+    print(result.verdict, result.passed, result.results_path)
+
+    script = ordalis.Script()
+    script.on_log(lambda level, text, variable: print(text))
+    script.load("examples/hello.odl")
+    script.run()
+    script.wait()
+
+Errors of the engine are raised as OrdalisError, whose ``status`` is the status code.
+Callbacks run on the engine's threads; keep them short.
+"""
+
+from __future__ import annotations
+
+import enum
+import os
+from dataclasses import dataclass, field
+from typing import Any, Dict, List, Optional
+
+
+def _find_installed_plugins() -> None:
+    """An installed module (<prefix>/lib/python3/dist-packages/ordalis) uses the plug-ins
+    installed with it (<prefix>/lib/ordalis/plugins), wherever the prefix is: the directory
+    joins ORDALIS_PLUGIN_PATH before the engine first looks for plug-ins."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    plugins = os.path.normpath(os.path.join(here, "..", "..", "..", "ordalis", "plugins"))
+    if os.path.isdir(plugins):
+        path = os.environ.get("ORDALIS_PLUGIN_PATH", "")
+        os.environ["ORDALIS_PLUGIN_PATH"] = f"{path}:{plugins}" if path else plugins
+
+
+_find_installed_plugins()
+
+from ._ordalis import (  # noqa: E402,F401  (re-exported)
+    ApplicationManager,
+    BatchQueue,
+    OrdalisError,
+    Script,
+    ScriptItem,
+    ScriptProxy,
+    TesterUtilities,
+    can_unload_now,
+    class_names,
+)
+from ._ordalis import register_tester as _register_tester
+
+__all__ = [
+    "ApplicationManager", "BatchQueue", "OrdalisError", "Result", "RunResult", "Script",
+    "ScriptItem", "ScriptProxy", "ScriptState", "TesterUtilities", "class_names", "run",
+    "Outcome", "tester", "register_tester",
+]
+
+
+class Result(enum.IntEnum):
+    """The result of a statement, a named result or a whole run."""
+    PASSED = 0
+    FAILED = 1
+    NOT_IMPLEMENTED = 2
+    WARNING = 3
+    ERROR = 4
+    NOT_RUN = 5
+    ABORTED = 6
+
+
+class ScriptState(enum.IntEnum):
+    RUNNING = 0
+    PAUSING = 1
+    PAUSED = 2
+    STOPPING = 3
+    NOT_RUNNING = 4
+
+
+@dataclass
+class NamedResult:
+    """One `result "name"` block of a run."""
+    name: str
+    result: Result
+    file: str
+    line: int
+    time_taken: float
+    failure: str  # the first failing statement inside it, "file(line): Failed: text", or ""
+
+
+@dataclass
+class RunResult:
+    """What ordalis.run returns: the verdict, the statement counts, the named results, the
+    failing statements and the files the run wrote."""
+    path: str
+    verdict: Result
+    counts: Dict[Result, int]
+    named_results: List[NamedResult]
+    failures: List[str]
+    failures_total: int
+    results_path: str
+    report_path: str
+    errors: List[str] = field(default_factory=list)  # syntax errors: the script did not run
+
+    @property
+    def passed(self) -> bool:
+        return self.verdict == Result.PASSED
+
+    @property
+    def files(self) -> List[str]:
+        return [f for f in (self.results_path, self.report_path) if f]
+
+
+def literal(value: Any) -> str:
+    """The script-literal text of a Python value: 5, 2.5, true, "text", or a list as 1, "a"."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, (int, float)):
+        return repr(value)
+    if isinstance(value, str):
+        if '"' in value or "\n" in value:
+            raise ValueError(f"a text value cannot hold a double quote or a line break: {value!r}")
+        return '"' + value + '"'
+    if isinstance(value, (list, tuple)):
+        return ", ".join(literal(v) for v in value)
+    raise TypeError(f"no script literal for {type(value).__name__}")
+
+
+def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
+        timeout: Optional[float] = None, on_log=None, on_executed=None,
+        literals: Optional[Dict[str, str]] = None, **variables: Any) -> RunResult:
+    """Loads the script at [path], gives it [variables] as user variables for this run (as
+    `ordalis run --var NAME=VALUE` does; a str is a text, a list an array), runs it to its
+    end and returns its RunResult. A script with syntax errors is not run: its RunResult has
+    the verdict ERROR and the errors. [junit] names a JUnit document to write as well.
+    [literals] gives variables as script-literal text already (NAME -> '5' or '"text"').
+    Raises TimeoutError when [timeout] seconds pass first (the script is stopped)."""
+    path = os.fspath(path)
+    if not os.path.isfile(path):
+        raise FileNotFoundError(path)
+    script = Script()
+    try:
+        if on_log is not None:
+            script.on_log(on_log)
+        if on_executed is not None:
+            script.on_executed(on_executed)
+        script.load(path)
+        errors = script.errors
+        if errors:
+            return RunResult(path, Result.ERROR, {}, [], list(errors), len(errors), "", "", list(errors))
+        if results_directory is not None:
+            script.results_directory = os.fspath(results_directory)
+        for name, value in variables.items():
+            script.set_run_variable(name, literal(value))
+        for name, text in (literals or {}).items():
+            script.set_run_variable(name, text)
+        script.run()
+        if not script.wait(timeout):
+            script.stop()
+            script.wait()
+            raise TimeoutError(f"{path} did not end within {timeout} s")
+        digest = script.report(junit)
+    finally:
+        script.close()
+    counts = {Result(i): n for i, n in enumerate(digest["statements"])}
+    rows = [NamedResult(r["name"], Result(r["result"]), r["file"], r["line"], r["time_taken"],
+                        r["failure"]) for r in digest["rows"]]
+    return RunResult(path, Result(digest["verdict"]), counts, rows, list(digest["failures"]),
+                     digest["failures_total"], digest["results_path"], digest["report_path"])
+
+
+class Outcome:
+    """What a Python tester's action returns to set its result: Outcome(Result.FAILED, 3.1)."""
+    _ordalis_outcome = True
+
+    def __init__(self, result: Result, *values: Any):
+        self.result = int(result)
+        self.values = values if len(values) != 1 else values[0]
+        if not values:
+            self.values = None
+
+
+def register_tester(cls, name: Optional[str] = None):
+    """Makes the class [cls] a tester type, named [name] (default: the class name in lower
+    case), for the scripts this process runs: `x = new name(a, b)` makes cls(a, b), and
+    `x.Method(1, "two")` calls its public method Method(1, "two"). A method's return value is the
+    action's values (a tuple gives several) with the result Passed, or an Outcome sets the
+    result; an exception makes the action's result Error and logs its traceback. Optional
+    methods close() and abort() are called when the script deletes the tester or stops."""
+    _register_tester(name or cls.__name__.lower(), cls)
+    return cls
+
+
+def tester(name: Optional[str] = None):
+    """Class decorator form of register_tester: @ordalis.tester("supply")."""
+    def register(cls):
+        return register_tester(cls, name)
+    return register
+
+
+def _load_python_testers() -> None:
+    """Imports the modules named in ORDALIS_PYTHON_TESTERS (separated by ':' or ','); each
+    registers its tester classes when imported, usually with @ordalis.tester."""
+    import importlib
+    for name in os.environ.get("ORDALIS_PYTHON_TESTERS", "").replace(",", ":").split(":"):
+        if name.strip():
+            importlib.import_module(name.strip())
+
+
+_load_python_testers()
