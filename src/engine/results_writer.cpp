@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include "interp/formatting.h"
 #include "interp/variable_value.h"
 #include "language/script_item.h"
+#include "platform/file_descriptor.h"
 #include "platform/resources.h"
 
 namespace ordalis {
@@ -50,9 +52,25 @@ class LocalTimeCache {
   char clock_[32] = {};
 };
 
+// The words of the results, made once: a run's result word costs no allocation.
+const std::string& ResultWordOf(Result result) {
+  static const std::array<std::string, 8> words = [] {
+    std::array<std::string, 8> made;
+    for (int i = 0; i < 8; ++i) made[static_cast<std::size_t>(i)] = VariableValue::ResultWord(i);
+    return made;
+  }();
+  if (result >= 0 && result < 8) return words[static_cast<std::size_t>(result)];
+  static const std::string other = VariableValue::ResultWord(result);
+  return other;
+}
+
+// How many records are read back from an item at a time while its runs are written.
+constexpr std::size_t kRecordBatch = 4096;
+
 class DocumentWriter {
  public:
-  explicit DocumentWriter(std::string& out) : out_(out) {}
+  DocumentWriter(XmlOutput& output, KeepRuns keep_runs)
+      : output_(output), out_(output.text), keep_runs_(keep_runs) {}
 
   // <node> for [item] and, for if and while, its branches as following siblings.
   void Node(ScriptItem& item, int depth) {
@@ -64,10 +82,9 @@ class DocumentWriter {
     AppendXmlEscaped(out_, item.ScriptTextOf());
     out_ += "</text>";
     out_ += kLineEnd;
-    std::size_t records = item.NumberOfRecords();
-    for (std::size_t i = 0; i < records; ++i) Run(item.Record(i), indent);
-    Element(indent, " <overall_result>",
-            VariableValue::ResultWord(OverallResult(item)).c_str(), "</overall_result>");
+    Runs(item, indent);
+    Element(indent, " <overall_result>", ResultWordOf(OverallResult(item)).c_str(),
+            "</overall_result>");
     std::size_t inside = ChildrenInside(item);
     for (std::size_t i = 0; i < inside; ++i) Node(*item.child(i), depth + 1);
     AppendLine(out_, indent, "</node>");
@@ -91,6 +108,32 @@ class DocumentWriter {
     }
   }
 
+  // The item's records in order, read back a batch at a time so a spilled item never has all
+  // of them in memory; the output is handed on as it fills.
+  // With KeepRuns::kFailed the first Passed run stands for all of them, in its place, with
+  // their count.
+  void Runs(const ScriptItem& item, const std::string& indent) {
+    std::uint32_t passed = keep_runs_ == KeepRuns::kFailed ? item.CountOf(TestPassed) : 0;
+    bool folded = false;
+    std::size_t first = 0;
+    for (;;) {
+      batch_.clear();
+      std::size_t got = item.ReadRecords(first, kRecordBatch, &batch_);
+      if (got == 0) return;
+      for (const ResultRecord& record : batch_) {
+        if (passed > 0 && record.result == TestPassed) {
+          if (folded) continue;
+          folded = true;
+          Run(record, indent, passed);
+        } else {
+          Run(record, indent, 1);
+        }
+        output_.Pass();
+      }
+      first += got;
+    }
+  }
+
   void Element(const std::string& indent, const char* open, const char* value, const char* close) {
     out_ += indent;
     out_ += open;
@@ -99,12 +142,19 @@ class DocumentWriter {
     out_ += kLineEnd;
   }
 
-  void Run(const ResultRecord& record, const std::string& indent) {
+  // A run element; one that stands for [count] folded runs says so (count 1 writes the plain
+  // element of the format).
+  void Run(const ResultRecord& record, const std::string& indent, std::uint32_t count) {
     char number[64];
-    AppendLine(out_, indent, " <run>");
+    if (count > 1) {
+      std::snprintf(number, sizeof number, " <run count=\"%u\">", count);
+      AppendLine(out_, indent, number);
+    } else {
+      AppendLine(out_, indent, " <run>");
+    }
     std::snprintf(number, sizeof number, "%u", record.iteration);
     Element(indent, "  <iteration>", number, "</iteration>");
-    Element(indent, "   <result>", VariableValue::ResultWord(record.result).c_str(), "</result>");
+    Element(indent, "   <result>", ResultWordOf(record.result).c_str(), "</result>");
     std::snprintf(number, sizeof number, "%.3f", record.time_taken);
     Element(indent, "  <timetakensec>", number, "</timetakensec>");
     const char* date;
@@ -173,8 +223,11 @@ class DocumentWriter {
     }
   }
 
+  XmlOutput& output_;
   std::string& out_;
+  KeepRuns keep_runs_;
   LocalTimeCache times_;
+  std::vector<ResultRecord> batch_;
 };
 
 bool WriteFile(const std::string& path, std::string_view bytes) {
@@ -259,34 +312,22 @@ const char* ResultsTypeName(ItemType type) {
   }
 }
 
-Result OverallResult(const ScriptItem& item) {
-  Result overall = TestNotRun;
-  std::size_t records = item.NumberOfRecords();
-  for (std::size_t i = 0; i < records; ++i) {
-    switch (item.Record(i).result) {
-      case TestPassed:
-        if (overall == TestNotRun) overall = TestPassed;
-        break;
-      case TestNotImplemented:
-        if (overall == TestNotRun) overall = TestNotImplemented;
-        break;
-      case TestFailed: overall = TestFailed; break;
-      case TestWarning:
-        if (overall != TestFailed) overall = TestWarning;
-        break;
-      case TestError:
-        if (overall != TestFailed) overall = TestError;
-        break;
-      case TestAborted: overall = TestAborted; break;
-      default: break;
-    }
-  }
-  return overall;
+Result OverallResult(const ScriptItem& item) { return item.OverallOfRecords(); }
+
+void XmlOutput::Pass() {
+  if (fd_ < 0 || text.size() < kFlushAt) return;
+  if (!failed_ && !WriteAll(fd_, text)) failed_ = true;
+  text.clear();
 }
 
-std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
-  std::string out;
-  out.reserve(4096);
+bool XmlOutput::Finish() {
+  if (fd_ >= 0 && !failed_ && !text.empty() && !WriteAll(fd_, text)) failed_ = true;
+  if (fd_ >= 0) text.clear();
+  return !failed_;
+}
+
+void WriteResultsXml(ScriptItem& root, const ResultsHeader& header, XmlOutput& output) {
+  std::string& out = output.text;
   out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
   out += "<?xml-stylesheet type=\"text/xsl\" href=\"Ordalis4_2.xsl\"?>\r\n";
   out += "<odl_script_result xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
@@ -314,9 +355,14 @@ std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
     out += "</logfile>\r\n";
   }
   out += " </logfiles>\r\n";
-  DocumentWriter(out).Node(root, 1);
+  DocumentWriter(output, header.keep_runs).Node(root, 1);
   out += "</odl_script_result>\r\n";
-  return out;
+}
+
+std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
+  XmlOutput output;
+  WriteResultsXml(root, header, output);
+  return std::move(output.text);
 }
 
 std::string ResultsXmlName(const std::string& file_name) {

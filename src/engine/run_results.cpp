@@ -1,12 +1,13 @@
 #include "engine/run_results.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "engine/script_logger.h"
 #include "language/script_item.h"
+#include "platform/file_descriptor.h"
 #include "settings/application_manager.h"
 #include "trace/script_log.h"
 
@@ -34,24 +35,21 @@ void CollectResultRows(ScriptItem& root, std::vector<SummaryRow>* rows) {
   }
 }
 
-// Writes [bytes] to [path] through a temporary file and a rename, so a reader never sees half a
-// document. False when the file cannot be created.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+// Streams the results document of [root] to [path] through a temporary file and a rename, so a
+// reader never sees half a document. False when the file cannot be created or written.
+bool StreamResultsAtomically(const std::string& path, ScriptItem& root, const ResultsHeader& header) {
   std::string temporary = path + ".tmp" + std::to_string(::getpid());
+  bool written = false;
   {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    FileDescriptor file = OpenFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (!file) return false;
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.flush();
-    if (!file) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return false;
-    }
+    XmlOutput output(file.get());
+    WriteResultsXml(root, header, output);
+    written = output.Finish();
   }
   std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
+  if (written) fs::rename(temporary, path, error);
+  if (!written || error) {
     fs::remove(temporary, error);
     return false;
   }
@@ -70,8 +68,7 @@ SummaryMailData SummaryOf(ScriptItem& root) {
 
 bool WriteResults(const std::string& file_name, ScriptItem& root, const ResultsHeader& header,
                   const std::string& results_directory) {
-  std::string document = ResultsXml(root, header);
-  if (!WriteFileAtomically(ResultsXmlName(file_name), document)) return false;
+  if (!StreamResultsAtomically(ResultsXmlName(file_name), root, header)) return false;
   WriteCompanionFiles(results_directory);
   return true;
 }

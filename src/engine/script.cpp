@@ -308,4 +308,8 @@ Status CScript::put_ResultsDirectory(const std::string& directory) {
   return S_OK;
 }
 
+KeepRuns CScript::keep_runs() const { return runtime_->settings().keep_runs.load(); }
+
+void CScript::set_keep_runs(KeepRuns keep_runs) { runtime_->settings().keep_runs.store(keep_runs); }
+
 }  // namespace ordalis

@@ -102,6 +102,11 @@ class CScript : public IScript, public IBatchQueueItem2 {
   Status get_ResultsDirectory(std::string* directory) override;
   Status put_ResultsDirectory(const std::string& directory) override;
 
+  // Which runs the results documents of later runs list (KeepRuns::kAll unless set). Safe to
+  // call from any thread; a run that is writing its results keeps the setting it read.
+  KeepRuns keep_runs() const;
+  void set_keep_runs(KeepRuns keep_runs);
+
  private:
   explicit CScript(std::shared_ptr<ScriptRuntime> runtime);
 

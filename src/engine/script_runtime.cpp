@@ -94,6 +94,7 @@ std::string ScriptRuntime::ResultsDirectory() const {
 bool ScriptRuntime::SaveResults(const std::string& file_name) {
   std::shared_ptr<const LoadedScript> loaded = document_->Current();
   ResultsHeader header = HeaderForNow(loaded->file_name, settings_.version_under_test(), latest_.logs());
+  header.keep_runs = settings_.keep_runs.load();
   return WriteResults(file_name, *loaded->root, header, ResultsDirectory());
 }
 
@@ -153,6 +154,7 @@ void ScriptRuntime::StartRun() {
       MakeRunPlace(loaded->directory, loaded->file_name, settings_.results_directory()), *logger_);
   run_time_.store(Now());
   if (settings_.auto_reset.load()) ResetForNewRun();
+  OfferResultSpill(*loaded->root);
   events_.Started();
   logger_->SetLogFile(session_->place().script_directory, loaded->file_name);
   session_->Begin(RecordVariables());
@@ -160,6 +162,14 @@ void ScriptRuntime::StartRun() {
   logger_->Log(information, "Script", "%s", "Start");
   controller_.BeginIteration();
   variables_.Clear();
+}
+
+// Result records past a bounded window go to a spill file in the results directory, so a run's
+// memory does not grow with the results it records. Results kept from earlier runs (no auto
+// reset) keep the spill they were written to.
+void ScriptRuntime::OfferResultSpill(ScriptItem& root) {
+  if (root.HasResultSpill()) return;
+  root.SetResultSpill(std::make_shared<ResultSpill>(session_->place().ResultsDirectory()));
 }
 
 // The variables the record file lists: the recorded ones during playback (the source is

@@ -45,6 +45,10 @@ const char kUsage[] =
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
     "  --junit FILE               also write the results as a JUnit XML document for CI\n"
+    "  --keep-runs all|failed     which runs the results document lists: all of them\n"
+    "                             (default), or every run that is not Passed with each\n"
+    "                             statement's Passed runs folded into one <run count=\"N\">,\n"
+    "                             for long soak runs\n"
     "  --pace                     keep the pauses that pace graphical clients (20 ms after\n"
     "                             every statement, 5 s at the end of the run)\n"
     "\n"
@@ -71,6 +75,7 @@ struct Options {
   std::string version_under_test;
   std::string email;
   std::string junit;
+  KeepRuns keep_runs = KeepRuns::kAll;
   std::map<std::string, std::string> variables;  // lower-case name -> literal text
   std::string script;
 };
@@ -122,6 +127,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->email)) return false;
     } else if (arg == "--junit") {
       if (!value(&options->junit)) return false;
+    } else if (arg == "--keep-runs") {
+      if (!value(&text)) return false;
+      if (text != "all" && text != "failed") {
+        std::fprintf(stderr, "ordalis run: --keep-runs is 'all' or 'failed', got '%s'\n", text.c_str());
+        return false;
+      }
+      options->keep_runs = text == "all" ? KeepRuns::kAll : KeepRuns::kFailed;
     } else if (arg == "--var") {
       if (!value(&text)) return false;
       std::size_t equals = text.find('=');
@@ -329,6 +341,7 @@ int RunCommand(const std::vector<std::string>& args) {
     return 1;
   }
   if (!options.results_dir.empty()) script->put_ResultsDirectory(options.results_dir);
+  script->set_keep_runs(options.keep_runs);
   if (!options.version_under_test.empty()) script->put_VersionUnderTest(options.version_under_test);
   if (!options.email.empty()) script->put_EmailAddress(options.email);
   if (!options.playback.empty()) script->PlaybackFile(options.playback);
