@@ -64,6 +64,7 @@ std::string CScript::results_xml_path() const {
 std::uint32_t CScript::iteration_counter() const { return runtime_->controller().iteration(); }
 
 VariableTable& CScript::variables() { return runtime_->variables(); }
+RunJudge* CScript::judge() { return runtime_->judge(); }
 
 // ---- IScript: loading and the state machine -----------------------------------------------------
 

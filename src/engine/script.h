@@ -24,6 +24,7 @@
 
 namespace ordalis {
 
+class RunJudge;
 class ScriptRuntime;
 
 class CScript : public IScript, public IBatchQueueItem2 {
@@ -63,6 +64,8 @@ class CScript : public IScript, public IBatchQueueItem2 {
   std::uint32_t iteration_counter() const;
   // The script's variables, as the run sees them.
   VariableTable& variables();
+  // Counts the faults of the runs; set_strictness makes the runs strict.
+  RunJudge* judge();
 
   // IScript
   Status Load(const std::string& file_name, VariantBool* loaded) override;

@@ -22,6 +22,7 @@
 #include "engine/script_events.h"
 #include "engine/script_logger.h"
 #include "engine/script_settings.h"
+#include "interp/run_judge.h"
 #include "interp/statement_executor.h"
 #include "interp/variable_table.h"
 
@@ -60,7 +61,9 @@ class ScriptRuntime : public IExecutionContext,
   void set_overall_result(Result result) { overall_result_.store(result); }
 
   // IScriptContext and IExecutionContext (run thread)
-  Logger& logger() override { return *logger_; }
+  Logger& logger() override { return judge_; }
+  // Counts the run's faults; a strict run (set_strictness) fails the statements that have one.
+  RunJudge* judge() override { return &judge_; }
   VariableTable& variables() override { return variables_; }
   IApplicationManager* application_manager() override { return manager_.get(); }
   bool playback_active() const override { return settings_.playback() != nullptr; }
@@ -123,6 +126,7 @@ class ScriptRuntime : public IExecutionContext,
   const std::shared_ptr<ScriptLogger> logger_;
   ScriptEvents events_;
   VariableTable variables_;
+  RunJudge judge_{*logger_};
   CurrentTester current_tester_;
   LatestResults latest_;
   std::atomic<Result> overall_result_{TestNotRun};

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "interp/builtin_values.h"
+#include "interp/run_judge.h"
 #include "interp/variables.h"
 #include "language/script_item.h"
 
@@ -148,6 +149,7 @@ Result EvaluateArrayElement(IScriptContext& script, ScriptItem* item, VariableVa
         return TestPassed;
       }
       script.logger().Log(warning, kScript, "variable %s not found returning 0", item->text().c_str());
+      CountFault(script);
       return TestError;
     }
     case arrayIndexItem: {
@@ -267,7 +269,15 @@ bool EvaluateCondition(IScriptContext& script, ScriptItem* item, Result* result)
       if (type == idItem) {
         std::string name;
         VariableValue value;
-        if (!FindVariable(script, item, &name, &value)) return false;
+        if (!FindVariable(script, item, &name, &value)) {
+          // A missing name reads as false; a strict run treats it as the condition error it is.
+          if (!StrictRun(script)) {
+            CountFault(script);
+            return false;
+          }
+          script.logger().Log(severe, kScript, "Variable %s not found", item->text().c_str());
+          return ConditionError(script, item, result);
+        }
         if (value.ElementCount() > 0 && value.Element(0).kind() == ValueKind::Boolean) {
           return value.Element(0).boolean();
         }

@@ -15,6 +15,7 @@
 
 namespace ordalis {
 
+class RunJudge;
 class ScriptItem;
 
 // What the run thread does after waiting out a pause: go on, or end because the script object
@@ -37,6 +38,9 @@ class IScriptContext {
   // ---- log ----------------------------------------------------------------------------------
   // The script's log; lines carry the current item's file name and line.
   virtual Logger& logger() = 0;
+  // The judge that counts the faults of the run and fails statements in a strict run; null
+  // when the script has none (interp/run_judge.h).
+  virtual RunJudge* judge() { return nullptr; }
 
   // ---- variables ----------------------------------------------------------------------------
   virtual VariableTable& variables() = 0;

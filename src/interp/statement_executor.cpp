@@ -2,15 +2,16 @@
 
 #include <cstring>
 #include <ctime>
-#include <strings.h>
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
+#include "interp/run_judge.h"
 #include "interp/variable_table.h"
 #include "interp/variables.h"
 #include "language/script_item.h"
 #include "platform/event.h"
 #include "testers/action_record.h"
+#include "platform/text.h"
 #include "testers/script_playback.h"
 #include "testers/testers.h"
 #include "testers/tester_proxy.h"
@@ -21,10 +22,6 @@ namespace ordalis {
 namespace {
 
 constexpr const char* kScript = "script";
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool IsLiteral(ItemType type) {
   switch (type) {
@@ -235,13 +232,17 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& tar
       if (script_.WaitIfPaused() == RunCourse::kEndThread) break;
       ScriptItem* item = cursor.item();
       if (item == nullptr || script_.state() == ScriptStopping || target.state == FunctionReturn::State::kReturned) break;
+      // The first statement of a block is current while it runs, not the block around it.
+      script_.SetCurrentItem(item);
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
       Statement statement;
       std::int64_t start = Clock::Instance().ElapsedTicks();
       if (log.IsLogging(finest)) {
         log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
       }
+      std::uint64_t faults_before = FaultsSoFar(script_);
       Result result = Execute(item, &cursor, statement, target, kind, scope);
+      if (JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
       if (log.IsLogging(finest)) {
         log.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "interp/evaluator.h"
+#include "interp/run_judge.h"
 #include "language/script_item.h"
 #include "testers/tester_proxy.h"
 
@@ -265,6 +266,7 @@ Result SaveUserVariables(IScriptContext& script, ScriptItem* call_item) {
     VariableValue value;
     if (!FindVariable(script, argument, &name, &value)) {
       script.logger().Log(warning, kScript, "Variable %s not found", argument->text().c_str());
+      CountFault(script);
       continue;
     }
     script.logger().Log(information, kScript, "Saving variable %s", name.c_str());
@@ -301,9 +303,11 @@ Result ArrayLength(IScriptContext& script, ScriptItem* item, ArrayLengthUse use,
     const char* written = base ? base->text().c_str() : target->text().c_str();
     if (!in_assignment) {
       script.logger().Log(warning, kScript, "variable '%s' not found", written);
+      CountFault(script);
       return TestFailed;
     }
     script.logger().Log(warning, kScript, "arraylength variable '%s' not found returning 0", written);
+    CountFault(script);
     *length = VariableValue(0);
     return TestPassed;
   }

@@ -52,7 +52,7 @@ std::string WorkingDirectory() {
 }  // namespace
 
 LexicalAnalyser::LexicalAnalyser(ScriptItemPtr block, std::shared_ptr<const std::string> file_name)
-    : builder_(std::move(block), std::move(file_name), &line_) {}
+    : builder_(std::move(block), std::move(file_name), this) {}
 
 LexicalAnalyser::~LexicalAnalyser() = default;
 
@@ -121,6 +121,7 @@ void LexicalAnalyser::Parse() {
   } catch (const std::exception&) {
     // Out of memory inside the scanner: the items built so far stay.
   }
+  WatchLookAhead(nullptr, 0);
   odllex_destroy(scanner);
   if (result == 2 || builder_.too_deep()) builder_.NestingTooDeep();
   text_blocks_.clear();

@@ -34,11 +34,59 @@ class LexicalAnalyser {
   // [working_directory]: every backslash written twice, ending with a separator unless empty.
   static std::string DirectoryText(const std::string& path, const std::string& working_directory);
 
+  // A token the scanner handed to the parser: its kind (the parser's token code, 0 at the end of
+  // input), the line it stands on and, for names, strings and comments, its text.
+  struct Token {
+    int kind = -1;
+    std::uint32_t line = 1;
+    std::string_view text;
+  };
+
   // ---- used by the scanner and the parser ----
   // Copies up to [size] bytes of input into [buffer]; 0 at the end of input.
   std::size_t Read(char* buffer, std::size_t size);
   std::uint32_t line() const { return line_; }
   void CountLine() { ++line_; }
+  // Every token passes here on its way from the scanner to the parser; returns [kind].
+  int TokenRead(int kind, std::string_view kept_text) {
+    previous_ = current_;
+    current_ = Token{kind, line_, kept_text};
+    return kind;
+  }
+  // The scanner reports the keywords that open a condition.
+  void IfRead() { if_line_ = line_; }
+  void WhileRead() { while_line_ = line_; }
+  const Token& current_token() const { return current_; }
+  const Token& previous_token() const { return previous_; }
+  // The lines of the last "if" and "while" keywords read, for messages about their conditions.
+  std::uint32_t if_line() const { return if_line_; }
+  std::uint32_t while_line() const { return while_line_; }
+  // The parser met a syntax error in [state] with the look-ahead [token] (its symbol number);
+  // the error rule takes it to explain the error.
+  void NoteSyntaxError(int state, int token) {
+    error_state_ = state;
+    error_token_ = token;
+    error_noted_ = true;
+  }
+  bool TakeSyntaxError(int* state, int* token) {
+    if (!error_noted_) return false;
+    *state = error_state_;
+    *token = error_token_;
+    error_noted_ = false;
+    return true;
+  }
+  // The parser shows where it keeps its look-ahead token and the value that means it holds
+  // none (null once the parse is over).
+  void WatchLookAhead(const int* look_ahead, int none) {
+    look_ahead_ = look_ahead;
+    no_look_ahead_ = none;
+  }
+  // Items are stamped with the line of the last token the parser has taken. While it holds a
+  // look-ahead token that has not been taken yet, that is the token before it.
+  std::uint32_t StampLine() const {
+    bool held = look_ahead_ != nullptr && *look_ahead_ != no_look_ahead_;
+    return held ? previous_.line : current_.line;
+  }
   const std::string& directory_text() const { return directory_text_; }
   // Keeps [text] for the rest of the parse and returns a view of the kept copy.
   std::string_view Keep(std::string_view text);
@@ -54,6 +102,15 @@ class LexicalAnalyser {
   std::string buffer_;
   std::size_t read_position_ = 0;
   std::uint32_t line_ = 1;
+  const int* look_ahead_ = nullptr;
+  int error_state_ = 0;
+  int error_token_ = 0;
+  bool error_noted_ = false;
+  int no_look_ahead_ = 0;
+  Token current_;
+  Token previous_;
+  std::uint32_t if_line_ = 0;
+  std::uint32_t while_line_ = 0;
   // Token texts, packed into large blocks that live until the parse ends.
   std::vector<std::unique_ptr<char[]>> text_blocks_;
   char* text_free_ = nullptr;

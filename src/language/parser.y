@@ -8,8 +8,13 @@
 %define api.token.prefix {TOK_}
 %define api.value.type {ordalis::TokenValue}
 %define parse.error simple
+%token-table
 %param {yyscan_t scanner}
 %parse-param {ordalis::LexicalAnalyser& lexer}
+
+/* The analyser reads where the parser keeps its look-ahead token, to stamp items with the
+   line of the last token taken. */
+%initial-action { lexer.WatchLookAhead(&yychar, TOK_ODLEMPTY); }
 
 %code requires {
 #include "language/token_value.h"
@@ -20,16 +25,32 @@ typedef void* yyscan_t;
 
 %code {
 #include "language/lexical_analyser.h"
+#include "language/syntax_explanation.h"
 
 #define YYINITDEPTH 200
 #define YYMAXDEPTH 10000
 
 int odllex(ODLSTYPE* yylval, yyscan_t scanner);
 
-namespace {
-// Syntax errors become error items through the error rule; nothing is printed.
-void odlerror(yyscan_t, ordalis::LexicalAnalyser&, const char*) {}
+// Every token passes the analyser on its way to the parser, so it knows the last two tokens
+// read and their lines; names, strings and comments bring their kept text.
+#undef yylex
+#define yylex(value, scanner) ReadToken(lexer, value, scanner)
+static inline int ReadToken(ordalis::LexicalAnalyser& lexer, ODLSTYPE* value, yyscan_t scanner) {
+  int token = odllex(value, scanner);
+  bool has_text = token == TOK_IDENTIFIER || token == TOK_STRING || token == TOK_COMMENT;
+  return lexer.TokenRead(token, has_text ? value->text : std::string_view());
 }
+
+namespace {
+// Explains the syntax error the parser met in [state] with the look-ahead [token], from the
+// error rule, before the error items of the recovery are made.
+void ExplainSyntaxError(int state, int token, ordalis::LexicalAnalyser& lexer);
+}
+// Syntax errors become error items through the error rule; nothing is printed. Where the parser
+// meets one it only notes its state, which the error rule explains: doing the work here, in
+// the middle of the parser's loop, would slow every parse.
+#define odlerror(scanner, lexer, message) lexer.NoteSyntaxError(*yyssp, yytoken)
 
 #define B lexer.builder()
 // Ends the parse when an expression has grown too tall; the driver reports it.
@@ -67,8 +88,16 @@ statement
   | DEFAULT                               { B.BeginDefault(); }
     assignment                            { B.EndDefault(); }
   | error                                 {
+                                            /* The error item stands on the line of the token
+                                               it names; at the end of input, on the line of
+                                               the last token. */
+                                            int state = 0;
+                                            int token = 0;
+                                            if (lexer.TakeSyntaxError(&state, &token)) ExplainSyntaxError(state, token, lexer);
                                             bool at_end = yychar == TOK_YYEOF;
-                                            B.Error(at_end ? nullptr : lexer.token_text());
+                                            std::uint32_t line = at_end ? lexer.previous_token().line
+                                                                        : lexer.current_token().line;
+                                            B.Error(at_end ? nullptr : lexer.token_text(), line);
                                             if (!at_end) yyclearin;
                                           }
   | DELETE IDENTIFIER                     { B.Delete($2.text); }
@@ -212,3 +241,47 @@ expression
   ;
 
 %%
+
+namespace {
+
+// The tokens the parser could take in [state], by name: the actions of the state that are no
+// error, as the parser tables hold them.
+std::vector<std::string_view> ExpectedTokens(yy_state_t state) {
+  std::vector<std::string_view> names;
+  int base = yypact[+state];
+  if (yypact_value_is_default(base)) return names;
+  int first = base < 0 ? -base : 0;
+  int limit = YYLAST - base + 1 < YYNTOKENS ? YYLAST - base + 1 : YYNTOKENS;
+  for (int symbol = first; symbol < limit; ++symbol) {
+    if (yycheck[symbol + base] == symbol && symbol != YYSYMBOL_YYerror &&
+        !yytable_value_is_error(yytable[symbol + base])) {
+      names.push_back(yysymbol_name(static_cast<yysymbol_kind_t>(symbol)));
+    }
+  }
+  return names;
+}
+
+// The parser's name of a token kind; the end of input as "end of file".
+std::string_view SymbolName(yysymbol_kind_t symbol) {
+  std::string_view name = yysymbol_name(symbol);
+  return symbol == YYSYMBOL_YYEOF ? std::string_view("end of file") : name;
+}
+
+__attribute__((noinline, cold)) void ExplainSyntaxError(int state, int token,
+                                                        ordalis::LexicalAnalyser& lexer) {
+  ordalis::SyntaxErrorContext error;
+  error.offending = SymbolName(static_cast<yysymbol_kind_t>(token));
+  if (const char* text = lexer.token_text()) error.offending_text = text;
+  const ordalis::LexicalAnalyser::Token& previous = lexer.previous_token();
+  if (previous.kind >= 0) error.previous = SymbolName(YYTRANSLATE(previous.kind));
+  error.previous_text = previous.text;
+  for (std::string_view name : ExpectedTokens(static_cast<yy_state_t>(state))) {
+    error.expected.push_back(name == "\"end of file\"" ? std::string_view("end of file") : name);
+  }
+  error.if_line = lexer.if_line();
+  error.while_line = lexer.while_line();
+  error.open = lexer.builder().OpenItems();
+  lexer.builder().NoteSyntaxError(ordalis::ExplainSyntaxError(error));
+}
+
+}  // namespace

@@ -496,100 +496,108 @@ std::string ScriptItem::ErrorLine(const std::string& message) const {
   return *file_name_ + "(" + std::to_string(line_) + ") : Error: " + message;
 }
 
-std::string ScriptItem::Failed(const std::string& message) {
-  SetStatus(TestError);
+std::string ScriptItem::Failed(const std::string& message, Malformed malformed) {
+  if (malformed == Malformed::kMarkError) SetStatus(TestError);
   return ErrorLine(message);
 }
 
-std::string ScriptItem::ScriptTextOfChild(std::size_t index) {
-  return children_[index]->ScriptTextOf();
+std::string ScriptItem::ScriptTextOfChild(std::size_t index, Malformed malformed) {
+  return children_[index]->ScriptTextOf(malformed);
 }
 
-std::string ScriptItem::JoinedChildren(const char* separator) {
+std::string ScriptItem::JoinedChildren(const char* separator, Malformed malformed) {
   std::string text;
   for (std::size_t i = 0; i < children_.size(); ++i) {
     if (i > 0) text += separator;
-    text += ScriptTextOfChild(i);
+    text += ScriptTextOfChild(i, malformed);
   }
   return text;
 }
 
 // left op right, in brackets when it is an operand of another operator.
-std::string ScriptItem::BinaryText(const char* message) {
-  if (children_.size() != 2) return Failed(message);
-  std::string text = ScriptTextOfChild(0) + " " + text_ + " " + ScriptTextOfChild(1);
+std::string ScriptItem::BinaryText(const char* message, Malformed malformed) {
+  if (children_.size() != 2) return Failed(message, malformed);
+  std::string text = ScriptTextOfChild(0, malformed) + " " + text_ + " " + ScriptTextOfChild(1, malformed);
   return EnclosedByParent(parent_) ? "( " + text + " )" : text;
 }
 
 // head c0, then " , " + child for each further child (no comma before an arithmetic child).
-std::string ScriptItem::ListText(const char* head, const char* message) {
+std::string ScriptItem::ListText(const char* head, const char* message, Malformed malformed) {
   std::size_t first_extra = type_ == assignmentItem ? 2 : 1;
-  if (children_.size() < first_extra) return Failed(message);
+  if (children_.size() < first_extra) return Failed(message, malformed);
   std::string text = head;
-  text += ScriptTextOfChild(0);
-  if (type_ == assignmentItem) text += " = " + ScriptTextOfChild(1);
+  text += ScriptTextOfChild(0, malformed);
+  if (type_ == assignmentItem) text += " = " + ScriptTextOfChild(1, malformed);
   for (std::size_t i = first_extra; i < children_.size(); ++i) {
     if (children_[i]->type() != arithmeticItem) text += " , ";
-    text += ScriptTextOfChild(i);
+    text += ScriptTextOfChild(i, malformed);
   }
   return text;
 }
 
-std::string ScriptItem::ScriptTextOf() {
+std::string ScriptItem::SourceText() const {
+  // With kLeaveResult nothing of the item changes, so the const promise holds.
+  return const_cast<ScriptItem*>(this)->ScriptTextOf(Malformed::kLeaveResult);
+}
+
+std::string ScriptItem::ScriptTextOf(Malformed malformed) {
   const std::size_t count = children_.size();
   switch (type_) {
     case errorItem:
       return ErrorLine(text_);
     case actionItem: {
-      if (count != 2) return Failed("Invalid action statement");
-      std::string text = ScriptTextOfChild(0) + text_ + ScriptTextOfChild(1);
+      if (count != 2) return Failed("Invalid action statement", malformed);
+      std::string text = ScriptTextOfChild(0, malformed) + text_ + ScriptTextOfChild(1, malformed);
       if (children_[1]->child_count() == 0) text += "( )";
       return text;
     }
     case assignmentItem:
-      return ListText("", "Invalid assignment Statement");
+      return ListText("", "Invalid assignment Statement", malformed);
     case lessThanItem: case lessThanOrEqualItem: case equalItem:
     case greaterThanOrEqualItem: case greaterThanItem: case notEqualItem:
     case andItem: case orItem:
-      return BinaryText("Invalid conditional");
+      return BinaryText("Invalid conditional", malformed);
     case arithmeticItem:
-      return BinaryText("Invalid arithmetic statement");
+      return BinaryText("Invalid arithmetic statement", malformed);
     case stringItem:
       return "\"" + text_ + "\"";
     case idItem:
-      return count == 0 ? text_ : text_ + "( " + JoinedChildren(" , ") + " )";
+      return count == 0 ? text_ : text_ + "( " + JoinedChildren(" , ", malformed) + " )";
     case newItem: {
-      if (count != 1) return Failed("Invalid new statement");
-      std::string text = "new " + ScriptTextOfChild(0);
+      if (count != 1) return Failed("Invalid new statement", malformed);
+      std::string text = "new " + ScriptTextOfChild(0, malformed);
       if (children_[0]->child_count() == 0) text += "( )";
       return text;
     }
     case deleteItem:
-      return count == 1 ? "delete " + ScriptTextOfChild(0) : Failed("Invalid delete statement");
+      return count == 1 ? "delete " + ScriptTextOfChild(0, malformed)
+                        : Failed("Invalid delete statement", malformed);
     case incrementItem:
-      return count == 1 ? ScriptTextOfChild(0) + "++" : Failed("Invalid ++ statement");
+      return count == 1 ? ScriptTextOfChild(0, malformed) + "++"
+                        : Failed("Invalid ++ statement", malformed);
     case decrementItem:
-      return count == 1 ? ScriptTextOfChild(0) + "--" : Failed("Invalid -- statement");
+      return count == 1 ? ScriptTextOfChild(0, malformed) + "--"
+                        : Failed("Invalid -- statement", malformed);
     case sleepItem:
-      return count == 1 ? "sleep( " + ScriptTextOfChild(0) + " )"
-                        : Failed("Invalid sleep statement");
+      return count == 1 ? "sleep( " + ScriptTextOfChild(0, malformed) + " )"
+                        : Failed("Invalid sleep statement", malformed);
     case sprintfItem:
-      return "sprintf ( " + JoinedChildren(" , ") + " )";
+      return "sprintf ( " + JoinedChildren(" , ", malformed) + " )";
     case arrayIndexItem: {
       if (count < 2) {
-        SetStatus(TestError);
+        if (malformed == Malformed::kMarkError) SetStatus(TestError);
         return "[ ? ]";
       }
-      std::string text = ScriptTextOfChild(0);
-      for (std::size_t i = 1; i < count; ++i) text += "[ " + ScriptTextOfChild(i) + " ]";
+      std::string text = ScriptTextOfChild(0, malformed);
+      for (std::size_t i = 1; i < count; ++i) text += "[ " + ScriptTextOfChild(i, malformed) + " ]";
       return text;
     }
     case notItem:
-      return count == 1 ? " not " + ScriptTextOfChild(0) : std::string(" not ");
+      return count == 1 ? " not " + ScriptTextOfChild(0, malformed) : std::string(" not ");
     case assertItem: {
-      if (count != 1 && count != 2) return Failed("Invalid assert statement");
-      std::string text = "assert ( " + ScriptTextOfChild(0);
-      if (count == 2) text += " , " + ScriptTextOfChild(1);
+      if (count != 1 && count != 2) return Failed("Invalid assert statement", malformed);
+      std::string text = "assert ( " + ScriptTextOfChild(0, malformed);
+      if (count == 2) text += " , " + ScriptTextOfChild(1, malformed);
       return text + " )";
     }
     case hexItem:
@@ -597,18 +605,19 @@ std::string ScriptItem::ScriptTextOf() {
     case octalItem:
       return "0" + Formatted("%o", static_cast<std::uint32_t>(DecimalValue(text_)));
     case sscanfItem: {
-      std::string text = "sscanf ( " + JoinedChildren(" , ") + " )";
+      std::string text = "sscanf ( " + JoinedChildren(" , ", malformed) + " )";
       bool valid = count == 2 && (children_[0]->type() == stringItem ||
                                   children_[1]->type() == stringItem);
       if (!valid) {
-        text += Failed("Invalid parameters to sscanf expected ( \"format\" , \"text\" )");
+        text += Failed("Invalid parameters to sscanf expected ( \"format\" , \"text\" )", malformed);
       }
       return text;
     }
     case defaultItem:
-      return count == 1 ? "default " + ScriptTextOfChild(0) : Failed("Invalid default Statement");
+      return count == 1 ? "default " + ScriptTextOfChild(0, malformed)
+                        : Failed("Invalid default Statement", malformed);
     case arrayLengthItem:
-      return "arraylength( " + (count == 1 ? ScriptTextOfChild(0) : std::string()) + " )";
+      return "arraylength( " + (count == 1 ? ScriptTextOfChild(0, malformed) : std::string()) + " )";
     case functionItem:
       return "function " + text_;
     case functionCallItem: {
@@ -617,27 +626,27 @@ std::string ScriptItem::ScriptTextOf() {
       text += "(";
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) text += " ,";
-        text += " " + ScriptTextOfChild(i);
+        text += " " + ScriptTextOfChild(i, malformed);
       }
       text += " )";
       if (quiet) text += ":";
       return text;
     }
     case arrayItem:
-      return "[ " + JoinedChildren(" , ") + " ]";
+      return "[ " + JoinedChildren(" , ", malformed) + " ]";
     case moveLogFileItem:
-      return "movelogfile ( " + (count == 1 ? ScriptTextOfChild(0) : std::string(" Error ")) +
+      return "movelogfile ( " + (count == 1 ? ScriptTextOfChild(0, malformed) : std::string(" Error ")) +
              " )";
     case copyLogFileItem:
-      return "copylogfile ( " + (count == 1 ? ScriptTextOfChild(0) : std::string(" Error ")) +
+      return "copylogfile ( " + (count == 1 ? ScriptTextOfChild(0, malformed) : std::string(" Error ")) +
              " )";
     case returnItem:
-      return ListText("return ", "Invalid return Statement");
+      return ListText("return ", "Invalid return Statement", malformed);
     case localItem: {
       std::string text = "local ";
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) text += " ,";
-        text += " " + ScriptTextOfChild(i);
+        text += " " + ScriptTextOfChild(i, malformed);
       }
       return text;
     }

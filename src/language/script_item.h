@@ -102,10 +102,14 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   void SetResultSpill(std::shared_ptr<ResultSpill> spill);
   bool HasResultSpill() const;
 
+  // Whether building a ScriptText turns malformed items and their ancestors to TestError.
+  enum class Malformed { kMarkError, kLeaveResult };
   // The one-line source text of this item built from its children. Malformed items give an
-  // error line ("file(line) : Error: message") and turn this item and its ancestors to
-  // TestError.
-  std::string ScriptTextOf();
+  // error line ("file(line) : Error: message") and, unless [malformed] says otherwise, turn
+  // this item and its ancestors to TestError.
+  std::string ScriptTextOf(Malformed malformed = Malformed::kMarkError);
+  // The same text, leaving every result as it is: for messages about the item.
+  std::string SourceText() const;
   // The error line of this item with [message]: file "(" line ") : Error: " message.
   std::string ErrorLine(const std::string& message) const;
 
@@ -135,11 +139,11 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   Status get_FileName(std::string* file_name) override;
 
  private:
-  std::string ScriptTextOfChild(std::size_t index);
-  std::string JoinedChildren(const char* separator);
-  std::string Failed(const std::string& message);
-  std::string BinaryText(const char* message);
-  std::string ListText(const char* head, const char* message);
+  std::string ScriptTextOfChild(std::size_t index, Malformed malformed);
+  std::string JoinedChildren(const char* separator, Malformed malformed);
+  std::string Failed(const std::string& message, Malformed malformed);
+  std::string BinaryText(const char* message, Malformed malformed);
+  std::string ListText(const char* head, const char* message, Malformed malformed);
 
   ItemType type_ = errorItem;
   std::uint32_t line_ = 0xFFFFFFFFu;

@@ -67,8 +67,10 @@ bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
   try {
     LexicalAnalyser lexer(root, std::make_shared<const std::string>(open_path));
     error_count_ = 0;
+    syntax_notes_.clear();
     if (!lexer.ParseFile(open_path)) return false;
     error_count_ = lexer.builder().error_count();
+    syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
     if (auto identity = IdentityOf(open_path)) open_files_.push_back(*identity);
     if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
@@ -86,6 +88,7 @@ bool ScriptLoader::LoadText(std::string_view text, const ScriptItemPtr& root) {
     LexicalAnalyser lexer(root, kNoFile);
     lexer.ParseText(text);
     error_count_ = lexer.builder().error_count();
+    syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
     if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
     return true;
@@ -161,6 +164,7 @@ std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
     if (!lexer.ParseFile(path)) return fail("Failed to load '" + path + "'");
     nested_includes = lexer.builder().include_count() > 0;
     error_count_ += lexer.builder().error_count();
+    for (SyntaxNote& note : lexer.builder().TakeSyntaxNotes()) syntax_notes_.push_back(std::move(note));
   }
   if (item->parent() == nullptr) return 1;
   if (nested_includes) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "language/script_item.h"
+#include "language/tree_builder.h"
 
 namespace ordalis {
 
@@ -36,6 +37,9 @@ class ScriptLoader {
   // How many error items the last Load or LoadText put into the tree (syntax errors and
   // includes that failed); 0 means the tree holds none, so nobody needs to search it.
   std::size_t ErrorCount() const { return error_count_; }
+  // The explanation of every syntax error of the last Load or LoadText, included files too,
+  // each with the first error item it explains.
+  const std::vector<SyntaxNote>& SyntaxNotes() const { return syntax_notes_; }
 
   // The path an include item stands for: the part of its text before the "#" that separates
   // it from the name as written (the name alone when it is an absolute path), with "\" read
@@ -54,6 +58,7 @@ class ScriptLoader {
   std::string directory_;
   std::string current_directory_;
   std::size_t error_count_ = 0;
+  std::vector<SyntaxNote> syntax_notes_;
   // The files whose includes are being expanded, outermost first; an include of one of them
   // would never end.
   std::vector<FileIdentity> open_files_;

@@ -1,5 +1,7 @@
 #include "language/tree_builder.h"
 
+#include "language/lexical_analyser.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -8,15 +10,15 @@
 namespace ordalis {
 
 TreeBuilder::TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
-                         const std::uint32_t* line)
-    : file_name_(std::move(file_name)), line_(line) {
+                         const LexicalAnalyser* lexer)
+    : file_name_(std::move(file_name)), lexer_(lexer) {
   open_.push_back(std::move(block));
 }
 
 TreeBuilder::~TreeBuilder() = default;
 
 ScriptItemPtr TreeBuilder::Make(ItemType type, std::string text) const {
-  return ScriptItem::Make(type, std::move(text), file_name_, *line_);
+  return ScriptItem::Make(type, std::move(text), file_name_, lexer_->StampLine());
 }
 
 ScriptItemPtr TreeBuilder::TakeLastPending() {
@@ -263,11 +265,24 @@ void TreeBuilder::CloseNestedConstructs() {
   }
 }
 
+void TreeBuilder::NoteSyntaxError(std::string explanation) { pending_note_ = std::move(explanation); }
+
+std::vector<const ScriptItem*> TreeBuilder::OpenItems() const {
+  std::vector<const ScriptItem*> items;
+  items.reserve(open_.size());
+  for (std::size_t i = 1; i < open_.size(); ++i) items.push_back(open_[i].get());
+  return items;
+}
+
 // error: an error item with the offending token's text stands where the statement failed.
-void TreeBuilder::Error(const char* token_text) {
+void TreeBuilder::Error(const char* token_text, std::uint32_t line) {
   CloseNestedConstructs();
-  Direct(Make(errorItem, token_text ? token_text : "unexpected end of file"));
+  ScriptItemPtr item = ScriptItem::Make(errorItem, token_text ? token_text : "unexpected end of file",
+                                        file_name_, line);
+  Direct(item);
   ++error_count_;
+  if (!pending_note_.empty()) notes_.push_back(SyntaxNote{std::move(item), std::move(pending_note_)});
+  pending_note_.clear();
 }
 
 void TreeBuilder::NestingTooDeep() {

@@ -14,6 +14,15 @@
 
 namespace ordalis {
 
+class LexicalAnalyser;
+
+// The explanation of one syntax error: it follows the error items the parser made while
+// recovering from that error, the first of which is [first_error].
+struct SyntaxNote {
+  ScriptItemPtr first_error;
+  std::string text;
+};
+
 class TreeBuilder {
  public:
   // Operator and action chains are built left-leaning, one level per operator, without
@@ -21,9 +30,10 @@ class TreeBuilder {
   // so no tree grows deeper than the code that walks it can follow.
   static constexpr std::uint32_t kMaxExpressionHeight = 1000;
 
-  // Items go below [block] and carry [file_name] and the line counter read through [line].
+  // Items go below [block] and carry [file_name] and the line [lexer] stamps when each is
+  // made (LexicalAnalyser::StampLine).
   TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string> file_name,
-              const std::uint32_t* line);
+              const LexicalAnalyser* lexer);
   ~TreeBuilder();
   TreeBuilder(const TreeBuilder&) = delete;
   TreeBuilder& operator=(const TreeBuilder&) = delete;
@@ -60,8 +70,17 @@ class TreeBuilder {
   void Return();
   void BeginLocal();
   void EndLocal();
-  // The offending token was [token_text]; null at the end of input.
-  void Error(const char* token_text);
+  // The parser met a syntax error, explained by [explanation]; the error items that follow
+  // until the next syntax error belong to it.
+  void NoteSyntaxError(std::string explanation);
+  // The offending token was [token_text], on [line]; null at the end of input.
+  void Error(const char* token_text, std::uint32_t line);
+  // One note per syntax error, in the order met.
+  std::vector<SyntaxNote> TakeSyntaxNotes() { return std::move(notes_); }
+  // The items open for children, outermost first, without the item the parse hangs below:
+  // blocks (then, else, do, function, ignoreresult, result) and nested constructs (assignment,
+  // call, action, index, local, default).
+  std::vector<const ScriptItem*> OpenItems() const;
   // The parser stack is exhausted, or an expression grew too tall: the parse ends here, seen
   // as failed.
   void NestingTooDeep();
@@ -103,13 +122,15 @@ class TreeBuilder {
   void SetHeight(ScriptItem& item, std::uint32_t height);
 
   std::shared_ptr<const std::string> file_name_;
-  const std::uint32_t* line_;
+  const LexicalAnalyser* lexer_;
   std::vector<ScriptItemPtr> pending_;
   std::vector<SavedList> saved_;
   std::vector<ScriptItemPtr> open_;
   std::size_t include_count_ = 0;
   std::size_t error_count_ = 0;
   bool too_deep_ = false;
+  std::string pending_note_;
+  std::vector<SyntaxNote> notes_;
 };
 
 }  // namespace ordalis

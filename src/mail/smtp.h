@@ -62,6 +62,11 @@ class CSMTP {
 
   bool connected() const { return connected_; }
   const std::string& GetLastError() const { return last_error_; }
+  // The server and port this client connects to, and the system's reason the last Connect
+  // could not reach it (empty when it did).
+  const std::string& server_name() const { return server_name_; }
+  std::uint16_t port() const { return port_; }
+  const std::string& ConnectFailure() const { return connection_.connect_failure(); }
   // The full text of the server's most recent reply (every line, CR LF kept).
   const std::string& LastReply() const { return last_reply_; }
   // Each recipient the server refused during the last SendMessage: address, ": ", first line

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -20,14 +21,19 @@ struct AddrInfoDeleter {
 };
 using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 
-AddrInfoList Resolve(const std::string& host, std::uint16_t port) {
+// The addresses [host] resolves to; null, with the resolver's reason in [failure], when none.
+AddrInfoList Resolve(const std::string& host, std::uint16_t port, std::string* failure) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* list = nullptr;
   std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) return nullptr;
+  int error = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+  if (error != 0) {
+    *failure = error == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(error);
+    return nullptr;
+  }
   return AddrInfoList(list);
 }
 
@@ -52,26 +58,36 @@ IoStatus TcpConnection::WaitFor(short events, Clock::time_point deadline) {
 ConnectStatus TcpConnection::Connect(const std::string& host, std::uint16_t port,
                                      std::chrono::milliseconds timeout) {
   Close();
-  AddrInfoList addresses = Resolve(host, port);
+  connect_failure_.clear();
+  AddrInfoList addresses = Resolve(host, port, &connect_failure_);
   if (!addresses) return ConnectStatus::kUnresolved;
   ConnectStatus status = ConnectStatus::kNoSocket;
   for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
     TcpConnection attempt(
         ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
-    if (!attempt.is_open()) continue;
+    if (!attempt.is_open()) {
+      connect_failure_ = std::strerror(errno);
+      continue;
+    }
     if (status == ConnectStatus::kNoSocket) status = ConnectStatus::kRefused;
     if (::connect(attempt.fd_.get(), a->ai_addr, a->ai_addrlen) != 0) {
-      if (errno != EINPROGRESS && errno != EINTR) continue;
+      if (errno != EINPROGRESS && errno != EINTR) {
+        connect_failure_ = std::strerror(errno);
+        continue;
+      }
       IoStatus waited = attempt.WaitFor(POLLOUT, Clock::now() + timeout);
       if (waited == IoStatus::kTimedOut) status = ConnectStatus::kTimedOut;
+      if (waited == IoStatus::kTimedOut) connect_failure_ = "no answer";
       if (waited != IoStatus::kOk) continue;
       int error = 0;
       socklen_t length = sizeof error;
       if (::getsockopt(attempt.fd_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        connect_failure_ = std::strerror(error != 0 ? error : errno);
         continue;
       }
     }
     *this = std::move(attempt);
+    connect_failure_.clear();
     return ConnectStatus::kConnected;
   }
   return status;

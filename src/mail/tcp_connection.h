@@ -30,6 +30,9 @@ class TcpConnection {
   // each attempt may take up to [timeout]. Closes any earlier connection first.
   ConnectStatus Connect(const std::string& host, std::uint16_t port,
                         std::chrono::milliseconds timeout);
+  // The system's reason the last Connect failed ("Connection refused", "Name or service not
+  // known", ...); empty after a success.
+  const std::string& connect_failure() const { return connect_failure_; }
 
   // Writes all of [data], looping over partial writes; fails when the peer accepts nothing
   // for [timeout]. A peer that has gone away gives kError, never a signal.
@@ -48,6 +51,7 @@ class TcpConnection {
   IoStatus WaitFor(short events, Clock::time_point deadline);
 
   FileDescriptor fd_;
+  std::string connect_failure_;
 };
 
 }  // namespace ordalis

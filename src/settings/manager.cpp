@@ -248,17 +248,25 @@ bool Manager::RemoveCreator(CreatorKind kind, const std::string& id, std::string
   std::string why;
   std::vector<std::string>& list = CreatorList(kind);
   auto it = std::find(list.begin(), list.end(), id);
-  if (it == list.end()) {
+  const SettingsScope scope = WriteScope();
+  bool deleted = false;
+  const bool listed = it != list.end();
+  bool ok = Modify(scope, [&](SettingsKey& ordalis) {
+    SettingsKey* creators = ordalis.Subkey(CreatorKey(kind));
+    if (creators == nullptr) return false;
+    // An identifier that is not listed is compared as exactly as the list compares.
+    std::vector<std::string> names = creators->SubkeyNames();
+    if (!listed && std::find(names.begin(), names.end(), id) == names.end()) return false;
+    deleted = creators->DeleteSubkey(id);
+    return deleted;
+  });
+  if (!listed) {
+    // A registration its catalogue refused at start-up (its module is gone, say) is not
+    // listed, but it is still removed from the file that takes changes.
+    if (ok && deleted) return true;
     if (reason) *reason = "'" + id + "' is not registered";
     return false;
   }
-  const SettingsScope scope = WriteScope();
-  bool deleted = false;
-  bool ok = Modify(scope, [&](SettingsKey& ordalis) {
-    SettingsKey* creators = ordalis.Subkey(CreatorKey(kind));
-    deleted = creators && creators->DeleteSubkey(id);
-    return deleted;
-  });
   // A registration that could not be deleted comes back at the next start, so it stays listed.
   if (!ok || !deleted) {
     if (reason) {
@@ -275,6 +283,23 @@ bool Manager::RemoveCreator(CreatorKind kind, const std::string& id, std::string
 std::vector<std::string> Manager::Creators(CreatorKind kind) const {
   std::lock_guard lock(mutex_);
   return kind == CreatorKind::kTester ? tester_creators_ : batch_item_creators_;
+}
+
+std::vector<std::string> Manager::StoredCreators(CreatorKind kind) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> ids;
+  for (SettingsScope scope : {SettingsScope::kMachine, SettingsScope::kUser}) {
+    SettingsKey root;
+    std::string error;
+    if (ScopeOf(scope).file.Read(&root, &error) != SettingsFile::ReadStatus::kOk) continue;
+    const SettingsKey* ordalis = root.Find(kOrdalisKeyPath);
+    const SettingsKey* creators = ordalis ? ordalis->Subkey(CreatorKey(kind)) : nullptr;
+    if (creators == nullptr) continue;
+    for (const std::string& id : creators->SubkeyNames()) {
+      if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    }
+  }
+  return ids;
 }
 
 // ---- Mail settings -----------------------------------------------------------------------

@@ -81,9 +81,14 @@ class Manager {
   // [reason] says why not.
   bool AddCreator(CreatorKind kind, const std::string& id, std::string* reason = nullptr);
   // Removes [id] (exact comparison) from the list and its registration from the scope that
-  // takes writes. True when the registration was deleted; otherwise [reason] says why not.
+  // takes writes. A registration its catalogue refused at start-up, so not listed, is removed
+  // from that file too. True when the registration was deleted; otherwise [reason] says why not.
   bool RemoveCreator(CreatorKind kind, const std::string& id, std::string* reason = nullptr);
+  // The creators registered and accepted by their catalogue, in order.
   std::vector<std::string> Creators(CreatorKind kind) const;
+  // Every identifier registered in the two files as they stand now, accepted or not (machine
+  // first, each once). Unreadable files contribute nothing.
+  std::vector<std::string> StoredCreators(CreatorKind kind) const;
 
   // ---- Mail settings. Writes go to the machine scope when it can be written, else the user's.
   Status SetSmtpServerName(const std::string& name);

@@ -341,9 +341,8 @@ TEST_F(ScriptTest, EventsReachConnectedSinks) {
   EXPECT_TRUE(has("started"));
   EXPECT_TRUE(has("log clear"));
   EXPECT_TRUE(has("executed " + std::to_string(Statement(0)->id())));
-  // The line carries the place of the statement being run (the parser stamps the line it had
-  // read up to when it made the item).
-  EXPECT_TRUE(has("log test.odl:3 script hello")) << ::testing::PrintToString(events);
+  // The line carries the place of the statement being run.
+  EXPECT_TRUE(has("log test.odl:2 script hello")) << ::testing::PrintToString(events);
   ASSERT_EQ(script_->ScriptEvents().Unadvise(script_cookie), S_OK);
   ASSERT_EQ(script_->TraceEvents().Unadvise(trace_cookie), S_OK);
   std::size_t before = sinks->Events().size();

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -151,6 +152,22 @@ TEST(Term, TcpClientWithKeyTalksToAServer) {
   EXPECT_TRUE(term.WaitForOutput("pong"));
   EXPECT_EQ(term.Finish(), 0);
   EXPECT_NE(term.errors.find(" connected online]"), std::string::npos) << term.errors;
+}
+
+// A link that never comes up fails the command with its last status and the system's reason,
+// and a status repeated while the link retries is shown once.
+TEST(Term, LinkThatNeverComesUpFails) {
+  std::uint16_t port = 0;
+  { FileDescriptor closed = testing::ListenLocal(port); }
+  Term term({"tcp", "\"127.0.0.1\", " + std::to_string(port), "--linger", "500"});
+  EXPECT_EQ(term.Finish(), 1);
+  EXPECT_NE(term.errors.find("the tcp link never came up; its last status: "), std::string::npos)
+      << term.errors;
+  std::string refused = "Connection error " + std::to_string(ECONNREFUSED);
+  std::size_t first = term.errors.find(refused + " offline (Connection refused)]");
+  EXPECT_NE(first, std::string::npos) << term.errors;
+  EXPECT_EQ(term.errors.find("[" , term.errors.find("\n", first)), std::string::npos)
+      << "shown once: " << term.errors;
 }
 
 // An empty frame carries nothing and prints nothing; the frame after it still arrives.

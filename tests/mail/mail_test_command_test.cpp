@@ -124,6 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
         {"UnclosedAddress", {"Team <c@z", "--server", "SERVER"}, "", 2, "", "without a closing"},
         {"MissingValue", {"c@z", "--server"}, "", 2, "", "needs a value"},
         {"BadPort", {"c@z", "--server", "host:99999"}, "", 2, "", "bad mail server name"},
+        // Nothing listens on port 1: the server, the port and the system's reason are named.
+        {"NobodyListens", {"c@z", "--server", "127.0.0.1:1"}, "", 1, "",
+         "Unable to connect to server\nordalis mail test: server 127.0.0.1 port 1: Connection refused"},
     }),
     [](const auto& info) { return std::string(info.param.label); });
 

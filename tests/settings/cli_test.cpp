@@ -62,10 +62,12 @@ TEST_F(CliTest, VariablesInBothScopes) {
   EXPECT_EQ(Run({"vars", "set", "Build", "12"}).exit_code, 0);
   EXPECT_EQ(Run({"vars", "set", "--system", "Lab", "\"north\""}).exit_code, 0);
   EXPECT_EQ(Run({"vars", "set", "alpha", "-1"}).exit_code, 0);
-  EXPECT_EQ(Run({"vars"}).out, "alpha = -1\nbuild = 12\n");
-  EXPECT_EQ(Run({"vars", "--system"}).out, "lab = \"north\"\n");
+  EXPECT_EQ(Run({"vars"}).out,
+            "alpha = -1  [user, Integer]\nbuild = 12  [user, Integer]\n"
+            "lab = \"north\"  [system, String]\n");
+  EXPECT_EQ(Run({"vars", "--system"}).out, "lab = \"north\"  [system, String]\n");
   EXPECT_EQ(Run({"vars", "remove", "BUILD"}).exit_code, 0);
-  EXPECT_EQ(Run({"vars"}).out, "alpha = -1\n");
+  EXPECT_EQ(Run({"vars", "--user"}).out, "alpha = -1  [user, Integer]\n");
   Outcome missing = Run({"vars", "remove", "build"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("no variable 'build'"), std::string::npos) << missing.err;
@@ -94,6 +96,20 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"creators", "--everything"}}, UsageCase{{"mail", "server"}},
                       UsageCase{{"mail", "send", "x"}}));
 
+// A value no script could read is refused with the literal forms; --string stores text.
+TEST_F(CliTest, VariableValuesAreScriptLiterals) {
+  for (const char* value : {"abc", "abc def", "", "1 +"}) {
+    Outcome refused = Run({"vars", "set", "tolerance", value});
+    EXPECT_EQ(refused.exit_code, 2) << value;
+    EXPECT_NE(refused.err.find("A value is a script literal"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(Run({"vars", "set", "--string", "name", "abc", "def"}).exit_code, 0);
+  EXPECT_EQ(Run({"vars", "set", "--string", "quote", "a\"b"}).exit_code, 2);
+  EXPECT_EQ(Run({"vars", "set", "list", "[1, 2], 3"}).exit_code, 0);
+  EXPECT_EQ(Run({"vars"}).out,
+            "list = [1, 2], 3  [user, Array of 2]\nname = \"abc def\"  [user, String]\n");
+}
+
 TEST_F(CliTest, HelpForEachCommand) {
   for (const char* command : {"vars", "creators", "mail"}) {
     Outcome outcome = Run({command, "--help"});
@@ -117,6 +133,9 @@ TEST_F(CliTest, CreatorsAddListRemove) {
   Outcome refused = Run({"creators", "add", "{00000000-0000-0000-0000-000000000000}"});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("refused by the creator catalogue"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("no module on the plug-in path registers"), std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("The plug-in path, searched in order"), std::string::npos);
   EXPECT_EQ(Run({"creators"}).out, "");
 
   // The built-in batch item creator is always known to its catalogue.
@@ -126,7 +145,7 @@ TEST_F(CliTest, CreatorsAddListRemove) {
   EXPECT_EQ(again.exit_code, 1);
   EXPECT_NE(again.err.find("already registered in " + dir_.machine()), std::string::npos)
       << again.err;
-  EXPECT_EQ(Run({"creators", "--batch"}).out, builtin + "\n");
+  EXPECT_EQ(Run({"creators", "--batch"}).out, builtin + "  (built-in)\n");
   EXPECT_EQ(Run({"creators"}).out, "");
   EXPECT_EQ(Run({"creators", "remove", "--batch", builtin}).exit_code, 0);
   EXPECT_EQ(Run({"creators", "--batch"}).out, "");
@@ -137,8 +156,22 @@ TEST_F(CliTest, TesterCreatorFromThePluginDirectory) {
   if (::access(ORDALIS_BUILD_PLUGIN_DIR "/echo.so", R_OK) != 0) GTEST_SKIP() << "echo not built";
   const std::string echo = "{AE96A215-DD09-45A8-9075-26D1616B16E9}";
   EXPECT_EQ(Run({"creators", "add", echo}).exit_code, 0);
-  EXPECT_EQ(Run({"creators"}).out, echo + "\n");
+  EXPECT_EQ(Run({"creators"}).out,
+            echo + "  " + ORDALIS_BUILD_PLUGIN_DIR + "/echo.so  types: echo\n");
   EXPECT_EQ(Run({"creators", "remove", echo}).exit_code, 0);
+}
+
+// A registration whose module has gone is listed as not loaded and can still be removed.
+TEST_F(CliTest, RegistrationWithoutItsModule) {
+  const std::string gone = "{11111111-2222-3333-4444-555555555555}";
+  WriteBytes(dir_.machine(),
+             R"({"keys": {"SOFTWARE": {"keys": {"Marrowind Consulting Ltd": {"keys": {"Ordalis": )"
+             R"({"keys": {"TesterCreators": {"keys": {")" + gone + R"(": {}}}}}}}}}}})");
+  EXPECT_EQ(Run({"creators"}).out,
+            gone + "  not loaded: no module on the plug-in path registers it\n");
+  EXPECT_EQ(Run({"creators", "remove", gone}).exit_code, 0);
+  EXPECT_EQ(Run({"creators"}).out, "");
+  EXPECT_EQ(Run({"creators", "remove", gone}).exit_code, 1);
 }
 
 TEST_F(CliTest, MailSettingsNeverShowThePassword) {

@@ -22,6 +22,7 @@
 #include "batch/junit_writer.h"
 #include "batch/queue_file.h"
 #include "batch_cli.h"
+#include "interrupts.h"
 #include "command.h"
 #include "settings/application_manager.h"
 #include "trace/logger.h"
@@ -243,41 +244,6 @@ Status RunObserver::Finished(std::uint32_t id) {
   return S_OK;
 }
 
-// Blocks Ctrl-C and termination requests in this thread and every thread started after it, so
-// only the interrupt watcher receives them.
-sigset_t BlockInterrupts() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  return set;
-}
-
-// Turns the first Ctrl-C into a clean stop of the queue; a second one ends the process.
-class InterruptWatcher {
- public:
-  InterruptWatcher(CBatchQueue& queue, sigset_t set) {
-    thread_ = std::jthread([this, &queue, set](std::stop_token stop) {
-      timespec tick{0, 100 * 1000 * 1000};
-      while (!stop.stop_requested()) {
-        if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
-        if (!interrupted_.exchange(true)) {
-          std::fprintf(stderr, "ordalis batch run: stopping the queue (Ctrl-C again to quit at once)\n");
-          queue.Stop();
-        } else {
-          std::_Exit(130);
-        }
-      }
-    });
-  }
-  bool interrupted() const { return interrupted_.load(); }
-
- private:
-  std::atomic<bool> interrupted_{false};
-  std::jthread thread_;
-};
-
 // Checks a queue file before it is loaded: it must read as a queue file and list something that
 // can run. 0, or 2 after saying what is wrong.
 int CheckQueueFile(const std::string& path) {
@@ -404,7 +370,9 @@ int RunCommand(const std::vector<std::string>& args) {
   queue->get_AutoRemove(&auto_remove);
   observer->StopWhenEmpty(auto_remove == kVariantTrue && !options.continuous);
 
-  InterruptWatcher interrupts(*queue, interrupt_signals);
+  InterruptWatcher interrupts(interrupt_signals,
+                              "ordalis batch run: stopping the queue (Ctrl-C again to quit at once)",
+                              [&queue] { queue->Stop(); });
   Clock::time_point start = Clock::now();
   if (options.continuous) {
     queue->put_RunningContinuously(kVariantTrue);

@@ -1,4 +1,4 @@
-// ordalis check SCRIPT...: parses scripts without running them and prints every error found.
+// ordalis check FILE...: finds what is wrong in scripts without running them.
 
 #include <malloc.h>
 #include <sys/mman.h>
@@ -9,39 +9,93 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "check/script_checker.h"
 #include "command.h"
 #include "language/script_item.h"
 #include "language/script_loader.h"
+#include "script_check.h"
 
 namespace ordalis::cli {
 
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: ordalis check SCRIPT...\n"
+    "Usage: ordalis check [--no-testers] [--werror] [--syntax] FILE...\n"
     "\n"
-    "Loads each script with its include files, without running it, and prints one line\n"
-    "per error found:\n"
+    "Loads each script with its include files, without running it, and prints one line per\n"
+    "finding:\n"
     "\n"
-    "  FILE(LINE) : Error: TEXT\n"
+    "  FILE(LINE) : Error: TEXT      the script is wrong here\n"
+    "  FILE(LINE) : Warning: TEXT    the script may be wrong here\n"
+    "  FILE(LINE) : Note: TEXT       explains the syntax error lines above it\n"
     "\n"
-    "Exit status: 0 when no script has an error, 1 when at least one error was found,\n"
-    "2 when a script file cannot be opened or no script was named.\n";
+    "Errors: syntax errors (each group of error lines is followed by a note that says what\n"
+    "the parser expected, which construct is still open and where it opened); constructs the\n"
+    "language does not evaluate where they stand (a call or an array literal as an operand or\n"
+    "an argument, an expression in a return list, a condition that is no comparison, ...),\n"
+    "with what to write instead; calls of functions that are not defined; and, against the\n"
+    "installed testers ('ordalis testers'), a new of a type no tester offers and an action\n"
+    "its tester type does not have (when the variable's type is known from its new).\n"
+    "Warnings: a variable that is read but never assigned by the script (unless a user or\n"
+    "system variable of that name exists), a result label or a function defined twice.\n"
+    "The rules beyond syntax run once a script has no syntax error.\n"
+    "\n"
+    "A FILE that is a folder stands for every .odl file below it. A FILE ending in .md is a\n"
+    "guide: every block of it fenced as ```odl is checked as a script of its own, with the\n"
+    "lines of the guide.\n"
+    "\n"
+    "  --no-testers   do not check tester types and actions (no plug-in is loaded)\n"
+    "  --werror       warnings count as errors for the exit status\n"
+    "  --syntax       report syntax errors only\n"
+    "\n"
+    "Exit status: 0 when no error was found, 1 when at least one was (or a warning, with\n"
+    "--werror), 2 when a file cannot be opened or the arguments are wrong.\n";
 
-// Prints the error line of every error item below [item]; returns how many there were.
-std::size_t PrintErrors(const ScriptItem& item) {
-  std::size_t errors = 0;
-  if (item.type() == errorItem) {
-    std::string line = item.ErrorLine(item.text());
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    ++errors;
+enum class Rules { kAll, kSyntaxOnly };
+
+struct CheckArguments {
+  std::vector<std::string> files;
+  Rules rules = Rules::kAll;
+  bool testers = true;
+  WarningsFail warnings = WarningsFail::kNo;
+};
+
+// One block of a guide: its text and the line of the guide it starts on.
+struct GuideBlock {
+  std::string text;
+  std::uint32_t first_line;
+};
+
+// The ```odl blocks of the Markdown file at [path]; false when it cannot be read.
+bool ReadGuide(const std::string& path, std::vector<GuideBlock>* blocks) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  std::uint32_t number = 0;
+  GuideBlock* open = nullptr;
+  while (std::getline(in, line)) {
+    ++number;
+    if (open == nullptr && line == "```odl") {
+      blocks->push_back(GuideBlock{"", number + 1});
+      open = &blocks->back();
+    } else if (open != nullptr && line == "```") {
+      open = nullptr;
+    } else if (open != nullptr) {
+      open->text += line + "\n";
+    }
   }
-  for (const ScriptItemPtr& child : item.children()) errors += PrintErrors(*child);
-  return errors;
+  return true;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // A large script becomes hundreds of thousands of small items. Letting the heap grow in one
@@ -67,38 +121,134 @@ void PrepareHeapFor(const std::vector<std::string>& scripts) {
   std::free(probe);
 }
 
+// Parses the arguments; false after printing what is wrong.
+bool ParseArguments(const std::vector<std::string>& args, CheckArguments* out) {
+  for (const std::string& arg : args) {
+    if (arg == "--no-testers") {
+      out->testers = false;
+    } else if (arg == "--werror") {
+      out->warnings = WarningsFail::kYes;
+    } else if (arg == "--syntax") {
+      out->rules = Rules::kSyntaxOnly;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "ordalis check: unknown option '%s'\n\n%s", arg.c_str(), kHelp);
+      return false;
+    } else {
+      out->files.push_back(arg);
+    }
+  }
+  if (out->files.empty()) std::fputs(kHelp, stderr);
+  return !out->files.empty();
+}
+
+class Checker {
+ public:
+  explicit Checker(const CheckArguments& arguments) : arguments_(arguments) {
+    if (arguments.rules == Rules::kSyntaxOnly) return;
+    if (arguments.testers) testers_ = std::make_unique<InstalledTesters>();
+    CheckOptions options;
+    options.testers = testers_.get();
+    std::set<std::string> stored = StoredVariableNames();
+    options.defined_outside = [stored](const std::string& name) { return stored.count(name) > 0; };
+    checker_ = std::make_unique<ScriptChecker>(std::move(options));
+  }
+
+  // Checks one file, or every script below a folder; false when it cannot be read.
+  bool File(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return Folder(path);
+    if (EndsWith(path, ".md")) return Guide(path);
+    ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
+    ScriptLoader loader;
+    if (!loader.Load(path, root)) return false;
+    // The trees stay alive until the process ends: releasing a large tree item by item would
+    // only cost time on the way out.
+    static auto* const kept_trees = new std::vector<ScriptItemPtr>();
+    kept_trees->push_back(root);
+    if (checker_ == nullptr && loader.ErrorCount() == 0) return true;
+    Print(Findings(*root, loader.SyntaxNotes()), "");
+    return true;
+  }
+
+  bool failed() const { return failed_; }
+  // Whether a script found in a folder could not be read.
+  bool unreadable() const { return unreadable_; }
+
+ private:
+  // Every .odl file below [path], in name order.
+  bool Folder(const std::string& path) {
+    std::vector<std::string> scripts;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(path, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      if (it->path().extension() == ".odl") scripts.push_back(it->path().string());
+    }
+    std::sort(scripts.begin(), scripts.end());
+    for (const std::string& script : scripts) {
+      if (!File(script)) {
+        std::fprintf(stderr, "ordalis check: cannot open '%s'\n", script.c_str());
+        unreadable_ = true;
+      }
+    }
+    return !error;
+  }
+
+  bool Guide(const std::string& path) {
+    std::vector<GuideBlock> blocks;
+    if (!ReadGuide(path, &blocks)) return false;
+    for (const GuideBlock& block : blocks) {
+      // Blank lines in front give the items the lines they have in the guide.
+      std::string text = std::string(block.first_line - 1, '\n') + block.text;
+      ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
+      ScriptLoader loader;
+      loader.LoadText(text, root);
+      Print(Findings(*root, loader.SyntaxNotes()), path);
+    }
+    return true;
+  }
+
+  std::vector<Finding> Findings(const ScriptItem& root, const std::vector<SyntaxNote>& notes) {
+    if (checker_) return checker_->Check(root, notes);
+    return CheckSyntax(root, notes);
+  }
+
+  // Prints [findings]; those of text parsed from memory are given the file [source].
+  void Print(std::vector<Finding> findings, const std::string& source) {
+    for (Finding& finding : findings) {
+      if (!source.empty() && finding.file == "N/A") finding.file = source;
+    }
+    failed_ |= PrintFindings(findings, stdout, arguments_.warnings);
+  }
+
+  const CheckArguments& arguments_;
+  std::unique_ptr<InstalledTesters> testers_;
+  std::unique_ptr<ScriptChecker> checker_;
+  bool failed_ = false;
+  bool unreadable_ = false;
+};
+
 int Check(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  if (args.empty()) {
-    std::fputs(kHelp, stderr);
-    return 2;
-  }
-  // The trees stay alive until the process ends: releasing a large tree item by item would
-  // only cost time on the way out.
-  static auto* const kept_trees = new std::vector<ScriptItemPtr>();
-  PrepareHeapFor(args);
+  CheckArguments arguments;
+  if (!ParseArguments(args, &arguments)) return 2;
+  PrepareHeapFor(arguments.files);
+  Checker checker(arguments);
   bool unreadable = false;
-  std::size_t errors = 0;
-  for (const std::string& path : args) {
-    ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
-    ScriptLoader loader;
-    if (!loader.Load(path, root)) {
+  for (const std::string& path : arguments.files) {
+    if (!checker.File(path)) {
       std::fprintf(stderr, "ordalis check: cannot open '%s'\n", path.c_str());
       unreadable = true;
-      continue;
     }
-    if (loader.ErrorCount() > 0) errors += PrintErrors(*root);
-    kept_trees->push_back(std::move(root));
   }
-  if (unreadable) return 2;
-  return errors > 0 ? 1 : 0;
+  if (unreadable || checker.unreadable()) return 2;
+  return checker.failed() ? 1 : 0;
 }
 
 const CommandRegistration kRegistration(
-    {"check", "parse scripts and print every error they contain", &Check});
+    {"check", "find what is wrong in scripts without running them", &Check});
 
 }  // namespace
 

@@ -104,8 +104,14 @@ std::string Printable(std::string reply) {
   return reply;
 }
 
+// Prints why sending failed: the client's error text and, when the server could not be
+// reached, the server, the port and the system's reason.
 int Fail(const CSMTP& smtp) {
   std::fprintf(stderr, "ordalis mail test: %s\n", smtp.GetLastError().c_str());
+  if (!smtp.ConnectFailure().empty()) {
+    std::fprintf(stderr, "ordalis mail test: server %s port %u: %s\n", smtp.server_name().c_str(),
+                 static_cast<unsigned>(smtp.port()), smtp.ConnectFailure().c_str());
+  }
   if (!smtp.LastReply().empty()) {
     std::fprintf(stderr, "server said: %s", Printable(smtp.LastReply()).c_str());
   }

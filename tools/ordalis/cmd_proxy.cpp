@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "interrupts.h"
 #include "platform/text.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/script_proxy.h"

@@ -4,18 +4,28 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <set>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "check/script_checker.h"
 #include "command.h"
+#include "interrupts.h"
 #include "engine/script.h"
+#include "language/script_loader.h"
+#include "language/statement_place.h"
+#include "script_check.h"
+#include "value_literal.h"
+#include "interp/run_judge.h"
 #include "interp/variable_table.h"
 #include "mail/results_mail.h"
 #include "report/run_annotations.h"
@@ -40,8 +50,15 @@ const char kUsage[] =
     "  --quiet                    print only the failing statements and the verdict line\n"
     "  --results-dir DIR          write the results into DIR instead of <script dir>/Results\n"
     "  --playback FILE.odlrec     replay a recorded run instead of driving the testers\n"
-    "  --var NAME=VALUE           a user variable for this run only (VALUE is script-literal\n"
-    "                             text: 5, \"text\", 1,2); may be repeated\n"
+    "  --var NAME=VALUE           a user variable for this run only; may be repeated. VALUE\n"
+    "                             is a script literal: 12, -7, 0x1f, 2.5, \"text\" (quote it\n"
+    "                             for the shell: --var 'name=\"a b\"'), true, false, [1, 2],\n"
+    "                             or a list 1,2\n"
+    "  --string                   take every --var VALUE as text, without quotes\n"
+    "  --strict                   refuse a script 'ordalis check' finds errors in, and fail\n"
+    "                             the run on condition errors, names not found and every\n"
+    "                             severe log line the engine writes about a statement (the\n"
+    "                             statement is recorded Error)\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
     "  --junit FILE               also write the results as a JUnit XML document for CI\n"
@@ -58,7 +75,8 @@ const char kUsage[] =
     "before the summary, each failing statement is printed as 'file(line): result: text'\n"
     "followed by its values.\n"
     "\n"
-    "A script with syntax errors is reported and not run.\n"
+    "A script with syntax errors is reported and not run. A severe log line about a\n"
+    "statement is followed by the place of the statement: FILE(LINE): statement text.\n"
     "\n"
     "Ctrl-C stops the script cleanly (the results are still written, and the exit status is\n"
     "1); a second Ctrl-C ends the process at once.\n"
@@ -70,6 +88,8 @@ struct Options {
   LoggingLevel level = information;
   bool quiet = false;
   bool pace = false;
+  bool strict = false;
+  bool string_values = false;
   std::string results_dir;
   std::string playback;
   std::string version_under_test;
@@ -94,6 +114,23 @@ bool ParseLevel(const std::string& text, LoggingLevel* level) {
   return false;
 }
 
+// Every --var value as a script literal: checked as scripts will read it, or, with --string,
+// the text made a string literal. False after printing what is wrong.
+bool LiteralVariables(Options* options) {
+  for (auto& [name, value] : options->variables) {
+    std::string problem;
+    std::optional<std::string> literal = options->string_values ? StringLiteral(value, &problem)
+                                                                 : CheckedLiteral(value, &problem);
+    if (!literal) {
+      std::fprintf(stderr, "ordalis run: --var %s=%s: %s\n\n%s", name.c_str(), value.c_str(),
+                   problem.c_str(), kLiteralForms);
+      return false;
+    }
+    value = *literal;
+  }
+  return true;
+}
+
 // Parses the arguments; returns false after printing what is wrong.
 bool ParseOptions(const std::vector<std::string>& args, Options* options) {
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -109,6 +146,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
     std::string text;
     if (arg == "--quiet") {
       options->quiet = true;
+    } else if (arg == "--strict") {
+      options->strict = true;
+    } else if (arg == "--string") {
+      options->string_values = true;
     } else if (arg == "--pace") {
       options->pace = true;
     } else if (arg == "--log-level") {
@@ -156,7 +197,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
     std::fprintf(stderr, "ordalis run: no script given\n\n%s", kUsage);
     return false;
   }
-  return true;
+  return LiteralVariables(options);
 }
 
 // The stored settings with this run's --var values laid over the user variables.
@@ -176,17 +217,21 @@ class RunManager : public CApplicationManager {
 };
 
 // Prints log lines as they arrive, coloured by level on a terminal, and hands the lines the log
-// file keeps to the run's recorder for the report.
+// file keeps to the run's recorder for the report. A severe line about a statement is followed
+// by the statement's place, so the console says where the fault is (the log file keeps its
+// fixed line format).
 class LinePrinter : public ITraceEventsClient {
  public:
   LinePrinter(LoggingLevel level, bool colour, report::RunRecorder& recorder)
       : level_(level), colour_(colour), recorder_(recorder) {}
+  void set_script(std::weak_ptr<CScript> script) { script_ = std::move(script); }
   void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
            const std::string& message) override {
     if (level < level_ && level < configuration) return;
     std::string line = ScriptLog::FileLine(LogTime{time, seconds}, level, variable_name, message);
     if (level >= configuration) recorder_.OnLogLine(line);
     if (level < level_) return;
+    std::string place = level >= severe ? Place() : std::string();
     const char* start = "";
     const char* end = "";
     if (colour_) {
@@ -196,14 +241,26 @@ class LinePrinter : public ITraceEventsClient {
     }
     std::lock_guard lock(mutex_);
     std::fprintf(stdout, "%s%s%s\n", start, line.c_str(), end);
+    if (!place.empty()) std::fprintf(stdout, "%s%s%s\n", start, place.c_str(), end);
     std::fflush(stdout);
   }
   void LogClear() override {}
 
  private:
+  // The place of the statement running now; empty between statements.
+  std::string Place() const {
+    std::shared_ptr<CScript> script = script_.lock();
+    std::shared_ptr<IScriptItem> current;
+    if (!script || Failed(script->get_CurrentItem(&current)) || !current) return {};
+    auto item = std::dynamic_pointer_cast<ScriptItem>(current);
+    if (!item || item->type() == rootItem) return {};
+    return PlaceLine(*item);
+  }
+
   LoggingLevel level_;
   bool colour_;
   report::RunRecorder& recorder_;
+  std::weak_ptr<CScript> script_;
   std::mutex mutex_;
 };
 
@@ -227,40 +284,45 @@ class RunWatcher : public IScriptEventsClient {
   Event ended_;
 };
 
-// Blocks Ctrl-C and termination requests in this thread and every thread started after it, so
-// only the interrupt handler receives them.
-sigset_t BlockInterrupts() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  return set;
+bool HasErrorItems(const ScriptItem& root) {
+  std::vector<const ScriptItem*> pending = {&root};
+  while (!pending.empty()) {
+    const ScriptItem* item = pending.back();
+    pending.pop_back();
+    if (item->type() == errorItem) return true;
+    for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+  }
+  return false;
 }
 
-// Turns Ctrl-C into a clean stop of [script]; a second one ends the process.
-class InterruptHandler {
- public:
-  InterruptHandler(CScript& script, sigset_t set) {
-    thread_ = std::jthread([this, &script, set](std::stop_token stop) {
-      timespec tick{0, 100 * 1000 * 1000};
-      while (!stop.stop_requested()) {
-        if (sigtimedwait(&set, nullptr, &tick) < 0) continue;
-        if (!interrupted_.exchange(true)) {
-          std::fprintf(stderr, "ordalis run: stopping the script (Ctrl-C again to quit at once)\n");
-          script.Stop();
-        } else {
-          std::_Exit(130);
-        }
-      }
-    });
+// Reports what keeps the loaded script [root] from running: its syntax errors, with their
+// explanations, and in a strict run whatever `ordalis check` finds (warnings are shown and do
+// not stop it). False when the script must not run.
+bool Checked(const Options& options, const ScriptItem& root) {
+  std::vector<Finding> findings;
+  if (HasErrorItems(root)) {
+    // The explanations come from the parser: the script is read once more to collect them.
+    ScriptItemPtr again = ScriptItem::Make(rootItem, options.script, options.script, 0);
+    ScriptLoader loader;
+    loader.Load(options.script, again);
+    findings = CheckSyntax(*again, loader.SyntaxNotes());
+  } else if (options.strict) {
+    InstalledTesters testers;
+    CheckOptions check;
+    check.testers = &testers;
+    std::set<std::string> outside = StoredVariableNames();
+    for (const auto& [name, value] : options.variables) outside.insert(name);
+    check.defined_outside = [outside](const std::string& name) { return outside.count(name) > 0; };
+    findings = ScriptChecker(std::move(check)).Check(root, {});
   }
-  bool interrupted() const { return interrupted_.load(); }
-
- private:
-  std::atomic<bool> interrupted_{false};
-  std::jthread thread_;
-};
+  PrintFindings(findings, stderr);
+  if (!HasErrors(findings)) return true;
+  std::size_t errors = std::count_if(findings.begin(), findings.end(),
+                                     [](const Finding& f) { return f.severity == Severity::kError; });
+  std::fprintf(stderr, "ordalis run: %s has %zu error%s; not run%s\n", options.script.c_str(),
+               errors, errors == 1 ? "" : "s", HasErrorItems(root) ? "" : " (--strict)");
+  return false;
+}
 
 // The end of the run on the console: where its files are, each failing statement, and the
 // summary (only its verdict line with --quiet). The report, the JUnit document and the results
@@ -313,7 +375,8 @@ int RunCommand(const std::vector<std::string>& args) {
   sigset_t interrupt_signals = BlockInterrupts();
   auto manager = std::make_shared<RunManager>(options.variables);
   std::shared_ptr<CScript> script = CScript::Create(manager, pacing);
-  InterruptHandler interrupts(*script, interrupt_signals);
+  InterruptWatcher interrupts(interrupt_signals, "ordalis run: stopping the script (Ctrl-C again to quit at once)",
+                              [&script] { script->Stop(); });
   report::RunRecorder recorder;
   LoggingLevel printed = options.quiet ? static_cast<LoggingLevel>(severe + 1) : options.level;
   auto printer = std::make_shared<LinePrinter>(printed, isatty(STDOUT_FILENO) != 0, recorder);
@@ -323,23 +386,10 @@ int RunCommand(const std::vector<std::string>& args) {
 
   VariantBool loaded = kVariantFalse;
   script->Load(options.script, &loaded);
+  printer->set_script(script);
   ScriptItemPtr root = script->root();
-  int errors = 0;
-  std::vector<ScriptItem*> pending = {root.get()};
-  while (!pending.empty()) {
-    ScriptItem* item = pending.back();
-    pending.pop_back();
-    if (item->type() == errorItem) {
-      std::fprintf(stderr, "%s\n", item->ScriptTextOf().c_str());
-      ++errors;
-    }
-    for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
-  }
-  if (errors > 0) {
-    std::fprintf(stderr, "ordalis run: %s has %d error%s; not run\n", options.script.c_str(), errors,
-                 errors == 1 ? "" : "s");
-    return 1;
-  }
+  if (!Checked(options, *root)) return 1;
+  if (options.strict) script->judge()->set_strictness(RunStrictness::kStrict);
   if (!options.results_dir.empty()) script->put_ResultsDirectory(options.results_dir);
   script->set_keep_runs(options.keep_runs);
   if (!options.version_under_test.empty()) script->put_VersionUnderTest(options.version_under_test);
@@ -356,7 +406,17 @@ int RunCommand(const std::vector<std::string>& args) {
     return junit_written ? 1 : 2;
   }
   if (!junit_written) return 2;
-  return root->current_result() == TestPassed ? 0 : 1;
+  bool passed = root->current_result() == TestPassed;
+  std::uint64_t faults = script->judge()->faults();
+  if (passed && faults > 0) {
+    std::fprintf(stderr,
+                 "ordalis run: the script passed, but the run met %llu fault%s (severe log lines "
+                 "or names not found) that the language lets pass; 'ordalis check %s' finds most "
+                 "of them before a run, and 'ordalis run --strict' fails such a run\n",
+                 static_cast<unsigned long long>(faults), faults == 1 ? "" : "s",
+                 options.script.c_str());
+  }
+  return passed ? 0 : 1;
 }
 
 const CommandRegistration kRegistration({"run", "load a script and run it once", RunCommand});

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,10 +58,14 @@ void PrintTermUsage(std::FILE* out) {
                "  --linger MS  after standard input ends, keep showing what arrives for MS\n"
                "               milliseconds (default %d)\n"
                "\n"
+               "A status the link repeats while it retries is shown once; a status that ends in a\n"
+               "system error number is followed by its reason.\n"
+               "\n"
                "While the link's send queue is full (a peer that does not read), standard input\n"
                "is not read further.\n"
                "\n"
-               "Exit status: 0 success, 1 the link could not be opened, 2 usage error.\n",
+               "Exit status: 0 success, 1 the link could not be opened or never came up (the\n"
+               "last status is shown), 2 usage error.\n",
                kDefaultLingerMs);
 }
 
@@ -161,7 +166,20 @@ bool ParseParameters(const std::string& text, LinkParameters& out, std::string& 
   }
 }
 
-// Shows what the link reports; remembers when a link that does not come back went offline.
+// " (reason)" for a status text that ends in "error N" with N a system error number, so
+// "Connection error 111" reads "Connection error 111 (Connection refused)"; empty otherwise.
+std::string SystemReason(const std::string& status) {
+  std::size_t at = status.rfind("error ");
+  if (at == std::string::npos) return "";
+  char* end = nullptr;
+  long number = std::strtol(status.c_str() + at + 6, &end, 10);
+  if (end == status.c_str() + at + 6 || number <= 0 || number > 4095) return "";
+  return " (" + std::string(std::strerror(static_cast<int>(number))) + ")";
+}
+
+// Shows what the link reports; remembers whether the link ever came up, its last status, and
+// when a link that does not come back went offline. A status a retrying link repeats is shown
+// once until the link comes up again.
 class TerminalClient : public ISerialClient {
  public:
   explicit TerminalClient(bool ends_when_offline) : ends_when_offline_(ends_when_offline) {}
@@ -173,7 +191,11 @@ class TerminalClient : public ISerialClient {
     std::fflush(stdout);
   }
   void Sent(ISerial*, const std::uint8_t*, std::size_t) override {}
-  void Connected(ISerial*) override {}
+  void Connected(ISerial*) override {
+    std::lock_guard lock(output_mutex_);
+    came_up_ = true;
+    shown_.clear();
+  }
   void Disconnected(ISerial*) override {
     if (ends_when_offline_) ended_.Set();
   }
@@ -185,7 +207,10 @@ class TerminalClient : public ISerialClient {
   void StatusChanged(ISerial* link) override {
     std::string status = link->Status();
     std::lock_guard lock(output_mutex_);
-    std::fprintf(stderr, "[%s]\n", status.c_str());
+    last_status_ = status;
+    if (!SystemReason(status).empty()) last_problem_ = status;
+    if (!shown_.insert(status).second) return;
+    std::fprintf(stderr, "[%s%s]\n", status.c_str(), SystemReason(status).c_str());
   }
   void FrameRejected(ISerial*, const std::string& reason) override {
     std::lock_guard lock(output_mutex_);
@@ -193,10 +218,23 @@ class TerminalClient : public ISerialClient {
   }
 
   const WakeSignal& ended() const { return ended_; }
+  bool came_up() const {
+    std::lock_guard lock(output_mutex_);
+    return came_up_;
+  }
+  // The last status that named a system error, else the last status.
+  std::string last_status() const {
+    std::lock_guard lock(output_mutex_);
+    return last_problem_.empty() ? last_status_ : last_problem_;
+  }
 
  private:
   const bool ends_when_offline_;
-  std::mutex output_mutex_;
+  mutable std::mutex output_mutex_;
+  bool came_up_ = false;
+  std::string last_status_;
+  std::string last_problem_;
+  std::set<std::string> shown_;
   WakeSignal ended_;
 };
 
@@ -309,6 +347,12 @@ int RunTerm(const std::vector<std::string>& args) {
   CopyInput(*link, client);
   if (options.linger_ms > 0) WaitWake(client.ended(), options.linger_ms);
   link->Close();
+  if (!client.came_up()) {
+    std::string status = client.last_status();
+    std::fprintf(stderr, "ordalis term: the %s link never came up; its last status: %s%s\n",
+                 options.type.c_str(), status.c_str(), SystemReason(status).c_str());
+    return 1;
+  }
   return 0;
 }
 

@@ -2,12 +2,14 @@
 // variables) that scripts read like their own.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "command.h"
 #include "platform/text.h"
 #include "settings/manager.h"
+#include "value_literal.h"
 
 namespace ordalis::cli {
 
@@ -16,21 +18,33 @@ namespace {
 using settings::SettingsScope;
 
 constexpr const char* kHelp =
-    "Usage: ordalis vars [--system]\n"
-    "       ordalis vars set [--system] NAME VALUE\n"
+    "Usage: ordalis vars [--user | --system]\n"
+    "       ordalis vars set [--system] [--string] NAME VALUE\n"
     "       ordalis vars remove [--system] NAME\n"
     "\n"
     "Lists, sets or removes the user variables (with --system: the system variables shared by\n"
-    "every user of the machine). Scripts read them like their own variables; names are kept in\n"
-    "lower case and a value is kept exactly as given, written as a script literal (12, \"text\",\n"
-    "true, [1, 2]).\n"
+    "every user of the machine). Scripts read them like their own variables: a name that is\n"
+    "not a script variable is looked up among the user variables, then the system variables.\n"
+    "Names are kept in lower case.\n"
     "\n"
-    "  --system   work on the system variables (machine settings file)\n"
+    "The list shows each variable with its scope and the kind of value a script reads from it:\n"
+    "\n"
+    "  limit = 10  [user, Integer]\n"
+    "\n"
+    "A VALUE is a script literal, checked before it is stored: 12, -7, 0x1f, 2.5, \"text\"\n"
+    "(the quotes are part of the value: quote them for the shell, '\"a b\"'), true, false,\n"
+    "[1, 2], or a list 1,2. Anything else is refused, since no script could read it.\n"
+    "\n"
+    "  --user     list the user variables only\n"
+    "  --system   list, set or remove the system variables (machine settings file)\n"
+    "  --string   store VALUE as text: 'ordalis vars set --string name a b c' stores \"a b c\"\n"
     "\n"
     "Settings files: ORDALIS_USER_SETTINGS (default ~/.config/ordalis/settings.json) and\n"
     "ORDALIS_MACHINE_SETTINGS (default /etc/ordalis/settings.json).\n"
-    "Exit status: 0 done, 1 the change could not be written, 2 usage error or a settings file\n"
-    "that cannot be read.\n";
+    "Exit status: 0 done, 1 the change could not be written, 2 usage error (a VALUE that is no\n"
+    "script literal included) or a settings file that cannot be read.\n";
+
+enum class Listed { kBoth, kUser, kSystem };
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "ordalis vars: %s\n\n%s", problem, kHelp);
@@ -45,12 +59,31 @@ bool ScopeReadable(const Manager& manager, SettingsScope scope) {
   return false;
 }
 
-int List(Manager& manager, SettingsScope scope) {
-  if (!ScopeReadable(manager, scope)) return 2;
+void ListScope(Manager& manager, SettingsScope scope) {
+  const char* word = scope == SettingsScope::kUser ? "user" : "system";
   for (const auto& [name, value] : manager.Variables(scope)) {
-    std::printf("%s = %s\n", name.c_str(), value.c_str());
+    std::printf("%s = %s  [%s, %s]\n", name.c_str(), value.c_str(), word, LiteralKind(value).c_str());
   }
+}
+
+// User variables first: a script finds them before a system variable of the same name.
+int List(Manager& manager, Listed listed) {
+  bool user = listed != Listed::kSystem;
+  bool system = listed != Listed::kUser;
+  if (user && !ScopeReadable(manager, SettingsScope::kUser)) return 2;
+  if (system && !ScopeReadable(manager, SettingsScope::kMachine)) return 2;
+  if (user) ListScope(manager, SettingsScope::kUser);
+  if (system) ListScope(manager, SettingsScope::kMachine);
   return 0;
+}
+
+// The text to store for VALUE: the literal itself, or with --string the text as a literal.
+std::optional<std::string> StoredText(const std::string& value, bool as_string) {
+  std::string problem;
+  std::optional<std::string> literal = as_string ? StringLiteral(value, &problem)
+                                                 : CheckedLiteral(value, &problem);
+  if (!literal) std::fprintf(stderr, "ordalis vars: %s\n\n%s", problem.c_str(), kLiteralForms);
+  return literal;
 }
 
 int Report(Manager& manager, Status status, const char* what) {
@@ -67,23 +100,36 @@ int Vars(const std::vector<std::string>& args) {
     return 0;
   }
   SettingsScope scope = SettingsScope::kUser;
+  Listed listed = Listed::kBoth;
+  bool as_string = false;
   std::vector<std::string> words;
   for (const std::string& arg : args) {
     if (arg == "--system") {
       scope = SettingsScope::kMachine;
-    } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
+      listed = Listed::kSystem;
+    } else if (arg == "--user") {
+      listed = Listed::kUser;
+    } else if (arg == "--string") {
+      as_string = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && words.size() < 2) {
       return Usage(("unknown option '" + arg + "'").c_str());
     } else {
       words.push_back(arg);
     }
   }
   Manager& manager = Manager::Instance();
-  if (words.empty()) return List(manager, scope);
+  if (words.empty()) return List(manager, listed);
   const std::string verb = words[0];
   if (verb == "set") {
-    if (words.size() != 3) return Usage("'vars set' takes NAME and VALUE");
+    if (words.size() < 3 || (words.size() > 3 && !as_string)) {
+      return Usage("'vars set' takes NAME and VALUE");
+    }
+    std::string value = words[2];
+    for (std::size_t i = 3; i < words.size(); ++i) value += " " + words[i];
+    std::optional<std::string> stored = StoredText(value, as_string);
+    if (!stored) return 2;
     if (!ScopeReadable(manager, scope)) return 2;
-    return Report(manager, manager.AddVariable(scope, words[1], words[2]), "setting the variable");
+    return Report(manager, manager.AddVariable(scope, words[1], *stored), "setting the variable");
   }
   if (verb == "remove") {
     if (words.size() != 2) return Usage("'vars remove' takes NAME");

@@ -50,13 +50,4 @@ bool ParseLinkParameterText(const std::string& text, LinkParameters* parameters)
   return true;
 }
 
-sigset_t BlockInterrupts() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  return set;
-}
-
 }  // namespace ordalis::cli

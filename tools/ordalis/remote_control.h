@@ -1,9 +1,6 @@
 #pragma once
 // Helpers shared by `ordalis proxy` and `ordalis remote`: log levels by name, log lines printed
-// in the log-file format, link parameters written as script literals, and interrupts taken by
-// one thread.
-
-#include <signal.h>
+// in the log-file format and link parameters written as script literals.
 
 #include <cstdint>
 #include <mutex>
@@ -40,9 +37,5 @@ class LogLinePrinter : public ITraceEventsClient {
 // Link parameters written as script literals ("\"localhost\", 5025"); false when the text is
 // not a list of literals. An empty text is no parameters.
 bool ParseLinkParameterText(const std::string& text, LinkParameters* parameters);
-
-// Blocks Ctrl-C and termination requests in this thread and every thread started after it;
-// returns the set for sigwait.
-sigset_t BlockInterrupts();
 
 }  // namespace ordalis::cli

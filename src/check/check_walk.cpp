@@ -1,0 +1,195 @@
+#include "check/check_walk.h"
+
+#include <algorithm>
+
+namespace ordalis::check {
+
+namespace {
+
+bool IsBlock(ItemType type) {
+  switch (type) {
+    case rootItem: case thenItem: case elseItem: case doItem: case functionItem:
+    case ignoreResultItem: case resultItem: case includeItem: case localItem: case defaultItem:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A first value after which the assignment evaluates the further values as list elements.
+bool IsListStart(ItemType type) {
+  switch (type) {
+    case integerItem: case hexItem: case octalItem: case stringItem: case boolItem:
+    case doubleItem: case arrayItem: case idItem:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Role AssignmentChildRole(const ScriptItem& assignment, std::size_t index) {
+  if (index == 0) return Role::kTarget;
+  if (index == 1) return Role::kAssigned;
+  return IsListStart(assignment.child(1)->type()) ? Role::kElement : Role::kIgnoredValue;
+}
+
+Role CallChildRole(const ScriptItem& call, const FunctionIndex& functions) {
+  std::string name = CallName(call);
+  if (functions.Find(call, name) != nullptr) return Role::kCallArgument;
+  if (name == "saveuservar") return Role::kSavedName;
+  if (name == "strlen") return Role::kStrlenText;
+  return Role::kValue;
+}
+
+// How the interpreter evaluates child [index] of [parent].
+Role ChildRole(const ScriptItem& parent, std::size_t index, const FunctionIndex& functions) {
+  const ItemType type = parent.type();
+  if (IsBlock(type)) return Role::kStatement;
+  switch (type) {
+    case ifItem:
+    case whileItem: return index == 0 ? Role::kCondition : Role::kBranch;
+    case assignmentItem: return AssignmentChildRole(parent, index);
+    case actionItem: return index == 0 ? Role::kValue : Role::kMethod;
+    case newItem: return Role::kTesterType;
+    case idItem: return Role::kValue;  // arguments of an action, parameters of a new
+    case functionCallItem: return CallChildRole(parent, functions);
+    case assertItem: return index == 0 ? Role::kCondition : Role::kValue;
+    case arrayIndexItem: return index == 0 ? Role::kName : Role::kValue;
+    case arrayLengthItem: case incrementItem: case decrementItem: case deleteItem:
+      return Role::kName;
+    case andItem: case orItem: case notItem: return Role::kCondition;
+    case arrayItem: case returnItem: return Role::kElement;
+    case sprintfItem: case sscanfItem: case sleepItem: case arithmeticItem:
+    case lessThanItem: case lessThanOrEqualItem: case equalItem: case greaterThanOrEqualItem:
+    case greaterThanItem: case notEqualItem: case moveLogFileItem: case copyLogFileItem:
+      return Role::kValue;
+    default: return Role::kOther;
+  }
+}
+
+void AppendChildren(std::vector<const ScriptItem*>& stack, const ScriptItem& item) {
+  for (std::size_t i = item.child_count(); i > 0; --i) stack.push_back(item.child(i - 1));
+}
+
+}  // namespace
+
+FunctionIndex::FunctionIndex(const ScriptItem& root) {
+  std::vector<const ScriptItem*> stack{&root};
+  while (!stack.empty()) {
+    const ScriptItem* item = stack.back();
+    stack.pop_back();
+    if (item->type() == functionItem && item->parent() != nullptr) {
+      auto& names = blocks_[item->parent()];
+      if (!names.emplace(Lower(item->text()), item).second) duplicates_.push_back(item);
+    }
+    AppendChildren(stack, *item);
+  }
+}
+
+const ScriptItem* FunctionIndex::Find(const ScriptItem& call, std::string_view name) const {
+  std::string lower = Lower(name);
+  for (const ScriptItem* block = call.parent(); block != nullptr; block = block->parent()) {
+    auto names = blocks_.find(block);
+    if (names == blocks_.end()) continue;
+    auto found = names->second.find(lower);
+    if (found != names->second.end()) return found->second;
+  }
+  return nullptr;
+}
+
+std::vector<Visit> Walk(const ScriptItem& root, const FunctionIndex& functions) {
+  std::vector<Visit> visits;
+  std::vector<Visit> stack{{&root, Role::kStatement}};
+  while (!stack.empty()) {
+    Visit visit = stack.back();
+    stack.pop_back();
+    visits.push_back(visit);
+    const ScriptItem& item = *visit.item;
+    for (std::size_t i = item.child_count(); i > 0; --i) {
+      stack.push_back({item.child(i - 1), ChildRole(item, i - 1, functions)});
+    }
+  }
+  return visits;
+}
+
+std::string CallName(const ScriptItem& call) {
+  std::string_view name = call.text();
+  if (!name.empty() && name.back() == ':') name.remove_suffix(1);
+  return Lower(name);
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string SourceLine(const ScriptItem& item) {
+  std::string out;
+  for (char c : item.SourceText()) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Quoted(const ScriptItem& item) {
+  constexpr std::size_t kLongest = 60;
+  std::string text = SourceLine(item);
+  if (text.size() > kLongest) text = text.substr(0, kLongest) + "...";
+  return "'" + text + "'";
+}
+
+namespace {
+
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1u : 0u)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string Closest(std::string_view name, const std::vector<std::string>& candidates) {
+  constexpr std::size_t kLongestName = 64;  // longer names are not typing slips worth a guess
+  std::string lower = Lower(name);
+  // A one- or two-letter name is close to too many others for a guess to help.
+  std::size_t allowed = lower.size() <= 4 ? 1 : 2;
+  std::string best;
+  std::size_t best_distance = allowed + 1;
+  if (lower.size() <= 2 || lower.size() > kLongestName) return best;
+  for (const std::string& candidate : candidates) {
+    std::size_t gap = candidate.size() > lower.size() ? candidate.size() - lower.size()
+                                                      : lower.size() - candidate.size();
+    if (gap > allowed) continue;
+    std::size_t distance = EditDistance(lower, Lower(candidate));
+    if (distance > 0 && distance < best_distance) {
+      best = candidate;
+      best_distance = distance;
+    }
+  }
+  return best;
+}
+
+void Report(std::vector<Finding>& findings, Severity severity, const ScriptItem& item,
+            std::string text) {
+  findings.push_back(Finding{severity, item.file_name(), item.line(), std::move(text)});
+}
+
+}  // namespace ordalis::check

@@ -1,0 +1,81 @@
+#pragma once
+// The walk the checker's rules share: every item of a tree once, in tree order, with the way
+// the interpreter would use it where it stands (as a statement, a condition, a value, an
+// element of a value list, ...), and the index of the function definitions that calls find.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "check/script_checker.h"
+#include "language/script_item.h"
+
+namespace ordalis::check {
+
+// How the interpreter evaluates an item where it stands.
+enum class Role {
+  kStatement,     // a statement of a block
+  kBranch,        // the then, else or do item of an if or while
+  kCondition,     // evaluated as a condition
+  kValue,         // evaluated as one value: an operand, an argument of an action or built-in
+  kCallArgument,  // an argument of a script function: a value, or an array literal
+  kElement,       // an element of an array literal, of an assignment's list or of a return
+  kAssigned,      // the first value on the right of an assignment
+  kIgnoredValue,  // a further value after a first value that is not a plain list
+  kName,          // a variable named, not evaluated: an index base, ++, delete, arraylength
+  kSavedName,     // an argument of saveuservar
+  kStrlenText,    // the argument of strlen
+  kTarget,        // the variable an assignment stores into
+  kMethod,        // the action name of an action call, holding its arguments
+  kTesterType,    // the type name of a new, holding its parameters
+  kOther,         // nothing the rules look at
+};
+
+struct Visit {
+  const ScriptItem* item;
+  Role role;
+};
+
+// The first definition of each function name in each block that defines any, as calls find
+// them: from the call's block outwards to the root.
+class FunctionIndex {
+ public:
+  explicit FunctionIndex(const ScriptItem& root);
+  // The definition a call of [name] from [call] runs; null when none is found.
+  const ScriptItem* Find(const ScriptItem& call, std::string_view name) const;
+  // Every later definition of a name already defined in the same block.
+  const std::vector<const ScriptItem*>& duplicates() const { return duplicates_; }
+
+ private:
+  std::unordered_map<const ScriptItem*, std::unordered_map<std::string, const ScriptItem*>> blocks_;
+  std::vector<const ScriptItem*> duplicates_;
+};
+
+// Every item below [root] with its role, in tree order; [functions] tells how the arguments of
+// each call are evaluated.
+std::vector<Visit> Walk(const ScriptItem& root, const FunctionIndex& functions);
+
+// The name of a call without the quiet mark; lower case.
+std::string CallName(const ScriptItem& call);
+std::string Lower(std::string_view text);
+// The item's source text on one line (line ends of strings written as escapes).
+std::string SourceLine(const ScriptItem& item);
+// The same, in quotes and cut short, for a message.
+std::string Quoted(const ScriptItem& item);
+// The closest of [candidates] to [name] within a small edit distance; empty when none is.
+std::string Closest(std::string_view name, const std::vector<std::string>& candidates);
+
+// Adds a finding about [item].
+void Report(std::vector<Finding>& findings, Severity severity, const ScriptItem& item,
+            std::string text);
+
+// The rule sets.
+void CheckForms(const std::vector<Visit>& visits, const FunctionIndex& functions,
+                std::vector<Finding>& findings);
+void CheckNames(const std::vector<Visit>& visits, const FunctionIndex& functions,
+                const CheckOptions& options, std::vector<Finding>& findings);
+void CheckTesters(const std::vector<Visit>& visits, const TesterTypes& testers,
+                  std::vector<Finding>& findings);
+
+}  // namespace ordalis::check

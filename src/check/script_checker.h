@@ -1,0 +1,72 @@
+#pragma once
+// ScriptChecker: finds what is wrong in a loaded script without running it. It reports the
+// syntax errors of the tree with the explanation of each, the constructs the language parses but
+// does not evaluate where they stand, calls of functions that are not defined, tester types and
+// actions the installed testers do not offer, and, as warnings, names read but never assigned
+// and result labels used twice.
+//
+// A checker only reads the tree; it never runs a statement, asks for ScriptText or changes a
+// result. One checker may be used by one thread at a time.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "language/script_item.h"
+#include "language/tree_builder.h"
+
+namespace ordalis {
+
+enum class Severity { kError, kWarning, kNote };
+
+// One thing the checker found, at a file and line.
+struct Finding {
+  Severity severity = Severity::kError;
+  std::string file;
+  std::uint32_t line = 0;
+  std::string text;
+};
+
+// "file(line) : Error: text", "file(line) : Warning: text" or "file(line) : Note: text".
+std::string FindingLine(const Finding& finding);
+
+// What the checker knows of the installed testers.
+class TesterTypes {
+ public:
+  virtual ~TesterTypes() = default;
+  // The installed type names, lower case.
+  virtual std::vector<std::string> Types() const = 0;
+  // The action names of [type] (lower case); null when the type is not installed or its
+  // actions cannot be listed.
+  virtual const std::vector<std::string>* Actions(const std::string& type) const = 0;
+};
+
+struct CheckOptions {
+  // The installed testers; null leaves tester types and actions unchecked.
+  const TesterTypes* testers = nullptr;
+  // Whether a name (lower case) has a value from outside the script: a user or system
+  // variable, or a value given on the command line. Null: none has.
+  std::function<bool(const std::string& name)> defined_outside;
+};
+
+class ScriptChecker {
+ public:
+  explicit ScriptChecker(CheckOptions options) : options_(std::move(options)) {}
+
+  // Everything found in the tree below [root], in tree order. [notes] are the explanations of
+  // the syntax errors the loader met (ScriptLoader::SyntaxNotes). The rules beyond syntax run
+  // only when the tree holds no error item, since error recovery leaves statements half built.
+  std::vector<Finding> Check(const ScriptItem& root, const std::vector<SyntaxNote>& notes) const;
+
+ private:
+  CheckOptions options_;
+};
+
+// The syntax errors of the tree below [root] with their explanations [notes], alone.
+std::vector<Finding> CheckSyntax(const ScriptItem& root, const std::vector<SyntaxNote>& notes);
+
+// True when [findings] hold an error (warnings and notes do not count).
+bool HasErrors(const std::vector<Finding>& findings);
+
+}  // namespace ordalis

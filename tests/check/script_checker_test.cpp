@@ -1,0 +1,174 @@
+// What `ordalis check` finds in a script: constructs the language does not evaluate where they
+// stand, undefined functions, tester types and actions that are not installed, names read but
+// never assigned, and labels used twice, each at the line of the construct.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "check/script_checker.h"
+#include "language/script_loader.h"
+
+namespace ordalis {
+namespace {
+
+// Two installed tester types: echo with three actions, and meter whose actions cannot be read.
+class FakeTesters : public TesterTypes {
+ public:
+  std::vector<std::string> Types() const override { return {"echo", "meter"}; }
+  const std::vector<std::string>* Actions(const std::string& type) const override {
+    return type == "echo" ? &echo_ : nullptr;
+  }
+
+ private:
+  std::vector<std::string> echo_{"Echo", "Result", "Fail"};
+};
+
+// The findings of [text], one per line: "line Severity: text".
+std::string FindingsOf(const std::string& text, const CheckOptions& options) {
+  ScriptItemPtr root = ScriptItem::Make(rootItem, "root", "N/A", 0);
+  ScriptLoader loader;
+  loader.LoadText(text, root);
+  std::string out;
+  for (const Finding& finding : ScriptChecker(options).Check(*root, loader.SyntaxNotes())) {
+    std::string line = FindingLine(finding);
+    out += line.substr(line.find('(')) + "\n";
+  }
+  return out;
+}
+
+std::string FindingsOf(const std::string& text) {
+  static const FakeTesters kTesters;
+  CheckOptions options;
+  options.testers = &kTesters;
+  options.defined_outside = [](const std::string& name) { return name == "limit"; };
+  return FindingsOf(text, options);
+}
+
+struct CheckCase {
+  const char* script;
+  const char* findings;  // every finding, "(line) : Severity: text\n" each
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.script; }
+
+class ScriptCheckerTest : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(ScriptCheckerTest, Finds) { EXPECT_EQ(FindingsOf(GetParam().script), GetParam().findings); }
+
+// Scripts whose every construct is evaluated where it stands find nothing.
+const CheckCase kClean[] = {
+    {"function sq\n  n = sq[0]\n  r = n * n\n  return r, [n, 1]\nendfunction\nx = sq(3, [1, 2])\n", ""},
+    {"t = new echo()\nv = t.Echo(1, \"a\", 2 + 3)\nif v[0] == 1 and not (v[1] != \"a\") then\n"
+     "  printf(\"%d\", v[0])\nendif\nn = strlen(\"abc\")\nok = n > 2\nassert(ok, n)\n", ""},
+    {"x = year\ny = limit\nsleep(1)\nz = sleep\nparts = sscanf(\"%d\", \"12\")\n", ""},
+    {"m = new meter()\nm.Anything(1)\nt = new echo()\nt = 5\nt.Whatever()\n", ""},
+    {"result \"a\" x = 1\nresult \"b\" y = 2\nresult if x then y = 3 endif\nresult if y then x = 1 endif\n",
+     ""},
+};
+INSTANTIATE_TEST_SUITE_P(Clean, ScriptCheckerTest, ::testing::ValuesIn(kClean));
+
+const CheckCase kNotEvaluated[] = {
+    {"function sq\n  n = sq[0]\n  return n * n\nendfunction\n",
+     "(3) : Error: 'return' takes values, not expressions or calls: 'n * n' is not evaluated in a "
+     "return list; assign it first (value = n * n) and return the variable\n"},
+    {"t = new echo()\nt.Echo(strlen(\"abc\"))\n",
+     "(2) : Error: the call 'strlen( \"abc\" )' is not evaluated as an action argument: assign it "
+     "to a variable first (value = strlen( \"abc\" )) and use the variable\n"},
+    {"t = new echo()\nt.Echo([1, 2])\n",
+     "(2) : Error: the array literal '[ 1 , 2 ]' is not evaluated as an action argument (it is "
+     "passed as the text '[]'): assign it to a variable first (list = [ 1 , 2 ]) and use the "
+     "variable\n"},
+    {"printf(\"%s\", sprintf(\"a%d\", 1))\n",
+     "(1) : Error: the call 'sprintf ( \"a%d\" , 1 )' is not evaluated as an argument of printf: "
+     "assign it to a variable first (value = sprintf ( \"a%d\" , 1 )) and use the variable\n"},
+    {"function f\nendfunction\nx = 1 + f(2)\n",
+     "(3) : Error: the call 'f( 2 )' is not evaluated as an operand of '+': assign it to a "
+     "variable first (value = f( 2 )) and use the variable\n"},
+    {"x = 1\nprintf(\"%d\", x < 2)\n",
+     "(2) : Error: the condition 'x < 2' is not a value as an argument of printf: assign it "
+     "first (ok = x < 2) and use the variable\n"},
+    {"t = new echo()\nif t.Fail() then\n  x = 1\nendif\n",
+     "(2) : Error: the action call 't.Fail( )' is not a condition: compare its value ('t.Fail( ) "
+     "== true'); a condition is a comparison, a Boolean variable, true or false, or 'and', 'or', "
+     "'not' of those\n"},
+    {"x = [1]\nwhile x[0] do\nendwhile\n",
+     "(2) : Error: the element 'x[ 0 ]' is not a condition: compare it ('x[ 0 ] == true'); a "
+     "condition is a comparison, a Boolean variable, true or false, or 'and', 'or', 'not' of "
+     "those\n"},
+    {"x = 2 + 3, 4\n",
+     "(1) : Error: only the first value is stored after '2 + 3': '4' is ignored; assign it on its "
+     "own, or make the list of plain values\n"},
+    {"x = 1, 2 + 3\n",
+     "(1) : Error: after a first plain value only plain values may follow: '2 + 3' is not "
+     "evaluated and the assignment stores nothing; compute it into a variable first\n"},
+    {"x = [1, 2 * 2]\n",
+     "(1) : Error: an array literal holds values, not expressions or calls: '2 * 2' is not "
+     "evaluated inside '[ ]'; compute it into a variable first\n"},
+    {"x = passed\n",
+     "(1) : Error: a result word cannot be assigned ('= passed' stores nothing): compare with it "
+     "where it is needed ('if r == passed then')\n"},
+    {"x = 1\ny = 2\nassert(x == 1, x, y)\n",
+     "(3) : Error: assert takes a condition and at most one value ('assert(condition, value)'); "
+     "with more, the results report this statement as an error\n"},
+    {"f = \"%d\"\nt = \"1\"\nv = sscanf(f, t)\n",
+     "(3) : Error: sscanf takes the format and the text, one of them written as a string literal "
+     "('sscanf(\"%d\", text)'); otherwise the results report this statement as an error\n"},
+    {"x = 1\nreturn x\n",
+     "(2) : Error: 'return' stands outside a function: it ends nothing and records an error\n"},
+};
+INSTANTIATE_TEST_SUITE_P(NotEvaluated, ScriptCheckerTest, ::testing::ValuesIn(kNotEvaluated));
+
+const CheckCase kNames[] = {
+    {"voltage = 5\nif voltge < 4 then\n  x = 1\nendif\n",
+     "(2) : Warning: 'voltge' is read but no statement of the script assigns it (did you mean "
+     "'voltage'?): unless it comes from a user or system variable ('ordalis vars') or from "
+     "'ordalis run --var voltge=VALUE', it is not found at run time\n"},
+    {"Greet(1)\nfunction greet\nendfunction\nsprintf(\"a\")\nx = Undefined(2)\n",
+     "(4) : Error: 'sprintf' gives a value and is no statement: assign it ('value = sprintf( "
+     "\"a\" )')\n"
+     "(5) : Error: the function 'Undefined' is not defined in this script or an enclosing block, "
+     "nor built in (printf, strlen, saveuservar)\n"},
+    {"function f\n  function g\n  endfunction\nendfunction\ng()\n",
+     "(5) : Error: the function 'g' is not defined in this script or an enclosing block, nor "
+     "built in (printf, strlen, saveuservar)\n"},
+    {"result \"Step\" x = 1\nresult \"Step\" y = 2\nfunction f\nendfunction\nfunction F\nendfunction\n",
+     "(2) : Warning: the result label 'Step' is already used by the result on line 1 of N/A: the "
+     "summary shows two rows of that name\n"
+     "(5) : Warning: the function 'F' is defined twice in the same block: calls run the first "
+     "definition, never this one\n"},
+    {"t = new ecko()\nu = new echo()\nu.Ech(1)\nu.RESULT(1)\n",
+     "(1) : Error: no installed tester offers the type 'ecko' (did you mean 'echo'?); installed "
+     "types: echo, meter ('ordalis testers' lists them, 'ordalis check --no-testers' skips this "
+     "check)\n"
+     "(3) : Error: the tester type 'echo' of 'u' has no action 'Ech' (did you mean 'Echo'?); its "
+     "actions: Echo, Result, Fail\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Names, ScriptCheckerTest, ::testing::ValuesIn(kNames));
+
+// Only syntax errors are reported while there are any: error recovery leaves half-built
+// statements that the other rules would misread.
+TEST(ScriptChecker, SyntaxErrorsAloneWithTheirNotes) {
+  EXPECT_EQ(FindingsOf("x = 1 +* 2\ny = undefined_name\n"),
+            "(1) : Error: *\n(1) : Error: 2\n(1) : Note: expected a value after '+', found '*'\n");
+}
+
+// Without the testers, types and actions are not checked; the other rules still run.
+TEST(ScriptChecker, NoTestersNoTesterRules) {
+  EXPECT_EQ(FindingsOf("t = new ecko()\nt.Ech()\nreturn 1\n", CheckOptions{}),
+            "(3) : Error: 'return' stands outside a function: it ends nothing and records an "
+            "error\n");
+}
+
+// The checker leaves results alone: asking for the text of a malformed sscanf would mark it.
+TEST(ScriptChecker, LeavesResultsAsTheyAre) {
+  ScriptItemPtr root = ScriptItem::Make(rootItem, "root", "N/A", 0);
+  ScriptLoader().LoadText("a = 1\nv = sscanf(a, a)\n", root);
+  EXPECT_TRUE(HasErrors(ScriptChecker(CheckOptions{}).Check(*root, {})));
+  EXPECT_EQ(root->current_result(), TestNotRun);
+}
+
+}  // namespace
+}  // namespace ordalis
