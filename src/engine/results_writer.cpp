@@ -10,12 +10,27 @@
 #include "interp/variable_value.h"
 #include "language/script_item.h"
 #include "platform/resources.h"
+#include "platform/xml_text.h"
 
 namespace ordalis {
 
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
+
+// A log file name as the stylesheet links to it: '#' would start a fragment, so it is written
+// as "%23".
+std::string FileReference(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '#') {
+      out += "%23";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 void AppendLine(std::string& out, const std::string& indent, const char* text) {
   out += indent;
@@ -61,7 +76,7 @@ class DocumentWriter {
     Element(indent, " <type>", ResultsTypeName(item.type()), "</type>");
     out_ += indent;
     out_ += " <text>";
-    AppendXmlEscaped(out_, item.ScriptTextOf());
+    AppendXmlText(out_, item.ScriptTextOf());
     out_ += "</text>";
     out_ += kLineEnd;
     std::size_t records = item.NumberOfRecords();
@@ -127,7 +142,7 @@ class DocumentWriter {
     out_ += indent;
     out_ += "    <value>";
     if (escape) {
-      AppendXmlEscaped(out_, value);
+      AppendXmlText(out_, value);
     } else {
       out_ += value;
     }
@@ -295,7 +310,7 @@ std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
     out += " <";
     out += name;
     out += '>';
-    AppendXmlEscaped(out, value);
+    AppendXmlText(out, value);
     out += "</";
     out += name;
     out += ">\r\n";
@@ -310,7 +325,7 @@ std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
   out += " <logfiles>\r\n";
   for (const std::string& log : header.log_files) {
     out += "  <logfile>";
-    AppendXmlEscaped(out, log, true);
+    AppendXmlText(out, FileReference(log));
     out += "</logfile>\r\n";
   }
   out += " </logfiles>\r\n";
