@@ -12,12 +12,27 @@
 #include "language/script_item.h"
 #include "platform/file_descriptor.h"
 #include "platform/resources.h"
+#include "platform/xml_text.h"
 
 namespace ordalis {
 
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
+
+// A log file name as the stylesheet links to it: '#' would start a fragment, so it is written
+// as "%23".
+std::string FileReference(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '#') {
+      out += "%23";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 void AppendLine(std::string& out, const std::string& indent, const char* text) {
   out += indent;
@@ -79,7 +94,7 @@ class DocumentWriter {
     Element(indent, " <type>", ResultsTypeName(item.type()), "</type>");
     out_ += indent;
     out_ += " <text>";
-    AppendXmlEscaped(out_, item.ScriptTextOf());
+    AppendXmlText(out_, item.ScriptTextOf());
     out_ += "</text>";
     out_ += kLineEnd;
     Runs(item, indent);
@@ -177,7 +192,7 @@ class DocumentWriter {
     out_ += indent;
     out_ += "    <value>";
     if (escape) {
-      AppendXmlEscaped(out_, value);
+      AppendXmlText(out_, value);
     } else {
       out_ += value;
     }
@@ -336,7 +351,7 @@ void WriteResultsXml(ScriptItem& root, const ResultsHeader& header, XmlOutput& o
     out += " <";
     out += name;
     out += '>';
-    AppendXmlEscaped(out, value);
+    AppendXmlText(out, value);
     out += "</";
     out += name;
     out += ">\r\n";
@@ -351,7 +366,7 @@ void WriteResultsXml(ScriptItem& root, const ResultsHeader& header, XmlOutput& o
   out += " <logfiles>\r\n";
   for (const std::string& log : header.log_files) {
     out += "  <logfile>";
-    AppendXmlEscaped(out, log, true);
+    AppendXmlText(out, FileReference(log));
     out += "</logfile>\r\n";
   }
   out += " </logfiles>\r\n";
