@@ -300,5 +300,35 @@ TEST_F(ResultsFilesTest, ValidatesAgainstSchemaAndRenders) {
   EXPECT_NE(html.find("x = 5"), std::string::npos);
 }
 
+// The compact form keeps every run that is not Passed and folds each item's Passed runs into
+// one run carrying their count; the shipped schema accepts it as it accepts the full form.
+TEST_F(ResultsFilesTest, CompactFormFoldsPassedRunsAndValidates) {
+  ScriptItemPtr root = RecordedTree(nullptr);
+  ResultsHeader header = Header();
+  header.keep_runs = KeepRuns::kFailed;
+  std::string compact = ResultsXml(*root, header);
+  std::string full = ResultsXml(*root, Header());
+  EXPECT_LT(compact.size() * 20, full.size());
+  // The loop passed 4000 times; the assignment passed 3920 times and failed 80 times.
+  EXPECT_NE(compact.find("\n   <run count=\"4000\">\r\n    <iteration>0</iteration>"), std::string::npos);
+  EXPECT_NE(compact.find("\n    <run count=\"3920\">\r\n     <iteration>0</iteration>"), std::string::npos);
+  auto count = [](const std::string& xml, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = xml.find(what); at != std::string::npos; at = xml.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(compact, "<result>Failed</result>"), count(full, "<result>Failed</result>"));
+  EXPECT_EQ(count(compact, "<result>Passed</result>"), 2u);
+  EXPECT_EQ(count(compact, "<overall_result>"), count(full, "<overall_result>"));
+
+  WriteCompanionFiles(dir_.string());
+  for (const auto& [name, xml] : {std::pair{"compact.xml", compact}, std::pair{"full.xml", full}}) {
+    std::ofstream(dir_ / name, std::ios::binary) << xml;
+    std::string validation = Run("xmllint --noout --schema " + (dir_ / kSchemaFile).string() + " " +
+                                 (dir_ / name).string());
+    EXPECT_NE(validation.find("validates"), std::string::npos) << name << ": " << validation;
+  }
+}
+
 }  // namespace
 }  // namespace ordalis
