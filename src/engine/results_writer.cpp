@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "interp/formatting.h"
 #include "interp/variable_value.h"
 #include "language/script_item.h"
+#include "platform/atomic_file.h"
 #include "platform/resources.h"
 #include "platform/xml_text.h"
 
@@ -192,11 +195,16 @@ class DocumentWriter {
   LocalTimeCache times_;
 };
 
-bool WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+// Whether the file at [path] holds exactly [bytes] (the size is compared before the contents).
+bool HoldsExactly(const std::string& path, const std::string& bytes) {
+  std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
+  file.seekg(0, std::ios::end);
+  if (file.tellg() != static_cast<std::streamoff>(bytes.size())) return false;
+  file.seekg(0);
+  std::string held(bytes.size(), '\0');
+  file.read(held.data(), static_cast<std::streamsize>(held.size()));
+  return static_cast<bool>(file) && held == bytes;
 }
 
 // A companion file's bytes up to the first zero byte, with every line end (CR, LF, CR LF or
@@ -361,10 +369,21 @@ ResultsHeader HeaderForNow(std::string script_file_name, std::string version_und
 }
 
 void WriteCompanionFiles(const std::string& results_directory) {
-  for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
-    std::string_view bytes = EmbeddedResource(name);
-    if (bytes.empty()) continue;
-    WriteFile(results_directory + "/" + name, NormaliseLineEnds(bytes));
+  // Made once per process: the embedded files do not change while it runs.
+  static const std::vector<std::pair<const char*, std::string>> kFiles = [] {
+    std::vector<std::pair<const char*, std::string>> files;
+    for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
+      std::string_view bytes = EmbeddedResource(name);
+      if (!bytes.empty()) files.emplace_back(name, NormaliseLineEnds(bytes));
+    }
+    return files;
+  }();
+  for (const auto& [name, bytes] : kFiles) {
+    std::string path = results_directory + "/" + name;
+    // A file already as it should be is left alone: most runs write into a folder that has them.
+    if (HoldsExactly(path, bytes)) continue;
+    std::string ignored;
+    WriteFileAtomically(path, bytes, 0644, &ignored);
   }
 }
 

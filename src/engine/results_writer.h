@@ -39,8 +39,8 @@ std::string ResultsXmlName(const std::string& file_name);
 ResultsHeader HeaderForNow(std::string script_file_name, std::string version_under_test,
                            std::vector<std::string> log_files);
 
-// Writes the stylesheet, schema and viewer page into [results_directory]; a file that cannot be
-// written is skipped.
+// Writes the stylesheet, schema and viewer page into [results_directory] where each is missing
+// or differs; a file that cannot be written is skipped.
 void WriteCompanionFiles(const std::string& results_directory);
 
 // Names of the companion files inside a results directory.
