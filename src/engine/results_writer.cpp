@@ -3,13 +3,17 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "interp/formatting.h"
 #include "interp/variable_value.h"
 #include "language/script_item.h"
+#include "platform/atomic_file.h"
 #include "platform/file_descriptor.h"
 #include "platform/resources.h"
 #include "platform/xml_text.h"
@@ -245,11 +249,16 @@ class DocumentWriter {
   std::vector<ResultRecord> batch_;
 };
 
-bool WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+// Whether the file at [path] holds exactly [bytes] (the size is compared before the contents).
+bool HoldsExactly(const std::string& path, const std::string& bytes) {
+  std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
+  file.seekg(0, std::ios::end);
+  if (file.tellg() != static_cast<std::streamoff>(bytes.size())) return false;
+  file.seekg(0);
+  std::string held(bytes.size(), '\0');
+  file.read(held.data(), static_cast<std::streamsize>(held.size()));
+  return static_cast<bool>(file) && held == bytes;
 }
 
 // A companion file's bytes up to the first zero byte, with every line end (CR, LF, CR LF or
@@ -331,13 +340,21 @@ Result OverallResult(const ScriptItem& item) { return item.OverallOfRecords(); }
 
 void XmlOutput::Pass() {
   if (fd_ < 0 || text.size() < kFlushAt) return;
-  if (!failed_ && !WriteAll(fd_, text)) failed_ = true;
+  if (!failed_ && !WriteAll(fd_, text)) {
+    failed_ = true;
+    error_ = errno;
+  }
   text.clear();
 }
 
 bool XmlOutput::Finish() {
-  if (fd_ >= 0 && !failed_ && !text.empty() && !WriteAll(fd_, text)) failed_ = true;
+  if (fd_ >= 0 && !failed_ && !text.empty() && !WriteAll(fd_, text)) {
+    failed_ = true;
+    error_ = errno;
+  }
   if (fd_ >= 0) text.clear();
+  // The caller reports why the first write failed.
+  if (failed_) errno = error_;
   return !failed_;
 }
 
@@ -407,10 +424,21 @@ ResultsHeader HeaderForNow(std::string script_file_name, std::string version_und
 }
 
 void WriteCompanionFiles(const std::string& results_directory) {
-  for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
-    std::string_view bytes = EmbeddedResource(name);
-    if (bytes.empty()) continue;
-    WriteFile(results_directory + "/" + name, NormaliseLineEnds(bytes));
+  // Made once per process: the embedded files do not change while it runs.
+  static const std::vector<std::pair<const char*, std::string>> kFiles = [] {
+    std::vector<std::pair<const char*, std::string>> files;
+    for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
+      std::string_view bytes = EmbeddedResource(name);
+      if (!bytes.empty()) files.emplace_back(name, NormaliseLineEnds(bytes));
+    }
+    return files;
+  }();
+  for (const auto& [name, bytes] : kFiles) {
+    std::string path = results_directory + "/" + name;
+    // A file already as it should be is left alone: most runs write into a folder that has them.
+    if (HoldsExactly(path, bytes)) continue;
+    std::string ignored;
+    WriteFileAtomically(path, bytes, 0644, &ignored);
   }
 }
 

@@ -44,7 +44,7 @@ class XmlOutput {
   explicit XmlOutput(int fd) : fd_(fd) { text.reserve(kFlushAt + 64 * 1024); }
   // Hands the gathered text on to the file when enough has gathered.
   void Pass();
-  // Hands the rest on; false when any write to the file failed.
+  // Hands the rest on; false, with errno of the first failed write, when any write failed.
   bool Finish();
 
   std::string text;
@@ -53,6 +53,7 @@ class XmlOutput {
   static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
   int fd_ = -1;
   bool failed_ = false;
+  int error_ = 0;
 };
 
 // Writes the whole results document for [root] to [output], lines ending with CR LF; the
@@ -68,8 +69,8 @@ std::string ResultsXmlName(const std::string& file_name);
 ResultsHeader HeaderForNow(std::string script_file_name, std::string version_under_test,
                            std::vector<std::string> log_files);
 
-// Writes the stylesheet, schema and viewer page into [results_directory]; a file that cannot be
-// written is skipped.
+// Writes the stylesheet, schema and viewer page into [results_directory] where each is missing
+// or differs; a file that cannot be written is skipped.
 void WriteCompanionFiles(const std::string& results_directory);
 
 // Names of the companion files inside a results directory.

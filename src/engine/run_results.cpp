@@ -1,13 +1,10 @@
 #include "engine/run_results.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "engine/script_logger.h"
+#include "platform/atomic_file.h"
 #include "language/script_item.h"
-#include "platform/file_descriptor.h"
 #include "settings/application_manager.h"
 #include "trace/script_log.h"
 
@@ -35,27 +32,6 @@ void CollectResultRows(ScriptItem& root, std::vector<SummaryRow>* rows) {
   }
 }
 
-// Streams the results document of [root] to [path] through a temporary file and a rename, so a
-// reader never sees half a document. False when the file cannot be created or written.
-bool StreamResultsAtomically(const std::string& path, ScriptItem& root, const ResultsHeader& header) {
-  std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  bool written = false;
-  {
-    FileDescriptor file = OpenFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (!file) return false;
-    XmlOutput output(file.get());
-    WriteResultsXml(root, header, output);
-    written = output.Finish();
-  }
-  std::error_code error;
-  if (written) fs::rename(temporary, path, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 SummaryMailData SummaryOf(ScriptItem& root) {
@@ -67,8 +43,18 @@ SummaryMailData SummaryOf(ScriptItem& root) {
 }
 
 bool WriteResults(const std::string& file_name, ScriptItem& root, const ResultsHeader& header,
-                  const std::string& results_directory) {
-  if (!StreamResultsAtomically(ResultsXmlName(file_name), root, header)) return false;
+                  const std::string& results_directory, std::string* error) {
+  // The document is streamed into the temporary file, never whole in memory.
+  auto write = [&root, &header](int fd) {
+    XmlOutput output(fd);
+    WriteResultsXml(root, header, output);
+    return output.Finish();
+  };
+  std::string reason;
+  if (!WriteFileAtomically(ResultsXmlName(file_name), write, 0644, &reason)) {
+    if (error != nullptr) *error = reason;
+    return false;
+  }
   WriteCompanionFiles(results_directory);
   return true;
 }
@@ -100,10 +86,16 @@ void SendSummaryMail(const SummaryMailRequest& request, ScriptItem& root, const 
   if (!report.trace_message.empty()) log.RaiseEvent(warning, "script", report.trace_message);
 }
 
-void LatestResults::Set(const FinishedRun& run) {
+void LatestResults::Set(const FinishedRun& run, bool written) {
   std::lock_guard lock(mutex_);
-  stem_ = run.stem();
+  stem_ = written ? run.stem() : std::string();
   logs_ = run.results_logs;
+  problems_ = run.problems;
+}
+
+std::vector<std::string> LatestResults::problems() const {
+  std::lock_guard lock(mutex_);
+  return problems_;
 }
 
 std::string LatestResults::stem() const {

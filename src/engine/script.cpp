@@ -61,6 +61,8 @@ std::string CScript::results_xml_path() const {
   return stem.empty() ? std::string() : ResultsXmlName(stem);
 }
 
+std::vector<std::string> CScript::results_problems() const { return runtime_->latest_results().problems(); }
+
 std::uint32_t CScript::iteration_counter() const { return runtime_->controller().iteration(); }
 
 VariableTable& CScript::variables() { return runtime_->variables(); }

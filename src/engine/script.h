@@ -61,6 +61,9 @@ class CScript : public IScript, public IBatchQueueItem2 {
   Result overall_result() const;
   // The path of the latest results document, empty before the first run ends.
   std::string results_xml_path() const;
+  // What the latest run could not write (results directory, document, log, record), each with
+  // its path and the system's reason; empty when everything was written.
+  std::vector<std::string> results_problems() const;
   std::uint32_t iteration_counter() const;
   // The script's variables, as the run sees them.
   VariableTable& variables();

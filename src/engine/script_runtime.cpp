@@ -1,6 +1,7 @@
 #include "engine/script_runtime.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "testers/tester_proxy.h"
 
@@ -156,7 +157,7 @@ void ScriptRuntime::StartRun() {
   if (settings_.auto_reset.load()) ResetForNewRun();
   OfferResultSpill(*loaded->root);
   events_.Started();
-  logger_->SetLogFile(session_->place().script_directory, loaded->file_name);
+  logger_->SetLogPath(session_->place().WorkingPath(".log"));
   session_->Begin(RecordVariables());
   logger_->LogClear();
   logger_->Log(information, "Script", "%s", "Start");
@@ -235,9 +236,27 @@ void ScriptRuntime::EndRun() {
   FinishedRun run = session_->CloseRun(variables_, static_cast<std::time_t>(Now()));
   logger_->Log(information, "Script", "%s", "End");
   session_->FileRun(run);
-  latest_.Set(run);
-  bool written = SaveResults(run.stem());
   std::shared_ptr<const LoadedScript> loaded = document_->Current();
+  bool written = false;
+  if (run.claim == FinishedRun::Claim::kClaimed) {
+    // Lines after the run (its state changes, the mail conversation) go to the run's own log.
+    logger_->SetLogPath(run.names.base_path + ".log");
+    ResultsHeader header = HeaderForNow(loaded->file_name, settings_.version_under_test(), run.results_logs);
+    header.keep_runs = settings_.keep_runs.load();
+    std::string error;
+    written = WriteResults(run.stem(), *loaded->root, header, ResultsDirectory(), &error);
+    if (!written) {
+      std::error_code ignored;
+      std::filesystem::remove(ResultsXmlName(run.stem()), ignored);  // the claim, still empty
+      run.problems.push_back(error);
+    }
+  } else {
+    logger_->SetLogPath("");
+  }
+  if (!written && !run.problems.empty()) {
+    logger_->Log(severe, kScriptName, "The results of this run were not written: %s", run.problems.back().c_str());
+  }
+  latest_.Set(run, written);
   SummaryMailRequest mail{manager_.get(), settings_.email_address(), loaded->file_name, controller_.iteration()};
   SendSummaryMail(mail, *loaded->root, run, *logger_);
   session_.reset();

@@ -52,6 +52,11 @@ void ScriptLog::SetLogFile(const std::string& directory, const std::string& file
   log_path_ = log_directory_ + "/" + file_name + ".log";
 }
 
+void ScriptLog::SetLogPath(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  log_path_ = path;
+}
+
 std::string ScriptLog::LogFilePath() const {
   std::lock_guard lock(mutex_);
   return log_path_;

@@ -82,7 +82,9 @@ const char kUsage[] =
     "1); a second Ctrl-C ends the process at once.\n"
     "\n"
     "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
-    "that cannot be read or a JUnit document that cannot be written.\n";
+    "that cannot be read, results that cannot be written (the results directory, the results\n"
+    "document, the log or the record: each is named on standard error with the reason) or a\n"
+    "JUnit document that cannot be written.\n";
 
 struct Options {
   LoggingLevel level = information;
@@ -401,6 +403,10 @@ int RunCommand(const std::vector<std::string>& args) {
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
   bool junit_written = PrintOutcome(options, *script, recorder.Finish(*root));
+  // Results that could not be written are a failure of the run, whatever its verdict.
+  std::vector<std::string> problems = script->results_problems();
+  for (const std::string& problem : problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
+  if (!problems.empty()) return 2;
   if (interrupts.interrupted()) {
     std::fprintf(stderr, "ordalis run: the run was stopped before its end\n");
     return junit_written ? 1 : 2;
