@@ -731,7 +731,12 @@ Result StatementExecutor::Sleep(ScriptItem* item) {
     log.Log(severe, kScript, "Invalid argument to sleep");
     return TestError;
   }
+  // Out-of-range waits are clamped, never converted as they stand: a negative or not-a-number
+  // time waits not at all, and a time beyond kMaxSleepSeconds waits that long (still ended at
+  // once by stopping the script).
   double total = seconds.dbl();
+  if (!(total > 0)) total = 0;
+  if (total > kMaxSleepSeconds) total = kMaxSleepSeconds;
   auto remaining_text = [](long long n) {
     return n > 0 ? "time remaining " + std::to_string(n) + " seconds" : std::string();
   };

@@ -54,6 +54,10 @@ class IExecutionContext : public IScriptContext {
   virtual std::string script_directory() const = 0;
 };
 
+// The longest wait of the sleep statement, in seconds (about 31 years); a longer time, as any
+// out-of-range number, is clamped (a negative or not-a-number time waits not at all).
+inline constexpr double kMaxSleepSeconds = 1e9;
+
 // Where a `return` leaves its values: the function call whose chains it ends (or the run,
 // where a `return` is an error). Every chain of the call shares it.
 struct FunctionReturn {

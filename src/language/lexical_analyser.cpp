@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <new>
 
 #include "language/parser.h"
 #include "language/scanner.h"
@@ -28,10 +29,12 @@ void AppendEscaped(std::string& out, std::string_view source) {
   }
 }
 
-// Reads the whole file; carriage-return/line-feed pairs become one line feed. False when the
-// file cannot be opened or read.
-bool ReadTextFile(const std::string& path, std::string* contents) {
-  if (!ReadWholeFile(path, contents)) return false;
+// Reads the whole regular file of at most [limit] bytes; carriage-return/line-feed pairs become
+// one line feed. False, with errno set, when the file cannot be opened or read.
+bool ReadTextFile(const std::string& path, std::size_t limit, std::string* contents,
+                  std::size_t* bytes_read) {
+  if (!ReadRegularFile(path, limit, contents)) return false;
+  *bytes_read = contents->size();
   std::size_t out = 0;
   for (std::size_t in = 0; in < contents->size(); ++in) {
     if ((*contents)[in] == '\r' && in + 1 < contents->size() && (*contents)[in + 1] == '\n') {
@@ -69,10 +72,11 @@ std::string LexicalAnalyser::DirectoryText(const std::string& path,
   return text;
 }
 
-bool LexicalAnalyser::ParseFile(const std::string& path) {
+bool LexicalAnalyser::ParseFile(const std::string& path, std::size_t limit) {
   line_ = 1;
+  bytes_read_ = 0;
   directory_text_ = DirectoryText(path, WorkingDirectory());
-  if (!ReadTextFile(path, &buffer_)) return false;
+  if (!ReadTextFile(path, limit, &buffer_, &bytes_read_)) return false;
   read_position_ = 0;
   Parse();
   return true;
@@ -117,6 +121,12 @@ void LexicalAnalyser::Parse() {
   if (odllex_init_extra(this, &scanner) != 0) return;
   int result = 1;
   try {
+    // The scanner works on the whole input in place. Fed in chunks it would rescan a token from
+    // its start after every chunk, which makes a long comment or string quadratic to scan.
+    const std::size_t length = buffer_.size();
+    buffer_.append(2, '\0');  // the two end-of-buffer bytes the scanner expects
+    if (odl_scan_buffer(buffer_.data(), buffer_.size(), scanner) == nullptr) throw std::bad_alloc();
+    read_position_ = length;
     result = odlparse(scanner, *this);
   } catch (const std::exception&) {
     // Out of memory inside the scanner: the items built so far stay.

@@ -24,9 +24,13 @@ class LexicalAnalyser {
   LexicalAnalyser(const LexicalAnalyser&) = delete;
   LexicalAnalyser& operator=(const LexicalAnalyser&) = delete;
 
-  // Reads and parses the file [path]; carriage-return/line-feed pairs are read as one line
-  // feed. False only when the file cannot be opened; syntax errors become error items.
-  bool ParseFile(const std::string& path);
+  // Reads and parses the regular file [path] of at most [limit] bytes; carriage-return/line-feed
+  // pairs are read as one line feed. False, with errno set, only when the file cannot be read
+  // (EISDIR or EINVAL for what is not a regular file, EFBIG when it is larger than [limit]);
+  // syntax errors become error items.
+  bool ParseFile(const std::string& path, std::size_t limit);
+  // How many bytes the last ParseFile read (before line ends were joined).
+  std::size_t bytes_read() const { return bytes_read_; }
   // Parses [text] as it stands. Always true.
   bool ParseText(std::string_view text);
 
@@ -43,7 +47,8 @@ class LexicalAnalyser {
   };
 
   // ---- used by the scanner and the parser ----
-  // Copies up to [size] bytes of input into [buffer]; 0 at the end of input.
+  // Copies up to [size] bytes of input into [buffer]; 0 at the end of input. (The scanner is
+  // given the whole input at once, so it asks only after the end.)
   std::size_t Read(char* buffer, std::size_t size);
   std::uint32_t line() const { return line_; }
   void CountLine() { ++line_; }
@@ -101,6 +106,7 @@ class LexicalAnalyser {
   std::string directory_text_;
   std::string buffer_;
   std::size_t read_position_ = 0;
+  std::size_t bytes_read_ = 0;
   std::uint32_t line_ = 1;
   const int* look_ahead_ = nullptr;
   int error_state_ = 0;

@@ -85,7 +85,7 @@ statements
 statement
   : COMMENT                               { B.Comment($1.text); }
   | assignment
-  | DEFAULT                               { B.BeginDefault(); }
+  | DEFAULT                               { B.BeginDefault(); STOP_WHEN_TOO_DEEP; }
     assignment                            { B.EndDefault(); }
   | error                                 {
                                             /* The error item stands on the line of the token
@@ -101,19 +101,19 @@ statement
                                             if (!at_end) yyclearin;
                                           }
   | DELETE IDENTIFIER                     { B.Delete($2.text); }
-  | IF expression THEN                    { B.BeginIf(); }
+  | IF expression THEN                    { B.BeginIf(); STOP_WHEN_TOO_DEEP; }
     statements if_end
-  | WHILE expression DO                   { B.BeginWhile(); }
+  | WHILE expression DO                   { B.BeginWhile(); STOP_WHEN_TOO_DEEP; }
     statements ENDWHILE                   { B.EndWhile(); }
   | variable INC                          { B.Increment(ordalis::incrementItem, "++"); }
   | variable DEC                          { B.Increment(ordalis::decrementItem, "--"); }
   | action_call
   | INCLUDE STRING                        { B.Include(lexer.directory_text(), $2.text); }
-  | RESULT                                { B.BeginResult(""); }
+  | RESULT                                { B.BeginResult(""); STOP_WHEN_TOO_DEEP; }
     statement                             { B.EndResult(); }
-  | RESULT STRING                         { B.BeginResult($2.text); }
+  | RESULT STRING                         { B.BeginResult($2.text); STOP_WHEN_TOO_DEEP; }
     statement                             { B.EndResult(); }
-  | FUNCTION IDENTIFIER                   { B.BeginBlock(ordalis::functionItem, $2.text); }
+  | FUNCTION IDENTIFIER                   { B.BeginBlock(ordalis::functionItem, $2.text); STOP_WHEN_TOO_DEEP; }
     statements ENDFUNCTION                { B.EndBlock(); }
   | IDENTIFIER call_arguments             { B.StatementCall($1.text, false); }
   | IDENTIFIER call_arguments ':'         { B.StatementCall($1.text, true); }
@@ -124,9 +124,9 @@ statement
   | COPYLOGFILE '(' STRING ')'            { B.LogFile(ordalis::copyLogFileItem, "copylogfile", true, $3.text); }
   | COPYLOGFILE '(' variable ')'          { B.LogFile(ordalis::copyLogFileItem, "copylogfile", false, {}); }
   | RETURN values                         { B.Return(); }
-  | LOCAL                                 { B.BeginLocal(); }
+  | LOCAL                                 { B.BeginLocal(); STOP_WHEN_TOO_DEEP; }
     statement                             { B.EndLocal(); }
-  | IGNORERESULT                          { B.BeginBlock(ordalis::ignoreResultItem, "ignoreresult"); }
+  | IGNORERESULT                          { B.BeginBlock(ordalis::ignoreResultItem, "ignoreresult"); STOP_WHEN_TOO_DEEP; }
     statements ENDIGNORERESULT            { B.EndBlock(); }
   ;
 
@@ -137,7 +137,7 @@ if_end
   ;
 
 assignment
-  : IDENTIFIER '='                        { B.BeginAssignment($1.text); }
+  : IDENTIFIER '='                        { B.BeginAssignment($1.text); STOP_WHEN_TOO_DEEP; }
     assigned                              { B.EndAssignment(); }
   ;
 
@@ -153,7 +153,7 @@ values
 
 value
   : expression
-  | '['                                   { B.BeginArray(); }
+  | '['                                   { B.BeginArray(); STOP_WHEN_TOO_DEEP; }
     optional_values ']'                   { B.EndArray(); }
   ;
 
@@ -173,7 +173,7 @@ name
 
 variable
   : name
-  | name '['                              { B.BeginIndex(); }
+  | name '['                              { B.BeginIndex(); STOP_WHEN_TOO_DEEP; }
     expression ']' more_indexes           { B.EndIndex(); }
   ;
 
@@ -224,14 +224,14 @@ expression
   | expression '^' expression             { B.Binary(ordalis::arithmeticItem, "^"); STOP_WHEN_TOO_DEEP; }
   | '(' expression ')'
   | BOOL                                  { B.Value(ordalis::boolItem, $1.integer ? "true" : "false"); }
-  | IDENTIFIER '('                        { B.BeginExpressionCall($1.text); }
+  | IDENTIFIER '('                        { B.BeginExpressionCall($1.text); STOP_WHEN_TOO_DEEP; }
     optional_values ')' quiet_mark        { B.EndExpressionCall($6.integer != 0); }
   | RESULTVALUE                           { B.TestResult($1.integer); }
   | action_call
   | strings                               { B.Value(ordalis::stringItem, std::string($1.text)); }
   | expression AND expression             { B.Binary(ordalis::andItem, "and"); STOP_WHEN_TOO_DEEP; }
   | expression OR expression              { B.Binary(ordalis::orItem, "or"); STOP_WHEN_TOO_DEEP; }
-  | NOT expression                        { B.Not(); }
+  | NOT expression                        { B.Not(); STOP_WHEN_TOO_DEEP; }
   | expression LT expression              { B.Binary(ordalis::lessThanItem, "<"); STOP_WHEN_TOO_DEEP; }
   | expression LE expression              { B.Binary(ordalis::lessThanOrEqualItem, "<="); STOP_WHEN_TOO_DEEP; }
   | expression EQ expression              { B.Binary(ordalis::equalItem, "=="); STOP_WHEN_TOO_DEEP; }

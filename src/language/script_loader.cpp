@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -67,8 +68,10 @@ bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
   try {
     LexicalAnalyser lexer(root, std::make_shared<const std::string>(open_path));
     error_count_ = 0;
+    expansions_ = 0;
     syntax_notes_.clear();
-    if (!lexer.ParseFile(open_path)) return false;
+    if (!lexer.ParseFile(open_path, kMaxScriptBytes)) return false;
+    bytes_loaded_ = lexer.bytes_read();
     error_count_ = lexer.builder().error_count();
     syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
@@ -87,6 +90,8 @@ bool ScriptLoader::LoadText(std::string_view text, const ScriptItemPtr& root) {
     static const auto kNoFile = std::make_shared<const std::string>("N/A");
     LexicalAnalyser lexer(root, kNoFile);
     lexer.ParseText(text);
+    bytes_loaded_ = text.size();
+    expansions_ = 0;
     error_count_ = lexer.builder().error_count();
     syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
@@ -101,6 +106,8 @@ bool ScriptLoader::ExpandIncludes(const ScriptItemPtr& item) {
   std::lock_guard lock(LoaderMutex());
   try {
     open_files_.clear();
+    bytes_loaded_ = 0;
+    expansions_ = 0;
     Expand(item, 0);
   } catch (const std::exception&) {
   }
@@ -158,10 +165,16 @@ std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
     return fail("Recursive include '" + path + "'");
   }
   if (depth >= kMaxIncludeDepth) return fail("Include nesting too deep '" + path + "'");
+  if (++expansions_ > kMaxIncludeExpansions) return fail("Too many includes '" + path + "'");
   bool nested_includes = false;
   {
     LexicalAnalyser lexer(item, std::make_shared<const std::string>(path));
-    if (!lexer.ParseFile(path)) return fail("Failed to load '" + path + "'");
+    if (!lexer.ParseFile(path, kMaxScriptBytes - std::min(bytes_loaded_, kMaxScriptBytes))) {
+      if (errno == EISDIR || errno == EINVAL) return fail("Include is not a regular file '" + path + "'");
+      if (errno == EFBIG) return fail("Script too large with include '" + path + "'");
+      return fail("Failed to load '" + path + "'");
+    }
+    bytes_loaded_ += lexer.bytes_read();
     nested_includes = lexer.builder().include_count() > 0;
     error_count_ += lexer.builder().error_count();
     for (SyntaxNote& note : lexer.builder().TakeSyntaxNotes()) syntax_notes_.push_back(std::move(note));

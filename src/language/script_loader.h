@@ -19,9 +19,17 @@ class ScriptLoader {
  public:
   // Includes nested deeper than this become error items.
   static constexpr int kMaxIncludeDepth = 32;
+  // A script with everything it includes holds at most this many bytes (64 MiB); an include
+  // that would pass it becomes an error item naming the file.
+  static constexpr std::size_t kMaxScriptBytes = std::size_t{64} << 20;
+  // At most this many include statements are expanded in one load, so includes that fan out
+  // (each file including the next one twice) end in an error item instead of exponential time.
+  static constexpr std::size_t kMaxIncludeExpansions = 10000;
 
   // Parses the file at [path] (separators "/" or "\") below [root] and expands its includes.
-  // False only when the file cannot be opened; root is then unchanged.
+  // False only when the file cannot be read as a script — it cannot be opened, is not a regular
+  // file (errno EISDIR or EINVAL) or is larger than kMaxScriptBytes (EFBIG); root is then
+  // unchanged.
   bool Load(const std::string& path, const ScriptItemPtr& root);
   // Parses [text] below [root], after root's existing children, and expands its includes.
   // Items carry the file name "N/A"; include names are taken against the working directory.
@@ -58,6 +66,9 @@ class ScriptLoader {
   std::string directory_;
   std::string current_directory_;
   std::size_t error_count_ = 0;
+  // What the current load has read so far and how many includes it has expanded.
+  std::size_t bytes_loaded_ = 0;
+  std::size_t expansions_ = 0;
   std::vector<SyntaxNote> syntax_notes_;
   // The files whose includes are being expanded, outermost first; an include of one of them
   // would never end.

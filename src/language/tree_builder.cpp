@@ -41,6 +41,7 @@ void TreeBuilder::Pop() {
 }
 
 void TreeBuilder::Save(bool pushed_item) {
+  if (saved_.size() >= kMaxOpenConstructs) too_deep_ = true;
   saved_.push_back(SavedList{std::move(pending_), pushed_item});
   pending_.clear();
 }
@@ -324,7 +325,9 @@ void TreeBuilder::Binary(ItemType type, const char* text) {
 
 void TreeBuilder::Not() {
   ScriptItemPtr item = Make(notItem, "not");
-  item->AddChild(TakeLastPending());
+  ScriptItemPtr operand = TakeLastPending();
+  SetHeight(*item, (operand ? operand->height() : 1) + 1);
+  item->AddChild(std::move(operand));
   Pend(std::move(item));
 }
 

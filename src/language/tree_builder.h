@@ -29,6 +29,9 @@ class TreeBuilder {
   // deepening the parser stack; a chain longer than this ends the parse as nested too deeply,
   // so no tree grows deeper than the code that walks it can follow.
   static constexpr std::uint32_t kMaxExpressionHeight = 1000;
+  // Constructs open inside one another (blocks, calls, arrays, indexes, assignments) deeper than
+  // this end the parse as nested too deeply as well.
+  static constexpr std::size_t kMaxOpenConstructs = 1000;
 
   // Items go below [block] and carry [file_name] and the line [lexer] stamps when each is
   // made (LexicalAnalyser::StampLine).
@@ -114,7 +117,10 @@ class TreeBuilder {
   void Pend(ScriptItemPtr item) { pending_.push_back(std::move(item)); }
   ScriptItemPtr TakeLastPending();
   void Adopt(ScriptItem& item);
-  void Push(ScriptItemPtr item) { open_.push_back(std::move(item)); }
+  void Push(ScriptItemPtr item) {
+    if (open_.size() > kMaxOpenConstructs) too_deep_ = true;
+    open_.push_back(std::move(item));
+  }
   void Pop();
   void Save(bool pushed_item);
   void Restore();

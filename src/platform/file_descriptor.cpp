@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace ordalis {
 
@@ -72,6 +73,35 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
   contents->clear();
   if (S_ISREG(info.st_mode) && info.st_size > 0) contents->reserve(static_cast<std::size_t>(info.st_size));
   return ReadAll(fd.get(), contents);
+}
+
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* contents) {
+  FileDescriptor fd = OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return false;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return false;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) {
+    errno = EFBIG;
+    return false;
+  }
+  contents->clear();
+  contents->reserve(static_cast<std::size_t>(info.st_size));
+  // The file may grow while it is read: the limit holds for what is read, not what stat said.
+  char chunk[65536];
+  for (;;) {
+    long got = ReadRetry(fd.get(), chunk, sizeof chunk);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (contents->size() + static_cast<std::size_t>(got) > limit) {
+      errno = EFBIG;
+      return false;
+    }
+    contents->append(chunk, static_cast<std::size_t>(got));
+  }
 }
 
 }  // namespace ordalis

@@ -56,4 +56,10 @@ bool ReadAll(int fd, std::string* text);
 // read; a directory gives EISDIR.
 bool ReadWholeFile(const std::string& path, std::string* contents);
 
+// The whole of the regular file at [path] into [contents], refusing anything else: false with
+// errno EISDIR for a directory, EINVAL for any other file that is not regular (a device, a FIFO,
+// a socket; it is opened without blocking and never read), EFBIG when the file holds more than
+// [limit] bytes (then nothing beyond [limit] + 1 bytes is read), or the error of open or read.
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* contents);
+
 }  // namespace ordalis

@@ -75,14 +75,10 @@ void Manager::ReadScope(SettingsScope which) {
     scope.load_error = error;
     return;
   }
+  // Reading never writes: a missing key or subkey is made by the first change that needs it,
+  // so a command that only lists settings leaves the files exactly as they were.
   const SettingsKey* ordalis = root.Find(kOrdalisKeyPath);
-  if (!ordalis) {
-    // The user's key is made when it does not exist; the machine's belongs to its installer.
-    if (which == SettingsScope::kUser && !Modify(which, [](SettingsKey&) { return true; })) {
-      scope.load_error = last_error_;
-    }
-    return;
-  }
+  if (!ordalis) return;
   if (const SettingsKey* variables = ordalis->Subkey(kVariablesKey)) {
     for (const std::string& name : variables->SubkeyNames()) {
       const SettingsValue* value = variables->Subkey(name)->Value(kValueName);
@@ -97,12 +93,6 @@ void Manager::ReadScope(SettingsScope which) {
         if (Offer(kind, id)) CreatorList(kind).push_back(id);
       }
     }
-  }
-  if (!ordalis->Subkey(CreatorKey(CreatorKind::kBatchItem)) && CanWrite(which)) {
-    Modify(which, [](SettingsKey& key) {
-      key.CreateSubkey(CreatorKey(CreatorKind::kBatchItem));
-      return true;
-    });
   }
   if (const SettingsKey* smtp = ordalis->Subkey(kSmtpKey)) {
     ReadText(*smtp, kServerName, &smtp_server_name_);

@@ -265,13 +265,16 @@ bool ValueFromJson(const Json& json, SettingsValue* value) {
 
 bool SettingsJson::Write(const SettingsKey& root, std::string* text, std::string* error) {
   std::string bad_name;
-  std::function<Json(const SettingsKey&)> to_json = [&](const SettingsKey& key) {
+  bool too_deep = false;
+  std::function<Json(const SettingsKey&, int)> to_json = [&](const SettingsKey& key, int depth) {
     Json object = Json::object();
-    if (!key.subkeys_.empty()) {
+    if (!key.subkeys_.empty() && depth >= kMaxKeyDepth) {
+      too_deep = true;
+    } else if (!key.subkeys_.empty()) {
       Json keys = Json::object();
       for (const auto& [name, subkey] : key.subkeys_) {
         if (!IsUtf8(name)) bad_name = name;
-        keys[name] = to_json(subkey);
+        keys[name] = to_json(subkey, depth + 1);
       }
       object["keys"] = std::move(keys);
     }
@@ -285,28 +288,49 @@ bool SettingsJson::Write(const SettingsKey& root, std::string* text, std::string
     }
     return object;
   };
-  Json document = to_json(root);
+  Json document = to_json(root, 0);
+  if (too_deep) {
+    *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+    return false;
+  }
   if (!bad_name.empty()) {
     // Writing it would change the name; refusing keeps everything as it was.
     *error = "the name '" + bad_name + "' is not UTF-8 text";
     return false;
   }
-  *text = document.dump(2) + "\n";
+  *text = document.dump() + "\n";
   return true;
 }
 
 bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* error) {
   *root = SettingsKey();
   if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return true;
+  // A key is two JSON levels ("keys", then the key's object); a value adds two more.
+  constexpr int kMaxJsonDepth = 2 * kMaxKeyDepth + 3;
+  struct TooDeep {};
   Json document;
   try {
-    document = Json::parse(text.begin(), text.end());
+    auto limit_depth = [](int depth, Json::parse_event_t event, Json&) {
+      if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+          depth >= kMaxJsonDepth) {
+        throw TooDeep{};
+      }
+      return true;
+    };
+    document = Json::parse(text.begin(), text.end(), limit_depth);
   } catch (const Json::exception& e) {
     *error = e.what();
     return false;
+  } catch (const TooDeep&) {
+    *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+    return false;
   }
-  std::function<bool(const Json&, const std::string&, SettingsKey&)> from_json =
-      [&](const Json& object, const std::string& where, SettingsKey& key) {
+  std::function<bool(const Json&, const std::string&, SettingsKey&, int)> from_json =
+      [&](const Json& object, const std::string& where, SettingsKey& key, int depth) {
+        if (depth > kMaxKeyDepth) {
+          *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+          return false;
+        }
         if (!object.is_object()) {
           *error = "key '" + where + "' is not a JSON object";
           return false;
@@ -316,7 +340,7 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
             for (const auto& [name, sub] : content.items()) {
               key.subkeys_.emplace_back(name, SettingsKey());
               std::string sub_where = where.empty() ? name : where + "\\" + name;
-              if (!from_json(sub, sub_where, key.subkeys_.back().second)) return false;
+              if (!from_json(sub, sub_where, key.subkeys_.back().second, depth + 1)) return false;
             }
           } else if (member == "values" && content.is_object()) {
             for (const auto& [name, json] : content.items()) {
@@ -335,7 +359,7 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
         }
         return true;
       };
-  if (!from_json(document, "", *root)) {
+  if (!from_json(document, "", *root, 0)) {
     *root = SettingsKey();
     return false;
   }

@@ -32,6 +32,11 @@ inline constexpr std::string_view kOrdalisKeyPath = "SOFTWARE\\Marrowind Consult
 
 enum class SettingsScope { kMachine, kUser };
 
+// Keys nested deeper than this (counted from the file's root) make a settings file unreadable,
+// as the registry refuses them: a corrupt or hostile file is reported, never walked off the end
+// of the stack, and is left untouched.
+inline constexpr int kMaxKeyDepth = 512;
+
 enum class ValueType { kString, kExpandString, kBinary };
 
 struct SettingsValue {
@@ -74,9 +79,12 @@ class SettingsKey {
 // Conversion between a key tree and the text of a settings file.
 class SettingsJson {
  public:
-  // False with [error] set when a key or value name is not UTF-8 text (which JSON cannot hold).
+  // The compact JSON text of [root] (no indentation, so the size grows with the content and not
+  // with the nesting). False with [error] set when a key or value name is not UTF-8 text (which
+  // JSON cannot hold) or keys nest deeper than kMaxKeyDepth.
   static bool Write(const SettingsKey& root, std::string* text, std::string* error);
-  // False with [error] set when [text] is not JSON or not a key tree.
+  // False with [error] set when [text] is not JSON, not a key tree, or nests keys deeper than
+  // kMaxKeyDepth.
   static bool Read(std::string_view text, SettingsKey* root, std::string* error);
 };
 

@@ -1,7 +1,11 @@
 #include "testers/script_playback.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 
 #include "codec/literal_text.h"
 #include "trace/clock.h"
@@ -27,14 +31,30 @@ bool ReadLine(std::istream& in, std::string* line) {
 
 bool StartsWithFourSpaces(const std::string& line) { return line.compare(0, 4, "    ") == 0; }
 
-// The decimal digits at [pos]; [pos] moves past them. No digits give 0.
+// The decimal digits at [pos]; [pos] moves past them. No digits give 0; a number beyond the
+// largest tick count is clamped to it.
 std::int64_t ReadTicks(const std::string& line, std::size_t* pos) {
   std::int64_t value = 0;
   while (*pos < line.size() && line[*pos] >= '0' && line[*pos] <= '9') {
-    value = value * 10 + (line[*pos] - '0');
+    if (__builtin_mul_overflow(value, 10, &value) ||
+        __builtin_add_overflow(value, line[*pos] - '0', &value)) {
+      value = std::numeric_limits<std::int64_t>::max();
+    }
     ++*pos;
   }
   return value;
+}
+
+// [a] - [b] (or [a] + [b]) clamped to the range of tick counts instead of overflowing.
+std::int64_t ClampedDifference(std::int64_t a, std::int64_t b) {
+  std::int64_t difference = 0;
+  if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+  return b < 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+}
+std::int64_t ClampedSum(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
 // Decodes the backslash escapes a recorded string carries.
@@ -82,6 +102,12 @@ void ScriptPlayback::Load(const std::string& file_name) {
   variables_.clear();
   records_.clear();
   position_ = 0;
+  // Only a regular file of bounded size is read: a device or FIFO would never end.
+  struct stat info {};
+  if (::stat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uintmax_t>(info.st_size) > kMaxRecordFileBytes) {
+    return;
+  }
   std::ifstream in(file_name, std::ios::binary);
   std::string line;
   if (!in || !ReadLine(in, &line)) return;  // the version line
@@ -162,8 +188,8 @@ Status ScriptPlayback::Execute(std::uint32_t, VariantArrayPtr parameters, Varian
       if (result != nullptr) *result = record.result;
     }
   }
-  std::int64_t waited = record.out_ticks - record.in_ticks;
-  if (Clock::Instance().ElapsedTicks() + waited > 0) {
+  std::int64_t waited = ClampedDifference(record.out_ticks, record.in_ticks);
+  if (ClampedSum(Clock::Instance().ElapsedTicks(), waited) > 0) {
     char text[64];
     std::snprintf(text, sizeof text, "%g", static_cast<double>(waited) / static_cast<double>(Clock::Frequency()));
     Log(information, std::string("Wait time is ") + text + " seconds");

@@ -2,6 +2,7 @@
 // ScriptPlayback: a tester that stands in for every tester of a script and answers each action
 // with the next outcome of a record file, so a recorded run can be replayed without its devices.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -13,6 +14,9 @@
 
 namespace ordalis {
 
+// The largest record file playback reads (256 MiB).
+inline constexpr std::size_t kMaxRecordFileBytes = std::size_t{256} << 20;
+
 class ScriptPlayback : public ITester3 {
  public:
   struct Record {
@@ -23,8 +27,10 @@ class ScriptPlayback : public ITester3 {
     Result result = TestError;
   };
 
-  // Reads [file_name]; an unreadable file leaves the source empty. Called while the script is
-  // not running.
+  // Reads [file_name]; an unreadable file, one that is not a regular file or one larger than
+  // kMaxRecordFileBytes leaves the source empty. Tick values beyond the 64-bit range are clamped
+  // to its largest value, and so are the wait times computed from them. Called while the script
+  // is not running.
   void Load(const std::string& file_name);
   // Replays from the first record again; called at the start of every run.
   void Rewind();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "trace/clock.h"
@@ -50,6 +51,15 @@ void ScriptLog::SetLogFile(const std::string& directory, const std::string& file
   std::string base = directory.empty() ? std::string(".") : directory;
   log_directory_ = base + "/Results";
   log_path_ = log_directory_ + "/" + file_name + ".log";
+  log_failure_reported_.store(false);
+}
+
+// A log file that cannot be written (a full disk, a failing device) is said once per file to
+// the trace client and the sinks, so the run shows it loses lines; the run itself goes on.
+void ScriptLog::ReportLogFileFailure(const std::string& path, int error) {
+  if (log_failure_reported_.exchange(true)) return;
+  RaiseEvent(Now(), severe, "Script",
+             "Cannot write the log file '" + path + "': " + std::strerror(error), LogSource{});
 }
 
 void ScriptLog::SetLogPath(const std::string& path) {
@@ -127,7 +137,9 @@ void ScriptLog::Log(std::int32_t level, const std::string& variable_name,
   RaiseEvent(when, level, variable_name, message, source);
   if (level >= configuration) {
     std::string path = LogFilePath();
-    if (!path.empty()) AppendLine(path, FileLine(when, level, variable_name, message));
+    if (!path.empty() && !AppendLine(path, FileLine(when, level, variable_name, message))) {
+      ReportLogFileFailure(path, errno);
+    }
   }
 }
 

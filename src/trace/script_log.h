@@ -78,10 +78,12 @@ class ScriptLog {
 
  private:
   std::shared_ptr<ITraceEventsClient> trace_client() const;
+  void ReportLogFileFailure(const std::string& path, int error);
 
   SinkLister sinks_;
   std::atomic<std::size_t> sink_count_{0};
   std::atomic<bool> has_client_{false};
+  std::atomic<bool> log_failure_reported_{false};  // since the log file was last named
   mutable std::mutex mutex_;  // guards the two fields below
   std::shared_ptr<ITraceEventsClient> client_;
   std::string log_directory_;

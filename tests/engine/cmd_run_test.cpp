@@ -1,6 +1,7 @@
 // The `ordalis run` command, driven as a child process.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +93,28 @@ TEST_F(RunCommandTest, ReplaysARecordedRun) {
   EXPECT_EQ(replay.status, 1) << replay.output;
   EXPECT_NE(replay.output.find("Overall Script Result Warning"), std::string::npos) << replay.output;
   EXPECT_EQ(replay.output.find("in != expected"), std::string::npos);
+}
+
+// What is not a regular file is refused with exit status 2 and a message, as a script and as a
+// record file; it is never read (a device or FIFO would never end).
+TEST_F(RunCommandTest, WhatIsNotARegularFileExitsTwo) {
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string script = Script("passed\n");
+  for (const std::string& path : {dir_.string(), std::string("/dev/zero"), fifo}) {
+    Outcome as_script = RunOrdalis(path);
+    EXPECT_EQ(as_script.status, 2) << path;
+    EXPECT_NE(as_script.output.find("not a regular file"), std::string::npos) << as_script.output;
+    Outcome as_record = RunOrdalis("--playback " + path + " " + script);
+    EXPECT_EQ(as_record.status, 2) << path;
+    EXPECT_NE(as_record.output.find("not a regular file"), std::string::npos) << as_record.output;
+  }
+}
+
+// Out-of-range sleep times are clamped: below zero (however far) waits not at all.
+TEST_F(RunCommandTest, SleepClampsOutOfRangeTimes) {
+  Outcome outcome = RunOrdalis("--quiet " + Script("sleep(-1e300)\nsleep(0 - 2147483647)\npassed\n"));
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
 }
 
 }  // namespace

@@ -76,40 +76,14 @@ const CommandCase kCommands[] = {
      "    integerItem \"4\" line 1\n",
      0},
     {"tree --json " + kData + "/lib/c.odl",
-     "{\n"
-     "  \"type\": \"rootItem\",\n"
-     "  \"text\": \"" + kData + "/lib/c.odl\",\n"
-     "  \"scriptText\": \"" + kData + "/lib/c.odl\",\n"
-     "  \"file\": \"" + kData + "/lib/c.odl\",\n"
-     "  \"line\": 0,\n"
-     "  \"children\": [\n"
-     "    {\n"
-     "      \"type\": \"assignmentItem\",\n"
-     "      \"text\": \"=\",\n"
-     "      \"scriptText\": \"w = 4\",\n"
-     "      \"file\": \"" + kData + "/lib/c.odl\",\n"
-     "      \"line\": 1,\n"
-     "      \"children\": [\n"
-     "        {\n"
-     "          \"type\": \"idItem\",\n"
-     "          \"text\": \"w\",\n"
-     "          \"scriptText\": \"w\",\n"
-     "          \"file\": \"" + kData + "/lib/c.odl\",\n"
-     "          \"line\": 1,\n"
-     "          \"children\": []\n"
-     "        },\n"
-     "        {\n"
-     "          \"type\": \"integerItem\",\n"
-     "          \"text\": \"4\",\n"
-     "          \"scriptText\": \"4\",\n"
-     "          \"file\": \"" + kData + "/lib/c.odl\",\n"
-     "          \"line\": 1,\n"
-     "          \"children\": []\n"
-     "        }\n"
-     "      ]\n"
-     "    }\n"
-     "  ]\n"
-     "}\n",
+     "{\"type\":\"rootItem\",\"text\":\"" + kData + "/lib/c.odl\",\"scriptText\":\"" + kData +
+     "/lib/c.odl\",\"file\":\"" + kData + "/lib/c.odl\",\"line\":0,\"children\":["
+     "{\"type\":\"assignmentItem\",\"text\":\"=\",\"scriptText\":\"w = 4\",\"file\":\"" + kData +
+     "/lib/c.odl\",\"line\":1,\"children\":["
+     "{\"type\":\"idItem\",\"text\":\"w\",\"scriptText\":\"w\",\"file\":\"" + kData +
+     "/lib/c.odl\",\"line\":1,\"children\":[]},"
+     "{\"type\":\"integerItem\",\"text\":\"4\",\"scriptText\":\"4\",\"file\":\"" + kData +
+     "/lib/c.odl\",\"line\":1,\"children\":[]}]}]}\n",
      0},
     {"tree " + kData + "/missing_include.odl", "*", 1},
     {"tree " + kData + "/absent.odl", "", 2},

@@ -101,8 +101,8 @@ TEST(ScannerInput, EmptyTextParsesNothing) {
 TEST(ScannerInput, UnopenableFileIsFalse) {
   ScriptItemPtr root = ScriptItem::Make(rootItem, "root", "N/A", 0);
   LexicalAnalyser lexer(root, std::make_shared<const std::string>("x"));
-  EXPECT_FALSE(lexer.ParseFile(ORDALIS_TEST_DATA_DIR "/does_not_exist.odl"));
-  EXPECT_FALSE(lexer.ParseFile(ORDALIS_TEST_DATA_DIR));  // a directory
+  EXPECT_FALSE(lexer.ParseFile(ORDALIS_TEST_DATA_DIR "/does_not_exist.odl", 1 << 20));
+  EXPECT_FALSE(lexer.ParseFile(ORDALIS_TEST_DATA_DIR, 1 << 20));  // a directory
   EXPECT_EQ(root->child_count(), 0u);
 }
 

@@ -3,13 +3,16 @@
 // longer or deeper than the parser stack.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 #include <vector>
 
+#include "language/tree_builder.h"
 #include "tree_notation.h"
 
 namespace ordalis {
@@ -31,6 +34,25 @@ class WorkingDirectory {
  private:
   std::filesystem::path saved_;
 };
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// The height of the tree below [root], walked without recursion.
+std::size_t TreeHeight(const ScriptItem& root) {
+  std::size_t height = 0;
+  std::vector<std::pair<const ScriptItem*, std::size_t>> pending = {{&root, 1}};
+  while (!pending.empty()) {
+    auto [item, depth] = pending.back();
+    pending.pop_back();
+    height = std::max(height, depth);
+    for (const ScriptItemPtr& child : item->children()) pending.emplace_back(child.get(), depth + 1);
+  }
+  return height;
+}
 
 ScriptItemPtr NewRoot(const std::string& name) {
   return ScriptItem::Make(rootItem, name, name, 0);
@@ -274,11 +296,20 @@ TEST_F(GeneratedScripts, NestingTooDeepIsAnError) {
         for (int i = 0; i < 5000; ++i) text += ".a()";
         return text;
       }()},
+      // Chains and nesting that fit the parser stack but would still make a tree too deep to
+      // walk (ScriptText, evaluation, release) with a small stack.
+      {"x = " + Repeat("not ", 3000) + "x\n"},
+      {"x = " + Repeat("f(", 3000) + "1" + Repeat(")", 3000) + "\n"},
+      {"x = " + Repeat("[", 3000) + "1" + Repeat("]", 3000) + "\n"},
+      {"x = " + Repeat("a[", 3000) + "1" + Repeat("]", 3000) + "\n"},
+      {Repeat("while a do\n", 2000) + Repeat("endwhile\n", 2000)},
   };
   for (const Case& c : cases) {
     ScriptItemPtr root = NewRoot("deep");
     ScriptLoader loader;
     ASSERT_TRUE(loader.LoadText(c.text, root));
+    // A block construct is two levels (the statement and its body).
+    EXPECT_LE(TreeHeight(*root), 2 * TreeBuilder::kMaxOpenConstructs + 10) << c.text.substr(0, 40);
     ASSERT_GT(root->child_count(), 0u);
     ScriptItem* last = root->child(root->child_count() - 1);
     EXPECT_EQ(last->type(), errorItem);
@@ -286,6 +317,73 @@ TEST_F(GeneratedScripts, NestingTooDeepIsAnError) {
     EXPECT_EQ(last->current_result(), TestError);
     EXPECT_GE(loader.ErrorCount(), 1u);
   }
+}
+
+// Includes read regular files only, within a bounded size and number of expansions; each
+// refusal is an error item naming the file, and the rest of the script stays.
+TEST_F(GeneratedScripts, IncludesOfHostileFilesAreRefused) {
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir_ / "folder");
+  {
+    std::ofstream(dir_ / "huge.odl");  // sparse: its size alone is over the limit
+  }
+  std::filesystem::resize_file(dir_ / "huge.odl", ScriptLoader::kMaxScriptBytes + 1);
+  // Each file includes the next one twice, 30 levels deep: 2^30 expansions unless bounded.
+  for (int i = 0; i < 30; ++i) {
+    std::string next = "include \"fan" + std::to_string(i + 1) + ".odl\"\n";
+    Write("fan" + std::to_string(i) + ".odl", next + next);
+  }
+  Write("fan30.odl", "leaf = 1\n");
+  struct Case {
+    std::string include;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"/dev/zero", "Include is not a regular file '/dev/zero'"},
+      {(dir_ / "fifo").string(), "Include is not a regular file '" + (dir_ / "fifo").string() + "'"},
+      {(dir_ / "folder").string(), "Include is not a regular file '" + (dir_ / "folder").string() + "'"},
+      {(dir_ / "huge.odl").string(), "Script too large with include '" + (dir_ / "huge.odl").string() + "'"},
+      {(dir_ / "fan0.odl").string(), "Too many includes '"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.include);
+    ScriptItemPtr root = NewRoot("hostile");
+    ScriptLoader loader;
+    ASSERT_TRUE(loader.Load(Write("hostile.odl", "a = 1\ninclude \"" + c.include + "\"\nb = 2\n"), root));
+    std::vector<const ScriptItem*> errors;
+    std::vector<const ScriptItem*> pending = {root.get()};
+    while (!pending.empty()) {
+      const ScriptItem* item = pending.back();
+      pending.pop_back();
+      if (item->type() == errorItem) errors.push_back(item);
+      for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+    }
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.front()->text().substr(0, c.error.size()), c.error);
+    EXPECT_EQ(root->child(0)->child(0)->text(), "a");
+    EXPECT_EQ(root->child(root->child_count() - 1)->child(0)->text(), "b");
+  }
+  // The script itself is held to the same rules.
+  for (const std::string& path : {std::string("/dev/zero"), (dir_ / "fifo").string(),
+                                  (dir_ / "folder").string(), (dir_ / "huge.odl").string()}) {
+    ScriptItemPtr root = NewRoot("hostile");
+    EXPECT_FALSE(ScriptLoader().Load(path, root)) << path;
+    EXPECT_EQ(root->child_count(), 0u);
+  }
+}
+
+// The scanner takes tokens of any length in one piece (its time is measured in bench/parse.cpp).
+TEST_F(GeneratedScripts, LongTokensScanWhole) {
+  const std::string comment = "#" + std::string(3 << 20, 'c');
+  const std::string text = std::string(3 << 20, 's');
+  ScriptItemPtr root = NewRoot("long_tokens");
+  ScriptLoader loader;
+  ASSERT_TRUE(loader.Load(Write("tokens.odl", comment + "\nx = \"" + text + "\"\ny = 1\n"), root));
+  EXPECT_EQ(loader.ErrorCount(), 0u);
+  ASSERT_EQ(root->child_count(), 3u);
+  EXPECT_EQ(root->child(0)->text(), comment);
+  EXPECT_EQ(root->child(1)->child(1)->text(), text);
+  EXPECT_EQ(root->child(2)->line(), 3u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +170,32 @@ TEST_F(ScriptPlaybackTest, RecordWrittenByARunReplays) {
   ASSERT_TRUE(values);
   EXPECT_EQ((*values)[0].as_string(), "q\"uote");
   EXPECT_EQ(Replay(nullptr, &values), TestError);
+}
+
+// Tick values at and beyond the 64-bit limit are clamped, and so are the waits computed from
+// them (the sanitizer build checks no arithmetic overflows on the way).
+TEST_F(ScriptPlaybackTest, TicksBeyondTheRangeAreClamped) {
+  playback_.Load(Write("Version 4.0n \r\nSystemVars\r\n"
+                       "99999999999999999999999999 \r\n    0 0 1\r\n"
+                       "0 \r\n    9223372036854775807 0 2\r\n"
+                       "9223372036854775807 \r\n    99999999999999999999 0 3\r\n"));
+  ASSERT_EQ(playback_.records().size(), 3u);
+  EXPECT_EQ(playback_.records()[0].in_ticks, INT64_MAX);
+  EXPECT_EQ(playback_.records()[2].out_ticks, INT64_MAX);
+  for (int expected = 1; expected <= 3; ++expected) {
+    VariantArrayPtr values;
+    EXPECT_EQ(Replay(nullptr, &values), TestPassed);
+    ASSERT_TRUE(values);
+    EXPECT_EQ((*values)[0].as_int(), expected);
+  }
+}
+
+// Only a regular file is read: a device or a directory leaves the source empty.
+TEST_F(ScriptPlaybackTest, WhatIsNotARegularFileIsNotRead) {
+  for (const std::string& path : {std::string("/dev/zero"), dir_.string()}) {
+    playback_.Load(path);
+    EXPECT_TRUE(playback_.records().empty()) << path;
+  }
 }
 
 TEST_F(ScriptPlaybackTest, RecordCutShortByACrashEndsAtItsZeroBytes) {

@@ -186,10 +186,28 @@ TEST_F(ManagerTest, CreationReadsMachineThenUserAndOffersEveryCreator) {
   EXPECT_EQ(ReadBytes(dir_.user()), user_before);
 }
 
-TEST_F(ManagerTest, CreationMakesTheUserKeyButNotTheMachineFile) {
-  auto manager = Make();
-  EXPECT_TRUE(HasKey(dir_.user(), ""));
+// Reading the settings never writes them: missing files stay missing, and a file without the
+// product's key (or without its creator keys) stays byte for byte; the first change makes the keys.
+TEST_F(ManagerTest, CreationWritesNothing) {
+  {
+    auto manager = Make();
+    EXPECT_TRUE(manager->LoadErrors().empty());
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.user()));
   EXPECT_FALSE(std::filesystem::exists(dir_.machine()));
+  std::string other = "{\"keys\":{\"SOFTWARE\":{\"keys\":{\"Other\":{}}}}}";
+  std::string product = "{\"keys\":{\"SOFTWARE\":{\"keys\":{\"Marrowind Consulting Ltd\":"
+                        "{\"keys\":{\"Ordalis\":{}}}}}}}";
+  WriteBytes(dir_.user(), other);
+  WriteBytes(dir_.machine(), product);
+  {
+    auto manager = Make();
+    EXPECT_EQ(ReadBytes(dir_.user()), other);
+    EXPECT_EQ(ReadBytes(dir_.machine()), product);
+    EXPECT_EQ(manager->AddVariable(SettingsScope::kUser, "x", "1"), S_OK);
+  }
+  EXPECT_TRUE(HasKey(dir_.user(), ""));
+  EXPECT_NE(ReadBytes(dir_.user()).find("\"Other\""), std::string::npos);
 }
 
 TEST_F(ManagerTest, OnlyStringVariablesAndMatchingMailTypesAreTaken) {

@@ -43,7 +43,7 @@ TEST(SettingsJson, RoundTripsEveryValueTypeAndKeepsOrder) {
   key.SetValue("bytes", {ValueType::kBinary, std::string("\x00\xff\x10 ", 4)});
   key.SetValue("latin1", {ValueType::kString, "caf\xe9"});
   std::string text = testing::Written(root);
-  EXPECT_NE(text.find("\"hex\": \"636166e9\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"hex\":\"636166e9\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"00ff1020\""), std::string::npos) << text;  // binary as hexadecimal
   SettingsKey back;
   std::string error;
@@ -84,6 +84,36 @@ INSTANTIATE_TEST_SUITE_P(
                    "value 'v'"},
         BadContent{"nested_bad_key", "{\"keys\": {\"A\": {\"keys\": {\"B\": 5}}}}", "key 'A\\B'"}),
     [](const auto& info) { return info.param.name; });
+
+// Nesting is bounded on reading and writing; the text is compact, so its size follows the
+// content and not the depth.
+TEST(SettingsJson, NestingIsBoundedAndTheTextCompact) {
+  auto nested_keys = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "{\"keys\":{\"k\":";
+    text += "{}";
+    for (int i = 0; i < depth; ++i) text += "}}";
+    return text;
+  };
+  SettingsKey root;
+  std::string error;
+  ASSERT_TRUE(SettingsJson::Read(nested_keys(kMaxKeyDepth), &root, &error)) << error;
+  std::string text = testing::Written(root);
+  EXPECT_EQ(text, nested_keys(kMaxKeyDepth) + "\n");
+  for (const std::string& hostile :
+       {nested_keys(kMaxKeyDepth + 1), std::string(100000, '[') + std::string(100000, ']'),
+        std::string(100000, '[')}) {
+    EXPECT_FALSE(SettingsJson::Read(hostile, &root, &error));
+    EXPECT_NE(error.find("nested deeper than 512"), std::string::npos) << error;
+    EXPECT_EQ(root, SettingsKey());
+  }
+  // A tree made deeper in memory than a file may hold is refused, not written.
+  SettingsKey deep;
+  SettingsKey* key = &deep;
+  for (int i = 0; i <= kMaxKeyDepth; ++i) key = &key->CreateSubkey("k");
+  EXPECT_FALSE(SettingsJson::Write(deep, &text, &error));
+  EXPECT_NE(error.find("nested deeper than 512"), std::string::npos) << error;
+}
 
 TEST(SettingsJson, EmptyTextIsAnEmptyTree) {
   SettingsKey root;

@@ -136,11 +136,17 @@ TEST_F(ScriptLogTest, EventsCarryLevelsUnchangedAndStampsAdvance) {
   EXPECT_NE(lines[0].find(" Unknown 9:script:odd level"), std::string::npos) << lines[0];
 }
 
-TEST_F(ScriptLogTest, UnwritableLogFileIsSkippedSilently) {
+// A log file that cannot be written (a full disk) loses its lines, never the run's events, and
+// the loss is said once.
+TEST_F(ScriptLogTest, UnwritableLogFileIsReportedOnce) {
   fs::create_directories(directory_ / "Results" / "login.odl.log");  // a directory in the way
   log_.Log(severe, "script", "still delivered", LogSource{});
-  ASSERT_EQ(sink_->events.size(), 1u);
+  log_.Log(severe, "script", "also delivered", LogSource{});
+  ASSERT_EQ(sink_->events.size(), 3u);
   EXPECT_EQ(sink_->events[0].message, "still delivered");
+  EXPECT_EQ(sink_->events[1].message.rfind("Cannot write the log file '", 0), 0u) << sink_->events[1].message;
+  EXPECT_NE(sink_->events[1].message.find("login.odl.log"), std::string::npos);
+  EXPECT_EQ(sink_->events[2].message, "also delivered");
 }
 
 TEST(ScriptLogLine, FormatInLocalTime) {

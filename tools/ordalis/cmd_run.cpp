@@ -1,11 +1,15 @@
 // ordalis run: loads a script and runs it once, streaming its log lines.
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -27,7 +31,10 @@
 #include "value_literal.h"
 #include "interp/run_judge.h"
 #include "interp/variable_table.h"
+#include "language/script_loader.h"
 #include "mail/results_mail.h"
+#include "testers/script_playback.h"
+#include "platform/file_descriptor.h"
 #include "report/run_annotations.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
@@ -333,6 +340,14 @@ bool Checked(const Options& options, const ScriptItem& root) {
 bool PrintOutcome(const Options& options, CScript& script, const report::RunAnnotations& notes) {
   constexpr std::size_t kFailuresPrinted = 10;
   std::string results = script.results_xml_path();
+  // A results document that could not be written (a full disk, a failing device) is said, and
+  // the run does not end as if it had been kept.
+  struct stat info {};
+  bool results_written = !results.empty() && ::stat(results.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (!results.empty() && !results_written) {
+    std::fprintf(stderr, "ordalis run: the results document %s could not be written\n", results.c_str());
+    results.clear();
+  }
   report::RunReports reports;
   if (!results.empty()) reports = report::PublishRunReports(results, &notes, options.junit);
   bool junit_written = options.junit.empty() || (!results.empty() && reports.junit_written);
@@ -354,7 +369,20 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
   std::printf("%s", summary.c_str());
   std::fflush(stdout);
-  return junit_written;
+  return junit_written && (results_written || script.results_xml_path().empty());
+}
+
+// Why [path] cannot be read as a script or record file: it cannot be opened, is not a regular
+// file (a directory, a device, a FIFO) or is larger than [limit]; empty when it can.
+std::string UnreadableFile(const std::string& path, std::uintmax_t limit) {
+  FileDescriptor fd = OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) return std::strerror(errno);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) {
+    return "larger than " + std::to_string(limit >> 20) + " MiB";
+  }
+  return std::string();
 }
 
 int RunCommand(const std::vector<std::string>& args) {
@@ -364,12 +392,15 @@ int RunCommand(const std::vector<std::string>& args) {
   }
   Options options;
   if (!ParseOptions(args, &options)) return 2;
-  if (!std::ifstream(options.script)) {
-    std::fprintf(stderr, "ordalis run: cannot open '%s'\n", options.script.c_str());
+  if (std::string problem = UnreadableFile(options.script, ScriptLoader::kMaxScriptBytes);
+      !problem.empty()) {
+    std::fprintf(stderr, "ordalis run: cannot open '%s': %s\n", options.script.c_str(), problem.c_str());
     return 2;
   }
-  if (!options.playback.empty() && !std::ifstream(options.playback)) {
-    std::fprintf(stderr, "ordalis run: cannot open the record file '%s'\n", options.playback.c_str());
+  if (std::string problem = UnreadableFile(options.playback, kMaxRecordFileBytes);
+      !options.playback.empty() && !problem.empty()) {
+    std::fprintf(stderr, "ordalis run: cannot open the record file '%s': %s\n",
+                 options.playback.c_str(), problem.c_str());
     return 2;
   }
   Pacing pacing;

@@ -24,7 +24,7 @@ constexpr const char* kHelp =
     "\n"
     "  --json   print the tree as one JSON object per item instead:\n"
     "           {\"type\", \"text\", \"scriptText\", \"file\", \"line\", \"children\": [...]},\n"
-    "           the root item at the top\n"
+    "           the root item at the top, written compactly on one line\n"
     "\n"
     "Exit status: 0 when the tree holds no error item, 1 when it does, 2 when the script\n"
     "cannot be opened or the arguments are wrong.\n";
@@ -49,16 +49,36 @@ void PrintText(const ScriptItem& item, int depth, std::string& out) {
   for (const ScriptItemPtr& child : item.children()) PrintText(*child, depth + 1, out);
 }
 
-nlohmann::ordered_json ToJson(ScriptItem& item) {
-  nlohmann::ordered_json children = nlohmann::ordered_json::array();
-  for (const ScriptItemPtr& child : item.children()) children.push_back(ToJson(*child));
-  // Script texts may hold bytes that are not UTF-8; the dump replaces them.
-  return nlohmann::ordered_json{{"type", TypeName(item.type())},
-                        {"text", item.text()},
-                        {"scriptText", item.ScriptTextOf()},
-                        {"file", item.file_name()},
-                        {"line", item.line()},
-                        {"children", std::move(children)}};
+// A JSON string; script texts may hold bytes that are not UTF-8, which become U+FFFD.
+void AppendJsonString(const std::string& text, std::string& out) {
+  out += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Writes [item] and its children as one compact JSON object, streamed out in pieces: no
+// document is built and nothing is indented, so memory stays flat and the output grows with the
+// script times its nesting (bounded by the front end's nesting limit), never with the square of
+// the depth.
+void WriteJson(ScriptItem& item, std::string& out) {
+  out += "{\"type\":";
+  AppendJsonString(TypeName(item.type()), out);
+  out += ",\"text\":";
+  AppendJsonString(item.text(), out);
+  out += ",\"scriptText\":";
+  AppendJsonString(item.ScriptTextOf(), out);
+  out += ",\"file\":";
+  AppendJsonString(item.file_name(), out);
+  out += ",\"line\":" + std::to_string(item.line()) + ",\"children\":[";
+  bool first = true;
+  for (const ScriptItemPtr& child : item.children()) {
+    if (!first) out += ',';
+    first = false;
+    if (out.size() >= (1u << 16)) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+    WriteJson(*child, out);
+  }
+  out += "]}";
 }
 
 int Tree(const std::vector<std::string>& args) {
@@ -88,8 +108,10 @@ int Tree(const std::vector<std::string>& args) {
   }
   bool errors = HasErrors(*root);
   if (json) {
-    std::cout << ToJson(*root).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-              << "\n";
+    std::string out;
+    WriteJson(*root, out);
+    out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stdout);
   } else {
     std::string out;
     PrintText(*root, 0, out);

@@ -1,0 +1,140 @@
+// Writes that fail under a run: the file-size limit (writes beyond it fail with EFBIG, as on a
+// full disk) and, where a private mount can be made, a tiny tmpfs that really fills up (ENOSPC).
+// The results XML, the log file, the record file and the settings file are all written there;
+// the run must report the failure, finish, and never leave a half-written results or settings
+// file in place of a good one.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kOrdalis = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
+
+struct Outcome {
+  int status;  // -1 when the command did not exit by itself (a signal)
+  std::string output;
+};
+
+Outcome Shell(const std::string& command) {
+  Outcome outcome{-1, ""};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A script that logs, calls a tester (so the record file grows) and makes a long results file.
+const char kScript[] =
+    "t = new echo()\n"
+    "i = 0\n"
+    "while i < 300 do\n"
+    "  printf(\"line %d of a run whose files cannot all be written\", i)\n"
+    "  v = t.Result(0, \"value text of some length to fill the record\")\n"
+    "  i++\n"
+    "endwhile\n";
+
+class WriteFaultsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("ordalis_write_faults_" + std::to_string(::getpid()) + "_" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // The environment that points the settings store at [where].
+  static std::string SettingsIn(const fs::path& where) {
+    return "ORDALIS_MACHINE_SETTINGS=" + (where / "machine.json").string() +
+           " ORDALIS_USER_SETTINGS=" + (where / "user.json").string() + " ";
+  }
+
+  fs::path dir_;
+};
+
+// Beyond the file-size limit every write fails; SIGXFSZ is ignored, as a daemon would.
+TEST_F(WriteFaultsTest, FileSizeLimitIsReportedAndLeavesNoHalfFile) {
+  std::ofstream(dir_ / "script.odl") << kScript;
+  const std::string good_settings = "{\"keys\":{}}\n";
+  std::ofstream(dir_ / "user.json") << good_settings;
+  const std::string limited = "trap '' XFSZ; " + SettingsIn(dir_) + "prlimit --fsize=4096 -- ";
+
+  Outcome run = Shell(limited + kOrdalis + " run --results-dir " + (dir_ / "out").string() + " " +
+                      (dir_ / "script.odl").string());
+  EXPECT_NE(run.status, -1) << run.output;  // finished by itself
+  EXPECT_EQ(run.status, 2) << run.output;  // the results document could not be written
+  EXPECT_NE(run.output.find("Cannot write the log file"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("could not be written"), std::string::npos) << run.output;
+  for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.find(".tmp-"), std::string::npos) << "temporary file left: " << entry.path();
+    if (entry.path().extension() == ".xml") {
+      // A results file that stands is complete.
+      std::string xml = ReadAll(entry.path());
+      xml.erase(xml.find_last_not_of("\r\n") + 1);
+      EXPECT_TRUE(xml.ends_with(">") && xml.find("</") != std::string::npos) << entry.path();
+    }
+  }
+
+  Outcome set = Shell(limited + kOrdalis + " vars set big '\"" + std::string(8000, 'v') + "\"'");
+  EXPECT_EQ(set.status, 1) << set.output;
+  EXPECT_NE(set.output.find("user.json"), std::string::npos) << set.output;
+  EXPECT_EQ(ReadAll(dir_ / "user.json"), good_settings);
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
+}
+
+// A small tmpfs in a private mount namespace fills up for real (ENOSPC). The run and the
+// settings change happen inside the namespace; what they left is listed there for the checks.
+TEST_F(WriteFaultsTest, FullFileSystemIsReportedAndLeavesNoHalfFile) {
+  if (Shell("unshare -rm true").status != 0) GTEST_SKIP() << "no private mounts here";
+  std::ofstream(dir_ / "script.odl") << kScript;
+  const fs::path mount = dir_ / "small";
+  fs::create_directories(mount);
+  const std::string good_settings = "{\"keys\":{}}\n";
+  std::ofstream(dir_ / "user.json") << good_settings;
+  // The steps inside the namespace, as a shell script.
+  std::ofstream(dir_ / "inside.sh")
+      << "mount -t tmpfs -o size=48k tmpfs " << mount << " || exit 9\n"
+      << "cp " << dir_ / "script.odl" << " " << dir_ / "user.json" << " " << mount << "\n"
+      << "export " << SettingsIn(mount) << "\n"
+      << kOrdalis << " run --results-dir " << mount / "out" << " " << mount / "script.odl" << "\n"
+      << "echo \"run status $?\"\n"
+      << kOrdalis << " vars set big '\"" << std::string(60000, 'v') << "\"'\n"
+      << "echo \"set status $?\"\n"
+      << "cd " << mount << " && find . -type f | sort\n"
+      << "echo settings:; cat user.json\n";
+  Outcome outcome = Shell("unshare -rm sh " + (dir_ / "inside.sh").string());
+  const std::size_t at = outcome.output.find("run status ");
+  ASSERT_NE(at, std::string::npos) << outcome.output;
+  const int run_status = std::stoi(outcome.output.substr(at + 11));
+  EXPECT_GT(run_status, 0) << outcome.output;
+  EXPECT_LT(run_status, 128) << outcome.output;  // not ended by a signal (SIGBUS, SIGSEGV)
+  EXPECT_NE(outcome.output.find("Cannot write the log file"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("set status 1\n"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("settings:\n" + good_settings), std::string::npos) << outcome.output;
+  EXPECT_EQ(outcome.output.find(".tmp-"), std::string::npos) << outcome.output;
+}
+
+}  // namespace
+}  // namespace ordalis
