@@ -1,12 +1,17 @@
 // Speed of writing the results document of a large run.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "engine/results_writer.h"
 #include "language/script_item.h"
+#include "platform/file_descriptor.h"
 
 namespace ordalis {
 namespace {
+
+void FillTree(ScriptItem& root, int records);
 
 // A tree of [statements] assignments under a root, [records] results spread over them, every
 // fourth carrying two values.
@@ -18,13 +23,19 @@ ScriptItemPtr BigTree(int statements, int records) {
     assignment->AddChild(ScriptItem::Make(integerItem, std::to_string(s), "bench.odl", s + 1));
     root->AddChild(assignment);
   }
+  FillTree(*root, records);
+  return root;
+}
+
+// [records] results spread over the statements of [root], every fourth carrying two values.
+void FillTree(ScriptItem& root, int records) {
+  int statements = static_cast<int>(root.child_count());
   for (int r = 0; r < records; ++r) {
-    ScriptItem* item = root->child(static_cast<std::size_t>(r % statements));
+    ScriptItem* item = root.child(static_cast<std::size_t>(r % statements));
     VariantArray values;
     if (r % 4 == 0) values = {Variant::Int(r), Variant::Double(2.5)};
     item->RecordResult(r % 10 == 0 ? TestFailed : TestPassed, 1 + r / statements, 0.0125, std::move(values));
   }
-  return root;
 }
 
 void BM_ResultsXml(benchmark::State& state) {
@@ -41,6 +52,33 @@ void BM_ResultsXml(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ResultsXml)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The document streamed to a file, as a run writes it; argument 1 spills the records first.
+void BM_ResultsXmlStreamed(benchmark::State& state) {
+  ScriptItemPtr root;
+  if (state.range(1) != 0) {
+    root = BigTree(100, 0);
+    root->SetResultSpill(std::make_shared<ResultSpill>("/tmp"));
+    FillTree(*root, static_cast<int>(state.range(0)));
+  } else {
+    root = BigTree(100, static_cast<int>(state.range(0)));
+  }
+  ResultsHeader header = HeaderForNow("bench.odl", "1.0", {"bench.odl_2026_01_01_00_00_00.log"});
+  std::string path = "/tmp/ordalis_bench_results_" + std::to_string(::getpid()) + ".xml";
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    FileDescriptor file = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    XmlOutput output(file.get());
+    WriteResultsXml(*root, header, output);
+    output.Finish();
+    bytes += static_cast<std::size_t>(::lseek(file.get(), 0, SEEK_CUR));
+  }
+  ::unlink(path.c_str());
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+  state.counters["document_MB"] = static_cast<double>(bytes) / state.iterations() / 1e6;
+}
+
+BENCHMARK(BM_ResultsXmlStreamed)->Args({1000000, 0})->Args({1000000, 1})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace ordalis

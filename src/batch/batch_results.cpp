@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "batch/batch_paths.h"
-#include "batch/xml_text.h"
+#include "platform/xml_text.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 

@@ -5,7 +5,7 @@
 
 #include "batch/batch_paths.h"
 #include "batch/batch_results.h"
-#include "batch/xml_text.h"
+#include "platform/xml_text.h"
 
 namespace ordalis::batch {
 

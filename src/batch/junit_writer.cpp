@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "batch/batch_paths.h"
-#include "batch/xml_text.h"
+#include "platform/xml_text.h"
 
 namespace ordalis::batch {
 

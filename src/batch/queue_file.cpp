@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "batch/batch_paths.h"
-#include "batch/utf8.h"
+#include "platform/utf8.h"
 
 namespace ordalis::batch {
 

@@ -2,20 +2,41 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "interp/formatting.h"
 #include "interp/variable_value.h"
 #include "language/script_item.h"
+#include "platform/atomic_file.h"
+#include "platform/file_descriptor.h"
 #include "platform/resources.h"
+#include "platform/xml_text.h"
 
 namespace ordalis {
 
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
+
+// A log file name as the stylesheet links to it: '#' would start a fragment, so it is written
+// as "%23".
+std::string FileReference(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '#') {
+      out += "%23";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 void AppendLine(std::string& out, const std::string& indent, const char* text) {
   out += indent;
@@ -50,9 +71,25 @@ class LocalTimeCache {
   char clock_[32] = {};
 };
 
+// The words of the results, made once: a run's result word costs no allocation.
+const std::string& ResultWordOf(Result result) {
+  static const std::array<std::string, 8> words = [] {
+    std::array<std::string, 8> made;
+    for (int i = 0; i < 8; ++i) made[static_cast<std::size_t>(i)] = VariableValue::ResultWord(i);
+    return made;
+  }();
+  if (result >= 0 && result < 8) return words[static_cast<std::size_t>(result)];
+  static const std::string other = VariableValue::ResultWord(result);
+  return other;
+}
+
+// How many records are read back from an item at a time while its runs are written.
+constexpr std::size_t kRecordBatch = 4096;
+
 class DocumentWriter {
  public:
-  explicit DocumentWriter(std::string& out) : out_(out) {}
+  DocumentWriter(XmlOutput& output, KeepRuns keep_runs)
+      : output_(output), out_(output.text), keep_runs_(keep_runs) {}
 
   // <node> for [item] and, for if and while, its branches as following siblings.
   void Node(ScriptItem& item, int depth) {
@@ -61,13 +98,12 @@ class DocumentWriter {
     Element(indent, " <type>", ResultsTypeName(item.type()), "</type>");
     out_ += indent;
     out_ += " <text>";
-    AppendXmlEscaped(out_, item.ScriptTextOf());
+    AppendXmlText(out_, item.ScriptTextOf());
     out_ += "</text>";
     out_ += kLineEnd;
-    std::size_t records = item.NumberOfRecords();
-    for (std::size_t i = 0; i < records; ++i) Run(item.Record(i), indent);
-    Element(indent, " <overall_result>",
-            VariableValue::ResultWord(OverallResult(item)).c_str(), "</overall_result>");
+    Runs(item, indent);
+    Element(indent, " <overall_result>", ResultWordOf(OverallResult(item)).c_str(),
+            "</overall_result>");
     std::size_t inside = ChildrenInside(item);
     for (std::size_t i = 0; i < inside; ++i) Node(*item.child(i), depth + 1);
     AppendLine(out_, indent, "</node>");
@@ -91,6 +127,32 @@ class DocumentWriter {
     }
   }
 
+  // The item's records in order, read back a batch at a time so a spilled item never has all
+  // of them in memory; the output is handed on as it fills.
+  // With KeepRuns::kFailed the first Passed run stands for all of them, in its place, with
+  // their count.
+  void Runs(const ScriptItem& item, const std::string& indent) {
+    std::uint32_t passed = keep_runs_ == KeepRuns::kFailed ? item.CountOf(TestPassed) : 0;
+    bool folded = false;
+    std::size_t first = 0;
+    for (;;) {
+      batch_.clear();
+      std::size_t got = item.ReadRecords(first, kRecordBatch, &batch_);
+      if (got == 0) return;
+      for (const ResultRecord& record : batch_) {
+        if (passed > 0 && record.result == TestPassed) {
+          if (folded) continue;
+          folded = true;
+          Run(record, indent, passed);
+        } else {
+          Run(record, indent, 1);
+        }
+        output_.Pass();
+      }
+      first += got;
+    }
+  }
+
   void Element(const std::string& indent, const char* open, const char* value, const char* close) {
     out_ += indent;
     out_ += open;
@@ -99,12 +161,19 @@ class DocumentWriter {
     out_ += kLineEnd;
   }
 
-  void Run(const ResultRecord& record, const std::string& indent) {
+  // A run element; one that stands for [count] folded runs says so (count 1 writes the plain
+  // element of the format).
+  void Run(const ResultRecord& record, const std::string& indent, std::uint32_t count) {
     char number[64];
-    AppendLine(out_, indent, " <run>");
+    if (count > 1) {
+      std::snprintf(number, sizeof number, " <run count=\"%u\">", count);
+      AppendLine(out_, indent, number);
+    } else {
+      AppendLine(out_, indent, " <run>");
+    }
     std::snprintf(number, sizeof number, "%u", record.iteration);
     Element(indent, "  <iteration>", number, "</iteration>");
-    Element(indent, "   <result>", VariableValue::ResultWord(record.result).c_str(), "</result>");
+    Element(indent, "   <result>", ResultWordOf(record.result).c_str(), "</result>");
     std::snprintf(number, sizeof number, "%.3f", record.time_taken);
     Element(indent, "  <timetakensec>", number, "</timetakensec>");
     const char* date;
@@ -127,7 +196,7 @@ class DocumentWriter {
     out_ += indent;
     out_ += "    <value>";
     if (escape) {
-      AppendXmlEscaped(out_, value);
+      AppendXmlText(out_, value);
     } else {
       out_ += value;
     }
@@ -173,15 +242,23 @@ class DocumentWriter {
     }
   }
 
+  XmlOutput& output_;
   std::string& out_;
+  KeepRuns keep_runs_;
   LocalTimeCache times_;
+  std::vector<ResultRecord> batch_;
 };
 
-bool WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+// Whether the file at [path] holds exactly [bytes] (the size is compared before the contents).
+bool HoldsExactly(const std::string& path, const std::string& bytes) {
+  std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
+  file.seekg(0, std::ios::end);
+  if (file.tellg() != static_cast<std::streamoff>(bytes.size())) return false;
+  file.seekg(0);
+  std::string held(bytes.size(), '\0');
+  file.read(held.data(), static_cast<std::streamsize>(held.size()));
+  return static_cast<bool>(file) && held == bytes;
 }
 
 // A companion file's bytes up to the first zero byte, with every line end (CR, LF, CR LF or
@@ -259,34 +336,30 @@ const char* ResultsTypeName(ItemType type) {
   }
 }
 
-Result OverallResult(const ScriptItem& item) {
-  Result overall = TestNotRun;
-  std::size_t records = item.NumberOfRecords();
-  for (std::size_t i = 0; i < records; ++i) {
-    switch (item.Record(i).result) {
-      case TestPassed:
-        if (overall == TestNotRun) overall = TestPassed;
-        break;
-      case TestNotImplemented:
-        if (overall == TestNotRun) overall = TestNotImplemented;
-        break;
-      case TestFailed: overall = TestFailed; break;
-      case TestWarning:
-        if (overall != TestFailed) overall = TestWarning;
-        break;
-      case TestError:
-        if (overall != TestFailed) overall = TestError;
-        break;
-      case TestAborted: overall = TestAborted; break;
-      default: break;
-    }
+Result OverallResult(const ScriptItem& item) { return item.OverallOfRecords(); }
+
+void XmlOutput::Pass() {
+  if (fd_ < 0 || text.size() < kFlushAt) return;
+  if (!failed_ && !WriteAll(fd_, text)) {
+    failed_ = true;
+    error_ = errno;
   }
-  return overall;
+  text.clear();
 }
 
-std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
-  std::string out;
-  out.reserve(4096);
+bool XmlOutput::Finish() {
+  if (fd_ >= 0 && !failed_ && !text.empty() && !WriteAll(fd_, text)) {
+    failed_ = true;
+    error_ = errno;
+  }
+  if (fd_ >= 0) text.clear();
+  // The caller reports why the first write failed.
+  if (failed_) errno = error_;
+  return !failed_;
+}
+
+void WriteResultsXml(ScriptItem& root, const ResultsHeader& header, XmlOutput& output) {
+  std::string& out = output.text;
   out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
   out += "<?xml-stylesheet type=\"text/xsl\" href=\"Ordalis4_2.xsl\"?>\r\n";
   out += "<odl_script_result xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
@@ -295,7 +368,7 @@ std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
     out += " <";
     out += name;
     out += '>';
-    AppendXmlEscaped(out, value);
+    AppendXmlText(out, value);
     out += "</";
     out += name;
     out += ">\r\n";
@@ -310,13 +383,18 @@ std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
   out += " <logfiles>\r\n";
   for (const std::string& log : header.log_files) {
     out += "  <logfile>";
-    AppendXmlEscaped(out, log, true);
+    AppendXmlText(out, FileReference(log));
     out += "</logfile>\r\n";
   }
   out += " </logfiles>\r\n";
-  DocumentWriter(out).Node(root, 1);
+  DocumentWriter(output, header.keep_runs).Node(root, 1);
   out += "</odl_script_result>\r\n";
-  return out;
+}
+
+std::string ResultsXml(ScriptItem& root, const ResultsHeader& header) {
+  XmlOutput output;
+  WriteResultsXml(root, header, output);
+  return std::move(output.text);
 }
 
 std::string ResultsXmlName(const std::string& file_name) {
@@ -346,10 +424,21 @@ ResultsHeader HeaderForNow(std::string script_file_name, std::string version_und
 }
 
 void WriteCompanionFiles(const std::string& results_directory) {
-  for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
-    std::string_view bytes = EmbeddedResource(name);
-    if (bytes.empty()) continue;
-    WriteFile(results_directory + "/" + name, NormaliseLineEnds(bytes));
+  // Made once per process: the embedded files do not change while it runs.
+  static const std::vector<std::pair<const char*, std::string>> kFiles = [] {
+    std::vector<std::pair<const char*, std::string>> files;
+    for (const char* name : {kStylesheetFile, kSchemaFile, kViewerFile}) {
+      std::string_view bytes = EmbeddedResource(name);
+      if (!bytes.empty()) files.emplace_back(name, NormaliseLineEnds(bytes));
+    }
+    return files;
+  }();
+  for (const auto& [name, bytes] : kFiles) {
+    std::string path = results_directory + "/" + name;
+    // A file already as it should be is left alone: most runs write into a folder that has them.
+    if (HoldsExactly(path, bytes)) continue;
+    std::string ignored;
+    WriteFileAtomically(path, bytes, 0644, &ignored);
   }
 }
 

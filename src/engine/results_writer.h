@@ -12,6 +12,11 @@ namespace ordalis {
 
 class ScriptItem;
 
+// Which runs the document lists: all of them (the format as written), or every run that is not
+// Passed with the Passed runs of each item folded into one run element carrying their count,
+// so a long soak that passes writes a small document.
+enum class KeepRuns { kAll, kFailed };
+
 // What the document says about the run besides the tree.
 struct ResultsHeader {
   std::string script_file_name;
@@ -20,6 +25,7 @@ struct ResultsHeader {
   std::string date;                   // YYYY-MM-DD of the save
   std::string time;                   // HH:MM:SS of the save
   std::vector<std::string> log_files; // relative to the results directory
+  KeepRuns keep_runs = KeepRuns::kAll;
 };
 
 // The item type word of the results document ("assignment", "arrayIndex", "unknown").
@@ -29,7 +35,31 @@ const char* ResultsTypeName(ItemType type);
 // while nothing else has, Failed wins over Warning and Error, Aborted wins over everything).
 Result OverallResult(const ScriptItem& item);
 
-// The whole results document for [root], lines ending with CR LF.
+// Where a results document goes: into [text] only, or through [text] as a buffer into a file
+// descriptor, handed on whenever a megabyte has gathered, so a document of any size is written
+// in one pass without ever being whole in memory.
+class XmlOutput {
+ public:
+  XmlOutput() = default;
+  explicit XmlOutput(int fd) : fd_(fd) { text.reserve(kFlushAt + 64 * 1024); }
+  // Hands the gathered text on to the file when enough has gathered.
+  void Pass();
+  // Hands the rest on; false, with errno of the first failed write, when any write failed.
+  bool Finish();
+
+  std::string text;
+
+ private:
+  static constexpr std::size_t kFlushAt = std::size_t{1} << 20;
+  int fd_ = -1;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+// Writes the whole results document for [root] to [output], lines ending with CR LF; the
+// caller finishes the output.
+void WriteResultsXml(ScriptItem& root, const ResultsHeader& header, XmlOutput& output);
+// The whole results document for [root] as one text.
 std::string ResultsXml(ScriptItem& root, const ResultsHeader& header);
 
 // The name SaveResults writes to: [file_name] cut back to its last '.' (kept) followed by "xml".
@@ -39,8 +69,8 @@ std::string ResultsXmlName(const std::string& file_name);
 ResultsHeader HeaderForNow(std::string script_file_name, std::string version_under_test,
                            std::vector<std::string> log_files);
 
-// Writes the stylesheet, schema and viewer page into [results_directory]; a file that cannot be
-// written is skipped.
+// Writes the stylesheet, schema and viewer page into [results_directory] where each is missing
+// or differs; a file that cannot be written is skipped.
 void WriteCompanionFiles(const std::string& results_directory);
 
 // Names of the companion files inside a results directory.

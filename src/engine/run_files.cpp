@@ -1,6 +1,11 @@
 #include "engine/run_files.h"
 
+#include <fcntl.h>
 #include <glob.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <filesystem>
@@ -59,6 +64,33 @@ RunNames MakeRunNames(const std::string& script_directory, const std::string& sc
       override_directory.empty() ? script_directory + "/Results" : override_directory;
   names.base_path = names.results_directory + "/" + names.stamp;
   return names;
+}
+
+bool ClaimRunNames(RunNames* names, std::string* error) {
+  constexpr int kMostTries = 10000;
+  const std::string stamp = names->stamp;
+  for (int n = 1; n <= kMostTries; ++n) {
+    std::string candidate = n == 1 ? stamp : stamp + "_" + std::to_string(n);
+    std::string base = names->results_directory + "/" + candidate;
+    int fd = ::open((base + ".xml").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *error = "cannot create " + base + ".xml: " + std::strerror(errno);
+      return false;
+    }
+    ::close(fd);
+    // Files an earlier run left under this stamp without its document are not replaced either.
+    std::error_code ignored;
+    if (fs::exists(base + ".log", ignored) || fs::exists(base + ".odlrec", ignored)) {
+      fs::remove(base + ".xml", ignored);
+      continue;
+    }
+    names->stamp = candidate;
+    names->base_path = base;
+    return true;
+  }
+  *error = "no free name for " + names->results_directory + "/" + stamp + ".xml";
+  return false;
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {

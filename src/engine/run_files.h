@@ -22,6 +22,13 @@ struct RunNames {
 RunNames MakeRunNames(const std::string& script_directory, const std::string& script_file_name,
                       const std::string& override_directory, std::time_t now);
 
+// Claims [names] for one run: when another run's files already hold the stamp, the next free
+// of stamp + "_2", "_3", … is taken. The claim is the exclusive creation of the results
+// document's name (base path + ".xml"), so two processes never take the same stamp; the writer
+// later replaces that empty file. False, with the path and the system's reason in [error], when
+// nothing can be created in the results directory.
+bool ClaimRunNames(RunNames* names, std::string* error);
+
 enum class LogFileAction { kMove, kCopy };
 
 // Moves or copies every file matched by each registered pattern to base path + "_" + name,

@@ -1,11 +1,9 @@
 #include "engine/run_results.h"
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 
 #include "engine/script_logger.h"
+#include "platform/atomic_file.h"
 #include "language/script_item.h"
 #include "settings/application_manager.h"
 #include "trace/script_log.h"
@@ -34,30 +32,6 @@ void CollectResultRows(ScriptItem& root, std::vector<SummaryRow>* rows) {
   }
 }
 
-// Writes [bytes] to [path] through a temporary file and a rename, so a reader never sees half a
-// document. False when the file cannot be created.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.flush();
-    if (!file) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    fs::remove(temporary, error);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 SummaryMailData SummaryOf(ScriptItem& root) {
@@ -69,9 +43,18 @@ SummaryMailData SummaryOf(ScriptItem& root) {
 }
 
 bool WriteResults(const std::string& file_name, ScriptItem& root, const ResultsHeader& header,
-                  const std::string& results_directory) {
-  std::string document = ResultsXml(root, header);
-  if (!WriteFileAtomically(ResultsXmlName(file_name), document)) return false;
+                  const std::string& results_directory, std::string* error) {
+  // The document is streamed into the temporary file, never whole in memory.
+  auto write = [&root, &header](int fd) {
+    XmlOutput output(fd);
+    WriteResultsXml(root, header, output);
+    return output.Finish();
+  };
+  std::string reason;
+  if (!WriteFileAtomically(ResultsXmlName(file_name), write, 0644, &reason)) {
+    if (error != nullptr) *error = reason;
+    return false;
+  }
   WriteCompanionFiles(results_directory);
   return true;
 }
@@ -103,10 +86,16 @@ void SendSummaryMail(const SummaryMailRequest& request, ScriptItem& root, const 
   if (!report.trace_message.empty()) log.RaiseEvent(warning, "script", report.trace_message);
 }
 
-void LatestResults::Set(const FinishedRun& run) {
+void LatestResults::Set(const FinishedRun& run, bool written) {
   std::lock_guard lock(mutex_);
-  stem_ = run.stem();
+  stem_ = written ? run.stem() : std::string();
   logs_ = run.results_logs;
+  problems_ = run.problems;
+}
+
+std::vector<std::string> LatestResults::problems() const {
+  std::lock_guard lock(mutex_);
+  return problems_;
 }
 
 std::string LatestResults::stem() const {

@@ -22,9 +22,10 @@ class ScriptLogger;
 SummaryMailData SummaryOf(ScriptItem& root);
 
 // Writes the results document of [root] to ResultsXmlName([file_name]), whole or not at all,
-// and the companion files into [results_directory]. False when the document cannot be written.
+// and the companion files into [results_directory]. False, with the path and the system's
+// reason in [error] when it is given, when the document cannot be written.
 bool WriteResults(const std::string& file_name, ScriptItem& root, const ResultsHeader& header,
-                  const std::string& results_directory);
+                  const std::string& results_directory, std::string* error = nullptr);
 
 // What the summary mail of a run is made of.
 struct SummaryMailRequest {
@@ -43,7 +44,10 @@ void SendSummaryMail(const SummaryMailRequest& request, ScriptItem& root, const 
 // The latest finished run as clients see it. Safe to call from any thread.
 class LatestResults {
  public:
-  void Set(const FinishedRun& run);
+  // [written]: whether the results document of [run] is on disk.
+  void Set(const FinishedRun& run, bool written);
+  // What the latest run could not write, each with its path and reason; empty when nothing.
+  std::vector<std::string> problems() const;
   // The stem given to SaveResults for the latest run; empty before the first.
   std::string stem() const;
   // The log files the latest run's results document lists.
@@ -53,6 +57,7 @@ class LatestResults {
   mutable std::mutex mutex_;
   std::string stem_;
   std::vector<std::string> logs_;
+  std::vector<std::string> problems_;
 };
 
 }  // namespace ordalis

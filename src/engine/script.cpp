@@ -61,6 +61,8 @@ std::string CScript::results_xml_path() const {
   return stem.empty() ? std::string() : ResultsXmlName(stem);
 }
 
+std::vector<std::string> CScript::results_problems() const { return runtime_->latest_results().problems(); }
+
 std::uint32_t CScript::iteration_counter() const { return runtime_->controller().iteration(); }
 
 VariableTable& CScript::variables() { return runtime_->variables(); }
@@ -308,5 +310,9 @@ Status CScript::put_ResultsDirectory(const std::string& directory) {
   runtime_->settings().set_results_directory(directory);
   return S_OK;
 }
+
+KeepRuns CScript::keep_runs() const { return runtime_->settings().keep_runs.load(); }
+
+void CScript::set_keep_runs(KeepRuns keep_runs) { runtime_->settings().keep_runs.store(keep_runs); }
 
 }  // namespace ordalis

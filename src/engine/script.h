@@ -61,6 +61,9 @@ class CScript : public IScript, public IBatchQueueItem2 {
   Result overall_result() const;
   // The path of the latest results document, empty before the first run ends.
   std::string results_xml_path() const;
+  // What the latest run could not write (results directory, document, log, record), each with
+  // its path and the system's reason; empty when everything was written.
+  std::vector<std::string> results_problems() const;
   std::uint32_t iteration_counter() const;
   // The script's variables, as the run sees them.
   VariableTable& variables();
@@ -104,6 +107,11 @@ class CScript : public IScript, public IBatchQueueItem2 {
   Status get_ResultsFile(std::string* file) override;
   Status get_ResultsDirectory(std::string* directory) override;
   Status put_ResultsDirectory(const std::string& directory) override;
+
+  // Which runs the results documents of later runs list (KeepRuns::kAll unless set). Safe to
+  // call from any thread; a run that is writing its results keeps the setting it read.
+  KeepRuns keep_runs() const;
+  void set_keep_runs(KeepRuns keep_runs);
 
  private:
   explicit CScript(std::shared_ptr<ScriptRuntime> runtime);

@@ -35,6 +35,8 @@ class ScriptLogger : public Logger, public std::enable_shared_from_this<ScriptLo
   void SetLogFile(const std::string& directory, const std::string& file_name) {
     log_.SetLogFile(directory, file_name);
   }
+  // The log file is [path] from now on (a run's working log).
+  void SetLogPath(const std::string& path) { log_.SetLogPath(path); }
   // Raises LogClear on the trace client and the sinks.
   void LogClear() { log_.LogClear(); }
   // Tells the trace client and the sinks of a line that the log file does not get.

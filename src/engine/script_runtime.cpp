@@ -1,6 +1,7 @@
 #include "engine/script_runtime.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "testers/tester_proxy.h"
 
@@ -94,6 +95,7 @@ std::string ScriptRuntime::ResultsDirectory() const {
 bool ScriptRuntime::SaveResults(const std::string& file_name) {
   std::shared_ptr<const LoadedScript> loaded = document_->Current();
   ResultsHeader header = HeaderForNow(loaded->file_name, settings_.version_under_test(), latest_.logs());
+  header.keep_runs = settings_.keep_runs.load();
   return WriteResults(file_name, *loaded->root, header, ResultsDirectory());
 }
 
@@ -153,13 +155,22 @@ void ScriptRuntime::StartRun() {
       MakeRunPlace(loaded->directory, loaded->file_name, settings_.results_directory()), *logger_);
   run_time_.store(Now());
   if (settings_.auto_reset.load()) ResetForNewRun();
+  OfferResultSpill(*loaded->root);
   events_.Started();
-  logger_->SetLogFile(session_->place().script_directory, loaded->file_name);
+  logger_->SetLogPath(session_->place().WorkingPath(".log"));
   session_->Begin(RecordVariables());
   logger_->LogClear();
   logger_->Log(information, "Script", "%s", "Start");
   controller_.BeginIteration();
   variables_.Clear();
+}
+
+// Result records past a bounded window go to a spill file in the results directory, so a run's
+// memory does not grow with the results it records. Results kept from earlier runs (no auto
+// reset) keep the spill they were written to.
+void ScriptRuntime::OfferResultSpill(ScriptItem& root) {
+  if (root.HasResultSpill()) return;
+  root.SetResultSpill(std::make_shared<ResultSpill>(session_->place().ResultsDirectory()));
 }
 
 // The variables the record file lists: the recorded ones during playback (the source is
@@ -225,9 +236,27 @@ void ScriptRuntime::EndRun() {
   FinishedRun run = session_->CloseRun(variables_, static_cast<std::time_t>(Now()));
   logger_->Log(information, "Script", "%s", "End");
   session_->FileRun(run);
-  latest_.Set(run);
-  bool written = SaveResults(run.stem());
   std::shared_ptr<const LoadedScript> loaded = document_->Current();
+  bool written = false;
+  if (run.claim == FinishedRun::Claim::kClaimed) {
+    // Lines after the run (its state changes, the mail conversation) go to the run's own log.
+    logger_->SetLogPath(run.names.base_path + ".log");
+    ResultsHeader header = HeaderForNow(loaded->file_name, settings_.version_under_test(), run.results_logs);
+    header.keep_runs = settings_.keep_runs.load();
+    std::string error;
+    written = WriteResults(run.stem(), *loaded->root, header, ResultsDirectory(), &error);
+    if (!written) {
+      std::error_code ignored;
+      std::filesystem::remove(ResultsXmlName(run.stem()), ignored);  // the claim, still empty
+      run.problems.push_back(error);
+    }
+  } else {
+    logger_->SetLogPath("");
+  }
+  if (!written && !run.problems.empty()) {
+    logger_->Log(severe, kScriptName, "The results of this run were not written: %s", run.problems.back().c_str());
+  }
+  latest_.Set(run, written);
   SummaryMailRequest mail{manager_.get(), settings_.email_address(), loaded->file_name, controller_.iteration()};
   SendSummaryMail(mail, *loaded->root, run, *logger_);
   session_.reset();

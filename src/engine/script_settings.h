@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/results_writer.h"
 #include "engine/run_end_observer.h"
 #include "testers/script_playback.h"
 
@@ -39,6 +40,8 @@ class ScriptSettings {
   std::atomic<bool> auto_reset{false};
   // Remote control records an aggregated result on the root when its run ends.
   std::atomic<bool> remote_summary{false};
+  // Which runs the results document lists.
+  std::atomic<KeepRuns> keep_runs{KeepRuns::kAll};
 
   std::string email_address() const { return Get(email_address_); }
   void set_email_address(std::string text) { Set(&email_address_, std::move(text)); }

@@ -279,30 +279,4 @@ Result ScanFormatted(const VariantArrayPtr& parameters, VariableValue* out, cons
   return ScanText((*parameters)[0].as_string(), (*parameters)[1].as_string(), out, log);
 }
 
-void AppendXmlEscaped(std::string& out, const std::string& text, bool escape_hash) {
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "&quot;"; break;
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '#':
-        if (escape_hash) {
-          out += "%23";
-        } else {
-          out += c;
-        }
-        break;
-      default: out += c;
-    }
-  }
-}
-
-std::string XmlEscape(const std::string& text, bool escape_hash) {
-  std::string out;
-  out.reserve(text.size());
-  AppendXmlEscaped(out, text, escape_hash);
-  return out;
-}
-
 }  // namespace ordalis

@@ -26,9 +26,4 @@ Result ScanFormatted(const VariantArrayPtr& parameters, VariableValue* out, cons
 Result ScanText(const std::string& format, const std::string& text, VariableValue* out,
                 const ScanLog& log);
 
-// XML escaping: '"' '&' '<' '>' become entities; with [escape_hash] '#' becomes "%23" as well
-// (for file references). Every other byte is copied.
-std::string XmlEscape(const std::string& text, bool escape_hash = false);
-void AppendXmlEscaped(std::string& out, const std::string& text, bool escape_hash = false);
-
 }  // namespace ordalis

@@ -229,9 +229,18 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& tar
       script_.RequestPause();
     }
     for (;;) {
-      if (script_.WaitIfPaused() == RunCourse::kEndThread) break;
+      // A sequence that a stop ends before its last statement is Aborted, whatever ran before:
+      // a stopped run must never read as Passed.
+      if (script_.WaitIfPaused() == RunCourse::kEndThread) {
+        if (cursor.item() != nullptr) aggregate = TestAborted;
+        break;
+      }
       ScriptItem* item = cursor.item();
-      if (item == nullptr || script_.state() == ScriptStopping || target.state == FunctionReturn::State::kReturned) break;
+      if (item == nullptr || target.state == FunctionReturn::State::kReturned) break;
+      if (script_.state() == ScriptStopping) {
+        aggregate = TestAborted;
+        break;
+      }
       // The first statement of a block is current while it runs, not the block around it.
       script_.SetCurrentItem(item);
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
@@ -257,7 +266,9 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& tar
       ScriptItem* next = cursor.item();
       script_.SetCurrentItem(next);
       script_.FireExecuted(item);
-      if (aggregate == TestPassed) {
+      if (result == TestAborted) {
+        aggregate = TestAborted;
+      } else if (aggregate == TestPassed) {
         aggregate = result;
       } else if (aggregate != TestFailed && result == TestFailed) {
         aggregate = TestFailed;
@@ -735,9 +746,10 @@ Result StatementExecutor::Sleep(ScriptItem* item) {
              std::chrono::microseconds(static_cast<long long>(total * 1e6));
   for (;;) {
     auto now = std::chrono::steady_clock::now();
-    if (now >= end || script_.state() == ScriptStopping) break;
+    if (now >= end) break;
+    if (script_.state() == ScriptStopping) return TestAborted;  // the stop cut the wait short
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-    if (script_.thread_ended().Wait(static_cast<std::uint32_t>(left < 10 ? left : 10))) break;
+    if (script_.thread_ended().Wait(static_cast<std::uint32_t>(left < 10 ? left : 10))) return TestAborted;
     long long whole = std::chrono::duration_cast<std::chrono::seconds>(end - std::chrono::steady_clock::now()).count();
     if (whole < shown) {
       shown = whole;

@@ -163,6 +163,29 @@ void ScriptItem::set_current_parent(ScriptItemPtr item) {
   // The previous current parent is released outside the lock: it may be the last reference.
 }
 
+namespace {
+
+std::mutex& TreeSpillMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// The runs of an item folded in order: Passed and Not Implemented count only while nothing else
+// has, Failed wins over Warning and Error, Aborted wins over everything before it.
+Result Folded(Result overall, Result next) {
+  switch (next) {
+    case TestPassed: return overall == TestNotRun ? TestPassed : overall;
+    case TestNotImplemented: return overall == TestNotRun ? TestNotImplemented : overall;
+    case TestFailed: return TestFailed;
+    case TestWarning: return overall != TestFailed ? TestWarning : overall;
+    case TestError: return overall != TestFailed ? TestError : overall;
+    case TestAborted: return TestAborted;
+    default: return overall;
+  }
+}
+
+}  // namespace
+
 void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double time_taken,
                               VariantArray values) {
   ResultRecord record;
@@ -171,13 +194,55 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
   record.time = static_cast<std::int64_t>(std::time(nullptr));
   record.time_taken = time_taken;
   record.values = std::move(values);
+  std::shared_ptr<ResultSpill> offered;
+  if (!spill_resolved_.load(std::memory_order_acquire)) offered = OfferedSpill();
   std::lock_guard lock(StateMutex());
   ResultState& state = State();
+  if (!state.spill_looked_up) {
+    state.spill = std::move(offered);
+    state.spill_looked_up = true;
+    spill_resolved_.store(true, std::memory_order_release);
+  }
   std::vector<ResultRecord>& records = state.records;
   if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
   records.push_back(std::move(record));
   if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
+  state.overall = Folded(state.overall, result);
   current_result_.store(result, std::memory_order_relaxed);
+  if (state.spill) {
+    state.spill->Held(1);
+    SpillHeld(state);
+  }
+}
+
+void ScriptItem::SpillHeld(ResultState& state) {
+  ResultSpill& spill = *state.spill;
+  if (state.records.size() < spill.window().per_item && !spill.OverTreeWindow()) return;
+  ResultSpill::Block block;
+  if (!spill.Append(state.records, &block)) return;  // kept in memory: nothing is lost
+  state.blocks.push_back(block);
+  state.spilled += state.records.size();
+  spill.Held(-static_cast<std::ptrdiff_t>(state.records.size()));
+  state.records.clear();
+  // A tail that grew large is given back; the next one grows again by an eighth at a time.
+  if (state.records.capacity() > spill.window().per_item * 2) std::vector<ResultRecord>().swap(state.records);
+}
+
+std::shared_ptr<ResultSpill> ScriptItem::OfferedSpill() const {
+  const ScriptItem* root = this;
+  while (root->parent_ != nullptr) root = root->parent_;
+  std::lock_guard lock(TreeSpillMutex());
+  return root->tree_spill_;
+}
+
+void ScriptItem::SetResultSpill(std::shared_ptr<ResultSpill> spill) {
+  std::lock_guard lock(TreeSpillMutex());
+  tree_spill_ = std::move(spill);
+}
+
+bool ScriptItem::HasResultSpill() const {
+  std::lock_guard lock(TreeSpillMutex());
+  return tree_spill_ != nullptr;
 }
 
 void ScriptItem::SetStatus(Result result) {
@@ -195,12 +260,55 @@ std::uint32_t ScriptItem::CountOf(Result result) const {
 
 std::size_t ScriptItem::NumberOfRecords() const {
   std::lock_guard lock(StateMutex());
-  return state_ ? state_->records.size() : 0;
+  return state_ ? state_->spilled + state_->records.size() : 0;
+}
+
+ResultRecord ScriptItem::RecordLocked(const ResultState& state, std::size_t index) const {
+  if (index >= state.spilled) return state.records[index - state.spilled];
+  ResultRecord record;
+  for (const ResultSpill::Block& block : state.blocks) {
+    if (index < block.count) {
+      state.spill->ReadOne(block, index, &record);
+      break;
+    }
+    index -= block.count;
+  }
+  return record;
 }
 
 ResultRecord ScriptItem::Record(std::size_t index) const {
   std::lock_guard lock(StateMutex());
-  return state_->records[index];
+  return RecordLocked(*state_, index);
+}
+
+std::size_t ScriptItem::ReadRecords(std::size_t first, std::size_t max,
+                                    std::vector<ResultRecord>* records) const {
+  std::lock_guard lock(StateMutex());
+  if (!state_ || max == 0) return 0;
+  const ResultState& state = *state_;
+  std::size_t before = records->size();
+  std::size_t start = 0;
+  for (const ResultSpill::Block& block : state.blocks) {
+    if (first < start + block.count) {
+      // A block is read whole; the records before [first] are dropped again.
+      std::size_t at = records->size();
+      if (!state.spill->Read(block, records)) records->resize(at + block.count);
+      records->erase(records->begin() + static_cast<std::ptrdiff_t>(at),
+                     records->begin() + static_cast<std::ptrdiff_t>(at + (first - start)));
+      if (records->size() - before > max) records->resize(before + max);
+      return records->size() - before;
+    }
+    start += block.count;
+  }
+  for (std::size_t i = first - state.spilled; i < state.records.size() && records->size() - before < max; ++i) {
+    records->push_back(state.records[i]);
+  }
+  return records->size() - before;
+}
+
+Result ScriptItem::OverallOfRecords() const {
+  std::lock_guard lock(StateMutex());
+  return state_ ? state_->overall : TestNotRun;
 }
 
 // ---- IScriptItem -------------------------------------------------------------------------
@@ -247,12 +355,21 @@ Status ScriptItem::ResetResults() {
   {
     std::lock_guard lock(StateMutex());
     if (state_) {
-      // Records go, counters return to 0; the current parent is not a result and stays.
+      // Records go, spilled ones too, counters return to 0; the current parent is not a
+      // result and stays.
+      if (state_->spill) state_->spill->Held(-static_cast<std::ptrdiff_t>(state_->records.size()));
       std::vector<ResultRecord>().swap(state_->records);
+      std::vector<ResultSpill::Block>().swap(state_->blocks);
+      state_->spill.reset();
+      state_->spilled = 0;
+      state_->spill_looked_up = false;
       state_->counts.fill(0);
+      state_->overall = TestNotRun;
+      spill_resolved_.store(false, std::memory_order_release);
     }
     current_result_.store(TestNotRun, std::memory_order_relaxed);
   }
+  if (parent_ == nullptr) SetResultSpill(nullptr);
   for (const ScriptItemPtr& child : children_) child->ResetResults();
   return S_OK;
 }
@@ -313,9 +430,9 @@ Status ScriptItem::AddResult(Result result, std::uint32_t iteration, double time
 Status ScriptItem::Results(std::uint32_t index, Result* result, std::uint32_t* iteration,
                            std::int64_t* time, double* time_taken_sec, VariantArrayPtr* values) {
   std::lock_guard lock(StateMutex());
-  if (!state_ || index >= state_->records.size()) return E_INVALIDARG;
+  if (!state_ || index >= state_->spilled + state_->records.size()) return E_INVALIDARG;
   if (!result || !iteration || !time || !time_taken_sec) return E_POINTER;
-  const ResultRecord& record = state_->records[index];
+  const ResultRecord record = RecordLocked(*state_, index);
   *result = record.result;
   *iteration = record.iteration;
   *time = record.time;

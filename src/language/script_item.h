@@ -16,22 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "language/result_record.h"
+#include "language/result_spill.h"
 #include "ordalis/interfaces.h"
 
 namespace ordalis {
 
 class ScriptItem;
 using ScriptItemPtr = std::shared_ptr<ScriptItem>;
-
-// One recorded execution of an item. Its values are kept in the form they cross the automation
-// boundary in: integers, doubles, strings, booleans and arrays of them.
-struct ResultRecord {
-  Result result = TestNotRun;
-  std::uint32_t iteration = 0;
-  std::int64_t time = 0;          // calendar time of recording, seconds since 1970 (UTC)
-  double time_taken = 0.0;        // seconds, supplied by the caller
-  VariantArray values;
-};
 
 class ScriptItem : public IScriptItem, public std::enable_shared_from_this<ScriptItem> {
  public:
@@ -94,8 +86,21 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   void SetStatus(Result result);
   std::uint32_t CountOf(Result result) const;
   std::size_t NumberOfRecords() const;
-  // A copy of record [index]; the caller checks the index.
+  // A copy of record [index]; the caller checks the index. A spilled record is read back from
+  // the spill file (a record that cannot be read back comes as TestNotRun).
   ResultRecord Record(std::size_t index) const;
+  // Appends up to [max] records from [first] on to [records], in order, reading spilled ones
+  // back a block at a time; returns how many were appended (0 past the end).
+  std::size_t ReadRecords(std::size_t first, std::size_t max, std::vector<ResultRecord>* records) const;
+  // The item's runs folded in order as the results document's overall result shows them
+  // (TestNotRun before the first record).
+  Result OverallOfRecords() const;
+
+  // Offers [spill] to the items of this tree (called on the root before a run): an item that
+  // records from then on, until its results are reset, spills its older records there. Items
+  // of a tree without a spill keep every record in memory.
+  void SetResultSpill(std::shared_ptr<ResultSpill> spill);
+  bool HasResultSpill() const;
 
   // Whether building a ScriptText turns malformed items and their ancestors to TestError.
   enum class Malformed { kMarkError, kLeaveResult };
@@ -159,11 +164,29 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
     // Grown by an eighth at a time, so a record costs little more than its own size.
     std::vector<ResultRecord> records;
     std::array<std::uint32_t, 7> counts{};
+    Result overall = TestNotRun;
+    // Older records in the spill file, block after block, before those in [records].
+    std::shared_ptr<ResultSpill> spill;
+    std::vector<ResultSpill::Block> blocks;
+    std::size_t spilled = 0;
+    bool spill_looked_up = false;
   };
+  // The spill the root of this item's tree offers; null when none.
+  std::shared_ptr<ResultSpill> OfferedSpill() const;
+  // Moves the records [state] holds in memory into its spill when the window says so.
+  static void SpillHeld(ResultState& state);
+  // Record [index] of [state] (the caller holds StateMutex() and checks the index).
+  ResultRecord RecordLocked(const ResultState& state, std::size_t index) const;
   std::mutex& StateMutex() const;
   ResultState& State();  // the caller holds StateMutex()
 
   std::unique_ptr<ResultState> state_;
+  // Set once the item has looked up its tree's spill since its results were last reset, so
+  // recording does not walk to the root every time.
+  std::atomic<bool> spill_resolved_{false};
+  // On a root: the spill offered to the tree, guarded by one process-wide mutex that is never
+  // held together with an item's result lock.
+  std::shared_ptr<ResultSpill> tree_spill_;
 };
 
 }  // namespace ordalis

@@ -29,14 +29,20 @@ bool Fail(const std::string& path, int error_number, std::string* error) {
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t new_file_mode,
                          std::string* error) {
+  return WriteFileAtomically(path, [bytes](int fd) { return WriteAll(fd, bytes); }, new_file_mode, error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::function<bool(int fd)>& write,
+                         mode_t new_file_mode, std::string* error) {
   mode_t mode = new_file_mode;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) mode = info.st_mode & 07777;
   std::string temporary = path + ".tmp-XXXXXX";
   FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!out) return Fail(path, errno, error);
-  if (!WriteAll(out.get(), bytes) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0) {
-    int failure = errno;
+  errno = 0;
+  if (!write(out.get()) || ::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0) {
+    int failure = errno != 0 ? errno : EIO;
     ::unlink(temporary.c_str());
     return Fail(path, failure, error);
   }

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,10 @@ namespace ordalis {
 // anything fails.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t new_file_mode,
                          std::string* error);
+
+// As above, the contents written by [write] to the temporary file's descriptor, so a document
+// of any size can be streamed; [write] returns false (errno set) when a write fails.
+bool WriteFileAtomically(const std::string& path, const std::function<bool(int fd)>& write,
+                         mode_t new_file_mode, std::string* error);
 
 }  // namespace ordalis

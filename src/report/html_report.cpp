@@ -64,7 +64,7 @@ class TreeData : public ResultsVisitor {
     if (frames_.empty()) return;
     Frame& frame = frames_.back();
     bool failure = IsFailure(run.result);
-    if (run.result >= 0 && run.result <= TestAborted) ++frame.counts[static_cast<std::size_t>(run.result)];
+    if (run.result >= 0 && run.result <= TestAborted) frame.counts[static_cast<std::size_t>(run.result)] += run.count;
     if (failure && !frame.block && !frame.ignored) frame.self_failed = true;
     if (!frame.runs_open) return;
     bool shown = frame.runs_shown < kRunsShown || (failure && frame.failing_shown < kFailingRunsShown);

@@ -112,7 +112,9 @@ class Parser {
   void set_context(xmlParserCtxtPtr context) { context_ = context; }
   const std::string& error() const { return error_; }
 
-  void Start(const std::string& name) {
+  // [count] is the run element's count attribute: how many Passed runs a compact document
+  // folded into it (1 when absent).
+  void Start(const std::string& name, std::uint32_t count = 1) {
     Kind parent = stack_.empty() ? Kind::kOther : stack_.back();
     Kind kind = Classify(parent, name);
     if (stack_.empty() && kind != Kind::kDocument) {
@@ -126,6 +128,7 @@ class Parser {
       case Kind::kRun:
         EnsureHead();
         run_ = RunEntry();
+        run_.count = count;
         run_values_ = 0;
         break;
       case Kind::kValues: values_.push_back(OpenValues()); break;
@@ -335,9 +338,22 @@ Parser& ParserOf(void* context) {
   return *static_cast<Parser*>(static_cast<xmlParserCtxtPtr>(context)->_private);
 }
 
+// The count attribute among [attributes] (five pointers each: name, prefix, URI, value, end);
+// 1 when absent or not a positive number.
+std::uint32_t CountAttribute(int number, const xmlChar** attributes) {
+  for (int i = 0; i < number && attributes != nullptr; ++i) {
+    const xmlChar** attribute = attributes + 5 * i;
+    if (std::string_view(reinterpret_cast<const char*>(attribute[0])) != "count") continue;
+    std::string value(reinterpret_cast<const char*>(attribute[3]), static_cast<std::size_t>(attribute[4] - attribute[3]));
+    unsigned long count = std::strtoul(value.c_str(), nullptr, 10);
+    return count > 0 && count <= UINT32_MAX ? static_cast<std::uint32_t>(count) : 1;
+  }
+  return 1;
+}
+
 void OnStart(void* context, const xmlChar* name, const xmlChar*, const xmlChar*, int, const xmlChar**,
-             int, int, const xmlChar**) {
-  ParserOf(context).Start(reinterpret_cast<const char*>(name));
+             int attribute_count, int, const xmlChar** attributes) {
+  ParserOf(context).Start(reinterpret_cast<const char*>(name), CountAttribute(attribute_count, attributes));
 }
 
 void OnEnd(void* context, const xmlChar* name, const xmlChar*, const xmlChar*) {

@@ -44,6 +44,7 @@ struct RunEntry {
   std::string time;
   std::vector<ValueEntry> values;
   bool values_cut = false;  // more values were recorded than the reader keeps
+  std::uint32_t count = 1;  // Passed runs a compact document folded into this one
 };
 
 // The start of a <node>: its type word and text, where it sits and, when the run's annotations

@@ -103,12 +103,12 @@ void DigestBuilder::OnNodeStart(const NodeHead& head) {
 void DigestBuilder::OnRun(const RunEntry& run) {
   if (frames_.empty()) return;
   Frame& frame = frames_.back();
-  ++frame.runs;
-  if (run.result >= 0 && run.result <= TestAborted) ++frame.counts[static_cast<std::size_t>(run.result)];
+  frame.runs += run.count;
+  if (run.result >= 0 && run.result <= TestAborted) frame.counts[static_cast<std::size_t>(run.result)] += run.count;
   frame.time_taken += run.time_taken;
   if (frames_.size() == 1) {
     digest_.duration += run.time_taken;
-    ++digest_.iterations;
+    digest_.iterations += run.count;
   }
   if (!IsFailure(run.result)) return;
   if (frame.failing_runs++ == 0) {

@@ -62,6 +62,11 @@ void ScriptLog::ReportLogFileFailure(const std::string& path, int error) {
              "Cannot write the log file '" + path + "': " + std::strerror(error), LogSource{});
 }
 
+void ScriptLog::SetLogPath(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  log_path_ = path;
+}
+
 std::string ScriptLog::LogFilePath() const {
   std::lock_guard lock(mutex_);
   return log_path_;

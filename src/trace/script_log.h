@@ -45,6 +45,8 @@ class ScriptLog {
   // Where the log file goes: [directory]/Results/[file_name].log. Empty names write no file.
   // Safe to call from any thread.
   void SetLogFile(const std::string& directory, const std::string& file_name);
+  // The log file is [path] from now on; empty writes no file. Safe to call from any thread.
+  void SetLogPath(const std::string& path);
   // The path of the log file, or empty.
   std::string LogFilePath() const;
   // The single in-process observer (null clears it). Safe from any thread.

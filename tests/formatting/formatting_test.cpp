@@ -165,10 +165,6 @@ TEST(ScanText, DiscardedValuesLogTheirOwnMessages) {
   EXPECT_EQ(run.values, "");
 }
 
-TEST(XmlEscape, EscapesMarkupAndOptionallyHash) {
-  EXPECT_EQ(XmlEscape("a<b & \"c\"#1", true), "a&lt;b &amp; &quot;c&quot;%231");
-  EXPECT_EQ(XmlEscape("a>'#", false), "a&gt;'#");
-}
 
 }  // namespace
 }  // namespace ordalis

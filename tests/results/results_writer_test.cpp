@@ -127,6 +127,60 @@ TEST(ResultsXml, WritesHeaderNodesRunsAndValues) {
   EXPECT_EQ(Normalise(ResultsXml(*root, Header())), Normalise(expected));
 }
 
+// A tree whose statements recorded many runs with every kind of value, the same each time it
+// is built.
+ScriptItemPtr RecordedTree(std::shared_ptr<ResultSpill> spill) {
+  auto root = Item(rootItem, "root");
+  if (spill) root->SetResultSpill(std::move(spill));
+  auto loop = Item(whileItem, "while");
+  loop->AddChild(Item(boolItem, "true"));
+  auto body = Item(doItem, "do");
+  auto assignment = Item(assignmentItem, "=");
+  assignment->AddChild(Item(idItem, "x"));
+  assignment->AddChild(Item(stringItem, "a<b"));
+  body->AddChild(assignment);
+  loop->AddChild(body);
+  root->AddChild(loop);
+  for (int n = 0; n < 4000; ++n) {
+    auto iteration = static_cast<std::uint32_t>(n);
+    loop->RecordResult(TestPassed, iteration, 0.001);
+    VariantArray values;
+    if (n % 7 == 0) {
+      values = {Variant::Int(n), Variant::Double(n / 3.0), Variant::String("q\"&<" + std::to_string(n)),
+                Variant::Bool(n % 2 == 0), Variant::Array({Variant::Int(1), Variant::Array(VariantArray{})}),
+                Variant::Other(VT_DATE)};
+    }
+    assignment->RecordResult(n % 50 == 49 ? TestFailed : TestPassed, iteration, n * 0.001, values);
+  }
+  root->RecordResult(TestFailed, 1, 2.5);
+  return root;
+}
+
+// The document of a run whose records went to the spill file is byte for byte the document of
+// the same run kept in memory, and streaming it to a file writes exactly that text.
+TEST(ResultsXml, SpilledAndStreamedDocumentsAreIdentical) {
+  std::string in_memory = ResultsXml(*RecordedTree(nullptr), Header());
+  auto spill = std::make_shared<ResultSpill>(fs::temp_directory_path().string(), SpillWindow{16, 40});
+  ScriptItemPtr spilled = RecordedTree(spill);
+  EXPECT_GT(spill->size(), 0u);
+  EXPECT_EQ(Normalise(ResultsXml(*spilled, Header())), Normalise(in_memory));
+
+  fs::path file = fs::temp_directory_path() / ("ordalis_streamed_" + std::to_string(::getpid()) + ".xml");
+  {
+    FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    XmlOutput output(fileno(out));
+    WriteResultsXml(*spilled, Header(), output);
+    EXPECT_TRUE(output.Finish());
+    std::fclose(out);
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string streamed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  fs::remove(file);
+  EXPECT_GT(streamed.size(), std::size_t{1} << 20);  // handed on to the file more than once
+  EXPECT_EQ(streamed, ResultsXml(*spilled, Header()));
+}
+
 TEST(ResultsXml, IfAndWhileBranchesFollowAsSiblings) {
   auto root = Item(rootItem, "root");
   auto if_item = Item(ifItem, "if");
@@ -244,6 +298,36 @@ TEST_F(ResultsFilesTest, ValidatesAgainstSchemaAndRenders) {
   EXPECT_NE(html.find("1 of 2 runs passed (50%)"), std::string::npos);
   EXPECT_NE(html.find("Detailed Test Results"), std::string::npos);
   EXPECT_NE(html.find("x = 5"), std::string::npos);
+}
+
+// The compact form keeps every run that is not Passed and folds each item's Passed runs into
+// one run carrying their count; the shipped schema accepts it as it accepts the full form.
+TEST_F(ResultsFilesTest, CompactFormFoldsPassedRunsAndValidates) {
+  ScriptItemPtr root = RecordedTree(nullptr);
+  ResultsHeader header = Header();
+  header.keep_runs = KeepRuns::kFailed;
+  std::string compact = ResultsXml(*root, header);
+  std::string full = ResultsXml(*root, Header());
+  EXPECT_LT(compact.size() * 20, full.size());
+  // The loop passed 4000 times; the assignment passed 3920 times and failed 80 times.
+  EXPECT_NE(compact.find("\n   <run count=\"4000\">\r\n    <iteration>0</iteration>"), std::string::npos);
+  EXPECT_NE(compact.find("\n    <run count=\"3920\">\r\n     <iteration>0</iteration>"), std::string::npos);
+  auto count = [](const std::string& xml, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = xml.find(what); at != std::string::npos; at = xml.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(compact, "<result>Failed</result>"), count(full, "<result>Failed</result>"));
+  EXPECT_EQ(count(compact, "<result>Passed</result>"), 2u);
+  EXPECT_EQ(count(compact, "<overall_result>"), count(full, "<overall_result>"));
+
+  WriteCompanionFiles(dir_.string());
+  for (const auto& [name, xml] : {std::pair{"compact.xml", compact}, std::pair{"full.xml", full}}) {
+    std::ofstream(dir_ / name, std::ios::binary) << xml;
+    std::string validation = Run("xmllint --noout --schema " + (dir_ / kSchemaFile).string() + " " +
+                                 (dir_ / name).string());
+    EXPECT_NE(validation.find("validates"), std::string::npos) << name << ": " << validation;
+  }
 }
 
 }  // namespace

@@ -69,6 +69,10 @@ const char kUsage[] =
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
     "  --junit FILE               also write the results as a JUnit XML document for CI\n"
+    "  --keep-runs all|failed     which runs the results document lists: all of them\n"
+    "                             (default), or every run that is not Passed with each\n"
+    "                             statement's Passed runs folded into one <run count=\"N\">,\n"
+    "                             for long soak runs\n"
     "  --pace                     keep the pauses that pace graphical clients (20 ms after\n"
     "                             every statement, 5 s at the end of the run)\n"
     "\n"
@@ -85,7 +89,9 @@ const char kUsage[] =
     "1); a second Ctrl-C ends the process at once.\n"
     "\n"
     "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
-    "that cannot be read, or a results or JUnit document that cannot be written (a full disk).\n";
+    "that cannot be read, results that cannot be written (the results directory, the results\n"
+    "document, the log or the record: each is named on standard error with the reason) or a\n"
+    "JUnit document that cannot be written.\n";
 
 struct Options {
   LoggingLevel level = information;
@@ -98,6 +104,7 @@ struct Options {
   std::string version_under_test;
   std::string email;
   std::string junit;
+  KeepRuns keep_runs = KeepRuns::kAll;
   std::map<std::string, std::string> variables;  // lower-case name -> literal text
   std::string script;
 };
@@ -170,6 +177,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->email)) return false;
     } else if (arg == "--junit") {
       if (!value(&options->junit)) return false;
+    } else if (arg == "--keep-runs") {
+      if (!value(&text)) return false;
+      if (text != "all" && text != "failed") {
+        std::fprintf(stderr, "ordalis run: --keep-runs is 'all' or 'failed', got '%s'\n", text.c_str());
+        return false;
+      }
+      options->keep_runs = text == "all" ? KeepRuns::kAll : KeepRuns::kFailed;
     } else if (arg == "--var") {
       if (!value(&text)) return false;
       std::size_t equals = text.find('=');
@@ -410,6 +424,7 @@ int RunCommand(const std::vector<std::string>& args) {
   if (!Checked(options, *root)) return 1;
   if (options.strict) script->judge()->set_strictness(RunStrictness::kStrict);
   if (!options.results_dir.empty()) script->put_ResultsDirectory(options.results_dir);
+  script->set_keep_runs(options.keep_runs);
   if (!options.version_under_test.empty()) script->put_VersionUnderTest(options.version_under_test);
   if (!options.email.empty()) script->put_EmailAddress(options.email);
   if (!options.playback.empty()) script->PlaybackFile(options.playback);
@@ -419,6 +434,10 @@ int RunCommand(const std::vector<std::string>& args) {
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
   bool junit_written = PrintOutcome(options, *script, recorder.Finish(*root));
+  // Results that could not be written are a failure of the run, whatever its verdict.
+  std::vector<std::string> problems = script->results_problems();
+  for (const std::string& problem : problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
+  if (!problems.empty()) return 2;
   if (interrupts.interrupted()) {
     std::fprintf(stderr, "ordalis run: the run was stopped before its end\n");
     return junit_written ? 1 : 2;

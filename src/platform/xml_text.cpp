@@ -1,12 +1,12 @@
-#include "batch/xml_text.h"
+#include "platform/xml_text.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "batch/utf8.h"
+#include "platform/utf8.h"
 
-namespace ordalis::batch {
+namespace ordalis {
 
 namespace {
 
@@ -96,4 +96,4 @@ std::string XmlUnescape(const std::string& text) {
   return out;
 }
 
-}  // namespace ordalis::batch
+}  // namespace ordalis

@@ -1,6 +1,6 @@
-#include "batch/utf8.h"
+#include "platform/utf8.h"
 
-namespace ordalis::batch {
+namespace ordalis {
 
 namespace {
 
@@ -46,4 +46,4 @@ void AppendUtf8(std::string& out, char32_t code_point) {
   }
 }
 
-}  // namespace ordalis::batch
+}  // namespace ordalis

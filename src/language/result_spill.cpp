@@ -1,0 +1,236 @@
+#include "language/result_spill.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace ordalis {
+
+namespace {
+
+// Arrays nested deeper than this are kept as empty values: a spill never recurses without end.
+constexpr int kMaxValueDepth = 64;
+
+template <typename T>
+void Put(std::string* bytes, T value) {
+  char raw[sizeof(T)];
+  std::memcpy(raw, &value, sizeof(T));
+  bytes->append(raw, sizeof(T));
+}
+
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+  template <typename T>
+  bool Get(T* value) {
+    if (bytes_.size() - at_ < sizeof(T)) return false;
+    std::memcpy(value, bytes_.data() + at_, sizeof(T));
+    at_ += sizeof(T);
+    return true;
+  }
+  bool Text(std::uint32_t length, std::string* text) {
+    if (bytes_.size() - at_ < length) return false;
+    text->assign(bytes_.data() + at_, length);
+    at_ += length;
+    return true;
+  }
+  bool done() const { return at_ == bytes_.size(); }
+
+ private:
+  std::string_view bytes_;
+  std::size_t at_ = 0;
+};
+
+void EncodeValue(const Variant& value, int depth, std::string* bytes) {
+  std::uint16_t type = value.type();
+  if (value.is_object() || (value.is_array() && depth >= kMaxValueDepth)) type = VT_EMPTY;
+  Put(bytes, type);
+  if (type == VT_R8) {
+    Put(bytes, value.as_double());
+  } else if (type == VT_BSTR) {
+    Put(bytes, static_cast<std::uint32_t>(value.as_string().size()));
+    bytes->append(value.as_string());
+  } else if (type == kVariantArrayType) {
+    const VariantArrayPtr& elements = value.as_array();
+    Put(bytes, static_cast<std::uint32_t>(elements ? elements->size() : 0));
+    if (elements) {
+      for (const Variant& element : *elements) EncodeValue(element, depth + 1, bytes);
+    }
+  } else if (type != VT_EMPTY) {
+    Put(bytes, value.as_int64());
+  }
+}
+
+bool DecodeValue(Reader& in, int depth, Variant* value) {
+  std::uint16_t type = 0;
+  if (!in.Get(&type)) return false;
+  if (type == VT_EMPTY) {
+    *value = Variant();
+  } else if (type == VT_R8) {
+    double number = 0;
+    if (!in.Get(&number)) return false;
+    *value = Variant::Double(number);
+  } else if (type == VT_BSTR) {
+    std::uint32_t length = 0;
+    std::string text;
+    if (!in.Get(&length) || !in.Text(length, &text)) return false;
+    *value = Variant::String(std::move(text));
+  } else if (type == kVariantArrayType) {
+    std::uint32_t count = 0;
+    if (depth >= kMaxValueDepth || !in.Get(&count)) return false;
+    VariantArray elements;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (!DecodeValue(in, depth + 1, &elements.emplace_back())) return false;
+    }
+    *value = Variant::Array(std::move(elements));
+  } else {
+    std::int64_t payload = 0;
+    if (!in.Get(&payload)) return false;
+    *value = type == VT_I4 ? Variant::Int(static_cast<std::int32_t>(payload))
+             : type == VT_BOOL ? Variant::BoolBits(static_cast<VariantBool>(payload))
+                               : Variant::Other(type, payload);
+  }
+  return true;
+}
+
+bool DecodeRecord(Reader& in, ResultRecord* record) {
+  std::int32_t result = 0;
+  std::uint32_t values = 0;
+  if (!in.Get(&result) || !in.Get(&record->iteration) || !in.Get(&record->time) ||
+      !in.Get(&record->time_taken) || !in.Get(&values)) {
+    return false;
+  }
+  record->result = static_cast<Result>(result);
+  for (std::uint32_t i = 0; i < values; ++i) {
+    if (!DecodeValue(in, 0, &record->values.emplace_back())) return false;
+  }
+  return true;
+}
+
+// An unnamed file in [directory]: O_TMPFILE where the file system has it, otherwise a unique
+// name removed at once.
+FileDescriptor UnnamedFileIn(const std::string& directory) {
+  if (directory.empty()) return {};
+  FileDescriptor file = OpenFile(directory, O_TMPFILE | O_RDWR, 0600);
+  if (file) return file;
+  std::string name = directory + "/.ordalis-results-XXXXXX";
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  ::unlink(name.c_str());
+  return FileDescriptor(fd);
+}
+
+bool PwriteAll(int fd, std::string_view bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return true;
+}
+
+bool PreadAll(int fd, char* buffer, std::size_t length, std::uint64_t offset) {
+  while (length > 0) {
+    ssize_t got = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buffer += got;
+    length -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+}  // namespace
+
+void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes) {
+  for (const ResultRecord& record : records) {
+    Put(bytes, static_cast<std::int32_t>(record.result));
+    Put(bytes, record.iteration);
+    Put(bytes, record.time);
+    Put(bytes, record.time_taken);
+    Put(bytes, static_cast<std::uint32_t>(record.values.size()));
+    for (const Variant& value : record.values) EncodeValue(value, 0, bytes);
+  }
+}
+
+bool DecodeRecords(std::string_view bytes, std::vector<ResultRecord>* records) {
+  Reader in(bytes);
+  while (!in.done()) {
+    if (!DecodeRecord(in, &records->emplace_back())) return false;
+  }
+  return true;
+}
+
+ResultSpill::ResultSpill(std::string directory, SpillWindow window)
+    : directory_(std::move(directory)), window_(window) {}
+
+bool ResultSpill::OpenLocked() {
+  if (file_) return true;
+  if (open_failed_) return false;
+  file_ = UnnamedFileIn(directory_);
+  if (!file_) {
+    const char* temporary = std::getenv("TMPDIR");
+    file_ = UnnamedFileIn(temporary && *temporary ? temporary : "/tmp");
+  }
+  if (!file_) file_ = UnnamedFileIn("/tmp");
+  open_failed_ = !file_;
+  return !open_failed_;
+}
+
+bool ResultSpill::Append(const std::vector<ResultRecord>& records, Block* block) {
+  std::lock_guard lock(mutex_);
+  if (!OpenLocked()) return false;
+  buffer_.clear();
+  EncodeRecords(records, &buffer_);
+  if (buffer_.size() > UINT32_MAX || !PwriteAll(file_.get(), buffer_, end_)) return false;
+  block->offset = end_;
+  block->bytes = static_cast<std::uint32_t>(buffer_.size());
+  block->count = static_cast<std::uint32_t>(records.size());
+  end_ += buffer_.size();
+  // A large block's buffer is not kept between appends.
+  if (buffer_.capacity() > (1u << 20)) std::string().swap(buffer_);
+  return true;
+}
+
+bool ResultSpill::ReadLocked(const Block& block, std::vector<ResultRecord>* records) const {
+  if (!file_) return false;
+  std::string bytes(block.bytes, '\0');
+  if (!PreadAll(file_.get(), bytes.data(), bytes.size(), block.offset)) return false;
+  std::size_t before = records->size();
+  if (!DecodeRecords(bytes, records) || records->size() - before != block.count) {
+    records->resize(before);
+    return false;
+  }
+  return true;
+}
+
+bool ResultSpill::Read(const Block& block, std::vector<ResultRecord>* records) const {
+  std::lock_guard lock(mutex_);
+  return ReadLocked(block, records);
+}
+
+bool ResultSpill::ReadOne(const Block& block, std::size_t index, ResultRecord* record) const {
+  std::lock_guard lock(mutex_);
+  if (cached_offset_ != block.offset) {
+    cached_.clear();
+    cached_offset_ = ~std::uint64_t{0};
+    if (!ReadLocked(block, &cached_)) return false;
+    cached_offset_ = block.offset;
+  }
+  if (index >= cached_.size()) return false;
+  *record = cached_[index];
+  return true;
+}
+
+std::uint64_t ResultSpill::size() const {
+  std::lock_guard lock(mutex_);
+  return end_;
+}
+
+}  // namespace ordalis

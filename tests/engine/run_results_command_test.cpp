@@ -1,0 +1,168 @@
+// What `ordalis run` leaves behind when runs meet: every run keeps its own results, a results
+// folder that cannot be made is a failure, odd bytes never break the document, and a stopped
+// run says so. Every results document written is checked with xmllint against its schema.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+std::string Command(const std::string& arguments) {
+  return std::string(ORDALIS_BINARY_DIR) + "/ordalis run " + arguments + " 2>&1";
+}
+
+Outcome Finish(FILE* pipe) {
+  Outcome outcome{-1, ""};
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+Outcome RunOrdalis(const std::string& arguments) { return Finish(popen(Command(arguments).c_str(), "r")); }
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::vector<fs::path> FilesEndingWith(const fs::path& directory, const std::string& ending) {
+  std::vector<fs::path> found;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(directory, ignored)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
+class RunResultsCommandTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("ordalis_run_results_" + std::to_string(::getpid()) + "_" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    setenv("ORDALIS_MACHINE_SETTINGS", (dir_ / "machine.json").c_str(), 1);
+    setenv("ORDALIS_USER_SETTINGS", (dir_ / "user.json").c_str(), 1);
+  }
+  void TearDown() override {
+    // Every results document the test left validates against the schema written beside it.
+    for (const fs::path& xml : FilesEndingWith(dir_ / "Results", ".xml")) {
+      std::string check = "xmllint --noout --schema '" + (dir_ / "Results" / "Ordalis4_2.xsd").string() + "' '" +
+                          xml.string() + "' >/dev/null 2>&1";
+      EXPECT_EQ(std::system(check.c_str()), 0) << xml;
+    }
+    fs::remove_all(dir_);
+  }
+
+  std::string Script(const std::string& text) {
+    std::string path = (dir_ / "script.odl").string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(RunResultsCommandTest, RunsInOneSecondEachKeepTheirFiles) {
+  std::string script = Script("x = 1\n");
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(RunOrdalis("--quiet " + script).status, 0);
+  EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".xml").size(), 3u);
+  EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".log").size(), 3u);
+  EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".odlrec").size(), 3u);
+}
+
+TEST_F(RunResultsCommandTest, TwoRunsOfOneScriptAtOnceEachKeepAWholeLog) {
+  std::string script = Script("sleep(1)\nx = 1\n");
+  FILE* first = popen(Command("--quiet --results-dir " + (dir_ / "a").string() + " " + script).c_str(), "r");
+  FILE* second = popen(Command("--quiet --results-dir " + (dir_ / "b").string() + " " + script).c_str(), "r");
+  EXPECT_EQ(Finish(first).status, 0);
+  EXPECT_EQ(Finish(second).status, 0);
+  for (const char* folder : {"a", "b"}) {
+    std::vector<fs::path> logs = FilesEndingWith(dir_ / folder, ".log");
+    ASSERT_EQ(logs.size(), 1u) << folder;
+    std::string log = ReadFile(logs[0]);
+    EXPECT_EQ(log.find(":Script:Start"), log.rfind(":Script:Start")) << log;
+    EXPECT_NE(log.find(":Script:Start"), std::string::npos) << log;
+    EXPECT_NE(log.find(":Script:End"), std::string::npos) << log;
+    EXPECT_EQ(FilesEndingWith(dir_ / folder, ".odlrec").size(), 1u) << folder;
+  }
+}
+
+TEST_F(RunResultsCommandTest, AResultsFolderThatCannotBeMadeIsAFailure) {
+  std::string script = Script("x = 1\n");
+  Outcome outcome = RunOrdalis("--results-dir " + script + "/out " + script);
+  EXPECT_EQ(outcome.status, 2) << outcome.output;
+  EXPECT_NE(outcome.output.find("cannot create the results directory " + script + "/out: Not a directory"),
+            std::string::npos)
+      << outcome.output;
+  EXPECT_EQ(outcome.output.find("Results:"), std::string::npos) << outcome.output;
+}
+
+TEST_F(RunResultsCommandTest, BytesThatAreNotUtf8AndControlBytesStayReadable) {
+  std::string script = Script(std::string("x = \"caf\xE9\"\ny = \"ack\x06\"\n", 22));
+  ASSERT_EQ(RunOrdalis("--quiet " + script).status, 0);
+  std::vector<fs::path> documents = FilesEndingWith(dir_ / "Results", ".xml");
+  ASSERT_EQ(documents.size(), 1u);
+  std::string document = ReadFile(documents[0]);
+  EXPECT_NE(document.find("caf\xC3\xA9"), std::string::npos);
+  EXPECT_NE(document.find("ack\\x06"), std::string::npos);
+  std::string check = "xmllint --noout '" + documents[0].string() + "' >/dev/null 2>&1";
+  EXPECT_EQ(std::system(check.c_str()), 0);
+}
+
+TEST_F(RunResultsCommandTest, AnInterruptedRunIsAborted) {
+  std::string script = Script("sleep(10)\nx = 1\n");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string binary = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
+    int null = ::open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    execl(binary.c_str(), "ordalis", "run", "--quiet", script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The run has started once its working log exists.
+  for (int i = 0; i < 500 && FilesEndingWith(dir_ / "Results", ".log").empty(); ++i) usleep(10000);
+  kill(child, SIGINT);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::vector<fs::path> documents = FilesEndingWith(dir_ / "Results", ".xml");
+  ASSERT_EQ(documents.size(), 1u);
+  std::string document = ReadFile(documents[0]);
+  std::size_t root = document.find("<type>root</type>");
+  ASSERT_NE(root, std::string::npos);
+  std::size_t overall = document.find("<overall_result>", root);
+  EXPECT_EQ(document.compare(overall, 24, "<overall_result>Aborted<"), 0) << document;
+}
+
+}  // namespace
+}  // namespace ordalis

@@ -1,0 +1,130 @@
+#include "language/result_spill.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "language/script_item.h"
+
+namespace ordalis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The values a record may carry, nested arrays and every scalar kind among them.
+VariantArray ValuesFor(int n) {
+  if (n % 3 != 0) return {};
+  return {Variant::Int(n), Variant::Double(n / 4.0), Variant::String("v<&>\"" + std::to_string(n)),
+          Variant::Bool(n % 2 == 0),
+          Variant::Array({Variant::Int(-n), Variant::Array({Variant::String("")})}),
+          Variant::Other(VT_DATE, n)};
+}
+
+void ExpectSameValue(const Variant& a, const Variant& b) {
+  ASSERT_EQ(a.type(), b.type());
+  if (a.is_array()) {
+    ASSERT_EQ(a.as_array()->size(), b.as_array()->size());
+    for (std::size_t i = 0; i < a.as_array()->size(); ++i) ExpectSameValue((*a.as_array())[i], (*b.as_array())[i]);
+    return;
+  }
+  EXPECT_EQ(a.as_int64(), b.as_int64());
+  EXPECT_EQ(a.as_double(), b.as_double());
+  EXPECT_EQ(a.as_string(), b.as_string());
+}
+
+void ExpectSameRecord(const ResultRecord& a, const ResultRecord& b) {
+  EXPECT_EQ(a.result, b.result);
+  EXPECT_EQ(a.iteration, b.iteration);
+  EXPECT_EQ(a.time, b.time);
+  EXPECT_EQ(a.time_taken, b.time_taken);
+  ASSERT_EQ(a.values.size(), b.values.size());
+  for (std::size_t i = 0; i < a.values.size(); ++i) ExpectSameValue(a.values[i], b.values[i]);
+}
+
+TEST(ResultSpill, BlocksComeBackAsWritten) {
+  ResultSpill spill(fs::temp_directory_path().string());
+  std::vector<ResultRecord> written;
+  for (int n = 0; n < 10; ++n) {
+    written.push_back({static_cast<Result>(n % 7), static_cast<std::uint32_t>(n), 1000 + n, n * 0.5, ValuesFor(n)});
+  }
+  ResultSpill::Block first, second;
+  ASSERT_TRUE(spill.Append({written.begin(), written.begin() + 4}, &first));
+  ASSERT_TRUE(spill.Append({written.begin() + 4, written.end()}, &second));
+  EXPECT_EQ(second.offset, first.bytes);
+  std::vector<ResultRecord> read;
+  ASSERT_TRUE(spill.Read(first, &read));
+  ASSERT_TRUE(spill.Read(second, &read));
+  ASSERT_EQ(read.size(), written.size());
+  for (std::size_t i = 0; i < read.size(); ++i) ExpectSameRecord(read[i], written[i]);
+  ResultRecord one;
+  ASSERT_TRUE(spill.ReadOne(second, 5, &one));
+  ExpectSameRecord(one, written[9]);
+  EXPECT_FALSE(spill.ReadOne(second, 6, &one));
+}
+
+TEST(ResultSpill, DamagedBytesAreRefused) {
+  std::vector<ResultRecord> records = {{TestFailed, 1, 2, 3.0, ValuesFor(3)}};
+  std::string bytes;
+  EncodeRecords(records, &bytes);
+  std::vector<ResultRecord> back;
+  EXPECT_TRUE(DecodeRecords(bytes, &back));
+  for (std::size_t cut = 1; cut < bytes.size(); cut += 7) {
+    back.clear();
+    EXPECT_FALSE(DecodeRecords(std::string_view(bytes).substr(0, cut), &back)) << cut;
+  }
+}
+
+TEST(ResultSpill, NoDirectoryFallsBackToTheTemporaryOne) {
+  ResultSpill spill("/nonexistent/ordalis/results");
+  ResultSpill::Block block;
+  ASSERT_TRUE(spill.Append({{TestPassed, 1, 2, 0.0, {}}}, &block));
+  std::vector<ResultRecord> read;
+  EXPECT_TRUE(spill.Read(block, &read));
+  EXPECT_EQ(read.size(), 1u);
+}
+
+// The answers an item gives about its results are the same whether its records stayed in
+// memory or went to the spill file, and a reset takes the spilled ones too.
+TEST(ResultSpill, ItemAnswersDoNotChangeWhenRecordsSpill) {
+  auto kept = ScriptItem::Make(rootItem, "root", "t.odl", 0);
+  auto spilled = ScriptItem::Make(rootItem, "root", "t.odl", 0);
+  auto child = ScriptItem::Make(commentItem, "#", "t.odl", 1);
+  spilled->AddChild(child);
+  spilled->SetResultSpill(std::make_shared<ResultSpill>(fs::temp_directory_path().string(), SpillWindow{4, 6}));
+  for (int n = 0; n < 50; ++n) {
+    Result result = n % 11 == 5 ? TestError : n % 13 == 7 ? TestWarning : TestPassed;
+    kept->RecordResult(result, static_cast<std::uint32_t>(n), n * 0.25, ValuesFor(n));
+    spilled->RecordResult(result, static_cast<std::uint32_t>(n), n * 0.25, ValuesFor(n));
+    child->RecordResult(TestPassed, static_cast<std::uint32_t>(n), 0.0);
+  }
+  ASSERT_EQ(spilled->NumberOfRecords(), 50u);
+  EXPECT_EQ(spilled->OverallOfRecords(), kept->OverallOfRecords());
+  EXPECT_EQ(spilled->CountOf(TestError), kept->CountOf(TestError));
+  for (std::uint32_t i : {0u, 3u, 4u, 17u, 48u, 49u, 1u}) {
+    ResultRecord a = kept->Record(i), b = spilled->Record(i);
+    b.time = a.time;  // recorded a moment apart
+    ExpectSameRecord(a, b);
+    Result result;
+    std::uint32_t iteration;
+    std::int64_t time;
+    double taken;
+    VariantArrayPtr values;
+    ASSERT_EQ(spilled->Results(i, &result, &iteration, &time, &taken, &values), S_OK);
+    EXPECT_EQ(iteration, i);
+    EXPECT_EQ(values != nullptr, !ValuesFor(static_cast<int>(i)).empty());
+  }
+  std::vector<ResultRecord> from_10;
+  std::size_t got = 0, total = 0;
+  while ((got = spilled->ReadRecords(10 + total, 7, &from_10)) > 0) total += got;
+  ASSERT_EQ(from_10.size(), 40u);
+  for (std::size_t i = 0; i < from_10.size(); ++i) EXPECT_EQ(from_10[i].iteration, 10 + i);
+
+  spilled->ResetResults();
+  EXPECT_EQ(spilled->NumberOfRecords(), 0u);
+  EXPECT_EQ(child->NumberOfRecords(), 0u);
+  EXPECT_FALSE(spilled->HasResultSpill());
+  EXPECT_EQ(spilled->Results(0, nullptr, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
+}
+
+}  // namespace
+}  // namespace ordalis
