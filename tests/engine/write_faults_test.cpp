@@ -83,7 +83,7 @@ TEST_F(WriteFaultsTest, FileSizeLimitIsReportedAndLeavesNoHalfFile) {
   EXPECT_NE(run.status, -1) << run.output;  // finished by itself
   EXPECT_EQ(run.status, 2) << run.output;  // the results document could not be written
   EXPECT_NE(run.output.find("Cannot write the log file"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("could not be written"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("The results of this run were not written"), std::string::npos) << run.output;
   for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
     const std::string name = entry.path().filename().string();
     EXPECT_EQ(name.find(".tmp-"), std::string::npos) << "temporary file left: " << entry.path();
