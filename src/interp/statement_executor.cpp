@@ -479,6 +479,13 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
   } else if (CallAndRecord(tester, action, call) == CallOutcome::kNoSuchAction) {
     return TestError;
   }
+  if (call.result < TestPassed || call.result > TestAborted) {
+    // A code no result word stands for would reach the results document, the summary and the
+    // verdict as "Unknown Result n": the action counts as an error, and the log says what came.
+    script_.logger().Log(severe, action->child(0)->text(), "Action %s returned the result code %d, which is not a result",
+                         method->text().c_str(), static_cast<int>(call.result));
+    call.result = TestError;
+  }
   if (call.values) {
     statement.values.AppendFromVariantArray(call.values, script_.tester_wrap_hook(), variable_name);
   } else {

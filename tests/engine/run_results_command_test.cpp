@@ -136,6 +136,19 @@ TEST_F(RunResultsCommandTest, BytesThatAreNotUtf8AndControlBytesStayReadable) {
   EXPECT_EQ(std::system(check.c_str()), 0);
 }
 
+// A tester that answers with a code no result stands for fails its action as an Error, in the
+// log, the document and the verdict alike.
+TEST_F(RunResultsCommandTest, AResultCodeOutsideTheResultsIsAnError) {
+  Outcome outcome = RunOrdalis(Script("t = new echo()\nt.Result(12)\n"));
+  EXPECT_EQ(outcome.status, 1) << outcome.output;
+  EXPECT_NE(outcome.output.find("Action Result returned the result code 12, which is not a result"), std::string::npos)
+      << outcome.output;
+  EXPECT_NE(outcome.output.find("Overall Script Result Error"), std::string::npos) << outcome.output;
+  std::vector<fs::path> documents = FilesEndingWith(dir_ / "Results", ".xml");
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(ReadFile(documents[0]).find("Unknown Result"), std::string::npos);
+}
+
 TEST_F(RunResultsCommandTest, AnInterruptedRunIsAborted) {
   std::string script = Script("sleep(10)\nx = 1\n");
   pid_t child = fork();
