@@ -1,14 +1,15 @@
 #include "engine/run_files.h"
 
 #include <fcntl.h>
-#include <glob.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "trace/logger.h"
@@ -19,27 +20,54 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The files matching [pattern], in the order the search returns them (names without their
-// directory).
-std::vector<std::string> Search(const std::string& pattern) {
-  std::vector<std::string> found;
-  glob_t matches{};
-  if (glob(pattern.c_str(), GLOB_NOSORT, nullptr, &matches) == 0) {
-    for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
-      std::error_code error;
-      if (!fs::is_regular_file(matches.gl_pathv[i], error)) continue;
-      found.push_back(fs::path(matches.gl_pathv[i]).filename().string());
+// Whether [name] matches [pattern]: '*' stands for any run of characters, '?' for one, and every
+// other character, '[' and ']' included, for itself.
+bool MatchesWildcards(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0;
+  std::size_t star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
     }
   }
-  globfree(&matches);
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// The regular files of [directory] (the working directory when empty) whose names match
+// [pattern], in name order (names without their directory).
+std::vector<std::string> Search(const std::string& directory, const std::string& pattern) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (fs::directory_iterator entry(directory.empty() ? "." : directory, error), end; !error && entry != end;
+       entry.increment(error)) {
+    std::string name = entry->path().filename().string();
+    std::error_code kind_error;
+    if (!MatchesWildcards(pattern, name) || !entry->is_regular_file(kind_error)) continue;
+    found.push_back(std::move(name));
+  }
+  std::sort(found.begin(), found.end());
   return found;
 }
 
-std::string ReduceDoubledBackslashes(std::string text) {
+// The directory part of a registered pattern with '/' between its parts: scripts written for
+// either system separate directories with a slash or a backslash, and a run of separators (a
+// doubled backslash, as a string literal of a Windows path spells it) is one.
+std::string DirectoryWithSlashes(const std::string& directory) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') continue;
-    out += text[i];
+  for (char c : directory) {
+    char separator = c == '\\' ? '/' : c;
+    if (separator == '/' && !out.empty() && out.back() == '/') continue;
+    out += separator;
   }
   return out;
 }
@@ -111,11 +139,8 @@ void TransferLogFiles(const std::vector<std::string>& patterns, LogFileAction ac
     std::string directory =
         separator == std::string::npos ? std::string() : registered.substr(0, separator + 1);
     std::string pattern = registered.substr(directory.size());
-    std::vector<std::string> found = Search(directory + pattern);
-    if (found.empty() && separator != std::string::npos) {
-      directory = ReduceDoubledBackslashes(directory);
-      found = Search(directory + pattern);
-    }
+    directory = DirectoryWithSlashes(directory);
+    std::vector<std::string> found = Search(directory, pattern);
     if (found.empty()) {
       log.Log(warning, "Script",
               move ? "Failed to move log file '%s' file not found"

@@ -33,7 +33,8 @@ enum class LogFileAction { kMove, kCopy };
 
 // Moves or copies every file matched by each registered pattern to base path + "_" + name,
 // appending stamp + "_" + name to [results_logs] and logging each outcome through [log]. A
-// pattern may hold wildcards in its last component.
+// pattern may hold the wildcards '*' and '?' in its last component; every other character is
+// itself, and both a slash and a backslash separate directories.
 void TransferLogFiles(const std::vector<std::string>& patterns, LogFileAction action,
                       const RunNames& names, std::vector<std::string>* results_logs, Logger& log);
 
