@@ -28,11 +28,12 @@ RunController::~RunController() {
 }
 
 void RunController::Start(std::shared_ptr<IRunBody> body) {
-  thread_ = std::thread([this, body = std::move(body)] {
+  // A script's function calls recurse on this thread's stack: it is large enough for the
+  // interpreter's nesting limit to stop a runaway recursion before the stack does.
+  thread_ = LargeStackThread(kRunThreadStackBytes, [this, body = std::move(body)] {
     thread_id_.store(std::this_thread::get_id());
     Loop(*body);
   });
-  thread_id_.store(thread_.get_id());
 }
 
 // ---- changes of state --------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "interp/script_context.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
+#include "platform/large_stack_thread.h"
 
 namespace ordalis {
 
@@ -57,6 +58,10 @@ class IRunBody {
   // clean results.
   virtual void ResetForNewRun() = 0;
 };
+
+// The run thread's stack: room for the deepest function-call nesting the interpreter allows,
+// with the sanitizers' larger frames too.
+inline constexpr std::size_t kRunThreadStackBytes = std::size_t{512} << 20;
 
 class RunController {
  public:
@@ -154,7 +159,7 @@ class RunController {
   Event run_event_{EventReset::kManual};
   Event exit_event_{EventReset::kManual};
   Event thread_ended_{EventReset::kManual};
-  std::thread thread_;
+  LargeStackThread thread_;
   std::atomic<std::thread::id> thread_id_{};
 };
 

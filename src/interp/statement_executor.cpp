@@ -800,6 +800,20 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, S
   if (!name.empty() && name.back() == ':') name.pop_back();
   ScriptItem* definition = FindFunction(call, name);
   if (definition == nullptr) return BuiltInCall(name, call, value, statement);
+  // The depth is counted per thread: a call chain may pass through several executors (a
+  // `local` statement runs in one of its own), but always on the one run thread.
+  thread_local std::uint32_t depth = 0;
+  if (depth >= kMaxFunctionCallDepth) {
+    script_.logger().Log(severe, kScript, "Function call nesting too deep: %s at depth %u", name.c_str(),
+                         static_cast<unsigned>(depth + 1));
+    statement.recording = Recording::kRecord;
+    return TestError;
+  }
+  struct DepthGuard {
+    std::uint32_t& depth;
+    explicit DepthGuard(std::uint32_t& d) : depth(d) { ++depth; }
+    ~DepthGuard() { --depth; }
+  } guard(depth);
   VariableValue parameters;
   Result arguments = FunctionArguments(script_, call, &parameters);
   if (arguments != TestPassed) return arguments;

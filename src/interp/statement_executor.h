@@ -74,6 +74,10 @@ enum class ChainKind { kStatements, kFunctionBody };
 // The two statements that hand a log file to the end of the run.
 enum class LogTransfer { kMove, kCopy };
 
+// Script function calls nested deeper than this end the call chain with TestError: a runaway
+// recursion is stopped by the interpreter, never by the end of the run thread's stack.
+inline constexpr std::uint32_t kMaxFunctionCallDepth = 10000;
+
 class StatementExecutor {
  public:
   explicit StatementExecutor(IExecutionContext& script) : script_(script) {}

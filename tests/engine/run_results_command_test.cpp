@@ -149,6 +149,21 @@ TEST_F(RunResultsCommandTest, AResultCodeOutsideTheResultsIsAnError) {
   EXPECT_EQ(ReadFile(documents[0]).find("Unknown Result"), std::string::npos);
 }
 
+// Ten thousand nested calls work; a runaway recursion ends at the nesting limit with an Error,
+// and the run still writes its results.
+TEST_F(RunResultsCommandTest, RecursionStopsAtTheNestingLimitNotTheStack) {
+  const std::string down =
+      "function down\n  local n = down[0]\n  if n > 0 then\n    local r = down(n - 1)\n  endif\n"
+      "  return n\nendfunction\n";
+  EXPECT_EQ(RunOrdalis("--quiet " + Script(down + "result \"deep\" x = down(9999)\n")).status, 0);
+  Outcome runaway = RunOrdalis(
+      Script("function f\n  local n = f[0]\n  local r = f(n + 1)\n  return n\nendfunction\nx = f(1)\n"));
+  EXPECT_EQ(runaway.status, 1) << runaway.output;
+  EXPECT_NE(runaway.output.find("Function call nesting too deep: f at depth 10001"), std::string::npos);
+  EXPECT_NE(runaway.output.find("Overall Script Result Error"), std::string::npos);
+  EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".xml").size(), 2u);
+}
+
 TEST_F(RunResultsCommandTest, AnInterruptedRunIsAborted) {
   std::string script = Script("sleep(10)\nx = 1\n");
   pid_t child = fork();
