@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "settings/application_manager.h"
 #include "testers/tester_proxy.h"
 
 namespace ordalis {
@@ -161,8 +162,19 @@ void ScriptRuntime::StartRun() {
   session_->Begin(RecordVariables());
   logger_->LogClear();
   logger_->Log(information, "Script", "%s", "Start");
+  LogUnreadableSettings();
   controller_.BeginIteration();
   variables_.Clear();
+}
+
+// A settings file that could not be read leaves the run without its system and user variables,
+// mail settings and creators: the run's log says so at its start, for every kind of client.
+void ScriptRuntime::LogUnreadableSettings() {
+  const auto* settings = dynamic_cast<const CApplicationManager*>(manager_.get());
+  if (settings == nullptr) return;
+  for (const std::string& error : settings->LoadErrors()) {
+    logger_->Log(severe, kScriptName, "The settings were not read: %s", error.c_str());
+  }
 }
 
 // Result records past a bounded window go to a spill file in the results directory, so a run's

@@ -113,6 +113,7 @@ class ScriptRuntime : public IExecutionContext,
 
   void TellStateChange(ScriptState state, StateChangePath path);
   void StartRun();
+  void LogUnreadableSettings();
   void OfferResultSpill(ScriptItem& root);
   RunSession::Variables RecordVariables();
   void ExecuteTree();

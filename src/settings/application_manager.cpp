@@ -68,6 +68,8 @@ CApplicationManager::CApplicationManager() : manager_(Manager::Instance()) {}
 
 CApplicationManager::CApplicationManager(Manager& manager) : manager_(manager) {}
 
+std::vector<std::string> CApplicationManager::LoadErrors() const { return manager_.LoadErrors(); }
+
 // ---- Variables ---------------------------------------------------------------------------
 
 Status CApplicationManager::AddSystemVariable(const std::string& name, const std::string& value) {

@@ -32,6 +32,10 @@ class CApplicationManager : public IApplicationManager1 {
   // A face over [manager], which must outlive this object.
   explicit CApplicationManager(Manager& manager);
 
+  // The settings files that could not be read when the settings were loaded, one line each
+  // naming the file and the reason; a run logs them, since it goes on without what they hold.
+  std::vector<std::string> LoadErrors() const;
+
   Status AddSystemVariable(const std::string& name, const std::string& value) override;
   Status RemoveSystemVariable(const std::string& name) override;
   Status get_SystemVariableValue(const std::string& name, std::string* value) override;

@@ -319,7 +319,12 @@ bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* e
     };
     document = Json::parse(text.begin(), text.end(), limit_depth);
   } catch (const Json::exception& e) {
-    *error = e.what();
+    // The parser's message without its "[json.exception...] " tag: "parse error at line 2, ...".
+    std::string_view what = e.what();
+    if (what.starts_with("[json.") && what.find("] ") != std::string_view::npos) {
+      what.remove_prefix(what.find("] ") + 2);
+    }
+    *error = std::string(what);
     return false;
   } catch (const TooDeep&) {
     *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";

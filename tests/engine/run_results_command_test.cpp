@@ -164,6 +164,29 @@ TEST_F(RunResultsCommandTest, RecursionStopsAtTheNestingLimitNotTheStack) {
   EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".xml").size(), 2u);
 }
 
+// A settings file with a syntax error is named on standard error and in the run's log, and
+// left as it was; a strict run refuses to start without its settings.
+TEST_F(RunResultsCommandTest, UnreadableSettingsAreReported) {
+  const std::string broken = "{\"Software\": [\n";
+  std::ofstream(dir_ / "user.json") << broken;
+  std::string script = Script("x = 1\n");
+  Outcome run = RunOrdalis(script);
+  EXPECT_EQ(run.status, 0) << run.output;
+  const std::string said = "the settings were not read: cannot parse " + (dir_ / "user.json").string() +
+                           ": parse error at line 2";
+  EXPECT_NE(run.output.find("ordalis run: warning: " + said), std::string::npos) << run.output;
+  std::vector<fs::path> logs = FilesEndingWith(dir_ / "Results", ".log");
+  ASSERT_EQ(logs.size(), 1u);
+  std::string log = ReadFile(logs[0]);
+  EXPECT_NE(log.find("Severe:script:The settings were not read: cannot parse"), std::string::npos) << log;
+
+  Outcome strict = RunOrdalis("--strict " + script);
+  EXPECT_EQ(strict.status, 2) << strict.output;
+  EXPECT_NE(strict.output.find("not run (--strict): the settings were not read"), std::string::npos);
+  EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".log").size(), 1u);
+  EXPECT_EQ(ReadFile(dir_ / "user.json"), broken);
+}
+
 TEST_F(RunResultsCommandTest, AnInterruptedRunIsAborted) {
   std::string script = Script("sleep(10)\nx = 1\n");
   pid_t child = fork();

@@ -24,6 +24,7 @@
 #include "batch_cli.h"
 #include "interrupts.h"
 #include "command.h"
+#include "settings_warnings.h"
 #include "settings/application_manager.h"
 #include "trace/logger.h"
 #include "trace/script_log.h"
@@ -356,6 +357,7 @@ int RunCommand(const std::vector<std::string>& args) {
   }
   Options options;
   if (!ParseOptions(args, &options)) return 2;
+  WarnOfUnreadableSettings("batch run");
   sigset_t interrupt_signals = BlockInterrupts();
   auto queue = CBatchQueue::Create(std::make_shared<CApplicationManager>(),
                                    options.pace ? QueuePacing::kPolling : QueuePacing::kWakeOnChange);

@@ -18,6 +18,7 @@
 
 #include "check/script_checker.h"
 #include "command.h"
+#include "settings_warnings.h"
 #include "language/script_item.h"
 #include "language/script_loader.h"
 #include "script_check.h"
@@ -234,6 +235,7 @@ int Check(const std::vector<std::string>& args) {
   }
   CheckArguments arguments;
   if (!ParseArguments(args, &arguments)) return 2;
+  WarnOfUnreadableSettings("check");
   PrepareHeapFor(arguments.files);
   Checker checker(arguments);
   bool unreadable = false;

@@ -8,6 +8,7 @@
 
 #include "testers/batch_queue_creators.h"
 #include "command.h"
+#include "settings_warnings.h"
 #include "settings/manager.h"
 #include "testers/plugin_host.h"
 #include "testers/testers.h"
@@ -46,12 +47,6 @@ constexpr const char* kHelp =
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "ordalis creators: %s\n\n%s", problem.c_str(), kHelp);
   return 2;
-}
-
-void WarnAboutUnreadableFiles(const Manager& manager) {
-  for (const std::string& error : manager.LoadErrors()) {
-    std::fprintf(stderr, "ordalis creators: warning: %s\n", error.c_str());
-  }
 }
 
 // The tester types the catalogue holds from the creator [id], comma-separated.
@@ -131,7 +126,7 @@ int Creators(const std::vector<std::string>& args) {
     }
   }
   Manager& manager = Manager::Instance();
-  WarnAboutUnreadableFiles(manager);
+  WarnOfUnreadableSettings("creators");
   if (words.empty()) return List(manager, kind);
   const std::string& verb = words[0];
   if (verb != "add" && verb != "remove") return Usage("unknown subcommand '" + verb + "'");

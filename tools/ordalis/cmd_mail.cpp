@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command.h"
+#include "settings_warnings.h"
 #include "password_prompt.h"
 #include "settings/manager.h"
 
@@ -66,9 +67,7 @@ int Mail(const std::vector<std::string>& args) {
     return 0;
   }
   Manager& manager = Manager::Instance();
-  for (const std::string& error : manager.LoadErrors()) {
-    std::fprintf(stderr, "ordalis mail: warning: %s\n", error.c_str());
-  }
+  WarnOfUnreadableSettings("mail");
   if (args.empty()) return Show(manager);
   const std::string& verb = args[0];
   if (verb != "server" && verb != "auth" && verb != "addresses") {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command.h"
+#include "settings_warnings.h"
 #include "password_prompt.h"
 #include "mail/mail_message.h"
 #include "mail/results_mail.h"
@@ -126,6 +127,7 @@ int MailTest(const std::vector<std::string>& args) {
   Options options;
   if (std::string problem = ParseOptions(args, &options); !problem.empty()) return Usage(problem);
 
+  WarnOfUnreadableSettings("mail test");
   settings::MailSettings stored = Manager::Instance().Mail();
   std::string server_name = options.server.value_or(stored.server_name);
   std::string addresses = options.addresses.value_or(stored.email_addresses);

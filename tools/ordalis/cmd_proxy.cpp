@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "settings_warnings.h"
 #include "interrupts.h"
 #include "platform/text.h"
 #include "proxy/proxy_settings.h"
@@ -251,6 +252,7 @@ int RunProxy(const std::vector<std::string>& args) {
     return 2;
   }
   if (!Acceptable(options)) return 2;
+  WarnOfUnreadableSettings("proxy");
   return Serve(options, BlockInterrupts());
 }
 

@@ -23,6 +23,7 @@
 
 #include "check/script_checker.h"
 #include "command.h"
+#include "settings_warnings.h"
 #include "interrupts.h"
 #include "engine/script.h"
 #include "language/script_loader.h"
@@ -65,7 +66,8 @@ const char kUsage[] =
     "  --strict                   refuse a script 'ordalis check' finds errors in, and fail\n"
     "                             the run on condition errors, names not found and every\n"
     "                             severe log line the engine writes about a statement (the\n"
-    "                             statement is recorded Error)\n"
+    "                             statement is recorded Error); a settings file that\n"
+    "                             cannot be read stops a strict run before it starts\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
     "  --junit FILE               also write the results as a JUnit XML document for CI\n"
@@ -90,8 +92,13 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
     "that cannot be read, results that cannot be written (the results directory, the results\n"
-    "document, the log or the record: each is named on standard error with the reason) or a\n"
-    "JUnit document that cannot be written.\n";
+    "document, the log or the record: each is named on standard error with the reason), a\n"
+    "JUnit document that cannot be written, or with --strict a settings file that cannot be\n"
+    "read.\n"
+    "\n"
+    "A settings file that cannot be read (a syntax error, no permission) is named in a\n"
+    "warning on standard error and in the run's log; the run goes on without its variables,\n"
+    "mail settings and creators.\n";
 
 struct Options {
   LoggingLevel level = information;
@@ -401,6 +408,12 @@ int RunCommand(const std::vector<std::string>& args) {
       !options.playback.empty() && !problem.empty()) {
     std::fprintf(stderr, "ordalis run: cannot open the record file '%s': %s\n",
                  options.playback.c_str(), problem.c_str());
+    return 2;
+  }
+  // Settings that cannot be read leave the run without their variables, mail settings and
+  // creators: said here and in the run's log; a strict run does not start without them.
+  if (WarnOfUnreadableSettings("run") > 0 && options.strict) {
+    std::fprintf(stderr, "ordalis run: %s not run (--strict): the settings were not read\n", options.script.c_str());
     return 2;
   }
   Pacing pacing;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "command.h"
+#include "settings_warnings.h"
 #include "testers/plugin_host.h"
 #include "testers/tester_proxy.h"
 #include "testers/testers.h"
@@ -146,6 +147,7 @@ int RunTesters(const std::vector<std::string>& args) {
       return 2;
     }
   }
+  WarnOfUnreadableSettings("testers");
   std::vector<TypeInfo> types;
   for (const auto& [type, creator] : Testers::Instance().Types()) types.push_back(Describe(type, creator));
   if (json) {
