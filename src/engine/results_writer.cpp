@@ -98,7 +98,8 @@ class DocumentWriter {
     Element(indent, " <type>", ResultsTypeName(item.type()), "</type>");
     out_ += indent;
     out_ += " <text>";
-    AppendXmlText(out_, item.ScriptTextOf());
+    // Writing never changes a result: a malformed statement was made an Error when it ran.
+    AppendXmlText(out_, item.SourceText());
     out_ += "</text>";
     out_ += kLineEnd;
     Runs(item, indent);

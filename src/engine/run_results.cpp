@@ -25,7 +25,7 @@ void CollectResultRows(ScriptItem& root, std::vector<SummaryRow>* rows) {
   while (!pending.empty()) {
     ScriptItem* item = pending.back();
     pending.pop_back();
-    if (item->type() == resultItem) rows->push_back({CountsOf(*item), item->ScriptTextOf()});
+    if (item->type() == resultItem) rows->push_back({CountsOf(*item), item->SourceText()});
     for (auto child = item->children().rbegin(); child != item->children().rend(); ++child) {
       pending.push_back(child->get());
     }

@@ -164,6 +164,33 @@ TEST_F(RunResultsCommandTest, RecursionStopsAtTheNestingLimitNotTheStack) {
   EXPECT_EQ(FilesEndingWith(dir_ / "Results", ".xml").size(), 2u);
 }
 
+// A statement whose form the results document shows as an error (an assert with two values,
+// an sscanf with neither argument a literal) is an Error when it runs, so the document, the
+// console and the exit status tell one verdict; one that never runs changes nothing.
+TEST_F(RunResultsCommandTest, MalformedFormsGiveOneVerdict) {
+  struct Case {
+    const char* script;
+    int status;
+    const char* verdict;
+  };
+  const Case cases[] = {
+      {"x = 1\ny = 2\nassert(x == 1, x, y)\n", 1, "Error"},
+      {"f = \"%d\"\nr = \"12\"\nv = sscanf(f, r)\n", 1, "Error"},
+      {"x = 1\nif x == 2 then\n  assert(x == 1, x, x)\nendif\n", 0, "Passed"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ / "Results");
+    Outcome run = RunOrdalis(Script(c.script));
+    EXPECT_EQ(run.status, c.status) << c.script << run.output;
+    EXPECT_NE(run.output.find(std::string("Overall Script Result ") + c.verdict), std::string::npos) << run.output;
+    std::vector<fs::path> documents = FilesEndingWith(dir_ / "Results", ".xml");
+    ASSERT_EQ(documents.size(), 1u);
+    std::string xml = ReadFile(documents[0]);
+    std::string root_verdict = xml.substr(xml.find("<overall_result>"), 40);
+    EXPECT_NE(root_verdict.find(std::string(">") + c.verdict + "<"), std::string::npos) << c.script << xml;
+  }
+}
+
 // A settings file with a syntax error is named on standard error and in the run's log, and
 // left as it was; a strict run refuses to start without its settings.
 TEST_F(RunResultsCommandTest, UnreadableSettingsAreReported) {
