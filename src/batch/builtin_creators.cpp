@@ -1,13 +1,17 @@
 #include "batch/builtin_creators.h"
 
 #include "batch/command_file_runners.h"
+#include "report/run_end_reports.h"
 
 namespace ordalis {
 
 namespace {
 
 std::shared_ptr<IBatchQueueItem> MakeScript(const BatchItemContext& context) {
-  return CScript::Create(context.manager, context.script_pacing);
+  std::shared_ptr<CScript> script = CScript::Create(context.manager, context.script_pacing);
+  // Each item's run leaves its HTML report beside its results document.
+  script->SetRunEndObserver(report::MakeRunEndReports());
+  return script;
 }
 
 template <typename Runner>

@@ -12,6 +12,7 @@
 #include "links/udp.h"
 #include "platform/text.h"
 #include "proxy/proxy_settings.h"
+#include "report/run_end_reports.h"
 
 namespace ordalis {
 
@@ -144,6 +145,8 @@ CScriptProxy::CScriptProxy(std::shared_ptr<IApplicationManager> manager, Pacing 
   observer_ = std::make_shared<ProxyScriptObserver>(script_.get(), outbox_);
   script_->SetScriptEventsClient(observer_);
   script_->SetTraceEventsClient(observer_);
+  // Each run the peer drives leaves its HTML report beside its results document.
+  script_->SetRunEndObserver(report::MakeRunEndReports());
   command_thread_ = std::thread([this] { CommandThread(); });
 }
 

@@ -8,6 +8,7 @@
 #include "language/script_item.h"
 #include "platform/text.h"
 #include "proxy/script_proxy.h"
+#include "report/run_end_reports.h"
 #include "settings/application_manager.h"
 #include "testers/tester_utilities.h"
 
@@ -27,13 +28,20 @@ std::shared_ptr<IUnknown> Counted(std::shared_ptr<T> object) {
   });
 }
 
+// A script for a client: each of its runs leaves the HTML report beside its results document.
+std::shared_ptr<CScript> MakeScript() {
+  std::shared_ptr<CScript> script = CScript::Create(std::make_shared<CApplicationManager>());
+  script->SetRunEndObserver(report::MakeRunEndReports());
+  return script;
+}
+
 struct ClassEntry {
   const char* progid;  // version-independent identifier
   std::function<std::shared_ptr<IUnknown>()> make;
 };
 
 const ClassEntry kClasses[] = {
-    {"Ordalis.Script", [] { return Counted(CScript::Create(std::make_shared<CApplicationManager>())); }},
+    {"Ordalis.Script", [] { return Counted(MakeScript()); }},
     {"Ordalis.ScriptItem", [] { return Counted(std::make_shared<ScriptItem>()); }},
     {"Ordalis.ApplicationManager", [] { return Counted(std::make_shared<CApplicationManager>()); }},
     {"Ordalis.TesterUtilities", [] { return Counted(std::make_shared<CTesterUtilities>()); }},

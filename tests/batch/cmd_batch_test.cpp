@@ -73,6 +73,12 @@ TEST_F(BatchCommandTest, RunsAFolderWithRetriesAndWritesResultsAndJUnit) {
   EXPECT_NE(out.find("Passed  " + Path("suite/c_flaky.sh") + " (attempt 2 of 2)"), std::string::npos);
   EXPECT_NE(out.find("Failed  " + Path("suite/d_fails.sh") + " (attempt 2 of 2)"), std::string::npos);
   EXPECT_NE(out.find("results: " + Path("out") + "/d_fails.sh_"), std::string::npos) << "with the item's results file";
+  // A script item's run leaves its HTML report beside its results document, listed in the index.
+  std::string script_results = After(out, "Passed  " + Path("suite/a_pass.odl") + " (attempt 1 of 2)");
+  script_results = After(script_results, "results: ");
+  std::string page = script_results.substr(0, script_results.size() - 4) + ".html";
+  EXPECT_NE(ReadFile(page).find("<html"), std::string::npos) << page;
+  EXPECT_NE(ReadFile(Path("out/index.html")).find(std::filesystem::path(page).filename().string()), std::string::npos);
   EXPECT_NE(out.find("Entries 4: passed 3, failed 1, aborted 0, not run 0 (6 attempts)"), std::string::npos) << out;
   EXPECT_NE(out.find("  Failed " + Path("suite/d_fails.sh")), std::string::npos);
   EXPECT_NE(out.find("Overall batch result Failed"), std::string::npos);

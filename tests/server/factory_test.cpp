@@ -1,6 +1,13 @@
 #include "server/factory.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/script.h"
+#include "platform/event.h"
 
 namespace ordalis {
 namespace {
@@ -34,6 +41,51 @@ TEST(Factory, MakesTheCreatableClassesByProgrammaticIdentifier) {
   EXPECT_EQ(CreateInstance("Ordalis.Nothing", &object), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_FALSE(object);
   EXPECT_EQ(CreateInstance("Ordalis.Script", nullptr), E_POINTER);
+}
+
+// Says when the script has gone back to not running: its run, reports included, is over.
+class EndOfRun : public IScriptEventsClient {
+ public:
+  void Executed(ScriptItem*) override {}
+  void ResultsReset() override {}
+  void Started() override {}
+  void Reset() override {}
+  void StateChanged(ScriptState state) override {
+    if (state == ScriptNotRunning) stopped_.Set();
+  }
+  Event& stopped() { return stopped_; }
+
+ private:
+  Event stopped_{EventReset::kManual};
+};
+
+// A client's script leaves the HTML report beside each results document it writes (the test
+// waits out the end-of-run pause a client's script keeps).
+TEST(Factory, AScriptForAClientLeavesItsReport) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("ordalis_factory_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "s.odl") << "x = 1\ny = 2\n";
+  std::shared_ptr<IUnknown> object;
+  ASSERT_EQ(CreateInstance("Ordalis.Script", &object), S_OK);
+  auto script = std::dynamic_pointer_cast<CScript>(object);
+  ASSERT_TRUE(script);
+  auto end = std::make_shared<EndOfRun>();
+  script->SetScriptEventsClient(end);
+  VariantBool loaded = kVariantFalse;
+  ASSERT_EQ(script->Load((dir / "s.odl").string(), &loaded), S_OK);
+  script->put_ResultsDirectory((dir / "out").string());
+  ASSERT_EQ(script->Run(), S_OK);
+  ASSERT_TRUE(end->stopped().Wait(60000));
+  script->SetScriptEventsClient(nullptr);
+  std::string xml = script->results_xml_path();
+  ASSERT_FALSE(xml.empty());
+  fs::path page = fs::path(xml).replace_extension(".html");
+  EXPECT_TRUE(fs::exists(page)) << page;
+  EXPECT_TRUE(fs::exists(dir / "out" / "index.html"));
+  script.reset();
+  object.reset();
+  fs::remove_all(dir);
 }
 
 }  // namespace
