@@ -103,6 +103,42 @@ TEST_F(ResultsReaderTest, DigestsVerdictRowsAndFailures) {
   EXPECT_EQ(digest.statements[TestFailed], 1u) << "the failed word inside ignoreresult does not count";
 }
 
+// A compact document (Passed runs folded into one run with a count) gives the digest the full
+// document gives: the same verdict, row counts, statement counts and failures.
+TEST_F(ResultsReaderTest, CompactDocumentsDigestAsTheFullOnes) {
+  auto root = Item(rootItem, "root", 0);
+  auto row = Item(resultItem, "Soak", 1);
+  auto check = Item(testResultItem, "passed", 2);
+  row->AddChild(check);
+  root->AddChild(row);
+  for (std::uint32_t i = 1; i <= 6; ++i) {
+    Result result = i == 4 ? TestFailed : TestPassed;
+    check->RecordResult(result, i, 0.0);
+    row->RecordResult(result, i, 0.0);
+    root->RecordResult(result, i, 0.0);
+  }
+  RunDigest full;
+  RunDigest compact;
+  std::string error;
+  ASSERT_TRUE(DigestResults(Document(*root), nullptr, &full, &error)) << error;
+  ResultsHeader header;
+  header.script_file_name = "t.odl";
+  header.keep_runs = KeepRuns::kFailed;
+  std::string path = (dir_ / "compact.xml").string();
+  std::string xml = ResultsXml(*root, header);
+  ASSERT_NE(xml.find("<run count=\"5\">"), std::string::npos) << xml;
+  WriteFile(path, xml);
+  ASSERT_TRUE(DigestResults(path, nullptr, &compact, &error)) << error;
+  EXPECT_EQ(compact.verdict, TestFailed);
+  EXPECT_EQ(compact.verdict, full.verdict);
+  ASSERT_EQ(compact.rows.size(), 1u);
+  ASSERT_EQ(full.rows.size(), 1u);
+  EXPECT_EQ(compact.rows[0].counts, full.rows[0].counts);
+  EXPECT_EQ(compact.rows[0].counts[TestPassed], 5u);
+  EXPECT_EQ(compact.statements, full.statements);
+  EXPECT_EQ(compact.failures_total, full.failures_total);
+}
+
 TEST_F(ResultsReaderTest, ValuesReadAsTheLanguagePrintsThem) {
   ScriptItemPtr root = SampleTree();
   struct Collector : ResultsVisitor {
