@@ -8,29 +8,13 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 namespace ordalis {
 
 namespace {
 
 // ---- UTF-8 <-> UTF-16 ------------------------------------------------------------------------
-
-void AppendUtf8(std::uint32_t code, std::string& out) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 // The next character of UTF-8 [text] at [at]; a byte that does not start a valid sequence
 // stands for the character of the same number.
@@ -80,12 +64,12 @@ std::string FromUtf16(const std::u16string& wide) {
   for (std::size_t i = 0; i < wide.size(); ++i) {
     std::uint32_t unit = wide[i];
     if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
-      AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (wide[i + 1] - 0xDC00), text);
+      AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xD800 && unit < 0xE000) {
-      AppendUtf8(0xFFFD, text);
+      AppendUtf8(text, 0xFFFD);
     } else {
-      AppendUtf8(unit, text);
+      AppendUtf8(text, unit);
     }
   }
   return text;

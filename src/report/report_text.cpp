@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/utf8.h"
+
 namespace ordalis::report {
 
 namespace fs = std::filesystem;
@@ -28,24 +30,6 @@ constexpr WordEntry kWords[] = {
     {"Passed", "passed"},   {"Failed", "failed"}, {"Not Implemented", "notimplemented"},
     {"Warning", "warning"}, {"Error", "error"},   {"Not Run", "notrun"},
     {"Aborted", "aborted"}};
-
-void AppendCodePoint(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 void AppendEscapedByte(std::string& out, unsigned char byte) {
   char text[8];
@@ -142,7 +126,7 @@ std::size_t AppendRepaired(std::string& out, std::string_view bytes, SourceEncod
       continue;
     }
     if (encoding == SourceEncoding::kLatin1) {
-      AppendCodePoint(out, byte);
+      AppendUtf8(out, byte);
       ++i;
       continue;
     }
@@ -150,7 +134,7 @@ std::size_t AppendRepaired(std::string& out, std::string_view bytes, SourceEncod
     int length = SequenceLength(bytes.substr(i), &code);
     if (length < 0 && !final) return bytes.size() - i;
     if (length <= 0) {
-      AppendCodePoint(out, byte);  // read as the Latin-1 character of the same number
+      AppendUtf8(out, byte);  // read as the Latin-1 character of the same number
       ++i;
     } else if (code == 0xFFFE || code == 0xFFFF) {
       for (int k = 0; k < length; ++k) AppendEscapedByte(out, static_cast<unsigned char>(bytes[i + k]));
