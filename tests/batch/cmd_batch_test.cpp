@@ -10,28 +10,17 @@
 
 #include "batch/batch_queue.h"
 #include "batch_test_support.h"
+#include "support/command_line.h"
 
 namespace ordalis {
 namespace {
 
 using testing_support::ReadFile;
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using Outcome = testing_support::CommandOutcome;
 
 Outcome Ordalis(const std::string& arguments) {
-  std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis batch " + arguments + " 2>&1";
-  Outcome outcome{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return testing_support::RunCommandLine(testing_support::OrdalisCommandLine("batch " + arguments));
 }
 
 int Shell(const std::string& command) {

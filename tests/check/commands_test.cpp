@@ -10,15 +10,14 @@
 #include <fstream>
 #include <string>
 
+#include "support/command_line.h"
+
 namespace ordalis {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status;
-  std::string output;  // standard output and standard error together
-};
+using Outcome = testing_support::CommandOutcome;  // standard output and error together
 
 class CommandsTest : public ::testing::Test {
  protected:
@@ -38,15 +37,7 @@ class CommandsTest : public ::testing::Test {
   }
 
   Outcome Ordalis(const std::string& arguments) {
-    std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis " + arguments + " 2>&1";
-    Outcome outcome{-1, ""};
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, got);
-    int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return testing_support::RunCommandLine(testing_support::OrdalisCommandLine(arguments));
   }
 
   bool Has(const Outcome& outcome, const std::string& text) {

@@ -10,27 +10,17 @@
 #include <fstream>
 #include <string>
 
+#include "support/command_line.h"
+
 namespace ordalis {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using Outcome = testing_support::CommandOutcome;
 
 Outcome RunOrdalis(const std::string& arguments) {
-  std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis run " + arguments + " 2>&1";
-  Outcome outcome{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return testing_support::RunCommandLine(testing_support::OrdalisCommandLine("run " + arguments));
 }
 
 class RunCommandTest : public testing::Test {

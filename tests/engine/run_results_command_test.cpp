@@ -15,32 +15,20 @@
 #include <string>
 #include <vector>
 
+#include "support/command_line.h"
+
 namespace ordalis {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using Outcome = testing_support::CommandOutcome;
 
-std::string Command(const std::string& arguments) {
-  return std::string(ORDALIS_BINARY_DIR) + "/ordalis run " + arguments + " 2>&1";
-}
+std::string Command(const std::string& arguments) { return testing_support::OrdalisCommandLine("run " + arguments); }
 
-Outcome Finish(FILE* pipe) {
-  Outcome outcome{-1, ""};
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
+Outcome RunOrdalis(const std::string& arguments) { return testing_support::RunCommandLine(Command(arguments)); }
 
-Outcome RunOrdalis(const std::string& arguments) { return Finish(popen(Command(arguments).c_str(), "r")); }
+Outcome Finish(FILE* pipe) { return testing_support::FinishCommandLine(pipe); }
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);

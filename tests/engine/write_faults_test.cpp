@@ -14,6 +14,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/command_line.h"
+
 namespace ordalis {
 namespace {
 
@@ -21,22 +23,9 @@ namespace fs = std::filesystem;
 
 const std::string kOrdalis = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
 
-struct Outcome {
-  int status;  // -1 when the command did not exit by itself (a signal)
-  std::string output;
-};
+using Outcome = testing_support::CommandOutcome;
 
-Outcome Shell(const std::string& command) {
-  Outcome outcome{-1, ""};
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
+Outcome Shell(const std::string& command) { return testing_support::RunCommandLine(command + " 2>&1"); }
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -8,27 +8,19 @@
 #include <filesystem>
 #include <string>
 
+#include "support/command_line.h"
+
 namespace {
 
 const std::string kOrdalis = ORDALIS_BINARY_DIR "/ordalis";
 const std::string kData = ORDALIS_TEST_DATA_DIR;
 const std::string kExamples = ORDALIS_SOURCE_DIR "/examples";
 
-struct Outcome {
-  std::string output;
-  int status;
-};
+using Outcome = ordalis::testing_support::CommandOutcome;
 
+// Standard output only: the tests compare what the command prints for people and programs.
 Outcome RunOrdalis(const std::string& arguments) {
-  Outcome outcome{"", -1};
-  std::FILE* pipe = ::popen((kOrdalis + " " + arguments + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return outcome;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-  int status = ::pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return ordalis::testing_support::RunCommandLine(kOrdalis + " " + arguments + " 2>/dev/null");
 }
 
 struct CommandCase {

@@ -12,30 +12,19 @@
 #include <sstream>
 #include <string>
 
+#include "support/command_line.h"
+
 namespace ordalis::report {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // standard output and standard error together
-};
+using Outcome = testing_support::CommandOutcome;  // standard output and error together
 
 // Runs [command] through the shell.
-inline Outcome RunShell(const std::string& command) {
-  Outcome outcome;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
+inline Outcome RunShell(const std::string& command) { return testing_support::RunCommandLine(command + " 2>&1"); }
 
 inline Outcome RunOrdalis(const std::string& arguments) {
-  return RunShell(std::string(ORDALIS_BINARY_DIR) + "/ordalis " + arguments);
+  return testing_support::RunCommandLine(testing_support::OrdalisCommandLine(arguments));
 }
 
 inline std::string ReadFile(const fs::path& path) {

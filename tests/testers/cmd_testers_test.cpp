@@ -9,36 +9,29 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/command_line.h"
+
 namespace ordalis {
 namespace {
 
-struct Output {
-  std::string text;
-  int status = -1;
-};
+using Output = testing_support::CommandOutcome;
 
+// Standard output only: the listing must parse as it is printed.
 Output RunTesters(const std::string& arguments) {
-  Output output;
-  std::string command = std::string(ORDALIS_BINARY_DIR) + "/ordalis testers " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.text.append(buffer, n);
-  int status = pclose(pipe);
-  output.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return output;
+  return testing_support::RunCommandLine(std::string(ORDALIS_BINARY_DIR) + "/ordalis testers " + arguments +
+                                         " 2>/dev/null");
 }
 
 TEST(CmdTesters, JsonListsEveryTypeWithModuleVersionAndActions) {
   Output output = RunTesters("--json");
   ASSERT_EQ(output.status, 0);
-  auto types = nlohmann::json::parse(output.text, nullptr, false);
-  ASSERT_TRUE(types.is_array()) << output.text;
+  auto types = nlohmann::json::parse(output.output, nullptr, false);
+  ASSERT_TRUE(types.is_array()) << output.output;
   const nlohmann::json* echo = nullptr;
   for (const auto& type : types) {
     if (type.value("type", "") == "echo") echo = &type;
   }
-  ASSERT_TRUE(echo) << output.text;
+  ASSERT_TRUE(echo) << output.output;
   EXPECT_EQ((*echo)["creator"], "{AE96A215-DD09-45A8-9075-26D1616B16E9}");
   EXPECT_NE((*echo)["module"].get<std::string>().find("echo.so"), std::string::npos);
   EXPECT_EQ((*echo)["version"], "1.0");
@@ -51,11 +44,11 @@ TEST(CmdTesters, JsonListsEveryTypeWithModuleVersionAndActions) {
 TEST(CmdTesters, TextHelpAndUsageErrors) {
   Output text = RunTesters("");
   EXPECT_EQ(text.status, 0);
-  EXPECT_NE(text.text.find("multimeter"), std::string::npos);
-  EXPECT_NE(text.text.find("Wait(ms)"), std::string::npos);
+  EXPECT_NE(text.output.find("multimeter"), std::string::npos);
+  EXPECT_NE(text.output.find("Wait(ms)"), std::string::npos);
   Output help = RunTesters("--help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.text.find("Usage: ordalis testers"), std::string::npos);
+  EXPECT_NE(help.output.find("Usage: ordalis testers"), std::string::npos);
   EXPECT_EQ(RunTesters("--bogus").status, 2);
 }
 
