@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -123,6 +124,38 @@ TEST_F(WriteFaultsTest, FullFileSystemIsReportedAndLeavesNoHalfFile) {
   EXPECT_NE(outcome.output.find("set status 1\n"), std::string::npos) << outcome.output;
   EXPECT_NE(outcome.output.find("settings:\n" + good_settings), std::string::npos) << outcome.output;
   EXPECT_EQ(outcome.output.find(".tmp-"), std::string::npos) << outcome.output;
+}
+
+// A disk that fails (EIO), through a preloaded library that refuses the writes to chosen files:
+// every write in the results folder, or only the flush (fsync) that a disk's late error surfaces
+// at. The run and the settings change report it, finish, and leave no half file in place.
+TEST_F(WriteFaultsTest, FailingDiskIsReportedAndLeavesNoHalfFile) {
+  std::ofstream(dir_ / "script.odl") << kScript;
+  const std::string good_settings = "{\"keys\":{}}\n";
+  std::ofstream(dir_ / "user.json") << good_settings;
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  // The library comes before the sanitizer's runtime in the list of preloaded libraries.
+  const std::string preload = "ASAN_OPTIONS='" + std::string(asan ? asan : "") + ":verify_asan_link_order=0' " +
+                              "LD_PRELOAD=" + ORDALIS_FAIL_WRITES_LIBRARY + " " + SettingsIn(dir_);
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  for (const char* calls : {"", "fsync"}) {
+    SCOPED_TRACE(std::string("failing calls: ") + (*calls ? calls : "all"));
+    Outcome run = Shell(preload + "FAIL_WRITES_CALLS=" + calls + " FAIL_WRITES_UNDER=" + out.string() + " " +
+                        kOrdalis + " run --results-dir " + out.string() + " " + (dir_ / "script.odl").string());
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find("The results of this run were not written"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Input/output error"), std::string::npos) << run.output;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+      EXPECT_NE(entry.path().extension(), ".xml") << "no results document stands: " << entry.path();
+    }
+    Outcome set = Shell(preload + "FAIL_WRITES_CALLS=" + calls + " FAIL_WRITES_UNDER=" + dir_.string() + "/user " +
+                        kOrdalis + " vars set big 12");
+    EXPECT_EQ(set.status, 1) << set.output;
+    EXPECT_NE(set.output.find("user.json"), std::string::npos) << set.output;
+    EXPECT_EQ(ReadAll(dir_ / "user.json"), good_settings);
+  }
 }
 
 }  // namespace
