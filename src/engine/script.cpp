@@ -20,8 +20,8 @@ void CScript::SetScriptEventsClient(std::shared_ptr<IScriptEventsClient> client)
   runtime_->events().SetClient(std::move(client));
 }
 
-void CScript::SetTraceEventsClient(std::shared_ptr<ITraceEventsClient> client) {
-  runtime_->log().SetTraceClient(std::move(client));
+void CScript::SetTraceEventsClient(std::shared_ptr<ITraceEventsClient> client, LoggingLevel lowest) {
+  runtime_->log().SetTraceClient(std::move(client), lowest);
 }
 
 // Operations that tell clients something may see the face go from inside the telling (a client

@@ -42,7 +42,8 @@ class CScript : public IScript, public IBatchQueueItem2 {
   IConnectionPoint<IScriptEvents>& ScriptEvents();
   IConnectionPoint<ITraceEvents>& TraceEvents();
   void SetScriptEventsClient(std::shared_ptr<IScriptEventsClient> client);
-  void SetTraceEventsClient(std::shared_ptr<ITraceEventsClient> client);
+  // The client is told of the log lines from [lowest] up (all of them by default).
+  void SetTraceEventsClient(std::shared_ptr<ITraceEventsClient> client, LoggingLevel lowest = finest);
 
   // Remote control for the script proxy.
   bool MakeRemoteRoot();

@@ -30,7 +30,9 @@ class ScriptLogger : public Logger, public std::enable_shared_from_this<ScriptLo
 
   // The _ITraceEvents connection point.
   IConnectionPoint<ITraceEvents>& sinks();
-  void SetTraceClient(std::shared_ptr<ITraceEventsClient> client) { log_.SetTraceClient(std::move(client)); }
+  void SetTraceClient(std::shared_ptr<ITraceEventsClient> client, LoggingLevel lowest = finest) {
+    log_.SetTraceClient(std::move(client), lowest);
+  }
   // The log file goes to [directory]/Results/[file_name].log from now on.
   void SetLogFile(const std::string& directory, const std::string& file_name) {
     log_.SetLogFile(directory, file_name);

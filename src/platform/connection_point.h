@@ -3,6 +3,7 @@
 // connection order, outside the list's lock, and a sink that throws or fails does not stop the
 // others. All operations are safe to call from any thread.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@ class ConnectionPoint : public IConnectionPoint<Sink> {
     std::lock_guard lock(mutex_);
     *cookie = ++last_cookie_;
     sinks_.emplace_back(*cookie, std::move(sink));
+    count_.store(sinks_.size(), std::memory_order_release);
     return S_OK;
   }
 
@@ -30,16 +32,14 @@ class ConnectionPoint : public IConnectionPoint<Sink> {
     for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
       if (it->first == cookie) {
         sinks_.erase(it);
+        count_.store(sinks_.size(), std::memory_order_release);
         return S_OK;
       }
     }
     return E_INVALIDARG;
   }
 
-  bool empty() const {
-    std::lock_guard lock(mutex_);
-    return sinks_.empty();
-  }
+  bool empty() const { return count_.load(std::memory_order_acquire) == 0; }
 
   // The sinks connected now, in connection order; each stays alive while the copy holds it.
   std::vector<std::shared_ptr<Sink>> Snapshot() const {
@@ -58,6 +58,8 @@ class ConnectionPoint : public IConnectionPoint<Sink> {
   // Calls [call](sink) for every sink connected when the call starts.
   template <typename Call>
   void Fire(Call&& call) const {
+    // Events are raised for every statement: with nothing connected they cost no lock.
+    if (empty()) return;
     std::vector<std::shared_ptr<Sink>> sinks = Snapshot();
     for (const auto& sink : sinks) {
       try {
@@ -71,6 +73,7 @@ class ConnectionPoint : public IConnectionPoint<Sink> {
  private:
   mutable std::mutex mutex_;
   std::uint32_t last_cookie_ = 0;
+  std::atomic<std::size_t> count_{0};  // sinks_.size(), readable without the lock
   std::vector<std::pair<std::uint32_t, std::shared_ptr<Sink>>> sinks_;
 };
 

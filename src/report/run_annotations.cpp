@@ -37,10 +37,10 @@ bool IsBlock(ItemType type) {
   }
 }
 
-bool LastRecordFailed(const ScriptItem& item) {
-  std::size_t records = item.NumberOfRecords();
-  if (records == 0) return false;
-  Result result = item.Record(records - 1).result;
+// Whether the statement just executed failed: its current result is the one this execution set
+// (recorded or not), read without the lock of its records, since it is asked for every statement.
+bool JustFailed(const ScriptItem& item) {
+  Result result = item.current_result();
   return result == TestFailed || result == TestError;
 }
 
@@ -92,7 +92,7 @@ void RunRecorder::OnLogLine(std::string line) {
 
 void RunRecorder::OnExecuted(ScriptItem* item) {
   if (item == nullptr) return;
-  bool failed = LastRecordFailed(*item);
+  bool failed = JustFailed(*item);
   std::lock_guard lock(mutex_);
   if (failed && !IsBlock(item->type()) && failure_lines_.size() < kFailuresWithLines &&
       failure_lines_.find(item) == failure_lines_.end()) {

@@ -72,8 +72,9 @@ std::string ScriptLog::LogFilePath() const {
   return log_path_;
 }
 
-void ScriptLog::SetTraceClient(std::shared_ptr<ITraceEventsClient> client) {
+void ScriptLog::SetTraceClient(std::shared_ptr<ITraceEventsClient> client, std::int32_t lowest) {
   std::lock_guard lock(mutex_);
+  client_lowest_.store(lowest, std::memory_order_release);
   has_client_.store(client != nullptr, std::memory_order_release);
   client_ = std::move(client);
 }
@@ -84,8 +85,7 @@ std::shared_ptr<ITraceEventsClient> ScriptLog::trace_client() const {
 }
 
 bool ScriptLog::IsListening(std::int32_t level) const {
-  return level >= configuration || has_client_.load(std::memory_order_acquire) ||
-         sink_count_.load(std::memory_order_acquire) != 0;
+  return level >= configuration || ClientWants(level) || sink_count_.load(std::memory_order_acquire) != 0;
 }
 
 LogTime ScriptLog::Now() {
@@ -145,7 +145,7 @@ void ScriptLog::Log(std::int32_t level, const std::string& variable_name,
 
 void ScriptLog::RaiseEvent(const LogTime& when, std::int32_t level, const std::string& variable_name,
                            const std::string& message, const LogSource& source) {
-  if (has_client_.load(std::memory_order_acquire)) {
+  if (ClientWants(level)) {
     if (auto client = trace_client()) {
       try {
         client->Log(when.time, when.seconds, static_cast<LoggingLevel>(level), variable_name, message);

@@ -49,8 +49,10 @@ class ScriptLog {
   void SetLogPath(const std::string& path);
   // The path of the log file, or empty.
   std::string LogFilePath() const;
-  // The single in-process observer (null clears it). Safe from any thread.
-  void SetTraceClient(std::shared_ptr<ITraceEventsClient> client);
+  // The single in-process observer (null clears it), told of the lines from [lowest] up: lines
+  // below it are not even formatted when no sink listens, which a statement's finest lines
+  // would otherwise cost on every statement. Safe from any thread.
+  void SetTraceClient(std::shared_ptr<ITraceEventsClient> client, std::int32_t lowest = 0);
   // The owner reports how many sinks are connected after every connect and disconnect.
   void SetSinkCount(std::size_t count) { sink_count_.store(count, std::memory_order_release); }
 
@@ -78,11 +80,15 @@ class ScriptLog {
 
  private:
   std::shared_ptr<ITraceEventsClient> trace_client() const;
+  bool ClientWants(std::int32_t level) const {
+    return has_client_.load(std::memory_order_acquire) && level >= client_lowest_.load(std::memory_order_acquire);
+  }
   void ReportLogFileFailure(const std::string& path, int error);
 
   SinkLister sinks_;
   std::atomic<std::size_t> sink_count_{0};
   std::atomic<bool> has_client_{false};
+  std::atomic<std::int32_t> client_lowest_{0};  // the lowest level the client is told of
   std::atomic<bool> log_failure_reported_{false};  // since the log file was last named
   mutable std::mutex mutex_;  // guards the two fields below
   std::shared_ptr<ITraceEventsClient> client_;

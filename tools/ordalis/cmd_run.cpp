@@ -426,7 +426,8 @@ int RunCommand(const std::vector<std::string>& args) {
   report::RunRecorder recorder;
   LoggingLevel printed = options.quiet ? static_cast<LoggingLevel>(severe + 1) : options.level;
   auto printer = std::make_shared<LinePrinter>(printed, isatty(STDOUT_FILENO) != 0, recorder);
-  script->SetTraceEventsClient(printer);
+  // The printer shows lines from the level asked for and keeps those the log file keeps.
+  script->SetTraceEventsClient(printer, std::min(printed, configuration));
   auto watcher = std::make_shared<RunWatcher>(recorder);
   script->SetScriptEventsClient(watcher);
 
