@@ -97,8 +97,28 @@ const ScriptItem* FunctionIndex::Find(const ScriptItem& call, std::string_view n
   return nullptr;
 }
 
+namespace {
+
+// The number of items of the tree below and with [root].
+std::size_t CountItems(const ScriptItem& root) {
+  std::size_t count = 0;
+  std::vector<const ScriptItem*> stack{&root};
+  while (!stack.empty()) {
+    const ScriptItem* item = stack.back();
+    stack.pop_back();
+    ++count;
+    for (std::size_t i = 0; i < item->child_count(); ++i) stack.push_back(item->child(i));
+  }
+  return count;
+}
+
+}  // namespace
+
 std::vector<Visit> Walk(const ScriptItem& root, const FunctionIndex& functions) {
+  // Sized once: a script of a million statements has millions of items, and a vector grown by
+  // doubling would hold up to twice their room, and three times while it moves.
   std::vector<Visit> visits;
+  visits.reserve(CountItems(root));
   std::vector<Visit> stack{{&root, Role::kStatement}};
   while (!stack.empty()) {
     Visit visit = stack.back();

@@ -154,6 +154,10 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   std::uint32_t id_ = 0;
   std::atomic<Result> current_result_{TestNotRun};
   std::atomic<bool> breakpoint_{false};
+  // Set once the item has looked up its tree's spill since its results were last reset, so
+  // recording does not walk to the root every time. (Beside the other small fields: a tree of
+  // millions of items pays for every byte of padding.)
+  std::atomic<bool> spill_resolved_{false};
   std::uint32_t height_ = 1;
 
   // Records, counters and the current parent live apart and come into being with the first
@@ -181,9 +185,6 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   ResultState& State();  // the caller holds StateMutex()
 
   std::unique_ptr<ResultState> state_;
-  // Set once the item has looked up its tree's spill since its results were last reset, so
-  // recording does not walk to the root every time.
-  std::atomic<bool> spill_resolved_{false};
   // On a root: the spill offered to the tree, guarded by one process-wide mutex that is never
   // held together with an item's result lock.
   std::shared_ptr<ResultSpill> tree_spill_;
