@@ -93,6 +93,19 @@ bool Compare(ItemType type, const VariableValue& left, const VariableValue& righ
   }
 }
 
+// The one plain value of a literal, or of a script variable holding one, as a comparison
+// reads it; false for anything else, which is then evaluated in full. Taking the value this
+// way leaves out only the array around it, which the comparison would drop.
+bool PlainOperand(IScriptContext& script, const ScriptItem* item, VariableValue* value) {
+  switch (item->type()) {
+    case integerItem:
+    case hexItem:
+    case octalItem: *value = IntegerLiteral(item->text()); return true;
+    case idItem: return script.variables().GetScalar(LowerName(item->text()), value);
+    default: return false;
+  }
+}
+
 bool IsComparison(ItemType type) {
   return type >= lessThanItem && type <= notEqualItem;
 }
@@ -253,8 +266,14 @@ bool EvaluateCondition(IScriptContext& script, ScriptItem* item, Result* result)
       }
       VariableValue left;
       VariableValue right;
-      if (EvaluateValue(script, item->child(0), &left) != TestPassed) return false;
-      if (EvaluateValue(script, item->child(1), &right) != TestPassed) return false;
+      if (!PlainOperand(script, item->child(0), &left) &&
+          EvaluateValue(script, item->child(0), &left) != TestPassed) {
+        return false;
+      }
+      if (!PlainOperand(script, item->child(1), &right) &&
+          EvaluateValue(script, item->child(1), &right) != TestPassed) {
+        return false;
+      }
       if (!IsSingle(left) || !IsSingle(right)) {
         script.logger().Log(severe, kScript, "Conditional requires single value on left and right %s",
                             item->text().c_str());

@@ -30,6 +30,45 @@ bool VariableTable::Get(const std::string& name, VariableValue* value) const {
   return true;
 }
 
+namespace {
+
+// The value inside [value]'s one-element arrays, or null when an array on the way holds
+// other than one element.
+template <typename Value>
+Value* Innermost(Value& value) {
+  Value* inner = &value;
+  while (inner->kind() == ValueKind::Array) {
+    if (inner->ElementCount() != 1) return nullptr;
+    inner = &inner->Element(0);
+  }
+  return inner;
+}
+
+}  // namespace
+
+bool VariableTable::GetScalar(const std::string& name, VariableValue* value) const {
+  std::lock_guard lock(mutex_);
+  auto found = variables_.find(name);
+  if (found == variables_.end()) return false;
+  const VariableValue& whole = found->second;
+  if (whole.ElementCount() != 1) return false;
+  const VariableValue& inner = whole.Element(0);
+  if (inner.kind() == ValueKind::Array) return false;
+  *value = inner;
+  return true;
+}
+
+VariableTable::StepOutcome VariableTable::StepInteger(const std::string& name, std::int32_t delta) {
+  std::lock_guard lock(mutex_);
+  auto found = variables_.find(name);
+  if (found == variables_.end()) return StepOutcome::kNotInteger;
+  VariableValue* inner = Innermost(found->second);
+  if (inner == nullptr || inner->kind() != ValueKind::Integer) return StepOutcome::kNotInteger;
+  std::uint32_t bits = static_cast<std::uint32_t>(inner->integer()) + static_cast<std::uint32_t>(delta);
+  *inner = VariableValue(static_cast<std::int32_t>(bits));
+  return StepOutcome::kStepped;
+}
+
 void VariableTable::Set(const std::string& name, VariableValue value) {
   {
     std::lock_guard lock(mutex_);

@@ -7,6 +7,7 @@
 // released, so releasing a tester reference never runs under it.
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,6 +28,15 @@ class VariableTable {
   bool Contains(const std::string& name) const;
   // Copies the value of [name] into [value]; false when absent.
   bool Get(const std::string& name, VariableValue* value) const;
+  // Copies the one plain value [name] holds, alone or as the only element of an array, into
+  // [value]: a condition reads a counter without copying its array. False, and [value]
+  // unchanged, when [name] is absent or holds anything else (an array of arrays included).
+  bool GetScalar(const std::string& name, VariableValue* value) const;
+  // Adds [delta] to the integer [name] holds, alone or as the only element of one-element
+  // arrays, wrapping at 32 bits, in one step under the mutex. kNotInteger, and nothing
+  // changed, when [name] is absent or holds anything else.
+  enum class StepOutcome { kStepped, kNotInteger };
+  StepOutcome StepInteger(const std::string& name, std::int32_t delta);
   // Stores [value] under [name], inserting the entry when absent.
   void Set(const std::string& name, VariableValue value);
   // Replaces the value of an existing [name]; false (and nothing stored) when absent.

@@ -192,7 +192,16 @@ TEST_F(EvaluatorTest, ComparisonsFollowValueOrder) {
     bool expected;
   };
   Set("five", Values(5));
+  VariableValue wrapped;  // [[5]]: a comparison takes the one element, here the array [5]
+  wrapped.Append(Values(5));
+  Set("wrapped", wrapped);
+  VariableValue wrapped_pair;  // [[1,2]]
+  wrapped_pair.Append(Values(1, 2));
+  Set("wrappedpair", wrapped_pair);
   std::vector<Row> rows;
+  rows.push_back({equalItem, Id("Wrapped"), Int(5), false});
+  rows.push_back({lessThanItem, Id("FIVE"), Id("wrapped"), true});
+  rows.push_back({equalItem, Id("wrappedpair"), Id("wrappedpair"), true});
   rows.push_back({equalItem, Id("five"), Dbl("5.0"), true});
   rows.push_back({equalItem, Int(5), Str("5"), false});
   rows.push_back({notEqualItem, Str("a"), Str("A"), true});

@@ -211,6 +211,10 @@ TEST_P(Increment, ChangesOneIntegerElementOrExplains) {
   SetVariable(script_, "a", nested);
   SetVariable(script_, "pair", Values(1, 2));
   SetVariable(script_, "s", Values("a"));
+  VariableValue wrapped;  // [[7]]
+  wrapped.Append(Values(7));
+  SetVariable(script_, "wrapped", wrapped);
+  SetVariable(script_, "empty", VariableValue());
   const StepCase& row = GetParam();
   ScriptItemPtr target = row.target();
   auto item = Item(row.step == Step::kIncrement ? incrementItem : decrementItem,
@@ -229,7 +233,9 @@ INSTANTIATE_TEST_SUITE_P(Table, Increment, ::testing::Values(
     StepCase{Step::kDecrement, [] { return Id("MIN"); }, TestPassed, "2147483647"},
     StepCase{Step::kIncrement, [] { return Index("a", {Int(1), Int(0)}); }, TestPassed, "[1,[3,3]]"},
     StepCase{Step::kDecrement, [] { return Index("a", {Int(0)}); }, TestPassed, "[0,[2,3]]"},
+    StepCase{Step::kIncrement, [] { return Id("Wrapped"); }, TestPassed, "[[8]]"},
     StepCase{Step::kIncrement, [] { return Id("pair"); }, TestError, "Error: cannot increment pair it is an array"},
+    StepCase{Step::kDecrement, [] { return Id("empty"); }, TestError, "Error: cannot decrement empty it is an array"},
     StepCase{Step::kDecrement, [] { return Index("a", {Int(1)}); }, TestError, "Error: cannot decrement a it is an array"},
     StepCase{Step::kIncrement, [] { return Id("s"); }, TestError, "Error: cannot increment s it is not an integer"},
     StepCase{Step::kDecrement, [] { return Id("nope"); }, TestError, "Error: cannot decrement nope it does not exist"},
