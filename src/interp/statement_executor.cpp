@@ -387,7 +387,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     case assertItem:
       return Assert(item, &statement.values);
     case sscanfItem:
-      if (MalformedScan(item)) return TestError;
+      if (MalformedForm(item)) return TestError;
       return ScanFormatted(Parameters(item, 0), &statement.values,
                            [this](LoggingLevel level, const std::string& name, const std::string& message) {
                              script_.logger().Log(level, name, message);
@@ -643,7 +643,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
     statement.recording = Recording::kRecord;
     statement.values = value;
   } else if (kind == sscanfItem) {
-    if (MalformedScan(right)) {
+    if (MalformedForm(right)) {
       statement.recording = Recording::kRecord;
       return TestError;
     }
@@ -794,20 +794,16 @@ Result StatementExecutor::Sleep(ScriptItem* item) {
 // text are both computed, as an error in place of their text. Such a statement is an Error when
 // it runs, said in the log in the document's words, so the document, the summary and the
 // verdict of the run agree.
-bool StatementExecutor::MalformedForm(ScriptItem* item, const char* message) {
+bool StatementExecutor::MalformedForm(ScriptItem* item) {
+  const char* message = item->MalformedFormMessage();
+  if (message == nullptr) return false;
   script_.logger().Log(severe, kScript, "%s", item->ErrorLine(message).c_str());
   return true;
 }
 
-bool StatementExecutor::MalformedScan(ScriptItem* item) {
-  bool literal = item->child_count() == 2 &&
-                 (item->child(0)->type() == stringItem || item->child(1)->type() == stringItem);
-  return !literal && MalformedForm(item, "Invalid parameters to sscanf expected ( \"format\" , \"text\" )");
-}
-
 Result StatementExecutor::Assert(ScriptItem* item, VariableValue* values) {
   if (item->child_count() == 0) return TestError;
-  if (item->child_count() > 2 && MalformedForm(item, "Invalid assert statement")) return TestError;
+  if (MalformedForm(item)) return TestError;
   Result condition_result = TestPassed;
   bool holds = EvaluateCondition(script_, item->child(0), &condition_result);
   for (std::size_t i = 1; i < item->child_count(); ++i) {

@@ -116,8 +116,8 @@ class StatementExecutor {
   Result Delete(ScriptItem* item);
   Result Sleep(ScriptItem* item);
   Result Assert(ScriptItem* item, VariableValue* values);
-  bool MalformedForm(ScriptItem* item, const char* message);
-  bool MalformedScan(ScriptItem* item);
+  // True when [item] has a malformed form; the severe line it logs is the document's error line.
+  bool MalformedForm(ScriptItem* item);
   Result IgnoreResult(ScriptItem* item, FunctionReturn& target);
   // A call of a script function or a built-in one; what it returns lands in [value], which
   // stays invalid when it returns nothing. [assignment] is the statement that receives it.

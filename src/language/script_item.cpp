@@ -496,6 +496,20 @@ std::string ScriptItem::ErrorLine(const std::string& message) const {
   return *file_name_ + "(" + std::to_string(line_) + ") : Error: " + message;
 }
 
+const char* ScriptItem::MalformedFormMessage() const {
+  const std::size_t count = children_.size();
+  switch (type_) {
+    case assertItem:
+      return count != 1 && count != 2 ? "Invalid assert statement" : nullptr;
+    case sscanfItem: {
+      bool literal = count == 2 && (children_[0]->type() == stringItem || children_[1]->type() == stringItem);
+      return literal ? nullptr : "Invalid parameters to sscanf expected ( \"format\" , \"text\" )";
+    }
+    default:
+      return nullptr;
+  }
+}
+
 std::string ScriptItem::Failed(const std::string& message, Malformed malformed) {
   if (malformed == Malformed::kMarkError) SetStatus(TestError);
   return ErrorLine(message);
@@ -595,7 +609,7 @@ std::string ScriptItem::ScriptTextOf(Malformed malformed) {
     case notItem:
       return count == 1 ? " not " + ScriptTextOfChild(0, malformed) : std::string(" not ");
     case assertItem: {
-      if (count != 1 && count != 2) return Failed("Invalid assert statement", malformed);
+      if (const char* message = MalformedFormMessage()) return Failed(message, malformed);
       std::string text = "assert ( " + ScriptTextOfChild(0, malformed);
       if (count == 2) text += " , " + ScriptTextOfChild(1, malformed);
       return text + " )";
@@ -606,11 +620,7 @@ std::string ScriptItem::ScriptTextOf(Malformed malformed) {
       return "0" + Formatted("%o", static_cast<std::uint32_t>(DecimalValue(text_)));
     case sscanfItem: {
       std::string text = "sscanf ( " + JoinedChildren(" , ", malformed) + " )";
-      bool valid = count == 2 && (children_[0]->type() == stringItem ||
-                                  children_[1]->type() == stringItem);
-      if (!valid) {
-        text += Failed("Invalid parameters to sscanf expected ( \"format\" , \"text\" )", malformed);
-      }
+      if (const char* message = MalformedFormMessage()) text += Failed(message, malformed);
       return text;
     }
     case defaultItem:

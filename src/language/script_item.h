@@ -112,6 +112,10 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   std::string SourceText() const;
   // The error line of this item with [message]: file "(" line ") : Error: " message.
   std::string ErrorLine(const std::string& message) const;
+  // The message the text shows for an assert with more than one value or an sscanf whose
+  // format and text are both computed; null when the item has no such malformed form. The
+  // interpreter makes such a statement an Error when it runs.
+  const char* MalformedFormMessage() const;
 
   // IScriptItem
   Status get_ChildCount(std::uint32_t* count) override;
