@@ -220,9 +220,12 @@ Result StatementExecutor::ExecuteChain(ScriptItem* first) {
 namespace {
 
 // Whether a statement's run is timed. A step of a counter or a comment takes well under the
-// millisecond a result shows, so the clock is not read for it on every pass of a loop.
+// millisecond a result shows, so the clock is not read for it on every pass of a loop. Nor is it
+// for a while statement: it records only its status (a result only when a fault or a stop ends
+// it), and each pass's time is on its do block.
 bool Timed(ItemType type) {
   switch (type) {
+    case whileItem:
     case incrementItem:
     case decrementItem:
     case commentItem:

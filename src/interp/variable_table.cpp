@@ -65,7 +65,7 @@ VariableTable::StepOutcome VariableTable::StepInteger(const std::string& name, s
   VariableValue* inner = Innermost(found->second);
   if (inner == nullptr || inner->kind() != ValueKind::Integer) return StepOutcome::kNotInteger;
   std::uint32_t bits = static_cast<std::uint32_t>(inner->integer()) + static_cast<std::uint32_t>(delta);
-  *inner = VariableValue(static_cast<std::int32_t>(bits));
+  inner->SetInteger(static_cast<std::int32_t>(bits));
   return StepOutcome::kStepped;
 }
 

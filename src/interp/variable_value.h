@@ -117,6 +117,10 @@ class VariableValue {
   void AppendFromVariantArray(const VariantArrayPtr& array, TesterWrapHook* hook = nullptr,
                               const std::string& variable_name = std::string());
 
+  // Makes this the Integer [value], as assigning VariableValue(value) would, in place when it
+  // holds nothing else: a counter is stepped and a literal read on every pass of a loop.
+  void SetInteger(std::int32_t value);
+
   // Parses script-literal text ("1, \"two\", [3, 4.5]") into an Array of values; false, with
   // [value] untouched, when the text is not a list of literals. A value text is a literal: it
   // never includes a file or names a variable.
