@@ -54,7 +54,11 @@ bool VariableTable::GetScalar(const std::string& name, VariableValue* value) con
   if (whole.ElementCount() != 1) return false;
   const VariableValue& inner = whole.Element(0);
   if (inner.kind() == ValueKind::Array) return false;
-  *value = inner;
+  if (inner.is_plain_integer()) {
+    value->SetInteger(inner.integer());  // a counter, read without copying a whole value
+  } else {
+    *value = inner;
+  }
   return true;
 }
 

@@ -359,8 +359,8 @@ std::string VariableValue::LiteralText(const VariantArrayPtr& array) {
 }
 
 void VariableValue::SetInteger(std::int32_t value) {
-  const bool bare = (kind_ == ValueKind::Integer || kind_ == ValueKind::Array) && elements_.empty() &&
-                    text_.empty() && !tester_ && boolean_ == 0 && result_ == TestPassed;
+  const bool bare = (is_plain_integer() || kind_ == ValueKind::Array) && elements_.empty() && text_.empty() &&
+                    !tester_ && boolean_ == 0 && result_ == TestPassed;
   if (!bare) {
     *this = VariableValue(value);
     return;
