@@ -1,6 +1,8 @@
 #include "interp/evaluator.h"
 
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "interp/builtin_values.h"
@@ -22,19 +24,24 @@ bool IsNumber(const VariableValue& value) {
 
 // Number literals arrive as decimal text; a value beyond 32 bits keeps its low 32 bits.
 std::int32_t IntegerLiteralValue(const std::string& text) {
-  // A literal is read on every evaluation, and most are a few plain digits: those are read here,
-  // where no overflow is possible; anything else is strtoll's.
-  if (!text.empty() && text.size() <= 18) {
-    std::int64_t digits = 0;
-    bool plain = true;
-    for (char c : text) {
-      if (c < '0' || c > '9') {
-        plain = false;
-        break;
-      }
-      digits = digits * 10 + (c - '0');
+  // A literal is read on every evaluation, and most are up to eight plain digits: those are
+  // read eight bytes at once (the text right-aligned behind '0's), anything else by strtoll.
+  if (!text.empty() && text.size() <= 8) {
+    char padded[8];
+    std::memset(padded, '0', sizeof padded);
+    std::memcpy(padded + (8 - text.size()), text.data(), text.size());
+    std::uint64_t chunk = 0;
+    std::memcpy(&chunk, padded, sizeof chunk);
+    std::uint64_t digits = chunk - 0x3030303030303030u;
+    // Every byte a digit: none below '0' (no borrow into bit 7) and none above '9'.
+    if (((chunk + 0x4646464646464646u) | digits) & 0x8080808080808080u) {
+      // not eight plain digits: strtoll below
+    } else if constexpr (std::endian::native == std::endian::little) {
+      digits = (digits * 10 + (digits >> 8)) & 0x00FF00FF00FF00FFu;
+      digits = (digits * 100 + (digits >> 16)) & 0x0000FFFF0000FFFFu;
+      digits = (digits * 10000 + (digits >> 32)) & 0xFFFFFFFFu;
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(digits));
     }
-    if (plain) return static_cast<std::int32_t>(static_cast<std::uint32_t>(digits));
   }
   long long number = std::strtoll(text.c_str(), nullptr, 10);
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
@@ -117,7 +124,10 @@ bool PlainOperand(IScriptContext& script, const ScriptItem* item, VariableValue*
     case integerItem:
     case hexItem:
     case octalItem: value->SetInteger(IntegerLiteralValue(item->text())); return true;
-    case idItem: return script.variables().GetScalar(LowerName(item->text()), value);
+    case idItem: {
+      std::string lowered;
+      return script.variables().GetScalar(KeyFor(item->text(), &lowered), value);
+    }
     default: return false;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
@@ -199,7 +200,15 @@ struct StatementExecutor::Cursor {
 struct StatementExecutor::Statement {
   enum class Next { kFollowing, kRepeat };
 
-  VariableValue values;
+  // The values, made on first use: most statements of a loop (blocks, counters, conditions)
+  // record none, and a value is not free to make and destroy on every pass.
+  VariableValue& values() {
+    if (!values_) values_.emplace();
+    return *values_;
+  }
+  VariantArray Recorded() const { return values_ ? RecordedValues(*values_) : VariantArray(); }
+
+  std::optional<VariableValue> values_;
   Recording recording = Recording::kRecord;
   Next next = Next::kFollowing;
 };
@@ -291,7 +300,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
         double taken = timed ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
-        item->RecordResult(result, script_.iteration(), taken, RecordedValues(statement.values));
+        item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
       } else {
         item->SetStatus(result);
       }
@@ -336,7 +345,7 @@ Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
   Statement statement;
   Result result = Assignment(assignment, statement);
   if (statement.recording == Recording::kRecord) {
-    assignment->RecordResult(result, script_.iteration(), 0.0, RecordedValues(statement.values));
+    assignment->RecordResult(result, script_.iteration(), 0.0, statement.Recorded());
   } else {
     assignment->SetStatus(result);
   }
@@ -399,10 +408,10 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
       return result;
     }
     case assertItem:
-      return Assert(item, &statement.values);
+      return Assert(item, &statement.values());
     case sscanfItem:
       if (MalformedForm(item)) return TestError;
-      return ScanFormatted(Parameters(item, 0), &statement.values,
+      return ScanFormatted(Parameters(item, 0), &statement.values(),
                            [this](LoggingLevel level, const std::string& name, const std::string& message) {
                              script_.logger().Log(level, name, message);
                            });
@@ -421,7 +430,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     }
     case functionCallItem:
       statement.recording = Recording::kStatusOnly;
-      return FunctionCall(item, &statement.values, statement, nullptr);
+      return FunctionCall(item, &statement.values(), statement, nullptr);
     case returnItem: {
       statement.recording = Recording::kStatusOnly;
       Result result = Return(item, target);
@@ -489,9 +498,9 @@ VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t fi
 ActionOutcome StatementExecutor::CallAction(ScriptItem* action, VariableValue* values,
                                             const std::string& variable_name) {
   Statement call;
-  call.values = std::move(*values);
+  call.values() = std::move(*values);
   Result result = Action(action, call, variable_name);
-  *values = std::move(call.values);
+  *values = std::move(call.values());
   return {result, call.recording};
 }
 
@@ -520,9 +529,9 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
     call.result = TestError;
   }
   if (call.values) {
-    statement.values.AppendFromVariantArray(call.values, script_.tester_wrap_hook(), variable_name);
+    statement.values().AppendFromVariantArray(call.values, script_.tester_wrap_hook(), variable_name);
   } else {
-    statement.values.Append(VariableValue(call.result));
+    statement.values().Append(VariableValue(call.result));
   }
   if (call.result == TestPassed && action->text() == ":") statement.recording = Recording::kStatusOnly;
   return call.result;
@@ -640,9 +649,9 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
   } else if (kind == actionItem) {
     Statement call;
     result = Action(right, call, LowerName(name));
-    value = std::move(call.values);
+    value = std::move(call.values());
     statement.recording = call.recording;
-    statement.values = value;
+    statement.values() = value;
   } else if (kind == newItem) {
     result = New(right, &value, LowerName(name));
     if (result != TestPassed) value.Append(VariableValue(result));
@@ -651,11 +660,11 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
     result = FunctionCall(right, &value, statement, item);
     if (result != TestPassed || value.is_invalid()) value.Append(VariableValue(result));
     statement.recording = Recording::kRecord;
-    statement.values = value;
+    statement.values() = value;
   } else if (kind == sprintfItem) {
     value.Append(VariableValue(FormatText(0, Parameters(right, 0))));
     statement.recording = Recording::kRecord;
-    statement.values = value;
+    statement.values() = value;
   } else if (kind == sscanfItem) {
     if (MalformedForm(right)) {
       statement.recording = Recording::kRecord;
@@ -667,12 +676,12 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
                            });
     if (result == TestPassed && value.ElementCount() == 0) value.Append(VariableValue(TestPassed));
     statement.recording = Recording::kRecord;
-    statement.values = value;
+    statement.values() = value;
   } else if (kind == assertItem) {
     result = Assert(right, &value);
     value.Append(VariableValue(result));
     statement.recording = Recording::kRecord;
-    statement.values = value;
+    statement.values() = value;
   } else if (kind == arrayLengthItem) {
     result = ArrayLength(script_, right, ArrayLengthUse::kAssignment, &value);
   } else {

@@ -8,6 +8,16 @@ namespace ordalis {
 
 std::string LowerName(std::string_view name) { return LowerAscii(name); }
 
+const std::string& KeyFor(const std::string& name, std::string* lowered) {
+  for (char c : name) {
+    if (c >= 'A' && c <= 'Z') {
+      *lowered = LowerAscii(name);
+      return *lowered;
+    }
+  }
+  return name;
+}
+
 bool ValueRefersTo(const VariableValue& value, const ITester* tester) {
   if (value.kind() == ValueKind::Tester) return value.tester().get() == tester;
   if (value.kind() != ValueKind::Array) return false;

@@ -1,10 +1,11 @@
 #pragma once
 // VariableTable: a running script's variables, an ordered map from lower-case name to value
-// under the variable mutex. The script object owns one; the interpreter stores, looks up and
-// removes through it, and the script's clients enumerate it. Every operation takes the mutex,
+// under the variable lock. The script object owns one; the interpreter stores, looks up and
+// removes through it, and the script's clients enumerate it. Every operation takes the lock,
 // so a client writing a variable while the run thread reads it never sees a half-written
-// value. Values that an operation replaces or removes are destroyed after the mutex is
-// released, so releasing a tester reference never runs under it.
+// value. The lock is a spin lock: the run thread takes it on every variable it reads, and
+// nothing is ever waited for under it. Values that an operation replaces or removes are
+// destroyed after the lock is released, so releasing a tester reference never runs under it.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,11 +15,15 @@
 #include <string_view>
 
 #include "interp/variable_value.h"
+#include "platform/spin_lock.h"
 
 namespace ordalis {
 
 // [name] with the ASCII letters A to Z turned into a to z; every other byte is unchanged.
 std::string LowerName(std::string_view name);
+// [name] as the table keys it, without a copy when it has no upper-case letter (a script's
+// names usually have none): [name] itself, or else [lowered] filled with the lower-case name.
+const std::string& KeyFor(const std::string& name, std::string* lowered);
 
 class VariableTable {
  public:
@@ -54,7 +59,7 @@ class VariableTable {
   bool RefersTo(const ITester* tester) const;
 
  private:
-  mutable std::mutex mutex_;
+  mutable SpinLock mutex_;
   Map variables_;
 };
 

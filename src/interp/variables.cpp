@@ -215,8 +215,9 @@ Result ExecuteIncrement(IScriptContext& script, ScriptItem* item, Step step) {
   ScriptItem* target = item->child_count() == 1 ? item->child(0) : nullptr;
   // The usual counter, a variable holding one integer, is stepped where it is stored; every
   // other case (an element, a name not yet a script variable, a fault) takes the long way.
+  std::string lowered;
   if (target && target->type() == idItem &&
-      script.variables().StepInteger(LowerName(target->text()), step == Step::kIncrement ? 1 : -1) ==
+      script.variables().StepInteger(KeyFor(target->text(), &lowered), step == Step::kIncrement ? 1 : -1) ==
           VariableTable::StepOutcome::kStepped) {
     return TestPassed;
   }

@@ -137,10 +137,14 @@ std::size_t ScriptItem::IndexOfChild(const ScriptItem* child) const {
   return static_cast<std::size_t>(found - children_.begin());
 }
 
-std::mutex& ScriptItem::StateMutex() const {
-  static std::array<std::mutex, 64> mutexes;
+SpinLock& ScriptItem::StateMutex() const {
+  // A line each, so threads recording on different items do not contend for one cache line.
+  struct alignas(64) Padded {
+    SpinLock lock;
+  };
+  static std::array<Padded, 64> locks;
   auto address = reinterpret_cast<std::uintptr_t>(this);
-  return mutexes[(address >> 8) % mutexes.size()];
+  return locks[(address >> 8) % locks.size()].lock;
 }
 
 ScriptItem::ResultState& ScriptItem::State() {
@@ -210,7 +214,12 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
   state.overall = Folded(state.overall, result);
   current_result_.store(result, std::memory_order_relaxed);
   if (state.spill) {
-    state.spill->Held(1);
+    // The tree's tally of records in memory is shared by every thread that records: it is told
+    // of an item's records a few dozen at a time.
+    if (state.records.size() - state.reported_held >= kHeldReportStep) {
+      state.spill->Held(static_cast<std::ptrdiff_t>(state.records.size() - state.reported_held));
+      state.reported_held = state.records.size();
+    }
     SpillHeld(state);
   }
 }
@@ -222,7 +231,8 @@ void ScriptItem::SpillHeld(ResultState& state) {
   if (!spill.Append(state.records, &block)) return;  // kept in memory: nothing is lost
   state.blocks.push_back(block);
   state.spilled += state.records.size();
-  spill.Held(-static_cast<std::ptrdiff_t>(state.records.size()));
+  spill.Held(-static_cast<std::ptrdiff_t>(state.reported_held));
+  state.reported_held = 0;
   state.records.clear();
   // A tail that grew large is given back; the next one grows again by an eighth at a time.
   if (state.records.capacity() > spill.window().per_item * 2) std::vector<ResultRecord>().swap(state.records);
@@ -357,7 +367,8 @@ Status ScriptItem::ResetResults() {
     if (state_) {
       // Records go, spilled ones too, counters return to 0; the current parent is not a
       // result and stays.
-      if (state_->spill) state_->spill->Held(-static_cast<std::ptrdiff_t>(state_->records.size()));
+      if (state_->spill) state_->spill->Held(-static_cast<std::ptrdiff_t>(state_->reported_held));
+      state_->reported_held = 0;
       std::vector<ResultRecord>().swap(state_->records);
       std::vector<ResultSpill::Block>().swap(state_->blocks);
       state_->spill.reset();

@@ -19,6 +19,7 @@
 #include "language/result_record.h"
 #include "language/result_spill.h"
 #include "ordalis/interfaces.h"
+#include "platform/spin_lock.h"
 
 namespace ordalis {
 
@@ -166,7 +167,7 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
 
   // Records, counters and the current parent live apart and come into being with the first
   // result or current parent, so an item that never runs stays small. They are guarded by one
-  // of a few process-wide mutexes chosen by the item's address.
+  // of a few process-wide spin locks chosen by the item's address (nothing waits under them).
   struct ResultState {
     ScriptItemPtr current_parent;
     // Grown by an eighth at a time, so a record costs little more than its own size.
@@ -177,15 +178,17 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
     std::shared_ptr<ResultSpill> spill;
     std::vector<ResultSpill::Block> blocks;
     std::size_t spilled = 0;
+    std::size_t reported_held = 0;  // of [records], how many the spill's tally counts
     bool spill_looked_up = false;
   };
+  static constexpr std::size_t kHeldReportStep = 32;
   // The spill the root of this item's tree offers; null when none.
   std::shared_ptr<ResultSpill> OfferedSpill() const;
   // Moves the records [state] holds in memory into its spill when the window says so.
   static void SpillHeld(ResultState& state);
   // Record [index] of [state] (the caller holds StateMutex() and checks the index).
   ResultRecord RecordLocked(const ResultState& state, std::size_t index) const;
-  std::mutex& StateMutex() const;
+  SpinLock& StateMutex() const;
   ResultState& State();  // the caller holds StateMutex()
 
   std::unique_ptr<ResultState> state_;

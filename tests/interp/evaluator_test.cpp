@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "fake_script.h"
 #include "interp/builtin_values.h"
@@ -214,6 +217,24 @@ TEST_F(EvaluatorTest, ComparisonsFollowValueOrder) {
     auto item = Item(row.type, "op", {row.left, row.right});
     EXPECT_EQ(EvaluateCondition(script_, item.get(), &result), row.expected) << row.type;
     EXPECT_EQ(result, TestPassed);
+  }
+}
+
+// An integer literal is its decimal value wrapped to 32 bits, read the same whether it is
+// appended as a value or compared, for the short texts read eight digits at once and the rest.
+TEST_F(EvaluatorTest, IntegerLiteralsReadAsTheirDecimalValue) {
+  for (const char* text : {"0", "7", "00000000", "00000001", "10000000", "99999999", "12345678",
+                           "1234567", "100000000", "2147483647", "2147483648", "4294967297",
+                           "09", "12a", "1:", "1/", "-5", "+5", "123456789012345678901"}) {
+    auto expected = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::strtoll(text, nullptr, 10))));
+    VariableValue appended;
+    EXPECT_EQ(EvaluateValue(script_, Item(integerItem, text).get(), &appended), TestPassed);
+    EXPECT_EQ(appended.DisplayText(), "[" + std::to_string(expected) + "]") << text;
+    Set("expected", Values(expected));
+    Result result = TestPassed;
+    auto equal = Item(equalItem, "==", {Item(integerItem, text), Id("expected")});
+    EXPECT_TRUE(EvaluateCondition(script_, equal.get(), &result)) << text;
   }
 }
 
