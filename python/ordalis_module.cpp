@@ -618,11 +618,26 @@ class PyScript {
 // item creators, batch items and the runners of a batch queue's entries. Each call releases the
 // GIL (the bindings' Release()), so a plug-in may take its time or call back into Python.
 
+// Lets go of [object] with the GIL released when this thread holds it: the last reference to
+// a plug-in's object may wait in its destructor for a worker thread that needs the GIL to call
+// a Python trace.
+template <typename T>
+void DropWithoutGil(std::shared_ptr<T>& object) {
+  if (object && Py_IsInitialized() && PyGILState_Check()) {
+    py::gil_scoped_release release;
+    object.reset();
+    return;
+  }
+  object.reset();
+}
+
 class PyTester {
  public:
   explicit PyTester(std::shared_ptr<ITester> tester) : tester_(std::move(tester)) {
     if (!tester_) throw StatusError(E_POINTER, "no tester");
   }
+  ~PyTester() { DropWithoutGil(tester_); }
+  PyTester(const PyTester&) = default;
   std::vector<std::string> Actions() {
     std::uint32_t count = Out<std::uint32_t>("ActionCount", [&](auto* v) { return tester_->get_ActionCount(v); });
     std::vector<std::string> names;
@@ -688,6 +703,8 @@ class PyTesterCreator {
   explicit PyTesterCreator(std::shared_ptr<ITesterCreator> creator) : creator_(std::move(creator)) {
     if (!creator_) throw StatusError(E_POINTER, "no tester creator");
   }
+  ~PyTesterCreator() { DropWithoutGil(creator_); }
+  PyTesterCreator(const PyTesterCreator&) = default;
   std::uint32_t NumberOfTypes() {
     return Out<std::uint32_t>("NumberOfTypes", [&](auto* v) { return creator_->get_NumberOfTypes(v); });
   }
@@ -712,6 +729,8 @@ class PyBatchQueueItem {
   explicit PyBatchQueueItem(std::shared_ptr<IBatchQueueItem> item) : item_(std::move(item)) {
     if (!item_) throw StatusError(E_POINTER, "no batch item");
   }
+  ~PyBatchQueueItem() { DropWithoutGil(item_); }
+  PyBatchQueueItem(const PyBatchQueueItem&) = default;
   std::string Version() { return Out<std::string>("Version", [&](auto* v) { return item_->get_Version(v); }); }
   std::string Description() { return Out<std::string>("Description", [&](auto* v) { return item_->get_Description(v); }); }
   void Execute(const std::string& file_name, std::shared_ptr<ITrace> trace) {
@@ -753,6 +772,8 @@ class PyBatchQueueItemCreator {
   explicit PyBatchQueueItemCreator(std::shared_ptr<IBatchQueueItemCreator> creator) : creator_(std::move(creator)) {
     if (!creator_) throw StatusError(E_POINTER, "no batch item creator");
   }
+  ~PyBatchQueueItemCreator() { DropWithoutGil(creator_); }
+  PyBatchQueueItemCreator(const PyBatchQueueItemCreator&) = default;
   std::string Version() { return Out<std::string>("Version", [&](auto* v) { return creator_->get_Version(v); }); }
   std::optional<PyBatchQueueItem> Create(std::uint32_t index) {
     std::shared_ptr<IBatchQueueItem> item;
@@ -780,6 +801,8 @@ class PyBatchQueueRunner {
   explicit PyBatchQueueRunner(std::shared_ptr<IBatchQueueRunner> runner) : runner_(std::move(runner)) {
     if (!runner_) throw StatusError(E_POINTER, "no batch entry");
   }
+  ~PyBatchQueueRunner() { DropWithoutGil(runner_); }
+  PyBatchQueueRunner(const PyBatchQueueRunner&) = default;
   std::string Version() { return Text("Version", &IBatchQueueRunner::get_Version); }
   std::string Description() { return Text("Description", &IBatchQueueRunner::get_Description); }
   void Execute() { Check(runner_->Execute(), "Execute"); }
