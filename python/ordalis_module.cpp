@@ -238,6 +238,8 @@ struct Callbacks {
   py::object on_added;
   py::object on_removed;
   py::object on_moved;
+  py::object on_results_reset;
+  py::object on_reset;
 
   py::object Get(py::object Callbacks::*which) {
     std::lock_guard lock(mutex);
@@ -315,12 +317,12 @@ class ScriptClient : public IScriptEventsClient, public ITraceEventsClient {
     auto shared = item->shared_from_this();
     CallBack(*callbacks_, &Callbacks::on_executed, PyScriptItem(shared));
   }
-  void ResultsReset() override {}
+  void ResultsReset() override { CallBack(*callbacks_, &Callbacks::on_results_reset); }
   void Started() override {
     started_.store(true);
     CallBack(*callbacks_, &Callbacks::on_started);
   }
-  void Reset() override {}
+  void Reset() override { CallBack(*callbacks_, &Callbacks::on_reset); }
   void StateChanged(ScriptState state) override {
     CallBack(*callbacks_, &Callbacks::on_state_changed, static_cast<int>(state));
     if (state == ScriptNotRunning && started_.load()) ended_.Set();
@@ -417,7 +419,7 @@ class PyScript {
       script_.reset();
     }
     for (auto which : {&Callbacks::on_executed, &Callbacks::on_state_changed, &Callbacks::on_log,
-                       &Callbacks::on_started}) {
+                       &Callbacks::on_started, &Callbacks::on_results_reset, &Callbacks::on_reset}) {
       callbacks_->Set(which, py::object());
     }
   }
@@ -1427,7 +1429,11 @@ void SetCallback(Owner& owner, py::object Callbacks::*which, py::object callback
 PYBIND11_MODULE(_ordalis, m) {
   using namespace ordalis;
   using namespace ordalis::python;
-  m.doc() = "The Ordalis engine's classes; import the package `ordalis`, not this module.";
+  m.doc() =
+      "The Ordalis engine's classes; import the package `ordalis`, not this module.\n\n"
+      "Every operation of the six classes is here as a method or property. A trace argument (of\n"
+      "Execute and SetTrace) is a Python callable trace(level, text); a script object does not\n"
+      "use the one Script.execute is given, as it logs through its own events.";
 
   static py::exception<StatusError> error(m, "OrdalisError", PyExc_RuntimeError);
   py::register_exception_translator([](std::exception_ptr thrown) {
@@ -1550,7 +1556,9 @@ PYBIND11_MODULE(_ordalis, m) {
       .def("on_executed", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_executed, f); })
       .def("on_state_changed", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_state_changed, f); })
       .def("on_log", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_log, f); })
-      .def("on_started", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_started, f); });
+      .def("on_started", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_started, f); })
+      .def("on_results_reset", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_results_reset, f); })
+      .def("on_reset", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_reset, f); });
 
   py::class_<PyTester>(m, "Tester")
       .def_property_readonly("actions", &PyTester::Actions, Release())

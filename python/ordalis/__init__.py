@@ -11,7 +11,8 @@
     script.wait()
 
 Errors of the engine are raised as OrdalisError, whose ``status`` is the status code.
-Callbacks run on the engine's threads; keep them short.
+Callbacks run on the engine's threads; keep them short. Every operation of the classes is a
+method or property (docs/python.md lists them); a trace argument is a callable(level, text).
 """
 
 from __future__ import annotations

@@ -103,7 +103,10 @@ def test_script_operations_after_a_run(scripts, tmp_path):
     script.save_results(str(saved))
     assert "odl_script_result" in saved.read_text()
 
+    cleared = []
+    script.on_results_reset(lambda: cleared.append(True))
     script.reset()
+    assert cleared == [True]
     assert script.status == ordalis.BatchQueueItemStatus.NOT_RUNNING
     assert script.item.child(3).number_of_results == 0
     # Run as a batch item: the status tells the verdict once the run has ended.
@@ -283,3 +286,18 @@ def test_script_proxy_key_and_its_script(scripts):
     assert status_of(lambda: script.wait(0)) == E_NOTIMPL
     script.close()
     assert proxy.script is not None  # closing the view leaves the proxy's script alone
+
+
+def test_type_stubs_name_every_public_member():
+    """The stubs editors complete from list exactly what each class offers."""
+    import ast
+    stubs = ast.parse(open(os.path.join(os.path.dirname(ordalis.__file__), "_ordalis.pyi")).read())
+    for node in stubs.body:
+        if not isinstance(node, ast.ClassDef) or node.name == "OrdalisError":
+            continue
+        stubbed = {n.name for n in node.body if isinstance(n, ast.FunctionDef)}
+        stubbed |= {n.target.id for n in node.body if isinstance(n, ast.AnnAssign)}
+        cls = getattr(ordalis._ordalis, node.name)
+        offered = {name for name in vars(cls) if not name.startswith("_")}
+        stubbed = {name for name in stubbed if not name.startswith("_")}
+        assert stubbed == offered, node.name
