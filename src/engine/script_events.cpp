@@ -1,5 +1,7 @@
 #include "engine/script_events.h"
 
+#include <utility>
+
 #include "language/script_item.h"
 
 namespace ordalis {
@@ -7,7 +9,24 @@ namespace ordalis {
 void ScriptEvents::SetClient(std::shared_ptr<IScriptEventsClient> client) {
   std::lock_guard lock(mutex_);
   client_.swap(client);
+  client_version_.fetch_add(1, std::memory_order_release);
   // The previous client is released here, outside the lock.
+}
+
+IScriptEventsClient* ScriptEvents::RunThreadClient() {
+  if (client_version_.load(std::memory_order_acquire) == run_client_version_) return run_client_.get();
+  std::shared_ptr<IScriptEventsClient> previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = std::exchange(run_client_, client_);
+    run_client_version_ = client_version_.load(std::memory_order_relaxed);
+  }
+  return run_client_.get();
+}
+
+void ScriptEvents::ForgetRunThreadClient() {
+  std::shared_ptr<IScriptEventsClient> previous = std::exchange(run_client_, nullptr);
+  run_client_version_ = kNoVersion;
 }
 
 template <typename Call>
@@ -27,7 +46,13 @@ void ScriptEvents::TellClient(Call&& call) {
 
 void ScriptEvents::Executed(ScriptItem* item) {
   if (item == nullptr) return;
-  TellClient([item](IScriptEventsClient& client) { client.Executed(item); });
+  if (IScriptEventsClient* client = RunThreadClient()) {
+    try {
+      client->Executed(item);
+    } catch (...) {
+      // As in TellClient: a throwing client keeps the event from no one.
+    }
+  }
   std::uint32_t id = item->id();
   sinks_.Fire([id](IScriptEvents& sink) { sink.Executed(id); });
 }

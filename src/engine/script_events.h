@@ -5,6 +5,8 @@
 // the others. Events are raised with no engine lock held, so whoever receives one may call back
 // into the script. All operations are safe to call from any thread.
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -33,8 +35,11 @@ class ScriptEvents {
   void SetClient(std::shared_ptr<IScriptEventsClient> client);
   IConnectionPoint<IScriptEvents>& sinks() { return sinks_; }
 
-  // [item] stays alive for the length of the call.
+  // [item] stays alive for the length of the call. Raised on the run thread only.
   void Executed(ScriptItem* item);
+  // Drops the run thread's reference to the client; the run thread calls it when a run ends, so
+  // a client replaced during the run is released then at the latest.
+  void ForgetRunThreadClient();
   void ResultsReset();
   void Started();
   void Reset();
@@ -45,8 +50,18 @@ class ScriptEvents {
   template <typename Call>
   void TellClient(Call&& call);
 
+  // The client as the run thread sees it. Executed comes for every statement, so the run thread
+  // keeps its own reference and takes the lock only after SetClient has changed the client.
+  IScriptEventsClient* RunThreadClient();
+
+  static constexpr std::uint64_t kNoVersion = ~std::uint64_t{0};
+
   std::mutex mutex_;  // guards client_
   std::shared_ptr<IScriptEventsClient> client_;
+  std::atomic<std::uint64_t> client_version_{0};  // counts the changes of client_
+  // Run thread only: its reference to the client, as of client version run_client_version_.
+  std::shared_ptr<IScriptEventsClient> run_client_;
+  std::uint64_t run_client_version_ = kNoVersion;
   ConnectionPoint<IScriptEvents> sinks_;
 };
 

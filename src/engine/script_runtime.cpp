@@ -142,6 +142,7 @@ void ScriptRuntime::RunOnce() {
   StartRun();
   ExecuteTree();
   EndRun();
+  events_.ForgetRunThreadClient();
   controller_.PaceWait(settings_.end_of_run_ms());
 }
 

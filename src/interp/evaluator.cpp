@@ -21,10 +21,26 @@ bool IsNumber(const VariableValue& value) {
 }
 
 // Number literals arrive as decimal text; a value beyond 32 bits keeps its low 32 bits.
-VariableValue IntegerLiteral(const std::string& text) {
+std::int32_t IntegerLiteralValue(const std::string& text) {
+  // A literal is read on every evaluation, and most are a few plain digits: those are read here,
+  // where no overflow is possible; anything else is strtoll's.
+  if (!text.empty() && text.size() <= 18) {
+    std::int64_t digits = 0;
+    bool plain = true;
+    for (char c : text) {
+      if (c < '0' || c > '9') {
+        plain = false;
+        break;
+      }
+      digits = digits * 10 + (c - '0');
+    }
+    if (plain) return static_cast<std::int32_t>(static_cast<std::uint32_t>(digits));
+  }
   long long number = std::strtoll(text.c_str(), nullptr, 10);
-  return VariableValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(number)));
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
 }
+
+VariableValue IntegerLiteral(const std::string& text) { return VariableValue(IntegerLiteralValue(text)); }
 
 // Appends the value of a literal item; false when [item] is no literal.
 bool AppendLiteral(const ScriptItem* item, VariableValue* value) {
@@ -100,7 +116,7 @@ bool PlainOperand(IScriptContext& script, const ScriptItem* item, VariableValue*
   switch (item->type()) {
     case integerItem:
     case hexItem:
-    case octalItem: *value = IntegerLiteral(item->text()); return true;
+    case octalItem: value->SetInteger(IntegerLiteralValue(item->text())); return true;
     case idItem: return script.variables().GetScalar(LowerName(item->text()), value);
     default: return false;
   }

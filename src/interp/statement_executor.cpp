@@ -15,7 +15,7 @@
 #include "testers/script_playback.h"
 #include "testers/testers.h"
 #include "testers/tester_proxy.h"
-#include "trace/clock.h"
+#include "trace/stopwatch.h"
 
 namespace ordalis {
 
@@ -220,9 +220,12 @@ Result StatementExecutor::ExecuteChain(ScriptItem* first) {
 namespace {
 
 // Whether a statement's run is timed. A step of a counter or a comment takes well under the
-// millisecond a result shows, so the clock is not read for it on every pass of a loop.
+// millisecond a result shows, so the clock is not read for it on every pass of a loop. Nor is it
+// for a while statement: it records only its status (a result only when a fault or a stop ends
+// it), and each pass's time is on its do block.
 bool Timed(ItemType type) {
   switch (type) {
+    case whileItem:
     case incrementItem:
     case decrementItem:
     case commentItem:
@@ -234,11 +237,24 @@ bool Timed(ItemType type) {
 }  // namespace
 
 Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& target, ChainKind kind) {
+  return ExecuteFrom(Cursor::At(first), target, kind);
+}
+
+Result StatementExecutor::ExecuteChildren(ScriptItem* parent, std::size_t index, FunctionReturn& target) {
+  Cursor cursor;
+  cursor.parent = parent;
+  cursor.index = index;
+  return ExecuteFrom(cursor, target, ChainKind::kStatements);
+}
+
+Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, ChainKind kind) {
   target.state = FunctionReturn::State::kRunning;
   Result aggregate = TestPassed;
   ChainScope scope;
-  Cursor cursor = Cursor::At(first);
+  ScriptItem* first = cursor.item();
   Logger& log = script_.logger();
+  // The judge of a strict run counts faults; in any other run no statement is judged by them.
+  RunJudge* judge = script_.judge();
   try {
     if (script_.step_flag() || (first != nullptr && first->breakpoint())) {
       script_.ClearStepFlag();
@@ -262,21 +278,19 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& tar
       script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
       Statement statement;
       const bool timed = Timed(item->type());
-      std::int64_t start = timed ? Clock::Instance().ElapsedTicks() : 0;
-      if (log.IsLogging(finest)) {
-        log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
-      }
-      std::uint64_t faults_before = FaultsSoFar(script_);
+      std::uint64_t start = timed ? Stopwatch::Now() : 0;
+      const bool tracing = log.IsLogging(finest);
+      if (tracing) log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
+      const bool strict = judge != nullptr && judge->strictness() == RunStrictness::kStrict;
+      std::uint64_t faults_before = strict ? judge->judged_faults() : 0;
       Result result = Execute(item, &cursor, statement, target, kind, scope);
-      if (JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
-      if (log.IsLogging(finest)) {
+      if (strict && JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
+      if (tracing) {
         log.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
-        double taken = timed ? static_cast<double>(Clock::Instance().ElapsedTicks() - start) /
-                                   static_cast<double>(Clock::Frequency())
-                             : 0.0;
+        double taken = timed ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
         item->RecordResult(result, script_.iteration(), taken, RecordedValues(statement.values));
       } else {
         item->SetStatus(result);
@@ -315,7 +329,7 @@ Result StatementExecutor::ExecuteSequence(ScriptItem* first, FunctionReturn& tar
 
 Result StatementExecutor::RunChild(ScriptItem* item, FunctionReturn& target) {
   if (item->child_count() == 0) return TestPassed;
-  return ExecuteSequence(item->child(0), target);
+  return ExecuteChildren(item, 0, target);
 }
 
 Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
@@ -438,9 +452,9 @@ Result StatementExecutor::If(ScriptItem* item, Statement& statement, FunctionRet
   statement.recording = Recording::kStatusOnly;
   Result condition_result = TestPassed;
   if (EvaluateCondition(script_, item->child(0), &condition_result)) {
-    return ExecuteSequence(item->child(1), target);
+    return ExecuteChildren(item, 1, target);
   }
-  if (item->child_count() > 2) return ExecuteSequence(item->child(2), target);
+  if (item->child_count() > 2) return ExecuteChildren(item, 2, target);
   return TestPassed;
 }
 
@@ -454,7 +468,7 @@ Result StatementExecutor::While(ScriptItem* item, Statement& statement, Function
   Result condition_result = TestPassed;
   if (!EvaluateCondition(script_, item->child(0), &condition_result)) return TestPassed;
   statement.next = Statement::Next::kRepeat;
-  return ExecuteSequence(item->child(1), target);
+  return ExecuteChildren(item, 1, target);
 }
 
 VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t first_child) {

@@ -102,6 +102,10 @@ class StatementExecutor {
   struct Cursor;
   struct TesterCall;
 
+  // The chain that starts at child [index] of [parent], known by its place so the chain need
+  // not look itself up among its siblings.
+  Result ExecuteChildren(ScriptItem* parent, std::size_t index, FunctionReturn& target);
+  Result ExecuteFrom(Cursor cursor, FunctionReturn& target, ChainKind kind);
   Result Execute(ScriptItem* item, Cursor* cursor, Statement& statement, FunctionReturn& target,
                  ChainKind kind, class ChainScope& scope);
   Result RunChild(ScriptItem* item, FunctionReturn& target);

@@ -54,7 +54,11 @@ bool VariableTable::GetScalar(const std::string& name, VariableValue* value) con
   if (whole.ElementCount() != 1) return false;
   const VariableValue& inner = whole.Element(0);
   if (inner.kind() == ValueKind::Array) return false;
-  *value = inner;
+  if (inner.is_plain_integer()) {
+    value->SetInteger(inner.integer());  // a counter, read without copying a whole value
+  } else {
+    *value = inner;
+  }
   return true;
 }
 
@@ -65,7 +69,7 @@ VariableTable::StepOutcome VariableTable::StepInteger(const std::string& name, s
   VariableValue* inner = Innermost(found->second);
   if (inner == nullptr || inner->kind() != ValueKind::Integer) return StepOutcome::kNotInteger;
   std::uint32_t bits = static_cast<std::uint32_t>(inner->integer()) + static_cast<std::uint32_t>(delta);
-  *inner = VariableValue(static_cast<std::int32_t>(bits));
+  inner->SetInteger(static_cast<std::int32_t>(bits));
   return StepOutcome::kStepped;
 }
 

@@ -117,6 +117,15 @@ class VariableValue {
   void AppendFromVariantArray(const VariantArrayPtr& array, TesterWrapHook* hook = nullptr,
                               const std::string& variable_name = std::string());
 
+  // Makes this the Integer [value], as assigning VariableValue(value) would, in place when it
+  // holds nothing else: a counter is stepped and a literal read on every pass of a loop.
+  void SetInteger(std::int32_t value);
+  // Whether this is an Integer and holds nothing else, as VariableValue(integer()) would.
+  bool is_plain_integer() const {
+    return kind_ == ValueKind::Integer && text_.empty() && !tester_ && elements_.empty() && boolean_ == 0 &&
+           result_ == TestPassed && double_ == static_cast<double>(integer_);
+  }
+
   // Parses script-literal text ("1, \"two\", [3, 4.5]") into an Array of values; false, with
   // [value] untouched, when the text is not a list of literals. A value text is a literal: it
   // never includes a file or names a variable.

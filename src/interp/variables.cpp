@@ -100,6 +100,7 @@ Result ChainScope::ExecuteLocal(IScriptContext& script, ScriptItem* local_item) 
 }
 
 void ChainScope::End(IScriptContext& script, const VariableValue* returned) {
+  if (saved_.empty() && created_.empty()) return;  // the usual chain: no local statement ran
   VariableTable& table = script.variables();
   for (auto& [name, value] : saved_) {
     script.logger().Log(fine, kScript, "Variable %s reset to %s", name.c_str(),

@@ -21,6 +21,35 @@ void Put(std::string* bytes, T value) {
   bytes->append(raw, sizeof(T));
 }
 
+void PutVarint(std::string* bytes, std::uint64_t value) {
+  char raw[10];
+  std::size_t length = 0;
+  while (value >= 0x80) {
+    raw[length++] = static_cast<char>((value & 0x7F) | 0x80);
+    value >>= 7;
+  }
+  raw[length++] = static_cast<char>(value);
+  bytes->append(raw, length);
+}
+
+std::uint64_t ZigZag(std::int64_t value) {
+  return (static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63);
+}
+
+std::int64_t UnZigZag(std::uint64_t value) {
+  return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
+}
+
+// A record's first byte says which of its fields are left out because they are the usual ones:
+// a record of a loop's pass has the iteration and the second of the one before it, and most
+// have no values.
+enum RecordFlags : std::uint8_t {
+  kSameIteration = 1,  // as the record before it in the block (0 for the first)
+  kSameTime = 2,       // as the record before it in the block (0 for the first)
+  kNoTimeTaken = 4,    // time taken exactly +0.0
+  kNoValues = 8,
+};
+
 class Reader {
  public:
   explicit Reader(std::string_view bytes) : bytes_(bytes) {}
@@ -36,6 +65,16 @@ class Reader {
     text->assign(bytes_.data() + at_, length);
     at_ += length;
     return true;
+  }
+  bool Varint(std::uint64_t* value) {
+    *value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (at_ == bytes_.size()) return false;
+      auto byte = static_cast<std::uint8_t>(bytes_[at_++]);
+      *value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+      if ((byte & 0x80) == 0) return true;
+    }
+    return false;
   }
   bool done() const { return at_ == bytes_.size(); }
 
@@ -96,16 +135,32 @@ bool DecodeValue(Reader& in, int depth, Variant* value) {
   return true;
 }
 
-bool DecodeRecord(Reader& in, ResultRecord* record) {
-  std::int32_t result = 0;
-  std::uint32_t values = 0;
-  if (!in.Get(&result) || !in.Get(&record->iteration) || !in.Get(&record->time) ||
-      !in.Get(&record->time_taken) || !in.Get(&values)) {
-    return false;
+bool DecodeRecord(Reader& in, const ResultRecord& previous, ResultRecord* record) {
+  std::uint8_t flags = 0;
+  std::uint64_t result = 0;
+  if (!in.Get(&flags) || flags > 15 || !in.Varint(&result)) return false;
+  record->result = static_cast<Result>(static_cast<std::int32_t>(UnZigZag(result)));
+  record->iteration = previous.iteration;
+  if ((flags & kSameIteration) == 0) {
+    std::uint64_t iteration = 0;
+    if (!in.Varint(&iteration) || iteration > UINT32_MAX) return false;
+    record->iteration = static_cast<std::uint32_t>(iteration);
   }
-  record->result = static_cast<Result>(result);
-  for (std::uint32_t i = 0; i < values; ++i) {
-    if (!DecodeValue(in, 0, &record->values.emplace_back())) return false;
+  record->time = previous.time;
+  if ((flags & kSameTime) == 0) {
+    std::uint64_t delta = 0;
+    if (!in.Varint(&delta)) return false;
+    record->time = static_cast<std::int64_t>(static_cast<std::uint64_t>(previous.time) +
+                                             static_cast<std::uint64_t>(UnZigZag(delta)));
+  }
+  record->time_taken = 0.0;
+  if ((flags & kNoTimeTaken) == 0 && !in.Get(&record->time_taken)) return false;
+  if ((flags & kNoValues) == 0) {
+    std::uint64_t values = 0;
+    if (!in.Varint(&values) || values > UINT32_MAX) return false;
+    for (std::uint64_t i = 0; i < values; ++i) {
+      if (!DecodeValue(in, 0, &record->values.emplace_back())) return false;
+    }
   }
   return true;
 }
@@ -149,20 +204,41 @@ bool PreadAll(int fd, char* buffer, std::size_t length, std::uint64_t offset) {
 }  // namespace
 
 void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes) {
+  const ResultRecord* previous = nullptr;
+  const ResultRecord none;  // what the first record of a block is told apart from
   for (const ResultRecord& record : records) {
-    Put(bytes, static_cast<std::int32_t>(record.result));
-    Put(bytes, record.iteration);
-    Put(bytes, record.time);
-    Put(bytes, record.time_taken);
-    Put(bytes, static_cast<std::uint32_t>(record.values.size()));
-    for (const Variant& value : record.values) EncodeValue(value, 0, bytes);
+    const ResultRecord& before = previous != nullptr ? *previous : none;
+    std::uint8_t flags = 0;
+    if (record.iteration == before.iteration) flags |= kSameIteration;
+    if (record.time == before.time) flags |= kSameTime;
+    std::uint64_t time_bits = 0;
+    std::memcpy(&time_bits, &record.time_taken, sizeof time_bits);
+    if (time_bits == 0) flags |= kNoTimeTaken;
+    if (record.values.empty()) flags |= kNoValues;
+    Put(bytes, flags);
+    PutVarint(bytes, ZigZag(static_cast<std::int32_t>(record.result)));
+    if ((flags & kSameIteration) == 0) PutVarint(bytes, record.iteration);
+    if ((flags & kSameTime) == 0) {
+      PutVarint(bytes, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.time) -
+                                                        static_cast<std::uint64_t>(before.time))));
+    }
+    if ((flags & kNoTimeTaken) == 0) Put(bytes, record.time_taken);
+    if ((flags & kNoValues) == 0) {
+      PutVarint(bytes, record.values.size());
+      for (const Variant& value : record.values) EncodeValue(value, 0, bytes);
+    }
+    previous = &record;
   }
 }
 
 bool DecodeRecords(std::string_view bytes, std::vector<ResultRecord>* records) {
   Reader in(bytes);
+  ResultRecord previous;  // iteration and time as the block's first record is told them
   while (!in.done()) {
-    if (!DecodeRecord(in, &records->emplace_back())) return false;
+    ResultRecord& record = records->emplace_back();
+    if (!DecodeRecord(in, previous, &record)) return false;
+    previous.iteration = record.iteration;
+    previous.time = record.time;
   }
   return true;
 }

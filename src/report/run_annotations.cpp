@@ -93,8 +93,27 @@ void RunRecorder::OnLogLine(std::string line) {
 void RunRecorder::OnExecuted(ScriptItem* item) {
   if (item == nullptr) return;
   bool failed = JustFailed(*item);
+  Executed entry{item, failed && !IsBlock(item->type())};
+  // Only a failure touches what Finish and OnLogLine share: a statement that passes takes no
+  // lock. The ring of recent statements is the run thread's own.
+  if (failed) NoteFailure(entry);
+  if (recent_.size() < kRecentStatements) {
+    recent_.push_back(entry);
+  } else {
+    // Field by field: the entry is built on the stack a moment before, and copying it whole
+    // stalls on reading it back.
+    recent_[next_executed_].item = entry.item;
+    recent_[next_executed_].failed = entry.failed;
+  }
+  next_executed_ = (next_executed_ + 1) % kRecentStatements;
+}
+
+// Keeps the log lines that led to a failing statement, and the failure a result row ends with.
+// The ring does not hold [entry] yet.
+void RunRecorder::NoteFailure(const Executed& entry) {
+  ScriptItem* item = entry.item;
   std::lock_guard lock(mutex_);
-  if (failed && !IsBlock(item->type()) && failure_lines_.size() < kFailuresWithLines &&
+  if (entry.failed && failure_lines_.size() < kFailuresWithLines &&
       failure_lines_.find(item) == failure_lines_.end()) {
     std::vector<std::string>& lines = failure_lines_[item];
     for (std::size_t i = 0; i < recent_lines_.size(); ++i) {
@@ -102,16 +121,9 @@ void RunRecorder::OnExecuted(ScriptItem* item) {
       lines.push_back(recent_lines_[at]);
     }
   }
-  if (failed && item->type() == resultItem && row_failures_.find(item) == row_failures_.end()) {
+  if (item->type() == resultItem && row_failures_.find(item) == row_failures_.end()) {
     AttributeToRow(item);
   }
-  Executed entry{item, failed && !IsBlock(item->type())};
-  if (recent_.size() < kRecentStatements) {
-    recent_.push_back(entry);
-  } else {
-    recent_[next_executed_] = entry;
-  }
-  next_executed_ = (next_executed_ + 1) % kRecentStatements;
 }
 
 // Walks back over the statements that ran since the row started and keeps the earliest that

@@ -56,13 +56,14 @@ class RunRecorder {
     ScriptItem* item;
     bool failed;
   };
+  void NoteFailure(const Executed& entry);
   void AttributeToRow(ScriptItem* row);
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // guards the lines and the failures; the ring of statements is unguarded
   std::vector<std::string> recent_lines_;  // a ring of the latest lines
   std::size_t next_line_ = 0;
   std::unordered_map<ScriptItem*, std::vector<std::string>> failure_lines_;
-  std::vector<Executed> recent_;           // a ring of the latest statements run
+  std::vector<Executed> recent_;           // a ring of the latest statements run (run thread only)
   std::size_t next_executed_ = 0;
   std::unordered_map<ScriptItem*, ScriptItem*> row_failures_;
 };

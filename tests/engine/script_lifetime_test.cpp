@@ -56,6 +56,28 @@ TEST_F(ScriptTest, AClientMayWaitInANotificationForTheRunToEnd) {
   script_->SetScriptEventsClient(nullptr);
 }
 
+// A client replaced in the middle of a run hears nothing more and is let go before the next
+// statement is told to its successor.
+TEST_F(ScriptTest, AClientReplacedDuringARunIsReleasedAtTheNextStatement) {
+  auto first = std::make_shared<Observer>();
+  std::weak_ptr<Observer> first_gone = first;
+  script_->SetScriptEventsClient(first);
+  Load("x = 1\ny = 2\nz = 3\n");
+  Statement(1)->put_BreakpointSet(kVariantTrue);
+  script_->Run();
+  ASSERT_TRUE(first->WaitForState(ScriptPaused));
+  EXPECT_EQ(first->Executed().size(), 1u);
+  auto second = std::make_shared<Observer>();
+  script_->SetScriptEventsClient(second);
+  first.reset();
+  script_->Run();
+  ASSERT_TRUE(second->WaitFor([&] { return !second->executed.empty(); }));
+  EXPECT_TRUE(first_gone.expired());
+  ASSERT_TRUE(second->WaitForState(ScriptNotRunning));
+  EXPECT_EQ(second->Executed().size(), 3u);  // y, z and the root
+  script_->SetScriptEventsClient(nullptr);
+}
+
 // Holds the only reference to a script and lets it go from an Executed event, on the run
 // thread. Its own end shows that the script's state has gone too.
 class LastOwner : public IScriptEventsClient {

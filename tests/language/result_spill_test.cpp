@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 
 #include "language/script_item.h"
@@ -60,6 +63,29 @@ TEST(ResultSpill, BlocksComeBackAsWritten) {
   ASSERT_TRUE(spill.ReadOne(second, 5, &one));
   ExpectSameRecord(one, written[9]);
   EXPECT_FALSE(spill.ReadOne(second, 6, &one));
+}
+
+// A block leaves out the fields a record shares with the one before it; every field still comes
+// back exactly, whatever the neighbours and however far apart.
+TEST(ResultSpill, RecordsComeBackWhateverTheirNeighbours) {
+  const std::vector<ResultRecord> written = {
+      {TestPassed, 1, 1700000000, 0.25, {}},
+      {TestPassed, 1, 1700000000, 0.0, {}},                      // shares iteration and second
+      {TestNotRun, 1, 1700000000, -0.0, {}},                     // a negative result, -0.0 taken
+      {TestAborted, 4000000000u, 1699999990, 1e300, ValuesFor(3)},  // back in time, far iteration
+      {static_cast<Result>(-2147483647 - 1), 0, INT64_MIN, 0.0, {}},
+      {static_cast<Result>(2147483647), UINT32_MAX, INT64_MAX, 5e-324, ValuesFor(6)},
+      {TestFailed, UINT32_MAX, INT64_MAX, 1.5, {}},
+  };
+  std::string bytes;
+  EncodeRecords(written, &bytes);
+  std::vector<ResultRecord> back;
+  ASSERT_TRUE(DecodeRecords(bytes, &back));
+  ASSERT_EQ(back.size(), written.size());
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    ExpectSameRecord(back[i], written[i]);
+    EXPECT_EQ(std::signbit(back[i].time_taken), std::signbit(written[i].time_taken)) << i;
+  }
 }
 
 TEST(ResultSpill, DamagedBytesAreRefused) {
