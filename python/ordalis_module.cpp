@@ -4,6 +4,7 @@
 // that waits for the run thread never holds the GIL the run thread needs.
 
 #include <pybind11/functional.h>
+#include <pybind11/operators.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -106,11 +108,34 @@ VariantArrayPtr ArrayFromPython(const py::handle& value) {
   return std::make_shared<VariantArray>(VariantArray{variant});
 }
 
-// A read-only view of one item of a script's tree.
+bool IsTrue(VariantBool value) { return value != kVariantFalse; }
+VariantBool ToVariantBool(bool value) { return value ? kVariantTrue : kVariantFalse; }
+
+// Calls an engine getter with an out-parameter of type T and answers the value it gave, or
+// raises the failure. [operation] names the operation in the exception's text.
+template <typename T, typename Call>
+T Out(const char* operation, Call&& call) {
+  T value{};
+  Check(call(&value), operation);
+  return value;
+}
+
+template <typename Call>
+bool OutBool(const char* operation, Call&& call) {
+  return IsTrue(Out<VariantBool>(operation, std::forward<Call>(call)));
+}
+
+// One item of a script's tree, or a free-standing item made by ScriptItem().
 class PyScriptItem {
  public:
   explicit PyScriptItem(std::shared_ptr<IScriptItem> item) : item_(std::move(item)) {
     if (!item_) throw StatusError(E_POINTER, "no script item");
+  }
+  // A new free-standing item, as a client makes one by its class name.
+  static PyScriptItem Create() {
+    std::shared_ptr<IUnknown> object;
+    Check(CreateInstance("Ordalis.ScriptItem", &object), "CreateInstance");
+    return PyScriptItem(std::dynamic_pointer_cast<IScriptItem>(object));
   }
   std::string text() const { return Get(&IScriptItem::get_Text, "Text"); }
   std::string script_text() const { return Get(&IScriptItem::get_ScriptText, "ScriptText"); }
@@ -132,15 +157,16 @@ class PyScriptItem {
     Check(item_->get_ResultCount(static_cast<Result>(result), &count), "ResultCount");
     return count;
   }
+  std::uint32_t child_count() const { return Get(&IScriptItem::get_ChildCount, "ChildCount"); }
+  PyScriptItem child(std::uint32_t index) const {
+    std::shared_ptr<IScriptItem> child;
+    Check(item_->get_Children(index, &child), "Children");
+    return PyScriptItem(child);
+  }
   std::vector<PyScriptItem> children() const {
-    std::uint32_t count = 0;
-    Check(item_->get_ChildCount(&count), "ChildCount");
+    std::uint32_t count = child_count();
     std::vector<PyScriptItem> list;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      std::shared_ptr<IScriptItem> child;
-      Check(item_->get_Children(i, &child), "Children");
-      list.emplace_back(child);
-    }
+    for (std::uint32_t i = 0; i < count; ++i) list.push_back(child(i));
     return list;
   }
   std::optional<PyScriptItem> parent() const {
@@ -148,6 +174,47 @@ class PyScriptItem {
     if (item_->get_Parent(&parent) < 0 || !parent) return std::nullopt;
     return PyScriptItem(parent);
   }
+  void ResetResults() { Check(item_->ResetResults(), "ResetResults"); }
+  std::uint32_t number_of_results() const {
+    return Get(&IScriptItem::get_NumberOfResults, "NumberOfResults");
+  }
+  void SetResultStatus(int result) { Check(item_->SetResultStatus(static_cast<Result>(result)), "SetResultStatus"); }
+  void AddResult(int result, std::uint32_t iteration, double time_taken, VariantArrayPtr values) {
+    Check(item_->AddResult(static_cast<Result>(result), iteration, time_taken, std::move(values)), "AddResult");
+  }
+  // One result record: (result, iteration, time, time taken, values).
+  struct Record {
+    int result = TestNotRun;
+    std::uint32_t iteration = 0;
+    std::int64_t time = 0;
+    double time_taken = 0;
+    VariantArrayPtr values;
+  };
+  Record Results(std::uint32_t index) const {
+    Result result = TestNotRun;
+    Record record;
+    Check(item_->Results(index, &result, &record.iteration, &record.time, &record.time_taken, &record.values),
+          "Results");
+    record.result = result;
+    return record;
+  }
+  bool breakpoint() const {
+    return OutBool("BreakpointSet", [&](VariantBool* v) { return item_->get_BreakpointSet(v); });
+  }
+  void set_breakpoint(bool value) { Check(item_->put_BreakpointSet(ToVariantBool(value)), "BreakpointSet"); }
+  void ClearAllBreakpoints() { Check(item_->ClearAllBreakpoints(), "ClearAllBreakpoints"); }
+  std::optional<PyScriptItem> current_parent() const {
+    std::shared_ptr<IScriptItem> parent;
+    Check(item_->get_CurrentParent(&parent), "CurrentParent");
+    if (!parent) return std::nullopt;
+    return PyScriptItem(parent);
+  }
+  void set_current_parent(std::optional<PyScriptItem> parent) {
+    Check(item_->put_CurrentParent(parent ? parent->item_ : nullptr), "CurrentParent");
+  }
+  // Two views are equal when they show the same item.
+  bool operator==(const PyScriptItem& other) const { return item_ == other.item_; }
+  std::size_t hash() const { return std::hash<const void*>()(item_.get()); }
 
  private:
   template <typename T>
@@ -168,6 +235,11 @@ struct Callbacks {
   py::object on_state_changed;
   py::object on_log;
   py::object on_started;
+  py::object on_added;
+  py::object on_removed;
+  py::object on_moved;
+  py::object on_results_reset;
+  py::object on_reset;
 
   py::object Get(py::object Callbacks::*which) {
     std::lock_guard lock(mutex);
@@ -198,6 +270,41 @@ void CallBack(Callbacks& callbacks, py::object Callbacks::*which, Args&&... args
   }
 }
 
+// A Python callable as the trace an operation logs to: called as callable(level, text) on
+// whichever thread logs, with the GIL taken for the call only.
+class PyTrace : public ITrace {
+ public:
+  explicit PyTrace(py::object callable) : callable_(std::move(callable)) {}
+  ~PyTrace() override {
+    if (!Py_IsInitialized()) {
+      (void)callable_.release();  // the interpreter is gone: nothing to release into
+      return;
+    }
+    py::gil_scoped_acquire gil;
+    callable_ = py::object();
+  }
+  Status Log(LoggingLevel level, const std::string& text) override {
+    if (!Py_IsInitialized()) return S_OK;
+    py::gil_scoped_acquire gil;
+    try {
+      callable_(static_cast<int>(level), text);
+    } catch (py::error_already_set& error) {
+      error.discard_as_unraisable("an ordalis trace");
+    }
+    return S_OK;
+  }
+
+ private:
+  py::object callable_;
+};
+
+// None gives no trace; anything else must be callable. Called with the GIL held.
+std::shared_ptr<ITrace> TraceOf(const py::object& callable) {
+  if (callable.is_none()) return nullptr;
+  if (!PyCallable_Check(callable.ptr())) throw py::type_error("a trace must be callable or None");
+  return std::make_shared<PyTrace>(callable);
+}
+
 // The script's single in-process client of each kind: it keeps the run's annotations for the
 // report, signals the end of a run and forwards to the Python callbacks.
 class ScriptClient : public IScriptEventsClient, public ITraceEventsClient {
@@ -210,12 +317,12 @@ class ScriptClient : public IScriptEventsClient, public ITraceEventsClient {
     auto shared = item->shared_from_this();
     CallBack(*callbacks_, &Callbacks::on_executed, PyScriptItem(shared));
   }
-  void ResultsReset() override {}
+  void ResultsReset() override { CallBack(*callbacks_, &Callbacks::on_results_reset); }
   void Started() override {
     started_.store(true);
     CallBack(*callbacks_, &Callbacks::on_started);
   }
-  void Reset() override {}
+  void Reset() override { CallBack(*callbacks_, &Callbacks::on_reset); }
   void StateChanged(ScriptState state) override {
     CallBack(*callbacks_, &Callbacks::on_state_changed, static_cast<int>(state));
     if (state == ScriptNotRunning && started_.load()) ended_.Set();
@@ -277,6 +384,10 @@ class RunManager : public CApplicationManager {
   std::map<std::string, std::string> variables_;  // lower-case name -> literal text
 };
 
+// Whether a Python Script owns its engine object (made by Script()) or shows one that belongs
+// to another object (the script of a ScriptProxy), which keeps its own event clients.
+enum class Ownership { kOwned, kShared };
+
 class PyScript {
  public:
   // [pace] keeps the pauses that pace graphical clients; scripts driven from Python go without.
@@ -289,20 +400,26 @@ class PyScript {
     script_->SetScriptEventsClient(client_);
     script_->SetTraceEventsClient(client_);
   }
+  // A view of [script], which another object owns and observes: no callbacks, no wait.
+  explicit PyScript(std::shared_ptr<CScript> script)
+      : ownership_(Ownership::kShared), callbacks_(std::make_shared<Callbacks>()), script_(std::move(script)) {}
   ~PyScript() { Close(); }
 
-  // Stops a run and ends the run thread; the callbacks are dropped with the GIL held.
+  // Stops a run and ends the run thread of an owned script, and lets go of a shown one; the
+  // callbacks are dropped with the GIL held.
   void Close() {
     if (!script_) return;
     {
       py::gil_scoped_release release;
-      script_->SetScriptEventsClient(nullptr);
-      script_->SetTraceEventsClient(nullptr);
-      script_->Stop();
+      if (ownership_ == Ownership::kOwned) {
+        script_->SetScriptEventsClient(nullptr);
+        script_->SetTraceEventsClient(nullptr);
+        script_->Stop();
+      }
       script_.reset();
     }
     for (auto which : {&Callbacks::on_executed, &Callbacks::on_state_changed, &Callbacks::on_log,
-                       &Callbacks::on_started}) {
+                       &Callbacks::on_started, &Callbacks::on_results_reset, &Callbacks::on_reset}) {
       callbacks_->Set(which, py::object());
     }
   }
@@ -328,13 +445,19 @@ class PyScript {
     return errors;
   }
   void Run() {
-    client_->PrepareRun();
+    if (client_) client_->PrepareRun();
     Check(Live().Run(), "Run");
+  }
+  // Runs the loaded script as a batch queue runs it; the file name and trace are not used by
+  // a script object, which logs through its own events.
+  void Execute(const std::string& file_name, std::shared_ptr<ITrace> trace) {
+    if (client_) client_->PrepareRun();
+    Check(Live().Execute(file_name, std::move(trace)), "Execute");
   }
   void Step() { Check(Live().Step(), "Step"); }
   void Pause() { Check(Live().Pause(), "Pause"); }
   void Stop() { Check(Live().Stop(), "Stop"); }
-  bool Wait(std::optional<double> timeout) { return client_->WaitForEnd(TimeoutMs(timeout)); }
+  bool Wait(std::optional<double> timeout) { return Client("wait").WaitForEnd(TimeoutMs(timeout)); }
   int State() {
     ScriptState state = ScriptNotRunning;
     Check(Live().get_State(&state), "State");
@@ -387,11 +510,12 @@ class PyScript {
   py::dict Report(const std::string& junit) {
     report::RunReports reports;
     std::string results;
+    ScriptClient& client = Client("report");
     {
       py::gil_scoped_release release;
       results = Live().results_xml_path();
       if (!results.empty()) {
-        report::RunAnnotations notes = client_->Finish(*Live().root());
+        report::RunAnnotations notes = client.Finish(*Live().root());
         reports = report::PublishRunReports(results, &notes, junit);
       }
     }
@@ -425,24 +549,300 @@ class PyScript {
   }
 
   // A user variable for this script's runs only; [literal] is script-literal text (5, "text").
-  void SetRunVariable(const std::string& name, const std::string& literal) { manager_->Set(name, literal); }
+  void SetRunVariable(const std::string& name, const std::string& literal) {
+    if (!manager_) throw StatusError(E_NOTIMPL, "set_run_variable: this script belongs to another object");
+    manager_->Set(name, literal);
+  }
 
-  std::shared_ptr<Callbacks> callbacks() const { return callbacks_; }
+  std::optional<PyScriptItem> CurrentItem() {
+    std::shared_ptr<IScriptItem> item;
+    Check(Live().get_CurrentItem(&item), "CurrentItem");
+    if (!item) return std::nullopt;
+    return PyScriptItem(item);
+  }
+  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return Live().get_PauseOnError(v); }); }
+  void SetPauseOnError(bool value) { Check(Live().put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
+  bool RunningContinuously() {
+    return OutBool("RunningContinuously", [&](VariantBool* v) { return Live().get_RunningContinuously(v); });
+  }
+  void SetRunningContinuously(bool value) {
+    Check(Live().put_RunningContinuously(ToVariantBool(value)), "RunningContinuously");
+  }
+  bool AutoReset() { return OutBool("AutoReset", [&](VariantBool* v) { return Live().get_AutoReset(v); }); }
+  void SetAutoReset(bool value) { Check(Live().put_AutoReset(ToVariantBool(value)), "AutoReset"); }
+  void SaveResults(const std::string& path) { Check(Live().SaveResults(path), "SaveResults"); }
+  std::shared_ptr<IApplicationManager> Manager() {
+    return Out<std::shared_ptr<IApplicationManager>>("Manager", [&](auto* v) { return Live().get_Manager(v); });
+  }
+  std::uint32_t VariableCount() { return Out<std::uint32_t>("VariableCount", [&](auto* v) { return Live().get_VariableCount(v); }); }
+  std::string VariableName(std::uint32_t index) {
+    return Out<std::string>("variableName", [&](auto* v) { return Live().get_variableName(index, v); });
+  }
+  std::pair<std::string, std::string> VariableDetails(std::uint32_t index) {
+    std::string name, text;
+    Check(Live().VariableDetails(index, &name, &text), "VariableDetails");
+    return {name, text};
+  }
+  void SetEmailAddress(const std::string& addresses) { Check(Live().put_EmailAddress(addresses), "EmailAddress"); }
+  void PlaybackFile(const std::string& path) { Check(Live().PlaybackFile(path), "PlaybackFile"); }
+  // The script as a batch item.
+  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return Live().get_Version(v); }); }
+  std::string Description() { return Out<std::string>("Description", [&](auto* v) { return Live().get_Description(v); }); }
+  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return Live().get_Status(v); }); }
+  void Abort() { Check(Live().Abort(), "Abort"); }
+  void Reset() { Check(Live().Reset(), "Reset"); }
+  std::string ResultsFile() { return Out<std::string>("ResultsFile", [&](auto* v) { return Live().get_ResultsFile(v); }); }
+
+  std::shared_ptr<Callbacks> callbacks() {
+    if (ownership_ == Ownership::kShared) {
+      throw StatusError(E_NOTIMPL, "callbacks: this script belongs to another object, which observes it");
+    }
+    return callbacks_;
+  }
 
  private:
   CScript& Live() {
     if (!script_) throw StatusError(E_FAIL, "the script was closed");
     return *script_;
   }
+  ScriptClient& Client(const char* operation) {
+    if (!client_) throw StatusError(E_NOTIMPL, std::string(operation) + ": this script belongs to another object");
+    return *client_;
+  }
+  Ownership ownership_ = Ownership::kOwned;
   std::shared_ptr<Callbacks> callbacks_;
   std::shared_ptr<RunManager> manager_;
   std::shared_ptr<ScriptClient> client_;
   std::shared_ptr<CScript> script_;
 };
 
+// The wrappers of the interfaces that operations hand out: tester creators and testers, batch
+// item creators, batch items and the runners of a batch queue's entries. Each call releases the
+// GIL (the bindings' Release()), so a plug-in may take its time or call back into Python.
+
+// Lets go of [object] with the GIL released when this thread holds it: the last reference to
+// a plug-in's object may wait in its destructor for a worker thread that needs the GIL to call
+// a Python trace.
+template <typename T>
+void DropWithoutGil(std::shared_ptr<T>& object) {
+  if (object && Py_IsInitialized() && PyGILState_Check()) {
+    py::gil_scoped_release release;
+    object.reset();
+    return;
+  }
+  object.reset();
+}
+
+class PyTester {
+ public:
+  explicit PyTester(std::shared_ptr<ITester> tester) : tester_(std::move(tester)) {
+    if (!tester_) throw StatusError(E_POINTER, "no tester");
+  }
+  ~PyTester() { DropWithoutGil(tester_); }
+  PyTester(const PyTester&) = default;
+  std::vector<std::string> Actions() {
+    std::uint32_t count = Out<std::uint32_t>("ActionCount", [&](auto* v) { return tester_->get_ActionCount(v); });
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      names.push_back(Out<std::string>("Actions", [&](auto* v) { return tester_->get_Actions(i, v); }));
+    }
+    return names;
+  }
+  std::pair<int, VariantArrayPtr> Execute(std::uint32_t action, VariantArrayPtr parameters) {
+    VariantArrayPtr values;
+    Result result = TestNotRun;
+    Check(tester_->Execute(action, std::move(parameters), &values, &result), "Execute");
+    return {result, values};
+  }
+  std::tuple<std::string, TextArray, TextArray> ActionDocumentation(std::uint32_t action) {
+    std::string description;
+    TextArray in, out;
+    Check(tester_->ActionDocumentation(action, &description, &in, &out), "ActionDocumentation");
+    return {description, in, out};
+  }
+  bool Open(VariantArrayPtr parameters) {
+    return OutBool("Open", [&](VariantBool* v) { return tester_->Open(std::move(parameters), v); });
+  }
+  bool Close() { return OutBool("Close", [&](VariantBool* v) { return tester_->Close(v); }); }
+  void Abort() { Check(tester_->Abort(), "Abort"); }
+  std::string TesterType() { return Out<std::string>("TesterType", [&](auto* v) { return tester_->get_TesterType(v); }); }
+  std::string StatusText() { return Out<std::string>("Status", [&](auto* v) { return tester_->get_Status(v); }); }
+  void SetTrace(std::shared_ptr<ITrace> trace) { Check(tester_->SetTrace(std::move(trace)), "SetTrace"); }
+  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return As<ITester1>()->get_Version(v); }); }
+  void ScriptDirectory(const std::string& directory) { Check(As<ITester1>()->scriptDirectory(directory), "scriptDirectory"); }
+  std::string Description() {
+    return Out<std::string>("Description", [&](auto* v) { return As<ITester2>()->get_Description(v); });
+  }
+  std::pair<std::string, TextArray> ConstructorDocumentation() {
+    std::string description;
+    TextArray in;
+    Check(As<ITester2>()->ConstructorDocumentation(&description, &in), "ConstructorDocumentation");
+    return {description, in};
+  }
+  std::uint32_t NumberOfReturnedTesters() {
+    return Out<std::uint32_t>("NumberOfReturnedTesters", [&](auto* v) { return As<ITester3>()->get_NumberOfReturnedTesters(v); });
+  }
+  std::optional<PyTester> CreateReturnedTester(std::uint32_t number) {
+    std::shared_ptr<ITester> tester;
+    Check(As<ITester3>()->createReturnedTester(number, &tester), "createReturnedTester");
+    if (!tester) return std::nullopt;
+    return PyTester(tester);
+  }
+
+ private:
+  // The tester's later interface [I]; a tester that does not offer it answers E_NOINTERFACE.
+  template <typename I>
+  std::shared_ptr<I> As() {
+    auto later = std::dynamic_pointer_cast<I>(tester_);
+    if (!later) throw StatusError(E_NOINTERFACE, "the tester does not offer this operation");
+    return later;
+  }
+  std::shared_ptr<ITester> tester_;
+};
+
+class PyTesterCreator {
+ public:
+  explicit PyTesterCreator(std::shared_ptr<ITesterCreator> creator) : creator_(std::move(creator)) {
+    if (!creator_) throw StatusError(E_POINTER, "no tester creator");
+  }
+  ~PyTesterCreator() { DropWithoutGil(creator_); }
+  PyTesterCreator(const PyTesterCreator&) = default;
+  std::uint32_t NumberOfTypes() {
+    return Out<std::uint32_t>("NumberOfTypes", [&](auto* v) { return creator_->get_NumberOfTypes(v); });
+  }
+  std::optional<PyTester> Create(std::uint32_t number) {
+    std::shared_ptr<ITester> tester;
+    Check(creator_->create(number, &tester), "create");
+    if (!tester) return std::nullopt;
+    return PyTester(tester);
+  }
+  std::string Version() {
+    auto later = std::dynamic_pointer_cast<ITesterCreator1>(creator_);
+    if (!later) throw StatusError(E_NOINTERFACE, "the tester creator does not tell its version");
+    return Out<std::string>("Version", [&](auto* v) { return later->get_Version(v); });
+  }
+
+ private:
+  std::shared_ptr<ITesterCreator> creator_;
+};
+
+class PyBatchQueueItem {
+ public:
+  explicit PyBatchQueueItem(std::shared_ptr<IBatchQueueItem> item) : item_(std::move(item)) {
+    if (!item_) throw StatusError(E_POINTER, "no batch item");
+  }
+  ~PyBatchQueueItem() { DropWithoutGil(item_); }
+  PyBatchQueueItem(const PyBatchQueueItem&) = default;
+  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return item_->get_Version(v); }); }
+  std::string Description() { return Out<std::string>("Description", [&](auto* v) { return item_->get_Description(v); }); }
+  void Execute(const std::string& file_name, std::shared_ptr<ITrace> trace) {
+    Check(item_->Execute(file_name, std::move(trace)), "Execute");
+  }
+  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return item_->get_Status(v); }); }
+  void Abort() { Check(item_->Abort(), "Abort"); }
+  void Reset() { Check(item_->Reset(), "Reset"); }
+  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return item_->get_PauseOnError(v); }); }
+  void SetPauseOnError(bool value) { Check(item_->put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
+  std::string ResultsFile() {
+    return Out<std::string>("ResultsFile", [&](auto* v) { return As<IBatchQueueItem1>()->get_ResultsFile(v); });
+  }
+  std::string ResultsDirectory() {
+    return Out<std::string>("ResultsDirectory", [&](auto* v) { return As<IBatchQueueItem1>()->get_ResultsDirectory(v); });
+  }
+  void SetResultsDirectory(const std::string& directory) {
+    Check(As<IBatchQueueItem1>()->put_ResultsDirectory(directory), "ResultsDirectory");
+  }
+  std::string VersionUnderTest() {
+    return Out<std::string>("VersionUnderTest", [&](auto* v) { return As<IBatchQueueItem2>()->get_VersionUnderTest(v); });
+  }
+  void SetVersionUnderTest(const std::string& version) {
+    Check(As<IBatchQueueItem2>()->put_VersionUnderTest(version), "VersionUnderTest");
+  }
+
+ private:
+  template <typename I>
+  std::shared_ptr<I> As() {
+    auto later = std::dynamic_pointer_cast<I>(item_);
+    if (!later) throw StatusError(E_NOINTERFACE, "the batch item does not offer this operation");
+    return later;
+  }
+  std::shared_ptr<IBatchQueueItem> item_;
+};
+
+class PyBatchQueueItemCreator {
+ public:
+  explicit PyBatchQueueItemCreator(std::shared_ptr<IBatchQueueItemCreator> creator) : creator_(std::move(creator)) {
+    if (!creator_) throw StatusError(E_POINTER, "no batch item creator");
+  }
+  ~PyBatchQueueItemCreator() { DropWithoutGil(creator_); }
+  PyBatchQueueItemCreator(const PyBatchQueueItemCreator&) = default;
+  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return creator_->get_Version(v); }); }
+  std::optional<PyBatchQueueItem> Create(std::uint32_t index) {
+    std::shared_ptr<IBatchQueueItem> item;
+    Check(creator_->create(index, &item), "create");
+    if (!item) return std::nullopt;
+    return PyBatchQueueItem(item);
+  }
+  std::vector<std::string> FileTypes() {
+    std::uint32_t count =
+        Out<std::uint32_t>("NumberOfFileTypes", [&](auto* v) { return creator_->get_NumberOfFileTypes(v); });
+    std::vector<std::string> types;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      types.push_back(Out<std::string>("FileType", [&](auto* v) { return creator_->get_FileType(i, v); }));
+    }
+    return types;
+  }
+
+ private:
+  std::shared_ptr<IBatchQueueItemCreator> creator_;
+};
+
+// One entry of a batch queue as its runner: the file, the addresses and the item that runs it.
+class PyBatchQueueRunner {
+ public:
+  explicit PyBatchQueueRunner(std::shared_ptr<IBatchQueueRunner> runner) : runner_(std::move(runner)) {
+    if (!runner_) throw StatusError(E_POINTER, "no batch entry");
+  }
+  ~PyBatchQueueRunner() { DropWithoutGil(runner_); }
+  PyBatchQueueRunner(const PyBatchQueueRunner&) = default;
+  std::string Version() { return Text("Version", &IBatchQueueRunner::get_Version); }
+  std::string Description() { return Text("Description", &IBatchQueueRunner::get_Description); }
+  void Execute() { Check(runner_->Execute(), "Execute"); }
+  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return runner_->get_Status(v); }); }
+  void Abort() { Check(runner_->Abort(), "Abort"); }
+  std::string EmailAddresses() { return Text("EmailAddresses", &IBatchQueueRunner::get_EmailAddresses); }
+  void SetEmailAddresses(const std::string& text) { Check(runner_->put_EmailAddresses(text), "EmailAddresses"); }
+  void SetTrace(std::shared_ptr<ITrace> trace) { Check(runner_->SetTrace(std::move(trace)), "SetTrace"); }
+  std::string FileName() { return Text("FileName", &IBatchQueueRunner::get_FileName); }
+  void SetFileName(const std::string& text) { Check(runner_->put_FileName(text), "FileName"); }
+  void Reset() { Check(runner_->Reset(), "Reset"); }
+  std::optional<PyBatchQueueItem> Item() {
+    std::shared_ptr<IBatchQueueItem> item;
+    Check(runner_->get_Item(&item), "Item");
+    if (!item) return std::nullopt;
+    return PyBatchQueueItem(item);
+  }
+  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return runner_->get_PauseOnError(v); }); }
+  void SetPauseOnError(bool value) { Check(runner_->put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
+  std::string ResultsFile() { return Text("ResultsFile", &IBatchQueueRunner::get_ResultsFile); }
+  std::string ResultsDirectory() { return Text("ResultsDirectory", &IBatchQueueRunner::get_ResultsDirectory); }
+  void SetResultsDirectory(const std::string& text) { Check(runner_->put_ResultsDirectory(text), "ResultsDirectory"); }
+  std::string VersionUnderTest() { return Text("VersionUnderTest", &IBatchQueueRunner::get_VersionUnderTest); }
+  void SetVersionUnderTest(const std::string& text) { Check(runner_->put_VersionUnderTest(text), "VersionUnderTest"); }
+
+ private:
+  std::string Text(const char* name, Status (IBatchQueueRunner::*getter)(std::string*)) {
+    return Out<std::string>(name, [&](std::string* v) { return (runner_.get()->*getter)(v); });
+  }
+  std::shared_ptr<IBatchQueueRunner> runner_;
+};
+
 class PyApplicationManager {
  public:
   PyApplicationManager() : manager_(std::make_shared<CApplicationManager>()) {}
+  explicit PyApplicationManager(std::shared_ptr<IApplicationManager> manager) : manager_(std::move(manager)) {
+    if (!manager_) throw StatusError(E_POINTER, "no application manager");
+  }
   std::string Version() { return Text(&IApplicationManager::get_Version, "Version"); }
   std::string BuildTimeStamp() { return Text(&IApplicationManager::get_BuildTimeStamp, "BuildTimeStamp"); }
   std::vector<std::pair<std::string, std::string>> Variables(bool user) {
@@ -459,6 +859,11 @@ class PyApplicationManager {
     }
     return list;
   }
+  std::string VariableValue(bool user, const std::string& name) {
+    return Out<std::string>("VariableValue", [&](std::string* v) {
+      return user ? manager_->get_UserVariableValue(name, v) : manager_->get_SystemVariableValue(name, v);
+    });
+  }
   void AddVariable(bool user, const std::string& name, const std::string& value) {
     Check(user ? manager_->AddUserVariable(name, value) : manager_->AddSystemVariable(name, value),
           "AddVariable");
@@ -467,14 +872,55 @@ class PyApplicationManager {
     Check(user ? manager_->RemoveUserVariable(name) : manager_->RemoveSystemVariable(name), "RemoveVariable");
   }
   std::vector<std::string> TesterCreators() {
-    std::uint32_t count = 0;
-    Check(manager_->get_TesterCreatorCount(&count), "TesterCreatorCount");
-    std::vector<std::string> list;
+    return Guids("TesterCreators", &IApplicationManager::get_TesterCreatorCount, &IApplicationManager::get_TesterCreators);
+  }
+  bool AddTesterCreator(const std::string& guid) {
+    return OutBool("AddTesterCreator", [&](VariantBool* v) { return manager_->AddTesterCreator(guid, v); });
+  }
+  bool RemoveTesterCreator(const std::string& guid) {
+    return OutBool("RemoveTesterCreator", [&](VariantBool* v) { return manager_->RemoveTesterCreator(guid, v); });
+  }
+  std::vector<std::string> BatchQueueItemCreators() {
+    return Guids("BatchQueueItemCreatorCreators", &IApplicationManager::get_BatchQueueItemCreatorCount,
+                 &IApplicationManager::get_BatchQueueItemCreatorCreators);
+  }
+  bool AddBatchQueueItemCreator(const std::string& guid) {
+    return OutBool("AddBatchQueueItemCreator", [&](VariantBool* v) { return manager_->AddBatchQueueItemCreator(guid, v); });
+  }
+  bool RemoveBatchQueueItemCreator(const std::string& guid) {
+    return OutBool("RemoveBatchQueueItemCreator",
+                   [&](VariantBool* v) { return manager_->RemoveBatchQueueItemCreator(guid, v); });
+  }
+  std::string SmtpServerName() { return Text(&IApplicationManager::get_SMTPServerName, "SMTPServerName"); }
+  void SetSmtpServerName(const std::string& name) { Check(manager_->put_SMTPServerName(name), "SMTPServerName"); }
+  void SmtpAuthentication(const std::string& user, const std::string& password) {
+    Check(manager_->smtpAuthentication(user, password), "smtpAuthentication");
+  }
+  std::string SmtpAuthenticationUserName() {
+    return Text(&IApplicationManager::get_smtpAuthenticationUserName, "smtpAuthenticationUserName");
+  }
+  std::string EmailAddresses() { return Text(&IApplicationManager::get_EmailAddresses, "EmailAddresses"); }
+  void SetEmailAddresses(const std::string& text) { Check(manager_->put_EmailAddresses(text), "EmailAddresses"); }
+  std::vector<PyTesterCreator> AllTesterCreators() {
+    std::uint32_t count =
+        Out<std::uint32_t>("AllTestCreatorsCount", [&](auto* v) { return manager_->get_AllTestCreatorsCount(v); });
+    std::vector<PyTesterCreator> list;
     for (std::uint32_t i = 0; i < count; ++i) {
-      std::string guid;
-      if (manager_->get_TesterCreators(i, &guid) >= 0) list.push_back(guid);
+      std::shared_ptr<ITesterCreator> creator;
+      if (manager_->get_AllTestCreators(i, &creator) >= 0 && creator) list.emplace_back(creator);
     }
     return list;
+  }
+  void LoadCreators() { Check(manager_->LoadCreators(), "LoadCreators"); }
+  void UnloadCreators() { Check(manager_->UnloadCreators(), "UnloadCreators"); }
+  // The object a results file loads into: a batch queue for batch results, else nothing.
+  std::shared_ptr<IUnknown> LoadResults(const std::string& path) {
+    return Out<std::shared_ptr<IUnknown>>("LoadResults", [&](auto* v) { return manager_->LoadResults(path, v); });
+  }
+  bool HasAdminRights() {
+    auto later = std::dynamic_pointer_cast<IApplicationManager1>(manager_);
+    if (!later) throw StatusError(E_NOINTERFACE, "the application manager does not tell admin rights");
+    return OutBool("HasAdminRights", [&](VariantBool* v) { return later->HasAdminRights(v); });
   }
 
  private:
@@ -483,11 +929,22 @@ class PyApplicationManager {
     Check((manager_.get()->*getter)(&text), name);
     return text;
   }
-  std::shared_ptr<CApplicationManager> manager_;
+  std::vector<std::string> Guids(const char* name, Status (IApplicationManager::*count_of)(std::uint32_t*),
+                                 Status (IApplicationManager::*guid_at)(std::uint32_t, std::string*)) {
+    std::uint32_t count = 0;
+    Check((manager_.get()->*count_of)(&count), name);
+    std::vector<std::string> list;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::string guid;
+      if ((manager_.get()->*guid_at)(i, &guid) >= 0) list.push_back(guid);
+    }
+    return list;
+  }
+  std::shared_ptr<IApplicationManager> manager_;
 };
 
 // Batch queue events: counts the items that finished and calls the Python callbacks.
-class QueueSink : public IBatchQueueEvents {
+class QueueSink : public IBatchQueueEvents, public ITraceEvents {
  public:
   explicit QueueSink(std::shared_ptr<Callbacks> callbacks) : callbacks_(std::move(callbacks)) {}
   Status Started(std::uint32_t id) override {
@@ -504,9 +961,25 @@ class QueueSink : public IBatchQueueEvents {
     changed_.notify_all();
     return S_OK;
   }
-  Status Added(std::uint32_t) override { return S_OK; }
-  Status Removed(std::uint32_t) override { return S_OK; }
-  Status Moved(std::uint32_t) override { return S_OK; }
+  Status Added(std::uint32_t id) override {
+    CallBack(*callbacks_, &Callbacks::on_added, id);
+    return S_OK;
+  }
+  Status Removed(std::uint32_t id) override {
+    CallBack(*callbacks_, &Callbacks::on_removed, id);
+    return S_OK;
+  }
+  Status Moved(std::uint32_t id) override {
+    CallBack(*callbacks_, &Callbacks::on_moved, id);
+    return S_OK;
+  }
+  // The queue's log lines, as on_log(level, message, variable_name) like a script's.
+  Status Log(const std::string&, std::uint32_t, std::int64_t, double, LoggingLevel level,
+             const std::string& variable_name, const std::string& message) override {
+    CallBack(*callbacks_, &Callbacks::on_log, static_cast<int>(level), message, variable_name);
+    return S_OK;
+  }
+  Status LogClear() override { return S_OK; }
   bool WaitForFinished(std::size_t count, std::uint32_t timeout_ms) {
     std::unique_lock lock(mutex_);
     auto done = [&] { return finished_ >= count; };
@@ -530,10 +1003,13 @@ class QueueSink : public IBatchQueueEvents {
 
 class PyBatchQueue {
  public:
-  PyBatchQueue() : callbacks_(std::make_shared<Callbacks>()) {
-    queue_ = CBatchQueue::Create(std::make_shared<CApplicationManager>(), QueuePacing::kWakeOnChange);
+  PyBatchQueue() : PyBatchQueue(CBatchQueue::Create(std::make_shared<CApplicationManager>(), QueuePacing::kWakeOnChange)) {}
+  // Observes [queue] (a new one, or one a results file was loaded into) from now on.
+  explicit PyBatchQueue(std::shared_ptr<CBatchQueue> queue)
+      : callbacks_(std::make_shared<Callbacks>()), queue_(std::move(queue)) {
     sink_ = std::make_shared<QueueSink>(callbacks_);
     queue_->BatchQueueEvents().Advise(sink_, &cookie_);
+    queue_->TraceEvents().Advise(sink_, &trace_cookie_);
   }
   ~PyBatchQueue() { Close(); }
   void Close() {
@@ -541,21 +1017,30 @@ class PyBatchQueue {
     {
       py::gil_scoped_release release;
       queue_->BatchQueueEvents().Unadvise(cookie_);
+      queue_->TraceEvents().Unadvise(trace_cookie_);
       queue_->Stop();
       queue_.reset();
     }
-    callbacks_->Set(&Callbacks::on_started, py::object());
-    callbacks_->Set(&Callbacks::on_executed, py::object());
+    for (auto which : {&Callbacks::on_started, &Callbacks::on_executed, &Callbacks::on_log, &Callbacks::on_added,
+                       &Callbacks::on_removed, &Callbacks::on_moved}) {
+      callbacks_->Set(which, py::object());
+    }
   }
   std::uint32_t Add(const std::string& path, const std::string& email) {
     std::uint32_t id = 0;
     Check(Live().Add(path, email, &id), "Add");
     return id;
   }
+  std::uint32_t AddAt(std::uint32_t position, const std::string& path, const std::string& email) {
+    std::uint32_t id = 0;
+    Check(Live().AddAt(position, path, email, &id), "AddAt");
+    return id;
+  }
   void Remove(std::uint32_t id) { Check(Live().Remove(id), "Remove"); }
+  std::uint32_t ItemCount() { return Out<std::uint32_t>("ItemCount", [&](auto* v) { return Live().get_ItemCount(v); }); }
+  std::uint32_t IdAt(std::uint32_t index) { return Out<std::uint32_t>("Id", [&](auto* v) { return Live().get_Id(index, v); }); }
   std::vector<std::uint32_t> Ids() {
-    std::uint32_t count = 0;
-    Check(Live().get_ItemCount(&count), "ItemCount");
+    std::uint32_t count = ItemCount();
     std::vector<std::uint32_t> ids;
     for (std::uint32_t i = 0; i < count; ++i) {
       std::uint32_t id = 0;
@@ -563,9 +1048,17 @@ class PyBatchQueue {
     }
     return ids;
   }
+  PyBatchQueueRunner Item(std::uint32_t id) {
+    return PyBatchQueueRunner(
+        Out<std::shared_ptr<IBatchQueueRunner>>("Item", [&](auto* v) { return Live().get_Item(id, v); }));
+  }
   void Run() { Check(Live().Run(), "Run"); }
   void Stop() { Check(Live().Stop(), "Stop"); }
   void Pause() { Check(Live().Pause(), "Pause"); }
+  void Step() { Check(Live().Step(), "Step"); }
+  void Clear() { Check(Live().Clear(), "Clear"); }
+  void Reset() { Check(Live().Reset(), "Reset"); }
+  void Abort(std::uint32_t id) { Check(Live().Abort(id), "Abort"); }
   int State() {
     BatchQueueState state{};
     Check(Live().get_State(&state), "State");
@@ -577,21 +1070,54 @@ class PyBatchQueue {
     return status;
   }
   std::string FileName(std::uint32_t id) {
-    std::string name;
-    Check(Live().get_FileName(id, &name), "FileName");
-    return name;
+    return Out<std::string>("FileName", [&](auto* v) { return Live().get_FileName(id, v); });
   }
-  bool AutoRemove() {
-    VariantBool value = kVariantFalse;
-    Check(Live().get_AutoRemove(&value), "AutoRemove");
-    return value == kVariantTrue;
+  std::string EmailAddresses(std::uint32_t id) {
+    return Out<std::string>("EmailAddresses", [&](auto* v) { return Live().get_EmailAddresses(id, v); });
   }
-  void SetAutoRemove(bool value) { Check(Live().put_AutoRemove(value ? kVariantTrue : kVariantFalse), "AutoRemove"); }
+  std::string Description(std::uint32_t id) {
+    return Out<std::string>("Description", [&](auto* v) { return Live().get_Description(id, v); });
+  }
+  std::uint32_t Position(std::uint32_t id) {
+    return Out<std::uint32_t>("Position", [&](auto* v) { return Live().get_Position(id, v); });
+  }
+  void SetPosition(std::uint32_t id, std::uint32_t position) { Check(Live().put_Position(id, position), "Position"); }
+  bool FileTypeValid(const std::string& path) {
+    return OutBool("FileTypeValid", [&](VariantBool* v) { return Live().FileTypeValid(path, v); });
+  }
+  std::string BatchFileName() { return Out<std::string>("BatchFileName", [&](auto* v) { return Live().get_BatchFileName(v); }); }
+  void Load(const std::string& path) { Check(Live().Load(path), "Load"); }
+  void SaveAs(const std::string& path) { Check(Live().SaveAs(path), "SaveAs"); }
+  void Save() { Check(Live().Save(), "Save"); }
+  // The queue's switches, each a boolean get/put pair of IBatchQueue.
+  bool Flag(ordalis::Status (IBatchQueue::*getter)(VariantBool*), const char* name) {
+    return OutBool(name, [&](VariantBool* v) { return (static_cast<IBatchQueue&>(Live()).*getter)(v); });
+  }
+  void SetFlag(ordalis::Status (IBatchQueue::*setter)(VariantBool), const char* name, bool value) {
+    Check((static_cast<IBatchQueue&>(Live()).*setter)(ToVariantBool(value)), name);
+  }
+  std::uint32_t RetryCount() { return Out<std::uint32_t>("RetryCount", [&](auto* v) { return Live().get_RetryCount(v); }); }
+  void SetRetryCount(std::uint32_t count) { Check(Live().put_RetryCount(count), "RetryCount"); }
   std::string ResultsFileName() {
-    std::string name;
-    Check(Live().get_ResultsFileName(&name), "ResultsFileName");
-    return name;
+    return Out<std::string>("ResultsFileName", [&](auto* v) { return Live().get_ResultsFileName(v); });
   }
+  std::uint32_t ResultCount() { return Out<std::uint32_t>("ResultCount", [&](auto* v) { return Live().get_ResultCount(v); }); }
+  // One row of the batch results: (id, name, file name, comment, passed).
+  std::tuple<std::uint32_t, std::string, std::string, std::string, bool> ResultDetails(std::uint32_t index) {
+    std::uint32_t id = 0;
+    std::string name, file, comment;
+    VariantBool passed = kVariantFalse;
+    Check(Live().ResultDetails(index, &id, &name, &file, &comment, &passed), "ResultDetails");
+    return {id, name, file, comment, IsTrue(passed)};
+  }
+  void AddResultComment(std::uint32_t index, const std::string& comment) {
+    Check(Live().AddResultComment(index, comment), "AddResultComment");
+  }
+  std::string VersionUnderTest() {
+    return Out<std::string>("VersionUnderTest", [&](auto* v) { return Live().get_VersionUnderTest(v); });
+  }
+  void SetVersionUnderTest(const std::string& version) { Check(Live().put_VersionUnderTest(version), "VersionUnderTest"); }
+  void SetStopAtEnd(bool value) { Check(Live().put_StopAtEnd(ToVariantBool(value)), "StopAtEnd"); }
   bool WaitForFinished(std::size_t count, std::optional<double> timeout) {
     return sink_->WaitForFinished(count, TimeoutMs(timeout));
   }
@@ -606,6 +1132,7 @@ class PyBatchQueue {
   std::shared_ptr<Callbacks> callbacks_;
   std::shared_ptr<QueueSink> sink_;
   std::uint32_t cookie_ = 0;
+  std::uint32_t trace_cookie_ = 0;
   std::shared_ptr<CBatchQueue> queue_;
 };
 
@@ -628,6 +1155,12 @@ class PyScriptProxy {
     Check(proxy_->SetSerialParameters(type, parameters), "SetSerialParameters");
   }
   void SetKey(const std::string& key) { Check(proxy_->put_EncryptionKey(key), "EncryptionKey"); }
+  std::string Key() { return Out<std::string>("EncryptionKey", [&](auto* v) { return proxy_->get_EncryptionKey(v); }); }
+  // The proxy's script, shown without callbacks: the proxy observes it for its peer.
+  std::shared_ptr<CScript> Script() {
+    auto script = Out<std::shared_ptr<IScript>>("Script", [&](auto* v) { return proxy_->get_Script(v); });
+    return std::dynamic_pointer_cast<CScript>(script);
+  }
   // The port a TCP server link listens on; 0 before it listens or for other links.
   std::uint16_t ListeningPort() { return proxy_->ListeningPort(); }
 
@@ -896,7 +1429,11 @@ void SetCallback(Owner& owner, py::object Callbacks::*which, py::object callback
 PYBIND11_MODULE(_ordalis, m) {
   using namespace ordalis;
   using namespace ordalis::python;
-  m.doc() = "The Ordalis engine's classes; import the package `ordalis`, not this module.";
+  m.doc() =
+      "The Ordalis engine's classes; import the package `ordalis`, not this module.\n\n"
+      "Every operation of the six classes is here as a method or property. A trace argument (of\n"
+      "Execute and SetTrace) is a Python callable trace(level, text); a script object does not\n"
+      "use the one Script.execute is given, as it logs through its own events.";
 
   static py::exception<StatusError> error(m, "OrdalisError", PyExc_RuntimeError);
   py::register_exception_translator([](std::exception_ptr thrown) {
@@ -916,16 +1453,40 @@ PYBIND11_MODULE(_ordalis, m) {
   m.def("can_unload_now", [] { return CanUnloadNow() == S_OK; });
 
   py::class_<PyScriptItem>(m, "ScriptItem")
-      .def_property_readonly("text", &PyScriptItem::text)
-      .def_property_readonly("script_text", &PyScriptItem::script_text)
-      .def_property_readonly("file_name", &PyScriptItem::file_name)
-      .def_property_readonly("type", &PyScriptItem::type)
-      .def_property_readonly("line", &PyScriptItem::line)
-      .def_property_readonly("id", &PyScriptItem::id)
-      .def_property_readonly("result", &PyScriptItem::result)
-      .def("result_count", &PyScriptItem::result_count)
-      .def_property_readonly("children", &PyScriptItem::children)
-      .def_property_readonly("parent", &PyScriptItem::parent)
+      .def(py::init(&PyScriptItem::Create))
+      .def_property_readonly("text", &PyScriptItem::text, Release())
+      .def_property_readonly("script_text", &PyScriptItem::script_text, Release())
+      .def_property_readonly("file_name", &PyScriptItem::file_name, Release())
+      .def_property_readonly("type", &PyScriptItem::type, Release())
+      .def_property_readonly("line", &PyScriptItem::line, Release())
+      .def_property_readonly("id", &PyScriptItem::id, Release())
+      .def_property_readonly("result", &PyScriptItem::result, Release())
+      .def("result_count", &PyScriptItem::result_count, py::arg("result"), Release())
+      .def_property_readonly("child_count", &PyScriptItem::child_count, Release())
+      .def("child", &PyScriptItem::child, py::arg("index"), Release())
+      .def_property_readonly("children", &PyScriptItem::children, Release())
+      .def_property_readonly("parent", &PyScriptItem::parent, Release())
+      .def("reset_results", &PyScriptItem::ResetResults, Release())
+      .def_property_readonly("number_of_results", &PyScriptItem::number_of_results, Release())
+      .def("set_result_status", &PyScriptItem::SetResultStatus, py::arg("result"), Release())
+      .def("add_result", [](PyScriptItem& item, int result, std::uint32_t iteration, double time_taken, py::object values) {
+        VariantArrayPtr array = values.is_none() ? nullptr : ArrayFromPython(values);
+        py::gil_scoped_release release;
+        item.AddResult(result, iteration, time_taken, std::move(array));
+      }, py::arg("result"), py::arg("iteration") = 0, py::arg("time_taken") = 0.0, py::arg("values") = py::none())
+      .def("results", [](PyScriptItem& item, std::uint32_t index) {
+        PyScriptItem::Record record;
+        {
+          py::gil_scoped_release release;
+          record = item.Results(index);
+        }
+        return py::make_tuple(record.result, record.iteration, record.time, record.time_taken, ToPython(record.values));
+      }, py::arg("index"))
+      .def_property("breakpoint", &PyScriptItem::breakpoint, &PyScriptItem::set_breakpoint, Release())
+      .def("clear_all_breakpoints", &PyScriptItem::ClearAllBreakpoints, Release())
+      .def_property("current_parent", &PyScriptItem::current_parent, &PyScriptItem::set_current_parent, Release())
+      .def(py::self == py::self)
+      .def("__hash__", &PyScriptItem::hash)
       .def("__repr__", [](const PyScriptItem& item) {
         return "<ScriptItem " + item.type() + " line " + std::to_string(item.line()) + ">";
       });
@@ -946,7 +1507,24 @@ PYBIND11_MODULE(_ordalis, m) {
       .def_property("results_directory", &PyScript::ResultsDirectory, &PyScript::SetResultsDirectory, Release())
       .def_property("version_under_test", &PyScript::VersionUnderTest, &PyScript::SetVersionUnderTest, Release())
       .def_property_readonly("item", &PyScript::Root, Release())
+      .def_property_readonly("current_item", &PyScript::CurrentItem, Release())
+      .def_property("pause_on_error", &PyScript::PauseOnError, &PyScript::SetPauseOnError, Release())
+      .def_property("running_continuously", &PyScript::RunningContinuously, &PyScript::SetRunningContinuously, Release())
+      .def_property("auto_reset", &PyScript::AutoReset, &PyScript::SetAutoReset, Release())
+      .def("save_results", &PyScript::SaveResults, py::arg("path"), Release())
+      .def_property_readonly("manager", [](PyScript& script) {
+        std::shared_ptr<IApplicationManager> manager;
+        {
+          py::gil_scoped_release release;
+          manager = script.Manager();
+        }
+        if (!manager) return py::object(py::none());
+        return py::cast(PyApplicationManager(manager));
+      })
+      .def_property_readonly("variable_count", &PyScript::VariableCount, Release())
+      .def("variable_name", &PyScript::VariableName, py::arg("index"), Release())
       .def_property_readonly("variable_names", &PyScript::VariableNames, Release())
+      .def("variable_details", &PyScript::VariableDetails, py::arg("index"), Release())
       .def("variable", [](PyScript& script, const std::string& name) {
         VariantArrayPtr value;
         {
@@ -960,62 +1538,250 @@ PYBIND11_MODULE(_ordalis, m) {
         py::gil_scoped_release release;
         script.SetVariable(name, std::move(array));
       })
+      .def("set_email_address", &PyScript::SetEmailAddress, py::arg("addresses"), Release())
+      .def("playback_file", &PyScript::PlaybackFile, py::arg("path"), Release())
+      .def_property_readonly("version", &PyScript::Version, Release())
+      .def_property_readonly("description", &PyScript::Description, Release())
+      .def("execute", [](PyScript& script, const std::string& file_name, py::object trace) {
+        std::shared_ptr<ITrace> sink = TraceOf(trace);
+        py::gil_scoped_release release;
+        script.Execute(file_name, std::move(sink));
+      }, py::arg("file_name") = "", py::arg("trace") = py::none())
+      .def_property_readonly("status", &PyScript::ItemStatus, Release())
+      .def("abort", &PyScript::Abort, Release())
+      .def("reset", &PyScript::Reset, Release())
+      .def_property_readonly("results_file", &PyScript::ResultsFile, Release())
       .def("set_run_variable", &PyScript::SetRunVariable, py::arg("name"), py::arg("literal"))
       .def("report", &PyScript::Report, py::arg("junit") = "")
       .def("on_executed", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_executed, f); })
       .def("on_state_changed", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_state_changed, f); })
       .def("on_log", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_log, f); })
-      .def("on_started", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_started, f); });
+      .def("on_started", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_started, f); })
+      .def("on_results_reset", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_results_reset, f); })
+      .def("on_reset", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_reset, f); });
+
+  py::class_<PyTester>(m, "Tester")
+      .def_property_readonly("actions", &PyTester::Actions, Release())
+      .def("execute", [](PyTester& tester, std::uint32_t action, py::object parameters) {
+        VariantArrayPtr array = parameters.is_none() ? nullptr : ArrayFromPython(parameters);
+        std::pair<int, VariantArrayPtr> answer;
+        {
+          py::gil_scoped_release release;
+          answer = tester.Execute(action, std::move(array));
+        }
+        return py::make_tuple(answer.first, ToPython(answer.second));
+      }, py::arg("action"), py::arg("parameters") = py::none())
+      .def("action_documentation", &PyTester::ActionDocumentation, py::arg("action"), Release())
+      .def("open", [](PyTester& tester, py::object parameters) {
+        VariantArrayPtr array = parameters.is_none() ? nullptr : ArrayFromPython(parameters);
+        py::gil_scoped_release release;
+        return tester.Open(std::move(array));
+      }, py::arg("parameters") = py::none())
+      .def("close", &PyTester::Close, Release())
+      .def("abort", &PyTester::Abort, Release())
+      .def_property_readonly("tester_type", &PyTester::TesterType, Release())
+      .def_property_readonly("status", &PyTester::StatusText, Release())
+      .def("set_trace", [](PyTester& tester, py::object trace) {
+        std::shared_ptr<ITrace> sink = TraceOf(trace);
+        py::gil_scoped_release release;
+        tester.SetTrace(std::move(sink));
+      }, py::arg("trace"))
+      .def_property_readonly("version", &PyTester::Version, Release())
+      .def("script_directory", &PyTester::ScriptDirectory, py::arg("directory"), Release())
+      .def_property_readonly("description", &PyTester::Description, Release())
+      .def("constructor_documentation", &PyTester::ConstructorDocumentation, Release())
+      .def_property_readonly("number_of_returned_testers", &PyTester::NumberOfReturnedTesters, Release())
+      .def("create_returned_tester", &PyTester::CreateReturnedTester, py::arg("number"), Release());
+
+  py::class_<PyTesterCreator>(m, "TesterCreator")
+      .def_property_readonly("number_of_types", &PyTesterCreator::NumberOfTypes, Release())
+      .def("create", &PyTesterCreator::Create, py::arg("number"), Release())
+      .def_property_readonly("version", &PyTesterCreator::Version, Release());
+
+  py::class_<PyBatchQueueItem>(m, "BatchQueueItem")
+      .def_property_readonly("version", &PyBatchQueueItem::Version, Release())
+      .def_property_readonly("description", &PyBatchQueueItem::Description, Release())
+      .def("execute", [](PyBatchQueueItem& item, const std::string& file_name, py::object trace) {
+        std::shared_ptr<ITrace> sink = TraceOf(trace);
+        py::gil_scoped_release release;
+        item.Execute(file_name, std::move(sink));
+      }, py::arg("file_name"), py::arg("trace") = py::none())
+      .def_property_readonly("status", &PyBatchQueueItem::ItemStatus, Release())
+      .def("abort", &PyBatchQueueItem::Abort, Release())
+      .def("reset", &PyBatchQueueItem::Reset, Release())
+      .def_property("pause_on_error", &PyBatchQueueItem::PauseOnError, &PyBatchQueueItem::SetPauseOnError, Release())
+      .def_property_readonly("results_file", &PyBatchQueueItem::ResultsFile, Release())
+      .def_property("results_directory", &PyBatchQueueItem::ResultsDirectory, &PyBatchQueueItem::SetResultsDirectory, Release())
+      .def_property("version_under_test", &PyBatchQueueItem::VersionUnderTest, &PyBatchQueueItem::SetVersionUnderTest, Release());
+
+  py::class_<PyBatchQueueItemCreator>(m, "BatchQueueItemCreator")
+      .def_property_readonly("version", &PyBatchQueueItemCreator::Version, Release())
+      .def("create", &PyBatchQueueItemCreator::Create, py::arg("index"), Release())
+      .def_property_readonly("file_types", &PyBatchQueueItemCreator::FileTypes, Release());
+
+  py::class_<PyBatchQueueRunner>(m, "BatchQueueRunner")
+      .def_property_readonly("version", &PyBatchQueueRunner::Version, Release())
+      .def_property_readonly("description", &PyBatchQueueRunner::Description, Release())
+      .def("execute", &PyBatchQueueRunner::Execute, Release())
+      .def_property_readonly("status", &PyBatchQueueRunner::ItemStatus, Release())
+      .def("abort", &PyBatchQueueRunner::Abort, Release())
+      .def_property("email_addresses", &PyBatchQueueRunner::EmailAddresses, &PyBatchQueueRunner::SetEmailAddresses, Release())
+      .def("set_trace", [](PyBatchQueueRunner& runner, py::object trace) {
+        std::shared_ptr<ITrace> sink = TraceOf(trace);
+        py::gil_scoped_release release;
+        runner.SetTrace(std::move(sink));
+      }, py::arg("trace"))
+      .def_property("file_name", &PyBatchQueueRunner::FileName, &PyBatchQueueRunner::SetFileName, Release())
+      .def("reset", &PyBatchQueueRunner::Reset, Release())
+      .def_property_readonly("item", &PyBatchQueueRunner::Item, Release())
+      .def_property("pause_on_error", &PyBatchQueueRunner::PauseOnError, &PyBatchQueueRunner::SetPauseOnError, Release())
+      .def_property_readonly("results_file", &PyBatchQueueRunner::ResultsFile, Release())
+      .def_property("results_directory", &PyBatchQueueRunner::ResultsDirectory, &PyBatchQueueRunner::SetResultsDirectory, Release())
+      .def_property("version_under_test", &PyBatchQueueRunner::VersionUnderTest, &PyBatchQueueRunner::SetVersionUnderTest, Release());
 
   py::class_<PyApplicationManager>(m, "ApplicationManager")
       .def(py::init<>())
       .def_property_readonly("version", &PyApplicationManager::Version, Release())
       .def_property_readonly("build_time_stamp", &PyApplicationManager::BuildTimeStamp, Release())
       .def("variables", &PyApplicationManager::Variables, py::arg("user"), Release())
-      .def("add_variable", &PyApplicationManager::AddVariable, Release())
-      .def("remove_variable", &PyApplicationManager::RemoveVariable, Release())
-      .def_property_readonly("tester_creators", &PyApplicationManager::TesterCreators, Release());
+      .def("variable_value", &PyApplicationManager::VariableValue, py::arg("user"), py::arg("name"), Release())
+      .def("add_variable", &PyApplicationManager::AddVariable, py::arg("user"), py::arg("name"), py::arg("value"), Release())
+      .def("remove_variable", &PyApplicationManager::RemoveVariable, py::arg("user"), py::arg("name"), Release())
+      .def_property_readonly("tester_creators", &PyApplicationManager::TesterCreators, Release())
+      .def("add_tester_creator", &PyApplicationManager::AddTesterCreator, py::arg("guid"), Release())
+      .def("remove_tester_creator", &PyApplicationManager::RemoveTesterCreator, py::arg("guid"), Release())
+      .def_property_readonly("all_tester_creators", &PyApplicationManager::AllTesterCreators, Release())
+      .def_property_readonly("batch_queue_item_creators", &PyApplicationManager::BatchQueueItemCreators, Release())
+      .def("add_batch_queue_item_creator", &PyApplicationManager::AddBatchQueueItemCreator, py::arg("guid"), Release())
+      .def("remove_batch_queue_item_creator", &PyApplicationManager::RemoveBatchQueueItemCreator, py::arg("guid"), Release())
+      .def_property("smtp_server_name", &PyApplicationManager::SmtpServerName, &PyApplicationManager::SetSmtpServerName, Release())
+      .def("smtp_authentication", &PyApplicationManager::SmtpAuthentication, py::arg("user_name"), py::arg("password"), Release())
+      .def_property_readonly("smtp_authentication_user_name", &PyApplicationManager::SmtpAuthenticationUserName, Release())
+      .def_property("email_addresses", &PyApplicationManager::EmailAddresses, &PyApplicationManager::SetEmailAddresses, Release())
+      .def("load_creators", &PyApplicationManager::LoadCreators, Release())
+      .def("unload_creators", &PyApplicationManager::UnloadCreators, Release())
+      .def("load_results", [](PyApplicationManager& manager, const std::string& path) {
+        std::shared_ptr<IUnknown> object;
+        {
+          py::gil_scoped_release release;
+          object = manager.LoadResults(path);
+        }
+        auto queue = std::dynamic_pointer_cast<CBatchQueue>(object);
+        if (!queue) return py::object(py::none());
+        return py::cast(new PyBatchQueue(queue), py::return_value_policy::take_ownership);
+      }, py::arg("path"))
+      .def("has_admin_rights", &PyApplicationManager::HasAdminRights, Release());
 
   py::class_<CTesterUtilities, std::shared_ptr<CTesterUtilities>>(m, "TesterUtilities")
       .def(py::init([] { return std::make_shared<CTesterUtilities>(); }))
       .def("variable_value", [](CTesterUtilities& utilities, const std::string& text) {
         VariantArrayPtr values;
-        Check(utilities.VariableValue(text, &values), "VariableValue");
+        {
+          py::gil_scoped_release release;
+          values = Out<VariantArrayPtr>("VariableValue", [&](auto* v) { return utilities.VariableValue(text, v); });
+        }
         return ToPython(values);
-      })
+      }, py::arg("text"))
       .def("format", [](CTesterUtilities& utilities, std::uint32_t index, py::object parameters) {
-        std::string text;
-        Check(utilities.Format(index, ArrayFromPython(parameters), &text), "Format");
-        return text;
-      });
+        VariantArrayPtr array = ArrayFromPython(parameters);
+        py::gil_scoped_release release;
+        return Out<std::string>("Format", [&](auto* v) { return utilities.Format(index, std::move(array), v); });
+      }, py::arg("format_index"), py::arg("parameters"))
+      .def("tester_creator", [](CTesterUtilities& utilities, const std::string& guid) {
+        auto creator = Out<std::shared_ptr<ITesterCreator>>("TesterCreator", [&](auto* v) { return utilities.TesterCreator(guid, v); });
+        return creator ? std::optional<PyTesterCreator>(PyTesterCreator(creator)) : std::nullopt;
+      }, py::arg("guid"), Release())
+      .def("batch_queue_item_creator", [](CTesterUtilities& utilities, const std::string& guid) {
+        auto creator = Out<std::shared_ptr<IBatchQueueItemCreator>>(
+            "BatchQueueItemCreator", [&](auto* v) { return utilities.BatchQueueItemCreator(guid, v); });
+        return creator ? std::optional<PyBatchQueueItemCreator>(PyBatchQueueItemCreator(creator)) : std::nullopt;
+      }, py::arg("guid"), Release());
 
-  py::class_<PyBatchQueue>(m, "BatchQueue")
-      .def(py::init<>())
-      .def("close", &PyBatchQueue::Close)
-      .def("add", &PyBatchQueue::Add, py::arg("path"), py::arg("email_addresses") = "", Release())
-      .def("remove", &PyBatchQueue::Remove, Release())
-      .def_property_readonly("ids", &PyBatchQueue::Ids, Release())
-      .def("run", &PyBatchQueue::Run, Release())
-      .def("stop", &PyBatchQueue::Stop, Release())
-      .def("pause", &PyBatchQueue::Pause, Release())
-      .def_property_readonly("state", &PyBatchQueue::State, Release())
-      .def("status", &PyBatchQueue::Status, Release())
-      .def("file_name", &PyBatchQueue::FileName, Release())
-      .def_property("auto_remove", &PyBatchQueue::AutoRemove, &PyBatchQueue::SetAutoRemove, Release())
-      .def_property_readonly("results_file_name", &PyBatchQueue::ResultsFileName, Release())
-      .def("wait_for_finished", &PyBatchQueue::WaitForFinished, py::arg("count"),
-           py::arg("timeout") = py::none(), Release())
-      .def_property_readonly("finished", &PyBatchQueue::finished, Release())
-      .def("on_started", [](PyBatchQueue& q, py::object f) { SetCallback(q, &Callbacks::on_started, f); })
-      .def("on_finished", [](PyBatchQueue& q, py::object f) { SetCallback(q, &Callbacks::on_executed, f); });
+  using Q = PyBatchQueue;
+  auto flag = [](Status (IBatchQueue::*getter)(VariantBool*), Status (IBatchQueue::*setter)(VariantBool),
+                 const char* name) {
+    return std::make_pair(
+        py::cpp_function([=](Q& q) { py::gil_scoped_release r; return q.Flag(getter, name); }),
+        py::cpp_function([=](Q& q, bool value) { py::gil_scoped_release r; q.SetFlag(setter, name, value); }));
+  };
+  py::class_<Q> queue(m, "BatchQueue");
+  queue.def(py::init<>())
+      .def("close", &Q::Close)
+      .def("add", &Q::Add, py::arg("path"), py::arg("email_addresses") = "", Release())
+      .def("add_at", &Q::AddAt, py::arg("position"), py::arg("path"), py::arg("email_addresses") = "", Release())
+      .def("remove", &Q::Remove, py::arg("id"), Release())
+      .def_property_readonly("item_count", &Q::ItemCount, Release())
+      .def("id", &Q::IdAt, py::arg("index"), Release())
+      .def_property_readonly("ids", &Q::Ids, Release())
+      .def("item", &Q::Item, py::arg("id"), Release())
+      .def("run", &Q::Run, Release())
+      .def("stop", &Q::Stop, Release())
+      .def("pause", &Q::Pause, Release())
+      .def("step", &Q::Step, Release())
+      .def("clear", &Q::Clear, Release())
+      .def("reset", &Q::Reset, Release())
+      .def("abort", &Q::Abort, py::arg("id"), Release())
+      .def_property_readonly("state", &Q::State, Release())
+      .def("status", &Q::Status, py::arg("id"), Release())
+      .def("file_name", &Q::FileName, py::arg("id"), Release())
+      .def("email_addresses", &Q::EmailAddresses, py::arg("id"), Release())
+      .def("description", &Q::Description, py::arg("id"), Release())
+      .def("position", &Q::Position, py::arg("id"), Release())
+      .def("set_position", &Q::SetPosition, py::arg("id"), py::arg("position"), Release())
+      .def("file_type_valid", &Q::FileTypeValid, py::arg("path"), Release())
+      .def_property_readonly("batch_file_name", &Q::BatchFileName, Release())
+      .def("load", &Q::Load, py::arg("path"), Release())
+      .def("save_as", &Q::SaveAs, py::arg("path"), Release())
+      .def("save", &Q::Save, Release())
+      .def_property("retry_count", &Q::RetryCount, &Q::SetRetryCount, Release())
+      .def_property_readonly("results_file_name", &Q::ResultsFileName, Release())
+      .def_property_readonly("result_count", &Q::ResultCount, Release())
+      .def("result_details", &Q::ResultDetails, py::arg("index"), Release())
+      .def("add_result_comment", &Q::AddResultComment, py::arg("index"), py::arg("comment"), Release())
+      .def_property("version_under_test", &Q::VersionUnderTest, &Q::SetVersionUnderTest, Release())
+      .def("set_stop_at_end", &Q::SetStopAtEnd, py::arg("value"), Release())
+      .def("wait_for_finished", &Q::WaitForFinished, py::arg("count"), py::arg("timeout") = py::none(), Release())
+      .def_property_readonly("finished", &Q::finished, Release())
+      .def("on_started", [](Q& q, py::object f) { SetCallback(q, &Callbacks::on_started, f); })
+      .def("on_finished", [](Q& q, py::object f) { SetCallback(q, &Callbacks::on_executed, f); })
+      .def("on_added", [](Q& q, py::object f) { SetCallback(q, &Callbacks::on_added, f); })
+      .def("on_removed", [](Q& q, py::object f) { SetCallback(q, &Callbacks::on_removed, f); })
+      .def("on_moved", [](Q& q, py::object f) { SetCallback(q, &Callbacks::on_moved, f); })
+      .def("on_log", [](Q& q, py::object f) { SetCallback(q, &Callbacks::on_log, f); });
+  const std::tuple<const char*, Status (IBatchQueue::*)(VariantBool*), Status (IBatchQueue::*)(VariantBool), const char*>
+      kFlags[] = {
+          {"auto_remove", &IBatchQueue::get_AutoRemove, &IBatchQueue::put_AutoRemove, "AutoRemove"},
+          {"pause_on_error", &IBatchQueue::get_PauseOnError, &IBatchQueue::put_PauseOnError, "PauseOnError"},
+          {"running_continuously", &IBatchQueue::get_RunningContinuously, &IBatchQueue::put_RunningContinuously,
+           "RunningContinuously"},
+          {"email_enabled", &IBatchQueue::get_EmailEnabled, &IBatchQueue::put_EmailEnabled, "EmailEnabled"},
+          {"stop_after_current_item", &IBatchQueue::get_StopAfterCurrentItem, &IBatchQueue::put_StopAfterCurrentItem,
+           "StopAfterCurrentItem"},
+          {"auto_reset", &IBatchQueue::get_AutoReset, &IBatchQueue::put_AutoReset, "AutoReset"},
+          {"auto_save", &IBatchQueue::get_AutoSave, &IBatchQueue::put_AutoSave, "AutoSave"},
+      };
+  for (const auto& [python_name, getter, setter, name] : kFlags) {
+    auto [get, set] = flag(getter, setter, name);
+    queue.def_property(python_name, get, set);
+  }
 
   py::class_<PyScriptProxy>(m, "ScriptProxy")
       .def(py::init<>())
-      .def("load", &PyScriptProxy::Load, Release())
-      .def("save_as", &PyScriptProxy::SaveAs, Release())
+      .def_property_readonly("script", [](PyScriptProxy& proxy) {
+        std::shared_ptr<CScript> script;
+        {
+          py::gil_scoped_release release;
+          script = proxy.Script();
+        }
+        if (!script) return py::object(py::none());
+        return py::cast(new PyScript(script), py::return_value_policy::take_ownership);
+      })
+      .def("load", &PyScriptProxy::Load, py::arg("path"), Release())
+      .def("save_as", &PyScriptProxy::SaveAs, py::arg("path"), Release())
       .def("save", &PyScriptProxy::Save, Release())
       .def_property_readonly("link", &PyScriptProxy::Link, Release())
-      .def("set_link", &PyScriptProxy::SetLink, Release())
-      .def("set_key", &PyScriptProxy::SetKey, Release())
+      .def("set_link", &PyScriptProxy::SetLink, py::arg("type"), py::arg("parameters"), Release())
+      .def_property("encryption_key", &PyScriptProxy::Key, &PyScriptProxy::SetKey, Release())
+      .def("set_key", &PyScriptProxy::SetKey, py::arg("key"), Release())
       .def_property_readonly("listening_port", &PyScriptProxy::ListeningPort, Release());
 }

@@ -11,7 +11,8 @@
     script.wait()
 
 Errors of the engine are raised as OrdalisError, whose ``status`` is the status code.
-Callbacks run on the engine's threads; keep them short.
+Callbacks run on the engine's threads; keep them short. Every operation of the classes is a
+method or property (docs/python.md lists them); a trace argument is a callable(level, text).
 """
 
 from __future__ import annotations
@@ -38,10 +39,15 @@ _find_installed_plugins()
 from ._ordalis import (  # noqa: E402,F401  (re-exported)
     ApplicationManager,
     BatchQueue,
+    BatchQueueItem,
+    BatchQueueItemCreator,
+    BatchQueueRunner,
     OrdalisError,
     Script,
     ScriptItem,
     ScriptProxy,
+    Tester,
+    TesterCreator,
     TesterUtilities,
     can_unload_now,
     class_names,
@@ -49,9 +55,11 @@ from ._ordalis import (  # noqa: E402,F401  (re-exported)
 from ._ordalis import register_tester as _register_tester
 
 __all__ = [
-    "ApplicationManager", "BatchQueue", "OrdalisError", "Result", "RunResult", "Script",
-    "ScriptItem", "ScriptProxy", "ScriptState", "TesterUtilities", "class_names", "run",
-    "Outcome", "tester", "register_tester",
+    "ApplicationManager", "BatchQueue", "BatchQueueItem", "BatchQueueItemCreator",
+    "BatchQueueItemStatus", "BatchQueueRunner", "BatchQueueState", "LoggingLevel", "OrdalisError",
+    "Result", "RunResult", "Script", "ScriptItem", "ScriptProxy", "ScriptState", "Tester",
+    "TesterCreator", "TesterUtilities", "class_names", "run", "Outcome", "tester",
+    "register_tester",
 ]
 
 
@@ -72,6 +80,35 @@ class ScriptState(enum.IntEnum):
     PAUSED = 2
     STOPPING = 3
     NOT_RUNNING = 4
+
+
+class BatchQueueState(enum.IntEnum):
+    """The state of a batch queue (BatchQueue.state)."""
+    RUNNING = 0
+    PAUSING = 1
+    PAUSED = 2
+    STOPPING = 3
+    NOT_RUNNING = 4
+
+
+class BatchQueueItemStatus(enum.IntEnum):
+    """The status of a batch entry or item (BatchQueue.status(id), Script.status, ...)."""
+    NOT_RUNNING = 0
+    RUNNING = 1
+    PASSED = 2
+    FAILED = 3
+    ABORTED = 4
+
+
+class LoggingLevel(enum.IntEnum):
+    """The level of a log line (on_log callbacks, traces)."""
+    FINEST = 0
+    FINER = 1
+    FINE = 2
+    CONFIGURATION = 3
+    INFORMATION = 4
+    WARNING = 5
+    SEVERE = 6
 
 
 @dataclass
