@@ -35,7 +35,7 @@ Role AssignmentChildRole(const ScriptItem& assignment, std::size_t index) {
 
 Role CallChildRole(const ScriptItem& call, const FunctionIndex& functions) {
   std::string name = CallName(call);
-  if (functions.Find(call, name) != nullptr) return Role::kCallArgument;
+  if (functions.Defines(call, name)) return Role::kCallArgument;
   if (name == "saveuservar") return Role::kSavedName;
   if (name == "strlen") return Role::kStrlenText;
   return Role::kValue;
@@ -73,28 +73,29 @@ void AppendChildren(std::vector<const ScriptItem*>& stack, const ScriptItem& ite
 
 }  // namespace
 
-FunctionIndex::FunctionIndex(const ScriptItem& root) {
+void FunctionIndex::Add(const ScriptItem& root) {
   std::vector<const ScriptItem*> stack{&root};
   while (!stack.empty()) {
     const ScriptItem* item = stack.back();
     stack.pop_back();
     if (item->type() == functionItem && item->parent() != nullptr) {
-      auto& names = blocks_[item->parent()];
-      if (!names.emplace(Lower(item->text()), item).second) duplicates_.push_back(item);
+      if (!blocks_[item->parent()].insert(Lower(item->text())).second) duplicates_.push_back(item);
     }
     AppendChildren(stack, *item);
   }
 }
 
-const ScriptItem* FunctionIndex::Find(const ScriptItem& call, std::string_view name) const {
+void FunctionIndex::KeepOnly(const ScriptItem& root) {
+  std::erase_if(blocks_, [&](const auto& entry) { return entry.first != &root; });
+}
+
+bool FunctionIndex::Defines(const ScriptItem& call, std::string_view name) const {
   std::string lower = Lower(name);
   for (const ScriptItem* block = call.parent(); block != nullptr; block = block->parent()) {
     auto names = blocks_.find(block);
-    if (names == blocks_.end()) continue;
-    auto found = names->second.find(lower);
-    if (found != names->second.end()) return found->second;
+    if (names != blocks_.end() && names->second.count(lower) != 0) return true;
   }
-  return nullptr;
+  return false;
 }
 
 namespace {

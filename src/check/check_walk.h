@@ -3,9 +3,12 @@
 // the interpreter would use it where it stands (as a statement, a condition, a value, an
 // element of a value list, ...), and the index of the function definitions that calls find.
 
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "check/script_checker.h"
@@ -37,18 +40,26 @@ struct Visit {
   Role role;
 };
 
-// The first definition of each function name in each block that defines any, as calls find
-// them: from the call's block outwards to the root.
+// The function names each block defines, as calls find them: from the call's block outwards to
+// the root. A script checked a run of statements at a time adds each run and forgets its blocks
+// once the run is done, keeping the names its root defines.
 class FunctionIndex {
  public:
-  explicit FunctionIndex(const ScriptItem& root);
-  // The definition a call of [name] from [call] runs; null when none is found.
-  const ScriptItem* Find(const ScriptItem& call, std::string_view name) const;
-  // Every later definition of a name already defined in the same block.
+  FunctionIndex() = default;
+  explicit FunctionIndex(const ScriptItem& root) { Add(root); }
+  // Adds the definitions at and below [item], noting each later definition of a name its block
+  // already defines.
+  void Add(const ScriptItem& item);
+  // Forgets every block but [root]: their items are gone.
+  void KeepOnly(const ScriptItem& root);
+  // Whether a call of [name] from [call] finds a definition.
+  bool Defines(const ScriptItem& call, std::string_view name) const;
+  // Every later definition of a name already defined in the same block, since the last Clear.
   const std::vector<const ScriptItem*>& duplicates() const { return duplicates_; }
+  void ClearDuplicates() { duplicates_.clear(); }
 
  private:
-  std::unordered_map<const ScriptItem*, std::unordered_map<std::string, const ScriptItem*>> blocks_;
+  std::unordered_map<const ScriptItem*, std::unordered_set<std::string>> blocks_;
   std::vector<const ScriptItem*> duplicates_;
 };
 
@@ -70,12 +81,46 @@ std::string Closest(std::string_view name, const std::vector<std::string>& candi
 void Report(std::vector<Finding>& findings, Severity severity, const ScriptItem& item,
             std::string text);
 
+// What the whole script says of its names, gathered over all its items before the name rules
+// look at any: the names its statements store into and the tester type of each variable that
+// only ever holds new testers of one type.
+class NameFacts {
+ public:
+  void Gather(const std::vector<Visit>& visits);
+  // Called once every item has been gathered.
+  void Finish();
+  const std::unordered_set<std::string>& assigned() const { return assigned_; }
+  // The assigned names, as the guesses for a misspelt name.
+  const std::vector<std::string>& candidates() const { return candidates_; }
+  const std::unordered_map<std::string, std::string>& tester_variables() const { return tester_types_; }
+
+ private:
+  std::unordered_set<std::string> assigned_;
+  std::vector<std::string> candidates_;
+  std::unordered_map<std::string, std::string> tester_types_;
+  std::unordered_set<std::string> mixed_;
+};
+
+// What the name rules have said so far, carried from one run of statements to the next: the
+// names already reported, and the place of each result label's first use.
+struct NameProgress {
+  struct Place {
+    std::uint32_t line;
+    std::string file;
+  };
+  std::set<std::string> reported;
+  std::map<std::string, Place> labels;
+};
+
 // The rule sets.
 void CheckForms(const std::vector<Visit>& visits, const FunctionIndex& functions,
                 std::vector<Finding>& findings);
-void CheckNames(const std::vector<Visit>& visits, const FunctionIndex& functions,
-                const CheckOptions& options, std::vector<Finding>& findings);
+void UnassignedReads(const std::vector<Visit>& visits, const CheckOptions& options,
+                     const NameFacts& facts, NameProgress& progress, std::vector<Finding>& findings);
+void TwiceDefinedLabels(const std::vector<Visit>& visits, NameProgress& progress,
+                        std::vector<Finding>& findings);
+void TwiceDefinedFunctions(const FunctionIndex& functions, std::vector<Finding>& findings);
 void CheckTesters(const std::vector<Visit>& visits, const TesterTypes& testers,
-                  std::vector<Finding>& findings);
+                  const NameFacts& facts, std::vector<Finding>& findings);
 
 }  // namespace ordalis::check

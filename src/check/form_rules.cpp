@@ -152,7 +152,7 @@ void IgnoredValueRule(const ScriptItem& item, std::vector<Finding>& findings) {
 void CallRule(const ScriptItem& call, const FunctionIndex& functions,
               std::vector<Finding>& findings) {
   std::string name = CallName(call);
-  if (functions.Find(call, name) != nullptr) return;
+  if (functions.Defines(call, name)) return;
   if (name == "strlen") {
     bool text = call.child_count() == 1 &&
                 (call.child(0)->type() == stringItem || call.child(0)->type() == idItem);

@@ -30,71 +30,18 @@ bool BuiltInStandsIn(Role role, const std::string& name) {
   return role != Role::kName && role != Role::kSavedName && MatchBuiltIn(name).has_value();
 }
 
+}  // namespace
+
 // Every name a statement of the script stores into: assignment targets, the variables that
-// hold a function's arguments, and the countdown of sleep.
-std::unordered_set<std::string> AssignedNames(const std::vector<Visit>& visits) {
-  std::unordered_set<std::string> names;
+// hold a function's arguments, and the countdown of sleep; and the tester type of every
+// variable whose every assignment is a new of one type.
+void NameFacts::Gather(const std::vector<Visit>& visits) {
   for (const Visit& visit : visits) {
     const ScriptItem& item = *visit.item;
-    if (visit.role == Role::kTarget) names.insert(Lower(item.text()));
-    if (item.type() == functionItem) names.insert(Lower(item.text()));
-    if (item.type() == sleepItem) names.insert("sleep");
+    if (visit.role == Role::kTarget) assigned_.insert(Lower(item.text()));
+    if (item.type() == functionItem) assigned_.insert(Lower(item.text()));
+    if (item.type() == sleepItem) assigned_.insert("sleep");
   }
-  return names;
-}
-
-void UnassignedReads(const std::vector<Visit>& visits, const CheckOptions& options,
-                     std::vector<Finding>& findings) {
-  std::unordered_set<std::string> assigned = AssignedNames(visits);
-  std::vector<std::string> candidates(assigned.begin(), assigned.end());
-  std::set<std::string> reported;
-  for (const Visit& visit : visits) {
-    const ScriptItem& item = *visit.item;
-    if (item.type() != idItem || item.child_count() != 0 || !ReadsVariable(visit.role)) continue;
-    std::string name = Lower(item.text());
-    if (assigned.count(name) || reported.count(name) || BuiltInStandsIn(visit.role, name)) continue;
-    if (options.defined_outside && options.defined_outside(name)) continue;
-    reported.insert(name);
-    std::string close = Closest(name, candidates);
-    std::string hint = close.empty() ? "" : " (did you mean '" + close + "'?)";
-    Report(findings, Severity::kWarning, item,
-           "'" + item.text() + "' is read but no statement of the script assigns it" + hint +
-               ": unless it comes from a user or system variable ('ordalis vars') or from "
-               "'ordalis run --var " + name + "=VALUE', it is not found at run time");
-  }
-}
-
-// A result label is the text given to a result statement: a string, or a comment's text.
-// A result that took the text of its statement (result if ...) has no label of its own.
-bool HasOwnLabel(const ScriptItem& result) {
-  if (result.text().empty()) return false;
-  return result.child_count() == 0 || result.child(0)->text() != result.text();
-}
-
-void TwiceDefined(const std::vector<Visit>& visits, const FunctionIndex& functions,
-                  std::vector<Finding>& findings) {
-  std::map<std::string, const ScriptItem*> labels;
-  for (const Visit& visit : visits) {
-    const ScriptItem& item = *visit.item;
-    if (item.type() != resultItem || !HasOwnLabel(item)) continue;
-    auto [first, added] = labels.emplace(item.text(), &item);
-    if (added) continue;
-    Report(findings, Severity::kWarning, item,
-           "the result label '" + item.text() + "' is already used by the result on line " +
-               std::to_string(first->second->line()) + " of " + first->second->file_name() +
-               ": the summary shows two rows of that name");
-  }
-  for (const ScriptItem* duplicate : functions.duplicates()) {
-    Report(findings, Severity::kWarning, *duplicate,
-           "the function '" + duplicate->text() + "' is defined twice in the same block: calls " +
-               "run the first definition, never this one");
-  }
-}
-
-// The tester type of every variable whose every assignment is a new of one type.
-std::unordered_map<std::string, std::string> TesterVariables(const std::vector<Visit>& visits) {
-  std::unordered_map<std::string, std::string> types;
-  std::unordered_set<std::string> mixed;
   for (const Visit& visit : visits) {
     if (visit.role != Role::kTarget) continue;
     const ScriptItem& target = *visit.item;
@@ -103,12 +50,69 @@ std::unordered_map<std::string, std::string> TesterVariables(const std::vector<V
     const ScriptItem* value = assignment->child_count() > 1 ? assignment->child(1) : nullptr;
     bool is_new = value && value->type() == newItem && value->child_count() == 1;
     std::string type = is_new ? Lower(value->child(0)->text()) : std::string();
-    auto [entry, added] = types.emplace(name, type);
-    if (!is_new || (!added && entry->second != type)) mixed.insert(name);
+    auto [entry, added] = tester_types_.emplace(name, type);
+    if (!is_new || (!added && entry->second != type)) mixed_.insert(name);
   }
-  for (const std::string& name : mixed) types.erase(name);
-  return types;
 }
+
+void NameFacts::Finish() {
+  candidates_.assign(assigned_.begin(), assigned_.end());
+  for (const std::string& name : mixed_) tester_types_.erase(name);
+  mixed_.clear();
+}
+
+void UnassignedReads(const std::vector<Visit>& visits, const CheckOptions& options,
+                     const NameFacts& facts, NameProgress& progress, std::vector<Finding>& findings) {
+  for (const Visit& visit : visits) {
+    const ScriptItem& item = *visit.item;
+    if (item.type() != idItem || item.child_count() != 0 || !ReadsVariable(visit.role)) continue;
+    std::string name = Lower(item.text());
+    if (facts.assigned().count(name) || progress.reported.count(name) || BuiltInStandsIn(visit.role, name)) continue;
+    if (options.defined_outside && options.defined_outside(name)) continue;
+    progress.reported.insert(name);
+    std::string close = Closest(name, facts.candidates());
+    std::string hint = close.empty() ? "" : " (did you mean '" + close + "'?)";
+    Report(findings, Severity::kWarning, item,
+           "'" + item.text() + "' is read but no statement of the script assigns it" + hint +
+               ": unless it comes from a user or system variable ('ordalis vars') or from "
+               "'ordalis run --var " + name + "=VALUE', it is not found at run time");
+  }
+}
+
+namespace {
+
+// A result label is the text given to a result statement: a string, or a comment's text.
+// A result that took the text of its statement (result if ...) has no label of its own.
+bool HasOwnLabel(const ScriptItem& result) {
+  if (result.text().empty()) return false;
+  return result.child_count() == 0 || result.child(0)->text() != result.text();
+}
+
+}  // namespace
+
+void TwiceDefinedLabels(const std::vector<Visit>& visits, NameProgress& progress,
+                        std::vector<Finding>& findings) {
+  for (const Visit& visit : visits) {
+    const ScriptItem& item = *visit.item;
+    if (item.type() != resultItem || !HasOwnLabel(item)) continue;
+    auto [first, added] = progress.labels.emplace(item.text(), NameProgress::Place{item.line(), item.file_name()});
+    if (added) continue;
+    Report(findings, Severity::kWarning, item,
+           "the result label '" + item.text() + "' is already used by the result on line " +
+               std::to_string(first->second.line) + " of " + first->second.file +
+               ": the summary shows two rows of that name");
+  }
+}
+
+void TwiceDefinedFunctions(const FunctionIndex& functions, std::vector<Finding>& findings) {
+  for (const ScriptItem* duplicate : functions.duplicates()) {
+    Report(findings, Severity::kWarning, *duplicate,
+           "the function '" + duplicate->text() + "' is defined twice in the same block: calls " +
+               "run the first definition, never this one");
+  }
+}
+
+namespace {
 
 std::string JoinedNames(const std::vector<std::string>& names) {
   constexpr std::size_t kShown = 12;
@@ -156,20 +160,13 @@ void ActionRule(const ScriptItem& action, const TesterTypes& testers,
 
 }  // namespace
 
-void CheckNames(const std::vector<Visit>& visits, const FunctionIndex& functions,
-                const CheckOptions& options, std::vector<Finding>& findings) {
-  UnassignedReads(visits, options, findings);
-  TwiceDefined(visits, functions, findings);
-}
-
 void CheckTesters(const std::vector<Visit>& visits, const TesterTypes& testers,
-                  std::vector<Finding>& findings) {
+                  const NameFacts& facts, std::vector<Finding>& findings) {
   std::vector<std::string> types = testers.Types();
-  std::unordered_map<std::string, std::string> variables = TesterVariables(visits);
   for (const Visit& visit : visits) {
     const ScriptItem& item = *visit.item;
     if (item.type() == newItem) NewRule(item, types, findings);
-    if (item.type() == actionItem) ActionRule(item, testers, variables, findings);
+    if (item.type() == actionItem) ActionRule(item, testers, facts.tester_variables(), findings);
   }
 }
 

@@ -1,6 +1,8 @@
 #include "check/script_checker.h"
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <unordered_map>
 
 #include "check/check_walk.h"
@@ -46,19 +48,51 @@ void SyntaxFindings(const ScriptItem& root, const std::vector<SyntaxNote>& notes
   close_note();
 }
 
-// Findings of different rules in the order of the script: by file, as the files first appear
-// in the tree, then by line.
-void SortByPlace(const std::vector<check::Visit>& visits, std::vector<Finding>& findings) {
-  std::unordered_map<std::string, std::size_t> file_order;
-  for (const check::Visit& visit : visits) {
-    file_order.emplace(visit.item->file_name(), file_order.size());
+// The findings of each rule set, kept apart while a script is checked a run of statements at a
+// time and put together in the order the rules run in.
+struct RuleFindings {
+  std::vector<Finding> forms, unassigned, labels, functions, testers;
+
+  std::vector<Finding> Joined() {
+    std::vector<Finding> all;
+    for (auto* part : {&forms, &unassigned, &labels, &functions, &testers}) {
+      all.insert(all.end(), std::make_move_iterator(part->begin()), std::make_move_iterator(part->end()));
+    }
+    return all;
   }
-  std::stable_sort(findings.begin(), findings.end(), [&](const Finding& a, const Finding& b) {
-    std::size_t fa = file_order[a.file];
-    std::size_t fb = file_order[b.file];
-    return fa != fb ? fa < fb : a.line < b.line;
-  });
+};
+
+// Files in the order they first appear in the tree.
+class FileOrder {
+ public:
+  void Note(const std::vector<check::Visit>& visits) {
+    for (const check::Visit& visit : visits) order_.emplace(visit.item->file_name(), order_.size());
+  }
+  // Findings of different rules in the order of the script: by file, then by line.
+  void Sort(std::vector<Finding>& findings) {
+    std::stable_sort(findings.begin(), findings.end(), [&](const Finding& a, const Finding& b) {
+      std::size_t fa = order_[a.file];
+      std::size_t fb = order_[b.file];
+      return fa != fb ? fa < fb : a.line < b.line;
+    });
+  }
+
+ private:
+  std::unordered_map<std::string, std::size_t> order_;
+};
+
+// The rules that look at each item where it stands, given what the whole script says.
+void RunRules(const std::vector<check::Visit>& visits, const check::FunctionIndex& functions,
+              const check::NameFacts& facts, const CheckOptions& options,
+              check::NameProgress& progress, RuleFindings& found) {
+  check::CheckForms(visits, functions, found.forms);
+  check::UnassignedReads(visits, options, facts, progress, found.unassigned);
+  check::TwiceDefinedLabels(visits, progress, found.labels);
+  if (options.testers) check::CheckTesters(visits, *options.testers, facts, found.testers);
 }
+
+// Takes the statements of [root] away; the items go with them.
+void Release(ScriptItem& root) { root.TakeChildren(); }
 
 }  // namespace
 
@@ -84,11 +118,70 @@ std::vector<Finding> ScriptChecker::Check(const ScriptItem& root,
   SyntaxFindings(root, notes, findings);
   if (!findings.empty()) return findings;
   check::FunctionIndex functions(root);
+  RuleFindings found;
+  check::TwiceDefinedFunctions(functions, found.functions);
   std::vector<check::Visit> visits = check::Walk(root, functions);
-  check::CheckForms(visits, functions, findings);
-  check::CheckNames(visits, functions, options_, findings);
-  if (options_.testers) check::CheckTesters(visits, *options_.testers, findings);
-  SortByPlace(visits, findings);
+  check::NameFacts facts;
+  facts.Gather(visits);
+  facts.Finish();
+  check::NameProgress progress;
+  RunRules(visits, functions, facts, options_, progress, found);
+  FileOrder order;
+  order.Note(visits);
+  findings = found.Joined();
+  order.Sort(findings);
+  return findings;
+}
+
+std::optional<std::vector<Finding>> ScriptChecker::CheckStatementwise(const ScriptItemPtr& root,
+                                                                      const ScriptReader& read) const {
+  const std::size_t at_once = std::max<std::size_t>(options_.statements_at_once, 1);
+  // First reading: the functions each block defines and what the script says of its names.
+  check::FunctionIndex functions;
+  check::NameFacts facts;
+  RuleFindings found;
+  auto gather = [&](ScriptItem& top) {
+    if (top.child_count() < at_once) return;
+    for (const ScriptItemPtr& statement : top.children()) functions.Add(*statement);
+    check::TwiceDefinedFunctions(functions, found.functions);
+    functions.ClearDuplicates();
+    facts.Gather(check::Walk(top, functions));
+    functions.KeepOnly(top);
+    Release(top);
+  };
+  bool clean = false;
+  if (!read(root, [&](ScriptItem& top) { gather(top); }, &clean)) return std::nullopt;
+  if (!clean) return std::nullopt;
+  if (root->child_count() > 0) {
+    for (const ScriptItemPtr& statement : root->children()) functions.Add(*statement);
+    check::TwiceDefinedFunctions(functions, found.functions);
+    functions.ClearDuplicates();
+    facts.Gather(check::Walk(*root, functions));
+    functions.KeepOnly(*root);
+    Release(*root);
+  }
+  facts.Finish();
+  // Second reading: the rules, a run of statements at a time, knowing every function the root
+  // defines and every name the script assigns.
+  check::NameProgress progress;
+  FileOrder order;
+  auto check = [&](ScriptItem& top) {
+    for (const ScriptItemPtr& statement : top.children()) functions.Add(*statement);
+    functions.ClearDuplicates();  // told by the first reading
+    std::vector<check::Visit> visits = check::Walk(top, functions);
+    RunRules(visits, functions, facts, options_, progress, found);
+    order.Note(visits);
+    functions.KeepOnly(top);
+    Release(top);
+  };
+  bool clean_again = false;
+  bool read_again = read(root, [&](ScriptItem& top) {
+    if (top.child_count() >= at_once) check(top);
+  }, &clean_again);
+  if (!read_again || !clean_again) return std::nullopt;  // the file changed between the readings
+  if (root->child_count() > 0) check(*root);
+  std::vector<Finding> findings = found.Joined();
+  order.Sort(findings);
   return findings;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ struct CheckOptions {
   // Whether a name (lower case) has a value from outside the script: a user or system
   // variable, or a value given on the command line. Null: none has.
   std::function<bool(const std::string& name)> defined_outside;
+  // How many statements of the top level CheckStatementwise looks at together.
+  std::size_t statements_at_once = 4096;
 };
 
 class ScriptChecker {
@@ -58,6 +61,16 @@ class ScriptChecker {
   // the syntax errors the loader met (ScriptLoader::SyntaxNotes). The rules beyond syntax run
   // only when the tree holds no error item, since error recovery leaves statements half built.
   std::vector<Finding> Check(const ScriptItem& root, const std::vector<SyntaxNote>& notes) const;
+
+  // The same findings for a script read twice, a run of statements at a time, so that checking
+  // it takes memory for a run of statements, not for the whole tree. [read] loads the script
+  // below [root] (which has no statements), calling the sink given after each statement of the top level
+  // (ScriptLoader::Load with a sink); the sink may take the root's statements away. It says
+  // whether the script read without an error item. Nullopt when the script cannot be read or
+  // has syntax errors, whose findings need the whole tree: check it with Check.
+  using StatementSink = std::function<void(ScriptItem& root)>;
+  using ScriptReader = std::function<bool(const ScriptItemPtr& root, const StatementSink& sink, bool* clean)>;
+  std::optional<std::vector<Finding>> CheckStatementwise(const ScriptItemPtr& root, const ScriptReader& read) const;
 
  private:
   CheckOptions options_;

@@ -131,6 +131,15 @@ void ScriptItem::RemoveChild(const ScriptItem* child) {
   }
 }
 
+std::vector<ScriptItemPtr> ScriptItem::TakeChildren() {
+  std::vector<ScriptItemPtr> taken = std::move(children_);
+  children_.clear();
+  for (const ScriptItemPtr& child : taken) {
+    if (child->parent_ == this) child->parent_ = nullptr;
+  }
+  return taken;
+}
+
 std::size_t ScriptItem::IndexOfChild(const ScriptItem* child) const {
   auto found = std::find_if(children_.begin(), children_.end(),
                             [child](const ScriptItemPtr& c) { return c.get() == child; });

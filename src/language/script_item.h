@@ -54,6 +54,8 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // number of children.
   void InsertChild(std::size_t index, ScriptItemPtr child);
   void RemoveChild(const ScriptItem* child);
+  // Takes every child away at once; they no longer name this item as their parent.
+  std::vector<ScriptItemPtr> TakeChildren();
   // Position of the first occurrence of [child]; the number of children when absent.
   std::size_t IndexOfChild(const ScriptItem* child) const;
 

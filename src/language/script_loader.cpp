@@ -53,6 +53,14 @@ std::string WorkingDirectory() {
 }  // namespace
 
 bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
+  return LoadFile(path, root, nullptr);
+}
+
+bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root, const StatementsDone& done) {
+  return LoadFile(path, root, &done);
+}
+
+bool ScriptLoader::LoadFile(const std::string& path, const ScriptItemPtr& root, const StatementsDone* done) {
   std::lock_guard lock(LoaderMutex());
   std::string name = path;
   std::replace(name.begin(), name.end(), '\\', '/');
@@ -70,16 +78,33 @@ bool ScriptLoader::Load(const std::string& path, const ScriptItemPtr& root) {
     error_count_ = 0;
     expansions_ = 0;
     syntax_notes_.clear();
-    if (!lexer.ParseFile(open_path, kMaxScriptBytes)) return false;
-    bytes_loaded_ = lexer.bytes_read();
-    error_count_ = lexer.builder().error_count();
-    syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
     if (auto identity = IdentityOf(open_path)) open_files_.push_back(*identity);
-    if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
+    // The statements not yet handed over start here.
+    std::size_t first_new = root->child_count();
+    if (done != nullptr) {
+      lexer.builder().SetTopStatementDone([&] {
+        bytes_loaded_ = lexer.bytes_read();
+        if (lexer.builder().include_count() > 0) ExpandChildrenFrom(*root, first_new, 0);
+        (*done)(*root);
+        first_new = root->child_count();
+      });
+    }
+    if (!lexer.ParseFile(open_path, kMaxScriptBytes)) {
+      open_files_.clear();
+      return false;
+    }
+    bytes_loaded_ = lexer.bytes_read();
+    error_count_ += lexer.builder().error_count();
+    std::vector<SyntaxNote> notes = lexer.builder().TakeSyntaxNotes();
+    syntax_notes_.insert(syntax_notes_.begin(), std::make_move_iterator(notes.begin()),
+                         std::make_move_iterator(notes.end()));
+    if (lexer.builder().include_count() > 0) ExpandChildrenFrom(*root, first_new, 0);
+    if (done != nullptr && root->child_count() > first_new) (*done)(*root);
     open_files_.clear();
     return true;
   } catch (const std::exception&) {
+    open_files_.clear();
     return false;  // out of memory: whatever was built stays
   }
 }
@@ -134,8 +159,8 @@ std::string ScriptLoader::IncludePath(const std::string& include_text) {
   return OpenPath(absolute ? name : std::string_view(include_text).substr(0, hash));
 }
 
-void ScriptLoader::ExpandChildren(ScriptItem& item, int depth) {
-  std::size_t index = 0;
+void ScriptLoader::ExpandChildrenFrom(ScriptItem& item, std::size_t first, int depth) {
+  std::size_t index = first;
   while (index < item.child_count()) {
     const ScriptItemPtr& child = item.children()[index];
     if (child->type() != includeItem) {

@@ -5,6 +5,7 @@
 // every operation is safe to call from any thread.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -31,6 +32,12 @@ class ScriptLoader {
   // file (errno EISDIR or EINVAL) or is larger than kMaxScriptBytes (EFBIG); root is then
   // unchanged.
   bool Load(const std::string& path, const ScriptItemPtr& root);
+  // As Load, handing the statements over as they are read: [done] is called with [root] after
+  // each statement of the file's top level stands there whole, its includes expanded, and once
+  // more at the end when statements were left open. It may take root's statements away, so a
+  // script of any length is looked at in little memory.
+  using StatementsDone = std::function<void(ScriptItem& root)>;
+  bool Load(const std::string& path, const ScriptItemPtr& root, const StatementsDone& done);
   // Parses [text] below [root], after root's existing children, and expands its includes.
   // Items carry the file name "N/A"; include names are taken against the working directory.
   bool LoadText(std::string_view text, const ScriptItemPtr& root);
@@ -58,8 +65,11 @@ class ScriptLoader {
   using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
 
   // Expands [item] at include depth [depth]; returns how many items now stand in its place.
+  bool LoadFile(const std::string& path, const ScriptItemPtr& root, const StatementsDone* done);
   std::size_t Expand(const ScriptItemPtr& item, int depth);
-  void ExpandChildren(ScriptItem& item, int depth);
+  void ExpandChildren(ScriptItem& item, int depth) { ExpandChildrenFrom(item, 0, depth); }
+  // Expands the includes among children [first] on of [item] and below them.
+  void ExpandChildrenFrom(ScriptItem& item, std::size_t first, int depth);
   void Splice(const ScriptItemPtr& include);
 
   std::string file_name_;

@@ -55,7 +55,10 @@ void TreeBuilder::Restore() {
   saved_.pop_back();
 }
 
-void TreeBuilder::EndStatement() { Adopt(Block()); }
+void TreeBuilder::EndStatement() {
+  Adopt(Block());
+  if (top_statement_done_ && open_.size() == 1 && saved_.empty()) top_statement_done_();
+}
 
 // COMMENT
 void TreeBuilder::Comment(std::string_view text) { Direct(Make(commentItem, std::string(text))); }

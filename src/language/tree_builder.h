@@ -5,6 +5,7 @@
 // One builder belongs to one parse; it is not shared between threads.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,7 +43,10 @@ class TreeBuilder {
   TreeBuilder& operator=(const TreeBuilder&) = delete;
 
   // A statement of a statement list is complete: the current block adopts the pending list.
+  // When it is a statement of the first block, [done] is called, if set, once it stands there
+  // whole: the caller may look at the block's statements and take them away.
   void EndStatement();
+  void SetTopStatementDone(std::function<void()> done) { top_statement_done_ = std::move(done); }
 
   void Comment(std::string_view text);
   void BeginAssignment(std::string_view name);
@@ -133,6 +137,7 @@ class TreeBuilder {
   std::vector<SavedList> saved_;
   std::vector<ScriptItemPtr> open_;
   std::size_t include_count_ = 0;
+  std::function<void()> top_statement_done_;
   std::size_t error_count_ = 0;
   bool too_deep_ = false;
   std::string pending_note_;

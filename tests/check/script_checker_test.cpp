@@ -3,8 +3,13 @@
 // never assigned, and labels used twice, each at the line of the construct.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -160,6 +165,89 @@ TEST(ScriptChecker, NoTestersNoTesterRules) {
   EXPECT_EQ(FindingsOf("t = new ecko()\nt.Ech()\nreturn 1\n", CheckOptions{}),
             "(3) : Error: 'return' stands outside a function: it ends nothing and records an "
             "error\n");
+}
+
+// ---- a script checked a run of statements at a time ------------------------------------------
+
+std::vector<std::string> Lines(const std::vector<Finding>& findings) {
+  std::vector<std::string> lines;
+  for (const Finding& finding : findings) lines.push_back(FindingLine(finding));
+  return lines;
+}
+
+// Checks the script file [path] whole, as the tree a load gives.
+std::vector<std::string> WholeFindings(const std::string& path, const CheckOptions& options) {
+  ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
+  ScriptLoader loader;
+  EXPECT_TRUE(loader.Load(path, root));
+  return Lines(ScriptChecker(options).Check(*root, loader.SyntaxNotes()));
+}
+
+// Checks it [at_once] statements at a time; nullopt when the checker wants the whole tree.
+std::optional<std::vector<std::string>> StatementwiseFindings(const std::string& path, CheckOptions options,
+                                                              std::size_t at_once) {
+  options.statements_at_once = at_once;
+  ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
+  std::size_t most_held = 0;
+  auto read = [&](const ScriptItemPtr& top, const ScriptChecker::StatementSink& sink, bool* clean) {
+    ScriptLoader loader;
+    auto counting = [&](ScriptItem& item) {
+      most_held = std::max(most_held, item.child_count());
+      sink(item);
+    };
+    if (!loader.Load(path, top, counting)) return false;
+    *clean = loader.ErrorCount() == 0 && loader.SyntaxNotes().empty();
+    return true;
+  };
+  auto findings = ScriptChecker(options).CheckStatementwise(root, read);
+  // No more statements are held than a run and the one that completes it (an include adds its
+  // file's statements at once).
+  EXPECT_LE(most_held, at_once + 8) << path;
+  if (!findings) return std::nullopt;
+  return Lines(*findings);
+}
+
+// Whatever the runs, the findings are those of the whole tree: names assigned and functions
+// defined after their use, labels and functions defined twice in different runs, a tester
+// variable given another type in a later run, functions of nested blocks, and statements an
+// include brings.
+TEST(ScriptChecker, StatementwiseFindsWhatTheWholeTreeFinds) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("ordalis_check_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "lib.odl") << "function helper\nendfunction\nresult \"Step\" z = 1\nw = wherever\n";
+  std::vector<std::string> scripts = {
+      "x = later(1)\nprintf(\"%d\", counter)\nresult \"Step\" a = 1\nt = new echo()\nt.Ech()\n"
+      "include \"lib.odl\"\nhelper()\nfunction later\nendfunction\ncounter = 1\nv = new echo()\n"
+      "v.Ech()\nv = new meter()\nfunction later\nendfunction\nresult \"Step\" b = 2\n"
+      "if x then\n  function inner\n  endfunction\n  inner()\nendif\ninner()\nreturn 1\nvoltge = voltage\n",
+  };
+  auto add = [&](const auto& table) {
+    for (const CheckCase& c : table) scripts.emplace_back(c.script);
+  };
+  add(kClean);
+  add(kNotEvaluated);
+  add(kNames);
+  static const FakeTesters kTesters;
+  CheckOptions options;
+  options.testers = &kTesters;
+  for (std::size_t i = 0; i < scripts.size(); ++i) {
+    const std::string path = (dir / ("script" + std::to_string(i) + ".odl")).string();
+    std::ofstream(path) << scripts[i];
+    std::vector<std::string> whole = WholeFindings(path, options);
+    if (i == 0) {
+      EXPECT_GE(whole.size(), 8u);  // the cross-run script finds something of each kind
+    }
+    for (std::size_t at_once : {1, 2, 3, 4096}) {
+      auto statementwise = StatementwiseFindings(path, options, at_once);
+      ASSERT_TRUE(statementwise.has_value()) << scripts[i];
+      EXPECT_EQ(*statementwise, whole) << scripts[i] << "\nat once: " << at_once;
+    }
+  }
+  // Syntax errors need the whole tree around them.
+  const std::string broken = (dir / "broken.odl").string();
+  std::ofstream(broken) << "x = 1\ny = 1 +* 2\n";
+  EXPECT_FALSE(StatementwiseFindings(broken, options, 1).has_value());
+  std::filesystem::remove_all(dir);
 }
 
 // The checker leaves results alone: asking for the text of a malformed sscanf would mark it.

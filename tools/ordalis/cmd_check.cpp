@@ -159,6 +159,9 @@ class Checker {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) return Folder(path);
     if (EndsWith(path, ".md")) return Guide(path);
+    if (Statementwise(path)) return true;
+    // A script with syntax errors is checked whole: the explanations need the tree around them.
+    PrepareHeapFor({path});
     ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
     ScriptLoader loader;
     if (!loader.Load(path, root)) return false;
@@ -176,6 +179,30 @@ class Checker {
   bool unreadable() const { return unreadable_; }
 
  private:
+  // Checks a script a run of statements at a time, reading it twice, so a script of any length
+  // is checked in little memory; false when it cannot be read or has syntax errors, which are
+  // checked with the whole tree.
+  bool Statementwise(const std::string& path) {
+    ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
+    auto read = [&path](const ScriptItemPtr& top, const ScriptChecker::StatementSink& sink, bool* clean) {
+      ScriptLoader loader;
+      if (!loader.Load(path, top, sink)) return false;
+      *clean = loader.ErrorCount() == 0 && loader.SyntaxNotes().empty();
+      return true;
+    };
+    if (checker_ == nullptr) {  // syntax alone: one reading that keeps nothing
+      bool clean = false;
+      auto drop = [](ScriptItem& top) {
+        if (top.child_count() >= CheckOptions().statements_at_once) top.TakeChildren();
+      };
+      return read(root, drop, &clean) && clean;
+    }
+    std::optional<std::vector<Finding>> findings = checker_->CheckStatementwise(root, read);
+    if (!findings) return false;
+    Print(std::move(*findings), "");
+    return true;
+  }
+
   // Every .odl file below [path], in name order.
   bool Folder(const std::string& path) {
     std::vector<std::string> scripts;
@@ -236,7 +263,6 @@ int Check(const std::vector<std::string>& args) {
   CheckArguments arguments;
   if (!ParseArguments(args, &arguments)) return 2;
   WarnOfUnreadableSettings("check");
-  PrepareHeapFor(arguments.files);
   Checker checker(arguments);
   bool unreadable = false;
   for (const std::string& path : arguments.files) {
