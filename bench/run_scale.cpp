@@ -1,7 +1,8 @@
 // Whole-process figures of a long run: `ordalis run --quiet` on the twin of Python's
 // `while i < n: i += 1`, its wall time, its peak RSS (getrusage of the child) and the size of
-// the results document it writes, beside Python 3 on the same loop. Each figure is one run of
-// the process; the loop length is the argument.
+// the results document it writes, beside Python 3 on the same loop; and the peak RSS of
+// `ordalis check` and `ordalis tree --json` of a long script. Each figure is one run of the
+// process.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -93,6 +94,42 @@ BENCHMARK(BM_LoopWholeProcess)
     ->Args({1000000, 0})
     ->Args({10000000, 0})
     ->Args({10000000, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// `ordalis check` and `ordalis tree --json` of a script of [n] plain statements: their peak RSS
+// must not grow with the script. Argument 0: statements; argument 1: 0 check, 1 tree --json.
+void BM_ReadLongScript(benchmark::State& state) {
+  const std::int64_t statements = state.range(0);
+  const bool tree = state.range(1) != 0;
+  fs::path directory = fs::temp_directory_path() / ("ordalis_read_scale_" + std::to_string(getpid()));
+  fs::create_directories(directory);
+  fs::path script = directory / "long.odl";
+  {
+    std::ofstream out(script);
+    for (std::int64_t i = 0; i < statements; ++i) out << "x = 1\n";
+  }
+  std::vector<std::string> argv = {ORDALIS_BINARY_DIR "/ordalis"};
+  if (tree) {
+    argv.insert(argv.end(), {"tree", "--json"});
+  } else {
+    argv.insert(argv.end(), {"check", "--no-testers"});
+  }
+  argv.push_back(script.string());
+  ChildFigures figures;
+  for (auto _ : state) {
+    figures = RunChild(argv);
+    state.SetIterationTime(figures.seconds);
+  }
+  state.counters["peak_RSS_MB"] = figures.peak_rss_mb;
+  state.counters["exit_status"] = WIFEXITED(figures.status) ? WEXITSTATUS(figures.status) : -1;
+  fs::remove_all(directory);
+}
+
+BENCHMARK(BM_ReadLongScript)
+    ->Args({1000000, 0})
+    ->Args({1000000, 1})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
