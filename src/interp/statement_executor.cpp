@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <ctime>
-#include <optional>
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
@@ -200,15 +199,10 @@ struct StatementExecutor::Cursor {
 struct StatementExecutor::Statement {
   enum class Next { kFollowing, kRepeat };
 
-  // The values, made on first use: most statements of a loop (blocks, counters, conditions)
-  // record none, and a value is not free to make and destroy on every pass.
-  VariableValue& values() {
-    if (!values_) values_.emplace();
-    return *values_;
-  }
-  VariantArray Recorded() const { return values_ ? RecordedValues(*values_) : VariantArray(); }
+  VariableValue& values() { return values_; }
+  VariantArray Recorded() const { return RecordedValues(values_); }
 
-  std::optional<VariableValue> values_;
+  VariableValue values_;
   Recording recording = Recording::kRecord;
   Next next = Next::kFollowing;
 };
