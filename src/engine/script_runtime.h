@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,14 @@ class ScriptRuntime : public IExecutionContext,
   void RequestPause() override { controller_.Pause(); }
   void RequestStop() override { Stop(); }
   void SetCurrentTime(std::int64_t seconds) override { current_time_.store(seconds, std::memory_order_relaxed); }
+  void BeginStatement(ScriptItem* item) final {
+    document_->SetCurrentItem(item);
+    current_time_.store(static_cast<std::int64_t>(std::time(nullptr)), std::memory_order_relaxed);
+  }
+  void EndStatement(ScriptItem* item, ScriptItem* next) final {
+    document_->SetCurrentItem(next);
+    ScriptRuntime::FireExecuted(item);
+  }
   void BeginTesterCall(std::shared_ptr<ITester> tester) override { current_tester_.Begin(std::move(tester)); }
   void EndTesterCall() override { current_tester_.End(); }
   std::shared_ptr<ScriptPlayback> playback() override { return settings_.playback(); }

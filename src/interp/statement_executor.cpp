@@ -277,8 +277,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
         break;
       }
       // The first statement of a block is current while it runs, not the block around it.
-      script_.SetCurrentItem(item);
-      script_.SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
+      script_.BeginStatement(item);
       Statement statement;
       const bool timed = Timed(item->type());
       std::uint64_t start = timed ? Stopwatch::Now() : 0;
@@ -299,8 +298,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
         item->SetStatus(result);
       }
       ScriptItem* next = cursor.item();
-      script_.SetCurrentItem(next);
-      script_.FireExecuted(item);
+      script_.EndStatement(item, next);
       if (result == TestAborted) {
         aggregate = TestAborted;
       } else if (aggregate == TestPassed) {

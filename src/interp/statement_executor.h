@@ -4,6 +4,7 @@
 // honours pause, step, breakpoints, stop and pause-on-error through the script object.
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,18 @@ class IExecutionContext : public IScriptContext {
   virtual void RequestPause() = 0;
   virtual void RequestStop() = 0;
   virtual void SetCurrentTime(std::int64_t seconds) = 0;
+  // A statement starts: it becomes the current item, and the current time is taken. One call,
+  // since it comes for every statement of a loop's every pass.
+  virtual void BeginStatement(ScriptItem* item) {
+    SetCurrentItem(item);
+    SetCurrentTime(static_cast<std::int64_t>(std::time(nullptr)));
+  }
+  // A statement has run and recorded its result: [next] becomes the current item, then the
+  // Executed event of [item] is raised.
+  virtual void EndStatement(ScriptItem* item, ScriptItem* next) {
+    SetCurrentItem(next);
+    FireExecuted(item);
+  }
   // The tester whose action starts now: from here until EndTesterCall, Stop aborts it from a
   // client thread. The executor checks the state after this call and before Execute, so a
   // stop is either seen here or reaches the tester.
