@@ -108,6 +108,15 @@ VariantArrayPtr ArrayFromPython(const py::handle& value) {
   return std::make_shared<VariantArray>(VariantArray{variant});
 }
 
+// [object]'s later interface [I]; an object that does not offer it answers E_NOINTERFACE with
+// [missing] as the text.
+template <typename I, typename T>
+std::shared_ptr<I> Later(const std::shared_ptr<T>& object, const char* missing) {
+  auto later = std::dynamic_pointer_cast<I>(object);
+  if (!later) throw StatusError(E_NOINTERFACE, missing);
+  return later;
+}
+
 bool IsTrue(VariantBool value) { return value != kVariantFalse; }
 VariantBool ToVariantBool(bool value) { return value ? kVariantTrue : kVariantFalse; }
 
@@ -690,13 +699,8 @@ class PyTester {
   }
 
  private:
-  // The tester's later interface [I]; a tester that does not offer it answers E_NOINTERFACE.
   template <typename I>
-  std::shared_ptr<I> As() {
-    auto later = std::dynamic_pointer_cast<I>(tester_);
-    if (!later) throw StatusError(E_NOINTERFACE, "the tester does not offer this operation");
-    return later;
-  }
+  std::shared_ptr<I> As() { return Later<I>(tester_, "the tester does not offer this operation"); }
   std::shared_ptr<ITester> tester_;
 };
 
@@ -761,11 +765,7 @@ class PyBatchQueueItem {
 
  private:
   template <typename I>
-  std::shared_ptr<I> As() {
-    auto later = std::dynamic_pointer_cast<I>(item_);
-    if (!later) throw StatusError(E_NOINTERFACE, "the batch item does not offer this operation");
-    return later;
-  }
+  std::shared_ptr<I> As() { return Later<I>(item_, "the batch item does not offer this operation"); }
   std::shared_ptr<IBatchQueueItem> item_;
 };
 
