@@ -255,9 +255,9 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   Result aggregate = TestPassed;
   ChainScope scope;
   ScriptItem* first = cursor.item();
-  Logger& log = script_.logger();
+  Logger& log = log_;
   // The judge of a strict run counts faults; in any other run no statement is judged by them.
-  RunJudge* judge = script_.judge();
+  RunJudge* judge = judge_;
   try {
     if (script_.step_flag() || (first != nullptr && first->breakpoint())) {
       script_.ClearStepFlag();

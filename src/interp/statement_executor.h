@@ -93,7 +93,9 @@ inline constexpr std::uint32_t kMaxFunctionCallDepth = 10000;
 
 class StatementExecutor {
  public:
-  explicit StatementExecutor(IExecutionContext& script) : script_(script) {}
+  // The script's logger and judge stay the same for the length of a run; they are asked once.
+  explicit StatementExecutor(IExecutionContext& script)
+      : script_(script), log_(script.logger()), judge_(script.judge()) {}
 
   // Runs the chain of siblings starting at [first]; a `return` in it lands in [target] (the
   // enclosing function call's, or the run's). Returns the chain's aggregate result.
@@ -147,6 +149,8 @@ class StatementExecutor {
   VariantArrayPtr Parameters(ScriptItem* parent, std::size_t first_child);
 
   IExecutionContext& script_;
+  Logger& log_;
+  RunJudge* const judge_;
 };
 
 // The values a result record keeps of [values], as variants: integers, doubles, texts and
