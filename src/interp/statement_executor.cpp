@@ -310,7 +310,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
         script_.ClearStepFlag();
         script_.RequestPause();
       }
-      if (script_.pause_on_error() && result != TestPassed) {
+      if (result != TestPassed && script_.pause_on_error()) {
         if (InsideIgnoreResult(item)) {
           log.Log(information, kScript,
                   "Pause on error ignored as error is inside Ignore Result section");
