@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "interp/script_context.h"
+#include "interp/statement_executor.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
 #include "platform/large_stack_thread.h"
@@ -113,6 +114,8 @@ class RunController {
   // ---- run thread -------------------------------------------------------------------------
   // Completes a pending pause and waits while paused.
   RunCourse WaitIfPaused();
+  // The flags above, for a statement loop to read in place.
+  RunFlags flags() const { return RunFlags{&state_, &run_event_, &exit_event_, &step_flag_}; }
   bool step_flag() const { return step_flag_.load(std::memory_order_relaxed); }
   void ClearStepFlag() { step_flag_.store(false); }
   // Counts the run that starts.

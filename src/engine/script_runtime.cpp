@@ -31,7 +31,9 @@ ScriptRuntime::ScriptRuntime(std::shared_ptr<IApplicationManager> manager, Pacin
       current_time_(Now()),
       load_time_(current_time_.load()),
       run_time_(current_time_.load()),
-      controller_([this](ScriptState state, StateChangePath path) { TellStateChange(state, path); }) {}
+      controller_([this](ScriptState state, StateChangePath path) { TellStateChange(state, path); }) {
+  run_flags_ = controller_.flags();
+}
 
 ScriptRuntime::~ScriptRuntime() = default;
 

@@ -79,6 +79,7 @@ class ScriptRuntime : public IExecutionContext,
   Result ExecuteAssignment(ScriptItem* assignment) override;
   ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name) override;
   RunCourse WaitIfPaused() override { return controller_.WaitIfPaused(); }
+  const RunFlags* run_flags() const override { return &run_flags_; }
   ScriptState state() const override { return controller_.state(); }
   bool step_flag() const override { return controller_.step_flag(); }
   void ClearStepFlag() override { controller_.ClearStepFlag(); }
@@ -144,6 +145,7 @@ class ScriptRuntime : public IExecutionContext,
   const std::int64_t load_time_;
   std::atomic<std::int64_t> run_time_;
   std::unique_ptr<RunSession> session_;  // the run in progress; run thread only
+  RunFlags run_flags_;                   // the controller's flags, set once it is made
   RunController controller_;             // last: its thread ends before the parts above go
 };
 

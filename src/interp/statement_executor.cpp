@@ -215,6 +215,11 @@ struct StatementExecutor::TesterCall {
   Status status = S_OK;
 };
 
+bool RunFlags::GoingOn() const {
+  ScriptState now = state->load();
+  return now != ScriptPausing && now != ScriptStopping && !exit->IsSet() && run->IsSet();
+}
+
 Result StatementExecutor::ExecuteChain(ScriptItem* first) {
   FunctionReturn target;
   return ExecuteSequence(first, target);
@@ -259,20 +264,21 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   // The judge of a strict run counts faults; in any other run no statement is judged by them.
   RunJudge* judge = judge_;
   try {
-    if (script_.step_flag() || (first != nullptr && first->breakpoint())) {
+    if (StepFlag() || (first != nullptr && first->breakpoint())) {
       script_.ClearStepFlag();
       script_.RequestPause();
     }
     for (;;) {
+      const bool going_on = flags_ != nullptr && flags_->GoingOn();
       // A sequence that a stop ends before its last statement is Aborted, whatever ran before:
       // a stopped run must never read as Passed.
-      if (script_.WaitIfPaused() == RunCourse::kEndThread) {
+      if (!going_on && script_.WaitIfPaused() == RunCourse::kEndThread) {
         if (cursor.item() != nullptr) aggregate = TestAborted;
         break;
       }
       ScriptItem* item = cursor.item();
       if (item == nullptr || target.state == FunctionReturn::State::kReturned) break;
-      if (script_.state() == ScriptStopping) {
+      if (!going_on && script_.state() == ScriptStopping) {
         aggregate = TestAborted;
         break;
       }
@@ -306,7 +312,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       } else if (aggregate != TestFailed && result == TestFailed) {
         aggregate = TestFailed;
       }
-      if (script_.step_flag() || (next != nullptr && next->breakpoint())) {
+      if (StepFlag() || (next != nullptr && next->breakpoint())) {
         script_.ClearStepFlag();
         script_.RequestPause();
       }

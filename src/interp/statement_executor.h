@@ -3,6 +3,7 @@
 // every statement its effect, recording a result on each executed item. Between statements it
 // honours pause, step, breakpoints, stop and pause-on-error through the script object.
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "interp/script_context.h"
 #include "interp/variable_value.h"
 #include "ordalis/interfaces.h"
+#include "platform/event.h"
 
 namespace ordalis {
 
@@ -21,8 +23,23 @@ class ScriptPlayback;
 
 // What statement execution needs from the script object beyond what expressions need. All
 // hooks are called on the run thread.
+// The flags of a run that a statement loop reads before and after every statement, to be read
+// in place: the run's state, its run and exit events and the step flag. A loop that finds the
+// run simply going on skips the calls that would pause, step or stop it.
+struct RunFlags {
+  const std::atomic<ScriptState>* state = nullptr;
+  const Event* run = nullptr;
+  const Event* exit = nullptr;
+  const std::atomic<bool>* step = nullptr;
+
+  // True when WaitIfPaused would return at once to go on and the run is not stopping.
+  bool GoingOn() const;
+};
+
 class IExecutionContext : public IScriptContext {
  public:
+  // The run's flags to read in place; null: the loop asks through the calls below.
+  virtual const RunFlags* run_flags() const { return nullptr; }
   // Completes a pending pause and waits while paused.
   virtual RunCourse WaitIfPaused() = 0;
   virtual ScriptState state() const = 0;
@@ -95,7 +112,7 @@ class StatementExecutor {
  public:
   // The script's logger and judge stay the same for the length of a run; they are asked once.
   explicit StatementExecutor(IExecutionContext& script)
-      : script_(script), log_(script.logger()), judge_(script.judge()) {}
+      : script_(script), log_(script.logger()), judge_(script.judge()), flags_(script.run_flags()) {}
 
   // Runs the chain of siblings starting at [first]; a `return` in it lands in [target] (the
   // enclosing function call's, or the run's). Returns the chain's aggregate result.
@@ -151,6 +168,9 @@ class StatementExecutor {
   IExecutionContext& script_;
   Logger& log_;
   RunJudge* const judge_;
+  const RunFlags* const flags_;
+
+  bool StepFlag() const { return flags_ != nullptr ? flags_->step->load(std::memory_order_relaxed) : script_.step_flag(); }
 };
 
 // The values a result record keeps of [values], as variants: integers, doubles, texts and
