@@ -51,6 +51,7 @@ class ScriptLogger : public Logger, public std::enable_shared_from_this<ScriptLo
   using Logger::Log;
   void Log(LoggingLevel level, const std::string& variable_name, const std::string& message) override;
   bool IsLogging(LoggingLevel level) const override { return log_.IsListening(level); }
+  const ScriptLog& script_log() const { return log_; }
 
  private:
   std::shared_ptr<const ScriptDocument> document_;

@@ -33,6 +33,7 @@ ScriptRuntime::ScriptRuntime(std::shared_ptr<IApplicationManager> manager, Pacin
       run_time_(current_time_.load()),
       controller_([this](ScriptState state, StateChangePath path) { TellStateChange(state, path); }) {
   run_flags_ = controller_.flags();
+  run_flags_.log = &logger_->script_log();
 }
 
 ScriptRuntime::~ScriptRuntime() = default;

@@ -287,7 +287,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       Statement statement;
       const bool timed = Timed(item->type());
       std::uint64_t start = timed ? Stopwatch::Now() : 0;
-      const bool tracing = log.IsLogging(finest);
+      const bool tracing = Tracing();
       if (tracing) log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
       const bool strict = judge != nullptr && judge->strictness() == RunStrictness::kStrict;
       std::uint64_t faults_before = strict ? judge->judged_faults() : 0;

@@ -13,6 +13,7 @@
 #include "interp/variable_value.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
+#include "trace/script_log.h"
 
 namespace ordalis {
 
@@ -31,6 +32,8 @@ struct RunFlags {
   const Event* run = nullptr;
   const Event* exit = nullptr;
   const std::atomic<bool>* step = nullptr;
+  // The script's log, asked whether the finest lines are wanted (the logger's IsLogging).
+  const ScriptLog* log = nullptr;
 
   // True when WaitIfPaused would return at once to go on and the run is not stopping.
   bool GoingOn() const;
@@ -171,6 +174,7 @@ class StatementExecutor {
   const RunFlags* const flags_;
 
   bool StepFlag() const { return flags_ != nullptr ? flags_->step->load(std::memory_order_relaxed) : script_.step_flag(); }
+  bool Tracing() const { return flags_ != nullptr ? flags_->log->IsListening(finest) : log_.IsLogging(finest); }
 };
 
 // The values a result record keeps of [values], as variants: integers, doubles, texts and

@@ -84,9 +84,6 @@ std::shared_ptr<ITraceEventsClient> ScriptLog::trace_client() const {
   return client_;
 }
 
-bool ScriptLog::IsListening(std::int32_t level) const {
-  return level >= configuration || ClientWants(level) || sink_count_.load(std::memory_order_acquire) != 0;
-}
 
 LogTime ScriptLog::Now() {
   const Clock& clock = Clock::Instance();

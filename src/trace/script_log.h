@@ -57,7 +57,9 @@ class ScriptLog {
   void SetSinkCount(std::size_t count) { sink_count_.store(count, std::memory_order_release); }
 
   // Whether a line at [level] reaches a file, the trace client or a sink. Cheap; any thread.
-  bool IsListening(std::int32_t level) const;
+  bool IsListening(std::int32_t level) const {
+    return level >= configuration || ClientWants(level) || sink_count_.load(std::memory_order_acquire) != 0;
+  }
 
   // Delivers one line. Safe to call from any thread; lines written by different threads never
   // mix within a line of the file.
