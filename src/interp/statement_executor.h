@@ -22,8 +22,6 @@ class Event;
 class ScriptItem;
 class ScriptPlayback;
 
-// What statement execution needs from the script object beyond what expressions need. All
-// hooks are called on the run thread.
 // The flags of a run that a statement loop reads before and after every statement, to be read
 // in place: the run's state, its run and exit events and the step flag. A loop that finds the
 // run simply going on skips the calls that would pause, step or stop it.
@@ -39,6 +37,8 @@ struct RunFlags {
   bool GoingOn() const;
 };
 
+// What statement execution needs from the script object beyond what expressions need. All
+// hooks are called on the run thread.
 class IExecutionContext : public IScriptContext {
  public:
   // The run's flags to read in place; null: the loop asks through the calls below.
