@@ -50,7 +50,7 @@ class VariableValue {
   VariableValue(VariableValue&&) noexcept = default;
   VariableValue& operator=(const VariableValue&) = default;
   VariableValue& operator=(VariableValue&&) noexcept = default;
-  virtual ~VariableValue() = default;
+  ~VariableValue() = default;
 
   ValueKind kind() const { return kind_; }
   std::int32_t integer() const { return integer_; }
