@@ -642,41 +642,51 @@ void DropWithoutGil(std::shared_ptr<T>& object) {
   object.reset();
 }
 
-class PyTester {
+// A plug-in's object held for Python: never null, and let go without the GIL.
+template <typename T>
+class PluginObject {
  public:
-  explicit PyTester(std::shared_ptr<ITester> tester) : tester_(std::move(tester)) {
-    if (!tester_) throw StatusError(E_POINTER, "no tester");
+  PluginObject(std::shared_ptr<T> object, const char* missing) : object_(std::move(object)) {
+    if (!object_) throw StatusError(E_POINTER, missing);
   }
-  ~PyTester() { DropWithoutGil(tester_); }
-  PyTester(const PyTester&) = default;
+  ~PluginObject() { DropWithoutGil(object_); }
+  PluginObject(const PluginObject&) = default;
+
+ protected:
+  std::shared_ptr<T> object_;
+};
+
+class PyTester : public PluginObject<ITester> {
+ public:
+  explicit PyTester(std::shared_ptr<ITester> tester) : PluginObject(std::move(tester), "no tester") {}
   std::vector<std::string> Actions() {
-    std::uint32_t count = Out<std::uint32_t>("ActionCount", [&](auto* v) { return tester_->get_ActionCount(v); });
+    std::uint32_t count = Out<std::uint32_t>("ActionCount", [&](auto* v) { return object_->get_ActionCount(v); });
     std::vector<std::string> names;
     for (std::uint32_t i = 0; i < count; ++i) {
-      names.push_back(Out<std::string>("Actions", [&](auto* v) { return tester_->get_Actions(i, v); }));
+      names.push_back(Out<std::string>("Actions", [&](auto* v) { return object_->get_Actions(i, v); }));
     }
     return names;
   }
   std::pair<int, VariantArrayPtr> Execute(std::uint32_t action, VariantArrayPtr parameters) {
     VariantArrayPtr values;
     Result result = TestNotRun;
-    Check(tester_->Execute(action, std::move(parameters), &values, &result), "Execute");
+    Check(object_->Execute(action, std::move(parameters), &values, &result), "Execute");
     return {result, values};
   }
   std::tuple<std::string, TextArray, TextArray> ActionDocumentation(std::uint32_t action) {
     std::string description;
     TextArray in, out;
-    Check(tester_->ActionDocumentation(action, &description, &in, &out), "ActionDocumentation");
+    Check(object_->ActionDocumentation(action, &description, &in, &out), "ActionDocumentation");
     return {description, in, out};
   }
   bool Open(VariantArrayPtr parameters) {
-    return OutBool("Open", [&](VariantBool* v) { return tester_->Open(std::move(parameters), v); });
+    return OutBool("Open", [&](VariantBool* v) { return object_->Open(std::move(parameters), v); });
   }
-  bool Close() { return OutBool("Close", [&](VariantBool* v) { return tester_->Close(v); }); }
-  void Abort() { Check(tester_->Abort(), "Abort"); }
-  std::string TesterType() { return Out<std::string>("TesterType", [&](auto* v) { return tester_->get_TesterType(v); }); }
-  std::string StatusText() { return Out<std::string>("Status", [&](auto* v) { return tester_->get_Status(v); }); }
-  void SetTrace(std::shared_ptr<ITrace> trace) { Check(tester_->SetTrace(std::move(trace)), "SetTrace"); }
+  bool Close() { return OutBool("Close", [&](VariantBool* v) { return object_->Close(v); }); }
+  void Abort() { Check(object_->Abort(), "Abort"); }
+  std::string TesterType() { return Out<std::string>("TesterType", [&](auto* v) { return object_->get_TesterType(v); }); }
+  std::string StatusText() { return Out<std::string>("Status", [&](auto* v) { return object_->get_Status(v); }); }
+  void SetTrace(std::shared_ptr<ITrace> trace) { Check(object_->SetTrace(std::move(trace)), "SetTrace"); }
   std::string Version() { return Out<std::string>("Version", [&](auto* v) { return As<ITester1>()->get_Version(v); }); }
   void ScriptDirectory(const std::string& directory) { Check(As<ITester1>()->scriptDirectory(directory), "scriptDirectory"); }
   std::string Description() {
@@ -700,53 +710,40 @@ class PyTester {
 
  private:
   template <typename I>
-  std::shared_ptr<I> As() { return Later<I>(tester_, "the tester does not offer this operation"); }
-  std::shared_ptr<ITester> tester_;
+  std::shared_ptr<I> As() { return Later<I>(object_, "the tester does not offer this operation"); }
 };
 
-class PyTesterCreator {
+class PyTesterCreator : public PluginObject<ITesterCreator> {
  public:
-  explicit PyTesterCreator(std::shared_ptr<ITesterCreator> creator) : creator_(std::move(creator)) {
-    if (!creator_) throw StatusError(E_POINTER, "no tester creator");
-  }
-  ~PyTesterCreator() { DropWithoutGil(creator_); }
-  PyTesterCreator(const PyTesterCreator&) = default;
+  explicit PyTesterCreator(std::shared_ptr<ITesterCreator> creator) : PluginObject(std::move(creator), "no tester creator") {}
   std::uint32_t NumberOfTypes() {
-    return Out<std::uint32_t>("NumberOfTypes", [&](auto* v) { return creator_->get_NumberOfTypes(v); });
+    return Out<std::uint32_t>("NumberOfTypes", [&](auto* v) { return object_->get_NumberOfTypes(v); });
   }
   std::optional<PyTester> Create(std::uint32_t number) {
     std::shared_ptr<ITester> tester;
-    Check(creator_->create(number, &tester), "create");
+    Check(object_->create(number, &tester), "create");
     if (!tester) return std::nullopt;
     return PyTester(tester);
   }
   std::string Version() {
-    auto later = std::dynamic_pointer_cast<ITesterCreator1>(creator_);
-    if (!later) throw StatusError(E_NOINTERFACE, "the tester creator does not tell its version");
+    auto later = Later<ITesterCreator1>(object_, "the tester creator does not tell its version");
     return Out<std::string>("Version", [&](auto* v) { return later->get_Version(v); });
   }
-
- private:
-  std::shared_ptr<ITesterCreator> creator_;
 };
 
-class PyBatchQueueItem {
+class PyBatchQueueItem : public PluginObject<IBatchQueueItem> {
  public:
-  explicit PyBatchQueueItem(std::shared_ptr<IBatchQueueItem> item) : item_(std::move(item)) {
-    if (!item_) throw StatusError(E_POINTER, "no batch item");
-  }
-  ~PyBatchQueueItem() { DropWithoutGil(item_); }
-  PyBatchQueueItem(const PyBatchQueueItem&) = default;
-  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return item_->get_Version(v); }); }
-  std::string Description() { return Out<std::string>("Description", [&](auto* v) { return item_->get_Description(v); }); }
+  explicit PyBatchQueueItem(std::shared_ptr<IBatchQueueItem> item) : PluginObject(std::move(item), "no batch item") {}
+  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return object_->get_Version(v); }); }
+  std::string Description() { return Out<std::string>("Description", [&](auto* v) { return object_->get_Description(v); }); }
   void Execute(const std::string& file_name, std::shared_ptr<ITrace> trace) {
-    Check(item_->Execute(file_name, std::move(trace)), "Execute");
+    Check(object_->Execute(file_name, std::move(trace)), "Execute");
   }
-  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return item_->get_Status(v); }); }
-  void Abort() { Check(item_->Abort(), "Abort"); }
-  void Reset() { Check(item_->Reset(), "Reset"); }
-  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return item_->get_PauseOnError(v); }); }
-  void SetPauseOnError(bool value) { Check(item_->put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
+  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return object_->get_Status(v); }); }
+  void Abort() { Check(object_->Abort(), "Abort"); }
+  void Reset() { Check(object_->Reset(), "Reset"); }
+  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return object_->get_PauseOnError(v); }); }
+  void SetPauseOnError(bool value) { Check(object_->put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
   std::string ResultsFile() {
     return Out<std::string>("ResultsFile", [&](auto* v) { return As<IBatchQueueItem1>()->get_ResultsFile(v); });
   }
@@ -765,76 +762,63 @@ class PyBatchQueueItem {
 
  private:
   template <typename I>
-  std::shared_ptr<I> As() { return Later<I>(item_, "the batch item does not offer this operation"); }
-  std::shared_ptr<IBatchQueueItem> item_;
+  std::shared_ptr<I> As() { return Later<I>(object_, "the batch item does not offer this operation"); }
 };
 
-class PyBatchQueueItemCreator {
+class PyBatchQueueItemCreator : public PluginObject<IBatchQueueItemCreator> {
  public:
-  explicit PyBatchQueueItemCreator(std::shared_ptr<IBatchQueueItemCreator> creator) : creator_(std::move(creator)) {
-    if (!creator_) throw StatusError(E_POINTER, "no batch item creator");
-  }
-  ~PyBatchQueueItemCreator() { DropWithoutGil(creator_); }
-  PyBatchQueueItemCreator(const PyBatchQueueItemCreator&) = default;
-  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return creator_->get_Version(v); }); }
+  explicit PyBatchQueueItemCreator(std::shared_ptr<IBatchQueueItemCreator> creator) : PluginObject(std::move(creator), "no batch item creator") {}
+  std::string Version() { return Out<std::string>("Version", [&](auto* v) { return object_->get_Version(v); }); }
   std::optional<PyBatchQueueItem> Create(std::uint32_t index) {
     std::shared_ptr<IBatchQueueItem> item;
-    Check(creator_->create(index, &item), "create");
+    Check(object_->create(index, &item), "create");
     if (!item) return std::nullopt;
     return PyBatchQueueItem(item);
   }
   std::vector<std::string> FileTypes() {
     std::uint32_t count =
-        Out<std::uint32_t>("NumberOfFileTypes", [&](auto* v) { return creator_->get_NumberOfFileTypes(v); });
+        Out<std::uint32_t>("NumberOfFileTypes", [&](auto* v) { return object_->get_NumberOfFileTypes(v); });
     std::vector<std::string> types;
     for (std::uint32_t i = 0; i < count; ++i) {
-      types.push_back(Out<std::string>("FileType", [&](auto* v) { return creator_->get_FileType(i, v); }));
+      types.push_back(Out<std::string>("FileType", [&](auto* v) { return object_->get_FileType(i, v); }));
     }
     return types;
   }
-
- private:
-  std::shared_ptr<IBatchQueueItemCreator> creator_;
 };
 
 // One entry of a batch queue as its runner: the file, the addresses and the item that runs it.
-class PyBatchQueueRunner {
+class PyBatchQueueRunner : public PluginObject<IBatchQueueRunner> {
  public:
-  explicit PyBatchQueueRunner(std::shared_ptr<IBatchQueueRunner> runner) : runner_(std::move(runner)) {
-    if (!runner_) throw StatusError(E_POINTER, "no batch entry");
-  }
-  ~PyBatchQueueRunner() { DropWithoutGil(runner_); }
-  PyBatchQueueRunner(const PyBatchQueueRunner&) = default;
+  explicit PyBatchQueueRunner(std::shared_ptr<IBatchQueueRunner> runner) : PluginObject(std::move(runner), "no batch entry") {}
   std::string Version() { return Text("Version", &IBatchQueueRunner::get_Version); }
   std::string Description() { return Text("Description", &IBatchQueueRunner::get_Description); }
-  void Execute() { Check(runner_->Execute(), "Execute"); }
-  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return runner_->get_Status(v); }); }
-  void Abort() { Check(runner_->Abort(), "Abort"); }
+  void Execute() { Check(object_->Execute(), "Execute"); }
+  int ItemStatus() { return Out<BatchQueueItemStatus>("Status", [&](auto* v) { return object_->get_Status(v); }); }
+  void Abort() { Check(object_->Abort(), "Abort"); }
   std::string EmailAddresses() { return Text("EmailAddresses", &IBatchQueueRunner::get_EmailAddresses); }
-  void SetEmailAddresses(const std::string& text) { Check(runner_->put_EmailAddresses(text), "EmailAddresses"); }
-  void SetTrace(std::shared_ptr<ITrace> trace) { Check(runner_->SetTrace(std::move(trace)), "SetTrace"); }
+  void SetEmailAddresses(const std::string& text) { Check(object_->put_EmailAddresses(text), "EmailAddresses"); }
+  void SetTrace(std::shared_ptr<ITrace> trace) { Check(object_->SetTrace(std::move(trace)), "SetTrace"); }
   std::string FileName() { return Text("FileName", &IBatchQueueRunner::get_FileName); }
-  void SetFileName(const std::string& text) { Check(runner_->put_FileName(text), "FileName"); }
-  void Reset() { Check(runner_->Reset(), "Reset"); }
+  void SetFileName(const std::string& text) { Check(object_->put_FileName(text), "FileName"); }
+  void Reset() { Check(object_->Reset(), "Reset"); }
   std::optional<PyBatchQueueItem> Item() {
     std::shared_ptr<IBatchQueueItem> item;
-    Check(runner_->get_Item(&item), "Item");
+    Check(object_->get_Item(&item), "Item");
     if (!item) return std::nullopt;
     return PyBatchQueueItem(item);
   }
-  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return runner_->get_PauseOnError(v); }); }
-  void SetPauseOnError(bool value) { Check(runner_->put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
+  bool PauseOnError() { return OutBool("PauseOnError", [&](VariantBool* v) { return object_->get_PauseOnError(v); }); }
+  void SetPauseOnError(bool value) { Check(object_->put_PauseOnError(ToVariantBool(value)), "PauseOnError"); }
   std::string ResultsFile() { return Text("ResultsFile", &IBatchQueueRunner::get_ResultsFile); }
   std::string ResultsDirectory() { return Text("ResultsDirectory", &IBatchQueueRunner::get_ResultsDirectory); }
-  void SetResultsDirectory(const std::string& text) { Check(runner_->put_ResultsDirectory(text), "ResultsDirectory"); }
+  void SetResultsDirectory(const std::string& text) { Check(object_->put_ResultsDirectory(text), "ResultsDirectory"); }
   std::string VersionUnderTest() { return Text("VersionUnderTest", &IBatchQueueRunner::get_VersionUnderTest); }
-  void SetVersionUnderTest(const std::string& text) { Check(runner_->put_VersionUnderTest(text), "VersionUnderTest"); }
+  void SetVersionUnderTest(const std::string& text) { Check(object_->put_VersionUnderTest(text), "VersionUnderTest"); }
 
  private:
   std::string Text(const char* name, Status (IBatchQueueRunner::*getter)(std::string*)) {
-    return Out<std::string>(name, [&](std::string* v) { return (runner_.get()->*getter)(v); });
+    return Out<std::string>(name, [&](std::string* v) { return (object_.get()->*getter)(v); });
   }
-  std::shared_ptr<IBatchQueueRunner> runner_;
 };
 
 class PyApplicationManager {

@@ -91,9 +91,6 @@ void RunRules(const std::vector<check::Visit>& visits, const check::FunctionInde
   if (options.testers) check::CheckTesters(visits, *options.testers, facts, found.testers);
 }
 
-// Takes the statements of [root] away; the items go with them.
-void Release(ScriptItem& root) { root.TakeChildren(); }
-
 }  // namespace
 
 std::string FindingLine(const Finding& finding) {
@@ -133,33 +130,36 @@ std::vector<Finding> ScriptChecker::Check(const ScriptItem& root,
   return findings;
 }
 
+bool ReadInRuns(const ScriptItemPtr& root, const ScriptChecker::ScriptReader& read, std::size_t at_once,
+                const ScriptChecker::StatementSink& run) {
+  at_once = std::max<std::size_t>(at_once, 1);
+  auto run_and_release = [&](ScriptItem& top) {
+    run(top);
+    top.TakeChildren();  // the items go with them
+  };
+  bool clean = false;
+  bool read_whole = read(root, [&](ScriptItem& top) {
+    if (top.child_count() >= at_once) run_and_release(top);
+  }, &clean);
+  if (!read_whole || !clean) return false;
+  if (root->child_count() > 0) run_and_release(*root);
+  return true;
+}
+
 std::optional<std::vector<Finding>> ScriptChecker::CheckStatementwise(const ScriptItemPtr& root,
                                                                       const ScriptReader& read) const {
-  const std::size_t at_once = std::max<std::size_t>(options_.statements_at_once, 1);
   // First reading: the functions each block defines and what the script says of its names.
   check::FunctionIndex functions;
   check::NameFacts facts;
   RuleFindings found;
   auto gather = [&](ScriptItem& top) {
-    if (top.child_count() < at_once) return;
     for (const ScriptItemPtr& statement : top.children()) functions.Add(*statement);
     check::TwiceDefinedFunctions(functions, found.functions);
     functions.ClearDuplicates();
     facts.Gather(check::Walk(top, functions));
     functions.KeepOnly(top);
-    Release(top);
   };
-  bool clean = false;
-  if (!read(root, [&](ScriptItem& top) { gather(top); }, &clean)) return std::nullopt;
-  if (!clean) return std::nullopt;
-  if (root->child_count() > 0) {
-    for (const ScriptItemPtr& statement : root->children()) functions.Add(*statement);
-    check::TwiceDefinedFunctions(functions, found.functions);
-    functions.ClearDuplicates();
-    facts.Gather(check::Walk(*root, functions));
-    functions.KeepOnly(*root);
-    Release(*root);
-  }
+  if (!ReadInRuns(root, read, options_.statements_at_once, gather)) return std::nullopt;
   facts.Finish();
   // Second reading: the rules, a run of statements at a time, knowing every function the root
   // defines and every name the script assigns.
@@ -172,14 +172,9 @@ std::optional<std::vector<Finding>> ScriptChecker::CheckStatementwise(const Scri
     RunRules(visits, functions, facts, options_, progress, found);
     order.Note(visits);
     functions.KeepOnly(top);
-    Release(top);
   };
-  bool clean_again = false;
-  bool read_again = read(root, [&](ScriptItem& top) {
-    if (top.child_count() >= at_once) check(top);
-  }, &clean_again);
-  if (!read_again || !clean_again) return std::nullopt;  // the file changed between the readings
-  if (root->child_count() > 0) check(*root);
+  // A second reading that fails means the file changed between the readings.
+  if (!ReadInRuns(root, read, options_.statements_at_once, check)) return std::nullopt;
   std::vector<Finding> findings = found.Joined();
   order.Sort(findings);
   return findings;

@@ -76,6 +76,12 @@ class ScriptChecker {
   CheckOptions options_;
 };
 
+// Reads a script below [root] (ScriptChecker::ScriptReader), handing [run] its top-level
+// statements [at_once] at a time as they are read and the rest at the end, and taking each run
+// away after [run]; false when the script cannot be read or holds an error item.
+bool ReadInRuns(const ScriptItemPtr& root, const ScriptChecker::ScriptReader& read, std::size_t at_once,
+                const ScriptChecker::StatementSink& run);
+
 // The syntax errors of the tree below [root] with their explanations [notes], alone.
 std::vector<Finding> CheckSyntax(const ScriptItem& root, const std::vector<SyntaxNote>& notes);
 

@@ -260,9 +260,6 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   Result aggregate = TestPassed;
   ChainScope scope;
   ScriptItem* first = cursor.item();
-  Logger& log = log_;
-  // The judge of a strict run counts faults; in any other run no statement is judged by them.
-  RunJudge* judge = judge_;
   try {
     if (StepFlag() || (first != nullptr && first->breakpoint())) {
       script_.ClearStepFlag();
@@ -288,13 +285,14 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       const bool timed = Timed(item->type());
       std::uint64_t start = timed ? Stopwatch::Now() : 0;
       const bool tracing = Tracing();
-      if (tracing) log.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
-      const bool strict = judge != nullptr && judge->strictness() == RunStrictness::kStrict;
-      std::uint64_t faults_before = strict ? judge->judged_faults() : 0;
+      if (tracing) log_.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
+      // The judge of a strict run counts faults; in any other run no statement is judged by them.
+      const bool strict = judge_ != nullptr && judge_->strictness() == RunStrictness::kStrict;
+      std::uint64_t faults_before = strict ? judge_->judged_faults() : 0;
       Result result = Execute(item, &cursor, statement, target, kind, scope);
       if (strict && JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
       if (tracing) {
-        log.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
+        log_.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
@@ -318,7 +316,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       }
       if (result != TestPassed && script_.pause_on_error()) {
         if (InsideIgnoreResult(item)) {
-          log.Log(information, kScript,
+          log_.Log(information, kScript,
                   "Pause on error ignored as error is inside Ignore Result section");
         } else {
           script_.RequestPause();
@@ -327,7 +325,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
     }
     scope.End(script_, &target.value);
   } catch (...) {
-    log.Log(severe, kScript, "Error: an exception occured while executing the script");
+    log_.Log(severe, kScript, "Error: an exception occured while executing the script");
     scope.Discard();
     return TestError;
   }
@@ -411,7 +409,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
       if (MalformedForm(item)) return TestError;
       return ScanFormatted(Parameters(item, 0), &statement.values(),
                            [this](LoggingLevel level, const std::string& name, const std::string& message) {
-                             script_.logger().Log(level, name, message);
+                             log_.Log(level, name, message);
                            });
     case defaultItem:
       return ExecuteDefault(script_, item);
@@ -445,7 +443,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     case abortItem:
       return Abort(item);
     default:
-      script_.logger().Log(severe, kScript, "unknown token type %d", static_cast<int>(item->type()));
+      log_.Log(severe, kScript, "unknown token type %d", static_cast<int>(item->type()));
       return TestError;
   }
 }
@@ -453,7 +451,7 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
 // if <condition> then <statements> [else <statements>] endif
 Result StatementExecutor::If(ScriptItem* item, Statement& statement, FunctionReturn& target) {
   if (item->child_count() < 2) {
-    script_.logger().Log(severe, kScript, "Invalid if statement");
+    log_.Log(severe, kScript, "Invalid if statement");
     return TestError;
   }
   statement.recording = Recording::kStatusOnly;
@@ -468,7 +466,7 @@ Result StatementExecutor::If(ScriptItem* item, Statement& statement, FunctionRet
 // while <condition> do <statements> endwhile
 Result StatementExecutor::While(ScriptItem* item, Statement& statement, FunctionReturn& target) {
   if (item->child_count() != 2) {
-    script_.logger().Log(severe, kScript, "Invalid while statement");
+    log_.Log(severe, kScript, "Invalid while statement");
     return TestError;
   }
   statement.recording = Recording::kStatusOnly;
@@ -484,7 +482,7 @@ VariantArrayPtr StatementExecutor::Parameters(ScriptItem* parent, std::size_t fi
     ScriptItem* argument = parent->child(i);
     VariableValue value;
     if (EvaluateValue(script_, argument, &value) != TestPassed) {
-      script_.logger().Log(severe, kScript, "Invalid value '%s'", argument->text().c_str());
+      log_.Log(severe, kScript, "Invalid value '%s'", argument->text().c_str());
       list.Append(VariableValue(argument->text()));
       continue;
     }
@@ -522,7 +520,7 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
   if (call.result < TestPassed || call.result > TestAborted) {
     // A code no result word stands for would reach the results document, the summary and the
     // verdict as "Unknown Result n": the action counts as an error, and the log says what came.
-    script_.logger().Log(severe, action->child(0)->text(), "Action %s returned the result code %d, which is not a result",
+    log_.Log(severe, action->child(0)->text(), "Action %s returned the result code %d, which is not a result",
                          method->text().c_str(), static_cast<int>(call.result));
     call.result = TestError;
   }
@@ -537,7 +535,7 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
 
 // The tester an action item names, or null (logged) when the item names none.
 std::shared_ptr<ITester> StatementExecutor::ActionTarget(ScriptItem* action) {
-  Logger& log = script_.logger();
+  Logger& log = log_;
   VariableValue target;
   Result result = EvaluateValue(script_, action->child(0), &target);
   if (result != TestPassed || target.ElementCount() != 1 ||
@@ -563,7 +561,7 @@ StatementExecutor::CallOutcome StatementExecutor::CallAndRecord(const std::share
   ActionRecord& record_file = script_.action_record();
   switch (outcome) {
     case CallOutcome::kNoSuchAction:
-      script_.logger().Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
+      log_.Log(severe, kScript, "Action %s does not exist on tester %s", action_name.c_str(),
                            TesterType(*tester).c_str());
       return outcome;
     case CallOutcome::kNotStarted:
@@ -574,7 +572,7 @@ StatementExecutor::CallOutcome StatementExecutor::CallAndRecord(const std::share
   }
   if (Failed(call.status)) {
     record_file.WriteFailedCall();
-    script_.logger().Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
+    log_.Log(severe, action->child(0)->text(), "Failed on call to action %s of %s error 0x%08X",
                          action_name.c_str(), TesterType(*tester).c_str(), static_cast<unsigned>(call.status));
     call.result = TestError;
     call.values.reset();
@@ -603,7 +601,7 @@ StatementExecutor::CallOutcome StatementExecutor::CallTester(ITester& tester, co
 
 // <name> = <values> | new <type>(<parameters>) | <expression>
 Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
-  Logger& log = script_.logger();
+  Logger& log = log_;
   statement.recording = Recording::kStatusOnly;
   if (item->child_count() < 2) {
     log.Log(severe, kScript, "Unknown assignment format %d", static_cast<int>(item->child_count()));
@@ -670,7 +668,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
     }
     result = ScanFormatted(Parameters(right, 0), &value,
                            [this](LoggingLevel level, const std::string& source, const std::string& message) {
-                             script_.logger().Log(level, source, message);
+                             log_.Log(level, source, message);
                            });
     if (result == TestPassed && value.ElementCount() == 0) value.Append(VariableValue(TestPassed));
     statement.recording = Recording::kRecord;
@@ -693,7 +691,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
 
 // new <type>(<parameters>) on the right side of an assignment to [variable_name]
 Result StatementExecutor::New(ScriptItem* item, VariableValue* value, const std::string& variable_name) {
-  Logger& log = script_.logger();
+  Logger& log = log_;
   if (item->child_count() != 1) {
     log.Log(severe, kScript, "invalid new statement");
     return TestFailed;
@@ -765,7 +763,7 @@ Result StatementExecutor::Delete(ScriptItem* item) {
 
 // sleep(<seconds>)
 Result StatementExecutor::Sleep(ScriptItem* item) {
-  Logger& log = script_.logger();
+  Logger& log = log_;
   if (item->child_count() == 0) {
     log.Log(severe, kScript, "No parameters for sleep");
     return TestError;
@@ -818,7 +816,7 @@ Result StatementExecutor::Sleep(ScriptItem* item) {
 bool StatementExecutor::MalformedForm(ScriptItem* item) {
   const char* message = item->MalformedFormMessage();
   if (message == nullptr) return false;
-  script_.logger().Log(severe, kScript, "%s", item->ErrorLine(message).c_str());
+  log_.Log(severe, kScript, "%s", item->ErrorLine(message).c_str());
   return true;
 }
 
@@ -839,11 +837,11 @@ Result StatementExecutor::Assert(ScriptItem* item, VariableValue* values) {
 // ignoreresult <statements> endignoreresult
 Result StatementExecutor::IgnoreResult(ScriptItem* item, FunctionReturn& target) {
   if (item->child_count() == 0) {
-    script_.logger().Log(severe, kScript, "Error: invalid ignore result statement");
+    log_.Log(severe, kScript, "Error: invalid ignore result statement");
     return TestError;
   }
   Result inner = RunChild(item, target);
-  script_.logger().Log(information, kScript, "Ignoring result '%s'",
+  log_.Log(information, kScript, "Ignoring result '%s'",
                        VariableValue::ResultWord(inner).c_str());
   return TestPassed;
 }
@@ -860,7 +858,7 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, S
   // `local` statement runs in one of its own), but always on the one run thread.
   thread_local std::uint32_t depth = 0;
   if (depth >= kMaxFunctionCallDepth) {
-    script_.logger().Log(severe, kScript, "Function call nesting too deep: %s at depth %u", name.c_str(),
+    log_.Log(severe, kScript, "Function call nesting too deep: %s at depth %u", name.c_str(),
                          static_cast<unsigned>(depth + 1));
     statement.recording = Recording::kRecord;
     return TestError;
@@ -887,7 +885,7 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, S
 
 Result StatementExecutor::BuiltInCall(const std::string& name, ScriptItem* call,
                                       VariableValue* value, Statement& statement) {
-  Logger& log = script_.logger();
+  Logger& log = log_;
   Result result = TestPassed;
   if (EqualsIgnoringCase(name, "printf")) {
     if (call->child_count() == 0) {
@@ -924,7 +922,7 @@ Result StatementExecutor::Return(ScriptItem* item, FunctionReturn& target) {
     in_function = p->type() == functionItem;
   }
   if (!in_function) {
-    script_.logger().Log(severe, kScript, "Error: return not in a function call");
+    log_.Log(severe, kScript, "Error: return not in a function call");
     return TestError;
   }
   VariableValue values;
@@ -945,7 +943,7 @@ Result StatementExecutor::Return(ScriptItem* item, FunctionReturn& target) {
 
 // movelogfile(<name>) and copylogfile(<name>)
 Result StatementExecutor::LogFile(ScriptItem* item, LogTransfer transfer) {
-  Logger& log = script_.logger();
+  Logger& log = log_;
   const char* word = transfer == LogTransfer::kMove ? "movelogfile" : "copylogfile";
   if (item->child_count() != 1) {
     log.Log(severe, "Script", "Invalid %s statement - missing filename parameter", word);
@@ -981,7 +979,7 @@ Result StatementExecutor::LogFile(ScriptItem* item, LogTransfer transfer) {
 
 // abort("<text>")
 Result StatementExecutor::Abort(ScriptItem* item) {
-  script_.logger().Log(information, "Stript", "Script Aborted \"%s\"", item->text().c_str());
+  log_.Log(information, "Stript", "Script Aborted \"%s\"", item->text().c_str());
   script_.RequestStop();
   return TestAborted;
 }

@@ -191,11 +191,7 @@ class Checker {
       return true;
     };
     if (checker_ == nullptr) {  // syntax alone: one reading that keeps nothing
-      bool clean = false;
-      auto drop = [](ScriptItem& top) {
-        if (top.child_count() >= CheckOptions().statements_at_once) top.TakeChildren();
-      };
-      return read(root, drop, &clean) && clean;
+      return ReadInRuns(root, read, CheckOptions().statements_at_once, [](ScriptItem&) {});
     }
     std::optional<std::vector<Finding>> findings = checker_->CheckStatementwise(root, read);
     if (!findings) return false;
