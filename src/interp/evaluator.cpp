@@ -132,6 +132,33 @@ bool PlainOperand(IScriptContext& script, const ScriptItem* item, VariableValue*
   }
 }
 
+// The integer a literal or a script variable holding one integer is, as a comparison reads it;
+// false for anything else.
+bool IntegerOperand(IScriptContext& script, const ScriptItem* item, std::int32_t* value) {
+  switch (item->type()) {
+    case integerItem:
+    case hexItem:
+    case octalItem: *value = IntegerLiteralValue(item->text()); return true;
+    case idItem: {
+      std::string lowered;
+      return script.variables().GetInteger(KeyFor(item->text(), &lowered), value);
+    }
+    default: return false;
+  }
+}
+
+// [type] applied to two integers, as Compare orders two integer values.
+bool CompareIntegers(ItemType type, std::int32_t left, std::int32_t right) {
+  switch (type) {
+    case lessThanItem: return left < right;
+    case lessThanOrEqualItem: return left <= right;
+    case equalItem: return left == right;
+    case greaterThanOrEqualItem: return left >= right;
+    case greaterThanItem: return left > right;
+    default: return left != right;
+  }
+}
+
 bool IsComparison(ItemType type) {
   return type >= lessThanItem && type <= notEqualItem;
 }
@@ -289,6 +316,14 @@ bool EvaluateCondition(IScriptContext& script, ScriptItem* item, Result* result)
         script.logger().Log(severe, kScript, "Unknown conditional type %d %s",
                             static_cast<int>(type), item->text().c_str());
         return ConditionError(script, item, result);
+      }
+      // The usual loop condition compares a counter with a number: read as integers, without
+      // making values.
+      std::int32_t left_integer = 0;
+      std::int32_t right_integer = 0;
+      if (IntegerOperand(script, item->child(0), &left_integer) &&
+          IntegerOperand(script, item->child(1), &right_integer)) {
+        return CompareIntegers(type, left_integer, right_integer);
       }
       VariableValue left;
       VariableValue right;

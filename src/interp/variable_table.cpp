@@ -1,6 +1,7 @@
 #include "interp/variable_table.h"
 
 #include <iterator>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -27,14 +28,30 @@ bool ValueRefersTo(const VariableValue& value, const ITester* tester) {
   return false;
 }
 
+VariableTable::Map::const_iterator VariableTable::FindLocked(const std::string& name) const {
+  // The address is spread over the slots by Fibonacci hashing: names of items made one after
+  // another lie a fixed distance apart, which a plain modulo would send to the same slot.
+  const std::uint64_t spread = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&name)) * 0x9E3779B97F4A7C15u;
+  Remembered& slot = remembered_[spread >> (64 - kRememberedBits)];
+  if (slot.name == &name && slot.entry->first == name) return slot.entry;
+  auto found = variables_.find(name);
+  if (found != variables_.end()) slot = {&name, found};
+  return found;
+}
+
+VariableTable::Map::iterator VariableTable::FindLocked(const std::string& name) {
+  Map::const_iterator found = std::as_const(*this).FindLocked(name);
+  return variables_.erase(found, found);  // the same entry, writable
+}
+
 bool VariableTable::Contains(const std::string& name) const {
   std::lock_guard lock(mutex_);
-  return variables_.count(name) != 0;
+  return FindLocked(name) != variables_.end();
 }
 
 bool VariableTable::Get(const std::string& name, VariableValue* value) const {
   std::lock_guard lock(mutex_);
-  auto found = variables_.find(name);
+  auto found = FindLocked(name);
   if (found == variables_.end()) return false;
   *value = found->second;
   return true;
@@ -58,7 +75,7 @@ Value* Innermost(Value& value) {
 
 bool VariableTable::GetScalar(const std::string& name, VariableValue* value) const {
   std::lock_guard lock(mutex_);
-  auto found = variables_.find(name);
+  auto found = FindLocked(name);
   if (found == variables_.end()) return false;
   const VariableValue& whole = found->second;
   if (whole.ElementCount() != 1) return false;
@@ -72,9 +89,21 @@ bool VariableTable::GetScalar(const std::string& name, VariableValue* value) con
   return true;
 }
 
+bool VariableTable::GetInteger(const std::string& name, std::int32_t* value) const {
+  std::lock_guard lock(mutex_);
+  auto found = FindLocked(name);
+  if (found == variables_.end()) return false;
+  const VariableValue& whole = found->second;
+  if (whole.ElementCount() != 1) return false;
+  const VariableValue& inner = whole.Element(0);
+  if (inner.kind() != ValueKind::Integer) return false;
+  *value = inner.integer();
+  return true;
+}
+
 VariableTable::StepOutcome VariableTable::StepInteger(const std::string& name, std::int32_t delta) {
   std::lock_guard lock(mutex_);
-  auto found = variables_.find(name);
+  auto found = FindLocked(name);
   if (found == variables_.end()) return StepOutcome::kNotInteger;
   VariableValue* inner = Innermost(found->second);
   if (inner == nullptr || inner->kind() != ValueKind::Integer) return StepOutcome::kNotInteger;
@@ -95,7 +124,7 @@ void VariableTable::Set(const std::string& name, VariableValue value) {
 bool VariableTable::Replace(const std::string& name, VariableValue value) {
   {
     std::lock_guard lock(mutex_);
-    auto found = variables_.find(name);
+    auto found = FindLocked(name);
     if (found == variables_.end()) return false;
     std::swap(found->second, value);
   }
@@ -106,6 +135,7 @@ bool VariableTable::Remove(const std::string& name) {
   Map::node_type removed;
   {
     std::lock_guard lock(mutex_);
+    ForgetEntries();
     removed = variables_.extract(name);
   }
   return !removed.empty();
@@ -114,6 +144,7 @@ bool VariableTable::Remove(const std::string& name) {
 void VariableTable::Clear() {
   Map removed;
   std::lock_guard lock(mutex_);
+  ForgetEntries();
   removed.swap(variables_);
   // Unlocking happens before [removed] is destroyed: locals die in reverse order.
 }

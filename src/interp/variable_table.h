@@ -7,6 +7,7 @@
 // nothing is ever waited for under it. Values that an operation replaces or removes are
 // destroyed after the lock is released, so releasing a tester reference never runs under it.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -37,6 +38,9 @@ class VariableTable {
   // [value]: a condition reads a counter without copying its array. False, and [value]
   // unchanged, when [name] is absent or holds anything else (an array of arrays included).
   bool GetScalar(const std::string& name, VariableValue* value) const;
+  // The integer [name] holds, alone or as the only element of an array, as GetScalar would
+  // read it; false when [name] is absent or holds anything else.
+  bool GetInteger(const std::string& name, std::int32_t* value) const;
   // Adds [delta] to the integer [name] holds, alone or as the only element of one-element
   // arrays, wrapping at 32 bits, in one step under the mutex. kNotInteger, and nothing
   // changed, when [name] is absent or holds anything else.
@@ -59,8 +63,24 @@ class VariableTable {
   bool RefersTo(const ITester* tester) const;
 
  private:
+  // The entry of [name], or end(). Called with the lock held.
+  Map::const_iterator FindLocked(const std::string& name) const;
+  Map::iterator FindLocked(const std::string& name);
+  // Forgets the remembered entries before any entry is removed. Called with the lock held.
+  void ForgetEntries() const { remembered_.fill({}); }
+
   mutable SpinLock mutex_;
   Map variables_;
+  // The entries the last lookups found, each by the address of the name it was looked up by:
+  // a statement names its variable by the same text every time it runs, so a loop finds its
+  // counter without walking the map. An entry is used only when its name still matches; all
+  // are forgotten whenever an entry is removed, since nothing else moves or ends an entry.
+  struct Remembered {
+    const std::string* name = nullptr;
+    Map::const_iterator entry;
+  };
+  static constexpr int kRememberedBits = 4;
+  mutable std::array<Remembered, std::size_t{1} << kRememberedBits> remembered_{};
 };
 
 // Whether [value] or any element of it, nested arrays included, refers to [tester].

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -40,15 +41,30 @@ std::int64_t UnZigZag(std::uint64_t value) {
   return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
 }
 
-// A record's first byte says which of its fields are left out because they are the usual ones:
-// a record of a loop's pass has the iteration and the second of the one before it, and most
-// have no values.
+// A record's first byte says which of its fields are left out because they are the usual ones
+// (a record of a loop's pass has the iteration and the second of the one before it, and most
+// have no values), how its time taken is written, and, in its top three bits, the usual results.
 enum RecordFlags : std::uint8_t {
   kSameIteration = 1,  // as the record before it in the block (0 for the first)
   kSameTime = 2,       // as the record before it in the block (0 for the first)
   kNoTimeTaken = 4,    // time taken exactly +0.0
   kNoValues = 8,
+  kWholeNanoseconds = 16,  // time taken a whole number of nanoseconds, written as that number
 };
+constexpr int kResultShift = 5;
+// A result from Passed to Aborted is the flag byte's top bits (the result's number plus one);
+// zero there means the result follows as a number of its own.
+constexpr std::uint32_t kMaxFlaggedResult = TestAborted;
+
+// The whole number of nanoseconds [seconds] is, when it is one exactly as the decoder makes it
+// again (a positive count below 2^53 times 1e-9); 0 when it is not.
+std::uint64_t WholeNanoseconds(double seconds) {
+  if (!(seconds > 0) || seconds >= 9e6) return 0;
+  auto count = static_cast<std::uint64_t>(seconds * 1e9 + 0.5);
+  if (count == 0) return 0;
+  double again = static_cast<double>(count) * 1e-9;
+  return std::memcmp(&again, &seconds, sizeof again) == 0 ? count : 0;
+}
 
 class Reader {
  public:
@@ -137,9 +153,15 @@ bool DecodeValue(Reader& in, int depth, Variant* value) {
 
 bool DecodeRecord(Reader& in, const ResultRecord& previous, ResultRecord* record) {
   std::uint8_t flags = 0;
-  std::uint64_t result = 0;
-  if (!in.Get(&flags) || flags > 15 || !in.Varint(&result)) return false;
-  record->result = static_cast<Result>(static_cast<std::int32_t>(UnZigZag(result)));
+  if (!in.Get(&flags)) return false;
+  if ((flags & kNoTimeTaken) != 0 && (flags & kWholeNanoseconds) != 0) return false;
+  if (std::uint32_t flagged = flags >> kResultShift; flagged != 0) {
+    record->result = static_cast<Result>(flagged - 1);
+  } else {
+    std::uint64_t result = 0;
+    if (!in.Varint(&result)) return false;
+    record->result = static_cast<Result>(static_cast<std::int32_t>(UnZigZag(result)));
+  }
   record->iteration = previous.iteration;
   if ((flags & kSameIteration) == 0) {
     std::uint64_t iteration = 0;
@@ -154,7 +176,13 @@ bool DecodeRecord(Reader& in, const ResultRecord& previous, ResultRecord* record
                                              static_cast<std::uint64_t>(UnZigZag(delta)));
   }
   record->time_taken = 0.0;
-  if ((flags & kNoTimeTaken) == 0 && !in.Get(&record->time_taken)) return false;
+  if ((flags & kWholeNanoseconds) != 0) {
+    std::uint64_t nanoseconds = 0;
+    if (!in.Varint(&nanoseconds) || nanoseconds >= (std::uint64_t{1} << 53)) return false;
+    record->time_taken = static_cast<double>(nanoseconds) * 1e-9;
+  } else if ((flags & kNoTimeTaken) == 0 && !in.Get(&record->time_taken)) {
+    return false;
+  }
   if ((flags & kNoValues) == 0) {
     std::uint64_t values = 0;
     if (!in.Varint(&values) || values > UINT32_MAX) return false;
@@ -213,16 +241,28 @@ void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes)
     if (record.time == before.time) flags |= kSameTime;
     std::uint64_t time_bits = 0;
     std::memcpy(&time_bits, &record.time_taken, sizeof time_bits);
-    if (time_bits == 0) flags |= kNoTimeTaken;
+    std::uint64_t nanoseconds = WholeNanoseconds(record.time_taken);
+    if (time_bits == 0) {
+      flags |= kNoTimeTaken;
+    } else if (nanoseconds != 0) {
+      flags |= kWholeNanoseconds;
+    }
     if (record.values.empty()) flags |= kNoValues;
+    const auto result = static_cast<std::uint32_t>(record.result);
+    const bool flagged = result <= kMaxFlaggedResult;
+    if (flagged) flags |= static_cast<std::uint8_t>((result + 1) << kResultShift);
     Put(bytes, flags);
-    PutVarint(bytes, ZigZag(static_cast<std::int32_t>(record.result)));
+    if (!flagged) PutVarint(bytes, ZigZag(static_cast<std::int32_t>(record.result)));
     if ((flags & kSameIteration) == 0) PutVarint(bytes, record.iteration);
     if ((flags & kSameTime) == 0) {
       PutVarint(bytes, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.time) -
                                                         static_cast<std::uint64_t>(before.time))));
     }
-    if ((flags & kNoTimeTaken) == 0) Put(bytes, record.time_taken);
+    if ((flags & kWholeNanoseconds) != 0) {
+      PutVarint(bytes, nanoseconds);
+    } else if ((flags & kNoTimeTaken) == 0) {
+      Put(bytes, record.time_taken);
+    }
     if ((flags & kNoValues) == 0) {
       PutVarint(bytes, record.values.size());
       for (const Variant& value : record.values) EncodeValue(value, 0, bytes);
@@ -262,22 +302,43 @@ bool ResultSpill::OpenLocked() {
 bool ResultSpill::Append(const std::vector<ResultRecord>& records, Block* block) {
   std::lock_guard lock(mutex_);
   if (!OpenLocked()) return false;
-  buffer_.clear();
-  EncodeRecords(records, &buffer_);
-  if (buffer_.size() > UINT32_MAX || !PwriteAll(file_.get(), buffer_, end_)) return false;
+  const std::size_t before = pending_.size();
+  EncodeRecords(records, &pending_);
+  const std::size_t bytes = pending_.size() - before;
+  if (bytes > UINT32_MAX || !FlushLocked()) {
+    pending_.resize(before);  // the caller keeps these records in memory
+    return false;
+  }
   block->offset = end_;
-  block->bytes = static_cast<std::uint32_t>(buffer_.size());
+  block->bytes = static_cast<std::uint32_t>(bytes);
   block->count = static_cast<std::uint32_t>(records.size());
-  end_ += buffer_.size();
-  // A large block's buffer is not kept between appends.
-  if (buffer_.capacity() > (1u << 20)) std::string().swap(buffer_);
+  end_ += bytes;
+  return true;
+}
+
+// Writes the whole pages of what is pending once there is enough of it. The file grows by whole
+// pages at page boundaries, so the kernel never has to clear the part of a page a short write
+// leaves; what is left stays pending, to be read from memory.
+bool ResultSpill::FlushLocked() {
+  if (pending_.size() < kSpillWriteBytes) return true;
+  const std::size_t whole = pending_.size() / kSpillPageBytes * kSpillPageBytes;
+  if (!PwriteAll(file_.get(), std::string_view(pending_).substr(0, whole), written_)) return false;
+  written_ += whole;
+  pending_.erase(0, whole);
+  // A large block's bytes are not kept between appends.
+  if (pending_.capacity() > 2 * kSpillWriteBytes && pending_.size() < kSpillWriteBytes) pending_.shrink_to_fit();
   return true;
 }
 
 bool ResultSpill::ReadLocked(const Block& block, std::vector<ResultRecord>* records) const {
-  if (!file_) return false;
+  if (!file_ || block.offset + block.bytes > end_) return false;
   std::string bytes(block.bytes, '\0');
-  if (!PreadAll(file_.get(), bytes.data(), bytes.size(), block.offset)) return false;
+  // The part of the block already in the file is read from it, the rest is still pending.
+  const std::uint64_t in_file = block.offset >= written_ ? 0 : std::min<std::uint64_t>(block.bytes, written_ - block.offset);
+  if (in_file > 0 && !PreadAll(file_.get(), bytes.data(), in_file, block.offset)) return false;
+  if (in_file < block.bytes) {
+    std::memcpy(bytes.data() + in_file, pending_.data() + (block.offset + in_file - written_), block.bytes - in_file);
+  }
   std::size_t before = records->size();
   if (!DecodeRecords(bytes, records) || records->size() - before != block.count) {
     records->resize(before);

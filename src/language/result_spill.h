@@ -30,6 +30,10 @@ struct SpillWindow {
   std::size_t per_tree = 65536;
 };
 
+// Appended blocks are written to the file in whole pages, once this many bytes are pending.
+inline constexpr std::size_t kSpillWriteBytes = 64 * 1024;
+inline constexpr std::size_t kSpillPageBytes = 4096;
+
 class ResultSpill {
  public:
   // One spilled run of consecutive records of one item.
@@ -61,11 +65,12 @@ class ResultSpill {
   bool OverTreeWindow() const {
     return in_memory_.load(std::memory_order_relaxed) >= static_cast<std::ptrdiff_t>(window_.per_tree);
   }
-  // Bytes written to the file so far.
+  // Bytes appended so far, in the file or still pending.
   std::uint64_t size() const;
 
  private:
   bool OpenLocked();
+  bool FlushLocked();
   bool ReadLocked(const Block& block, std::vector<ResultRecord>* records) const;
 
   const std::string directory_;
@@ -74,8 +79,10 @@ class ResultSpill {
   mutable std::mutex mutex_;
   FileDescriptor file_;
   bool open_failed_ = false;
+  // Bytes appended so far; the first [written_] of them are in the file, the rest in [pending_].
   std::uint64_t end_ = 0;
-  std::string buffer_;
+  std::uint64_t written_ = 0;
+  std::string pending_;
   mutable std::uint64_t cached_offset_ = ~std::uint64_t{0};
   mutable std::vector<ResultRecord> cached_;
 };

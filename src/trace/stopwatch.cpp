@@ -107,11 +107,13 @@ std::uint64_t Stopwatch::Now() {
 
 double Stopwatch::SecondsBetween(std::uint64_t start, std::uint64_t end) {
   if (end <= start) return 0.0;
-  std::uint64_t difference = end - start;
+  std::uint64_t nanoseconds = end - start;
 #if defined(__x86_64__)
-  if (Rate().steady()) return static_cast<double>(difference) * Rate().SecondsPerCount(end);
+  if (Rate().steady()) {
+    nanoseconds = static_cast<std::uint64_t>(static_cast<double>(nanoseconds) * (Rate().SecondsPerCount(end) * 1e9) + 0.5);
+  }
 #endif
-  return static_cast<double>(difference) * 1e-9;
+  return static_cast<double>(nanoseconds) * 1e-9;
 }
 
 }  // namespace ordalis

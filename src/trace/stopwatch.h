@@ -13,7 +13,8 @@ class Stopwatch {
  public:
   // A reading of the counter.
   static std::uint64_t Now();
-  // Seconds between two readings, [start] taken before [end].
+  // Seconds between two readings, [start] taken before [end], in whole nanoseconds: finer
+  // than any reading can tell, and a number the result spill writes in a byte or two.
   static double SecondsBetween(std::uint64_t start, std::uint64_t end);
 };
 

@@ -212,6 +212,14 @@ TEST_F(EvaluatorTest, ComparisonsFollowValueOrder) {
   rows.push_back({lessThanOrEqualItem, Int(5), Int(5), true});
   rows.push_back({greaterThanItem, Int(5), Str("1"), false});
   rows.push_back({greaterThanOrEqualItem, Dbl("5.5"), Id("five"), true});
+  // Integers on both sides, alone or in a one-element array, under every operator.
+  Set("minus", VariableValue(-3));
+  rows.push_back({lessThanItem, Id("minus"), Id("five"), true});
+  rows.push_back({lessThanOrEqualItem, Id("five"), Int(4), false});
+  rows.push_back({equalItem, Int(5), Id("five"), true});
+  rows.push_back({greaterThanOrEqualItem, Id("minus"), Int(0), false});
+  rows.push_back({greaterThanItem, Id("five"), Id("minus"), true});
+  rows.push_back({notEqualItem, Id("minus"), Id("minus"), false});
   for (auto& row : rows) {
     Result result = TestPassed;
     auto item = Item(row.type, "op", {row.left, row.right});

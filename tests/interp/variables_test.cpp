@@ -306,6 +306,41 @@ using namespace testing_support;
 
 // A client replacing a variable while the run thread reads it: every read sees one whole
 // value or the other, never a mix.
+// Lookups remember where they found a name; a name removed, put back, or cleared away, and a
+// different name at the remembered address, are still found as they now are.
+TEST(VariableTable, LookupsFollowTheTableAsItChanges) {
+  VariableTable table;
+  const std::string counter = "i";
+  std::string other = "j";
+  table.Set("i", VariableValue(1));
+  table.Set("j", VariableValue(7));
+  std::int32_t value = 0;
+  ASSERT_TRUE(table.GetInteger(counter, &value));
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(table.StepInteger(counter, 1), VariableTable::StepOutcome::kStepped);
+  ASSERT_TRUE(table.GetInteger(counter, &value));
+  EXPECT_EQ(value, 2);
+
+  table.Remove("i");
+  EXPECT_FALSE(table.GetInteger(counter, &value));
+  EXPECT_EQ(table.StepInteger(counter, 1), VariableTable::StepOutcome::kNotInteger);
+  table.Set("i", VariableValue("text"));
+  EXPECT_FALSE(table.GetInteger(counter, &value));
+  table.Set("i", VariableValue(40));
+  ASSERT_TRUE(table.GetInteger(counter, &value));
+  EXPECT_EQ(value, 40);
+
+  ASSERT_TRUE(table.GetInteger(other, &value));
+  EXPECT_EQ(value, 7);
+  other = "i";  // the same string object now names another variable
+  ASSERT_TRUE(table.GetInteger(other, &value));
+  EXPECT_EQ(value, 40);
+
+  table.Clear();
+  EXPECT_FALSE(table.GetInteger(counter, &value));
+  EXPECT_FALSE(table.Contains(other));
+}
+
 TEST(VariableTableThreads, ClientWritesDuringLookupsStayWhole) {
   FakeScript script;
   VariableValue first = Values("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 1);

@@ -76,6 +76,9 @@ TEST(ResultSpill, RecordsComeBackWhateverTheirNeighbours) {
       {static_cast<Result>(-2147483647 - 1), 0, INT64_MIN, 0.0, {}},
       {static_cast<Result>(2147483647), UINT32_MAX, INT64_MAX, 5e-324, ValuesFor(6)},
       {TestFailed, UINT32_MAX, INT64_MAX, 1.5, {}},
+      {TestPassed, 2, 1700000001, 137 * 1e-9, {}},            // whole nanoseconds, as timed
+      {TestWarning, 2, 1700000001, 3600.000000001, {}},       // nearly whole: kept as it is
+      {TestPassed, 2, 1700000001, 1e-10, {}},                 // below a nanosecond
   };
   std::string bytes;
   EncodeRecords(written, &bytes);
@@ -85,6 +88,30 @@ TEST(ResultSpill, RecordsComeBackWhateverTheirNeighbours) {
   for (std::size_t i = 0; i < back.size(); ++i) {
     ExpectSameRecord(back[i], written[i]);
     EXPECT_EQ(std::signbit(back[i].time_taken), std::signbit(written[i].time_taken)) << i;
+  }
+}
+
+// Blocks go to the file a page at a time and the rest waits in memory: every block comes back
+// whole, those in the file, those still waiting, and the one split between the two.
+TEST(ResultSpill, BlocksComeBackWhereverTheyAreHeld) {
+  ResultSpill spill(fs::temp_directory_path().string());
+  std::vector<std::vector<ResultRecord>> written(40);
+  std::vector<ResultSpill::Block> blocks(written.size());
+  for (std::size_t b = 0; b < written.size(); ++b) {
+    for (int n = 0; n < 300; ++n) {
+      int at = static_cast<int>(b) * 300 + n;
+      written[b].push_back({static_cast<Result>(at % 7), static_cast<std::uint32_t>(at / 3), 1700000000 + at / 50,
+                            (100 + at % 900) * 1e-9, ValuesFor(at % 5 == 0 ? 3 : 1)});
+    }
+    ASSERT_TRUE(spill.Append(written[b], &blocks[b]));
+  }
+  ASSERT_GT(spill.size(), 2 * kSpillWriteBytes);
+  ASSERT_NE(spill.size() % kSpillPageBytes, 0u);
+  for (std::size_t b = written.size(); b-- > 0;) {
+    std::vector<ResultRecord> read;
+    ASSERT_TRUE(spill.Read(blocks[b], &read)) << b;
+    ASSERT_EQ(read.size(), written[b].size());
+    for (std::size_t i = 0; i < read.size(); ++i) ExpectSameRecord(read[i], written[b][i]);
   }
 }
 
