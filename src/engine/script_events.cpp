@@ -13,8 +13,7 @@ void ScriptEvents::SetClient(std::shared_ptr<IScriptEventsClient> client) {
   // The previous client is released here, outside the lock.
 }
 
-IScriptEventsClient* ScriptEvents::RunThreadClient() {
-  if (client_version_.load(std::memory_order_acquire) == run_client_version_) return run_client_.get();
+IScriptEventsClient* ScriptEvents::RefreshRunThreadClient() {
   std::shared_ptr<IScriptEventsClient> previous;
   {
     std::lock_guard lock(mutex_);

@@ -52,7 +52,11 @@ class ScriptEvents {
 
   // The client as the run thread sees it. Executed comes for every statement, so the run thread
   // keeps its own reference and takes the lock only after SetClient has changed the client.
-  IScriptEventsClient* RunThreadClient();
+  IScriptEventsClient* RunThreadClient() {
+    if (client_version_.load(std::memory_order_acquire) == run_client_version_) return run_client_.get();
+    return RefreshRunThreadClient();
+  }
+  IScriptEventsClient* RefreshRunThreadClient();
 
   static constexpr std::uint64_t kNoVersion = ~std::uint64_t{0};
 

@@ -201,6 +201,13 @@ struct StatementExecutor::Statement {
 
   VariableValue& values() { return values_; }
   VariantArray Recorded() const { return RecordedValues(values_); }
+  // Made ready for the chain's next statement: one Statement serves a whole chain, so a
+  // statement that leaves no values costs no value made and destroyed.
+  void Reset() {
+    if (!values_.is_invalid()) values_ = VariableValue();
+    recording = Recording::kRecord;
+    next = Next::kFollowing;
+  }
 
   VariableValue values_;
   Recording recording = Recording::kRecord;
@@ -260,6 +267,9 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   Result aggregate = TestPassed;
   ChainScope scope;
   ScriptItem* first = cursor.item();
+  // The judge of a strict run counts faults; in any other run no statement is judged by them.
+  const bool strict = judge_ != nullptr && judge_->strictness() == RunStrictness::kStrict;
+  Statement statement;
   try {
     if (StepFlag() || (first != nullptr && first->breakpoint())) {
       script_.ClearStepFlag();
@@ -281,13 +291,11 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       }
       // The first statement of a block is current while it runs, not the block around it.
       script_.BeginStatement(item);
-      Statement statement;
+      statement.Reset();
       const bool timed = Timed(item->type());
       std::uint64_t start = timed ? Stopwatch::Now() : 0;
       const bool tracing = Tracing();
       if (tracing) log_.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
-      // The judge of a strict run counts faults; in any other run no statement is judged by them.
-      const bool strict = judge_ != nullptr && judge_->strictness() == RunStrictness::kStrict;
       std::uint64_t faults_before = strict ? judge_->judged_faults() : 0;
       Result result = Execute(item, &cursor, statement, target, kind, scope);
       if (strict && JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
@@ -297,7 +305,11 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
         double taken = timed ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
-        item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
+        if (statement.values().is_invalid()) {
+          item->RecordResult(result, script_.iteration(), taken);
+        } else {
+          item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
+        }
       } else {
         item->SetStatus(result);
       }
@@ -323,6 +335,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
         }
       }
     }
+    statement.Reset();  // what the last statement left goes before the chain's scope ends
     scope.End(script_, &target.value);
   } catch (...) {
     log_.Log(severe, kScript, "Error: an exception occured while executing the script");

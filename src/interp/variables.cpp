@@ -87,28 +87,31 @@ Result ChainScope::ExecuteLocal(IScriptContext& script, ScriptItem* local_item) 
   VariableTable::Map before = script.variables().Snapshot();
   Result result = script.ExecuteChain(local_item->child(0));
   VariableTable::Map after = script.variables().Snapshot();
+  if (!tables_) tables_ = std::make_unique<Tables>();
+  auto& [saved, created] = *tables_;
   for (auto& [name, value] : after) {
     auto old = before.find(name);
     if (old == before.end()) {
-      created_.insert_or_assign(name, std::move(value));
-    } else if (VariableValue::NotEqual(old->second, value) && !saved_.count(name) &&
-               !created_.count(name)) {
-      saved_.emplace(name, std::move(old->second));
+      created.insert_or_assign(name, std::move(value));
+    } else if (VariableValue::NotEqual(old->second, value) && !saved.count(name) &&
+               !created.count(name)) {
+      saved.emplace(name, std::move(old->second));
     }
   }
   return result;
 }
 
-void ChainScope::End(IScriptContext& script, const VariableValue* returned) {
-  if (saved_.empty() && created_.empty()) return;  // the usual chain: no local statement ran
+void ChainScope::EndLocals(IScriptContext& script, const VariableValue* returned) {
+  // The tables are taken out first: the chain's scope is empty again whatever happens below.
+  std::unique_ptr<Tables> tables = std::move(tables_);
   VariableTable& table = script.variables();
-  for (auto& [name, value] : saved_) {
+  for (auto& [name, value] : tables->saved) {
     script.logger().Log(fine, kScript, "Variable %s reset to %s", name.c_str(),
                         value.ListText().c_str());
     table.Set(name, std::move(value));
   }
   std::vector<std::shared_ptr<ITester>> close_list;
-  for (const auto& [name, unused] : created_) {
+  for (const auto& [name, unused] : tables->created) {
     VariableValue current;
     if (!table.Get(name, &current)) continue;
     if (current.ElementCount() > 0 && current.Element(0).kind() == ValueKind::Tester) {
@@ -118,8 +121,6 @@ void ChainScope::End(IScriptContext& script, const VariableValue* returned) {
     table.Remove(name);
     script.logger().Log(fine, kScript, "Local variable %s removed", name.c_str());
   }
-  saved_.clear();
-  created_.clear();
   std::vector<const ITester*> closed;
   for (const auto& tester : close_list) {
     // A tester that another variable still holds stays open; each tester closes once.
@@ -133,10 +134,7 @@ void ChainScope::End(IScriptContext& script, const VariableValue* returned) {
   }
 }
 
-void ChainScope::Discard() {
-  saved_.clear();
-  created_.clear();
-}
+void ChainScope::Discard() { tables_.reset(); }
 
 // ---- function parameters --------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 // manage variables: default, ++, --, saveuservar and arraylength.
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -31,7 +32,9 @@ void SetVariable(IScriptContext& script, std::string_view name, VariableValue&& 
 bool RemoveVariable(IScriptContext& script, std::string_view name);
 
 // The two scope tables of one statement chain: values that `local` statements of the chain
-// displaced, and variables they created. The statement executor keeps one per chain.
+// displaced, and variables they created. The statement executor keeps one per chain; the
+// tables come into being with the chain's first local statement, so the usual chain, which has
+// none, costs nothing.
 class ChainScope {
  public:
   // local <statement>: runs the qualified statement as a chain of its own and notes the names
@@ -41,16 +44,24 @@ class ChainScope {
   // End of the chain: displaced values come back, created variables go, and testers that only
   // those variables held are closed. [returned] is the value the enclosing function call is
   // returning (null outside a function); a tester in it is not closed.
-  void End(IScriptContext& script, const VariableValue* returned = nullptr);
+  void End(IScriptContext& script, const VariableValue* returned = nullptr) {
+    if (tables_) EndLocals(script, returned);
+  }
   // Forgets both tables without restoring anything (the chain ended by an exception).
   void Discard();
 
-  const std::map<std::string, VariableValue>& saved() const { return saved_; }
-  const std::map<std::string, VariableValue>& created() const { return created_; }
+  // How many values the chain's local statements displaced, and how many names they created.
+  std::size_t saved_count() const { return tables_ ? tables_->saved.size() : 0; }
+  std::size_t created_count() const { return tables_ ? tables_->created.size() : 0; }
 
  private:
-  std::map<std::string, VariableValue> saved_;
-  std::map<std::string, VariableValue> created_;
+  void EndLocals(IScriptContext& script, const VariableValue* returned);
+
+  struct Tables {
+    std::map<std::string, VariableValue> saved;
+    std::map<std::string, VariableValue> created;
+  };
+  std::unique_ptr<Tables> tables_;
 };
 
 // The arguments of the script function call [call_item]: each argument is evaluated and all

@@ -22,15 +22,19 @@ void Put(std::string* bytes, T value) {
   bytes->append(raw, sizeof(T));
 }
 
-void PutVarint(std::string* bytes, std::uint64_t value) {
-  char raw[10];
-  std::size_t length = 0;
+// Writes [value] as a varint at [out]; returns the end of what it wrote (at most 10 bytes).
+char* WriteVarint(char* out, std::uint64_t value) {
   while (value >= 0x80) {
-    raw[length++] = static_cast<char>((value & 0x7F) | 0x80);
+    *out++ = static_cast<char>((value & 0x7F) | 0x80);
     value >>= 7;
   }
-  raw[length++] = static_cast<char>(value);
-  bytes->append(raw, length);
+  *out++ = static_cast<char>(value);
+  return out;
+}
+
+void PutVarint(std::string* bytes, std::uint64_t value) {
+  char raw[10];
+  bytes->append(raw, static_cast<std::size_t>(WriteVarint(raw, value) - raw));
 }
 
 std::uint64_t ZigZag(std::int64_t value) {
@@ -234,6 +238,15 @@ bool PreadAll(int fd, char* buffer, std::size_t length, std::uint64_t offset) {
 void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes) {
   const ResultRecord* previous = nullptr;
   const ResultRecord none;  // what the first record of a block is told apart from
+  // The fields of a record before its values: flags, result, iteration, time, time taken.
+  constexpr std::size_t kMostFixedBytes = 1 + 10 + 10 + 10 + 10;
+  // The fixed fields are written straight into [bytes], made large enough for every record's
+  // at the start (and again past a record's values): a loop's pass is a few bytes, and
+  // appending them field by field would cost more than writing them.
+  std::size_t at = bytes->size();
+  std::size_t left = records.size();
+  bytes->resize(at + left * kMostFixedBytes);
+  std::string values;
   for (const ResultRecord& record : records) {
     const ResultRecord& before = previous != nullptr ? *previous : none;
     std::uint8_t flags = 0;
@@ -251,24 +264,34 @@ void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes)
     const auto result = static_cast<std::uint32_t>(record.result);
     const bool flagged = result <= kMaxFlaggedResult;
     if (flagged) flags |= static_cast<std::uint8_t>((result + 1) << kResultShift);
-    Put(bytes, flags);
-    if (!flagged) PutVarint(bytes, ZigZag(static_cast<std::int32_t>(record.result)));
-    if ((flags & kSameIteration) == 0) PutVarint(bytes, record.iteration);
+    --left;
+    char* const start = bytes->data() + at;
+    char* out = start;
+    *out++ = static_cast<char>(flags);
+    if (!flagged) out = WriteVarint(out, ZigZag(static_cast<std::int32_t>(record.result)));
+    if ((flags & kSameIteration) == 0) out = WriteVarint(out, record.iteration);
     if ((flags & kSameTime) == 0) {
-      PutVarint(bytes, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.time) -
-                                                        static_cast<std::uint64_t>(before.time))));
+      out = WriteVarint(out, ZigZag(static_cast<std::int64_t>(static_cast<std::uint64_t>(record.time) -
+                                                             static_cast<std::uint64_t>(before.time))));
     }
     if ((flags & kWholeNanoseconds) != 0) {
-      PutVarint(bytes, nanoseconds);
+      out = WriteVarint(out, nanoseconds);
     } else if ((flags & kNoTimeTaken) == 0) {
-      Put(bytes, record.time_taken);
+      std::memcpy(out, &record.time_taken, sizeof record.time_taken);
+      out += sizeof record.time_taken;
     }
+    at += static_cast<std::size_t>(out - start);
     if ((flags & kNoValues) == 0) {
-      PutVarint(bytes, record.values.size());
-      for (const Variant& value : record.values) EncodeValue(value, 0, bytes);
+      values.clear();
+      PutVarint(&values, record.values.size());
+      for (const Variant& value : record.values) EncodeValue(value, 0, &values);
+      bytes->resize(at + values.size() + left * kMostFixedBytes);
+      std::memcpy(bytes->data() + at, values.data(), values.size());
+      at += values.size();
     }
     previous = &record;
   }
+  bytes->resize(at);
 }
 
 bool DecodeRecords(std::string_view bytes, std::vector<ResultRecord>* records) {

@@ -201,12 +201,7 @@ Result Folded(Result overall, Result next) {
 
 void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double time_taken,
                               VariantArray values) {
-  ResultRecord record;
-  record.result = result;
-  record.iteration = iteration;
-  record.time = static_cast<std::int64_t>(std::time(nullptr));
-  record.time_taken = time_taken;
-  record.values = std::move(values);
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
   std::shared_ptr<ResultSpill> offered;
   if (!spill_resolved_.load(std::memory_order_acquire)) offered = OfferedSpill();
   std::lock_guard lock(StateMutex());
@@ -218,7 +213,13 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
   }
   std::vector<ResultRecord>& records = state.records;
   if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
-  records.push_back(std::move(record));
+  // Made in place: a loop's pass records one of these, and most carry no values.
+  ResultRecord& record = records.emplace_back();
+  record.result = result;
+  record.iteration = iteration;
+  record.time = now;
+  record.time_taken = time_taken;
+  if (!values.empty()) record.values = std::move(values);
   if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
   state.overall = Folded(state.overall, result);
   current_result_.store(result, std::memory_order_relaxed);

@@ -135,7 +135,7 @@ TEST_F(VariablesTest, DiscardForgetsWithoutRestoring) {
   ChainScope scope;
   block_ = Item(thenItem, "then", {Local(Assign("x", {Int(2)}))});
   scope.ExecuteLocal(script_, block_->child(0));
-  EXPECT_EQ(scope.saved().size(), 1u);
+  EXPECT_EQ(scope.saved_count(), 1u);
   scope.Discard();
   scope.End(script_);
   EXPECT_EQ(Show("x"), "[2]");
