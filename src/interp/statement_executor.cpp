@@ -297,7 +297,32 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       const bool tracing = Tracing();
       if (tracing) log_.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
       std::uint64_t faults_before = strict ? judge_->judged_faults() : 0;
-      Result result = Execute(item, &cursor, statement, target, kind, scope);
+      Result result;
+      // A loop's body and its counter are dispatched here, without the frame of the general
+      // dispatch, which every other statement goes through.
+      switch (item->type()) {
+        case whileItem: {
+          const Cursor here = cursor;
+          cursor.Next();
+          result = While(item, statement, target);
+          // The loop comes back to the while item, passing the pause check between iterations.
+          if (statement.next == Statement::Next::kRepeat) cursor = here;
+          break;
+        }
+        case doItem:
+          cursor.Next();
+          result = RunChild(item, target);
+          break;
+        case incrementItem:
+        case decrementItem:
+          cursor.Next();
+          statement.recording = Recording::kStatusOnly;
+          result = ExecuteIncrement(script_, item, item->type() == incrementItem ? Step::kIncrement : Step::kDecrement);
+          break;
+        default:
+          result = Execute(item, &cursor, statement, target, kind, scope);
+          break;
+      }
       if (strict && JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
       if (tracing) {
         log_.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
@@ -361,13 +386,13 @@ Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
   return result;
 }
 
+// Every statement but a while loop, a do block and a counter's step, which the chain loop
+// dispatches itself.
 Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& statement,
                                   FunctionReturn& target, ChainKind kind, ChainScope& scope) {
-  const Cursor here = *cursor;
   cursor->Next();
   switch (item->type()) {
     case rootItem:
-    case doItem:
     case resultItem:
     case includeItem:
       return RunChild(item, target);
@@ -383,23 +408,12 @@ Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& s
     }
     case ifItem:
       return If(item, statement, target);
-    case whileItem: {
-      Result result = While(item, statement, target);
-      // The loop comes back to the while item, passing the pause check between iterations.
-      if (statement.next == Statement::Next::kRepeat) *cursor = here;
-      return result;
-    }
     case actionItem:
       return Action(item, statement, std::string());
     case assignmentItem:
       return Assignment(item, statement);
     case deleteItem:
       return Delete(item);
-    case incrementItem:
-    case decrementItem:
-      statement.recording = Recording::kStatusOnly;
-      return ExecuteIncrement(script_, item,
-                              item->type() == incrementItem ? Step::kIncrement : Step::kDecrement);
     case commentItem:
     case endIncludeItem:
       statement.recording = Recording::kStatusOnly;
