@@ -113,7 +113,7 @@ bool ScriptRuntime::RecordedVariable(const std::string& name, std::string* text)
 void ScriptRuntime::FireExecuted(ScriptItem* item) {
   if (item == nullptr) return;
   events_.Executed(item);
-  controller_.PaceWait(settings_.after_executed_ms());
+  if (std::uint32_t pace = settings_.after_executed_ms(); pace > 0) controller_.PaceWait(pace);
 }
 
 Result ScriptRuntime::ExecuteChain(ScriptItem* first) { return StatementExecutor(*this).ExecuteChain(first); }

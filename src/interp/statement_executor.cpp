@@ -222,11 +222,6 @@ struct StatementExecutor::TesterCall {
   Status status = S_OK;
 };
 
-bool RunFlags::GoingOn() const {
-  ScriptState now = state->load();
-  return now != ScriptPausing && now != ScriptStopping && !exit->IsSet() && run->IsSet();
-}
-
 Result StatementExecutor::ExecuteChain(ScriptItem* first) {
   FunctionReturn target;
   return ExecuteSequence(first, target);
@@ -267,8 +262,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   Result aggregate = TestPassed;
   ChainScope scope;
   ScriptItem* first = cursor.item();
-  // The judge of a strict run counts faults; in any other run no statement is judged by them.
-  const bool strict = judge_ != nullptr && judge_->strictness() == RunStrictness::kStrict;
+  const bool strict = strict_;
   Statement statement;
   try {
     if (StepFlag() || (first != nullptr && first->breakpoint())) {

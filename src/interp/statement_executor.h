@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "interp/run_judge.h"
 #include "interp/script_context.h"
 #include "interp/variable_value.h"
 #include "ordalis/interfaces.h"
@@ -34,7 +35,10 @@ struct RunFlags {
   const ScriptLog* log = nullptr;
 
   // True when WaitIfPaused would return at once to go on and the run is not stopping.
-  bool GoingOn() const;
+  bool GoingOn() const {
+    ScriptState now = state->load();
+    return now != ScriptPausing && now != ScriptStopping && !exit->IsSet() && run->IsSet();
+  }
 };
 
 // What statement execution needs from the script object beyond what expressions need. All
@@ -113,9 +117,14 @@ inline constexpr std::uint32_t kMaxFunctionCallDepth = 10000;
 
 class StatementExecutor {
  public:
-  // The script's logger and judge stay the same for the length of a run; they are asked once.
+  // The script's logger and judge, and whether the run is strict, stay the same for the length
+  // of a run; they are asked once.
   explicit StatementExecutor(IExecutionContext& script)
-      : script_(script), log_(script.logger()), judge_(script.judge()), flags_(script.run_flags()) {}
+      : script_(script),
+        log_(script.logger()),
+        judge_(script.judge()),
+        strict_(judge_ != nullptr && judge_->strictness() == RunStrictness::kStrict),
+        flags_(script.run_flags()) {}
 
   // Runs the chain of siblings starting at [first]; a `return` in it lands in [target] (the
   // enclosing function call's, or the run's). Returns the chain's aggregate result.
@@ -171,6 +180,8 @@ class StatementExecutor {
   IExecutionContext& script_;
   Logger& log_;
   RunJudge* const judge_;
+  // The judge of a strict run counts faults; in any other run no statement is judged by them.
+  const bool strict_;
   const RunFlags* const flags_;
 
   bool StepFlag() const { return flags_ != nullptr ? flags_->step->load(std::memory_order_relaxed) : script_.step_flag(); }

@@ -358,9 +358,9 @@ std::string VariableValue::LiteralText(const VariantArrayPtr& array) {
   return ordalis::LiteralText(array);
 }
 
-void VariableValue::SetInteger(std::int32_t value) {
-  const bool bare = (is_plain_integer() || kind_ == ValueKind::Array) && elements_.empty() && text_.empty() &&
-                    !tester_ && boolean_ == 0 && result_ == TestPassed;
+void VariableValue::SetIntegerAnew(std::int32_t value) {
+  const bool bare = kind_ == ValueKind::Array && elements_.empty() && text_.empty() && !tester_ && boolean_ == 0 &&
+                    result_ == TestPassed;
   if (!bare) {
     *this = VariableValue(value);
     return;

@@ -119,7 +119,14 @@ class VariableValue {
 
   // Makes this the Integer [value], as assigning VariableValue(value) would, in place when it
   // holds nothing else: a counter is stepped and a literal read on every pass of a loop.
-  void SetInteger(std::int32_t value);
+  void SetInteger(std::int32_t value) {
+    if (is_plain_integer()) {
+      integer_ = value;
+      double_ = value;
+    } else {
+      SetIntegerAnew(value);
+    }
+  }
   // Whether this is an Integer and holds nothing else, as VariableValue(integer()) would.
   bool is_plain_integer() const {
     return kind_ == ValueKind::Integer && text_.empty() && !tester_ && elements_.empty() && boolean_ == 0 &&
@@ -135,6 +142,9 @@ class VariableValue {
   static std::string LiteralText(const VariantArrayPtr& array);
 
  private:
+  // SetInteger for a value that is not a plain integer already.
+  void SetIntegerAnew(std::int32_t value);
+
   std::shared_ptr<ITester> tester_;
   std::int32_t integer_ = 0;
   std::string text_;
