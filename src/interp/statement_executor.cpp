@@ -261,11 +261,12 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   target.state = FunctionReturn::State::kRunning;
   Result aggregate = TestPassed;
   ChainScope scope;
-  ScriptItem* first = cursor.item();
+  // The statement the cursor is at: read once each time the cursor moves.
+  ScriptItem* item = cursor.item();
   const bool strict = strict_;
   Statement statement;
   try {
-    if (StepFlag() || (first != nullptr && first->breakpoint())) {
+    if (StepFlag() || (item != nullptr && item->breakpoint())) {
       script_.ClearStepFlag();
       script_.RequestPause();
     }
@@ -274,10 +275,9 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       // A sequence that a stop ends before its last statement is Aborted, whatever ran before:
       // a stopped run must never read as Passed.
       if (!going_on && script_.WaitIfPaused() == RunCourse::kEndThread) {
-        if (cursor.item() != nullptr) aggregate = TestAborted;
+        if (item != nullptr) aggregate = TestAborted;
         break;
       }
-      ScriptItem* item = cursor.item();
       if (item == nullptr || target.state == FunctionReturn::State::kReturned) break;
       if (!going_on && script_.state() == ScriptStopping) {
         aggregate = TestAborted;
@@ -353,6 +353,7 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
           script_.RequestPause();
         }
       }
+      item = next;
     }
     statement.Reset();  // what the last statement left goes before the chain's scope ends
     scope.End(script_, &target.value);
