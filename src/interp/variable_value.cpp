@@ -92,15 +92,7 @@ VariableValue::VariableValue(std::shared_ptr<ITester> tester) {
 VariableValue::VariableValue(double value)
     : integer_(IntegerMirror(value)), kind_(ValueKind::Double), double_(value) {}
 
-const VariableValue& VariableValue::Element(std::size_t index) const {
-  if (index >= ElementCount()) throw IndexOutOfRange();
-  return kind_ == ValueKind::Array ? elements_[index] : *this;
-}
-
-VariableValue& VariableValue::Element(std::size_t index) {
-  if (index >= ElementCount()) throw IndexOutOfRange();
-  return kind_ == ValueKind::Array ? elements_[index] : *this;
-}
+void VariableValue::ThrowIndexOutOfRange() { throw IndexOutOfRange(); }
 
 void VariableValue::Append(const VariableValue& value) { Append(VariableValue(value)); }
 

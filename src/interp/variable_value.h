@@ -66,8 +66,14 @@ class VariableValue {
     return kind_ == ValueKind::Array ? elements_.size() : 1;
   }
   // Element [index]; for a scalar, index 0 is the value itself. Throws IndexOutOfRange.
-  const VariableValue& Element(std::size_t index) const;
-  VariableValue& Element(std::size_t index);
+  const VariableValue& Element(std::size_t index) const {
+    if (index >= ElementCount()) ThrowIndexOutOfRange();
+    return kind_ == ValueKind::Array ? elements_[index] : *this;
+  }
+  VariableValue& Element(std::size_t index) {
+    if (index >= ElementCount()) ThrowIndexOutOfRange();
+    return kind_ == ValueKind::Array ? elements_[index] : *this;
+  }
   const std::vector<VariableValue>& elements() const { return elements_; }
 
   // Makes this value an Array (dropping a scalar it held) and appends a copy of [value].
@@ -142,6 +148,7 @@ class VariableValue {
   static std::string LiteralText(const VariantArrayPtr& array);
 
  private:
+  [[noreturn]] static void ThrowIndexOutOfRange();
   // SetInteger for a value that is not a plain integer already.
   void SetIntegerAnew(std::int32_t value);
 
