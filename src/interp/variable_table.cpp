@@ -73,31 +73,32 @@ Value* Innermost(Value& value) {
 
 }  // namespace
 
+const VariableValue* VariableTable::ScalarLocked(const std::string& name) const {
+  auto found = FindLocked(name);
+  if (found == variables_.end()) return nullptr;
+  const VariableValue& whole = found->second;
+  if (whole.ElementCount() != 1) return nullptr;
+  const VariableValue& inner = whole.Element(0);
+  return inner.kind() == ValueKind::Array ? nullptr : &inner;
+}
+
 bool VariableTable::GetScalar(const std::string& name, VariableValue* value) const {
   std::lock_guard lock(mutex_);
-  auto found = FindLocked(name);
-  if (found == variables_.end()) return false;
-  const VariableValue& whole = found->second;
-  if (whole.ElementCount() != 1) return false;
-  const VariableValue& inner = whole.Element(0);
-  if (inner.kind() == ValueKind::Array) return false;
-  if (inner.is_plain_integer()) {
-    value->SetInteger(inner.integer());  // a counter, read without copying a whole value
+  const VariableValue* inner = ScalarLocked(name);
+  if (inner == nullptr) return false;
+  if (inner->is_plain_integer()) {
+    value->SetInteger(inner->integer());  // a counter, read without copying a whole value
   } else {
-    *value = inner;
+    *value = *inner;
   }
   return true;
 }
 
 bool VariableTable::GetInteger(const std::string& name, std::int32_t* value) const {
   std::lock_guard lock(mutex_);
-  auto found = FindLocked(name);
-  if (found == variables_.end()) return false;
-  const VariableValue& whole = found->second;
-  if (whole.ElementCount() != 1) return false;
-  const VariableValue& inner = whole.Element(0);
-  if (inner.kind() != ValueKind::Integer) return false;
-  *value = inner.integer();
+  const VariableValue* inner = ScalarLocked(name);
+  if (inner == nullptr || inner->kind() != ValueKind::Integer) return false;
+  *value = inner->integer();
   return true;
 }
 

@@ -66,6 +66,9 @@ class VariableTable {
   // The entry of [name], or end(). Called with the lock held.
   Map::const_iterator FindLocked(const std::string& name) const;
   Map::iterator FindLocked(const std::string& name);
+  // The one plain value [name] holds, alone or as the only element of an array; null when
+  // absent or anything else. Called with the lock held.
+  const VariableValue* ScalarLocked(const std::string& name) const;
   // Forgets the remembered entries before any entry is removed. Called with the lock held.
   void ForgetEntries() const { remembered_.fill({}); }
 
