@@ -51,6 +51,26 @@ ChildFigures RunChild(std::vector<std::string> argv) {
   return figures;
 }
 
+// A directory of its own for one benchmark, named after [prefix] and this process.
+fs::path ScratchDirectory(const std::string& prefix) {
+  fs::path directory = fs::temp_directory_path() / (prefix + std::to_string(getpid()));
+  fs::create_directories(directory);
+  return directory;
+}
+
+// Runs [argv] once per iteration of [state] as its manual time, and gives the last run's peak
+// RSS and exit status as counters.
+ChildFigures TimeChild(benchmark::State& state, const std::vector<std::string>& argv) {
+  ChildFigures figures;
+  for (auto _ : state) {
+    figures = RunChild(argv);
+    state.SetIterationTime(figures.seconds);
+  }
+  state.counters["peak_RSS_MB"] = figures.peak_rss_mb;
+  state.counters["exit_status"] = WIFEXITED(figures.status) ? WEXITSTATUS(figures.status) : -1;
+  return figures;
+}
+
 std::uintmax_t ResultsBytes(const fs::path& directory) {
   std::uintmax_t bytes = 0;
   for (const auto& entry : fs::directory_iterator(directory)) {
@@ -68,25 +88,18 @@ double PythonSeconds(std::int64_t loops) {
 void BM_LoopWholeProcess(benchmark::State& state) {
   const std::int64_t loops = state.range(0);
   const bool compact = state.range(1) != 0;
-  fs::path directory = fs::temp_directory_path() / ("ordalis_run_scale_" + std::to_string(getpid()));
-  fs::create_directories(directory);
+  fs::path directory = ScratchDirectory("ordalis_run_scale_");
   fs::path script = directory / "loop.odl";
   std::ofstream(script) << "i = 0\nwhile i < " << loops << " do\n  i++\nendwhile\n";
   std::vector<std::string> argv = {ORDALIS_BINARY_DIR "/ordalis", "run", "--quiet", "--results-dir",
                                    (directory / "Results").string()};
   if (compact) argv.insert(argv.end(), {"--keep-runs", "failed"});
   argv.push_back(script.string());
-  ChildFigures figures;
-  for (auto _ : state) {
-    figures = RunChild(argv);
-    state.SetIterationTime(figures.seconds);
-  }
+  ChildFigures figures = TimeChild(state, argv);
   double python = PythonSeconds(loops);
-  state.counters["peak_RSS_MB"] = figures.peak_rss_mb;
   state.counters["results_MB"] = static_cast<double>(ResultsBytes(directory / "Results")) / 1e6;
   state.counters["python_s"] = python;
   state.counters["ratio_to_python"] = figures.seconds / python;
-  state.counters["exit_status"] = WIFEXITED(figures.status) ? WEXITSTATUS(figures.status) : -1;
   fs::remove_all(directory);
 }
 
@@ -103,8 +116,7 @@ BENCHMARK(BM_LoopWholeProcess)
 void BM_ReadLongScript(benchmark::State& state) {
   const std::int64_t statements = state.range(0);
   const bool tree = state.range(1) != 0;
-  fs::path directory = fs::temp_directory_path() / ("ordalis_read_scale_" + std::to_string(getpid()));
-  fs::create_directories(directory);
+  fs::path directory = ScratchDirectory("ordalis_read_scale_");
   fs::path script = directory / "long.odl";
   {
     std::ofstream out(script);
@@ -117,13 +129,7 @@ void BM_ReadLongScript(benchmark::State& state) {
     argv.insert(argv.end(), {"check", "--no-testers"});
   }
   argv.push_back(script.string());
-  ChildFigures figures;
-  for (auto _ : state) {
-    figures = RunChild(argv);
-    state.SetIterationTime(figures.seconds);
-  }
-  state.counters["peak_RSS_MB"] = figures.peak_rss_mb;
-  state.counters["exit_status"] = WIFEXITED(figures.status) ? WEXITSTATUS(figures.status) : -1;
+  TimeChild(state, argv);
   fs::remove_all(directory);
 }
 

@@ -54,7 +54,8 @@ class FunctionIndex {
   void KeepOnly(const ScriptItem& root);
   // Whether a call of [name] from [call] finds a definition.
   bool Defines(const ScriptItem& call, std::string_view name) const;
-  // Every later definition of a name already defined in the same block, since the last Clear.
+  // Every later definition of a name already defined in the same block, since the last
+  // ClearDuplicates.
   const std::vector<const ScriptItem*>& duplicates() const { return duplicates_; }
   void ClearDuplicates() { duplicates_.clear(); }
 

@@ -263,7 +263,6 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
   ChainScope scope;
   // The statement the cursor is at: read once each time the cursor moves.
   ScriptItem* item = cursor.item();
-  const bool strict = strict_;
   Statement statement;
   try {
     if (StepFlag() || (item != nullptr && item->breakpoint())) {
@@ -290,26 +289,23 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
       std::uint64_t start = timed ? Stopwatch::Now() : 0;
       const bool tracing = Tracing();
       if (tracing) log_.Log(finest, kScript, "executing command \"%s\"", item->text().c_str());
-      std::uint64_t faults_before = strict ? judge_->judged_faults() : 0;
+      std::uint64_t faults_before = strict_ ? judge_->judged_faults() : 0;
       Result result;
+      const Cursor here = cursor;
+      cursor.Next();
       // A loop's body and its counter are dispatched here, without the frame of the general
       // dispatch, which every other statement goes through.
       switch (item->type()) {
-        case whileItem: {
-          const Cursor here = cursor;
-          cursor.Next();
+        case whileItem:
           result = While(item, statement, target);
           // The loop comes back to the while item, passing the pause check between iterations.
           if (statement.next == Statement::Next::kRepeat) cursor = here;
           break;
-        }
         case doItem:
-          cursor.Next();
           result = RunChild(item, target);
           break;
         case incrementItem:
         case decrementItem:
-          cursor.Next();
           statement.recording = Recording::kStatusOnly;
           result = ExecuteIncrement(script_, item, item->type() == incrementItem ? Step::kIncrement : Step::kDecrement);
           break;
@@ -317,18 +313,14 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
           result = Execute(item, &cursor, statement, target, kind, scope);
           break;
       }
-      if (strict && JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
+      if (strict_ && JudgedFaulty(script_, *item, &result, faults_before)) statement.recording = Recording::kRecord;
       if (tracing) {
         log_.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
         double taken = timed ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
-        if (statement.values().is_invalid()) {
-          item->RecordResult(result, script_.iteration(), taken);
-        } else {
-          item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
-        }
+        item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
       } else {
         item->SetStatus(result);
       }
@@ -382,10 +374,9 @@ Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
 }
 
 // Every statement but a while loop, a do block and a counter's step, which the chain loop
-// dispatches itself.
+// dispatches itself. [cursor] is already past [item].
 Result StatementExecutor::Execute(ScriptItem* item, Cursor* cursor, Statement& statement,
                                   FunctionReturn& target, ChainKind kind, ChainScope& scope) {
-  cursor->Next();
   switch (item->type()) {
     case rootItem:
     case resultItem:
@@ -557,16 +548,15 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
 
 // The tester an action item names, or null (logged) when the item names none.
 std::shared_ptr<ITester> StatementExecutor::ActionTarget(ScriptItem* action) {
-  Logger& log = log_;
   VariableValue target;
   Result result = EvaluateValue(script_, action->child(0), &target);
   if (result != TestPassed || target.ElementCount() != 1 ||
       target.Element(0).kind() != ValueKind::Tester) {
-    log.Log(severe, kScript, "Can only do an action on a Tester object");
+    log_.Log(severe, kScript, "Can only do an action on a Tester object");
     return nullptr;
   }
   if (action->child(1)->type() != idItem) {
-    log.Log(severe, kScript, "Error: invalid action");
+    log_.Log(severe, kScript, "Error: invalid action");
     return nullptr;
   }
   return target.Element(0).tester();
@@ -623,10 +613,9 @@ StatementExecutor::CallOutcome StatementExecutor::CallTester(ITester& tester, co
 
 // <name> = <values> | new <type>(<parameters>) | <expression>
 Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
-  Logger& log = log_;
   statement.recording = Recording::kStatusOnly;
   if (item->child_count() < 2) {
-    log.Log(severe, kScript, "Unknown assignment format %d", static_cast<int>(item->child_count()));
+    log_.Log(severe, kScript, "Unknown assignment format %d", static_cast<int>(item->child_count()));
     statement.recording = Recording::kRecord;
     return TestError;
   }
@@ -660,7 +649,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
     value.Append(VariableValue(truth));
   } else if (kind == arrayIndexItem) {
     if (!EvaluateIndex(script_, right, &value)) {
-      log.Log(warning, kScript, "array error for variable '%s'", name.c_str());
+      log_.Log(warning, kScript, "array error for variable '%s'", name.c_str());
       statement.recording = Recording::kRecord;
       return TestError;
     }
@@ -703,7 +692,7 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
   } else if (kind == arrayLengthItem) {
     result = ArrayLength(script_, right, ArrayLengthUse::kAssignment, &value);
   } else {
-    log.Log(severe, kScript, "Unknown assignment type %d", static_cast<int>(kind));
+    log_.Log(severe, kScript, "Unknown assignment type %d", static_cast<int>(kind));
     statement.recording = Recording::kRecord;
     return TestError;
   }
@@ -713,9 +702,8 @@ Result StatementExecutor::Assignment(ScriptItem* item, Statement& statement) {
 
 // new <type>(<parameters>) on the right side of an assignment to [variable_name]
 Result StatementExecutor::New(ScriptItem* item, VariableValue* value, const std::string& variable_name) {
-  Logger& log = log_;
   if (item->child_count() != 1) {
-    log.Log(severe, kScript, "invalid new statement");
+    log_.Log(severe, kScript, "invalid new statement");
     return TestFailed;
   }
   ScriptItem* constructor = item->child(0);
@@ -726,7 +714,7 @@ Result StatementExecutor::New(ScriptItem* item, VariableValue* value, const std:
     std::string message;
     tester = Testers::Instance().Create(constructor->text(), &message);
     if (!tester) {
-      log.Log(severe, kScript, "Could not create a tester of type %s %s", constructor->text().c_str(),
+      log_.Log(severe, kScript, "Could not create a tester of type %s %s", constructor->text().c_str(),
               message.c_str());
       return TestFailed;
     }
@@ -742,11 +730,11 @@ Result StatementExecutor::New(ScriptItem* item, VariableValue* value, const std:
     traced = E_FAIL;
   }
   if (Failed(traced) || Failed(open)) {
-    log.Log(severe, kScript, "Failed on call to open method on tester object");
+    log_.Log(severe, kScript, "Failed on call to open method on tester object");
     return TestFailed;
   }
   if (opened != kVariantTrue) {
-    log.Log(severe, kScript, "Failed to open variable %s", variable_name.c_str());
+    log_.Log(severe, kScript, "Failed to open variable %s", variable_name.c_str());
     return TestFailed;
   }
   if (auto level1 = std::dynamic_pointer_cast<ITester1>(tester)) {
@@ -785,21 +773,20 @@ Result StatementExecutor::Delete(ScriptItem* item) {
 
 // sleep(<seconds>)
 Result StatementExecutor::Sleep(ScriptItem* item) {
-  Logger& log = log_;
   if (item->child_count() == 0) {
-    log.Log(severe, kScript, "No parameters for sleep");
+    log_.Log(severe, kScript, "No parameters for sleep");
     return TestError;
   }
   VariableValue value;
   Result result = EvaluateValue(script_, item->child(0), &value);
   if (result != TestPassed) return result;
   if (value.ElementCount() != 1) {
-    log.Log(severe, kScript, "Invalid argument to sleep - one integer parameter only");
+    log_.Log(severe, kScript, "Invalid argument to sleep - one integer parameter only");
     return TestError;
   }
   const VariableValue& seconds = value.Element(0);
   if (seconds.kind() != ValueKind::Integer && seconds.kind() != ValueKind::Double) {
-    log.Log(severe, kScript, "Invalid argument to sleep");
+    log_.Log(severe, kScript, "Invalid argument to sleep");
     return TestError;
   }
   // Out-of-range waits are clamped, never converted as they stand: a negative or not-a-number
@@ -907,14 +894,13 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, S
 
 Result StatementExecutor::BuiltInCall(const std::string& name, ScriptItem* call,
                                       VariableValue* value, Statement& statement) {
-  Logger& log = log_;
   Result result = TestPassed;
   if (EqualsIgnoringCase(name, "printf")) {
     if (call->child_count() == 0) {
-      log.Log(warning, kScript, "invalid printf statement");
+      log_.Log(warning, kScript, "invalid printf statement");
       result = TestWarning;
     } else {
-      log.Log(information, kScript, FormatText(0, Parameters(call, 0)));
+      log_.Log(information, kScript, FormatText(0, Parameters(call, 0)));
     }
   } else if (EqualsIgnoringCase(name, "strlen")) {
     VariableValue text;
@@ -924,13 +910,13 @@ Result StatementExecutor::BuiltInCall(const std::string& name, ScriptItem* call,
         text.Element(0).kind() == ValueKind::String) {
       *value = VariableValue(static_cast<std::int32_t>(text.Element(0).text().size()));
     } else {
-      log.Log(severe, kScript, "invalid strlen statement");
+      log_.Log(severe, kScript, "invalid strlen statement");
       result = TestFailed;
     }
   } else if (EqualsIgnoringCase(name, "saveuservar")) {
     result = SaveUserVariables(script_, call);
   } else {
-    log.Log(severe, kScript, "Error: function %s not found", name.c_str());
+    log_.Log(severe, kScript, "Error: function %s not found", name.c_str());
     result = TestFailed;
   }
   statement.recording = result != TestPassed ? Recording::kRecord : Recording::kStatusOnly;
@@ -965,15 +951,14 @@ Result StatementExecutor::Return(ScriptItem* item, FunctionReturn& target) {
 
 // movelogfile(<name>) and copylogfile(<name>)
 Result StatementExecutor::LogFile(ScriptItem* item, LogTransfer transfer) {
-  Logger& log = log_;
   const char* word = transfer == LogTransfer::kMove ? "movelogfile" : "copylogfile";
   if (item->child_count() != 1) {
-    log.Log(severe, "Script", "Invalid %s statement - missing filename parameter", word);
+    log_.Log(severe, "Script", "Invalid %s statement - missing filename parameter", word);
     return TestError;
   }
   VariableValue value;
   if (EvaluateValue(script_, item->child(0), &value) != TestPassed) {
-    log.Log(severe, "Stript", "Invalid %s statement - expected a string filename '%s'", word,
+    log_.Log(severe, "Stript", "Invalid %s statement - expected a string filename '%s'", word,
             item->text().c_str());
     return TestError;
   }
@@ -985,7 +970,7 @@ Result StatementExecutor::LogFile(ScriptItem* item, LogTransfer transfer) {
     name = &value.Element(0);
   }
   if (name == nullptr) {
-    log.Log(severe, "Stript", "Invalid %s statement - incorrect type %d expected string", word,
+    log_.Log(severe, "Stript", "Invalid %s statement - incorrect type %d expected string", word,
             static_cast<int>(value.kind()));
     return TestFailed;
   }
@@ -994,7 +979,7 @@ Result StatementExecutor::LogFile(ScriptItem* item, LogTransfer transfer) {
   } else {
     script_.AddCopiedLog(name->text());
   }
-  log.Log(information, "Stript", "Log file '%s' will be copied to results area at script completion",
+  log_.Log(information, "Stript", "Log file '%s' will be copied to results area at script completion",
           name->text().c_str());
   return TestPassed;
 }

@@ -70,7 +70,7 @@ class VariableTable {
   // absent or anything else. Called with the lock held.
   const VariableValue* ScalarLocked(const std::string& name) const;
   // Forgets the remembered entries before any entry is removed. Called with the lock held.
-  void ForgetEntries() const { remembered_.fill({}); }
+  void ForgetEntries() { remembered_.fill({}); }
 
   mutable SpinLock mutex_;
   Map variables_;

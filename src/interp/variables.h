@@ -50,9 +50,8 @@ class ChainScope {
   // Forgets both tables without restoring anything (the chain ended by an exception).
   void Discard();
 
-  // How many values the chain's local statements displaced, and how many names they created.
+  // How many values the chain's local statements displaced.
   std::size_t saved_count() const { return tables_ ? tables_->saved.size() : 0; }
-  std::size_t created_count() const { return tables_ ? tables_->created.size() : 0; }
 
  private:
   void EndLocals(IScriptContext& script, const VariableValue* returned);

@@ -64,8 +64,9 @@ class ScriptLoader {
  private:
   using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
 
-  // Expands [item] at include depth [depth]; returns how many items now stand in its place.
+  // Load, handing the statements to [done] when it is not null.
   bool LoadFile(const std::string& path, const ScriptItemPtr& root, const StatementsDone* done);
+  // Expands [item] at include depth [depth]; returns how many items now stand in its place.
   std::size_t Expand(const ScriptItemPtr& item, int depth);
   void ExpandChildren(ScriptItem& item, int depth) { ExpandChildrenFrom(item, 0, depth); }
   // Expands the includes among children [first] on of [item] and below them.

@@ -84,7 +84,6 @@ std::shared_ptr<ITraceEventsClient> ScriptLog::trace_client() const {
   return client_;
 }
 
-
 LogTime ScriptLog::Now() {
   const Clock& clock = Clock::Instance();
   double elapsed = static_cast<double>(clock.ElapsedTicks()) / static_cast<double>(Clock::Frequency());
