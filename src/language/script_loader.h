@@ -72,10 +72,10 @@ class ScriptLoader {
   // Expands the includes among children [first] on of [item] and below them.
   void ExpandChildrenFrom(ScriptItem& item, std::size_t first, int depth);
   // Expands the includes among children [first] on of [item] and below them, unless the files
-  // they name would together take the load past kMaxScriptBytes: a load that passes it ends in
-  // an error anyway, so then none of them is read and each becomes the error item. Their sizes
-  // are taken before anything is read, so a script cannot make the loader build a tree many
-  // times the limit's worth of text before it is refused.
+  // they name would together take the load past kMaxScriptBytes: such a load ends in an error
+  // whichever of them is read first, so none is read and each becomes the error item. Their
+  // sizes are taken before anything is read, so a script that includes a large file many times
+  // is refused at once, not after the loader has built a tree of the limit's worth of text.
   void ExpandWithinLimit(ScriptItem& item, std::size_t first, int depth);
   void Splice(const ScriptItemPtr& include);
 
