@@ -18,6 +18,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -264,12 +266,170 @@ struct Callbacks {
   }
 };
 
+// ---- Leaving the interpreter ----
+//
+// An engine thread that takes the GIL once the interpreter has begun to finalise is ended by
+// Python on the spot, unwinding through the engine. So every engine thread enters Python through
+// the gate below, and the module's exit hook (run by atexit, before finalisation) first closes
+// the scripts and queues still open, which stops their runs and writes their results, then
+// closes the gate and waits for the threads still inside to come out.
+
+class PythonGate {
+ public:
+  // True when the calling thread may take the GIL; it then calls Leave once it has let go.
+  bool Enter() {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    ++inside_;
+    return true;
+  }
+  void Leave() {
+    {
+      std::lock_guard lock(mutex_);
+      --inside_;
+    }
+    left_.notify_all();
+  }
+  // Called without the GIL: nobody enters from now on; waits for those inside, however long
+  // a Python action of theirs takes.
+  void CloseAndDrain() {
+    std::unique_lock lock(mutex_);
+    closed_ = true;
+    left_.wait(lock, [&] { return inside_ == 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable left_;
+  int inside_ = 0;
+  bool closed_ = false;
+};
+
+// Process-wide helpers are never destroyed: engine threads may still use them while the
+// process exits.
+PythonGate& Gate() {
+  static auto* gate = new PythonGate;
+  return *gate;
+}
+
+// The GIL for an engine thread, taken only while the interpreter is not finalising; test it
+// before touching Python. Declared before any Python object it guards, so it goes last.
+class EngineGil {
+ public:
+  EngineGil() : entered_(Py_IsInitialized() && Gate().Enter()) {
+    if (entered_) gil_.emplace();
+  }
+  ~EngineGil() {
+    gil_.reset();
+    if (entered_) Gate().Leave();
+  }
+  EngineGil(const EngineGil&) = delete;
+  EngineGil& operator=(const EngineGil&) = delete;
+  explicit operator bool() const { return entered_; }
+
+ private:
+  bool entered_;
+  std::optional<py::gil_scoped_acquire> gil_;
+};
+
+// Lets go of [object] with the GIL when Python can still take it back, else leaks it: the
+// interpreter is going, and with it everything the reference would have released.
+void DropPythonObject(py::object& object) {
+  EngineGil gil;
+  if (gil) {
+    object = py::object();
+  } else {
+    (void)object.release();
+  }
+}
+
+// The scripts and queues a client has not closed; the exit hook closes them. Only touched with
+// the GIL held, as the objects are made, closed and destroyed by Python.
+class Closable {
+ public:
+  virtual ~Closable() = default;
+  virtual void Close() = 0;
+};
+
+class OpenObjects {
+ public:
+  void Add(Closable* object) { objects_.push_back(object); }
+  void Remove(Closable* object) { std::erase(objects_, object); }
+  // The most recent object still open, taken off the list; null when none is left.
+  Closable* Take() {
+    if (objects_.empty()) return nullptr;
+    Closable* object = objects_.back();
+    objects_.pop_back();
+    return object;
+  }
+
+ private:
+  std::vector<Closable*> objects_;
+};
+
+OpenObjects& StillOpen() {
+  static auto* objects = new OpenObjects;
+  return *objects;
+}
+
+// Scripts let go without waiting for their runs (Script.close(wait=False)): each is released on
+// a thread of its own, which waits there for its run to end; the exit hook waits for them all.
+class Retirements {
+ public:
+  template <typename T>
+  void Retire(std::shared_ptr<T> object) {
+    {
+      std::lock_guard lock(mutex_);
+      ++pending_;
+    }
+    try {
+      std::thread([this, object = std::move(object)]() mutable {
+        object.reset();
+        Done();
+      }).detach();
+    } catch (const std::system_error&) {
+      object.reset();  // no thread to be had: it is let go here, waiting for its run
+      Done();
+    }
+  }
+  void WaitForAll() {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return pending_ == 0; });
+  }
+
+ private:
+  void Done() {
+    {
+      std::lock_guard lock(mutex_);
+      --pending_;
+    }
+    done_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable done_;
+  int pending_ = 0;
+};
+
+Retirements& Retiring() {
+  static auto* retirements = new Retirements;
+  return *retirements;
+}
+
+// atexit: closes what is still open (GIL held), then waits for what was let go and for every
+// engine thread inside Python (GIL released).
+void OnInterpreterExit() {
+  while (Closable* object = StillOpen().Take()) object->Close();
+  py::gil_scoped_release release;
+  Retiring().WaitForAll();
+  Gate().CloseAndDrain();
+}
+
 // Calls a Python callback from an engine thread. An exception in it is reported through
 // Python's unraisable hook and does not reach the engine.
 template <typename... Args>
 void CallBack(Callbacks& callbacks, py::object Callbacks::*which, Args&&... args) {
-  if (!Py_IsInitialized()) return;
-  py::gil_scoped_acquire gil;
+  EngineGil gil;
+  if (!gil) return;
   py::object callback = callbacks.Get(which);
   if (!callback || callback.is_none()) return;
   try {
@@ -284,17 +444,10 @@ void CallBack(Callbacks& callbacks, py::object Callbacks::*which, Args&&... args
 class PyTrace : public ITrace {
  public:
   explicit PyTrace(py::object callable) : callable_(std::move(callable)) {}
-  ~PyTrace() override {
-    if (!Py_IsInitialized()) {
-      (void)callable_.release();  // the interpreter is gone: nothing to release into
-      return;
-    }
-    py::gil_scoped_acquire gil;
-    callable_ = py::object();
-  }
+  ~PyTrace() override { DropPythonObject(callable_); }
   Status Log(LoggingLevel level, const std::string& text) override {
-    if (!Py_IsInitialized()) return S_OK;
-    py::gil_scoped_acquire gil;
+    EngineGil gil;
+    if (!gil) return S_OK;
     try {
       callable_(static_cast<int>(level), text);
     } catch (py::error_already_set& error) {
@@ -397,7 +550,10 @@ class RunManager : public CApplicationManager {
 // to another object (the script of a ScriptProxy), which keeps its own event clients.
 enum class Ownership { kOwned, kShared };
 
-class PyScript {
+// Whether closing a script waits for its run to end.
+enum class CloseWait { kWait, kNoWait };
+
+class PyScript : public Closable {
  public:
   // [pace] keeps the pauses that pace graphical clients; scripts driven from Python go without.
   explicit PyScript(bool pace)
@@ -408,28 +564,38 @@ class PyScript {
     client_ = std::make_shared<ScriptClient>(callbacks_);
     script_->SetScriptEventsClient(client_);
     script_->SetTraceEventsClient(client_);
+    StillOpen().Add(this);
   }
   // A view of [script], which another object owns and observes: no callbacks, no wait.
   explicit PyScript(std::shared_ptr<CScript> script)
       : ownership_(Ownership::kShared), callbacks_(std::make_shared<Callbacks>()), script_(std::move(script)) {}
-  ~PyScript() { Close(); }
+  ~PyScript() override { Close(); }
 
-  // Stops a run and ends the run thread of an owned script, and lets go of a shown one; the
-  // callbacks are dropped with the GIL held.
-  void Close() {
-    if (!script_) return;
+  void Close() override { Close(CloseWait::kWait); }
+  // Stops a run of an owned script and lets go of it, and of a shown one; the callbacks are
+  // dropped with the GIL held. With kWait the run thread has ended on return (the run's results
+  // are written); with kNoWait it ends by itself, and leaving the interpreter waits for it.
+  // Called with the GIL held; once it is released only locals are used, since another thread
+  // may then destroy this object.
+  void Close(CloseWait wait) {
+    StillOpen().Remove(this);
+    std::shared_ptr<CScript> script = std::move(script_);
+    if (!script) return;
+    std::shared_ptr<Callbacks> callbacks = callbacks_;
+    const bool owned = ownership_ == Ownership::kOwned;
     {
       py::gil_scoped_release release;
-      if (ownership_ == Ownership::kOwned) {
-        script_->SetScriptEventsClient(nullptr);
-        script_->SetTraceEventsClient(nullptr);
-        script_->Stop();
+      if (owned) {
+        script->SetScriptEventsClient(nullptr);
+        script->SetTraceEventsClient(nullptr);
+        script->Stop();
       }
-      script_.reset();
+      if (wait == CloseWait::kNoWait) Retiring().Retire(std::move(script));
+      script.reset();
     }
     for (auto which : {&Callbacks::on_executed, &Callbacks::on_state_changed, &Callbacks::on_log,
                        &Callbacks::on_started, &Callbacks::on_results_reset, &Callbacks::on_reset}) {
-      callbacks_->Set(which, py::object());
+      callbacks->Set(which, py::object());
     }
   }
 
@@ -985,7 +1151,7 @@ class QueueSink : public IBatchQueueEvents, public ITraceEvents {
   std::size_t finished_ = 0;
 };
 
-class PyBatchQueue {
+class PyBatchQueue : public Closable {
  public:
   PyBatchQueue() : PyBatchQueue(CBatchQueue::Create(std::make_shared<CApplicationManager>(), QueuePacing::kWakeOnChange)) {}
   // Observes [queue] (a new one, or one a results file was loaded into) from now on.
@@ -994,20 +1160,28 @@ class PyBatchQueue {
     sink_ = std::make_shared<QueueSink>(callbacks_);
     queue_->BatchQueueEvents().Advise(sink_, &cookie_);
     queue_->TraceEvents().Advise(sink_, &trace_cookie_);
+    StillOpen().Add(this);
   }
-  ~PyBatchQueue() { Close(); }
-  void Close() {
-    if (!queue_) return;
+  ~PyBatchQueue() override { Close(); }
+  // Stops the queue and lets go of it. As for a script, only locals are used once the GIL is
+  // released.
+  void Close() override {
+    StillOpen().Remove(this);
+    std::shared_ptr<CBatchQueue> queue = std::move(queue_);
+    if (!queue) return;
+    std::shared_ptr<Callbacks> callbacks = callbacks_;
+    const std::uint32_t cookie = cookie_;
+    const std::uint32_t trace_cookie = trace_cookie_;
     {
       py::gil_scoped_release release;
-      queue_->BatchQueueEvents().Unadvise(cookie_);
-      queue_->TraceEvents().Unadvise(trace_cookie_);
-      queue_->Stop();
-      queue_.reset();
+      queue->BatchQueueEvents().Unadvise(cookie);
+      queue->TraceEvents().Unadvise(trace_cookie);
+      queue->Stop();
+      queue.reset();
     }
     for (auto which : {&Callbacks::on_started, &Callbacks::on_executed, &Callbacks::on_log, &Callbacks::on_added,
                        &Callbacks::on_removed, &Callbacks::on_moved}) {
-      callbacks_->Set(which, py::object());
+      callbacks->Set(which, py::object());
     }
   }
   std::uint32_t Add(const std::string& path, const std::string& email) {
@@ -1177,6 +1351,19 @@ std::vector<PythonTesterClass> PythonTesterClasses() {
   return g_python_testers;
 }
 
+// ordalis.Aborted: what a Python tester's action sees when its script is stopped. It derives
+// from BaseException, so an action's `except Exception` does not swallow it.
+PyObject* AbortedType() {
+  static PyObject* type = [] {
+    PyObject* made = PyErr_NewExceptionWithDoc(
+        "ordalis.Aborted", "Raised in a Python tester's action when its script is stopped.",
+        PyExc_BaseException, nullptr);
+    if (made == nullptr) throw py::error_already_set();
+    return made;  // a strong reference never released
+  }();
+  return type;
+}
+
 // The text of the Python exception being handled, traceback included.
 std::string ExceptionText(py::error_already_set& error) {
   try {
@@ -1193,14 +1380,7 @@ std::string ExceptionText(py::error_already_set& error) {
 class PythonTester : public ITester2 {
  public:
   explicit PythonTester(PythonTesterClass type) : type_(std::move(type)) {}
-  ~PythonTester() override {
-    if (!Py_IsInitialized()) {
-      (void)instance_.release();  // the interpreter is gone: nothing to release into
-      return;
-    }
-    py::gil_scoped_acquire gil;
-    instance_ = py::object();
-  }
+  ~PythonTester() override { DropPythonObject(instance_); }
 
   Status get_ActionCount(std::uint32_t* count) override {
     if (count == nullptr) return E_POINTER;
@@ -1221,14 +1401,19 @@ class PythonTester : public ITester2 {
     if (values == nullptr || result == nullptr) return E_POINTER;
     if (action_number >= type_.actions.size()) return E_INVALIDARG;
     values->reset();
-    py::gil_scoped_acquire gil;
-    if (!instance_) {
-      *result = TestError;
+    EngineGil gil;
+    if (!gil || !instance_) {
+      *result = gil ? TestError : TestAborted;
       return S_OK;
     }
     try {
       py::tuple arguments = ArgumentsOf(parameters);
-      py::object answer = instance_.attr(type_.actions[action_number].c_str())(*arguments);
+      py::object method = instance_.attr(type_.actions[action_number].c_str());
+      py::object answer;
+      {
+        AbortWindow window(action_thread_);
+        answer = method(*arguments);
+      }
       *result = TestPassed;
       if (py::hasattr(answer, "_ordalis_outcome")) {
         *result = static_cast<Result>(answer.attr("result").cast<int>());
@@ -1239,6 +1424,11 @@ class PythonTester : public ITester2 {
                                                      : std::make_shared<VariantArray>(VariantArray{FromPython(answer)});
       }
     } catch (py::error_already_set& error) {
+      if (error.matches(AbortedType())) {
+        LogLine(warning, type_.name + "." + type_.actions[action_number] + " was aborted");
+        *result = TestAborted;
+        return S_OK;
+      }
       LogLine(severe, type_.name + "." + type_.actions[action_number] + " raised:\n" + ExceptionText(error));
       *result = TestError;
     } catch (const std::exception& error) {
@@ -1251,7 +1441,8 @@ class PythonTester : public ITester2 {
                              TextArray* out_parameters) override {
     if (description == nullptr || in_parameters == nullptr || out_parameters == nullptr) return E_POINTER;
     if (action_number >= type_.actions.size()) return E_INVALIDARG;
-    py::gil_scoped_acquire gil;
+    EngineGil gil;
+    if (!gil) return E_FAIL;
     py::object method = py::reinterpret_borrow<py::object>(type_.cls).attr(type_.actions[action_number].c_str());
     py::object doc = method.attr("__doc__");
     *description = doc.is_none() ? std::string() : doc.cast<std::string>();
@@ -1262,7 +1453,9 @@ class PythonTester : public ITester2 {
   // Makes the Python object with the constructor's parameters.
   Status Open(VariantArrayPtr parameters, VariantBool* opened) override {
     if (opened == nullptr) return E_POINTER;
-    py::gil_scoped_acquire gil;
+    *opened = kVariantFalse;
+    EngineGil gil;
+    if (!gil) return S_OK;
     try {
       instance_ = py::reinterpret_borrow<py::object>(type_.cls)(*ArgumentsOf(parameters));
       *opened = kVariantTrue;
@@ -1278,7 +1471,13 @@ class PythonTester : public ITester2 {
     CallOptional("close");
     return S_OK;
   }
+  // The action in progress sees the abort as the exception ordalis.Aborted, raised in it at its
+  // next Python instruction; then the instance's optional abort() is called.
   Status Abort() override {
+    {
+      EngineGil gil;
+      if (gil && action_thread_ != 0) PyThreadState_SetAsyncExc(action_thread_, AbortedType());
+    }
     CallOptional("abort");
     return S_OK;
   }
@@ -1305,7 +1504,8 @@ class PythonTester : public ITester2 {
   Status scriptDirectory(const std::string&) override { return S_OK; }
   Status get_Description(std::string* description) override {
     if (description == nullptr) return E_POINTER;
-    py::gil_scoped_acquire gil;
+    EngineGil gil;
+    if (!gil) return E_FAIL;
     py::object doc = py::reinterpret_borrow<py::object>(type_.cls).attr("__doc__");
     *description = doc.is_none() ? std::string("Python tester") : doc.cast<std::string>();
     return S_OK;
@@ -1324,8 +1524,8 @@ class PythonTester : public ITester2 {
   }
   // Calls [name] on the instance when the class has it; an exception there is logged.
   void CallOptional(const char* name) {
-    py::gil_scoped_acquire gil;
-    if (!instance_ || !py::hasattr(instance_, name)) return;
+    EngineGil gil;
+    if (!gil || !instance_ || !py::hasattr(instance_, name)) return;
     try {
       instance_.attr(name)();
     } catch (py::error_already_set& error) {
@@ -1344,7 +1544,25 @@ class PythonTester : public ITester2 {
     trace->Log(level, text);
   }
 
+  // While an action's method runs, the thread it runs on (0 otherwise), so that an abort can
+  // reach it. Read and written with the GIL held only. On closing, an abort that came too late
+  // to be raised in the method is withdrawn, so it never lands in later Python code.
+  class AbortWindow {
+   public:
+    explicit AbortWindow(unsigned long& thread) : thread_(thread) { thread_ = PyThread_get_thread_ident(); }
+    ~AbortWindow() {
+      PyThreadState_SetAsyncExc(thread_, nullptr);
+      thread_ = 0;
+    }
+    AbortWindow(const AbortWindow&) = delete;
+    AbortWindow& operator=(const AbortWindow&) = delete;
+
+   private:
+    unsigned long& thread_;
+  };
+
   PythonTesterClass type_;
+  unsigned long action_thread_ = 0;
   py::object instance_;
   std::mutex trace_mutex_;
   std::shared_ptr<ITrace> trace_;
@@ -1431,6 +1649,10 @@ PYBIND11_MODULE(_ordalis, m) {
     }
   });
 
+  m.attr("Aborted") = py::handle(AbortedType());
+  // Runs before the interpreter finalises, while engine threads can still take the GIL.
+  py::module_::import("atexit").attr("register")(py::cpp_function(&OnInterpreterExit));
+
   m.def("register_tester", &RegisterTester, py::arg("name"), py::arg("cls"),
         "Makes a Python class a tester type of the scripts run in this process.");
   m.def("class_names", &ClassProgids, "The programmatic identifiers of the creatable classes.");
@@ -1477,7 +1699,9 @@ PYBIND11_MODULE(_ordalis, m) {
 
   py::class_<PyScript>(m, "Script")
       .def(py::init<bool>(), py::arg("pace") = false)
-      .def("close", &PyScript::Close)
+      .def("close", [](PyScript& script, bool wait) {
+        script.Close(wait ? CloseWait::kWait : CloseWait::kNoWait);
+      }, py::arg("wait") = true)
       .def("load", &PyScript::Load, Release())
       .def_property_readonly("errors", &PyScript::Errors, Release())
       .def("run", &PyScript::Run, Release())

@@ -37,6 +37,7 @@ def _find_installed_plugins() -> None:
 _find_installed_plugins()
 
 from ._ordalis import (  # noqa: E402,F401  (re-exported)
+    Aborted,
     ApplicationManager,
     BatchQueue,
     BatchQueueItem,
@@ -55,7 +56,7 @@ from ._ordalis import (  # noqa: E402,F401  (re-exported)
 from ._ordalis import register_tester as _register_tester
 
 __all__ = [
-    "ApplicationManager", "BatchQueue", "BatchQueueItem", "BatchQueueItemCreator",
+    "Aborted", "ApplicationManager", "BatchQueue", "BatchQueueItem", "BatchQueueItemCreator",
     "BatchQueueItemStatus", "BatchQueueRunner", "BatchQueueState", "LoggingLevel", "OrdalisError",
     "Result", "RunResult", "Script", "ScriptItem", "ScriptProxy", "ScriptState", "Tester",
     "TesterCreator", "TesterUtilities", "class_names", "run", "Outcome", "tester",
@@ -160,6 +161,10 @@ def literal(value: Any) -> str:
     raise TypeError(f"no script literal for {type(value).__name__}")
 
 
+# How long ordalis.run waits, after stopping a script that ran out of time, for its run to end.
+_STOP_GRACE = 1.0
+
+
 def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
         timeout: Optional[float] = None, on_log=None, on_executed=None,
         literals: Optional[Dict[str, str]] = None, **variables: Any) -> RunResult:
@@ -168,7 +173,10 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
     end and returns its RunResult. A script with syntax errors is not run: its RunResult has
     the verdict ERROR and the errors. [junit] names a JUnit document to write as well.
     [literals] gives variables as script-literal text already (NAME -> '5' or '"text"').
-    Raises TimeoutError when [timeout] seconds pass first (the script is stopped)."""
+    Raises TimeoutError when [timeout] seconds pass first: the script is stopped, which aborts
+    the action in progress (a Python tester's action sees ordalis.Aborted), and the error comes
+    after at most _STOP_GRACE seconds more even when that action does not end; the run then
+    ends, and writes its results, by itself (leaving the interpreter waits for it)."""
     path = os.fspath(path)
     if not os.path.isfile(path):
         raise FileNotFoundError(path)
@@ -191,7 +199,8 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
         script.run()
         if not script.wait(timeout):
             script.stop()
-            script.wait()
+            script.wait(_STOP_GRACE)
+            script.close(wait=False)
             raise TimeoutError(f"{path} did not end within {timeout} s")
         digest = script.report(junit)
     finally:

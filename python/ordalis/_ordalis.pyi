@@ -8,6 +8,10 @@ class OrdalisError(RuntimeError):
     status: int  # the failed operation's status code, e.g. 0x80070057
 
 
+class Aborted(BaseException):
+    """Raised in a Python tester's action when its script is stopped."""
+
+
 def class_names() -> List[str]: ...
 def can_unload_now() -> bool: ...
 
@@ -59,8 +63,10 @@ class ScriptItem:
 class Script:
     """A script object: load, run and observe one script. Also a batch item."""
     def __init__(self, pace: bool = False) -> None: ...
-    def close(self) -> None:
-        """Stops a run and ends the script's thread (a proxy's script is only let go)."""
+    def close(self, wait: bool = True) -> None:
+        """Stops a run and ends the script's thread (a proxy's script is only let go). With
+        wait=False it returns at once; the stopped run ends, and writes its results, by itself,
+        and leaving the interpreter waits for it."""
     def load(self, path: str) -> bool: ...
     @property
     def errors(self) -> List[str]: ...  # syntax errors, "file(line) : Error: text"

@@ -2,6 +2,7 @@
 import os
 import shutil
 import subprocess
+import sys
 import threading
 import time
 
@@ -147,3 +148,49 @@ def test_script_proxy_serves_a_remote_peer_over_loopback(tmp_path, scripts):
     assert proxy.link == ("tcp", "0")
     proxy.save_as(str(tmp_path / "proxy.settings"))
     assert os.path.isfile(tmp_path / "proxy.settings")
+
+
+# A child interpreter that starts a run of an endless script and leaves without close(); the
+# tester's first action tells it the run is under way. {start} starts the run.
+LEAVE_WITHOUT_CLOSE = """
+import sys, threading, ordalis
+ticked = threading.Event()
+
+@ordalis.tester("pyticker")
+class Ticker:
+    def Tick(self):
+        ticked.set()
+
+directory, path = sys.argv[1], sys.argv[2]
+{start}
+assert ticked.wait(60)
+"""
+
+START_SCRIPT = """
+script = ordalis.Script()
+script.results_directory = directory
+script.on_executed(lambda item: None)
+script.load(path)
+script.run()
+"""
+
+START_QUEUE = """
+queue = ordalis.BatchQueue()
+queue.on_log(lambda level, text, variable: None)
+queue.add(path)
+queue.run()
+"""
+
+
+@pytest.mark.parametrize("start, results", [(START_SCRIPT, "endless.odl_"), (START_QUEUE, "BatchQueue_")],
+                         ids=["script", "batch_queue"])
+def test_leaving_the_interpreter_stops_the_run_and_writes_its_results(tmp_path, start, results):
+    endless = tmp_path / "endless.odl"
+    endless.write_text("t = new pyticker()\nwhile true do\n  t.Tick()\nendwhile\n")
+    child = subprocess.run(
+        [sys.executable, "-c", LEAVE_WITHOUT_CLOSE.format(start=start), str(tmp_path), str(endless)],
+        cwd=tmp_path, capture_output=True, text=True, timeout=120)  # a queue's results go below cwd
+    assert child.returncode == 0, child.stderr
+    names = [name for _, _, files in os.walk(tmp_path) for name in files]
+    assert any(name.startswith(results) and name.endswith(".xml") for name in names), names
+    assert not any(".running" in name for name in names), names

@@ -1,5 +1,8 @@
 """A tester written in Python, called from a script: parameters, values, results,
 an exception as the action's Error with its traceback in the log, and abort."""
+import threading
+import time
+
 import pytest
 
 import ordalis
@@ -63,3 +66,58 @@ s.Broken()
 def test_a_type_is_registered_once():
     with pytest.raises(ValueError):
         ordalis.register_tester(Supply, "PYSUPPLY")
+
+
+# Stopping a script that ran out of time: an action running Python sees ordalis.Aborted, and an
+# action held in one long call does not hold back the TimeoutError.
+class Hold:
+    aborted = threading.Event()
+    release = threading.Event()
+    ended = threading.Event()
+
+    def Spin(self):
+        deadline = time.monotonic() + 30
+        try:
+            while not Hold.release.wait(0.05) and time.monotonic() < deadline:
+                pass
+        except ordalis.Aborted:
+            Hold.aborted.set()
+            raise
+
+    def Block(self):
+        try:
+            Hold.release.wait(60)
+        finally:
+            Hold.ended.set()
+
+
+ordalis.register_tester(Hold, "pyhold")
+
+
+@pytest.fixture
+def hold():
+    for event in (Hold.aborted, Hold.release, Hold.ended):
+        event.clear()
+    yield Hold
+    Hold.release.set()
+
+
+def test_a_timeout_aborts_an_action_running_python(tmp_path, hold):
+    results = []
+    script = tmp_path / "spin.odl"
+    script.write_text("h = new pyhold()\nh.Spin()\n")
+    with pytest.raises(TimeoutError):
+        ordalis.run(script, timeout=0.2,
+                    on_executed=lambda item: results.append((item.line, item.result)))
+    assert hold.aborted.is_set()
+    assert (2, ordalis.Result.ABORTED) in results
+
+
+def test_a_timeout_does_not_wait_for_an_action_held_in_one_call(tmp_path, hold):
+    script = tmp_path / "block.odl"
+    script.write_text("h = new pyhold()\nh.Block()\n")
+    with pytest.raises(TimeoutError):
+        ordalis.run(script, timeout=0.2)
+    assert not hold.ended.is_set()  # the action is still in its call
+    hold.release.set()
+    assert hold.ended.wait(30)

@@ -37,6 +37,33 @@ std::string OpenPath(std::string_view path) {
   return out;
 }
 
+// The size of the regular file at [path]; 0 for anything else, which is refused unread.
+std::uint64_t RegularFileSize(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+// The include items among [item]'s children from [first] on and below them, in script order.
+// Include items have no children before they are expanded.
+std::vector<ScriptItem*> IncludesBelow(ScriptItem& item, std::size_t first) {
+  std::vector<ScriptItem*> includes;
+  std::vector<ScriptItem*> pending;
+  const auto& children = item.children();
+  for (std::size_t i = children.size(); i > first; --i) pending.push_back(children[i - 1].get());
+  while (!pending.empty()) {
+    ScriptItem* next = pending.back();
+    pending.pop_back();
+    if (next->type() == includeItem) {
+      includes.push_back(next);
+      continue;
+    }
+    const auto& below = next->children();
+    for (auto it = below.rbegin(); it != below.rend(); ++it) pending.push_back(it->get());
+  }
+  return includes;
+}
+
 std::optional<std::pair<std::uint64_t, std::uint64_t>> IdentityOf(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return std::nullopt;
@@ -85,7 +112,7 @@ bool ScriptLoader::LoadFile(const std::string& path, const ScriptItemPtr& root, 
     if (done != nullptr) {
       lexer.builder().SetTopStatementDone([&] {
         bytes_loaded_ = lexer.bytes_read();
-        if (lexer.builder().include_count() > 0) ExpandChildrenFrom(*root, first_new, 0);
+        if (lexer.builder().include_count() > 0) ExpandWithinLimit(*root, first_new, 0);
         (*done)(*root);
         first_new = root->child_count();
       });
@@ -99,7 +126,7 @@ bool ScriptLoader::LoadFile(const std::string& path, const ScriptItemPtr& root, 
     std::vector<SyntaxNote> notes = lexer.builder().TakeSyntaxNotes();
     syntax_notes_.insert(syntax_notes_.begin(), std::make_move_iterator(notes.begin()),
                          std::make_move_iterator(notes.end()));
-    if (lexer.builder().include_count() > 0) ExpandChildrenFrom(*root, first_new, 0);
+    if (lexer.builder().include_count() > 0) ExpandWithinLimit(*root, first_new, 0);
     if (done != nullptr && root->child_count() > first_new) (*done)(*root);
     open_files_.clear();
     return true;
@@ -120,7 +147,7 @@ bool ScriptLoader::LoadText(std::string_view text, const ScriptItemPtr& root) {
     error_count_ = lexer.builder().error_count();
     syntax_notes_ = lexer.builder().TakeSyntaxNotes();
     open_files_.clear();
-    if (lexer.builder().include_count() > 0) ExpandChildren(*root, 0);
+    if (lexer.builder().include_count() > 0) ExpandWithinLimit(*root, 0, 0);
     return true;
   } catch (const std::exception&) {
     return false;
@@ -207,12 +234,27 @@ std::size_t ScriptLoader::Expand(const ScriptItemPtr& item, int depth) {
   if (item->parent() == nullptr) return 1;
   if (nested_includes) {
     if (identity) open_files_.push_back(*identity);
-    ExpandChildren(*item, depth + 1);
+    ExpandWithinLimit(*item, 0, depth + 1);
     if (identity) open_files_.pop_back();
   }
   std::size_t inserted = item->child_count();
   Splice(item);
   return inserted;
+}
+
+void ScriptLoader::ExpandWithinLimit(ScriptItem& item, std::size_t first, int depth) {
+  std::vector<ScriptItem*> includes = IncludesBelow(item, first);
+  std::uint64_t total = bytes_loaded_;
+  for (ScriptItem* include : includes) total += RegularFileSize(IncludePath(include->text()));
+  if (total > kMaxScriptBytes) {
+    for (ScriptItem* include : includes) {
+      include->Initialise(errorItem, "Script too large with include '" + IncludePath(include->text()) + "'",
+                          include->file_name(), include->line());
+      ++error_count_;
+    }
+    return;
+  }
+  ExpandChildrenFrom(item, first, depth);
 }
 
 // The include's children take its place in its parent, in order.

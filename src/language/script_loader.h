@@ -71,6 +71,12 @@ class ScriptLoader {
   void ExpandChildren(ScriptItem& item, int depth) { ExpandChildrenFrom(item, 0, depth); }
   // Expands the includes among children [first] on of [item] and below them.
   void ExpandChildrenFrom(ScriptItem& item, std::size_t first, int depth);
+  // Expands the includes among children [first] on of [item] and below them, unless the files
+  // they name would together take the load past kMaxScriptBytes: such a load ends in an error
+  // whichever of them is read first, so none is read and each becomes the error item. Their
+  // sizes are taken before anything is read, so a script that includes a large file many times
+  // is refused at once, not after the loader has built a tree of the limit's worth of text.
+  void ExpandWithinLimit(ScriptItem& item, std::size_t first, int depth);
   void Splice(const ScriptItemPtr& include);
 
   std::string file_name_;

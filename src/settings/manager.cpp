@@ -80,8 +80,9 @@ void Manager::ReadScope(SettingsScope which) {
   const SettingsKey* ordalis = root.Find(kOrdalisKeyPath);
   if (!ordalis) return;
   if (const SettingsKey* variables = ordalis->Subkey(kVariablesKey)) {
-    for (const std::string& name : variables->SubkeyNames()) {
-      const SettingsValue* value = variables->Subkey(name)->Value(kValueName);
+    // Each variable's own key is taken as it is walked: no lookup by name per variable.
+    for (const auto& [name, variable] : variables->Subkeys()) {
+      const SettingsValue* value = variable.Value(kValueName);
       if (value && value->type == ValueType::kString) {
         scope.variables[LowerAscii(name)] = value->data;
       }

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 
 #include "platform/atomic_file.h"
 #include "platform/file_descriptor.h"
@@ -235,137 +237,327 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-// A binary value's data is always hexadecimal; a text that is not UTF-8 is kept byte for byte
-// as hexadecimal under "hex" instead of "data".
-Json ValueToJson(const SettingsValue& value) {
-  if (value.type == ValueType::kBinary) {
-    return Json{{"type", TypeName(value.type)}, {"data", ToHex(value.data)}};
-  }
-  if (!IsUtf8(value.data)) return Json{{"type", TypeName(value.type)}, {"hex", ToHex(value.data)}};
-  return Json{{"type", TypeName(value.type)}, {"data", value.data}};
+std::string TooDeepText() {
+  return "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
 }
 
-bool ValueFromJson(const Json& json, SettingsValue* value) {
-  if (!json.is_object() || json.size() != 2 || !json.contains("type") || !json["type"].is_string()) {
-    return false;
+// A JSON string literal for [text], escaped as the parser reads it back.
+void AppendString(std::string& out, const std::string& text) { out += Json(text).dump(); }
+
+void AppendValue(std::string& out, const SettingsValue& value) {
+  out += "{\"type\":\"";
+  out += TypeName(value.type);
+  if (value.type == ValueType::kBinary) {
+    out += "\",\"data\":\"" + ToHex(value.data) + "\"}";
+  } else if (!IsUtf8(value.data)) {
+    out += "\",\"hex\":\"" + ToHex(value.data) + "\"}";
+  } else {
+    out += "\",\"data\":";
+    AppendString(out, value.data);
+    out += '}';
   }
-  std::optional<ValueType> type = TypeFromName(json["type"].get<std::string>());
-  if (!type) return false;
-  value->type = *type;
-  if (json.contains("hex") && json["hex"].is_string()) {
-    return FromHex(json["hex"].get<std::string>(), &value->data);
+}
+
+// Writes [key] as one JSON object straight into the text, in time linear in its size.
+class KeyTreeWriter {
+ public:
+  explicit KeyTreeWriter(std::string& out) : out_(out) {}
+  // False with [error] set when a name is not UTF-8 or the keys nest too deep.
+  bool Write(const SettingsKey& key, int depth, std::string* error);
+
+ private:
+  bool Name(const std::string& name, std::string* error) {
+    if (!IsUtf8(name)) {
+      // Writing it would change the name; refusing keeps everything as it was.
+      *error = "the name '" + name + "' is not UTF-8 text";
+      return false;
+    }
+    AppendString(out_, name);
+    out_ += ':';
+    return true;
   }
-  if (!json.contains("data") || !json["data"].is_string()) return false;
-  if (*type == ValueType::kBinary) return FromHex(json["data"].get<std::string>(), &value->data);
-  value->data = json["data"].get<std::string>();
+  std::string& out_;
+};
+
+bool KeyTreeWriter::Write(const SettingsKey& key, int depth, std::string* error) {
+  out_ += '{';
+  if (!key.Subkeys().empty()) {
+    if (depth >= kMaxKeyDepth) {
+      *error = TooDeepText();
+      return false;
+    }
+    out_ += "\"keys\":{";
+    for (std::size_t i = 0; i < key.Subkeys().size(); ++i) {
+      if (i > 0) out_ += ',';
+      const auto& [name, subkey] = key.Subkeys()[i];
+      if (!Name(name, error) || !Write(subkey, depth + 1, error)) return false;
+    }
+    out_ += '}';
+  }
+  if (!key.Values().empty()) {
+    if (!key.Subkeys().empty()) out_ += ',';
+    out_ += "\"values\":{";
+    for (std::size_t i = 0; i < key.Values().size(); ++i) {
+      if (i > 0) out_ += ',';
+      const auto& [name, value] = key.Values()[i];
+      if (!Name(name, error)) return false;
+      AppendValue(out_, value);
+    }
+    out_ += '}';
+  }
+  out_ += '}';
   return true;
 }
 
 }  // namespace
 
 bool SettingsJson::Write(const SettingsKey& root, std::string* text, std::string* error) {
-  std::string bad_name;
-  bool too_deep = false;
-  std::function<Json(const SettingsKey&, int)> to_json = [&](const SettingsKey& key, int depth) {
-    Json object = Json::object();
-    if (!key.subkeys_.empty() && depth >= kMaxKeyDepth) {
-      too_deep = true;
-    } else if (!key.subkeys_.empty()) {
-      Json keys = Json::object();
-      for (const auto& [name, subkey] : key.subkeys_) {
-        if (!IsUtf8(name)) bad_name = name;
-        keys[name] = to_json(subkey, depth + 1);
-      }
-      object["keys"] = std::move(keys);
-    }
-    if (!key.values_.empty()) {
-      Json values = Json::object();
-      for (const auto& [name, value] : key.values_) {
-        if (!IsUtf8(name)) bad_name = name;
-        values[name] = ValueToJson(value);
-      }
-      object["values"] = std::move(values);
-    }
-    return object;
-  };
-  Json document = to_json(root, 0);
-  if (too_deep) {
-    *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+  std::string out;
+  std::string problem;
+  if (!KeyTreeWriter(out).Write(root, 0, &problem)) {
+    *error = problem;
     return false;
   }
-  if (!bad_name.empty()) {
-    // Writing it would change the name; refusing keeps everything as it was.
-    *error = "the name '" + bad_name + "' is not UTF-8 text";
-    return false;
-  }
-  *text = document.dump() + "\n";
+  *text = std::move(out) + "\n";
   return true;
+}
+
+// Builds a key tree from the JSON parser's events as they come, so reading takes time linear in
+// the text however many subkeys a key has. A name given twice in one JSON object keeps its first
+// place and its last content, as a JSON object holds it. A text that is not a key tree is
+// reported at its first fault, but only once the whole text has parsed: a syntax error anywhere
+// is the one reported, and nesting deeper than a file may hold stops the parse where it is met.
+class KeyTreeReader : public nlohmann::json_sax<Json> {
+ public:
+  explicit KeyTreeReader(SettingsKey* root) { frames_.push_back(Frame{Kind::kDocument, root, ""}); }
+
+  // The problem to report once the parse is over; empty when the text is a key tree.
+  std::string Problem(bool parsed) const {
+    if (too_deep_) return TooDeepText();
+    if (!parsed) return syntax_error_;
+    return fault_;
+  }
+
+  bool null() override { return Scalar(std::nullopt); }
+  bool boolean(bool) override { return Scalar(std::nullopt); }
+  bool number_integer(number_integer_t) override { return Scalar(std::nullopt); }
+  bool number_unsigned(number_unsigned_t) override { return Scalar(std::nullopt); }
+  bool number_float(number_float_t, const string_t&) override { return Scalar(std::nullopt); }
+  bool string(string_t& text) override { return Scalar(std::move(text)); }
+  bool binary(binary_t&) override { return Scalar(std::nullopt); }
+  bool start_object(std::size_t) override { return Open(/*object=*/true); }
+  bool start_array(std::size_t) override { return Open(/*object=*/false); }
+  bool key(string_t& name) override {
+    member_ = std::move(name);
+    return true;
+  }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
+    // The parser's message without its "[json.exception...] " tag: "parse error at line 2, ...".
+    std::string_view what = error.what();
+    if (what.starts_with("[json.") && what.find("] ") != std::string_view::npos) {
+      what.remove_prefix(what.find("] ") + 2);
+    }
+    syntax_error_ = std::string(what);
+    return false;
+  }
+
+ private:
+  // What the innermost open JSON value is: the document (before its object), a key's object,
+  // its "keys" or "values" member, one value's object, or something skipped after a fault.
+  enum class Kind { kDocument, kKey, kKeys, kValues, kValue, kSkipped };
+  struct Frame {
+    Frame(Kind kind, SettingsKey* key, std::string where, int key_depth = 0)
+        : kind(kind), key(key), where(std::move(where)), key_depth(key_depth) {}
+    Kind kind;
+    SettingsKey* key;
+    std::string where;  // the key's path, names joined by backslashes
+    int key_depth = 0;
+    std::unordered_map<std::string, std::size_t> places;  // kKeys, kValues: name -> index
+    std::vector<std::pair<std::string, std::optional<std::string>>> members;  // kValue
+  };
+
+  static constexpr int kMaxJsonDepth = 2 * kMaxKeyDepth + 3;  // a key is two JSON levels
+
+  bool Fault(std::string text) {
+    if (fault_.empty()) fault_ = std::move(text);
+    return true;  // parsing goes on: a syntax error later is the one to report
+  }
+  std::string SubkeyPath(const Frame& keys) const {
+    return keys.where.empty() ? member_ : keys.where + "\\" + member_;
+  }
+  std::string ValueFault(const Frame& values, const std::string& name) const {
+    return "value '" + name + "' of key '" + values.where +
+           "' is not {\"type\": REG_SZ|REG_EXPAND_SZ|REG_BINARY, \"data\": text}";
+  }
+
+  // Everything in the JSON value just opened is passed over.
+  void Skip() { frames_.emplace_back(Kind::kSkipped, nullptr, ""); }
+  bool Scalar(std::optional<std::string> text);
+  bool Open(bool object);
+  bool Close();
+  bool OpenSubkey(Frame& keys);
+  void StoreValue(Frame& value);
+
+  std::vector<Frame> frames_;
+  int json_depth_ = 0;
+  std::string member_;
+  std::string value_name_;
+  bool too_deep_ = false;
+  std::string syntax_error_;
+  std::string fault_;
+};
+
+// A string, number, true, false or null where the innermost frame expects a member.
+bool KeyTreeReader::Scalar(std::optional<std::string> text) {
+  Frame& frame = frames_.back();
+  if (!fault_.empty() || frame.kind == Kind::kSkipped) return true;
+  switch (frame.kind) {
+    case Kind::kDocument: return Fault("key '' is not a JSON object");
+    case Kind::kKey: return Fault("unexpected member '" + member_ + "' in key '" + frame.where + "'");
+    case Kind::kKeys:
+      if (frame.key_depth + 1 > kMaxKeyDepth) return Fault(TooDeepText());
+      return Fault("key '" + SubkeyPath(frame) + "' is not a JSON object");
+    case Kind::kValues: return Fault(ValueFault(frame, member_));
+    case Kind::kValue: {
+      auto it = std::find_if(frame.members.begin(), frame.members.end(),
+                             [&](const auto& member) { return member.first == member_; });
+      if (it == frame.members.end()) {
+        frame.members.emplace_back(member_, std::move(text));
+      } else {
+        it->second = std::move(text);
+      }
+      return true;
+    }
+    case Kind::kSkipped: return true;
+  }
+  return true;
+}
+
+bool KeyTreeReader::Open(bool object) {
+  if (json_depth_ >= kMaxJsonDepth) {
+    too_deep_ = true;
+    return false;
+  }
+  ++json_depth_;
+  Frame& frame = frames_.back();
+  if (!fault_.empty() || frame.kind == Kind::kSkipped) {
+    Skip();
+    return true;
+  }
+  if (!object && frame.kind != Kind::kValue) {
+    Scalar(std::nullopt);  // an array stands where it cannot: the same fault as a scalar
+    Skip();
+    return true;
+  }
+  switch (frame.kind) {
+    case Kind::kDocument:
+      frames_.push_back(Frame{Kind::kKey, frame.key, ""});
+      return true;
+    case Kind::kKey: {
+      const bool keys = member_ == "keys";
+      if (!keys && member_ != "values") {
+        Fault("unexpected member '" + member_ + "' in key '" + frame.where + "'");
+        Skip();
+        return true;
+      }
+      // A member given again replaces what the first one held.
+      SettingsKey* key = frame.key;
+      if (keys) key->subkeys_.clear();
+      else key->values_.clear();
+      frames_.push_back(Frame{keys ? Kind::kKeys : Kind::kValues, key, frame.where, frame.key_depth});
+      return true;
+    }
+    case Kind::kKeys: return OpenSubkey(frame);
+    case Kind::kValues:
+      value_name_ = member_;
+      frames_.push_back(Frame{Kind::kValue, frame.key, frame.where});
+      return true;
+    case Kind::kValue:
+      // A member of a value that is an object or array: the value is not one, as it will say.
+      Scalar(std::nullopt);
+      Skip();
+      return true;
+    case Kind::kSkipped: break;
+  }
+  return true;
+}
+
+bool KeyTreeReader::OpenSubkey(Frame& keys) {
+  if (keys.key_depth + 1 > kMaxKeyDepth) {
+    Fault(TooDeepText());
+    Skip();
+    return true;
+  }
+  auto& subkeys = keys.key->subkeys_;
+  auto [place, added] = keys.places.try_emplace(member_, subkeys.size());
+  if (added) {
+    subkeys.emplace_back(member_, SettingsKey());
+  } else {
+    subkeys[place->second].second = SettingsKey();
+  }
+  SettingsKey* subkey = &subkeys[place->second].second;
+  frames_.push_back(Frame{Kind::kKey, subkey, SubkeyPath(keys), keys.key_depth + 1});
+  return true;
+}
+
+bool KeyTreeReader::Close() {
+  --json_depth_;
+  Frame frame = std::move(frames_.back());
+  frames_.pop_back();
+  if (frame.kind == Kind::kValue && fault_.empty()) StoreValue(frame);
+  return true;
+}
+
+// The value object [frame] is over: it holds "type" and one of "data" and "hex", all texts.
+void KeyTreeReader::StoreValue(Frame& frame) {
+  auto member = [&](const char* name) -> const std::optional<std::string>* {
+    for (const auto& [member_name, text] : frame.members) {
+      if (member_name == name) return &text;
+    }
+    return nullptr;
+  };
+  const auto* type_text = member("type");
+  const auto* hex = member("hex");
+  const auto* data = member("data");
+  std::optional<ValueType> type = type_text && *type_text ? TypeFromName(**type_text) : std::nullopt;
+  SettingsValue value;
+  bool ok = frame.members.size() == 2 && type.has_value();
+  if (ok) {
+    value.type = *type;
+    if (hex && *hex) {
+      ok = FromHex(**hex, &value.data);
+    } else if (data && *data) {
+      ok = *type == ValueType::kBinary ? FromHex(**data, &value.data) : (value.data = **data, true);
+    } else {
+      ok = false;
+    }
+  }
+  Frame& values = frames_.back();
+  if (!ok) {
+    Fault(ValueFault(values, value_name_));
+    return;
+  }
+  auto& entries = values.key->values_;
+  auto [place, added] = values.places.try_emplace(value_name_, entries.size());
+  if (added) {
+    entries.emplace_back(value_name_, std::move(value));
+  } else {
+    entries[place->second].second = std::move(value);
+  }
 }
 
 bool SettingsJson::Read(std::string_view text, SettingsKey* root, std::string* error) {
   *root = SettingsKey();
   if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return true;
-  // A key is two JSON levels ("keys", then the key's object); a value adds two more.
-  constexpr int kMaxJsonDepth = 2 * kMaxKeyDepth + 3;
-  struct TooDeep {};
-  Json document;
-  try {
-    auto limit_depth = [](int depth, Json::parse_event_t event, Json&) {
-      if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
-          depth >= kMaxJsonDepth) {
-        throw TooDeep{};
-      }
-      return true;
-    };
-    document = Json::parse(text.begin(), text.end(), limit_depth);
-  } catch (const Json::exception& e) {
-    // The parser's message without its "[json.exception...] " tag: "parse error at line 2, ...".
-    std::string_view what = e.what();
-    if (what.starts_with("[json.") && what.find("] ") != std::string_view::npos) {
-      what.remove_prefix(what.find("] ") + 2);
-    }
-    *error = std::string(what);
-    return false;
-  } catch (const TooDeep&) {
-    *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
-    return false;
-  }
-  std::function<bool(const Json&, const std::string&, SettingsKey&, int)> from_json =
-      [&](const Json& object, const std::string& where, SettingsKey& key, int depth) {
-        if (depth > kMaxKeyDepth) {
-          *error = "keys are nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
-          return false;
-        }
-        if (!object.is_object()) {
-          *error = "key '" + where + "' is not a JSON object";
-          return false;
-        }
-        for (const auto& [member, content] : object.items()) {
-          if (member == "keys" && content.is_object()) {
-            for (const auto& [name, sub] : content.items()) {
-              key.subkeys_.emplace_back(name, SettingsKey());
-              std::string sub_where = where.empty() ? name : where + "\\" + name;
-              if (!from_json(sub, sub_where, key.subkeys_.back().second, depth + 1)) return false;
-            }
-          } else if (member == "values" && content.is_object()) {
-            for (const auto& [name, json] : content.items()) {
-              SettingsValue value;
-              if (!ValueFromJson(json, &value)) {
-                *error = "value '" + name + "' of key '" + where +
-                         "' is not {\"type\": REG_SZ|REG_EXPAND_SZ|REG_BINARY, \"data\": text}";
-                return false;
-              }
-              key.values_.emplace_back(name, std::move(value));
-            }
-          } else {
-            *error = "unexpected member '" + member + "' in key '" + where + "'";
-            return false;
-          }
-        }
-        return true;
-      };
-  if (!from_json(document, "", *root, 0)) {
+  KeyTreeReader reader(root);
+  bool parsed = Json::sax_parse(text.begin(), text.end(), &reader);
+  std::string problem = reader.Problem(parsed);
+  if (!parsed && problem.empty()) problem = "the text is not JSON";
+  if (!problem.empty()) {
     *root = SettingsKey();
+    *error = problem;
     return false;
   }
   return true;

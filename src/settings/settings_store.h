@@ -62,6 +62,9 @@ class SettingsKey {
   // Deletes the direct subkey [name] with everything below it; false when there is none.
   bool DeleteSubkey(std::string_view name);
   std::vector<std::string> SubkeyNames() const;
+  // The subkeys and the values with their names, in creation order.
+  const std::vector<std::pair<std::string, SettingsKey>>& Subkeys() const { return subkeys_; }
+  const std::vector<std::pair<std::string, SettingsValue>>& Values() const { return values_; }
 
   const SettingsValue* Value(std::string_view name) const;
   void SetValue(std::string_view name, SettingsValue value);
@@ -71,12 +74,14 @@ class SettingsKey {
   friend bool operator==(const SettingsKey&, const SettingsKey&) = default;
 
  private:
-  friend class SettingsJson;
+  friend class KeyTreeReader;
   std::vector<std::pair<std::string, SettingsKey>> subkeys_;
   std::vector<std::pair<std::string, SettingsValue>> values_;
 };
 
-// Conversion between a key tree and the text of a settings file.
+class KeyTreeReader;
+
+// Conversion between a key tree and the text of a settings file, in time linear in its size.
 class SettingsJson {
  public:
   // The compact JSON text of [root] (no indentation, so the size grows with the content and not

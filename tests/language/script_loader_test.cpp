@@ -372,6 +372,53 @@ TEST_F(GeneratedScripts, IncludesOfHostileFilesAreRefused) {
   }
 }
 
+// Includes that would together pass the size limit are refused before any of them is read:
+// each is an error item, and nothing of the files they name is in the tree. The included file
+// is one long comment, so even where it is read it makes a single item.
+TEST_F(GeneratedScripts, IncludesTogetherTooLargeAreRefusedUnread) {
+  const std::string half = (dir_ / "half.odl").string();
+  {
+    std::ofstream out(half, std::ios::binary);
+    const std::string block(1 << 20, 'c');
+    out << '#';
+    for (std::size_t written = 1; written <= ScriptLoader::kMaxScriptBytes / 2; written += block.size()) {
+      out << block;
+    }
+  }
+  const std::string twice = "include \"half.odl\"\ninclude \"half.odl\"\n";
+  Write("lib.odl", "in_lib = 1\nif in_lib == 1 then\n" + twice + "endif\n");
+  struct Case {
+    const char* name;
+    std::string script;
+    const char* first_statement;  // the variable the first statement assigns, or ""
+  };
+  const std::string refused = "Script too large with include '" + half + "'";
+  const Case cases[] = {
+      {"side_by_side", twice, ""},
+      {"nested_in_a_block", "include \"lib.odl\"\n", "in_lib"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptItemPtr root = NewRoot(c.name);
+    ScriptLoader loader;
+    ASSERT_TRUE(loader.Load(Write(std::string(c.name) + ".odl", c.script), root));
+    std::vector<std::string> seen;
+    std::vector<const ScriptItem*> pending = {root.get()};
+    while (!pending.empty()) {
+      const ScriptItem* item = pending.back();
+      pending.pop_back();
+      if (item->type() == commentItem) seen.push_back("comment");
+      if (item->type() == errorItem) seen.push_back(item->text());
+      for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{refused, refused}));
+    EXPECT_EQ(loader.ErrorCount(), 2u);
+    if (*c.first_statement != '\0') {
+      EXPECT_EQ(root->child(0)->child(0)->text(), c.first_statement);
+    }
+  }
+}
+
 // The scanner takes tokens of any length in one piece (its time is measured in bench/parse.cpp).
 TEST_F(GeneratedScripts, LongTokensScanWhole) {
   const std::string comment = "#" + std::string(3 << 20, 'c');

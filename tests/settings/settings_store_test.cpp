@@ -115,6 +115,35 @@ TEST(SettingsJson, NestingIsBoundedAndTheTextCompact) {
   EXPECT_NE(error.find("nested deeper than 512"), std::string::npos) << error;
 }
 
+// A name given twice in one JSON object keeps its first place and its last content, as the
+// object holds it; the reader builds the tree as it parses, so it keeps that rule itself.
+TEST(SettingsJson, ANameGivenTwiceKeepsItsPlaceAndItsLastContent) {
+  struct Row {
+    const char* text;
+    std::vector<std::string> subkeys;
+    std::vector<std::pair<std::string, std::string>> values;  // of the first subkey, else the root
+  };
+  const Row rows[] = {
+      {R"({"keys":{"A":{"values":{"v":{"type":"REG_SZ","data":"1"}}},"B":{},"A":{"values":{"w":{"type":"REG_SZ","data":"2"}}}}})",
+       {"A", "B"}, {{"w", "2"}}},
+      {R"({"values":{"v":{"type":"REG_SZ","data":"1"},"w":{"type":"REG_SZ","data":"2"},"v":{"type":"REG_SZ","data":"3"}}})",
+       {}, {{"v", "3"}, {"w", "2"}}},
+      {R"({"values":{"v":{"type":"REG_SZ","data":"1"}},"values":{"x":{"type":"REG_SZ","data":"4"}}})", {}, {{"x", "4"}}},
+      {R"({"values":{"v":{"type":"REG_BINARY","data":"zz","data":"0a"}}})", {}, {{"v", "\n"}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    SettingsKey root;
+    std::string error;
+    ASSERT_TRUE(SettingsJson::Read(row.text, &root, &error)) << error;
+    EXPECT_EQ(root.SubkeyNames(), row.subkeys);
+    const SettingsKey& holder = row.subkeys.empty() ? root : *root.Subkey(row.subkeys.front());
+    std::vector<std::pair<std::string, std::string>> values;
+    for (const auto& [name, value] : holder.Values()) values.emplace_back(name, value.data);
+    EXPECT_EQ(values, row.values);
+  }
+}
+
 TEST(SettingsJson, EmptyTextIsAnEmptyTree) {
   SettingsKey root;
   std::string error;
