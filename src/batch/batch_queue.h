@@ -163,7 +163,11 @@ class CBatchQueue : public IBatchQueue {
   Status AddEntry(std::uint32_t position, const std::string& file_name, const std::string& addresses,
                   const std::vector<std::string>& merged_through, AutoSaveMode save, std::uint32_t* id);
   Status MergeQueueFile(const std::string& file_name, const std::vector<std::string>& merged_through);
+  bool QueuePending(std::vector<batch::QueueFileEntry> entries, const std::vector<std::string>& chain,
+                    bool from_merge);
   bool TakePendingAdds();
+  bool HasPendingAdds() const;
+  std::size_t ItemCount() const;
   void RemoveAllEntries();
   void AutoSave();
   BatchItemContext ItemContext() const;
@@ -172,6 +176,8 @@ class CBatchQueue : public IBatchQueue {
   void ThreadMain();
   bool WaitForWork();
   void CarryOutStop();
+  void RecordInterruption(const QueueEntry& entry, bool attempt_begun);
+  void AwaitItemEnd(const QueueEntry& entry);
   void CarryOutReset();
   void CarryOutClear();
   PassOutcome Pass(QueueEntry* watched);
@@ -213,6 +219,7 @@ class CBatchQueue : public IBatchQueue {
   std::atomic<std::uint32_t> retry_count_{0};
   std::atomic<bool> reset_request_{false};
   std::atomic<bool> clear_request_{false};
+  std::atomic<bool> batch_open_{false};  // a Run began a results file that no stop has closed
 
   Event run_event_{EventReset::kManual};
   Event exit_event_{EventReset::kManual};
