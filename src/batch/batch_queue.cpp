@@ -114,6 +114,7 @@ void CBatchQueue::set_pacing(QueuePacing pacing) {
 BatchItemContext CBatchQueue::ItemContext() const {
   BatchItemContext context;
   context.manager = manager_;
+  context.background = background_.load();
   if (pacing_.load() == QueuePacing::kWakeOnChange) context.script_pacing = Pacing{0, 0, 0};
   return context;
 }

@@ -73,6 +73,9 @@ class CBatchQueue : public IBatchQueue {
   IConnectionPoint<ITraceEvents>& TraceEvents() { return trace_events_; }
   void SetClient(std::shared_ptr<IBatchQueueClient> client);
   void set_pacing(QueuePacing pacing);
+  // Whether the processes a command entry leaves behind end with it (the default) or run on;
+  // holds for the entries added from now on.
+  void SetBackground(batch::Background background) { background_.store(background); }
   // Where results go instead of <queue directory>/Results; empty restores that.
   void SetResultsDirectory(const std::string& directory);
   std::string ResultsDirectory() const;
@@ -205,6 +208,7 @@ class CBatchQueue : public IBatchQueue {
   std::shared_ptr<IApplicationManager> manager_;
   BatchQueueCreators& creators_;
   std::atomic<QueuePacing> pacing_;
+  std::atomic<batch::Background> background_{batch::Background::kEnd};
 
   std::recursive_mutex state_mutex_;
   std::atomic<BatchQueueState> state_{BatchQueueNotRunning};

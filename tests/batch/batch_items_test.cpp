@@ -2,8 +2,14 @@
 // folders; the built-in creators' tables; the runner; plug-in items; queues side by side.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <optional>
+#include <sstream>
 
 #include "batch/batch_queue.h"
 #include "batch/batch_queue_runner.h"
@@ -330,6 +336,46 @@ TEST_F(QueueWithItemsTest, EntriesWhoseFilesCannotRunAreErrorsWithTheirReason) {
     EXPECT_EQ(records[i].results_file, "") << c.file << ": an attempt that never ran has no results file";
   }
   EXPECT_FALSE(queue->ResultsHeader().all_passed);
+}
+
+// Whether the process [pid] has ended (or is gone), waiting on it for up to [wait_ms].
+bool ProcessEnded(pid_t pid, int wait_ms) {
+  int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return true;
+  pollfd ended{fd, POLLIN, 0};
+  bool gone = ::poll(&ended, 1, wait_ms) == 1;
+  ::close(fd);
+  return gone;
+}
+
+// What a command entry starts in the background ends with the entry, unless the queue keeps it.
+TEST_F(QueueWithItemsTest, WhatACommandLeavesInTheBackgroundEndsWithItUnlessKept) {
+  struct Case {
+    std::optional<batch::Background> background;  // the queue's default when empty
+    bool ended;
+  };
+  const Case cases[] = {{std::nullopt, true}, {batch::Background::kEnd, true}, {batch::Background::kKeep, false}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    std::string folder = "q" + std::to_string(i);
+    auto queue = Queue(folder);
+    if (c.background) queue->SetBackground(*c.background);
+    auto recorder = QueueRecorder::Attach(*queue);
+    std::uint32_t id = 0;
+    ASSERT_EQ(queue->Add(Write(folder + "/spawns.sh", "for i in 1 2 3; do sleep 1003 & echo $! >> pids.txt; done\n"), "", &id),
+              S_OK);
+    queue->Run();
+    ASSERT_TRUE(recorder->WaitForState(BatchQueueNotRunning));
+    ASSERT_EQ(queue->Records().at(0).status, BatchQueueItemPassed);
+    std::istringstream pids(ReadFile(Path(folder + "/pids.txt")));
+    int count = 0;
+    for (pid_t pid; pids >> pid; ++count) {
+      bool ended = ProcessEnded(pid, c.ended ? 30000 : 0);
+      EXPECT_EQ(ended, c.ended) << i << ": " << pid;
+      if (!ended) ::kill(pid, SIGKILL);  // nothing outlives the test
+    }
+    EXPECT_EQ(count, 3) << i;
+  }
 }
 
 // Two queues run side by side in one process, each item in its own folder.

@@ -53,6 +53,8 @@ const char kUsage[] =
     "                             (for files given on the command line: ./Results)\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --junit FILE               also write the attempts as JUnit XML, one test case each\n"
+    "  --keep-background          leave running what a command entry started in the background\n"
+    "                             (by default the entry's process group is ended with it)\n"
     "  --pace                     poll the entries as a graphical front end does (a second or\n"
     "                             two per entry) and keep the scripts' client pauses, instead of\n"
     "                             moving on as soon as an entry ends\n"
@@ -74,6 +76,7 @@ struct Options {
   bool continuous = false;
   bool auto_remove = false;
   bool pace = false;
+  bool keep_background = false;
   std::string results_dir;
   std::string version_under_test;
   std::string junit;
@@ -97,6 +100,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       options->auto_remove = true;
     } else if (arg == "--pace") {
       options->pace = true;
+    } else if (arg == "--keep-background") {
+      options->keep_background = true;
     } else if (arg == "--retry") {
       if (!value(&text)) return false;
       if (!ParseCount(text, &options->retry)) {
@@ -377,6 +382,7 @@ int RunCommand(const std::vector<std::string>& args) {
   sigset_t interrupt_signals = BlockInterrupts();
   auto queue = CBatchQueue::Create(std::make_shared<CApplicationManager>(),
                                    options.pace ? QueuePacing::kPolling : QueuePacing::kWakeOnChange);
+  if (options.keep_background) queue->SetBackground(batch::Background::kKeep);
   auto observer = std::make_shared<RunObserver>();
   observer->Attach(queue);
   std::uint32_t cookie = 0;
