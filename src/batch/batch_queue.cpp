@@ -877,6 +877,8 @@ Status CBatchQueue::Save() {
 // the byte offset, and the queue keeps its entries, settings and location.
 Status CBatchQueue::Load(const std::string& file_name) {
   Stop();
+  // The loaded file takes the place of the batch in progress: the stop must not write into it.
+  batch_open_.store(false);
   if (batch::HasExtension(file_name, ".xml")) {
     {
       std::lock_guard lock(mutex_);
