@@ -526,16 +526,18 @@ Status CBatchQueue::put_VersionUnderTest(const std::string& version) {
 
 // ---- the queue thread ----------------------------------------------------------------------------
 
+// Memory running out (or any other surprise) inside a pass stops the queue with a severe line,
+// never the process: nothing above this thread could catch it.
 void CBatchQueue::ThreadMain() {
-  while (WaitForWork()) {
-    if (state_.load() == BatchQueueStopping) CarryOutStop();
-    if (state_.load() != BatchQueueRunning) {
-      if (pacing_.load() == QueuePacing::kPolling) exit_event_.Wait(kPollMs);
-      continue;
+  for (;;) {
+    try {
+      if (!WaitForWork()) break;
+      TakeTurn();
+    } catch (const std::exception& error) {
+      LogSevere(std::string("The queue stops: ") + error.what());
+      Stop();
+      exit_event_.Wait(kPollMs);
     }
-    QueueEntry watched;
-    PassOutcome outcome = Pass(&watched);
-    IdleWait(outcome, watched.runner ? &watched : nullptr);
   }
   {
     std::lock_guard lock(state_mutex_);
@@ -543,6 +545,19 @@ void CBatchQueue::ThreadMain() {
     SetState(BatchQueueNotRunning);
   }
   thread_ended_.Set();
+}
+
+// One turn of the queue thread once there is work: a stop to carry out, or a pass over the
+// current entry.
+void CBatchQueue::TakeTurn() {
+  if (state_.load() == BatchQueueStopping) CarryOutStop();
+  if (state_.load() != BatchQueueRunning) {
+    if (pacing_.load() == QueuePacing::kPolling) exit_event_.Wait(kPollMs);
+    return;
+  }
+  QueueEntry watched;
+  PassOutcome outcome = Pass(&watched);
+  IdleWait(outcome, watched.runner ? &watched : nullptr);
 }
 
 // Waits for the run event (or the end of the queue), adding the entries of the pending-add list

@@ -177,6 +177,7 @@ class CBatchQueue : public IBatchQueue {
 
   // The queue thread.
   void ThreadMain();
+  void TakeTurn();
   bool WaitForWork();
   void CarryOutStop();
   void RecordInterruption(const QueueEntry& entry, bool attempt_begun);
