@@ -192,8 +192,8 @@ void BatchQueueRunner::StartItem(const std::string& file_name, std::shared_ptr<I
   Wake();
 }
 
-// Plug-in items judge their own files; the built-in kinds are refused here what `ordalis run`
-// refuses. A script runs the tree it loaded when it was queued, so what counts is how that load
+// Plug-in items judge their own files; a built-in kind is refused here whatever `ordalis run`
+// would refuse. A script runs the tree it loaded when it was queued, so what counts is how that load
 // went; a command file is read by its interpreter when it runs, so it is looked at now.
 std::string BatchQueueRunner::WhyNotRunnable(const std::string& file_name) const {
   std::string problem;

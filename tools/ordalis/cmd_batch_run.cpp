@@ -228,8 +228,9 @@ const char* ResultWord(const batch::BatchResultRecord& record) {
   return record.error.empty() ? ResultWord(record.status) : "Error";
 }
 
-// A Finished that follows a recorded attempt prints it; the Finished of a stop or a reset,
-// which records nothing, prints nothing.
+// A Finished that follows a recorded attempt prints it (an attempt a stop cut short is recorded
+// too); the Finished of a reset, or of a stop between attempts, records nothing and prints
+// nothing.
 Status RunObserver::Finished(std::uint32_t id) {
   auto queue = queue_.lock();
   if (!queue) return S_OK;
