@@ -2,15 +2,18 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/file_descriptor.h"
 #include "platform/text.h"
 
 namespace ordalis::batch {
@@ -106,6 +109,13 @@ std::string AbsolutePath(const std::string& path) {
   std::string normal = absolute.lexically_normal().string();
   while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
   return normal;
+}
+
+std::string UnreadableFile(const std::string& path) {
+  FileDescriptor fd = OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) return std::strerror(errno);
+  return S_ISREG(info.st_mode) ? std::string() : kNotARegularFile;
 }
 
 std::string TimeStamp(std::time_t time) {

@@ -46,6 +46,13 @@ std::string AbsolutePath(const std::string& path);
 // with "\" or a drive letter and ":").
 bool IsAbsolutePath(const std::string& path);
 
+// Why the file at [path] cannot be read as a batch entry or a batch file: the system's reason
+// when it cannot be opened (missing, no permission, a symbolic link loop), or kNotARegularFile
+// for a directory, a FIFO, a device or a socket, which is opened without waiting on it and is
+// never read. Empty when it is a regular file that can be opened for reading.
+inline constexpr const char* kNotARegularFile = "not a regular file";
+std::string UnreadableFile(const std::string& path);
+
 // "YYYY_MM_DD_hh_mm_ss" of [time] in local time.
 std::string TimeStamp(std::time_t time);
 

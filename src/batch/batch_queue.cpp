@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 
@@ -29,6 +30,8 @@ constexpr std::uint32_t kFastIdleMs = 1000;
 constexpr std::uint32_t kWaitSliceMs = 10000;
 // How long the destructor waits for the queue thread.
 constexpr std::uint32_t kThreadEndMs = 10000;
+// How long a stop waits for the item it aborted to end before recording the attempt.
+constexpr std::uint32_t kAbortedItemWaitMs = 5000;
 // The text IApplicationManager::Version gives.
 constexpr const char* kVersionText = "4.0n";
 
@@ -111,6 +114,7 @@ void CBatchQueue::set_pacing(QueuePacing pacing) {
 BatchItemContext CBatchQueue::ItemContext() const {
   BatchItemContext context;
   context.manager = manager_;
+  context.background = background_.load();
   if (pacing_.load() == QueuePacing::kWakeOnChange) context.script_pacing = Pacing{0, 0, 0};
   return context;
 }
@@ -144,6 +148,11 @@ Status CBatchQueue::AddAt(std::uint32_t position, const std::string& file_name,
 Status CBatchQueue::AddEntry(std::uint32_t position, const std::string& file_name,
                              const std::string& addresses, const std::vector<std::string>& merged_through,
                              AutoSaveMode save, std::uint32_t* id) {
+  if (ItemCount() >= batch::kMaxQueueEntries) {
+    LogSevere("The entry " + file_name + " is not added: the queue holds " + std::to_string(batch::kMaxQueueEntries) +
+              " entries, as many as a queue can");
+    return E_FAIL;
+  }
   std::shared_ptr<BatchQueueRunner> runner = CreateRunner(creators_, file_name, ItemContext());
   if (!runner) {
     if (!batch::HasExtension(file_name, ".tbq")) return E_FAIL;
@@ -186,22 +195,45 @@ Status CBatchQueue::MergeQueueFile(const std::string& file_name, const std::vect
   }
   std::vector<std::string> chain = merged_through;
   chain.push_back(absolute);
-  {
-    std::lock_guard lock(mutex_);
-    for (batch::QueueFileEntry& entry : contents.entries) pending_.push_back({std::move(entry), chain, true});
+  // A queue file that lists another many times must not multiply its entries without end.
+  if (!QueuePending(std::move(contents.entries), chain, true)) {
+    LogSevere("The queue file " + file_name + " is not merged: the queue would hold more than " +
+              std::to_string(batch::kMaxQueueEntries) + " entries");
+    return E_FAIL;
   }
   run_event_.Set();
   Wake();
   return S_OK;
 }
 
+bool CBatchQueue::HasPendingAdds() const {
+  std::lock_guard lock(mutex_);
+  return !pending_.empty();
+}
+
+std::size_t CBatchQueue::ItemCount() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+// Appends [entries] to the pending-add list unless the queue would then hold more entries than
+// it can; false, with nothing appended, when it would.
+bool CBatchQueue::QueuePending(std::vector<batch::QueueFileEntry> entries, const std::vector<std::string>& chain,
+                               bool from_merge) {
+  std::lock_guard lock(mutex_);
+  if (entries_.size() + pending_.size() + entries.size() > batch::kMaxQueueEntries) return false;
+  for (batch::QueueFileEntry& entry : entries) pending_.push_back({std::move(entry), chain, from_merge});
+  return true;
+}
+
 // Adds the pairs of the pending-add list in order, each at the end with an id of its own. The
 // queue file they came from already holds them, so AutoSave waits until they are all in, and
-// saves only when a merge changed the list. False when the list was empty.
+// saves only when a merge changed the list. A stop or the end of the queue comes first: what is
+// left waits for the next wake. False when the list was empty.
 bool CBatchQueue::TakePendingAdds() {
   bool any = false;
   bool merged = false;
-  for (;;) {
+  while (!exit_event_.IsSet() && state_.load() != BatchQueueStopping) {
     PendingAdd add;
     {
       std::lock_guard lock(mutex_);
@@ -494,16 +526,18 @@ Status CBatchQueue::put_VersionUnderTest(const std::string& version) {
 
 // ---- the queue thread ----------------------------------------------------------------------------
 
+// Memory running out (or any other surprise) inside a pass stops the queue with a severe line,
+// never the process: nothing above this thread could catch it.
 void CBatchQueue::ThreadMain() {
-  while (WaitForWork()) {
-    if (state_.load() == BatchQueueStopping) CarryOutStop();
-    if (state_.load() != BatchQueueRunning) {
-      if (pacing_.load() == QueuePacing::kPolling) exit_event_.Wait(kPollMs);
-      continue;
+  for (;;) {
+    try {
+      if (!WaitForWork()) break;
+      TakeTurn();
+    } catch (const std::exception& error) {
+      LogSevere(std::string("The queue stops: ") + error.what());
+      Stop();
+      exit_event_.Wait(kPollMs);
     }
-    QueueEntry watched;
-    PassOutcome outcome = Pass(&watched);
-    IdleWait(outcome, watched.runner ? &watched : nullptr);
   }
   {
     std::lock_guard lock(state_mutex_);
@@ -511,6 +545,19 @@ void CBatchQueue::ThreadMain() {
     SetState(BatchQueueNotRunning);
   }
   thread_ended_.Set();
+}
+
+// One turn of the queue thread once there is work: a stop to carry out, or a pass over the
+// current entry.
+void CBatchQueue::TakeTurn() {
+  if (state_.load() == BatchQueueStopping) CarryOutStop();
+  if (state_.load() != BatchQueueRunning) {
+    if (pacing_.load() == QueuePacing::kPolling) exit_event_.Wait(kPollMs);
+    return;
+  }
+  QueueEntry watched;
+  PassOutcome outcome = Pass(&watched);
+  IdleWait(outcome, watched.runner ? &watched : nullptr);
 }
 
 // Waits for the run event (or the end of the queue), adding the entries of the pending-add list
@@ -537,6 +584,10 @@ bool CBatchQueue::WaitForWork() {
 // The interrupted entry is aborted and will run again from its start at the next Run. The state
 // becomes NotRunning once everything the stop asked for is done, so a client that sees it finds
 // the Finished and Removed events already fired.
+//
+// A stop that interrupts a batch before its end leaves a batch that did not pass: its results
+// file says Failed, and an attempt the stop cut short is recorded as Aborted, so the file, the
+// events and whoever reads the records tell the same story.
 void CBatchQueue::CarryOutStop() {
   running_continuously_.store(false);
   QueueEntry current;
@@ -545,22 +596,56 @@ void CBatchQueue::CarryOutStop() {
     if (current_index_ < entries_.size()) current = entries_[current_index_];
   }
   if (current.runner) {
+    bool begun = attempt_.valid && attempt_.started && attempt_.id == current.id;
     current.runner->Abort();
+    if (batch_open_.load()) RecordInterruption(current, begun);
     std::uint32_t id = current.id;
     events_.Fire([id](IBatchQueueEvents& sink) { sink.Finished(id); });
   }
+  batch_open_.store(false);
   attempt_.started = false;
   for (;;) {
     if (reset_request_.exchange(false)) CarryOutReset();
     if (clear_request_.exchange(false)) CarryOutClear();
     std::lock_guard lock(state_mutex_);
     if (reset_request_.load() || clear_request_.load()) continue;
-    // A Run that came meanwhile stands.
+    // A Run that came meanwhile stands. Entries a stop left waiting are still added.
     if (state_.load() == BatchQueueStopping) {
       SetState(BatchQueueNotRunning);
-      run_event_.Reset();
+      if (!HasPendingAdds()) run_event_.Reset();
     }
     return;
+  }
+}
+
+// Records what a stop did to a batch in progress: the attempt it cut short becomes an Aborted
+// record once the item has ended (or has had a few seconds to), and the batch no longer passes.
+void CBatchQueue::RecordInterruption(const QueueEntry& entry, bool attempt_begun) {
+  std::vector<batch::BatchResultRecord> aborted;
+  if (attempt_begun) {
+    AwaitItemEnd(entry);
+    aborted.push_back(RecordOf(entry, BatchQueueItemAborted));
+  }
+  {
+    std::lock_guard lock(mutex_);
+    header_.all_passed = false;
+    for (batch::BatchResultRecord& record : aborted) {
+      record.iteration = iteration_;
+      results_.push_back(std::move(record));
+    }
+    header_.last_update_time = Now();
+  }
+  WriteResults(batch::CompanionFiles::kIfMissing);
+}
+
+// Waits, a bounded time, for an aborted item to report its end, so its results file is known and
+// its work is over before the queue says it has stopped.
+void CBatchQueue::AwaitItemEnd(const QueueEntry& entry) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAbortedItemWaitMs);
+  while (!exit_event_.IsSet() && std::chrono::steady_clock::now() < deadline) {
+    BatchQueueItemStatus status = BatchQueueItemNotRunning;
+    if (Failed(entry.runner->get_Status(&status)) || IsFinished(status)) return;
+    wake_->Wait(entry.runner->NotifiesStatusChanges() ? kFastIdleMs : kFastPollMs);
   }
 }
 
@@ -676,7 +761,8 @@ void CBatchQueue::FinishAttempt(const QueueEntry& entry, BatchQueueItemStatus st
   batch::BatchResultRecord record = RecordOf(entry, status);
   {
     std::lock_guard lock(mutex_);
-    if (status == BatchQueueItemFailed) header_.all_passed = false;
+    // An aborted attempt is no pass: the batch it belongs to did not run to its end.
+    if (status != BatchQueueItemPassed) header_.all_passed = false;
     record.iteration = iteration_;
     results_.push_back(record);
     header_.last_update_time = Now();
@@ -700,9 +786,15 @@ void CBatchQueue::FinishAttempt(const QueueEntry& entry, BatchQueueItemStatus st
 batch::BatchResultRecord CBatchQueue::RecordOf(const QueueEntry& entry, BatchQueueItemStatus status) const {
   std::string base = batch::AbsolutePath(ResultsDirectory()) + "/";
   std::string file_name, results_file;
-  entry.runner->get_FileName(&file_name);
-  entry.runner->get_ResultsFile(&results_file);
   batch::BatchResultRecord record;
+  record.error = entry.runner->NotRunReason();
+  entry.runner->get_FileName(&file_name);
+  // An attempt that never ran has no results file; whatever the item names is an older one's.
+  if (record.error.empty()) {
+    entry.runner->get_ResultsFile(&results_file);
+  } else {
+    record.comment = "Error: " + record.error;
+  }
   record.name = batch::MakeRelativePath(base, batch::AbsolutePath(file_name));
   if (!results_file.empty()) record.results_file = batch::MakeRelativePath(base, batch::AbsolutePath(results_file));
   record.status = status;
@@ -800,6 +892,8 @@ Status CBatchQueue::Save() {
 // the byte offset, and the queue keeps its entries, settings and location.
 Status CBatchQueue::Load(const std::string& file_name) {
   Stop();
+  // The loaded file takes the place of the batch in progress: the stop must not write into it.
+  batch_open_.store(false);
   if (batch::HasExtension(file_name, ".xml")) {
     {
       std::lock_guard lock(mutex_);
@@ -829,10 +923,9 @@ Status CBatchQueue::Load(const std::string& file_name) {
   retry_count_.store(s.retry_count);
   auto_save_.store(s.auto_save);
   stop_at_end_.store(s.stop_at_end);
-  std::vector<std::string> chain = {batch::AbsolutePath(file_name)};
-  {
-    std::lock_guard lock(mutex_);
-    for (batch::QueueFileEntry& entry : contents.entries) pending_.push_back({std::move(entry), chain, false});
+  if (!QueuePending(std::move(contents.entries), {batch::AbsolutePath(file_name)}, false)) {
+    LogSevere("The entries of " + file_name + " are not added: the queue would hold more than " +
+              std::to_string(batch::kMaxQueueEntries) + " entries");
   }
   run_event_.Set();
   Wake();
@@ -879,6 +972,7 @@ void CBatchQueue::BeginResults() {
     iteration_ = 1;
     header_.all_passed = true;
     header_.start_time = Now();
+    batch_open_.store(true);
     header_.host_name = HostName();
     header_.version_text = kVersionText;
     directory = ResultsDirectoryLocked();

@@ -73,6 +73,9 @@ class CBatchQueue : public IBatchQueue {
   IConnectionPoint<ITraceEvents>& TraceEvents() { return trace_events_; }
   void SetClient(std::shared_ptr<IBatchQueueClient> client);
   void set_pacing(QueuePacing pacing);
+  // Whether the processes a command entry leaves behind end with it (the default) or run on;
+  // holds for the entries added from now on.
+  void SetBackground(batch::Background background) { background_.store(background); }
   // Where results go instead of <queue directory>/Results; empty restores that.
   void SetResultsDirectory(const std::string& directory);
   std::string ResultsDirectory() const;
@@ -163,15 +166,22 @@ class CBatchQueue : public IBatchQueue {
   Status AddEntry(std::uint32_t position, const std::string& file_name, const std::string& addresses,
                   const std::vector<std::string>& merged_through, AutoSaveMode save, std::uint32_t* id);
   Status MergeQueueFile(const std::string& file_name, const std::vector<std::string>& merged_through);
+  bool QueuePending(std::vector<batch::QueueFileEntry> entries, const std::vector<std::string>& chain,
+                    bool from_merge);
   bool TakePendingAdds();
+  bool HasPendingAdds() const;
+  std::size_t ItemCount() const;
   void RemoveAllEntries();
   void AutoSave();
   BatchItemContext ItemContext() const;
 
   // The queue thread.
   void ThreadMain();
+  void TakeTurn();
   bool WaitForWork();
   void CarryOutStop();
+  void RecordInterruption(const QueueEntry& entry, bool attempt_begun);
+  void AwaitItemEnd(const QueueEntry& entry);
   void CarryOutReset();
   void CarryOutClear();
   PassOutcome Pass(QueueEntry* watched);
@@ -199,6 +209,7 @@ class CBatchQueue : public IBatchQueue {
   std::shared_ptr<IApplicationManager> manager_;
   BatchQueueCreators& creators_;
   std::atomic<QueuePacing> pacing_;
+  std::atomic<batch::Background> background_{batch::Background::kEnd};
 
   std::recursive_mutex state_mutex_;
   std::atomic<BatchQueueState> state_{BatchQueueNotRunning};
@@ -213,6 +224,7 @@ class CBatchQueue : public IBatchQueue {
   std::atomic<std::uint32_t> retry_count_{0};
   std::atomic<bool> reset_request_{false};
   std::atomic<bool> clear_request_{false};
+  std::atomic<bool> batch_open_{false};  // a Run began a results file that no stop has closed
 
   Event run_event_{EventReset::kManual};
   Event exit_event_{EventReset::kManual};

@@ -71,6 +71,7 @@ Status BatchQueueItem::Execute(const std::string& file_name, std::shared_ptr<ITr
   if (run.directory.empty()) run.directory = "/";
   run.command = CommandLine(absolute);
   run.trace = std::move(trace);
+  run.background = background_.load();
   {
     std::lock_guard fields(mutex_);
     run.results_directory = results_directory_;
@@ -98,7 +99,8 @@ void BatchQueueItem::Work(const Run& run) {
   } else if (child_.Start(run.command, run.directory, &error)) {
     // An abort that came while the command was being started found nothing to signal.
     if (abort_requested_.load()) child_.Signal(SIGTERM);
-    int exit_status = child_.Wait([&](const std::string& line) { Log(run, information, "%s", line.c_str()); });
+    int exit_status =
+        child_.Wait([&](const std::string& line) { Log(run, information, "%s", line.c_str()); }, run.background);
     passed = exit_status == 0;
   } else {
     Log(run, severe, "BatchQueueItem::Execute %s cannot start %s: %s", run.full_file_name.c_str(),

@@ -10,6 +10,9 @@
 // NotRunning at once and Aborted once the command has gone, so an entry that is run again never
 // overlaps with the attempt it replaces.
 //
+// When the command ends, whatever it left running in its process group (servers, sleeps started
+// with "&") is killed with it, unless set_background(Background::kKeep) lets it run on.
+//
 // All operations are safe to call from any thread.
 
 #include <atomic>
@@ -55,6 +58,10 @@ class BatchQueueItem : public IBatchQueueItem1, public IStatusNotifier {
   // IStatusNotifier
   void NotifyStatusChanges(std::shared_ptr<Event> wake) override;
 
+  // Whether the processes a command leaves in its process group end with it (the default) or
+  // run on; read when an attempt starts. Any thread.
+  void set_background(batch::Background background) { background_.store(background); }
+
  protected:
   BatchQueueItem(std::string description, std::string version);
   // The command that runs [path] (absolute), program first.
@@ -69,6 +76,7 @@ class BatchQueueItem : public IBatchQueueItem1, public IStatusNotifier {
     std::string directory;
     std::string results_directory;
     std::shared_ptr<ITrace> trace;
+    batch::Background background = batch::Background::kEnd;
   };
 
   void Work(const Run& run);
@@ -83,6 +91,7 @@ class BatchQueueItem : public IBatchQueueItem1, public IStatusNotifier {
   std::atomic<BatchQueueItemStatus> status_{BatchQueueItemNotRunning};
   std::atomic<bool> pause_on_error_{false};
   std::atomic<bool> abort_requested_{false};
+  std::atomic<batch::Background> background_{batch::Background::kEnd};
 
   mutable std::mutex mutex_;  // guards the three fields below
   std::string results_file_;

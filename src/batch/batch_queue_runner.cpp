@@ -1,6 +1,8 @@
 #include "batch/batch_queue_runner.h"
 
+#include "batch/batch_paths.h"
 #include "batch/batch_queue_item.h"
+#include "engine/script.h"
 #include "trace/logger.h"
 #include "trace/script_log.h"
 
@@ -50,6 +52,29 @@ class RunnerTrace : public ITrace {
  private:
   std::shared_ptr<RunnerLog> log_;
 };
+
+// Why the loaded script [root] must not run: where its first syntax error is and what it says,
+// and how many there are; empty when it has none.
+std::string SyntaxErrors(const ScriptItem& root) {
+  const ScriptItem* first = nullptr;
+  std::size_t count = 0;
+  std::vector<const ScriptItem*> pending = {&root};
+  while (!pending.empty()) {
+    const ScriptItem* item = pending.back();
+    pending.pop_back();
+    if (item->type() == errorItem) {
+      if (first == nullptr || item->line() < first->line()) first = item;
+      ++count;
+    }
+    for (auto child = item->children().rbegin(); child != item->children().rend(); ++child) {
+      pending.push_back(child->get());
+    }
+  }
+  if (first == nullptr) return std::string();
+  std::string reason = first->file_name() + "(" + std::to_string(first->line()) + ") : Error: " + first->text();
+  if (count > 1) reason += " (and " + std::to_string(count - 1) + " more)";
+  return reason;
+}
 
 // Calls [call] on the item; an exception becomes E_FAIL.
 template <typename Call>
@@ -136,9 +161,26 @@ Status BatchQueueRunner::Execute() {
 }
 
 // The worker: hands the file to the item. A start the item refuses or throws on counts as a
-// failed attempt.
+// failed attempt, and so does a file that cannot run, which the item never sees.
 void BatchQueueRunner::StartItem(const std::string& file_name, std::shared_ptr<ITrace> trace) {
   own_status_.store(BatchQueueItemRunning);
+  std::string reason = WhyNotRunnable(file_name);
+  {
+    std::lock_guard lock(mutex_);
+    not_run_reason_ = reason;
+  }
+  if (!reason.empty()) {
+    try {
+      if (trace) trace->Log(severe, "Error: " + file_name + " not run: " + reason);
+    } catch (...) {
+      // A trace that fails must not keep the attempt from ending.
+    }
+    own_status_.store(BatchQueueItemFailed);
+    start_failed_.store(true);
+    starting_.store(false);
+    Wake();
+    return;
+  }
   Status status = Forward(item_, [&](IBatchQueueItem& item) { return item.Execute(file_name, trace); });
   if (Failed(status)) {
     own_status_.store(BatchQueueItemFailed);
@@ -148,6 +190,29 @@ void BatchQueueRunner::StartItem(const std::string& file_name, std::shared_ptr<I
   }
   starting_.store(false);
   Wake();
+}
+
+// Plug-in items judge their own files; a built-in kind is refused here whatever `ordalis run`
+// would refuse. A script runs the tree it loaded when it was queued, so what counts is how that load
+// went; a command file is read by its interpreter when it runs, so it is looked at now.
+std::string BatchQueueRunner::WhyNotRunnable(const std::string& file_name) const {
+  std::string problem;
+  if (auto script = std::dynamic_pointer_cast<CScript>(item_)) {
+    {
+      std::lock_guard lock(mutex_);
+      problem = load_problem_;
+    }
+    if (!problem.empty()) return "the file could not be read: " + problem;
+    return SyntaxErrors(*script->root());
+  }
+  if (std::dynamic_pointer_cast<BatchQueueItem>(item_) == nullptr) return std::string();
+  problem = batch::UnreadableFile(file_name);
+  return problem.empty() ? problem : "the file cannot be read: " + problem;
+}
+
+std::string BatchQueueRunner::NotRunReason() const {
+  std::lock_guard lock(mutex_);
+  return not_run_reason_;
 }
 
 Status BatchQueueRunner::get_Status(BatchQueueItemStatus* status) {
@@ -220,6 +285,11 @@ Status BatchQueueRunner::put_FileName(const std::string& file_name) {
   }
   log_->SetFileName(file_name);
   if (auto script = std::dynamic_pointer_cast<IScript>(item_)) {
+    std::string problem = batch::UnreadableFile(file_name);
+    {
+      std::lock_guard lock(mutex_);
+      load_problem_ = std::move(problem);
+    }
     try {
       VariantBool loaded = kVariantFalse;
       script->Load(file_name, &loaded);

@@ -8,6 +8,11 @@
 // running (never the finished status of an earlier attempt), and an attempt whose start failed
 // reports Failed, so a queue never records a stale result or waits on an item that never began.
 //
+// A built-in item whose file cannot run is not started at all: a script that did not load (its
+// file could not be read, or it has syntax errors, as `ordalis run` refuses it) and a command
+// file that cannot be read (missing, a folder, a FIFO, a device) give a Failed attempt whose
+// reason NotRunReason tells and a severe line in the entry's log.
+//
 // All operations are safe to call from any thread.
 
 #include <atomic>
@@ -44,6 +49,8 @@ class BatchQueueRunner : public IBatchQueueRunner {
   bool NotifiesStatusChanges() const { return item_notifies_; }
   // True when the latest Execute reached the item and the item accepted it.
   bool AttemptBegan() const { return began_.load(); }
+  // Why the latest attempt was not started because its file cannot run; empty when it started.
+  std::string NotRunReason() const;
 
   // IBatchQueueRunner
   Status get_Version(std::string* version) override;
@@ -68,17 +75,20 @@ class BatchQueueRunner : public IBatchQueueRunner {
 
  private:
   void StartItem(const std::string& file_name, std::shared_ptr<ITrace> trace);
+  std::string WhyNotRunnable(const std::string& file_name) const;
   void Wake();
 
   const std::shared_ptr<IBatchQueueItem> item_;
   const bool item_notifies_;
   std::shared_ptr<RunnerLog> log_;
 
-  mutable std::mutex mutex_;  // guards the four fields below
+  mutable std::mutex mutex_;  // guards the six fields below
   std::string file_name_;
   std::string email_addresses_;
   std::shared_ptr<ITrace> trace_;
   std::shared_ptr<Event> wake_;
+  std::string load_problem_;     // why a script item's file could not be read when it was loaded
+  std::string not_run_reason_;   // of the latest attempt
 
   // Used only when the item's status cannot be read.
   std::atomic<BatchQueueItemStatus> own_status_{BatchQueueItemNotRunning};

@@ -282,6 +282,8 @@ bool WriteBatchResults(const std::string& path, const BatchResultsHeader& header
 
 bool LoadBatchResults(const std::string& path, BatchResultsHeader* header,
                       std::vector<BatchResultRecord>* records) {
+  // A FIFO or a device is never opened for reading: that could wait for ever.
+  if (!UnreadableFile(path).empty()) return false;
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
   BatchResultsHeader read;

@@ -27,6 +27,9 @@ struct BatchResultRecord {
   std::uint32_t iteration = 0;
   std::uint32_t retry = 0;     // earlier attempts of the entry in this pass
   std::uint32_t maxretry = 0;  // the retry count when the attempt finished
+  // Why the attempt was an Error that never ran (its file cannot run); empty when it ran. Not
+  // written to the file: the comment carries it there.
+  std::string error;
   bool operator==(const BatchResultRecord&) const = default;
 };
 

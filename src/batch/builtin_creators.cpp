@@ -15,8 +15,10 @@ std::shared_ptr<IBatchQueueItem> MakeScript(const BatchItemContext& context) {
 }
 
 template <typename Runner>
-std::shared_ptr<IBatchQueueItem> Make(const BatchItemContext&) {
-  return std::make_shared<Runner>();
+std::shared_ptr<IBatchQueueItem> Make(const BatchItemContext& context) {
+  auto item = std::make_shared<Runner>();
+  item->set_background(context.background);
+  return item;
 }
 
 constexpr TableBatchItemCreator::Kind kOdlKinds[] = {

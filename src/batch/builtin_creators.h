@@ -10,16 +10,19 @@
 #include <memory>
 #include <string>
 
+#include "batch/child_process.h"
 #include "engine/script.h"
 #include "ordalis/interfaces.h"
 
 namespace ordalis {
 
 // What the items a queue asks for need from that queue: the application manager its script
-// objects hold, and how those script objects pace their clients.
+// objects hold, how those script objects pace their clients, and whether the processes a command
+// item leaves behind end with it.
 struct BatchItemContext {
   std::shared_ptr<IApplicationManager> manager;  // may be null
   Pacing script_pacing;
+  batch::Background background = batch::Background::kEnd;
 };
 
 // A creator whose file types are a fixed table.

@@ -68,7 +68,7 @@ ChildProcess::~ChildProcess() {
     running = pid_ > 0;
     if (running) ::kill(-pid_, SIGKILL);
   }
-  if (running) Reap();
+  if (running) Reap(Background::kEnd);
   CloseDescriptors();
 }
 
@@ -129,7 +129,7 @@ void ChildProcess::ReadAvailable(bool until_end, const std::function<void(const 
   }
 }
 
-int ChildProcess::Wait(const std::function<void(const std::string&)>& line) {
+int ChildProcess::Wait(const std::function<void(const std::string&)>& line, Background background) {
   while (output_ >= 0) {
     pollfd fds[2] = {{output_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
     int count = pidfd_ >= 0 ? 2 : 1;
@@ -148,7 +148,7 @@ int ChildProcess::Wait(const std::function<void(const std::string&)>& line) {
   }
   if (!pending_.empty() && line) line(pending_);
   pending_.clear();
-  int status = Reap();
+  int status = Reap(background);
   CloseDescriptors();
   return status;
 }
@@ -159,8 +159,9 @@ void ChildProcess::Signal(int signal) {
 }
 
 // Waits for the command to end without reaping it, then reaps it under the lock, so Signal
-// never sees a number that is free for reuse.
-int ChildProcess::Reap() {
+// never sees a number that is free for reuse. Until the leader is reaped its number still names
+// the group, so what the command left behind is killed before that.
+int ChildProcess::Reap(Background background) {
   pid_t pid;
   {
     std::lock_guard lock(mutex_);
@@ -172,6 +173,7 @@ int ChildProcess::Reap() {
   }
   int status = 0;
   std::lock_guard lock(mutex_);
+  if (background == Background::kEnd) ::kill(-pid, SIGKILL);
   pid_t reaped;
   while ((reaped = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }

@@ -16,6 +16,10 @@
 
 namespace ordalis::batch {
 
+// What becomes of the processes a command leaves running in its process group when it ends:
+// they are ended with it (a test's helpers must not outlive the test), or left to run.
+enum class Background { kEnd, kKeep };
+
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -28,15 +32,17 @@ class ChildProcess {
   bool Start(const std::vector<std::string>& argv, const std::string& directory, std::string* error);
 
   // Hands every line the command writes to [line] (without its line end) until the command
-  // ends, then reaps it. Returns the exit status, or -1 when a signal ended it.
-  int Wait(const std::function<void(const std::string&)>& line);
+  // ends, then, with Background::kEnd, kills what is left of its process group before it reaps
+  // it (a process that made a group or session of its own has left it and is not reached).
+  // Returns the exit status, or -1 when a signal ended it.
+  int Wait(const std::function<void(const std::string&)>& line, Background background = Background::kEnd);
 
   // Sends [signal] to the command's process group if it is still there.
   void Signal(int signal);
 
  private:
   void ReadAvailable(bool until_end, const std::function<void(const std::string&)>& line);
-  int Reap();
+  int Reap(Background background);
   void CloseDescriptors();
 
   std::mutex mutex_;  // guards pid_ against the reaping

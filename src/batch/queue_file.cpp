@@ -1,9 +1,11 @@
 #include "batch/queue_file.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 
 #include "batch/batch_paths.h"
+#include "platform/file_descriptor.h"
 #include "platform/utf8.h"
 
 namespace ordalis::batch {
@@ -152,6 +154,10 @@ class ArchiveReader {
 bool ReadEntries(ArchiveReader& reader, std::uint32_t version, std::vector<QueueFileEntry>* entries) {
   std::uint32_t count = 0;
   if (!reader.U32(&count)) return false;
+  if (count > kMaxQueueEntries) {
+    return reader.Fail("the file lists " + std::to_string(count) + " entries; a queue holds at most " +
+                       std::to_string(kMaxQueueEntries));
+  }
   for (std::uint32_t i = 0; i < count; ++i) {
     QueueFileEntry entry;
     if (!reader.String(&entry.file_name)) return false;
@@ -232,19 +238,21 @@ bool ParseQueueFile(std::string_view bytes, QueueFileContents* contents, QueueFi
 }
 
 QueueFileRead ReadQueueFile(const std::string& path, QueueFileContents* contents, std::string* problem) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    if (problem) *problem = "Cannot open the queue file " + path;
-    return QueueFileRead::kCannotOpen;
-  }
   std::string bytes;
-  char buffer[65536];
-  while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-    bytes.append(buffer, static_cast<std::size_t>(file.gcount()));
-    if (bytes.size() > kMaxQueueFileSize) {
-      if (problem) *problem = "The queue file " + path + " is larger than a queue file can be";
+  if (!ReadRegularFile(path, kMaxQueueFileSize, &bytes)) {
+    int error = errno;
+    if (error == EFBIG) {
+      if (problem) {
+        *problem = "The queue file " + path + " is larger than a queue file can be (" +
+                   std::to_string(kMaxQueueFileSize >> 20) + " MiB)";
+      }
       return QueueFileRead::kMalformed;
     }
+    if (problem) {
+      *problem = "Cannot open the queue file " + path + ": " +
+                 (error == EISDIR || error == EINVAL ? std::string("not a regular file") : std::strerror(error));
+    }
+    return QueueFileRead::kCannotOpen;
   }
   QueueFileContents read;
   QueueFileError error;

@@ -19,7 +19,10 @@ namespace ordalis::batch {
 
 inline constexpr std::uint32_t kQueueFileVersion = 9;
 // The largest queue file read; anything bigger is refused before it is read.
-inline constexpr std::size_t kMaxQueueFileSize = 64u << 20;
+inline constexpr std::size_t kMaxQueueFileSize = 16u << 20;
+// The most entries a queue file may list (and a queue may hold): a file that says it lists
+// more is refused before a single entry is read, so a few bytes cannot ask for gigabytes.
+inline constexpr std::size_t kMaxQueueEntries = 10000;
 
 struct QueueFileEntry {
   std::string file_name;
@@ -64,14 +67,17 @@ void AppendArchiveString(std::string& out, const std::string& text);
 std::string SerializeQueueFile(const QueueFileContents& contents);
 
 // Reads [bytes] as a queue file; names are kept as stored. False, with [error] filled, when the
-// bytes end early or are no queue file (a format version above 9); [contents] is then untouched.
+// bytes end early, are no queue file (a format version above 9) or list more than
+// kMaxQueueEntries entries; [contents] is then untouched.
 bool ParseQueueFile(std::string_view bytes, QueueFileContents* contents, QueueFileError* error);
 
 enum class QueueFileRead { kRead, kCannotOpen, kMalformed };
 
 // Reads the queue file at [path] and resolves its entry names: from format version 4 on, a
-// relative name is resolved against the file's directory. [problem] receives a sentence that
-// names the file (and, for a malformed file, the byte offset).
+// relative name is resolved against the file's directory. Only a regular file is read (a FIFO
+// or a device is refused without waiting on it: kCannotOpen), and one larger than
+// kMaxQueueFileSize is refused before it is read (kMalformed). [problem] receives a sentence
+// that names the file (and, for a malformed file, the byte offset).
 QueueFileRead ReadQueueFile(const std::string& path, QueueFileContents* contents, std::string* problem);
 
 // The bytes of a queue file to be written at [path]: absolute entry names (and relative ones,

@@ -2,7 +2,14 @@
 // folders; the built-in creators' tables; the runner; plug-in items; queues side by side.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <optional>
+#include <sstream>
 
 #include "batch/batch_queue.h"
 #include "batch/batch_queue_runner.h"
@@ -280,6 +287,97 @@ TEST_F(QueueWithItemsTest, AbortingARunningCommandRecordsAnAbortedAttempt) {
   EXPECT_EQ(queue->Records()[0].status, BatchQueueItemAborted);
 }
 
+// A built-in entry whose file cannot run is an attempt that never starts: Failed, with the
+// reason in the record and its comment, and the batch does not pass. Files that can run still do.
+TEST_F(QueueWithItemsTest, EntriesWhoseFilesCannotRunAreErrorsWithTheirReason) {
+  Write("q/syntax.odl", "if x then\nfailed\n");
+  Write("q/ok.odl", "x = 1\n");
+  std::filesystem::create_directories(Path("q/folder.odl"));
+  std::filesystem::create_directories(Path("q/folder.sh"));
+  std::filesystem::create_symlink("/dev/zero", Path("q/zero.odl"));
+  std::filesystem::create_symlink(Path("q/loop.odl"), Path("q/loop.odl"));
+  ASSERT_EQ(::mkfifo(Path("q/fifo.odl").c_str(), 0600), 0);
+  struct Case {
+    const char* file;
+    const char* reason;  // a part of the reason; empty for a file that runs
+  };
+  const Case cases[] = {
+      {"syntax.odl", "syntax.odl(2) : Error: unexpected end of file"},
+      {"missing.odl", "No such file or directory"},
+      {"folder.odl", "not a regular file"},
+      {"zero.odl", "not a regular file"},
+      {"fifo.odl", "not a regular file"},
+      {"loop.odl", "Too many levels of symbolic links"},
+      {"missing.sh", "No such file or directory"},
+      {"folder.sh", "not a regular file"},
+      {"ok.odl", ""},
+  };
+  auto queue = Queue("q");
+  auto recorder = QueueRecorder::Attach(*queue);
+  for (const Case& c : cases) {
+    std::uint32_t id = 0;
+    ASSERT_EQ(queue->Add(Path(std::string("q/") + c.file), "", &id), S_OK) << c.file;
+  }
+  queue->Run();
+  ASSERT_TRUE(recorder->WaitForState(BatchQueueNotRunning));
+  std::vector<batch::BatchResultRecord> records = queue->Records();
+  ASSERT_EQ(records.size(), std::size(cases));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const Case& c = cases[i];
+    EXPECT_EQ(records[i].name, std::string("../") + c.file);
+    if (*c.reason == '\0') {
+      EXPECT_EQ(records[i].status, BatchQueueItemPassed) << c.file << ": " << records[i].error;
+      EXPECT_EQ(records[i].error, "") << c.file;
+      continue;
+    }
+    EXPECT_EQ(records[i].status, BatchQueueItemFailed) << c.file;
+    EXPECT_NE(records[i].error.find(c.reason), std::string::npos) << c.file << ": " << records[i].error;
+    EXPECT_EQ(records[i].comment, "Error: " + records[i].error) << c.file;
+    EXPECT_EQ(records[i].results_file, "") << c.file << ": an attempt that never ran has no results file";
+  }
+  EXPECT_FALSE(queue->ResultsHeader().all_passed);
+}
+
+// Whether the process [pid] has ended (or is gone), waiting on it for up to [wait_ms].
+bool ProcessEnded(pid_t pid, int wait_ms) {
+  int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return true;
+  pollfd ended{fd, POLLIN, 0};
+  bool gone = ::poll(&ended, 1, wait_ms) == 1;
+  ::close(fd);
+  return gone;
+}
+
+// What a command entry starts in the background ends with the entry, unless the queue keeps it.
+TEST_F(QueueWithItemsTest, WhatACommandLeavesInTheBackgroundEndsWithItUnlessKept) {
+  struct Case {
+    std::optional<batch::Background> background;  // the queue's default when empty
+    bool ended;
+  };
+  const Case cases[] = {{std::nullopt, true}, {batch::Background::kEnd, true}, {batch::Background::kKeep, false}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    std::string folder = "q" + std::to_string(i);
+    auto queue = Queue(folder);
+    if (c.background) queue->SetBackground(*c.background);
+    auto recorder = QueueRecorder::Attach(*queue);
+    std::uint32_t id = 0;
+    ASSERT_EQ(queue->Add(Write(folder + "/spawns.sh", "for i in 1 2 3; do sleep 1003 & echo $! >> pids.txt; done\n"), "", &id),
+              S_OK);
+    queue->Run();
+    ASSERT_TRUE(recorder->WaitForState(BatchQueueNotRunning));
+    ASSERT_EQ(queue->Records().at(0).status, BatchQueueItemPassed);
+    std::istringstream pids(ReadFile(Path(folder + "/pids.txt")));
+    int count = 0;
+    for (pid_t pid; pids >> pid; ++count) {
+      bool ended = ProcessEnded(pid, c.ended ? 30000 : 0);
+      EXPECT_EQ(ended, c.ended) << i << ": " << pid;
+      if (!ended) ::kill(pid, SIGKILL);  // nothing outlives the test
+    }
+    EXPECT_EQ(count, 3) << i;
+  }
+}
+
 // Two queues run side by side in one process, each item in its own folder.
 TEST_F(QueueWithItemsTest, TwoQueuesRunAtOnce) {
   auto first = Queue("one");
@@ -335,7 +433,7 @@ TEST_F(QueueWithItemsTest, TheClassTableAndTheApplicationManagerMakeQueues) {
   batch::BatchResultsHeader header;
   header.batch_name = "nightly";
   header.all_passed = true;
-  ASSERT_TRUE(batch::WriteBatchResults(Path("r.xml"), header, {batch::BatchResultRecord{"a.odl", "", "", BatchQueueItemPassed, 0, 1, 0, 0}}));
+  ASSERT_TRUE(batch::WriteBatchResults(Path("r.xml"), header, {batch::BatchResultRecord{"a.odl", "", "", BatchQueueItemPassed, 0, 1, 0, 0, ""}}));
   CApplicationManager manager;
   ASSERT_EQ(manager.LoadResults(Path("r.xml"), &object), S_OK);
   queue = std::dynamic_pointer_cast<IBatchQueue>(object);

@@ -189,6 +189,25 @@ TEST_F(QueueFileTest, AQueueFileAddedAsAnEntryIsMerged) {
   EXPECT_EQ(retry, 7u);
 }
 
+// A queue file that lists another many times cannot multiply its entries past what a queue
+// holds: the merge that would go beyond it is refused.
+TEST_F(QueueFileTest, MergedQueueFilesCannotGrowTheQueuePastItsLimit) {
+  const std::size_t per_file = batch::kMaxQueueEntries * 2 / 5;
+  batch::QueueFileContents many, fan;
+  for (std::size_t i = 0; i < per_file; ++i) many.entries.push_back({Path("m" + std::to_string(i) + ".fake"), ""});
+  fan.entries.assign(3, {Path("many.tbq"), ""});
+  testing_support::WriteFile(Path("many.tbq"), batch::SerializeQueueFile(many));
+  testing_support::WriteFile(Path("fan.tbq"), batch::SerializeQueueFile(fan));
+  ASSERT_EQ(queue_->Load(Path("fan.tbq")), S_OK);
+  ASSERT_TRUE(WaitForAdded(2 * per_file));
+  bool refused = false;
+  for (const std::string& line : sink_->lines()) refused |= line.find("many.tbq is not merged") != std::string::npos;
+  EXPECT_TRUE(refused);
+  std::uint32_t count = 0;
+  queue_->get_ItemCount(&count);
+  EXPECT_EQ(count, 2 * per_file);
+}
+
 // A queue file that lists itself, directly or through another, is merged once, not for ever.
 TEST_F(QueueFileTest, QueueFilesThatListThemselvesAreRefused) {
   batch::QueueFileContents a, b;

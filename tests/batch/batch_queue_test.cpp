@@ -166,14 +166,16 @@ TEST_F(BatchQueueTest, AnEntryThatFailsThenPassesStopsBeingRetried) {
   EXPECT_FALSE(queue_->ResultsHeader().all_passed) << "the failed attempt still counts";
 }
 
-TEST_F(BatchQueueTest, AnAbortedAttemptIsNotRetriedAndDoesNotFailTheBatch) {
+// An aborted attempt is not retried; the batch it belongs to did not run to its end, so it does
+// not pass (ResultDetails still reports the attempt itself as no failure).
+TEST_F(BatchQueueTest, AnAbortedAttemptIsNotRetriedAndTheBatchDoesNotPass) {
   queue_->put_RetryCount(2);
   std::uint32_t id = AddFake("aborts", {FakeStep::kAbort});
   RunToEnd();
   EXPECT_EQ(Journal(id), (std::vector<std::string>{"Reset", "Execute"}));
   ASSERT_EQ(queue_->Records().size(), 1u);
   EXPECT_EQ(queue_->Records()[0].status, BatchQueueItemAborted);
-  EXPECT_TRUE(queue_->ResultsHeader().all_passed);
+  EXPECT_FALSE(queue_->ResultsHeader().all_passed);
   std::uint32_t record_id;
   std::string name, file, comment;
   VariantBool passed = kVariantFalse;
@@ -234,7 +236,11 @@ TEST_F(BatchQueueTest, StopThenRunBeginsANewResultsFileAndReRunsTheInterruptedEn
   ASSERT_TRUE(recorder_->WaitForState(BatchQueueNotRunning));
   EXPECT_EQ(recorder_->Events().back(), (QueueEvent{"Finished", held}));
   EXPECT_EQ(Journal(held), (std::vector<std::string>{"Reset", "Execute", "Abort"}));
-  EXPECT_TRUE(queue_->Records().empty()) << "a stopped attempt is not recorded";
+  ASSERT_EQ(queue_->Records().size(), 1u) << "the attempt the stop cut short is recorded";
+  EXPECT_EQ(queue_->Records()[0].status, BatchQueueItemAborted);
+  std::string stopped = testing_support::ReadFile(first);
+  EXPECT_NE(stopped.find("<overall_result>Failed</overall_result>"), std::string::npos) << stopped;
+  EXPECT_NE(stopped.find("<result>Aborted</result>"), std::string::npos) << stopped;
   RunToEnd();
   std::string second;
   queue_->get_ResultsFileName(&second);

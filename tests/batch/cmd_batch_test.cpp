@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <regex>
 
 #include "batch/batch_queue.h"
+#include "batch/queue_file.h"
 #include "batch_test_support.h"
 #include "support/command_line.h"
 
@@ -134,6 +136,99 @@ TEST_F(BatchCommandTest, UsageErrorsAndHelp) {
   }
 }
 
+// FIFOs, devices and folders are refused as `ordalis run` refuses them, without waiting on them;
+// a queue file that lists more entries than a queue holds is refused before its entries are read.
+// Each command runs under a safety time-out, so one that waits fails instead of hanging.
+TEST_F(BatchCommandTest, FilesThatCannotBeReadAreRefusedWithoutWaiting) {
+  Write("a.odl", "x = 1\n");
+  Write("results.xml", "<odl_batch_result>\n");
+  ASSERT_EQ(::mkfifo(Path("fifo.odl").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(Path("fifo.tbq").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(Path("fifo.xml").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", Path("zero.tbq"));
+  std::string names_fifo = Path("names_fifo.tbq");
+  testing_support::WriteFile(names_fifo, batch::QueueFileBytes(names_fifo, {{Path("fifo.odl"), ""}}, batch::kNewQueueSettings));
+  batch::QueueFileContents crowded;
+  crowded.entries.assign(batch::kMaxQueueEntries + 1, {Path("a.odl"), ""});
+  testing_support::WriteFile(Path("crowded.tbq"), batch::SerializeQueueFile(crowded));
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"new " + Path("q.tbq") + " " + Path("fifo.odl"), 2, "cannot open '" + Path("fifo.odl") + "': not a regular file"},
+      {"add " + Path("names_fifo.tbq") + " " + Path("fifo.odl"), 2, "not a regular file"},
+      {"run " + Path("fifo.odl"), 2, "cannot open '" + Path("fifo.odl") + "': not a regular file"},
+      {"list " + names_fifo, 1, "no file  " + Path("fifo.odl")},
+      {"list " + Path("fifo.tbq"), 2, "Cannot open the queue file " + Path("fifo.tbq") + ": not a regular file"},
+      {"run " + Path("fifo.tbq"), 2, "not a regular file"},
+      {"list " + Path("zero.tbq"), 2, "not a regular file"},
+      {"results " + Path("fifo.xml"), 2, "cannot open '" + Path("fifo.xml") + "': not a regular file"},
+      {"list " + Path("crowded.tbq"), 2, "a queue holds at most"},
+      {"run " + Path("crowded.tbq"), 2, "a queue holds at most"},
+  };
+  for (const Case& c : cases) {
+    Outcome outcome = testing_support::RunCommandLine("timeout -s KILL 60 " + testing_support::OrdalisCommandLine("batch " + c.arguments));
+    EXPECT_EQ(outcome.status, c.status) << c.arguments << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.arguments << "\n" << outcome.output;
+  }
+}
+
+// An entry whose file cannot run is an Error with its reason, and every output says the batch
+// failed: the console, the batch results file, the JUnit file and the exit status.
+TEST_F(BatchCommandTest, EntriesThatCannotRunAreErrorsEverywhere) {
+  Write("q/ok.sh", "exit 0\n");
+  Write("q/syntax.odl", "if x then\nfailed\n");
+  std::filesystem::create_directories(Path("q/folder.odl"));
+  std::filesystem::create_symlink("/dev/zero", Path("q/zero.odl"));
+  std::filesystem::create_symlink(Path("q/loop.odl"), Path("q/loop.odl"));
+  ASSERT_EQ(::mkfifo(Path("q/fifo.odl").c_str(), 0600), 0);
+  struct Case {
+    const char* file;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"syntax.odl", "syntax.odl(2) : Error: unexpected end of file"},
+      {"missing.odl", "No such file or directory"},
+      {"folder.odl", "not a regular file"},
+      {"zero.odl", "not a regular file"},
+      {"fifo.odl", "not a regular file"},
+      {"loop.odl", "Too many levels of symbolic links"},
+      {"missing.sh", "No such file or directory"},
+  };
+  std::vector<batch::QueueFileEntry> entries = {{Path("q/ok.sh"), ""}};
+  for (const Case& c : cases) entries.push_back({Path(std::string("q/") + c.file), ""});
+  std::string queue = Path("q/q.tbq");
+  testing_support::WriteFile(queue, batch::QueueFileBytes(queue, entries, batch::kNewQueueSettings));
+
+  Outcome run = Ordalis("run " + queue + " --junit " + Path("j.xml"));
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("Passed  " + Path("q/ok.sh")), std::string::npos) << run.output;
+  for (const Case& c : cases) {
+    std::string file = Path(std::string("q/") + c.file);
+    EXPECT_NE(run.output.find("Error   " + file + " (attempt 1 of 1)"), std::string::npos) << c.file << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.file << "\n" << run.output;
+  }
+  EXPECT_NE(run.output.find("Overall batch result Failed"), std::string::npos) << run.output;
+  std::string xml = ReadFile(After(run.output, "Batch results: "));
+  EXPECT_NE(xml.find("<overall_result>Failed</overall_result>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<comments>Error: " + Path("q/syntax.odl") + "(2) : Error: unexpected end of file</comments>"),
+            std::string::npos)
+      << xml;
+  std::string junit = ReadFile(Path("j.xml"));
+  EXPECT_NE(junit.find("<testsuites tests=\"8\" failures=\"0\" errors=\"7\""), std::string::npos) << junit;
+  EXPECT_NE(junit.find("<error message=\"Error\">Not run: the file could not be read: not a regular file</error>"),
+            std::string::npos)
+      << junit;
+
+  // The same script given on the command line is refused the same way.
+  run = Ordalis("run " + Path("q/syntax.odl"));
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("Error   " + Path("q/syntax.odl")), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Overall batch result Failed"), std::string::npos) << run.output;
+}
+
 // Made and edited from the command line, a queue file round-trips through Load and Save byte
 // for byte and runs.
 TEST_F(BatchCommandTest, QueueFilesMadeAndEditedFromTheCommandLine) {
@@ -209,11 +304,12 @@ TEST_F(BatchCommandTest, ResultsAreShownAndCommented) {
   EXPECT_NE(Ordalis("results " + results).output.find("DOES NOT MATCH"), std::string::npos);
 }
 
-// The first Ctrl-C stops the queue cleanly: the running entry is aborted, the results file is
-// complete and the exit status is 1.
+// The first Ctrl-C stops the queue cleanly: the running entry is aborted and recorded as such,
+// the results file is complete, and the console, the results file, the JUnit file and the exit
+// status all say the batch failed.
 TEST_F(BatchCommandTest, CtrlCStopsTheQueueCleanly) {
-  Write("slow/a.sh", "echo begun > begun.txt\nsleep 60\n");
-  Write("slow/b.sh", "exit 0\n");
+  Write("slow/a.sh", "exit 0\n");
+  Write("slow/b.sh", "sleep 60\n");
   int output[2];
   ASSERT_EQ(pipe(output), 0);
   pid_t child = fork();
@@ -223,16 +319,20 @@ TEST_F(BatchCommandTest, CtrlCStopsTheQueueCleanly) {
     dup2(output[1], 2);
     close(output[0]);
     std::string program = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
-    std::string folder = Path("slow"), out = Path("out");
-    execl(program.c_str(), "ordalis", "batch", "run", folder.c_str(), "--results-dir", out.c_str(), nullptr);
+    std::string folder = Path("slow"), out = Path("out"), junit = Path("j.xml");
+    execl(program.c_str(), "ordalis", "batch", "run", folder.c_str(), "--results-dir", out.c_str(), "--junit",
+          junit.c_str(), nullptr);
     _exit(127);
   }
   close(output[1]);
   std::string text;
+  std::string running = "start   " + Path("slow/b.sh");
   char buffer[4096];
   ssize_t n;
-  while (text.find("start") == std::string::npos && (n = read(output[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
-  ASSERT_NE(text.find("start"), std::string::npos) << text;
+  while (text.find(running) == std::string::npos && (n = read(output[0], buffer, sizeof buffer)) > 0) {
+    text.append(buffer, n);
+  }
+  ASSERT_NE(text.find(running), std::string::npos) << text;
   kill(child, SIGINT);
   while ((n = read(output[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
   close(output[0]);
@@ -241,11 +341,18 @@ TEST_F(BatchCommandTest, CtrlCStopsTheQueueCleanly) {
   ASSERT_TRUE(WIFEXITED(status)) << text;
   EXPECT_EQ(WEXITSTATUS(status), 1) << text;
   EXPECT_NE(text.find("stopping the queue"), std::string::npos) << text;
-  EXPECT_NE(text.find("Entries 2: passed 0, failed 0, aborted 0, not run 2 (0 attempts)"), std::string::npos) << text;
+  EXPECT_NE(text.find("Aborted " + Path("slow/b.sh") + " (attempt 1 of 1)"), std::string::npos) << text;
+  EXPECT_NE(text.find("Entries 2: passed 1, failed 0, aborted 1, not run 0 (2 attempts)"), std::string::npos) << text;
+  EXPECT_NE(text.find("Overall batch result Failed"), std::string::npos) << text;
   std::string results = After(text, "Batch results: ");
   std::string xml = ReadFile(results);
   EXPECT_NE(xml.find("</odl_batch_result>"), std::string::npos) << "the results file is complete";
+  EXPECT_NE(xml.find("<overall_result>Failed</overall_result>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<name>../slow/b.sh</name>\r\n   <result>Aborted</result>"), std::string::npos) << xml;
   EXPECT_EQ(Shell("xmllint --noout --schema " + Path("out/OrdalisBatch4_2.xsd") + " " + results), 0);
+  std::string junit = ReadFile(Path("j.xml"));
+  EXPECT_NE(junit.find("<testsuites tests=\"2\" failures=\"0\" errors=\"1\""), std::string::npos) << junit;
+  EXPECT_NE(junit.find("<error message=\"Aborted\"/>"), std::string::npos) << junit;
 }
 
 }  // namespace

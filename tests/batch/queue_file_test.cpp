@@ -126,6 +126,33 @@ TEST(QueueFile, AFileCutShortAnywhereIsRefusedAtTheOffsetWhereItEnds) {
   EXPECT_FALSE(ParseQueueFile(U32(9) + U32(0xFFFFFFFF), &read, &error));
 }
 
+// A file of [count] empty entries in the 8-bit form, two bytes each, and the version 9 settings.
+std::string EmptyEntries(std::uint32_t count) {
+  return U32(9) + U32(count) + std::string(2 * std::size_t{count}, '\0') + std::string(24, '\0');
+}
+
+// The entry count is checked as soon as it is read, so a few bytes cannot make the reader spend
+// memory on millions of entries.
+TEST(QueueFile, TheEntryCountIsBoundedBeforeAnEntryIsRead) {
+  struct Case {
+    std::uint32_t count;
+    bool read;
+  };
+  const std::uint32_t limit = static_cast<std::uint32_t>(kMaxQueueEntries);
+  for (const Case& c : {Case{limit, true}, Case{limit + 1, false}, Case{0xFFFFFFFF, false}}) {
+    std::string bytes = c.count == 0xFFFFFFFF ? U32(9) + U32(c.count) : EmptyEntries(c.count);
+    QueueFileContents read;
+    QueueFileError error;
+    EXPECT_EQ(ParseQueueFile(bytes, &read, &error), c.read) << c.count;
+    if (c.read) {
+      EXPECT_EQ(read.entries.size(), c.count);
+      continue;
+    }
+    EXPECT_EQ(error.offset, 8u) << c.count;
+    EXPECT_NE(error.reason.find("at most " + std::to_string(limit)), std::string::npos) << error.reason;
+  }
+}
+
 class QueueFileFolderTest : public testing_support::TempDirTest {};
 
 // A folder of files and its queue file move together; a file outside the folder keeps its
@@ -153,6 +180,42 @@ TEST_F(QueueFileFolderTest, EntriesAreStoredRelativeToTheQueueFile) {
   EXPECT_EQ(ReadQueueFile(Path("bad.tbq"), &read, &problem), QueueFileRead::kMalformed);
   EXPECT_NE(problem.find(Path("bad.tbq")), std::string::npos) << problem;
   EXPECT_NE(problem.find("byte offset 8"), std::string::npos) << problem;
+}
+
+}  // namespace
+}  // namespace ordalis::batch
+
+namespace ordalis::batch {
+namespace {
+
+// Only a regular file is read, and one above the size limit is refused before it is read (the
+// files above the limit here are sparse: they take no room on the disk).
+TEST_F(QueueFileFolderTest, OnlyRegularFilesWithinTheSizeLimitAreRead) {
+  std::filesystem::create_directories(Path("folder.tbq"));
+  std::filesystem::create_symlink("/dev/zero", Path("zero.tbq"));
+  std::filesystem::create_symlink(Path("loop.tbq"), Path("loop.tbq"));
+  testing_support::WriteFile(Path("at_limit.tbq"), "");
+  std::filesystem::resize_file(Path("at_limit.tbq"), kMaxQueueFileSize);  // version 0: an empty queue
+  testing_support::WriteFile(Path("above_limit.tbq"), "");
+  std::filesystem::resize_file(Path("above_limit.tbq"), kMaxQueueFileSize + 1);
+  struct Case {
+    const char* file;
+    QueueFileRead outcome;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"at_limit.tbq", QueueFileRead::kRead, ""},
+      {"above_limit.tbq", QueueFileRead::kMalformed, "larger than a queue file can be"},
+      {"folder.tbq", QueueFileRead::kCannotOpen, "not a regular file"},
+      {"zero.tbq", QueueFileRead::kCannotOpen, "not a regular file"},
+      {"loop.tbq", QueueFileRead::kCannotOpen, "Too many levels of symbolic links"},
+  };
+  for (const Case& c : cases) {
+    QueueFileContents read;
+    std::string problem;
+    EXPECT_EQ(ReadQueueFile(Path(c.file), &read, &problem), c.outcome) << c.file << ": " << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << c.file << ": " << problem;
+  }
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <string>
 #include <filesystem>
-#include <fstream>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "batch/batch_paths.h"
@@ -49,6 +50,20 @@ const Subcommand kSubcommands[] = {
     {"move", BatchMove}, {"list", BatchList}, {"set", BatchSet}, {"results", BatchResults},
 };
 
+// The last line of defence: whatever a subcommand did not foresee (memory running out above
+// all) ends it with a clear message and the status of a file that cannot be read, never with
+// an abort.
+int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& args) {
+  try {
+    return subcommand.run(std::vector<std::string>(args.begin() + 1, args.end()));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "ordalis batch %s: out of memory\n", subcommand.name);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ordalis batch %s: %s\n", subcommand.name, error.what());
+  }
+  return 2;
+}
+
 int BatchCommand(const std::vector<std::string>& args) {
   if (args.empty()) {
     std::fputs(kUsage, stderr);
@@ -59,7 +74,7 @@ int BatchCommand(const std::vector<std::string>& args) {
     return 0;
   }
   for (const Subcommand& subcommand : kSubcommands) {
-    if (args[0] == subcommand.name) return subcommand.run(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (args[0] == subcommand.name) return RunSubcommand(subcommand, args);
   }
   std::fprintf(stderr, "ordalis batch: unknown subcommand '%s'\n\n%s", args[0].c_str(), kUsage);
   return 2;
@@ -112,8 +127,8 @@ int CollectEntries(const char* command, const std::vector<std::string>& paths, s
       files->insert(files->end(), found.begin(), found.end());
       continue;
     }
-    if (!std::ifstream(path)) {
-      std::fprintf(stderr, "ordalis batch %s: cannot open '%s'\n", command, path.c_str());
+    if (std::string problem = batch::UnreadableFile(path); !problem.empty()) {
+      std::fprintf(stderr, "ordalis batch %s: cannot open '%s': %s\n", command, path.c_str(), problem.c_str());
       return 2;
     }
     if (!Runnable(path)) {

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -53,8 +52,9 @@ const char kListUsage[] =
     "Usage: ordalis batch list QUEUE.tbq\n"
     "\n"
     "Shows the settings and the entries of a queue file: each entry's path as it resolves from\n"
-    "the queue file's folder, its e-mail addresses, and whether it can run (the file can be read\n"
-    "and a batch item creator accepts its type). Exit status 1 when an entry cannot run.\n";
+    "the queue file's folder, its e-mail addresses, and whether it can run (ok; missing: the\n"
+    "file cannot be read; no file: a folder, FIFO or device; no kind: no batch item creator\n"
+    "accepts its type). Exit status 1 when an entry cannot run.\n";
 
 const char kSetUsage[] =
     "Usage: ordalis batch set QUEUE.tbq OPTIONS\n"
@@ -86,6 +86,11 @@ int ReadForEdit(const char* command, const std::string& path, batch::QueueFileCo
 }
 
 int Write(const char* command, const std::string& path, const batch::QueueFileContents& contents) {
+  if (contents.entries.size() > batch::kMaxQueueEntries) {
+    std::fprintf(stderr, "ordalis batch %s: '%s' would list %zu entries; a queue holds at most %zu\n", command,
+                 path.c_str(), contents.entries.size(), batch::kMaxQueueEntries);
+    return 2;
+  }
   if (batch::WriteFileAtomically(path, batch::QueueFileBytes(path, contents.entries, contents.settings))) return 0;
   std::fprintf(stderr, "ordalis batch %s: cannot write '%s'\n", command, path.c_str());
   return 2;
@@ -213,8 +218,8 @@ int ListCommand(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < contents.entries.size(); ++i) {
     const batch::QueueFileEntry& entry = contents.entries[i];
     const char* state = "ok";
-    if (!std::ifstream(entry.file_name)) {
-      state = "missing";
+    if (std::string problem = batch::UnreadableFile(entry.file_name); !problem.empty()) {
+      state = problem == batch::kNotARegularFile ? "no file" : "missing";
     } else if (!batch::HasExtension(entry.file_name, ".tbq") && !Accepts(BatchQueueCreators::Instance(), entry.file_name)) {
       state = "no kind";
     }
@@ -223,7 +228,7 @@ int ListCommand(const std::vector<std::string>& args) {
     if (!entry.email_addresses.empty()) std::printf("      e-mail: %s\n", entry.email_addresses.c_str());
   }
   if (problems > 0) {
-    std::printf("%d entr%s cannot run (missing: the file cannot be read; no kind: no batch item creator accepts its type)\n",
+    std::printf("%d entr%s cannot run (missing: the file cannot be read; no file: a folder, FIFO or device, not a file; no kind: no batch item creator accepts its type)\n",
                 problems, problems == 1 ? "y" : "ies");
   }
   return problems > 0 ? 1 : 0;

@@ -2,11 +2,12 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "batch/batch_paths.h"
 #include "batch/batch_queue.h"
 #include "batch/batch_results.h"
 #include "batch_cli.h"
@@ -42,10 +43,20 @@ std::string StoredCheckCode(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
-  std::smatch match;
+  // Searched by hand: a pattern engine that recurses per character would overflow the stack on a
+  // large file.
+  static constexpr std::string_view kOpen = "<result_check_code>", kClose = "</result_check_code>";
   std::string content = text.str();
-  static const std::regex kCode("<result_check_code>([0-9]+)</result_check_code>");
-  return std::regex_search(content, match, kCode) ? match[1].str() : std::string();
+  std::size_t start = content.find(kOpen);
+  while (start != std::string::npos) {
+    std::size_t digits = start + kOpen.size();
+    std::size_t end = content.find_first_not_of("0123456789", digits);
+    if (end != std::string::npos && end > digits && content.compare(end, kClose.size(), kClose) == 0) {
+      return content.substr(digits, end - digits);
+    }
+    start = content.find(kOpen, digits);
+  }
+  return std::string();
 }
 
 bool IsBatchResults(const std::string& path) {
@@ -107,7 +118,11 @@ int ResultsCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "ordalis batch results: no batch results file given\n\n%s", kUsage);
     return 2;
   }
-  if (!std::ifstream(path) || !IsBatchResults(path)) {
+  if (std::string problem = batch::UnreadableFile(path); !problem.empty()) {
+    std::fprintf(stderr, "ordalis batch results: cannot open '%s': %s\n", path.c_str(), problem.c_str());
+    return 2;
+  }
+  if (!IsBatchResults(path)) {
     std::fprintf(stderr, "ordalis batch results: '%s' cannot be read as a batch results file\n", path.c_str());
     return 2;
   }

@@ -53,12 +53,18 @@ const char kUsage[] =
     "                             (for files given on the command line: ./Results)\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --junit FILE               also write the attempts as JUnit XML, one test case each\n"
+    "  --keep-background          leave running what a command entry started in the background\n"
+    "                             (by default the entry's process group is ended with it)\n"
     "  --pace                     poll the entries as a graphical front end does (a second or\n"
     "                             two per entry) and keep the scripts' client pauses, instead of\n"
     "                             moving on as soon as an entry ends\n"
     "\n"
-    "Ctrl-C stops the queue cleanly: the running entry is aborted, the batch results file is\n"
-    "complete, and the exit status is 1. A second Ctrl-C ends the process at once.\n"
+    "An entry whose file cannot run (a script with syntax errors, a missing file, a folder, a\n"
+    "FIFO or a device) is an Error attempt that never starts, and the batch fails.\n"
+    "\n"
+    "Ctrl-C stops the queue cleanly: the running entry is aborted and recorded as Aborted, the\n"
+    "batch results file is complete and says Failed, and the exit status is 1. A second Ctrl-C\n"
+    "ends the process at once.\n"
     "\n"
     "Exit status: 0 when every entry passed, 1 otherwise, 2 for a usage error or a file that\n"
     "cannot be read.\n";
@@ -70,6 +76,7 @@ struct Options {
   bool continuous = false;
   bool auto_remove = false;
   bool pace = false;
+  bool keep_background = false;
   std::string results_dir;
   std::string version_under_test;
   std::string junit;
@@ -93,6 +100,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       options->auto_remove = true;
     } else if (arg == "--pace") {
       options->pace = true;
+    } else if (arg == "--keep-background") {
+      options->keep_background = true;
     } else if (arg == "--retry") {
       if (!value(&text)) return false;
       if (!ParseCount(text, &options->retry)) {
@@ -214,8 +223,14 @@ const char* ResultWord(BatchQueueItemStatus status) {
   return status == BatchQueueItemPassed ? "Passed" : status == BatchQueueItemAborted ? "Aborted" : "Failed";
 }
 
-// A Finished that follows a recorded attempt prints it; the Finished of a stop or a reset,
-// which records nothing, prints nothing.
+// An attempt whose file could not run is an Error, whatever status the queue gave it.
+const char* ResultWord(const batch::BatchResultRecord& record) {
+  return record.error.empty() ? ResultWord(record.status) : "Error";
+}
+
+// A Finished that follows a recorded attempt prints it (an attempt a stop cut short is recorded
+// too); the Finished of a reset, or of a stop between attempts, records nothing and prints
+// nothing.
 Status RunObserver::Finished(std::uint32_t id) {
   auto queue = queue_.lock();
   if (!queue) return S_OK;
@@ -238,9 +253,10 @@ Status RunObserver::Finished(std::uint32_t id) {
   }
   bool retried = record.status == BatchQueueItemFailed && record.retry < record.maxretry;
   next_attempt_[id] = retried ? record.retry + 2 : 1;
-  std::printf("%-7s %s (attempt %u of %u) %s%s%s\n", ResultWord(record.status), FileName(id).c_str(),
+  std::printf("%-7s %s (attempt %u of %u) %s%s%s\n", ResultWord(record), FileName(id).c_str(),
               record.retry + 1, record.maxretry + 1, time.c_str(), record.results_file.empty() ? "" : "  results: ",
               record.results_file.empty() ? "" : (results_directory + "/" + record.results_file).c_str());
+  if (!record.error.empty()) std::printf("        not run: %s\n", record.error.c_str());
   std::fflush(stdout);
   return S_OK;
 }
@@ -281,7 +297,11 @@ std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& ob
     c.classname = header.batch_name;
     c.file = names[record.id];
     c.time = observer.AttemptTime(record.id, record.iteration, record.retry);
-    if (record.status == BatchQueueItemFailed) {
+    if (!record.error.empty()) {
+      c.outcome = batch::JUnitCase::Outcome::kError;
+      c.message = "Error";
+      c.details = "Not run: " + record.error;
+    } else if (record.status == BatchQueueItemFailed) {
       c.outcome = batch::JUnitCase::Outcome::kFailed;
       c.message = "Failed";
       c.details = record.results_file.empty() ? "" : "Results file: " + record.results_file;
@@ -297,8 +317,8 @@ std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& ob
 // Prints the summary; true when every entry's last attempt passed.
 bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
   std::vector<batch::BatchResultRecord> records = queue.Records();
-  std::map<std::uint32_t, BatchQueueItemStatus> last;
-  for (const batch::BatchResultRecord& record : records) last[record.id] = record.status;
+  std::map<std::uint32_t, const batch::BatchResultRecord*> last;
+  for (const batch::BatchResultRecord& record : records) last[record.id] = &record;
   std::map<std::uint32_t, std::string> names = observer.names();
   int passed = 0, failed = 0, aborted = 0, not_run = 0;
   std::vector<std::string> failures;
@@ -306,11 +326,11 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
     auto it = last.find(id);
     if (it == last.end()) {
       ++not_run;
-    } else if (it->second == BatchQueueItemPassed) {
+    } else if (it->second->status == BatchQueueItemPassed) {
       ++passed;
     } else {
-      (it->second == BatchQueueItemAborted ? aborted : failed) += 1;
-      failures.push_back(std::string(ResultWord(it->second)) + " " + names[id]);
+      (it->second->status == BatchQueueItemAborted ? aborted : failed) += 1;
+      failures.push_back(std::string(ResultWord(*it->second)) + " " + names[id]);
     }
   }
   std::string results;
@@ -324,8 +344,9 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
   return all_passed;
 }
 
-// Adds the entries, or loads the queue file, and applies the options.
-int Prepare(CBatchQueue& queue, const Options& options) {
+// Adds the entries, or loads the queue file, and applies the options. A Ctrl-C meanwhile stops
+// the adding.
+int Prepare(CBatchQueue& queue, const Options& options, const InterruptWatcher& interrupts) {
   bool queue_file = options.paths.size() == 1 && batch::HasExtension(options.paths[0], ".tbq");
   if (queue_file) {
     if (int status = CheckQueueFile(options.paths[0])) return status;
@@ -335,6 +356,7 @@ int Prepare(CBatchQueue& queue, const Options& options) {
     if (int status = CollectEntries("run", options.paths, &files)) return status;
     if (files.empty()) return 2;
     for (const std::string& file : files) {
+      if (interrupts.interrupted()) return 0;
       std::uint32_t id = 0;
       if (Failed(queue.Add(file, "", &id))) {
         std::fprintf(stderr, "ordalis batch run: cannot queue '%s'\n", file.c_str());
@@ -361,26 +383,34 @@ int RunCommand(const std::vector<std::string>& args) {
   sigset_t interrupt_signals = BlockInterrupts();
   auto queue = CBatchQueue::Create(std::make_shared<CApplicationManager>(),
                                    options.pace ? QueuePacing::kPolling : QueuePacing::kWakeOnChange);
+  if (options.keep_background) queue->SetBackground(batch::Background::kKeep);
   auto observer = std::make_shared<RunObserver>();
   observer->Attach(queue);
   std::uint32_t cookie = 0;
   queue->BatchQueueEvents().Advise(observer, &cookie);
   queue->TraceEvents().Advise(observer, &cookie);
   queue->SetClient(observer);
-  if (int status = Prepare(*queue, options)) return status;
+  // Watched from the start, so a stop is honoured while the entries are read as well.
+  InterruptWatcher interrupts(interrupt_signals,
+                              "ordalis batch run: stopping the queue (Ctrl-C again to quit at once)",
+                              [&queue] { queue->Stop(); });
+  if (int status = Prepare(*queue, options, interrupts)) return status;
+  if (interrupts.interrupted()) {
+    std::fprintf(stderr, "ordalis batch run: stopped before the queue began\n");
+    return 1;
+  }
   VariantBool auto_remove = kVariantFalse;
   queue->get_AutoRemove(&auto_remove);
   observer->StopWhenEmpty(auto_remove == kVariantTrue && !options.continuous);
 
-  InterruptWatcher interrupts(interrupt_signals,
-                              "ordalis batch run: stopping the queue (Ctrl-C again to quit at once)",
-                              [&queue] { queue->Stop(); });
   Clock::time_point start = Clock::now();
   if (options.continuous) {
     queue->put_RunningContinuously(kVariantTrue);
   } else {
     queue->Run();
   }
+  // A stop asked for while the queue was being started found nothing to stop.
+  if (interrupts.interrupted()) queue->Stop();
   observer->ended().Wait();
   queue->SetClient(nullptr);
   bool all_passed = PrintSummary(*queue, *observer);
