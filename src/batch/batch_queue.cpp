@@ -1042,7 +1042,7 @@ Status CBatchQueue::ResultDetails(std::uint32_t index, std::uint32_t* id, std::s
   *name = record.name;
   *file_name = record.results_file;
   *comment = record.comment;
-  *passed = ToVariantBool(record.status == BatchQueueItemPassed || record.status == BatchQueueItemAborted);
+  *passed = ToVariantBool(record.status == BatchQueueItemPassed);
   return S_OK;
 }
 

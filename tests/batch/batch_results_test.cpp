@@ -102,10 +102,10 @@ TEST(BatchResults, OverallAndIterationResults) {
   BatchResultsHeader header = Header();
   EXPECT_STREQ(OverallResultText(header, {}), "Not Run");
   EXPECT_EQ(BatchResultsXml(header, {}).find("<iteration>"), std::string::npos);
-  // An abort counts as passed for its iteration, but not for the check code.
+  // An abort is no pass for its iteration, as it is none for the overall result and the code.
   std::string aborted = BatchResultsXml(header, {Record("a", BatchQueueItemAborted)});
   EXPECT_NE(aborted.find("   <result>Aborted</result>\r\n"), std::string::npos);
-  EXPECT_NE(aborted.find("  </item>\r\n  <result>Passed</result>\r\n </iteration>"), std::string::npos);
+  EXPECT_NE(aborted.find("  </item>\r\n  <result>Failed</result>\r\n </iteration>"), std::string::npos);
   EXPECT_NE(aborted.find("<result_check_code>87654321<"), std::string::npos);
   header.all_passed = false;
   EXPECT_STREQ(OverallResultText(header, {}), "Failed");
