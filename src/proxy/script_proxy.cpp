@@ -189,26 +189,31 @@ void CScriptProxy::Log(LoggingLevel level, const std::string& variable_name, con
 
 void CScriptProxy::CommandThread() {
   for (;;) {
-    std::string command;
+    QueuedCommand command;
     {
       std::unique_lock lock(queue_mutex_);
       queue_changed_.wait(lock, [&] { return stopping_ || !commands_.empty(); });
       if (stopping_) break;
       command = std::move(commands_.front());
       commands_.pop_front();
-      queued_bytes_ -= command.size();
+      queued_bytes_ -= command.text.size();
     }
     RunCommand(command);
   }
   thread_exited_.Set();
 }
 
-// Runs one command and sends its reply; a command that throws is answered "ERROR".
-void CScriptProxy::RunCommand(const std::string& text) {
+// Runs one command and sends its reply; a command that throws is answered "ERROR". The reply
+// to a peer that left while its command ran is dropped, so the next peer never reads it.
+void CScriptProxy::RunCommand(const QueuedCommand& queued) {
+  const std::string& text = queued.text;
   std::string reply;
   try {
     ProxyCommand command = SplitCommand(text);
-    if (command.name == "connect") {
+    if (!queued.refused.empty()) {
+      Log(warning, kProxyName, "Refused a command from the peer: " + queued.refused);
+      reply = "error";
+    } else if (command.name == "connect") {
       reply = Connect();
     } else if (command.name == "disconnect") {
       reply = Disconnect();
@@ -224,6 +229,10 @@ void CScriptProxy::RunCommand(const std::string& text) {
     }
   } catch (...) {
     reply = "ERROR";
+  }
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (queued.connection != connection_) return;
   }
   outbox_->Send(reply);
 }
@@ -268,35 +277,67 @@ std::string CScriptProxy::AbortScript() {
 
 // ---- the link's callbacks -----------------------------------------------------------------------------
 
-// Each received message is one command, read as text up to its first zero byte. A peer that
-// floods the queue loses the commands beyond its bound, with a warning.
-void CScriptProxy::Received(ISerial*, const std::uint8_t* bytes, std::size_t length) {
+// On a stream link the commands are cut out of the stream (framed, or a chunk each); on any
+// other link each received message is one command, read as text up to its first zero byte.
+// A peer that floods the queue loses the commands beyond its bound, with a warning.
+void CScriptProxy::Received(ISerial* link, const std::uint8_t* bytes, std::size_t length) {
   ThreadFlag on_link(t_on_link_thread);
-  std::string text(reinterpret_cast<const char*>(bytes), length);
-  text.resize(std::min(text.size(), text.find('\0')));
-  // An empty command asks nothing. (A loop-back link hands the proxy's own messages back, and
-  // each of them begins with a zero byte; answering them would feed itself for ever.)
-  if (text.empty()) return;
+  std::vector<CommandReader::Command> commands;
+  bool cut = false;
+  if (link->framing() == LinkFraming::kStream) {
+    std::lock_guard lock(queue_mutex_);
+    bool was_partial = reader_.partial();
+    reader_.Feed(bytes, length, commands);
+    cut = !was_partial && reader_.partial();
+  } else {
+    std::string text(reinterpret_cast<const char*>(bytes), length);
+    text.resize(std::min(text.size(), text.find('\0')));
+    commands.push_back({std::move(text), {}});
+  }
+  Enqueue(commands);
+  if (cut) Log(finest, kProxyName, "A command is arriving in parts");
+}
+
+void CScriptProxy::Enqueue(std::vector<CommandReader::Command>& commands) {
+  std::size_t dropped = 0;
   bool queued = false;
   {
     std::lock_guard lock(queue_mutex_);
-    if (!stopping_ && commands_.size() < kMaxQueuedCommands && queued_bytes_ + text.size() <= kMaxQueuedBytes) {
-      queued_bytes_ += text.size();
-      commands_.push_back(std::move(text));
+    for (CommandReader::Command& command : commands) {
+      // An empty command asks nothing. (A loop-back link hands the proxy's own messages back,
+      // and each of them begins with a zero byte; answering them would feed itself for ever.)
+      if (command.text.empty() && command.refused.empty()) continue;
+      if (stopping_ || commands_.size() >= kMaxQueuedCommands || queued_bytes_ + command.text.size() > kMaxQueuedBytes) {
+        ++dropped;
+        continue;
+      }
+      queued_bytes_ += command.text.size();
+      commands_.push_back({std::move(command.text), std::move(command.refused), connection_});
       queued = true;
     }
   }
-  if (queued) {
-    queue_changed_.notify_one();
-  } else {
+  if (queued) queue_changed_.notify_one();
+  for (std::size_t i = 0; i < dropped; ++i) {
     Log(warning, kProxyName, "Command queue full: a command from the peer was dropped");
   }
+}
+
+// The peer has gone: the commands it left waiting are not run, a command of it still running
+// gets no reply, what was waiting to be sent to it is not sent, and the next peer's stream
+// starts afresh.
+void CScriptProxy::ForgetPeer() {
+  std::lock_guard lock(queue_mutex_);
+  ++connection_;
+  commands_.clear();
+  queued_bytes_ = 0;
+  reader_.Reset();
 }
 
 void CScriptProxy::Sent(ISerial*, const std::uint8_t*, std::size_t) {}
 
 void CScriptProxy::Connected(ISerial*) {
   ThreadFlag on_link(t_on_link_thread);
+  ForgetPeer();
   Log(fine, kProxyName, "Connected");
   if (exposed_.load()) {
     Log(warning, kProxyName,
@@ -304,8 +345,10 @@ void CScriptProxy::Connected(ISerial*) {
   }
 }
 
-void CScriptProxy::Disconnected(ISerial*) {
+void CScriptProxy::Disconnected(ISerial* link) {
   ThreadFlag on_link(t_on_link_thread);
+  ForgetPeer();
+  link->DiscardQueued();
   Log(fine, kProxyName, "Disconnected");
 }
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/script.h"
 #include "links/serial.h"
@@ -89,8 +90,17 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
  private:
   CScriptProxy(std::shared_ptr<IApplicationManager> manager, Pacing pacing);
 
+  // A command as queued: its text, or why it was refused, and the connection it came on.
+  struct QueuedCommand {
+    std::string text;
+    std::string refused;
+    std::uint64_t connection = 0;
+  };
+
   void CommandThread();
-  void RunCommand(const std::string& text);
+  void RunCommand(const QueuedCommand& queued);
+  void Enqueue(std::vector<CommandReader::Command>& commands);
+  void ForgetPeer();
   std::string Connect();
   std::string Disconnect();
   std::string RunScript(const ProxyCommand& command);
@@ -125,9 +135,12 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   mutable std::mutex script_mutex_;  // guards the pointer, which teardown releases
   std::shared_ptr<CScript> script_;
 
-  std::mutex queue_mutex_;  // guards the command queue and the stop flag
+  std::mutex queue_mutex_;  // guards the command queue, the reader, the connection and the stop flag
   std::condition_variable queue_changed_;
-  std::deque<std::string> commands_;
+  std::deque<QueuedCommand> commands_;
+  CommandReader reader_;
+  // Counts the peers that left; a reply to a command of a peer that has gone is not sent.
+  std::uint64_t connection_ = 0;
   std::size_t queued_bytes_ = 0;
   bool stopping_ = false;
   Event thread_exited_;

@@ -94,6 +94,11 @@ TEST_P(RemoteRun, ExitsWithTheScriptsVerdict) {
   EXPECT_NE(output.find("Result: passed"), std::string::npos) << output;
   EXPECT_EQ(Remote(proxy, Write("fail.odl", "assert(1 == 2)\n"), &output), 1) << output;
   EXPECT_NE(output.find("Result: failed"), std::string::npos) << output;
+  // A script longer than one read of the stream still arrives whole: its last line decides.
+  std::string long_script;
+  for (int i = 0; long_script.size() < 20000; ++i) long_script += "n = " + std::to_string(i) + "\n";
+  EXPECT_EQ(Remote(proxy, Write("long.odl", long_script + "assert(n == -1)\n"), &output), 1) << output;
+  EXPECT_NE(output.find("Result: failed"), std::string::npos) << output;
   EXPECT_EQ(proxy.Stop(), 0);
   EXPECT_NE(proxy.process().output.find(":Script:Start"), std::string::npos) << proxy.process().output;
   EXPECT_FALSE(std::filesystem::is_empty(directory + "/results"));
@@ -109,6 +114,7 @@ TEST_P(RemoteRun, ExitsWithTheScriptsVerdict) {
 INSTANTIATE_TEST_SUITE_P(
     Ciphers, RemoteRun,
     ::testing::Values(CipherCase{"Authenticated", {"--key", "open sesame"}, {"--key", "open sesame"}},
+                      CipherCase{"Insecure", {"--insecure"}, {}},
                       CipherCase{"Rc4ForOldPeers", {"--key", "k", "--cipher", "rc4", "--insecure"}, {"--key", "k", "--cipher", "rc4"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -197,6 +199,96 @@ TEST_F(ProxyOverTcp, DestroyedWhileAScriptRuns) {
   ASSERT_TRUE(log->WaitFor("executing command \"sleep\""));
   proxy.reset();
   EXPECT_TRUE(testing::WaitForClose(peer->fd()));
+}
+
+// ---- commands that the stream cuts, and peers that leave -----------------------------------------
+
+struct Split {
+  const char* name;
+  std::size_t at;  // bytes of the framed command sent before the pause
+};
+
+void PrintTo(const Split& c, std::ostream* out) { *out << c.name; }
+
+class FramedCommandInParts : public ProxyOverTcp, public ::testing::WithParamInterface<Split> {};
+
+// A long script that a plain stream delivers in parts runs whole: its verdict is that of its
+// last statement, not of whatever part happened to arrive first.
+TEST_P(FramedCommandInParts, RunsWholeWithItsOwnVerdict) {
+  Connect(PeerCipher::kNone);
+  EXPECT_EQ(Ask("connect"), "OK");
+  std::string script = "script:";
+  int last = 0;
+  for (; script.size() < 3000; ++last) script += "filler = " + std::to_string(last) + "\n";
+  script += "assert(filler == -1)\n";
+  std::string framed = FramedMessage(script);
+  std::size_t at = std::min(GetParam().at, framed.size() - 1);
+  ASSERT_TRUE(testing::SendText(peer->fd(), framed.substr(0, at)));
+  ASSERT_TRUE(peer->WaitForMessageContaining("A command is arriving in parts"));
+  ASSERT_TRUE(testing::SendText(peer->fd(), framed.substr(at)));
+  EXPECT_EQ(peer->NextAnswer(), "failed");
+  EXPECT_EQ(Variable("filler"), std::to_string(last - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Splits, FramedCommandInParts,
+                         ::testing::Values(Split{"InsideTheLength", 2}, Split{"AfterTheLength", 4},
+                                           Split{"InsideTheText", 1500}, Split{"BeforeTheLastByte", 100000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A log observer that holds the command thread at the first line containing [trigger] until the
+// test opens it (or a safety time-out passes).
+class GatedLog : public LogRecord {
+ public:
+  explicit GatedLog(std::string trigger) : trigger_(std::move(trigger)) {}
+  void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
+           const std::string& message) override {
+    LogRecord::Log(time, seconds, level, variable_name, message);
+    if (message.find(trigger_) == std::string::npos) return;
+    std::unique_lock lock(mutex_);
+    reached_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
+  }
+  bool WaitReached() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return reached_; });
+  }
+  void Open() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  const std::string trigger_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool reached_ = false;
+  bool open_ = false;
+};
+
+// A peer leaves while its connect runs and a further command waits: that command never runs,
+// and the next peer hears nothing meant for the one that left.
+TEST_F(ProxyOverTcp, ThePeerAfterOneThatLeftStartsClean) {
+  auto gate = std::make_shared<GatedLog>("Connect command received");
+  proxy->SetLocalLog(gate);
+  struct OpenOnExit {
+    GatedLog& gate;
+    ~OpenOnExit() { gate.Open(); }
+  } open_on_exit{*gate};
+  Connect(PeerCipher::kNone);
+  peer->Send("connect");
+  ASSERT_TRUE(gate->WaitReached());
+  peer->Send("script:left = 1");
+  peer.reset();
+  ASSERT_TRUE(gate->WaitFor("Disconnected"));
+  gate->Open();
+  Accept(PeerCipher::kNone, "");
+  EXPECT_EQ(Ask("variable:left"), "error");
+  EXPECT_EQ(Ask("connect"), "OK");
+  EXPECT_EQ(Variable("left"), "(none)");
 }
 
 // ---- settings files --------------------------------------------------------------------------

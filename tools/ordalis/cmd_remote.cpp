@@ -56,9 +56,9 @@ const char kUsage[] =
     "  --timeout SECONDS how long to wait for the connection and for each answer (default 300)\n"
     "  --log-level LEVEL the lowest log level printed (default information)\n"
     "\n"
-    "Without a key, on a stream link (tcp, rs232, process) the proxy takes each received chunk\n"
-    "as one command; waiting for each answer keeps commands apart. Use a key or a packet link\n"
-    "(tcppkt) for long scripts.\n"
+    "Without a key, on a stream link (tcp, rs232, process) each command goes framed (its\n"
+    "32-bit big-endian length first), so the proxy takes a long script whole however the\n"
+    "stream cuts it; a proxy that does not know framed commands ignores them.\n"
     "\n"
     "Exit status: 0 success (with --run: the script passed), 1 a failed script, an error\n"
     "reply, a refused frame or a time-out, 2 for a usage error or a file that cannot be read.\n";
@@ -242,7 +242,7 @@ class Session {
   std::string Ask(const std::string& command) {
     Answer kind = SplitCommand(command).name == "script" ? Answer::kResult : Answer::kReply;
     std::size_t mark = client_.Expect(kind);
-    if (!link_.Send(command)) {
+    if (!link_.Send(Wire(command))) {
       Fail("the link did not take the command (" + link_.Status() + ")");
       return "";
     }
@@ -252,6 +252,13 @@ class Session {
   }
 
  private:
+  // A stream cuts bytes anywhere and, without a key, nothing else marks where a command
+  // ends, so the command goes framed; keyed and message links carry each message whole.
+  std::string Wire(const std::string& command) const {
+    bool bare_stream = link_.framing() == LinkFraming::kStream && link_.cipher_mode() == CipherMode::kNone;
+    return bare_stream ? FramedMessage(command) : command;
+  }
+
   ISerial& link_;
   RemoteClient& client_;
   std::chrono::seconds timeout_;
