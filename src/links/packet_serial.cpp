@@ -27,7 +27,11 @@ std::string WithoutOnlineSuffix(const std::string& status) {
 }  // namespace
 
 PacketSerial::PacketSerial(ISerialClient* client, const std::string& inner_type)
-    : ISerial(client), inner_(SerialCreator::Instance().Create(this, inner_type)) {}
+    : ISerial(client), inner_(SerialCreator::Instance().Create(this, inner_type)) {
+  // The inner link carries this link's frames, so whether its peer has shown the key is this
+  // link's to say.
+  if (inner_) inner_->SetCipherOwner(this);
+}
 
 PacketSerial::~PacketSerial() {
   if (inner_) inner_->Close();
@@ -117,6 +121,8 @@ void PacketSerial::Connected(ISerial*) {
 void PacketSerial::Disconnected(ISerial*) { SetOnline(false); }
 
 void PacketSerial::LineEvent(ISerial*, int code) { NotifyLineEvent(code); }
+
+void PacketSerial::PeerDropped(ISerial*, const std::string& reason) { NotifyPeerDropped(reason); }
 
 void PacketSerial::StatusChanged(ISerial* link) { SetDescription(WithoutOnlineSuffix(link->Status())); }
 

@@ -39,6 +39,7 @@ class PacketSerial : public ISerial, public ISerialClient {
   void Disconnected(ISerial* link) override;
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
+  void PeerDropped(ISerial* link, const std::string& reason) override;
 
  protected:
   bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;

@@ -15,6 +15,7 @@ constexpr char kQueueFullNote[] = " send queue full";
 
 std::atomic<std::uint32_t> default_key_change_wait_ms{1000};
 std::atomic<std::int64_t> default_send_wait_ms{10000};
+std::atomic<std::int64_t> default_handshake_deadline_ms{10000};
 
 }  // namespace
 
@@ -47,6 +48,14 @@ void ISerial::SetDefaultSendWait(std::chrono::milliseconds wait) { default_send_
 
 std::chrono::milliseconds ISerial::DefaultSendWait() {
   return std::chrono::milliseconds(default_send_wait_ms.load());
+}
+
+void ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds deadline) {
+  default_handshake_deadline_ms.store(deadline.count());
+}
+
+std::chrono::milliseconds ISerial::DefaultHandshakeDeadline() {
+  return std::chrono::milliseconds(default_handshake_deadline_ms.load());
 }
 
 // ---- status --------------------------------------------------------------------------------------
@@ -254,6 +263,12 @@ bool ISerial::SessionEstablished() const {
   return session_ && session_->established();
 }
 
+bool ISerial::PeerUnproven() const {
+  const ISerial* owner = cipher_owner_ ? cipher_owner_ : this;
+  std::lock_guard lock(owner->cipher_mutex_);
+  return owner->mode_ == CipherMode::kChaCha20Poly1305 && owner->session_ && !owner->session_->peer_proven();
+}
+
 bool ISerial::WaitForSession(std::chrono::milliseconds wait) {
   std::unique_lock lock(cipher_mutex_);
   return session_changed_.wait_for(lock, wait, [&] { return session_ && session_->established(); });
@@ -370,6 +385,10 @@ void ISerial::NotifySent(const std::uint8_t* bytes, std::size_t length) {
 
 void ISerial::NotifyLineEvent(int code) {
   if (client_) client_->LineEvent(this, code);
+}
+
+void ISerial::NotifyPeerDropped(const std::string& reason) {
+  if (client_) client_->PeerDropped(this, reason);
 }
 
 }  // namespace ordalis

@@ -77,6 +77,9 @@ class ISerialClient {
   // A received frame was refused and nothing of it delivered: it failed authentication, came
   // again or out of order, or was too long. [reason] says which.
   virtual void FrameRejected(ISerial* /*link*/, const std::string& /*reason*/) {}
+  // A server dropped a connection whose peer did not show that it holds the key, so that it
+  // cannot hold the link's one connection. [reason] says when.
+  virtual void PeerDropped(ISerial* /*link*/, const std::string& /*reason*/) {}
 };
 
 // Codes passed to ISerialClient::LineEvent.
@@ -153,6 +156,17 @@ class ISerial {
   CipherMode cipher_mode() const;
   // True once the authenticated session key is agreed with the peer.
   bool SessionEstablished() const;
+  // True while, with the authenticated cipher, the peer of this connection has not shown that
+  // it holds the key (no data frame of it has authenticated yet). An inner link asks the link
+  // whose cipher it carries.
+  bool PeerUnproven() const;
+  // Makes [outer] the link whose cipher this (inner) link carries; set before Open.
+  void SetCipherOwner(const ISerial* outer) { cipher_owner_ = outer; }
+  // How long a server gives a new peer to show that it holds the key before it drops the
+  // connection, so that a peer without the key cannot hold the one connection (10000 ms unless
+  // changed).
+  static void SetDefaultHandshakeDeadline(std::chrono::milliseconds deadline);
+  static std::chrono::milliseconds DefaultHandshakeDeadline();
   // Waits up to [wait] for SessionEstablished.
   bool WaitForSession(std::chrono::milliseconds wait);
   // The pause before a key change, so that traffic framed under the old key drains first
@@ -171,6 +185,7 @@ class ISerial {
   void DeliverReceived(const std::uint8_t* bytes, std::size_t length);
   void NotifySent(const std::uint8_t* bytes, std::size_t length);
   void NotifyLineEvent(int code);
+  void NotifyPeerDropped(const std::string& reason);
 
  protected:
   ISerialClient* client() const { return client_; }
@@ -211,6 +226,7 @@ class ISerial {
   std::unique_ptr<Encrypt> CurrentCipher() const;
 
   ISerialClient* const client_;
+  const ISerial* cipher_owner_ = nullptr;  // the outer link whose cipher this one carries, if any
   std::atomic<bool> online_{false};
   mutable std::mutex status_mutex_;
   std::string description_ = "unknown";

@@ -364,6 +364,11 @@ void CScriptProxy::FrameRejected(ISerial*, const std::string& reason) {
   Log(warning, kProxyName, "Rejected " + reason + " from the peer");
 }
 
+void CScriptProxy::PeerDropped(ISerial*, const std::string& reason) {
+  ThreadFlag on_link(t_on_link_thread);
+  Log(warning, kProxyName, "Dropped " + reason);
+}
+
 // ---- settings and the link ----------------------------------------------------------------------------
 
 Status CScriptProxy::get_Script(std::shared_ptr<IScript>* script) {

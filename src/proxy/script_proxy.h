@@ -86,6 +86,7 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
   void FrameRejected(ISerial* link, const std::string& reason) override;
+  void PeerDropped(ISerial* link, const std::string& reason) override;
 
  private:
   CScriptProxy(std::shared_ptr<IApplicationManager> manager, Pacing pacing);

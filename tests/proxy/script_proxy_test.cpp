@@ -291,6 +291,84 @@ TEST_F(ProxyOverTcp, ThePeerAfterOneThatLeftStartsClean) {
   EXPECT_EQ(Variable("left"), "(none)");
 }
 
+// ---- the one connection of a keyed server ------------------------------------------------------
+
+enum class Holder { kSilent, kWrongKey };
+
+struct SlotCase {
+  const char* name;
+  Holder holder;
+  int deadline_ms;     // the handshake deadline
+  bool keyed_arrives;  // a keyed peer connects while the holder is still there
+  const char* dropped;
+};
+
+void PrintTo(const SlotCase& c, std::ostream* out) { *out << c.name; }
+
+// A proxy serving TCP on 127.0.0.1 with the authenticated cipher. A first peer that never shows
+// the key holds the connection; it must give way to a keyed peer, and must not outlast the
+// handshake deadline.
+class KeyedServerSlot : public ::testing::TestWithParam<SlotCase> {
+ protected:
+  void SetUp() override {
+    ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(GetParam().deadline_ms));
+    proxy = CScriptProxy::Create(nullptr, Pacing{0, 0, 0});
+    proxy->SetLocalLog(log);
+    ASSERT_EQ(proxy->SaveAs(directory + "/proxy.settings"), S_OK);
+    proxy->SetBindAddress("127.0.0.1");
+    proxy->SetCipher(CipherMode::kChaCha20Poly1305);
+    ASSERT_EQ(proxy->put_EncryptionKey("phrase"), S_OK);
+    ASSERT_EQ(proxy->SetSerialParameters("tcp", "0"), S_OK);
+    ASSERT_TRUE(log->WaitFor("accepting connection"));
+    port = proxy->ListeningPort();
+  }
+  void TearDown() override {
+    proxy.reset();
+    ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(10000));
+    std::filesystem::remove_all(directory);
+  }
+
+  std::string directory = TemporaryDirectory();
+  std::shared_ptr<LogRecord> log = std::make_shared<LogRecord>();
+  std::shared_ptr<CScriptProxy> proxy;
+  std::uint16_t port = 0;
+};
+
+TEST_P(KeyedServerSlot, APeerWithoutTheKeyCannotHoldTheConnection) {
+  FileDescriptor first = testing::ConnectLocal(port);
+  ASSERT_TRUE(first.valid());
+  std::unique_ptr<ProxyPeer> holder;
+  if (GetParam().holder == Holder::kWrongKey) {
+    holder = std::make_unique<ProxyPeer>(std::move(first), PeerCipher::kAuthenticated, "wrong phrase");
+    holder->WaitForSession();  // the hellos went both ways: it echoed the proxy's random
+    holder->Send("connect");
+  } else {
+    holder = std::make_unique<ProxyPeer>(std::move(first), PeerCipher::kNone);
+  }
+  ASSERT_TRUE(log->WaitFor("Connected"));
+  if (!GetParam().keyed_arrives) {
+    EXPECT_TRUE(testing::WaitForClose(holder->fd()));
+  }
+
+  ProxyPeer keyed(testing::ConnectLocal(port), PeerCipher::kAuthenticated, "phrase");
+  keyed.Send("connect");
+  EXPECT_EQ(keyed.NextAnswer(), "OK");
+  EXPECT_TRUE(testing::WaitForClose(holder->fd()));
+  ASSERT_TRUE(log->WaitFor(GetParam().dropped));
+  EXPECT_EQ(log->Find(GetParam().dropped)->level, warning);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, KeyedServerSlot,
+    ::testing::Values(
+        SlotCase{"SilentGivesWayToAKeyedPeer", Holder::kSilent, 10000, true,
+                 "Dropped a peer that had not shown the key, for a new connection"},
+        SlotCase{"WrongKeyGivesWayToAKeyedPeer", Holder::kWrongKey, 10000, true,
+                 "Dropped a peer that had not shown the key, for a new connection"},
+        SlotCase{"SilentIsDroppedAtTheDeadline", Holder::kSilent, 100, false,
+                 "Dropped a peer that did not show the key within 100 ms"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- settings files --------------------------------------------------------------------------
 
 TEST_F(ProxyOverTcp, SettingsSaveAndLoadKeepLinkKeyAndCipher) {
