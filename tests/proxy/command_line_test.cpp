@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "log_record.h"
 #include "proxy/proxy_settings.h"
+#include "proxy/script_proxy.h"
 
 namespace ordalis {
 namespace {
@@ -130,6 +132,33 @@ TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
   // (Whether the proxy saw the command before the remote gave up depends on timing; that it
   // never ran it does not.)
   EXPECT_EQ(proxy.process().output.find("Connect command received"), std::string::npos);
+}
+
+// `ordalis remote` whose output is read slowly: it keeps reading the link, so the proxy gives
+// up nothing; it drops the log lines beyond its bound with a note in their place, and the
+// verdict still comes.
+TEST(RemoteCommand, OutputReadSlowlyLosesLogLinesWithANoteButNeverTheVerdict) {
+  std::string directory = TemporaryDirectory();
+  auto log = std::make_shared<testing::LogRecord>();
+  auto proxy = CScriptProxy::Create(nullptr, Pacing{0, 0, 0});
+  proxy->SetLocalLog(log);
+  ASSERT_EQ(proxy->SaveAs(directory + "/proxy.settings"), S_OK);
+  proxy->SetBindAddress("127.0.0.1");
+  ASSERT_EQ(proxy->SetSerialParameters("tcp", "0"), S_OK);
+  ASSERT_TRUE(log->WaitFor("accepting connection"));
+  std::string file = directory + "/chatty.odl";
+  std::ofstream(file) << "line = sprintf(\"%80d\", 7)\ni = 0\nwhile i < 25000 do\n  printf(\"%s\", line)\n  i++\nendwhile\n";
+  std::string parameters = "\"127.0.0.1\", " + std::to_string(proxy->ListeningPort());
+  ChildProcess remote(Command("remote", {"tcp", parameters, "--run", file, "--timeout", "30"}));
+  // Nothing of the remote's output is read until the script has held.
+  ASSERT_TRUE(log->WaitFor("State changed to ScriptPaused"));
+  EXPECT_EQ(remote.Wait(), 0) << remote.errors;
+  EXPECT_NE(remote.output.find(" log lines dropped (the output was read more slowly than they came)"),
+            std::string::npos);
+  EXPECT_NE(remote.output.find("Result: passed"), std::string::npos);
+  EXPECT_EQ(proxy->LinkStatus().find("send queue full"), std::string::npos) << proxy->LinkStatus();
+  proxy.reset();
+  std::filesystem::remove_all(directory);
 }
 
 // Without --insecure a network link needs the authenticated cipher; with it, every

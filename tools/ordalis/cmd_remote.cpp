@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command.h"
@@ -120,6 +121,91 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
   return true;
 }
 
+// The log line that tells a run has ended, waited for after disconnect.
+constexpr char kRunEndedLine[] = "State changed to ScriptNotRunning";
+
+// What goes to standard output, written by a thread of its own so that a slow reader of the
+// output never holds up the link: the proxy would otherwise find its queue full and give up
+// messages, the result among them. At most kMaxQueuedBytes of log lines wait; beyond that log
+// lines are dropped and a note in their place says how many. Replies and results are never
+// dropped. Safe to call from any thread.
+class Output {
+ public:
+  static constexpr std::size_t kMaxQueuedBytes = std::size_t{1} << 20;
+
+  Output() : writer_([this] { Write(); }) {}
+  ~Output() { Finish(); }
+
+  void LogLine(std::string line) { Put(std::move(line), Kind::kLogLine); }
+  void Answer(std::string line) { Put(std::move(line), Kind::kAnswer); }
+
+  // Writes what is queued (and the note of any lines dropped at the end) and stops.
+  void Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      if (finishing_) return;
+      finishing_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+  }
+
+ private:
+  enum class Kind { kLogLine, kAnswer };
+
+  void Put(std::string line, Kind kind) {
+    {
+      std::lock_guard lock(mutex_);
+      if (kind == Kind::kLogLine && queued_bytes_ + line.size() > kMaxQueuedBytes) {
+        ++dropped_;
+        return;
+      }
+      TakeDroppedNote();
+      queued_bytes_ += line.size();
+      lines_.push_back(std::move(line));
+    }
+    changed_.notify_all();
+  }
+
+  // The note stands where the lines went missing. With mutex_ held.
+  void TakeDroppedNote() {
+    if (dropped_ == 0) return;
+    lines_.push_back("ordalis remote: " + std::to_string(dropped_) +
+                     " log lines dropped (the output was read more slowly than they came)");
+    queued_bytes_ += lines_.back().size();
+    dropped_ = 0;
+  }
+
+  void Write() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return finishing_ || !lines_.empty(); });
+      if (lines_.empty()) {
+        TakeDroppedNote();
+        if (lines_.empty()) break;
+      }
+      std::string line = std::move(lines_.front());
+      lines_.pop_front();
+      queued_bytes_ -= line.size();
+      bool last = lines_.empty();
+      lock.unlock();
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fputc('\n', stdout);
+      if (last) std::fflush(stdout);
+      lock.lock();
+    }
+    std::fflush(stdout);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> lines_;
+  std::size_t queued_bytes_ = 0;
+  std::size_t dropped_ = 0;
+  bool finishing_ = false;
+  std::thread writer_;
+};
+
 // What a command waits for: the next reply, or the script's result (or an error reply).
 enum class Answer { kReply, kResult };
 
@@ -127,7 +213,7 @@ enum class Answer { kReply, kResult };
 // lets the main thread wait for the answer to its command.
 class RemoteClient : public ISerialClient {
  public:
-  explicit RemoteClient(LoggingLevel level) : level_(level) {}
+  RemoteClient(LoggingLevel level, Output& output) : level_(level), output_(output) {}
 
   void Received(ISerial*, const std::uint8_t* bytes, std::size_t length) override {
     std::vector<FrameReader::Frame> frames;
@@ -183,10 +269,15 @@ class RemoteClient : public ISerialClient {
     return found;
   }
 
-  // Waits up to [timeout] for a log line that contains [text].
-  bool WaitLog(const std::string& text, std::chrono::seconds timeout) {
+  // How many runs have ended so far, by their log lines.
+  std::size_t RunsEnded() {
+    std::lock_guard lock(mutex_);
+    return runs_ended_;
+  }
+  // Waits up to [timeout] for a run to end after [mark] had.
+  bool WaitRunEnded(std::size_t mark, std::chrono::seconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return log_.find(text) != std::string::npos; });
+    return changed_.wait_for(lock, timeout, [&] { return runs_ended_ > mark; });
   }
 
   bool refused() {
@@ -207,10 +298,8 @@ class RemoteClient : public ISerialClient {
   void Take(const std::string& message) {
     ProxyLogLine line;
     if (ParseLogMessage(message, &line)) {
-      LogTime now = ScriptLog::Now();
-      PrintLogLine(level_, now.time, now.seconds, static_cast<LoggingLevel>(line.level), line.variable_name,
-                   line.message);
-      Update([&] { log_ += line.message + "\n"; });
+      if (line.level >= level_) output_.LogLine(ScriptLog::FileLine(ScriptLog::Now(), line.level, line.variable_name, line.message));
+      if (line.message.find(kRunEndedLine) != std::string::npos) Update([&] { ++runs_ended_; });
       return;
     }
     bool result = false;
@@ -218,11 +307,11 @@ class RemoteClient : public ISerialClient {
       result = awaited_ ? *awaited_ == Answer::kResult : KindOf(message) == ProxyMessageKind::kResult;
       answers_.push_back(message);
     });
-    std::printf("%s: %s\n", result ? "Result" : "Reply", message.c_str());
-    std::fflush(stdout);
+    output_.Answer((result ? "Result: " : "Reply: ") + message);
   }
 
   const LoggingLevel level_;
+  Output& output_;
   std::mutex mutex_;
   std::condition_variable changed_;
   FrameReader reader_;
@@ -230,7 +319,7 @@ class RemoteClient : public ISerialClient {
   bool refused_ = false;
   std::deque<std::string> answers_;
   std::optional<Answer> awaited_;
-  std::string log_;  // the messages of the log lines, for WaitLog
+  std::size_t runs_ended_ = 0;
 };
 
 class Session {
@@ -268,7 +357,8 @@ class Session {
 int RunFile(Session& session, RemoteClient& client, const std::string& statements) {
   if (session.Ask("connect") != "OK") return 1;
   std::string result = session.Ask("script:" + statements);
-  if (session.Ask("disconnect") == "OK") client.WaitLog("State changed to ScriptNotRunning", 10s);
+  std::size_t runs_ended = client.RunsEnded();
+  if (session.Ask("disconnect") == "OK") client.WaitRunEnded(runs_ended, 10s);
   if (client.refused()) return 1;
   return result == "passed" ? 0 : 1;
 }
@@ -303,7 +393,8 @@ int RunRemote(const std::vector<std::string>& args) {
   if (!ParseLinkParameterText(options.parameters, &parameters)) {
     return Fail("the parameters '" + options.parameters + "' are not script literals"), 2;
   }
-  RemoteClient client(options.level);
+  Output output;
+  RemoteClient client(options.level, output);
   std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, options.type);
   if (!link) return Fail("unknown link type '" + options.type + "' (see ordalis remote --help)"), 2;
   auto timeout = std::chrono::seconds(options.timeout_seconds);
@@ -321,6 +412,7 @@ int RunRemote(const std::vector<std::string>& args) {
     status = options.run.empty() ? Interactive(session, client) : RunFile(session, client, statements);
   }
   link->Close();
+  output.Finish();
   return status;
 }
 
