@@ -27,6 +27,7 @@ class PacketSerial : public ISerial, public ISerialClient {
   bool IsOpen() override;
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
   void DiscardQueued() override;
+  std::size_t MaxTransmission() const override { return kMaxPacket; }
 
   // The inner link (to adjust kind-specific settings such as a bind address); may be null when
   // the inner kind could not be made.

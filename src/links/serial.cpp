@@ -263,6 +263,18 @@ bool ISerial::SessionEstablished() const {
   return session_ && session_->established();
 }
 
+std::size_t ISerial::LargestMessage() const {
+  std::size_t most = MaxTransmission();
+  if (most == SIZE_MAX) return most;
+  std::size_t framing = 0;
+  switch (cipher_mode()) {
+    case CipherMode::kRc4: framing = 4; break;
+    case CipherMode::kChaCha20Poly1305: framing = AuthenticatedSession::SealedSize(0); break;
+    case CipherMode::kNone: break;
+  }
+  return most > framing ? most - framing : 0;
+}
+
 bool ISerial::PeerUnproven() const {
   const ISerial* owner = cipher_owner_ ? cipher_owner_ : this;
   std::lock_guard lock(owner->cipher_mutex_);

@@ -122,6 +122,11 @@ class ISerial {
   // (up to kSendQueueLimit bytes of them) and goes out once it is.
   bool Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait);
 
+  // The most bytes one transmission of this kind carries whole to the peer (a datagram, a
+  // packet the far end accepts); no limit on a stream.
+  virtual std::size_t MaxTransmission() const { return SIZE_MAX; }
+  // The longest message Send carries whole, the cipher's framing taken into account.
+  std::size_t LargestMessage() const;
   // How received chunks are cut into frames; the stream kinds override it.
   virtual LinkFraming framing() const { return LinkFraming::kMessages; }
   // True for a link that hears what it sends (the loop-back).

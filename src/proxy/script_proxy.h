@@ -2,7 +2,9 @@
 // CScriptProxy: lets a remote peer drive a script over a communication link. It owns one
 // script object and at most one link; each message the peer sends is one command ("connect",
 // "script:STATEMENTS", "variable:NAME", "abort", "disconnect"), executed one at a time on the
-// proxy's command thread. Replies, the script's log lines and the script's result word go back
+// proxy's command thread. On a stream link a command may come framed (CommandReader) and is
+// put together however the stream cuts it. When the peer leaves, the commands it left waiting
+// are dropped and no reply of its goes to the next peer. Replies, the script's log lines and the script's result word go back
 // over the same link (proxy_messages.h). The link, its parameters and its key can be kept in a
 // proxy settings file (proxy_settings.h).
 //

@@ -161,6 +161,26 @@ TEST(RemoteCommand, OutputReadSlowlyLosesLogLinesWithANoteButNeverTheVerdict) {
   std::filesystem::remove_all(directory);
 }
 
+// A script longer than one message of a message link would arrive cut or not at all; it is
+// refused before anything is sent.
+TEST(RemoteCommand, RefusesAScriptAMessageLinkCannotCarryWhole) {
+  struct Case {
+    const char* type;
+    const char* parameters;
+    std::size_t size;
+  };
+  std::string directory = TemporaryDirectory();
+  for (const Case& c : {Case{"tcppkt", "\"127.0.0.1\", 1", 40000}, Case{"udp", "1", 70000}}) {
+    std::string file = directory + "/" + c.type + ".odl";
+    std::ofstream(file) << std::string(c.size, ' ') << "assert(false)\n";
+    ChildProcess remote(Command("remote", {c.type, c.parameters, "--run", file, "--timeout", "1"}));
+    EXPECT_EQ(remote.Wait(), 2) << c.type << remote.errors;
+    EXPECT_NE(remote.errors.find("bytes one message of a " + std::string(c.type) + " link carries"), std::string::npos)
+        << remote.errors;
+  }
+  std::filesystem::remove_all(directory);
+}
+
 // Without --insecure a network link needs the authenticated cipher; with it, every
 // connection is warned about, and plain commands typed at `ordalis remote` work.
 TEST(ProxyCommand, ANetworkLinkNeedsAnAuthenticatedKeyOrInsecure) {

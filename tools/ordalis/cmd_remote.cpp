@@ -51,7 +51,9 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --run FILE        send connect, the statements of FILE and disconnect; exit 0 when the\n"
-    "                    result is passed, 1 otherwise\n"
+    "                    result is passed, 1 otherwise. A FILE longer than one message of a\n"
+    "                    message link carries (udp: 65507 bytes, tcppkt and rs232pkt: 32763,\n"
+    "                    less the key's framing) is refused with exit status 2\n"
     "  --key KEY         the key phrase the proxy uses\n"
     "  --cipher NAME     chacha20-poly1305 (default) or rc4, as the proxy uses\n"
     "  --timeout SECONDS how long to wait for the connection and for each answer (default 300)\n"
@@ -376,6 +378,16 @@ int Interactive(Session& session, RemoteClient& client) {
   return failed ? 1 : 0;
 }
 
+// A script a message link cannot carry in one message would reach the proxy cut, or not at
+// all; it is refused before anything is sent.
+bool Carries(const ISerial& link, const std::string& type, const std::string& statements) {
+  std::size_t length = std::string("script:").size() + statements.size();
+  if (length <= link.LargestMessage()) return true;
+  return Fail("the script (" + std::to_string(length) + " bytes with its command) is longer than the " +
+              std::to_string(link.LargestMessage()) + " bytes one message of a " + type +
+              " link carries; use a stream link (tcp) for it");
+}
+
 int RunRemote(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::fputs(kUsage, stdout);
@@ -400,6 +412,7 @@ int RunRemote(const std::vector<std::string>& args) {
   auto timeout = std::chrono::seconds(options.timeout_seconds);
   link->SetKeyChangeWait(0);
   if (!options.key.empty()) link->SetEncryption(options.cipher, options.key);
+  if (!options.run.empty() && !Carries(*link, options.type, statements)) return 2;
   if (!link->Open(parameters)) {
     Fail("could not open the " + options.type + " link with parameters '" + options.parameters + "'");
     return 1;
