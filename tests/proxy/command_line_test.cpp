@@ -12,6 +12,7 @@
 
 #include "child_process.h"
 #include "log_record.h"
+#include "temporary_folder.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/script_proxy.h"
 
@@ -20,10 +21,6 @@ namespace {
 
 using testing::ChildProcess;
 
-std::string TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ordalis-cli-XXXXXX").string();
-  return ::mkdtemp(pattern.data()) ? pattern : std::string(".");
-}
 
 std::vector<std::string> Command(const char* name, std::vector<std::string> args) {
   args.insert(args.begin(), {ORDALIS_CLI, name});
@@ -82,7 +79,8 @@ class RemoteRun : public ::testing::TestWithParam<CipherCase> {
     *output = remote.output + remote.errors;
     return status;
   }
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
 };
 
 // The pipeline's verdict is the script's: 0 for a script that passed, 1 for one that failed.
@@ -123,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
   ServedProxy proxy({"--key", "right", "--log-level", "fine"});
   ASSERT_NE(proxy.port(), 0);
-  std::string file = TemporaryDirectory() + "/x.odl";
+  testing::TemporaryFolder folder;
+  std::string file = folder.path() + "/x.odl";
   std::ofstream(file) << "x = 1\n";
   ChildProcess remote(Command("remote", {"tcp", proxy.Parameters(), "--key", "wrong", "--run", file, "--timeout", "60"}));
   EXPECT_EQ(remote.Wait(), 1);
@@ -138,7 +137,8 @@ TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
 // up nothing; it drops the log lines beyond its bound with a note in their place, and the
 // verdict still comes.
 TEST(RemoteCommand, OutputReadSlowlyLosesLogLinesWithANoteButNeverTheVerdict) {
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
   auto log = std::make_shared<testing::LogRecord>();
   auto proxy = CScriptProxy::Create(nullptr, Pacing{0, 0, 0});
   proxy->SetLocalLog(log);
@@ -158,7 +158,6 @@ TEST(RemoteCommand, OutputReadSlowlyLosesLogLinesWithANoteButNeverTheVerdict) {
   EXPECT_NE(remote.output.find("Result: passed"), std::string::npos);
   EXPECT_EQ(proxy->LinkStatus().find("send queue full"), std::string::npos) << proxy->LinkStatus();
   proxy.reset();
-  std::filesystem::remove_all(directory);
 }
 
 // A script longer than one message of a message link would arrive cut or not at all; it is
@@ -169,7 +168,8 @@ TEST(RemoteCommand, RefusesAScriptAMessageLinkCannotCarryWhole) {
     const char* parameters;
     std::size_t size;
   };
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
   for (const Case& c : {Case{"tcppkt", "\"127.0.0.1\", 1", 40000}, Case{"udp", "1", 70000}}) {
     std::string file = directory + "/" + c.type + ".odl";
     std::ofstream(file) << std::string(c.size, ' ') << "assert(false)\n";
@@ -178,7 +178,6 @@ TEST(RemoteCommand, RefusesAScriptAMessageLinkCannotCarryWhole) {
     EXPECT_NE(remote.errors.find("bytes one message of a " + std::string(c.type) + " link carries"), std::string::npos)
         << remote.errors;
   }
-  std::filesystem::remove_all(directory);
 }
 
 // Without --insecure a network link needs the authenticated cipher; with it, every

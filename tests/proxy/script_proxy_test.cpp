@@ -12,6 +12,7 @@
 
 #include "../links/socket_peer.h"
 #include "log_record.h"
+#include "temporary_folder.h"
 #include "peer.h"
 #include "proxy/proxy_settings.h"
 
@@ -22,10 +23,6 @@ using testing::LogRecord;
 using testing::PeerCipher;
 using testing::ProxyPeer;
 
-std::string TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ordalis-proxy-XXXXXX").string();
-  return ::mkdtemp(pattern.data()) ? pattern : std::string(".");
-}
 
 // A proxy whose link connects out to a listener of the test, so nothing listens beyond the
 // loop-back interface, and the peer at the other end of that connection.
@@ -66,7 +63,8 @@ class ProxyOverTcp : public ::testing::Test {
     return ValueText(*values);
   }
 
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
   std::shared_ptr<LogRecord> log = std::make_shared<LogRecord>();
   std::shared_ptr<CScriptProxy> proxy;
   std::uint16_t port = 0;
@@ -325,10 +323,10 @@ class KeyedServerSlot : public ::testing::TestWithParam<SlotCase> {
   void TearDown() override {
     proxy.reset();
     ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(10000));
-    std::filesystem::remove_all(directory);
   }
 
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
   std::shared_ptr<LogRecord> log = std::make_shared<LogRecord>();
   std::shared_ptr<CScriptProxy> proxy;
   std::uint16_t port = 0;
