@@ -63,7 +63,8 @@ bool PacketSerial::SendRawWithin(const std::uint8_t* bytes, std::size_t length,
   packet[2] = static_cast<std::uint8_t>(size >> 8);
   packet[3] = static_cast<std::uint8_t>(size);
   if (length > 0) std::memcpy(packet.data() + 4, bytes, length);
-  bool sent = inner_->Send(packet.data(), packet.size(), wait);
+  // This link has decided how long to wait (its note of a full queue mirrors the inner one's).
+  bool sent = inner_->Send(packet.data(), packet.size(), wait, Patience::kFullWait);
   NoteSendQueueFull(inner_->send_queue_full());
   return sent;
 }

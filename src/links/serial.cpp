@@ -141,8 +141,9 @@ bool ISerial::WaitForSendRoom(std::size_t length, std::chrono::milliseconds wait
 bool ISerial::Send(const std::uint8_t* bytes, std::size_t length) { return Send(bytes, length, send_wait()); }
 
 // A keyed message longer than a receiver accepts as one frame (16 MiB) is refused here.
-bool ISerial::Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
-  wait = SendWaitNow(wait);
+bool ISerial::Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait,
+                   Patience patience) {
+  if (patience == Patience::kUsual) wait = SendWaitNow(wait);
   CipherMode mode = cipher_mode();
   if (mode == CipherMode::kNone) return SendRawWithin(bytes, length, wait);
   if (length > kMaxFrameLength) return false;

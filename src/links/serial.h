@@ -117,10 +117,14 @@ class ISerial {
   bool Send(const std::string& text) {
     return Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   }
-  // Send waiting at most [wait] for room (0: fail at once when the queue is full). With the
-  // authenticated cipher before the session key is agreed, the message waits in the link
-  // (up to kSendQueueLimit bytes of them) and goes out once it is.
-  bool Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait);
+  // Send waiting at most [wait] for room (0: fail at once when the queue is full). While the
+  // queue is known to be full a message does not wait, unless [patience] is kFullWait (a
+  // message that must not be given up as lightly, such as a result). With the authenticated
+  // cipher before the session key is agreed, the message waits in the link (up to
+  // kSendQueueLimit bytes of them) and goes out once it is.
+  enum class Patience { kUsual, kFullWait };
+  bool Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait,
+            Patience patience = Patience::kUsual);
 
   // The most bytes one transmission of this kind carries whole to the peer (a datagram, a
   // packet the far end accepts); no limit on a stream.

@@ -53,18 +53,25 @@ bool IsNetworkServer(const std::string& type, const std::string& parameters) {
   return tcp && ParseLinkParameters(parameters).size() == 1;
 }
 
+// How much a message to the peer matters: log lines give way when the link's queue is full,
+// replies and the result wait the link's whole send wait for room.
+enum class Urgency { kLogLine, kAnswer };
+
 // The link of a proxy and the mutex every send and every change of the link pointer takes.
 class ProxyOutbox {
  public:
   // Sends [text] as one message (length and text); nothing for an empty text or without a link.
-  void Send(const std::string& text) {
+  // Log lines the link could not take are counted, and the peer is told how many before the
+  // next message that gets through.
+  void Send(const std::string& text, Urgency urgency) {
     if (text.empty() || t_sending) return;
     ThreadFlag sending(t_sending);
-    std::string framed = FramedMessage(text);
     std::lock_guard lock(mutex_);
     if (!link_) return;
     auto wait = t_on_link_thread ? 0ms : link_->send_wait();
-    link_->Send(reinterpret_cast<const std::uint8_t*>(framed.data()), framed.size(), wait);
+    auto patience = urgency == Urgency::kAnswer ? ISerial::Patience::kFullWait : ISerial::Patience::kUsual;
+    if (dropped_ > 0 && SendFramed(DroppedNote(), wait, patience)) dropped_ = 0;
+    if (!SendFramed(text, wait, patience) && urgency == Urgency::kLogLine) ++dropped_;
   }
 
   std::unique_ptr<ISerial> Take() {
@@ -75,6 +82,7 @@ class ProxyOutbox {
   void Put(std::unique_ptr<ISerial> link) {
     std::lock_guard lock(mutex_);
     link_ = std::move(link);
+    dropped_ = 0;
   }
 
   // Runs [use] on the link (or null) with the mutex held; [use] must not send.
@@ -85,8 +93,19 @@ class ProxyOutbox {
   }
 
  private:
+  // With mutex_ held and a link.
+  bool SendFramed(const std::string& text, std::chrono::milliseconds wait, ISerial::Patience patience) {
+    std::string framed = FramedMessage(text);
+    return link_->Send(reinterpret_cast<const std::uint8_t*>(framed.data()), framed.size(), wait, patience);
+  }
+  std::string DroppedNote() const {
+    return LogMessage(warning, kProxyName,
+                      std::to_string(dropped_) + " log lines were not sent to the peer: the link's send queue was full");
+  }
+
   std::mutex mutex_;
   std::unique_ptr<ISerial> link_;
+  std::size_t dropped_ = 0;  // log lines the link could not take since the peer last heard
 };
 
 // The script's in-process event and trace client: log lines and the result word go to the
@@ -109,13 +128,13 @@ class ProxyScriptObserver : public IScriptEventsClient, public ITraceEventsClien
   void Started() override {}
   void Reset() override {}
   void StateChanged(ScriptState state) override {
-    if (state == ScriptPaused) outbox_->Send(ResultWord(script_->overall_result()));
+    if (state == ScriptPaused) outbox_->Send(ResultWord(script_->overall_result()), Urgency::kAnswer);
   }
 
   // ITraceEventsClient
   void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
            const std::string& message) override {
-    outbox_->Send(LogMessage(level, variable_name, message));
+    outbox_->Send(LogMessage(level, variable_name, message), Urgency::kLogLine);
     if (auto local = local_log()) local->Log(time, seconds, level, variable_name, message);
   }
   void LogClear() override {
@@ -234,7 +253,7 @@ void CScriptProxy::RunCommand(const QueuedCommand& queued) {
     std::lock_guard lock(queue_mutex_);
     if (queued.connection != connection_) return;
   }
-  outbox_->Send(reply);
+  outbox_->Send(reply, Urgency::kAnswer);
 }
 
 // connect: a fresh remote-control root for the statements that follow.

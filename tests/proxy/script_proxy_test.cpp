@@ -190,6 +190,32 @@ TEST_F(ProxyOverTcp, APeerThatNeverReadsDoesNotHoldTheProxy) {
   EXPECT_TRUE(testing::WaitForClose(peer->fd()));
 }
 
+// A peer that reads only after the script has held: the log lines the full link could not
+// take are given up, and the peer is told how many; the result word waits for room and comes.
+TEST_F(ProxyOverTcp, APeerThatReadsLateStillGetsTheVerdict) {
+  int small = 4096;
+  ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ISerial::SetDefaultSendWait(std::chrono::milliseconds(500));
+  Connect(PeerCipher::kNone);
+  ISerial::SetDefaultSendWait(std::chrono::milliseconds(10000));
+  peer->Send("connect");
+  ASSERT_TRUE(log->WaitFor("Connect command received"));
+  peer->Send(
+      "script:line = sprintf(\"%3000d\", 7)\n"
+      "i = 0\n"
+      "while i < 3000 do\n"
+      "  printf(\"%s\", line)\n"
+      "  i++\n"
+      "endwhile\n");
+  ASSERT_TRUE(log->WaitFor("State changed to ScriptPaused"));
+  EXPECT_EQ(peer->NextAnswer(), "OK");
+  EXPECT_EQ(peer->NextAnswer(), "passed");
+  const std::vector<std::string>& messages = peer->messages();
+  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+    return message.find(" log lines were not sent to the peer: the link's send queue was full") != std::string::npos;
+  }));
+}
+
 TEST_F(ProxyOverTcp, DestroyedWhileAScriptRuns) {
   Connect(PeerCipher::kNone);
   EXPECT_EQ(Ask("connect"), "OK");
@@ -346,6 +372,8 @@ TEST_P(KeyedServerSlot, APeerWithoutTheKeyCannotHoldTheConnection) {
   ASSERT_TRUE(log->WaitFor("Connected"));
   if (!GetParam().keyed_arrives) {
     EXPECT_TRUE(testing::WaitForClose(holder->fd()));
+    // The keyed peer that follows gets the usual time, whatever its key derivation takes.
+    ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(10000));
   }
 
   ProxyPeer keyed(testing::ConnectLocal(port), PeerCipher::kAuthenticated, "phrase");
