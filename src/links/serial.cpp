@@ -15,7 +15,6 @@ constexpr char kQueueFullNote[] = " send queue full";
 
 std::atomic<std::uint32_t> default_key_change_wait_ms{1000};
 std::atomic<std::int64_t> default_send_wait_ms{10000};
-std::atomic<std::int64_t> default_handshake_deadline_ms{10000};
 
 }  // namespace
 
@@ -48,14 +47,6 @@ void ISerial::SetDefaultSendWait(std::chrono::milliseconds wait) { default_send_
 
 std::chrono::milliseconds ISerial::DefaultSendWait() {
   return std::chrono::milliseconds(default_send_wait_ms.load());
-}
-
-void ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds deadline) {
-  default_handshake_deadline_ms.store(deadline.count());
-}
-
-std::chrono::milliseconds ISerial::DefaultHandshakeDeadline() {
-  return std::chrono::milliseconds(default_handshake_deadline_ms.load());
 }
 
 // ---- status --------------------------------------------------------------------------------------
@@ -274,6 +265,11 @@ std::size_t ISerial::LargestMessage() const {
     case CipherMode::kNone: break;
   }
   return most > framing ? most - framing : 0;
+}
+
+std::chrono::milliseconds ISerial::handshake_deadline() const {
+  const ISerial* owner = cipher_owner_ ? cipher_owner_ : this;
+  return std::chrono::milliseconds(owner->handshake_deadline_ms_.load());
 }
 
 bool ISerial::PeerUnproven() const {

@@ -171,11 +171,12 @@ class ISerial {
   bool PeerUnproven() const;
   // Makes [outer] the link whose cipher this (inner) link carries; set before Open.
   void SetCipherOwner(const ISerial* outer) { cipher_owner_ = outer; }
-  // How long a server gives a new peer to show that it holds the key before it drops the
-  // connection, so that a peer without the key cannot hold the one connection (10000 ms unless
-  // changed).
-  static void SetDefaultHandshakeDeadline(std::chrono::milliseconds deadline);
-  static std::chrono::milliseconds DefaultHandshakeDeadline();
+  // How long a server gives a new peer, with the authenticated cipher, to show that it holds
+  // the key before it drops the connection, so that a peer without the key cannot hold the one
+  // connection; 0 (the default) sets no limit. Read as each connection starts; an inner link
+  // uses its cipher owner's.
+  void SetHandshakeDeadline(std::chrono::milliseconds deadline) { handshake_deadline_ms_.store(deadline.count()); }
+  std::chrono::milliseconds handshake_deadline() const;
   // Waits up to [wait] for SessionEstablished.
   bool WaitForSession(std::chrono::milliseconds wait);
   // The pause before a key change, so that traffic framed under the old key drains first
@@ -243,6 +244,7 @@ class ISerial {
   std::atomic<bool> queue_full_{false};
   std::atomic<std::uint32_t> key_change_wait_ms_{DefaultKeyChangeWait()};
   std::atomic<std::int64_t> send_wait_ms_{DefaultSendWait().count()};
+  std::atomic<std::int64_t> handshake_deadline_ms_{0};
 
   // Held from sealing a frame until it is queued, so frames leave in counter order.
   std::recursive_mutex send_order_mutex_;

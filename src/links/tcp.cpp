@@ -265,13 +265,13 @@ TCP::SharedSocket TCP::AcceptWaiting() {
 }
 
 TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
-  const auto deadline_wait = DefaultHandshakeDeadline();
+  const auto deadline_wait = handshake_deadline();
   const auto deadline = std::chrono::steady_clock::now() + deadline_wait;
   std::uint8_t buffer[kReceiveChunk];
   SharedSocket next;
   std::string dropped;
   for (;;) {
-    bool guarded = host_.empty() && PeerUnproven();
+    bool guarded = host_.empty() && deadline_wait.count() > 0 && PeerUnproven();
     Arrival arrival = WaitForArrival(socket->get(), guarded, deadline);
     if (arrival == Arrival::kDeadline) {
       dropped = "a peer that did not show the key within " + std::to_string(deadline_wait.count()) + " ms";

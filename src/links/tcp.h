@@ -4,7 +4,7 @@
 // connection thread keeps (re)connecting or (re)accepting and receives; a send thread transmits
 // the queued buffers whenever a connection stands. Progress shows in the description:
 //   "tcp client of HOST port N connected", "tcp server port N listening on socket", ...
-// With the authenticated cipher a server gives a new peer the handshake deadline to show that
+// With the authenticated cipher and a handshake deadline, a server gives a new peer that long to show that
 // it holds the key (a data frame of it authenticates). A peer that has not is dropped when the
 // deadline passes, or at once when another peer connects meanwhile, which is served in its
 // place: a peer without the key cannot hold the one connection. A peer that has shown the key

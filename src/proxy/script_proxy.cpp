@@ -453,6 +453,14 @@ std::uint16_t CScriptProxy::ListeningPort() {
   });
 }
 
+void CScriptProxy::SetHandshakeDeadline(std::chrono::milliseconds deadline) {
+  std::lock_guard lock(settings_mutex_);
+  handshake_deadline_ = deadline;
+  outbox_->With([&](ISerial* link) {
+    if (link) link->SetHandshakeDeadline(deadline);
+  });
+}
+
 std::string CScriptProxy::LinkStatus() {
   return outbox_->With([](ISerial* link) { return link ? link->Status() : std::string(); });
 }
@@ -484,6 +492,7 @@ bool CScriptProxy::ReplaceLink(const std::string& type, const std::string& param
     if (auto* tcp = dynamic_cast<TCP*>(kind)) tcp->SetBindAddress(bind_address_);
     if (auto* udp = dynamic_cast<UDP*>(kind)) udp->SetBindAddress(bind_address_);
   }
+  link->SetHandshakeDeadline(handshake_deadline_);
   link->SetKeyChangeWait(0);
   link->SetEncryption(cipher_, key_);
   link->SetKeyChangeWait(ISerial::DefaultKeyChangeWait());

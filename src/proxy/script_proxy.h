@@ -14,6 +14,7 @@
 // strictly sequential. Every operation is safe to call from any thread.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -44,6 +45,9 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   // Most commands the queue holds (and 32 MiB of them) before further ones are dropped.
   static constexpr std::size_t kMaxQueuedCommands = 256;
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{32} << 20;
+  // How long a peer of a keyed server link has to show that it holds the key (the handshake
+  // deadline) before the link drops it, so that it cannot hold the one connection.
+  static constexpr std::int64_t kHandshakeDeadlineMs = 10000;
   // How long destruction waits for the command thread.
   static constexpr std::uint32_t kCommandThreadWaitMs = 10000;
 
@@ -77,6 +81,8 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   void SetBindAddress(const std::string& address);
   // The port a TCP server link listens on (useful when opened on port 0), or 0.
   std::uint16_t ListeningPort();
+  // Changes the handshake deadline, for the link there is and those to come.
+  void SetHandshakeDeadline(std::chrono::milliseconds deadline);
   // The link's status text, or empty without a link.
   std::string LinkStatus();
 
@@ -130,6 +136,7 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   CipherMode cipher_ = CipherMode::kRc4;
   std::string settings_file_;
   std::string bind_address_;
+  std::chrono::milliseconds handshake_deadline_{kHandshakeDeadlineMs};
   std::atomic<bool> exposed_{false};  // a network server without the authenticated cipher
 
   std::shared_ptr<ProxyOutbox> outbox_;           // the link, for sending

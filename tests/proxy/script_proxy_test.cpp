@@ -335,8 +335,8 @@ void PrintTo(const SlotCase& c, std::ostream* out) { *out << c.name; }
 class KeyedServerSlot : public ::testing::TestWithParam<SlotCase> {
  protected:
   void SetUp() override {
-    ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(GetParam().deadline_ms));
     proxy = CScriptProxy::Create(nullptr, Pacing{0, 0, 0});
+    proxy->SetHandshakeDeadline(std::chrono::milliseconds(GetParam().deadline_ms));
     proxy->SetLocalLog(log);
     ASSERT_EQ(proxy->SaveAs(directory + "/proxy.settings"), S_OK);
     proxy->SetBindAddress("127.0.0.1");
@@ -348,7 +348,6 @@ class KeyedServerSlot : public ::testing::TestWithParam<SlotCase> {
   }
   void TearDown() override {
     proxy.reset();
-    ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(10000));
   }
 
   testing::TemporaryFolder folder;
@@ -373,7 +372,7 @@ TEST_P(KeyedServerSlot, APeerWithoutTheKeyCannotHoldTheConnection) {
   if (!GetParam().keyed_arrives) {
     EXPECT_TRUE(testing::WaitForClose(holder->fd()));
     // The keyed peer that follows gets the usual time, whatever its key derivation takes.
-    ISerial::SetDefaultHandshakeDeadline(std::chrono::milliseconds(10000));
+    proxy->SetHandshakeDeadline(std::chrono::milliseconds(CScriptProxy::kHandshakeDeadlineMs));
   }
 
   ProxyPeer keyed(testing::ConnectLocal(port), PeerCipher::kAuthenticated, "phrase");
