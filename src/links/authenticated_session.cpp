@@ -1,6 +1,7 @@
 #include "links/authenticated_session.h"
 
 #include <nettle/chacha-poly1305.h>
+#include <nettle/hmac.h>
 #include <nettle/memops.h>
 #include <nettle/pbkdf2.h>
 #include <sys/random.h>
@@ -19,10 +20,14 @@ namespace {
 
 constexpr std::uint8_t kHelloType = 'H';
 constexpr std::uint8_t kDataType = 'D';
-constexpr std::uint8_t kVersion = 1;
-constexpr char kSaltLabel[] = "ordalis link session 1";
+// Version 2 derives the link key once and each session key from it; a version 1 peer derived
+// every session key from the phrase and cannot agree with this end.
+constexpr std::uint8_t kVersion = 2;
+constexpr char kLinkKeySalt[] = "ordalis link key 2";
+constexpr char kSessionLabel[] = "ordalis link session 2";
 
 std::atomic<std::uint32_t> g_key_iterations{kKeyIterations};
+std::atomic<std::uint64_t> g_link_key_derivations{0};
 
 AuthenticatedSession::Random FreshRandom() {
   AuthenticatedSession::Random random{};
@@ -79,8 +84,11 @@ AuthenticatedSession::Bytes AuthenticatedSession::Restart() {
   return Hello(own_, echoed_);
 }
 
+std::uint64_t AuthenticatedSession::LinkKeyDerivations() { return g_link_key_derivations.load(); }
+
 void AuthenticatedSession::Drop() {
   established_ = false;
+  peer_proven_ = false;
   has_peer_ = false;
   key_ = {};
 }
@@ -96,7 +104,11 @@ AuthenticatedSession::Outcome AuthenticatedSession::Open(const std::uint8_t* bod
 // random starts a new session; ours, echoed back, completes it. We answer whenever our last
 // hello did not yet carry the peer's current random, so both ends settle after one exchange.
 AuthenticatedSession::Outcome AuthenticatedSession::OpenHello(const std::uint8_t* body, std::size_t length) {
-  if (length != kHelloSize || body[1] != kVersion) return Refused("a malformed hello frame");
+  if (length != kHelloSize) return Refused("a malformed hello frame");
+  if (body[1] != kVersion) {
+    return Refused("a hello of version " + std::to_string(body[1]) + " (this end speaks version " +
+                   std::to_string(kVersion) + ")");
+  }
   Random peer, heard;
   std::copy(body + 2, body + 34, peer.begin());
   std::copy(body + 34, body + 66, heard.begin());
@@ -130,24 +142,36 @@ void AuthenticatedSession::AdoptPeer(const Random& peer) {
     echoed_ = Random{};
   }
   established_ = false;
+  peer_proven_ = false;
   peer_ = peer;
   has_peer_ = true;
 }
 
+void AuthenticatedSession::DeriveLinkKey() {
+  pbkdf2_hmac_sha256(key_phrase_.size(), reinterpret_cast<const std::uint8_t*>(key_phrase_.data()),
+                     g_key_iterations.load(), sizeof kLinkKeySalt - 1,
+                     reinterpret_cast<const std::uint8_t*>(kLinkKeySalt), link_key_.size(), link_key_.data());
+  has_link_key_ = true;
+  g_link_key_derivations.fetch_add(1);
+}
+
 void AuthenticatedSession::Establish() {
+  if (!has_link_key_) DeriveLinkKey();
   const Random& low = std::min(own_, peer_);
   const Random& high = std::max(own_, peer_);
-  std::vector<std::uint8_t> salt(kSaltLabel, kSaltLabel + sizeof kSaltLabel - 1);
-  salt.insert(salt.end(), low.begin(), low.end());
-  salt.insert(salt.end(), high.begin(), high.end());
-  pbkdf2_hmac_sha256(key_phrase_.size(), reinterpret_cast<const std::uint8_t*>(key_phrase_.data()),
-                     g_key_iterations.load(), salt.size(), salt.data(), key_.size(), key_.data());
+  hmac_sha256_ctx context;
+  hmac_sha256_set_key(&context, link_key_.size(), link_key_.data());
+  hmac_sha256_update(&context, sizeof kSessionLabel - 1, reinterpret_cast<const std::uint8_t*>(kSessionLabel));
+  hmac_sha256_update(&context, low.size(), low.data());
+  hmac_sha256_update(&context, high.size(), high.data());
+  hmac_sha256_digest(&context, key_.size(), key_.data());
   // The end with the lower random sends in direction 0; a loop-back talks to itself in one.
   send_direction_ = own_ <= peer_ ? 0 : 1;
   receive_direction_ = own_ == peer_ ? 0 : 1 - send_direction_;
   sent_ = 0;
   received_ = 0;
   established_ = true;
+  peer_proven_ = false;
   own_used_ = true;
 }
 
@@ -195,6 +219,7 @@ AuthenticatedSession::Outcome AuthenticatedSession::OpenData(const std::uint8_t*
   bool in_order = rule_ == CounterRule::kNextInSequence ? counter == received_ + 1 : counter > received_;
   if (!in_order) return Refused("a replayed or out-of-order data frame");
   received_ = counter;
+  peer_proven_ = true;
   Outcome outcome;
   outcome.plaintext = std::move(plain);
   return outcome;

@@ -2,15 +2,17 @@
 // AuthenticatedSession: the authenticated encryption of a link (ChaCha20-Poly1305), with a
 // session key agreed afresh for every connection.
 //
-// Both ends hold the same key phrase. Each end draws a fresh 32-byte random and announces it in
-// a hello frame; once an end has the peer's random and sees its own echoed back, it derives the
-// session key with PBKDF2-SHA256 over the key phrase, salted with both randoms (kKeyIterations
-// rounds). A recorded session replayed on a new connection therefore meets a different key and
-// runs nothing. Data frames carry a counter; the nonce is a direction byte and that counter, the
+// Both ends hold the same key phrase, from which each derives a link key once, with
+// PBKDF2-SHA256 (kKeyIterations rounds). Each end draws a fresh 32-byte random and announces it
+// in a hello frame; once an end has the peer's random and sees its own echoed back, it derives
+// the session key as HMAC-SHA256 under the link key over both randoms. The slow derivation is
+// paid once per key, not per hello, so a peer without the key that echoes hellos costs the
+// other end next to nothing; and a recorded session replayed on a new connection meets a
+// different session key and runs nothing. Data frames carry a counter; the nonce is a direction byte and that counter, the
 // receiver accepts only frames that authenticate and come in order (the next counter on stream
 // links, a higher one on message links), so forged, altered, replayed and reordered frames are
 // refused. Frame bodies (the part after the 32-bit big-endian length):
-//   hello  'H' 0x01 <own random: 32> <peer random heard last: 32, zeros before any>
+//   hello  'H' 0x02 <own random: 32> <peer random heard last: 32, zeros before any>
 //   data   'D' <counter: 8, big-endian> <ciphertext> <tag: 16>
 // docs/file-formats.md describes the exchange for authors of peers.
 //
@@ -25,7 +27,7 @@
 
 namespace ordalis {
 
-// PBKDF2-SHA256 rounds for every session key.
+// PBKDF2-SHA256 rounds of the link key derived from a key phrase.
 inline constexpr std::uint32_t kKeyIterations = 100000;
 
 class AuthenticatedSession {
@@ -54,6 +56,9 @@ class AuthenticatedSession {
   // Forgets the session and the peer (the connection went away); the random stays unused.
   void Drop();
   bool established() const { return established_; }
+  // True once a data frame from the peer authenticated in this session: the peer has shown
+  // that it holds the key (an echoed hello shows nothing).
+  bool peer_proven() const { return peer_proven_; }
 
   // The whole data frame (length, body) carrying [length] bytes; only while established.
   Bytes Seal(const std::uint8_t* bytes, std::size_t length);
@@ -66,9 +71,12 @@ class AuthenticatedSession {
   // A hello frame (with its length) from [own] that has heard [peer]; for tests and peers.
   static Bytes Hello(const Random& own, const Random& peer);
 
-  // Changes the PBKDF2 rounds of sessions agreed from now on, for fuzzing harnesses that make a
+  // Changes the PBKDF2 rounds of link keys derived from now on, for fuzzing harnesses that make a
   // session per input (both ends must use the same count; nothing else should call it).
   static void SetKeyIterationsForFuzzing(std::uint32_t iterations);
+
+  // How many link keys the process has derived from key phrases so far (the slow step).
+  static std::uint64_t LinkKeyDerivations();
 
  private:
   static constexpr std::size_t kHelloSize = 2 + 32 + 32;
@@ -78,6 +86,7 @@ class AuthenticatedSession {
   Outcome OpenData(const std::uint8_t* body, std::size_t length);
   void AdoptPeer(const Random& peer);
   void Establish();
+  void DeriveLinkKey();
   void Nonce(std::uint8_t direction, std::uint64_t counter, std::uint8_t* nonce) const;
 
   const std::string key_phrase_;
@@ -90,6 +99,9 @@ class AuthenticatedSession {
   bool has_peer_ = false;
   Random echoed_{};          // the peer random our last hello carried
   bool established_ = false;
+  bool peer_proven_ = false;
+  std::array<std::uint8_t, 32> link_key_{};  // from the key phrase, once
+  bool has_link_key_ = false;
   std::array<std::uint8_t, 32> key_{};
   std::uint8_t send_direction_ = 0;
   std::uint8_t receive_direction_ = 1;

@@ -27,7 +27,11 @@ std::string WithoutOnlineSuffix(const std::string& status) {
 }  // namespace
 
 PacketSerial::PacketSerial(ISerialClient* client, const std::string& inner_type)
-    : ISerial(client), inner_(SerialCreator::Instance().Create(this, inner_type)) {}
+    : ISerial(client), inner_(SerialCreator::Instance().Create(this, inner_type)) {
+  // The inner link carries this link's frames, so whether its peer has shown the key is this
+  // link's to say.
+  if (inner_) inner_->SetCipherOwner(this);
+}
 
 PacketSerial::~PacketSerial() {
   if (inner_) inner_->Close();
@@ -59,7 +63,8 @@ bool PacketSerial::SendRawWithin(const std::uint8_t* bytes, std::size_t length,
   packet[2] = static_cast<std::uint8_t>(size >> 8);
   packet[3] = static_cast<std::uint8_t>(size);
   if (length > 0) std::memcpy(packet.data() + 4, bytes, length);
-  bool sent = inner_->Send(packet.data(), packet.size(), wait);
+  // This link has decided how long to wait (its note of a full queue mirrors the inner one's).
+  bool sent = inner_->Send(packet.data(), packet.size(), wait, Patience::kFullWait);
   NoteSendQueueFull(inner_->send_queue_full());
   return sent;
 }
@@ -117,6 +122,8 @@ void PacketSerial::Connected(ISerial*) {
 void PacketSerial::Disconnected(ISerial*) { SetOnline(false); }
 
 void PacketSerial::LineEvent(ISerial*, int code) { NotifyLineEvent(code); }
+
+void PacketSerial::PeerDropped(ISerial*, const std::string& reason) { NotifyPeerDropped(reason); }
 
 void PacketSerial::StatusChanged(ISerial* link) { SetDescription(WithoutOnlineSuffix(link->Status())); }
 

@@ -27,6 +27,7 @@ class PacketSerial : public ISerial, public ISerialClient {
   bool IsOpen() override;
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
   void DiscardQueued() override;
+  std::size_t MaxTransmission() const override { return kMaxPacket; }
 
   // The inner link (to adjust kind-specific settings such as a bind address); may be null when
   // the inner kind could not be made.
@@ -39,6 +40,7 @@ class PacketSerial : public ISerial, public ISerialClient {
   void Disconnected(ISerial* link) override;
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
+  void PeerDropped(ISerial* link, const std::string& reason) override;
 
  protected:
   bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;

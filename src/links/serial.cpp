@@ -132,8 +132,9 @@ bool ISerial::WaitForSendRoom(std::size_t length, std::chrono::milliseconds wait
 bool ISerial::Send(const std::uint8_t* bytes, std::size_t length) { return Send(bytes, length, send_wait()); }
 
 // A keyed message longer than a receiver accepts as one frame (16 MiB) is refused here.
-bool ISerial::Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) {
-  wait = SendWaitNow(wait);
+bool ISerial::Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait,
+                   Patience patience) {
+  if (patience == Patience::kUsual) wait = SendWaitNow(wait);
   CipherMode mode = cipher_mode();
   if (mode == CipherMode::kNone) return SendRawWithin(bytes, length, wait);
   if (length > kMaxFrameLength) return false;
@@ -254,6 +255,29 @@ bool ISerial::SessionEstablished() const {
   return session_ && session_->established();
 }
 
+std::size_t ISerial::LargestMessage() const {
+  std::size_t most = MaxTransmission();
+  if (most == SIZE_MAX) return most;
+  std::size_t framing = 0;
+  switch (cipher_mode()) {
+    case CipherMode::kRc4: framing = 4; break;
+    case CipherMode::kChaCha20Poly1305: framing = AuthenticatedSession::SealedSize(0); break;
+    case CipherMode::kNone: break;
+  }
+  return most > framing ? most - framing : 0;
+}
+
+std::chrono::milliseconds ISerial::handshake_deadline() const {
+  const ISerial* owner = cipher_owner_ ? cipher_owner_ : this;
+  return std::chrono::milliseconds(owner->handshake_deadline_ms_.load());
+}
+
+bool ISerial::PeerUnproven() const {
+  const ISerial* owner = cipher_owner_ ? cipher_owner_ : this;
+  std::lock_guard lock(owner->cipher_mutex_);
+  return owner->mode_ == CipherMode::kChaCha20Poly1305 && owner->session_ && !owner->session_->peer_proven();
+}
+
 bool ISerial::WaitForSession(std::chrono::milliseconds wait) {
   std::unique_lock lock(cipher_mutex_);
   return session_changed_.wait_for(lock, wait, [&] { return session_ && session_->established(); });
@@ -370,6 +394,10 @@ void ISerial::NotifySent(const std::uint8_t* bytes, std::size_t length) {
 
 void ISerial::NotifyLineEvent(int code) {
   if (client_) client_->LineEvent(this, code);
+}
+
+void ISerial::NotifyPeerDropped(const std::string& reason) {
+  if (client_) client_->PeerDropped(this, reason);
 }
 
 }  // namespace ordalis

@@ -77,6 +77,9 @@ class ISerialClient {
   // A received frame was refused and nothing of it delivered: it failed authentication, came
   // again or out of order, or was too long. [reason] says which.
   virtual void FrameRejected(ISerial* /*link*/, const std::string& /*reason*/) {}
+  // A server dropped a connection whose peer did not show that it holds the key, so that it
+  // cannot hold the link's one connection. [reason] says when.
+  virtual void PeerDropped(ISerial* /*link*/, const std::string& /*reason*/) {}
 };
 
 // Codes passed to ISerialClient::LineEvent.
@@ -114,11 +117,20 @@ class ISerial {
   bool Send(const std::string& text) {
     return Send(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   }
-  // Send waiting at most [wait] for room (0: fail at once when the queue is full). With the
-  // authenticated cipher before the session key is agreed, the message waits in the link
-  // (up to kSendQueueLimit bytes of them) and goes out once it is.
-  bool Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait);
+  // Send waiting at most [wait] for room (0: fail at once when the queue is full). While the
+  // queue is known to be full a message does not wait, unless [patience] is kFullWait (a
+  // message that must not be given up as lightly, such as a result). With the authenticated
+  // cipher before the session key is agreed, the message waits in the link (up to
+  // kSendQueueLimit bytes of them) and goes out once it is.
+  enum class Patience { kUsual, kFullWait };
+  bool Send(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait,
+            Patience patience = Patience::kUsual);
 
+  // The most bytes one transmission of this kind carries whole to the peer (a datagram, a
+  // packet the far end accepts); no limit on a stream.
+  virtual std::size_t MaxTransmission() const { return SIZE_MAX; }
+  // The longest message Send carries whole, the cipher's framing taken into account.
+  std::size_t LargestMessage() const;
   // How received chunks are cut into frames; the stream kinds override it.
   virtual LinkFraming framing() const { return LinkFraming::kMessages; }
   // True for a link that hears what it sends (the loop-back).
@@ -153,6 +165,18 @@ class ISerial {
   CipherMode cipher_mode() const;
   // True once the authenticated session key is agreed with the peer.
   bool SessionEstablished() const;
+  // True while, with the authenticated cipher, the peer of this connection has not shown that
+  // it holds the key (no data frame of it has authenticated yet). An inner link asks the link
+  // whose cipher it carries.
+  bool PeerUnproven() const;
+  // Makes [outer] the link whose cipher this (inner) link carries; set before Open.
+  void SetCipherOwner(const ISerial* outer) { cipher_owner_ = outer; }
+  // How long a server gives a new peer, with the authenticated cipher, to show that it holds
+  // the key before it drops the connection, so that a peer without the key cannot hold the one
+  // connection; 0 (the default) sets no limit. Read as each connection starts; an inner link
+  // uses its cipher owner's.
+  void SetHandshakeDeadline(std::chrono::milliseconds deadline) { handshake_deadline_ms_.store(deadline.count()); }
+  std::chrono::milliseconds handshake_deadline() const;
   // Waits up to [wait] for SessionEstablished.
   bool WaitForSession(std::chrono::milliseconds wait);
   // The pause before a key change, so that traffic framed under the old key drains first
@@ -171,6 +195,7 @@ class ISerial {
   void DeliverReceived(const std::uint8_t* bytes, std::size_t length);
   void NotifySent(const std::uint8_t* bytes, std::size_t length);
   void NotifyLineEvent(int code);
+  void NotifyPeerDropped(const std::string& reason);
 
  protected:
   ISerialClient* client() const { return client_; }
@@ -211,6 +236,7 @@ class ISerial {
   std::unique_ptr<Encrypt> CurrentCipher() const;
 
   ISerialClient* const client_;
+  const ISerial* cipher_owner_ = nullptr;  // the outer link whose cipher this one carries, if any
   std::atomic<bool> online_{false};
   mutable std::mutex status_mutex_;
   std::string description_ = "unknown";
@@ -218,6 +244,7 @@ class ISerial {
   std::atomic<bool> queue_full_{false};
   std::atomic<std::uint32_t> key_change_wait_ms_{DefaultKeyChangeWait()};
   std::atomic<std::int64_t> send_wait_ms_{DefaultSendWait().count()};
+  std::atomic<std::int64_t> handshake_deadline_ms_{0};
 
   // Held from sealing a frame until it is queued, so frames leave in counter order.
   std::recursive_mutex send_order_mutex_;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "links/link_parameters.h"
@@ -106,10 +107,13 @@ TCP::SharedSocket TCP::DataSocket() {
   return data_;
 }
 
-// Connects or accepts, serves the connection until it drops, pauses and starts again.
+// Connects or accepts, serves the connection until it drops, pauses and starts again. A
+// connection accepted in place of a peer that did not show the key is served at once.
 void TCP::ConnectionThread() {
+  SharedSocket next;
   while (!stop_.IsSet()) {
-    SharedSocket socket = host_.empty() ? AcceptAsServer() : ConnectAsClient();
+    SharedSocket socket = next ? std::move(next) : host_.empty() ? AcceptAsServer() : ConnectAsClient();
+    next = nullptr;
     if (socket) {
       {
         std::lock_guard lock(socket_mutex_);
@@ -120,7 +124,8 @@ void TCP::ConnectionThread() {
       SetOnline(true);
       connected_.Set();
       SetProgress(" connected");
-      ReceiveUntilDisconnected(socket);
+      next = ReceiveUntilDisconnected(socket);
+      if (next) continue;
     }
     if (WaitWake(stop_.wake(), kRetryPauseMs)) break;
   }
@@ -229,10 +234,56 @@ TCP::SharedSocket TCP::AcceptAsServer() {
   return nullptr;
 }
 
-void TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
-  std::uint8_t buffer[kReceiveChunk];
+int TCP::ListeningSocket() const {
+  std::lock_guard lock(socket_mutex_);
+  return listening_.get();
+}
+
+// Waits for data on [data] or the stop signal; while [guarded] (a server whose peer has not
+// shown the key) also for a new connection and for [deadline]. Data is served first.
+TCP::Arrival TCP::WaitForArrival(int data, bool guarded, std::chrono::steady_clock::time_point deadline) {
+  if (!guarded) {
+    Readiness ready = WaitReady(data, POLLIN, stop_.wake());
+    return ready == Readiness::kReady ? Arrival::kData : Arrival::kStopped;
+  }
   for (;;) {
-    if (WaitReady(socket->get(), POLLIN, stop_.wake()) != Readiness::kReady) break;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return Arrival::kDeadline;
+    pollfd entries[3] = {{stop_.wake().fd(), POLLIN, 0}, {data, POLLIN, 0}, {ListeningSocket(), POLLIN, 0}};
+    int ready = ::poll(entries, 3, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+    if (ready < 0 && errno != EINTR) return Arrival::kStopped;
+    if (ready <= 0) continue;
+    if (entries[0].revents) return Arrival::kStopped;
+    if (entries[1].revents) return Arrival::kData;
+    return Arrival::kNewPeer;
+  }
+}
+
+TCP::SharedSocket TCP::AcceptWaiting() {
+  int accepted = ::accept4(ListeningSocket(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  return accepted >= 0 ? std::make_shared<FileDescriptor>(accepted) : nullptr;
+}
+
+TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
+  const auto deadline_wait = handshake_deadline();
+  const auto deadline = std::chrono::steady_clock::now() + deadline_wait;
+  std::uint8_t buffer[kReceiveChunk];
+  SharedSocket next;
+  std::string dropped;
+  for (;;) {
+    bool guarded = host_.empty() && deadline_wait.count() > 0 && PeerUnproven();
+    Arrival arrival = WaitForArrival(socket->get(), guarded, deadline);
+    if (arrival == Arrival::kDeadline) {
+      dropped = "a peer that did not show the key within " + std::to_string(deadline_wait.count()) + " ms";
+      break;
+    }
+    if (arrival == Arrival::kNewPeer) {
+      next = AcceptWaiting();
+      if (!next) continue;
+      dropped = "a peer that had not shown the key, for a new connection";
+      break;
+    }
+    if (arrival == Arrival::kStopped) break;
     long received = ::recv(socket->get(), buffer, sizeof buffer, 0);
     if (received > 0) {
       DeliverReceived(buffer, static_cast<std::size_t>(received));
@@ -247,8 +298,10 @@ void TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
     data_.reset();
   }
   ::shutdown(socket->get(), SHUT_RDWR);  // a send in progress ends at once
+  if (!dropped.empty()) NotifyPeerDropped(dropped);
   SetOnline(false);
   SetProgress(" disconnected");
+  return next;
 }
 
 // Sends each queued buffer whole over the current connection, waiting for one when none

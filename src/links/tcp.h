@@ -4,7 +4,13 @@
 // connection thread keeps (re)connecting or (re)accepting and receives; a send thread transmits
 // the queued buffers whenever a connection stands. Progress shows in the description:
 //   "tcp client of HOST port N connected", "tcp server port N listening on socket", ...
+// With the authenticated cipher and a handshake deadline, a server gives a new peer that long to show that
+// it holds the key (a data frame of it authenticates). A peer that has not is dropped when the
+// deadline passes, or at once when another peer connects meanwhile, which is served in its
+// place: a peer without the key cannot hold the one connection. A peer that has shown the key
+// keeps it as before.
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,7 +61,12 @@ class TCP : public ISerial {
   SharedSocket ConnectAsClient();
   SharedSocket AcceptAsServer();
   bool PrepareListeningSocket();
-  void ReceiveUntilDisconnected(const SharedSocket& socket);
+  // Serves [socket] until it drops; returns the connection accepted in its place, if any.
+  SharedSocket ReceiveUntilDisconnected(const SharedSocket& socket);
+  enum class Arrival { kData, kNewPeer, kDeadline, kStopped };
+  Arrival WaitForArrival(int data, bool guarded, std::chrono::steady_clock::time_point deadline);
+  SharedSocket AcceptWaiting();
+  int ListeningSocket() const;
   void SetProgress(const std::string& suffix);
   SharedSocket DataSocket();
 

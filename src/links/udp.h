@@ -24,6 +24,8 @@ class UDP : public ISerial {
   bool IsOpen() override { return started_.load(); }
   bool SendRaw(const std::uint8_t* bytes, std::size_t length) override;
   void DiscardQueued() override { queue_.Clear(); }
+  // The largest datagram payload over IPv4.
+  std::size_t MaxTransmission() const override { return 65507; }
   // The send queue's limit in bytes (kSendQueueLimit unless changed).
   void SetSendQueueLimit(std::size_t bytes) { queue_.set_limit(bytes); }
   std::size_t QueuedBytes() const { return queue_.queued_bytes(); }

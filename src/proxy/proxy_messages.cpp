@@ -1,5 +1,6 @@
 #include "proxy/proxy_messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -68,6 +69,21 @@ ProxyCommand SplitCommand(const std::string& text) {
     command.has_argument = true;
   }
   return command;
+}
+
+void CommandReader::Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Command>& commands) {
+  if (length == 0) return;
+  if (!frames_.partial() && bytes[0] != 0) {
+    std::string text(reinterpret_cast<const char*>(bytes), length);
+    text.resize(std::min(text.size(), text.find('\0')));
+    commands.push_back({std::move(text), {}});
+    return;
+  }
+  std::vector<FrameReader::Frame> frames;
+  frames_.Feed(bytes, length, frames);
+  for (FrameReader::Frame& frame : frames) {
+    commands.push_back({std::string(frame.body.begin(), frame.body.end()), std::move(frame.refused)});
+  }
 }
 
 std::string FramedMessage(const std::string& text) {

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "links/frame_reader.h"
 #include "ordalis/types.h"
 #include "ordalis/variant.h"
 
@@ -24,6 +26,31 @@ ProxyCommand SplitCommand(const std::string& text);
 
 // [text] with its 32-bit big-endian length in front.
 std::string FramedMessage(const std::string& text);
+
+// Cuts what a peer sends on a stream link into commands. A stream may cut a message anywhere,
+// so a peer sends each command framed as the proxy frames its own messages (32-bit big-endian
+// length, then the text); the first byte of such a frame is zero, which begins no command
+// text. Older peers send the bare text, which is taken as it arrived, a chunk per command,
+// up to its first zero byte.
+//
+// Not thread-safe: one receive path feeds one reader.
+class CommandReader {
+ public:
+  struct Command {
+    std::string text;
+    std::string refused;  // why a framed command was not taken (too long), or empty
+  };
+
+  // Adds the commands that [length] bytes complete to [commands], in order.
+  void Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Command>& commands);
+  // Forgets a command cut short (a new connection starts a new stream).
+  void Reset() { frames_.Reset(); }
+  // True while part of a framed command is held.
+  bool partial() const { return frames_.partial(); }
+
+ private:
+  FrameReader frames_;
+};
 
 // "log:" + level number + "Variable " + variable name + " " + message.
 std::string LogMessage(LoggingLevel level, const std::string& variable_name, const std::string& message);

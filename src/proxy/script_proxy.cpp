@@ -53,18 +53,25 @@ bool IsNetworkServer(const std::string& type, const std::string& parameters) {
   return tcp && ParseLinkParameters(parameters).size() == 1;
 }
 
+// How much a message to the peer matters: log lines give way when the link's queue is full,
+// replies and the result wait the link's whole send wait for room.
+enum class Urgency { kLogLine, kAnswer };
+
 // The link of a proxy and the mutex every send and every change of the link pointer takes.
 class ProxyOutbox {
  public:
   // Sends [text] as one message (length and text); nothing for an empty text or without a link.
-  void Send(const std::string& text) {
+  // Log lines the link could not take are counted, and the peer is told how many before the
+  // next message that gets through.
+  void Send(const std::string& text, Urgency urgency) {
     if (text.empty() || t_sending) return;
     ThreadFlag sending(t_sending);
-    std::string framed = FramedMessage(text);
     std::lock_guard lock(mutex_);
     if (!link_) return;
     auto wait = t_on_link_thread ? 0ms : link_->send_wait();
-    link_->Send(reinterpret_cast<const std::uint8_t*>(framed.data()), framed.size(), wait);
+    auto patience = urgency == Urgency::kAnswer ? ISerial::Patience::kFullWait : ISerial::Patience::kUsual;
+    if (dropped_ > 0 && SendFramed(DroppedNote(), wait, patience)) dropped_ = 0;
+    if (!SendFramed(text, wait, patience) && urgency == Urgency::kLogLine) ++dropped_;
   }
 
   std::unique_ptr<ISerial> Take() {
@@ -75,6 +82,7 @@ class ProxyOutbox {
   void Put(std::unique_ptr<ISerial> link) {
     std::lock_guard lock(mutex_);
     link_ = std::move(link);
+    dropped_ = 0;
   }
 
   // Runs [use] on the link (or null) with the mutex held; [use] must not send.
@@ -85,8 +93,19 @@ class ProxyOutbox {
   }
 
  private:
+  // With mutex_ held and a link.
+  bool SendFramed(const std::string& text, std::chrono::milliseconds wait, ISerial::Patience patience) {
+    std::string framed = FramedMessage(text);
+    return link_->Send(reinterpret_cast<const std::uint8_t*>(framed.data()), framed.size(), wait, patience);
+  }
+  std::string DroppedNote() const {
+    return LogMessage(warning, kProxyName,
+                      std::to_string(dropped_) + " log lines were not sent to the peer: the link's send queue was full");
+  }
+
   std::mutex mutex_;
   std::unique_ptr<ISerial> link_;
+  std::size_t dropped_ = 0;  // log lines the link could not take since the peer last heard
 };
 
 // The script's in-process event and trace client: log lines and the result word go to the
@@ -109,13 +128,13 @@ class ProxyScriptObserver : public IScriptEventsClient, public ITraceEventsClien
   void Started() override {}
   void Reset() override {}
   void StateChanged(ScriptState state) override {
-    if (state == ScriptPaused) outbox_->Send(ResultWord(script_->overall_result()));
+    if (state == ScriptPaused) outbox_->Send(ResultWord(script_->overall_result()), Urgency::kAnswer);
   }
 
   // ITraceEventsClient
   void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
            const std::string& message) override {
-    outbox_->Send(LogMessage(level, variable_name, message));
+    outbox_->Send(LogMessage(level, variable_name, message), Urgency::kLogLine);
     if (auto local = local_log()) local->Log(time, seconds, level, variable_name, message);
   }
   void LogClear() override {
@@ -189,26 +208,31 @@ void CScriptProxy::Log(LoggingLevel level, const std::string& variable_name, con
 
 void CScriptProxy::CommandThread() {
   for (;;) {
-    std::string command;
+    QueuedCommand command;
     {
       std::unique_lock lock(queue_mutex_);
       queue_changed_.wait(lock, [&] { return stopping_ || !commands_.empty(); });
       if (stopping_) break;
       command = std::move(commands_.front());
       commands_.pop_front();
-      queued_bytes_ -= command.size();
+      queued_bytes_ -= command.text.size();
     }
     RunCommand(command);
   }
   thread_exited_.Set();
 }
 
-// Runs one command and sends its reply; a command that throws is answered "ERROR".
-void CScriptProxy::RunCommand(const std::string& text) {
+// Runs one command and sends its reply; a command that throws is answered "ERROR". The reply
+// to a peer that left while its command ran is dropped, so the next peer never reads it.
+void CScriptProxy::RunCommand(const QueuedCommand& queued) {
+  const std::string& text = queued.text;
   std::string reply;
   try {
     ProxyCommand command = SplitCommand(text);
-    if (command.name == "connect") {
+    if (!queued.refused.empty()) {
+      Log(warning, kProxyName, "Refused a command from the peer: " + queued.refused);
+      reply = "error";
+    } else if (command.name == "connect") {
       reply = Connect();
     } else if (command.name == "disconnect") {
       reply = Disconnect();
@@ -225,7 +249,11 @@ void CScriptProxy::RunCommand(const std::string& text) {
   } catch (...) {
     reply = "ERROR";
   }
-  outbox_->Send(reply);
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (queued.connection != connection_) return;
+  }
+  outbox_->Send(reply, Urgency::kAnswer);
 }
 
 // connect: a fresh remote-control root for the statements that follow.
@@ -268,35 +296,67 @@ std::string CScriptProxy::AbortScript() {
 
 // ---- the link's callbacks -----------------------------------------------------------------------------
 
-// Each received message is one command, read as text up to its first zero byte. A peer that
-// floods the queue loses the commands beyond its bound, with a warning.
-void CScriptProxy::Received(ISerial*, const std::uint8_t* bytes, std::size_t length) {
+// On a stream link the commands are cut out of the stream (framed, or a chunk each); on any
+// other link each received message is one command, read as text up to its first zero byte.
+// A peer that floods the queue loses the commands beyond its bound, with a warning.
+void CScriptProxy::Received(ISerial* link, const std::uint8_t* bytes, std::size_t length) {
   ThreadFlag on_link(t_on_link_thread);
-  std::string text(reinterpret_cast<const char*>(bytes), length);
-  text.resize(std::min(text.size(), text.find('\0')));
-  // An empty command asks nothing. (A loop-back link hands the proxy's own messages back, and
-  // each of them begins with a zero byte; answering them would feed itself for ever.)
-  if (text.empty()) return;
+  std::vector<CommandReader::Command> commands;
+  bool cut = false;
+  if (link->framing() == LinkFraming::kStream) {
+    std::lock_guard lock(queue_mutex_);
+    bool was_partial = reader_.partial();
+    reader_.Feed(bytes, length, commands);
+    cut = !was_partial && reader_.partial();
+  } else {
+    std::string text(reinterpret_cast<const char*>(bytes), length);
+    text.resize(std::min(text.size(), text.find('\0')));
+    commands.push_back({std::move(text), {}});
+  }
+  Enqueue(commands);
+  if (cut) Log(finest, kProxyName, "A command is arriving in parts");
+}
+
+void CScriptProxy::Enqueue(std::vector<CommandReader::Command>& commands) {
+  std::size_t dropped = 0;
   bool queued = false;
   {
     std::lock_guard lock(queue_mutex_);
-    if (!stopping_ && commands_.size() < kMaxQueuedCommands && queued_bytes_ + text.size() <= kMaxQueuedBytes) {
-      queued_bytes_ += text.size();
-      commands_.push_back(std::move(text));
+    for (CommandReader::Command& command : commands) {
+      // An empty command asks nothing. (A loop-back link hands the proxy's own messages back,
+      // and each of them begins with a zero byte; answering them would feed itself for ever.)
+      if (command.text.empty() && command.refused.empty()) continue;
+      if (stopping_ || commands_.size() >= kMaxQueuedCommands || queued_bytes_ + command.text.size() > kMaxQueuedBytes) {
+        ++dropped;
+        continue;
+      }
+      queued_bytes_ += command.text.size();
+      commands_.push_back({std::move(command.text), std::move(command.refused), connection_});
       queued = true;
     }
   }
-  if (queued) {
-    queue_changed_.notify_one();
-  } else {
+  if (queued) queue_changed_.notify_one();
+  for (std::size_t i = 0; i < dropped; ++i) {
     Log(warning, kProxyName, "Command queue full: a command from the peer was dropped");
   }
+}
+
+// The peer has gone: the commands it left waiting are not run, a command of it still running
+// gets no reply, what was waiting to be sent to it is not sent, and the next peer's stream
+// starts afresh.
+void CScriptProxy::ForgetPeer() {
+  std::lock_guard lock(queue_mutex_);
+  ++connection_;
+  commands_.clear();
+  queued_bytes_ = 0;
+  reader_.Reset();
 }
 
 void CScriptProxy::Sent(ISerial*, const std::uint8_t*, std::size_t) {}
 
 void CScriptProxy::Connected(ISerial*) {
   ThreadFlag on_link(t_on_link_thread);
+  ForgetPeer();
   Log(fine, kProxyName, "Connected");
   if (exposed_.load()) {
     Log(warning, kProxyName,
@@ -304,8 +364,10 @@ void CScriptProxy::Connected(ISerial*) {
   }
 }
 
-void CScriptProxy::Disconnected(ISerial*) {
+void CScriptProxy::Disconnected(ISerial* link) {
   ThreadFlag on_link(t_on_link_thread);
+  ForgetPeer();
+  link->DiscardQueued();
   Log(fine, kProxyName, "Disconnected");
 }
 
@@ -319,6 +381,11 @@ void CScriptProxy::StatusChanged(ISerial* link) {
 void CScriptProxy::FrameRejected(ISerial*, const std::string& reason) {
   ThreadFlag on_link(t_on_link_thread);
   Log(warning, kProxyName, "Rejected " + reason + " from the peer");
+}
+
+void CScriptProxy::PeerDropped(ISerial*, const std::string& reason) {
+  ThreadFlag on_link(t_on_link_thread);
+  Log(warning, kProxyName, "Dropped " + reason);
 }
 
 // ---- settings and the link ----------------------------------------------------------------------------
@@ -386,6 +453,14 @@ std::uint16_t CScriptProxy::ListeningPort() {
   });
 }
 
+void CScriptProxy::SetHandshakeDeadline(std::chrono::milliseconds deadline) {
+  std::lock_guard lock(settings_mutex_);
+  handshake_deadline_ = deadline;
+  outbox_->With([&](ISerial* link) {
+    if (link) link->SetHandshakeDeadline(deadline);
+  });
+}
+
 std::string CScriptProxy::LinkStatus() {
   return outbox_->With([](ISerial* link) { return link ? link->Status() : std::string(); });
 }
@@ -417,6 +492,7 @@ bool CScriptProxy::ReplaceLink(const std::string& type, const std::string& param
     if (auto* tcp = dynamic_cast<TCP*>(kind)) tcp->SetBindAddress(bind_address_);
     if (auto* udp = dynamic_cast<UDP*>(kind)) udp->SetBindAddress(bind_address_);
   }
+  link->SetHandshakeDeadline(handshake_deadline_);
   link->SetKeyChangeWait(0);
   link->SetEncryption(cipher_, key_);
   link->SetKeyChangeWait(ISerial::DefaultKeyChangeWait());

@@ -2,7 +2,9 @@
 // CScriptProxy: lets a remote peer drive a script over a communication link. It owns one
 // script object and at most one link; each message the peer sends is one command ("connect",
 // "script:STATEMENTS", "variable:NAME", "abort", "disconnect"), executed one at a time on the
-// proxy's command thread. Replies, the script's log lines and the script's result word go back
+// proxy's command thread. On a stream link a command may come framed (CommandReader) and is
+// put together however the stream cuts it. When the peer leaves, the commands it left waiting
+// are dropped and no reply of its goes to the next peer. Replies, the script's log lines and the script's result word go back
 // over the same link (proxy_messages.h). The link, its parameters and its key can be kept in a
 // proxy settings file (proxy_settings.h).
 //
@@ -12,6 +14,7 @@
 // strictly sequential. Every operation is safe to call from any thread.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -19,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/script.h"
 #include "links/serial.h"
@@ -41,6 +45,9 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   // Most commands the queue holds (and 32 MiB of them) before further ones are dropped.
   static constexpr std::size_t kMaxQueuedCommands = 256;
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{32} << 20;
+  // How long a peer of a keyed server link has to show that it holds the key (the handshake
+  // deadline) before the link drops it, so that it cannot hold the one connection.
+  static constexpr std::int64_t kHandshakeDeadlineMs = 10000;
   // How long destruction waits for the command thread.
   static constexpr std::uint32_t kCommandThreadWaitMs = 10000;
 
@@ -74,6 +81,8 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   void SetBindAddress(const std::string& address);
   // The port a TCP server link listens on (useful when opened on port 0), or 0.
   std::uint16_t ListeningPort();
+  // Changes the handshake deadline, for the link there is and those to come.
+  void SetHandshakeDeadline(std::chrono::milliseconds deadline);
   // The link's status text, or empty without a link.
   std::string LinkStatus();
 
@@ -85,12 +94,22 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
   void FrameRejected(ISerial* link, const std::string& reason) override;
+  void PeerDropped(ISerial* link, const std::string& reason) override;
 
  private:
   CScriptProxy(std::shared_ptr<IApplicationManager> manager, Pacing pacing);
 
+  // A command as queued: its text, or why it was refused, and the connection it came on.
+  struct QueuedCommand {
+    std::string text;
+    std::string refused;
+    std::uint64_t connection = 0;
+  };
+
   void CommandThread();
-  void RunCommand(const std::string& text);
+  void RunCommand(const QueuedCommand& queued);
+  void Enqueue(std::vector<CommandReader::Command>& commands);
+  void ForgetPeer();
   std::string Connect();
   std::string Disconnect();
   std::string RunScript(const ProxyCommand& command);
@@ -117,6 +136,7 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   CipherMode cipher_ = CipherMode::kRc4;
   std::string settings_file_;
   std::string bind_address_;
+  std::chrono::milliseconds handshake_deadline_{kHandshakeDeadlineMs};
   std::atomic<bool> exposed_{false};  // a network server without the authenticated cipher
 
   std::shared_ptr<ProxyOutbox> outbox_;           // the link, for sending
@@ -125,9 +145,12 @@ class CScriptProxy : public IScriptProxy, public ISerialClient {
   mutable std::mutex script_mutex_;  // guards the pointer, which teardown releases
   std::shared_ptr<CScript> script_;
 
-  std::mutex queue_mutex_;  // guards the command queue and the stop flag
+  std::mutex queue_mutex_;  // guards the command queue, the reader, the connection and the stop flag
   std::condition_variable queue_changed_;
-  std::deque<std::string> commands_;
+  std::deque<QueuedCommand> commands_;
+  CommandReader reader_;
+  // Counts the peers that left; a reply to a command of a peer that has gone is not sent.
+  std::uint64_t connection_ = 0;
   std::size_t queued_bytes_ = 0;
   bool stopping_ = false;
   Event thread_exited_;

@@ -195,6 +195,34 @@ TEST(AuthenticatedSession, RefusesItsOwnHelloUnlessItIsALoopBack) {
   EXPECT_EQ(std::string(outcome.plaintext->begin(), outcome.plaintext->end()), "echo");
 }
 
+// A peer without the key can echo hellos, and each echo completes a session; what it costs the
+// other end is one slow derivation for the key phrase, not one per echo, and it never counts as
+// a peer that has shown the key. A peer that holds the key shows it with its first data frame.
+TEST(AuthenticatedSession, EchoedHellosCostOneKeyDerivationAndProveNothing) {
+  End proxy("phrase");
+  proxy.session.Restart();
+  std::uint64_t derivations = AuthenticatedSession::LinkKeyDerivations();
+  for (int echo = 0; echo < 20; ++echo) {
+    AuthenticatedSession::Random stranger{};
+    stranger[0] = static_cast<std::uint8_t>(echo + 1);
+    AuthenticatedSession::Random proxy_random{};
+    auto reply = proxy.Take(AuthenticatedSession::Hello(stranger, proxy_random));
+    ASSERT_TRUE(reply);
+    std::copy(reply->begin() + 6, reply->begin() + 38, proxy_random.begin());
+    proxy.Take(AuthenticatedSession::Hello(stranger, proxy_random));
+    EXPECT_TRUE(proxy.session.established());
+    EXPECT_FALSE(proxy.session.peer_proven());
+  }
+  EXPECT_EQ(AuthenticatedSession::LinkKeyDerivations() - derivations, 1u);
+
+  End peer("phrase");
+  Handshake(proxy, peer);
+  EXPECT_FALSE(proxy.session.peer_proven());
+  proxy.Take(peer.Seal("connect"));
+  EXPECT_TRUE(proxy.session.peer_proven());
+  EXPECT_EQ(AuthenticatedSession::LinkKeyDerivations() - derivations, 2u);  // the peer's own
+}
+
 TEST(AuthenticatedSession, RefusesDataBeforeTheKeyAndMalformedFrames) {
   AuthenticatedSession session("key", Rule::kNextInSequence, Echo::kRefused);
   session.Restart();
@@ -205,7 +233,10 @@ TEST(AuthenticatedSession, RefusesDataBeforeTheKeyAndMalformedFrames) {
   Bytes short_hello = {'H', 1, 2, 3};
   Bytes data(40, 0);
   data[0] = 'D';
-  for (const Case& c : {Case{short_hello, "a malformed hello frame"}, Case{data, "a data frame before the session key was agreed"},
+  Bytes first_version = Body(AuthenticatedSession::Hello({}, {}));
+  first_version[1] = 1;
+  for (const Case& c : {Case{short_hello, "a malformed hello frame"},
+                        Case{first_version, "a hello of version 1 (this end speaks version 2)"}, Case{data, "a data frame before the session key was agreed"},
                         Case{{'Z'}, "a frame of unknown type 90"}, Case{{}, "an empty frame"}}) {
     EXPECT_EQ(session.Open(c.body.data(), c.body.size()).refused, c.refused);
   }

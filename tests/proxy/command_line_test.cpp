@@ -11,17 +11,16 @@
 #include <vector>
 
 #include "child_process.h"
+#include "log_record.h"
+#include "temporary_folder.h"
 #include "proxy/proxy_settings.h"
+#include "proxy/script_proxy.h"
 
 namespace ordalis {
 namespace {
 
 using testing::ChildProcess;
 
-std::string TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ordalis-cli-XXXXXX").string();
-  return ::mkdtemp(pattern.data()) ? pattern : std::string(".");
-}
 
 std::vector<std::string> Command(const char* name, std::vector<std::string> args) {
   args.insert(args.begin(), {ORDALIS_CLI, name});
@@ -80,7 +79,8 @@ class RemoteRun : public ::testing::TestWithParam<CipherCase> {
     *output = remote.output + remote.errors;
     return status;
   }
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
 };
 
 // The pipeline's verdict is the script's: 0 for a script that passed, 1 for one that failed.
@@ -93,6 +93,11 @@ TEST_P(RemoteRun, ExitsWithTheScriptsVerdict) {
   EXPECT_EQ(Remote(proxy, Write("pass.odl", "x = 20\ny = x * 2 + 2\nassert(y == 42)\n"), &output), 0) << output;
   EXPECT_NE(output.find("Result: passed"), std::string::npos) << output;
   EXPECT_EQ(Remote(proxy, Write("fail.odl", "assert(1 == 2)\n"), &output), 1) << output;
+  EXPECT_NE(output.find("Result: failed"), std::string::npos) << output;
+  // A script longer than one read of the stream still arrives whole: its last line decides.
+  std::string long_script;
+  for (int i = 0; long_script.size() < 20000; ++i) long_script += "n = " + std::to_string(i) + "\n";
+  EXPECT_EQ(Remote(proxy, Write("long.odl", long_script + "assert(n == -1)\n"), &output), 1) << output;
   EXPECT_NE(output.find("Result: failed"), std::string::npos) << output;
   EXPECT_EQ(proxy.Stop(), 0);
   EXPECT_NE(proxy.process().output.find(":Script:Start"), std::string::npos) << proxy.process().output;
@@ -109,13 +114,15 @@ TEST_P(RemoteRun, ExitsWithTheScriptsVerdict) {
 INSTANTIATE_TEST_SUITE_P(
     Ciphers, RemoteRun,
     ::testing::Values(CipherCase{"Authenticated", {"--key", "open sesame"}, {"--key", "open sesame"}},
+                      CipherCase{"Insecure", {"--insecure"}, {}},
                       CipherCase{"Rc4ForOldPeers", {"--key", "k", "--cipher", "rc4", "--insecure"}, {"--key", "k", "--cipher", "rc4"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
   ServedProxy proxy({"--key", "right", "--log-level", "fine"});
   ASSERT_NE(proxy.port(), 0);
-  std::string file = TemporaryDirectory() + "/x.odl";
+  testing::TemporaryFolder folder;
+  std::string file = folder.path() + "/x.odl";
   std::ofstream(file) << "x = 1\n";
   ChildProcess remote(Command("remote", {"tcp", proxy.Parameters(), "--key", "wrong", "--run", file, "--timeout", "60"}));
   EXPECT_EQ(remote.Wait(), 1);
@@ -124,6 +131,53 @@ TEST(RemoteCommand, AWrongKeyFailsWithoutRunningAnything) {
   // (Whether the proxy saw the command before the remote gave up depends on timing; that it
   // never ran it does not.)
   EXPECT_EQ(proxy.process().output.find("Connect command received"), std::string::npos);
+}
+
+// `ordalis remote` whose output is read slowly: it keeps reading the link, so the proxy gives
+// up nothing; it drops the log lines beyond its bound with a note in their place, and the
+// verdict still comes.
+TEST(RemoteCommand, OutputReadSlowlyLosesLogLinesWithANoteButNeverTheVerdict) {
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
+  auto log = std::make_shared<testing::LogRecord>();
+  auto proxy = CScriptProxy::Create(nullptr, Pacing{0, 0, 0});
+  proxy->SetLocalLog(log);
+  ASSERT_EQ(proxy->SaveAs(directory + "/proxy.settings"), S_OK);
+  proxy->SetBindAddress("127.0.0.1");
+  ASSERT_EQ(proxy->SetSerialParameters("tcp", "0"), S_OK);
+  ASSERT_TRUE(log->WaitFor("accepting connection"));
+  std::string file = directory + "/chatty.odl";
+  std::ofstream(file) << "line = sprintf(\"%80d\", 7)\ni = 0\nwhile i < 25000 do\n  printf(\"%s\", line)\n  i++\nendwhile\n";
+  std::string parameters = "\"127.0.0.1\", " + std::to_string(proxy->ListeningPort());
+  ChildProcess remote(Command("remote", {"tcp", parameters, "--run", file, "--timeout", "30"}));
+  // Nothing of the remote's output is read until the script has held.
+  ASSERT_TRUE(log->WaitFor("State changed to ScriptPaused"));
+  EXPECT_EQ(remote.Wait(), 0) << remote.errors;
+  EXPECT_NE(remote.output.find(" log lines dropped (the output was read more slowly than they came)"),
+            std::string::npos);
+  EXPECT_NE(remote.output.find("Result: passed"), std::string::npos);
+  EXPECT_EQ(proxy->LinkStatus().find("send queue full"), std::string::npos) << proxy->LinkStatus();
+  proxy.reset();
+}
+
+// A script longer than one message of a message link would arrive cut or not at all; it is
+// refused before anything is sent.
+TEST(RemoteCommand, RefusesAScriptAMessageLinkCannotCarryWhole) {
+  struct Case {
+    const char* type;
+    const char* parameters;
+    std::size_t size;
+  };
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
+  for (const Case& c : {Case{"tcppkt", "\"127.0.0.1\", 1", 40000}, Case{"udp", "1", 70000}}) {
+    std::string file = directory + "/" + c.type + ".odl";
+    std::ofstream(file) << std::string(c.size, ' ') << "assert(false)\n";
+    ChildProcess remote(Command("remote", {c.type, c.parameters, "--run", file, "--timeout", "1"}));
+    EXPECT_EQ(remote.Wait(), 2) << c.type << remote.errors;
+    EXPECT_NE(remote.errors.find("bytes one message of a " + std::string(c.type) + " link carries"), std::string::npos)
+        << remote.errors;
+  }
 }
 
 // Without --insecure a network link needs the authenticated cipher; with it, every

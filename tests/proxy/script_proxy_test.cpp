@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -10,6 +12,7 @@
 
 #include "../links/socket_peer.h"
 #include "log_record.h"
+#include "temporary_folder.h"
 #include "peer.h"
 #include "proxy/proxy_settings.h"
 
@@ -20,10 +23,6 @@ using testing::LogRecord;
 using testing::PeerCipher;
 using testing::ProxyPeer;
 
-std::string TemporaryDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ordalis-proxy-XXXXXX").string();
-  return ::mkdtemp(pattern.data()) ? pattern : std::string(".");
-}
 
 // A proxy whose link connects out to a listener of the test, so nothing listens beyond the
 // loop-back interface, and the peer at the other end of that connection.
@@ -64,7 +63,8 @@ class ProxyOverTcp : public ::testing::Test {
     return ValueText(*values);
   }
 
-  std::string directory = TemporaryDirectory();
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
   std::shared_ptr<LogRecord> log = std::make_shared<LogRecord>();
   std::shared_ptr<CScriptProxy> proxy;
   std::uint16_t port = 0;
@@ -190,6 +190,32 @@ TEST_F(ProxyOverTcp, APeerThatNeverReadsDoesNotHoldTheProxy) {
   EXPECT_TRUE(testing::WaitForClose(peer->fd()));
 }
 
+// A peer that reads only after the script has held: the log lines the full link could not
+// take are given up, and the peer is told how many; the result word waits for room and comes.
+TEST_F(ProxyOverTcp, APeerThatReadsLateStillGetsTheVerdict) {
+  int small = 4096;
+  ::setsockopt(listener.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ISerial::SetDefaultSendWait(std::chrono::milliseconds(500));
+  Connect(PeerCipher::kNone);
+  ISerial::SetDefaultSendWait(std::chrono::milliseconds(10000));
+  peer->Send("connect");
+  ASSERT_TRUE(log->WaitFor("Connect command received"));
+  peer->Send(
+      "script:line = sprintf(\"%3000d\", 7)\n"
+      "i = 0\n"
+      "while i < 3000 do\n"
+      "  printf(\"%s\", line)\n"
+      "  i++\n"
+      "endwhile\n");
+  ASSERT_TRUE(log->WaitFor("State changed to ScriptPaused"));
+  EXPECT_EQ(peer->NextAnswer(), "OK");
+  EXPECT_EQ(peer->NextAnswer(), "passed");
+  const std::vector<std::string>& messages = peer->messages();
+  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+    return message.find(" log lines were not sent to the peer: the link's send queue was full") != std::string::npos;
+  }));
+}
+
 TEST_F(ProxyOverTcp, DestroyedWhileAScriptRuns) {
   Connect(PeerCipher::kNone);
   EXPECT_EQ(Ask("connect"), "OK");
@@ -198,6 +224,175 @@ TEST_F(ProxyOverTcp, DestroyedWhileAScriptRuns) {
   proxy.reset();
   EXPECT_TRUE(testing::WaitForClose(peer->fd()));
 }
+
+// ---- commands that the stream cuts, and peers that leave -----------------------------------------
+
+struct Split {
+  const char* name;
+  std::size_t at;  // bytes of the framed command sent before the pause
+};
+
+void PrintTo(const Split& c, std::ostream* out) { *out << c.name; }
+
+class FramedCommandInParts : public ProxyOverTcp, public ::testing::WithParamInterface<Split> {};
+
+// A long script that a plain stream delivers in parts runs whole: its verdict is that of its
+// last statement, not of whatever part happened to arrive first.
+TEST_P(FramedCommandInParts, RunsWholeWithItsOwnVerdict) {
+  Connect(PeerCipher::kNone);
+  EXPECT_EQ(Ask("connect"), "OK");
+  std::string script = "script:";
+  int last = 0;
+  for (; script.size() < 3000; ++last) script += "filler = " + std::to_string(last) + "\n";
+  script += "assert(filler == -1)\n";
+  std::string framed = FramedMessage(script);
+  std::size_t at = std::min(GetParam().at, framed.size() - 1);
+  ASSERT_TRUE(testing::SendText(peer->fd(), framed.substr(0, at)));
+  ASSERT_TRUE(peer->WaitForMessageContaining("A command is arriving in parts"));
+  ASSERT_TRUE(testing::SendText(peer->fd(), framed.substr(at)));
+  EXPECT_EQ(peer->NextAnswer(), "failed");
+  EXPECT_EQ(Variable("filler"), std::to_string(last - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Splits, FramedCommandInParts,
+                         ::testing::Values(Split{"InsideTheLength", 2}, Split{"AfterTheLength", 4},
+                                           Split{"InsideTheText", 1500}, Split{"BeforeTheLastByte", 100000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A log observer that holds the command thread at the first line containing [trigger] until the
+// test opens it (or a safety time-out passes).
+class GatedLog : public LogRecord {
+ public:
+  explicit GatedLog(std::string trigger) : trigger_(std::move(trigger)) {}
+  void Log(std::int64_t time, double seconds, LoggingLevel level, const std::string& variable_name,
+           const std::string& message) override {
+    LogRecord::Log(time, seconds, level, variable_name, message);
+    if (message.find(trigger_) == std::string::npos) return;
+    std::unique_lock lock(mutex_);
+    reached_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
+  }
+  bool WaitReached() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return reached_; });
+  }
+  void Open() {
+    {
+      std::lock_guard lock(mutex_);
+      open_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  const std::string trigger_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool reached_ = false;
+  bool open_ = false;
+};
+
+// A peer leaves while its connect runs and a further command waits: that command never runs,
+// and the next peer hears nothing meant for the one that left.
+TEST_F(ProxyOverTcp, ThePeerAfterOneThatLeftStartsClean) {
+  auto gate = std::make_shared<GatedLog>("Connect command received");
+  proxy->SetLocalLog(gate);
+  struct OpenOnExit {
+    GatedLog& gate;
+    ~OpenOnExit() { gate.Open(); }
+  } open_on_exit{*gate};
+  Connect(PeerCipher::kNone);
+  peer->Send("connect");
+  ASSERT_TRUE(gate->WaitReached());
+  peer->Send("script:left = 1");
+  peer.reset();
+  ASSERT_TRUE(gate->WaitFor("Disconnected"));
+  gate->Open();
+  Accept(PeerCipher::kNone, "");
+  EXPECT_EQ(Ask("variable:left"), "error");
+  EXPECT_EQ(Ask("connect"), "OK");
+  EXPECT_EQ(Variable("left"), "(none)");
+}
+
+// ---- the one connection of a keyed server ------------------------------------------------------
+
+enum class Holder { kSilent, kWrongKey };
+
+struct SlotCase {
+  const char* name;
+  Holder holder;
+  int deadline_ms;     // the handshake deadline
+  bool keyed_arrives;  // a keyed peer connects while the holder is still there
+  const char* dropped;
+};
+
+void PrintTo(const SlotCase& c, std::ostream* out) { *out << c.name; }
+
+// A proxy serving TCP on 127.0.0.1 with the authenticated cipher. A first peer that never shows
+// the key holds the connection; it must give way to a keyed peer, and must not outlast the
+// handshake deadline.
+class KeyedServerSlot : public ::testing::TestWithParam<SlotCase> {
+ protected:
+  void SetUp() override {
+    proxy = CScriptProxy::Create(nullptr, Pacing{0, 0, 0});
+    proxy->SetHandshakeDeadline(std::chrono::milliseconds(GetParam().deadline_ms));
+    proxy->SetLocalLog(log);
+    ASSERT_EQ(proxy->SaveAs(directory + "/proxy.settings"), S_OK);
+    proxy->SetBindAddress("127.0.0.1");
+    proxy->SetCipher(CipherMode::kChaCha20Poly1305);
+    ASSERT_EQ(proxy->put_EncryptionKey("phrase"), S_OK);
+    ASSERT_EQ(proxy->SetSerialParameters("tcp", "0"), S_OK);
+    ASSERT_TRUE(log->WaitFor("accepting connection"));
+    port = proxy->ListeningPort();
+  }
+  void TearDown() override {
+    proxy.reset();
+  }
+
+  testing::TemporaryFolder folder;
+  std::string directory = folder.path();
+  std::shared_ptr<LogRecord> log = std::make_shared<LogRecord>();
+  std::shared_ptr<CScriptProxy> proxy;
+  std::uint16_t port = 0;
+};
+
+TEST_P(KeyedServerSlot, APeerWithoutTheKeyCannotHoldTheConnection) {
+  FileDescriptor first = testing::ConnectLocal(port);
+  ASSERT_TRUE(first.valid());
+  std::unique_ptr<ProxyPeer> holder;
+  if (GetParam().holder == Holder::kWrongKey) {
+    holder = std::make_unique<ProxyPeer>(std::move(first), PeerCipher::kAuthenticated, "wrong phrase");
+    holder->WaitForSession();  // the hellos went both ways: it echoed the proxy's random
+    holder->Send("connect");
+  } else {
+    holder = std::make_unique<ProxyPeer>(std::move(first), PeerCipher::kNone);
+  }
+  ASSERT_TRUE(log->WaitFor("Connected"));
+  if (!GetParam().keyed_arrives) {
+    EXPECT_TRUE(testing::WaitForClose(holder->fd()));
+    // The keyed peer that follows gets the usual time, whatever its key derivation takes.
+    proxy->SetHandshakeDeadline(std::chrono::milliseconds(CScriptProxy::kHandshakeDeadlineMs));
+  }
+
+  ProxyPeer keyed(testing::ConnectLocal(port), PeerCipher::kAuthenticated, "phrase");
+  keyed.Send("connect");
+  EXPECT_EQ(keyed.NextAnswer(), "OK");
+  EXPECT_TRUE(testing::WaitForClose(holder->fd()));
+  ASSERT_TRUE(log->WaitFor(GetParam().dropped));
+  EXPECT_EQ(log->Find(GetParam().dropped)->level, warning);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, KeyedServerSlot,
+    ::testing::Values(
+        SlotCase{"SilentGivesWayToAKeyedPeer", Holder::kSilent, 10000, true,
+                 "Dropped a peer that had not shown the key, for a new connection"},
+        SlotCase{"WrongKeyGivesWayToAKeyedPeer", Holder::kWrongKey, 10000, true,
+                 "Dropped a peer that had not shown the key, for a new connection"},
+        SlotCase{"SilentIsDroppedAtTheDeadline", Holder::kSilent, 100, false,
+                 "Dropped a peer that did not show the key within 100 ms"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- settings files --------------------------------------------------------------------------
 

@@ -42,6 +42,8 @@ const char kUsage[] =
     "  --key KEY         encrypt the traffic under the key phrase KEY\n"
     "  --cipher NAME     chacha20-poly1305 (default): authenticated frames under a session key\n"
     "                    agreed per connection; forged, altered or replayed commands never run.\n"
+    "                    A TCP server drops a peer that has not shown the key within 10 s, or\n"
+    "                    when another peer connects first, so it cannot hold the connection.\n"
     "                    rc4: the old framing, for old peers; it only obscures the traffic\n"
     "  --insecure        serve a network link (a TCP server or UDP) without an authenticated\n"
     "                    key: any peer that reaches the port may then run scripts with this\n"

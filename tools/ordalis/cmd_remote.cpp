@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command.h"
@@ -50,15 +51,17 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --run FILE        send connect, the statements of FILE and disconnect; exit 0 when the\n"
-    "                    result is passed, 1 otherwise\n"
+    "                    result is passed, 1 otherwise. A FILE longer than one message of a\n"
+    "                    message link carries (udp: 65507 bytes, tcppkt and rs232pkt: 32763,\n"
+    "                    less the key's framing) is refused with exit status 2\n"
     "  --key KEY         the key phrase the proxy uses\n"
     "  --cipher NAME     chacha20-poly1305 (default) or rc4, as the proxy uses\n"
     "  --timeout SECONDS how long to wait for the connection and for each answer (default 300)\n"
     "  --log-level LEVEL the lowest log level printed (default information)\n"
     "\n"
-    "Without a key, on a stream link (tcp, rs232, process) the proxy takes each received chunk\n"
-    "as one command; waiting for each answer keeps commands apart. Use a key or a packet link\n"
-    "(tcppkt) for long scripts.\n"
+    "Without a key, on a stream link (tcp, rs232, process) each command goes framed (its\n"
+    "32-bit big-endian length first), so the proxy takes a long script whole however the\n"
+    "stream cuts it; a proxy that does not know framed commands ignores them.\n"
     "\n"
     "Exit status: 0 success (with --run: the script passed), 1 a failed script, an error\n"
     "reply, a refused frame or a time-out, 2 for a usage error or a file that cannot be read.\n";
@@ -120,6 +123,91 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
   return true;
 }
 
+// The log line that tells a run has ended, waited for after disconnect.
+constexpr char kRunEndedLine[] = "State changed to ScriptNotRunning";
+
+// What goes to standard output, written by a thread of its own so that a slow reader of the
+// output never holds up the link: the proxy would otherwise find its queue full and give up
+// messages, the result among them. At most kMaxQueuedBytes of log lines wait; beyond that log
+// lines are dropped and a note in their place says how many. Replies and results are never
+// dropped. Safe to call from any thread.
+class Output {
+ public:
+  static constexpr std::size_t kMaxQueuedBytes = std::size_t{1} << 20;
+
+  Output() : writer_([this] { Write(); }) {}
+  ~Output() { Finish(); }
+
+  void LogLine(std::string line) { Put(std::move(line), Kind::kLogLine); }
+  void Answer(std::string line) { Put(std::move(line), Kind::kAnswer); }
+
+  // Writes what is queued (and the note of any lines dropped at the end) and stops.
+  void Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      if (finishing_) return;
+      finishing_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+  }
+
+ private:
+  enum class Kind { kLogLine, kAnswer };
+
+  void Put(std::string line, Kind kind) {
+    {
+      std::lock_guard lock(mutex_);
+      if (kind == Kind::kLogLine && queued_bytes_ + line.size() > kMaxQueuedBytes) {
+        ++dropped_;
+        return;
+      }
+      TakeDroppedNote();
+      queued_bytes_ += line.size();
+      lines_.push_back(std::move(line));
+    }
+    changed_.notify_all();
+  }
+
+  // The note stands where the lines went missing. With mutex_ held.
+  void TakeDroppedNote() {
+    if (dropped_ == 0) return;
+    lines_.push_back("ordalis remote: " + std::to_string(dropped_) +
+                     " log lines dropped (the output was read more slowly than they came)");
+    queued_bytes_ += lines_.back().size();
+    dropped_ = 0;
+  }
+
+  void Write() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return finishing_ || !lines_.empty(); });
+      if (lines_.empty()) {
+        TakeDroppedNote();
+        if (lines_.empty()) break;
+      }
+      std::string line = std::move(lines_.front());
+      lines_.pop_front();
+      queued_bytes_ -= line.size();
+      bool last = lines_.empty();
+      lock.unlock();
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fputc('\n', stdout);
+      if (last) std::fflush(stdout);
+      lock.lock();
+    }
+    std::fflush(stdout);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> lines_;
+  std::size_t queued_bytes_ = 0;
+  std::size_t dropped_ = 0;
+  bool finishing_ = false;
+  std::thread writer_;
+};
+
 // What a command waits for: the next reply, or the script's result (or an error reply).
 enum class Answer { kReply, kResult };
 
@@ -127,7 +215,7 @@ enum class Answer { kReply, kResult };
 // lets the main thread wait for the answer to its command.
 class RemoteClient : public ISerialClient {
  public:
-  explicit RemoteClient(LoggingLevel level) : level_(level) {}
+  RemoteClient(LoggingLevel level, Output& output) : level_(level), output_(output) {}
 
   void Received(ISerial*, const std::uint8_t* bytes, std::size_t length) override {
     std::vector<FrameReader::Frame> frames;
@@ -183,10 +271,15 @@ class RemoteClient : public ISerialClient {
     return found;
   }
 
-  // Waits up to [timeout] for a log line that contains [text].
-  bool WaitLog(const std::string& text, std::chrono::seconds timeout) {
+  // How many runs have ended so far, by their log lines.
+  std::size_t RunsEnded() {
+    std::lock_guard lock(mutex_);
+    return runs_ended_;
+  }
+  // Waits up to [timeout] for a run to end after [mark] had.
+  bool WaitRunEnded(std::size_t mark, std::chrono::seconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return log_.find(text) != std::string::npos; });
+    return changed_.wait_for(lock, timeout, [&] { return runs_ended_ > mark; });
   }
 
   bool refused() {
@@ -207,10 +300,8 @@ class RemoteClient : public ISerialClient {
   void Take(const std::string& message) {
     ProxyLogLine line;
     if (ParseLogMessage(message, &line)) {
-      LogTime now = ScriptLog::Now();
-      PrintLogLine(level_, now.time, now.seconds, static_cast<LoggingLevel>(line.level), line.variable_name,
-                   line.message);
-      Update([&] { log_ += line.message + "\n"; });
+      if (line.level >= level_) output_.LogLine(ScriptLog::FileLine(ScriptLog::Now(), line.level, line.variable_name, line.message));
+      if (line.message.find(kRunEndedLine) != std::string::npos) Update([&] { ++runs_ended_; });
       return;
     }
     bool result = false;
@@ -218,11 +309,11 @@ class RemoteClient : public ISerialClient {
       result = awaited_ ? *awaited_ == Answer::kResult : KindOf(message) == ProxyMessageKind::kResult;
       answers_.push_back(message);
     });
-    std::printf("%s: %s\n", result ? "Result" : "Reply", message.c_str());
-    std::fflush(stdout);
+    output_.Answer((result ? "Result: " : "Reply: ") + message);
   }
 
   const LoggingLevel level_;
+  Output& output_;
   std::mutex mutex_;
   std::condition_variable changed_;
   FrameReader reader_;
@@ -230,7 +321,7 @@ class RemoteClient : public ISerialClient {
   bool refused_ = false;
   std::deque<std::string> answers_;
   std::optional<Answer> awaited_;
-  std::string log_;  // the messages of the log lines, for WaitLog
+  std::size_t runs_ended_ = 0;
 };
 
 class Session {
@@ -242,7 +333,7 @@ class Session {
   std::string Ask(const std::string& command) {
     Answer kind = SplitCommand(command).name == "script" ? Answer::kResult : Answer::kReply;
     std::size_t mark = client_.Expect(kind);
-    if (!link_.Send(command)) {
+    if (!link_.Send(Wire(command))) {
       Fail("the link did not take the command (" + link_.Status() + ")");
       return "";
     }
@@ -252,6 +343,13 @@ class Session {
   }
 
  private:
+  // A stream cuts bytes anywhere and, without a key, nothing else marks where a command
+  // ends, so the command goes framed; keyed and message links carry each message whole.
+  std::string Wire(const std::string& command) const {
+    bool bare_stream = link_.framing() == LinkFraming::kStream && link_.cipher_mode() == CipherMode::kNone;
+    return bare_stream ? FramedMessage(command) : command;
+  }
+
   ISerial& link_;
   RemoteClient& client_;
   std::chrono::seconds timeout_;
@@ -261,7 +359,8 @@ class Session {
 int RunFile(Session& session, RemoteClient& client, const std::string& statements) {
   if (session.Ask("connect") != "OK") return 1;
   std::string result = session.Ask("script:" + statements);
-  if (session.Ask("disconnect") == "OK") client.WaitLog("State changed to ScriptNotRunning", 10s);
+  std::size_t runs_ended = client.RunsEnded();
+  if (session.Ask("disconnect") == "OK") client.WaitRunEnded(runs_ended, 10s);
   if (client.refused()) return 1;
   return result == "passed" ? 0 : 1;
 }
@@ -277,6 +376,16 @@ int Interactive(Session& session, RemoteClient& client) {
     if (client.refused()) return 1;
   }
   return failed ? 1 : 0;
+}
+
+// A script a message link cannot carry in one message would reach the proxy cut, or not at
+// all; it is refused before anything is sent.
+bool Carries(const ISerial& link, const std::string& type, const std::string& statements) {
+  std::size_t length = std::string("script:").size() + statements.size();
+  if (length <= link.LargestMessage()) return true;
+  return Fail("the script (" + std::to_string(length) + " bytes with its command) is longer than the " +
+              std::to_string(link.LargestMessage()) + " bytes one message of a " + type +
+              " link carries; use a stream link (tcp) for it");
 }
 
 int RunRemote(const std::vector<std::string>& args) {
@@ -296,12 +405,14 @@ int RunRemote(const std::vector<std::string>& args) {
   if (!ParseLinkParameterText(options.parameters, &parameters)) {
     return Fail("the parameters '" + options.parameters + "' are not script literals"), 2;
   }
-  RemoteClient client(options.level);
+  Output output;
+  RemoteClient client(options.level, output);
   std::unique_ptr<ISerial> link = SerialCreator::Instance().Create(&client, options.type);
   if (!link) return Fail("unknown link type '" + options.type + "' (see ordalis remote --help)"), 2;
   auto timeout = std::chrono::seconds(options.timeout_seconds);
   link->SetKeyChangeWait(0);
   if (!options.key.empty()) link->SetEncryption(options.cipher, options.key);
+  if (!options.run.empty() && !Carries(*link, options.type, statements)) return 2;
   if (!link->Open(parameters)) {
     Fail("could not open the " + options.type + " link with parameters '" + options.parameters + "'");
     return 1;
@@ -314,6 +425,7 @@ int RunRemote(const std::vector<std::string>& args) {
     status = options.run.empty() ? Interactive(session, client) : RunFile(session, client, statements);
   }
   link->Close();
+  output.Finish();
   return status;
 }
 
