@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "platform/utf8.h"
+#include "platform/xml_text.h"
 
 namespace ordalis::report {
 
@@ -212,23 +213,17 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void AppendXml(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c; break;
-    }
-  }
-}
+void AppendXml(std::string& out, std::string_view text) { AppendXmlText(out, std::string(text)); }
 
 std::string LogEntryFileName(std::string entry) {
-  for (std::size_t at = entry.find("%23"); at != std::string::npos; at = entry.find("%23", at + 1)) {
-    entry.replace(at, 3, "#");
+  std::string name;
+  name.reserve(entry.size());
+  for (std::size_t i = 0; i < entry.size(); ++i) {
+    bool number_sign = entry.compare(i, 3, "%23") == 0;
+    name += number_sign ? '#' : entry[i];
+    if (number_sign) i += 2;
   }
-  return entry;
+  return name;
 }
 
 std::string LinkFrom(const std::string& page_path, const std::string& target_path) {
@@ -249,54 +244,6 @@ std::string LinkFrom(const std::string& page_path, const std::string& target_pat
   }
   if (relative.empty()) out = "file://" + out;
   return out;
-}
-
-WholeFile::~WholeFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
-}
-
-bool WholeFile::Open(const std::string& path, std::string* error) {
-  path_ = path;
-  temporary_ = path + ".XXXXXX";
-  fd_ = mkstemp(temporary_.data());
-  if (fd_ < 0) {
-    temporary_.clear();
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  // mkstemp makes the file private; a report is read by the people who read the results.
-  fchmod(fd_, 0644);
-  return true;
-}
-
-void WholeFile::Write(std::string_view bytes) {
-  while (fd_ >= 0 && failure_ == 0 && !bytes.empty()) {
-    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failure_ = n < 0 ? errno : EIO;
-      break;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-bool WholeFile::Commit(std::string* error) {
-  if (fd_ < 0) {
-    if (error) *error = "the file was not opened";
-    return false;
-  }
-  int failure = failure_;
-  if (::close(fd_) != 0 && failure == 0) failure = errno;
-  fd_ = -1;
-  if (failure == 0 && std::rename(temporary_.c_str(), path_.c_str()) != 0) failure = errno;
-  if (failure != 0) {
-    if (error) *error = std::strerror(failure);
-    return false;
-  }
-  temporary_.clear();
-  return true;
 }
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) {
