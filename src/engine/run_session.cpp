@@ -55,6 +55,7 @@ void RunSession::Begin(const Variables& variables) {
     Problem("cannot create the results directory " + place_.ResultsDirectory() + ": " + Reason(error));
     return;
   }
+  RemoveDeadRunFiles(place_.ResultsDirectory(), log_);
   Logger* log = &log_;
   std::vector<std::string>* problems = &problems_;
   const std::string record = place_.WorkingPath(".odlrec");

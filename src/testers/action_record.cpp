@@ -1,6 +1,7 @@
 #include "testers/action_record.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -21,6 +22,9 @@ bool ActionRecord::Start(const std::string& path,
   Close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
+  // The lock tells a later run in the same folder that this record's run is alive, wherever
+  // it runs; the kernel drops it when the process ends, however it ends.
+  ::flock(fd_, LOCK_SH | LOCK_NB);
   path_ = path;
   failed_ = false;
   report_ = std::move(report);

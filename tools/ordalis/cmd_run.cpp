@@ -36,6 +36,7 @@
 #include "mail/results_mail.h"
 #include "testers/script_playback.h"
 #include "platform/file_descriptor.h"
+#include "platform/text.h"
 #include "report/run_annotations.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
@@ -232,7 +233,8 @@ class RunManager : public CApplicationManager {
   std::map<std::string, std::string> variables_;
 };
 
-// Prints log lines as they arrive, coloured by level on a terminal, and hands the lines the log
+// Prints log lines as they arrive, coloured by level and with control characters shown
+// escaped on a terminal, and hands the lines the log
 // file keeps to the run's recorder for the report. A severe line about a statement is followed
 // by the statement's place, so the console says where the fault is (the log file keeps its
 // fixed line format).
@@ -251,6 +253,9 @@ class LinePrinter : public ITraceEventsClient {
     const char* start = "";
     const char* end = "";
     if (colour_) {
+      // What a script or tester logs must not drive the terminal it is watched on.
+      line = TerminalText(line);
+      place = TerminalText(place);
       end = "\033[0m";
       start = level >= severe ? "\033[31m" : level >= warning ? "\033[33m" : level >= information ? "" : "\033[2m";
       if (!*start) end = "";
@@ -365,8 +370,10 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   if (!options.quiet && !results.empty()) std::printf("Results: %s\n", results.c_str());
   if (!options.quiet && !reports.html_path.empty()) std::printf("Report: %s\n", reports.html_path.c_str());
   const report::RunDigest& digest = reports.outcome.digest;
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  auto shown = [terminal](const std::string& text) { return terminal ? TerminalText(text) : text; };
   for (std::size_t i = 0; i < digest.failures.size() && i < kFailuresPrinted; ++i) {
-    std::printf("%s\n", digest.failures[i].ConsoleLine().c_str());
+    std::printf("%s\n", shown(digest.failures[i].ConsoleLine()).c_str());
   }
   if (digest.failures_total > kFailuresPrinted) {
     const std::string& where = reports.html_path.empty() ? results : reports.html_path;
@@ -374,7 +381,7 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   }
   std::string summary = SummaryMailBody(SummaryOf(*script.root()));
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
-  std::printf("%s", summary.c_str());
+  std::printf("%s", shown(summary).c_str());
   std::fflush(stdout);
   return junit_written && (results_written || script.results_xml_path().empty());
 }
