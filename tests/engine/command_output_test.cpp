@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -190,6 +193,79 @@ TEST_P(ClosedConsoleTest, ResultsAndStatusAreAsWithAnOpenConsole) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, ClosedConsoleTest, testing::ValuesIn(kClosedConsoleCases),
                          [](const testing::TestParamInfo<ClosedConsoleCase>& info) { return info.param.name; });
+
+// A process id no process has: a child that has ended and been reaped.
+pid_t GoneProcess() {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+// Working files a run killed before its end left in the results folder are removed by the next
+// run there, but never those of a run that may still be going on.
+TEST_F(CommandOutputTest, LeftoversOfDeadRunsAreRemovedByTheNextRun) {
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  const std::string dead = std::to_string(GoneProcess());
+  const std::string live = std::to_string(::getpid());
+  struct Leftover {
+    std::string name;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {
+      {"x.odl.running_" + dead + "_1.log", true},
+      {"x.odl.running_" + dead + "_1.odlrec", true},
+      {"y.odl.running_" + live + "_1.log", false},     // its process lives
+      {"z.odl.running_" + dead + "_2.log", false},     // its record is locked: a run elsewhere
+      {"z.odl.running_" + dead + "_2.odlrec", false},
+      {"notes.running_x_1.log", false},                // not a working file's name
+  };
+  for (const Leftover& leftover : leftovers) std::ofstream(out / leftover.name) << "lines";
+  int locked = ::open((out / ("z.odl.running_" + dead + "_2.odlrec")).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(locked, 0);
+  ASSERT_EQ(::flock(locked, LOCK_SH), 0);
+
+  testing_support::CommandOutcome outcome = testing_support::RunCommandLine(
+      kOrdalis + " run --quiet --results-dir " + out.string() + " " + Path("pass.odl") + " 2>&1");
+  ::close(locked);
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  for (const Leftover& leftover : leftovers) {
+    EXPECT_EQ(!fs::exists(out / leftover.name), leftover.removed) << leftover.name;
+  }
+}
+
+// On a terminal the control characters a script logs are shown escaped, so they cannot drive
+// it; the log file keeps the bytes.
+TEST_F(CommandOutputTest, ControlCharactersAreEscapedOnATerminalOnly) {
+  std::ofstream(dir_ / "escapes.odl") << "printf(\"%s\", \"\x1B]0;title\x07\x1B[2Jcleared\")\n";
+  int terminal = -1;
+  pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(kOrdalis.c_str(), kOrdalis.c_str(), "run", "--results-dir", Path("out").c_str(),
+            Path("escapes.odl").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR);) {
+    if (got > 0) shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+  EXPECT_NE(shown.find("\\x1B]0;title\\x07\\x1B[2Jcleared"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("\x1B]0;"), std::string::npos) << shown;
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    if (entry.path().extension() == ".log") log.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  EXPECT_NE(log.find("\x1B]0;title\x07\x1B[2Jcleared"), std::string::npos) << log;
+}
 
 }  // namespace
 }  // namespace ordalis
