@@ -132,6 +132,23 @@ TEST_F(CommandOutputTest, JunitThroughALinkKeepsTheLink) {
   EXPECT_TRUE(fs::is_regular_file(dir_ / "ci" / "junit.xml"));
 }
 
+// The files written after the run count like the run's own: an index that cannot be written
+// (here a folder stands in its place) is said on standard error and in the run's log, and the
+// status is 2 although the script passed.
+TEST_F(CommandOutputTest, IndexThatCannotBeWrittenIsStatusTwo) {
+  fs::create_directories(dir_ / "out" / "index.html");
+  testing_support::CommandOutcome outcome = testing_support::RunCommandLine(
+      kOrdalis + " run --quiet --results-dir " + Path("out") + " " + Path("pass.odl") + " 2>&1");
+  EXPECT_EQ(outcome.status, 2) << outcome.output;
+  EXPECT_NE(outcome.output.find("cannot write the results index"), std::string::npos) << outcome.output;
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    if (entry.path().extension() == ".log") log.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  EXPECT_NE(log.find("Severe:Script:cannot write the results index"), std::string::npos) << log;
+}
+
 // Runs `ordalis [arguments]` with a standard output whose reader is already gone, as after
 // `| head -1`; its exit status, or -1 when a signal ended it.
 int RunWithClosedConsole(const std::vector<std::string>& arguments) {
