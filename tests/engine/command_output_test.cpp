@@ -32,11 +32,17 @@ namespace fs = std::filesystem;
 
 const std::string kOrdalis = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
 
+// A test's name as one folder name (a parameterised test's name holds a '/').
+std::string FolderName(std::string name) {
+  for (char& c : name) c = c == '/' ? '_' : c;
+  return name;
+}
+
 class CommandOutputTest : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("ordalis_command_output_" + std::to_string(::getpid()) + "_" +
-                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+                                        FolderName(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(dir_);
     setenv("ORDALIS_MACHINE_SETTINGS", (dir_ / "machine.json").c_str(), 1);
     setenv("ORDALIS_USER_SETTINGS", (dir_ / "user.json").c_str(), 1);
