@@ -62,9 +62,10 @@ bool OutputFile::Fail(int error_number, std::string* error) {
 }
 
 bool OutputFile::Open(const std::string& path, mode_t new_file_mode, std::string* error,
-                      ReplacedMode replaced) {
+                      ReplacedMode replaced, Sync sync) {
   if (!FollowLinks(path, &target_)) return Fail(errno, error);
   mode_ = new_file_mode;
+  sync_ = sync;
   struct stat info {};
   bool exists = ::stat(target_.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) return Fail(EISDIR, error);
@@ -96,15 +97,15 @@ bool OutputFile::Commit(std::string* error) {
   if (!fd_) return Fail(failure_ != 0 ? failure_ : EBADF, error);
   bool replacing = !temporary_.empty();
   int failure = failure_;
-  if (failure == 0 && replacing && (::fchmod(fd_.get(), mode_) != 0 || ::fsync(fd_.get()) != 0)) {
-    failure = errno;
-  }
+  const bool sync = replacing && sync_ == Sync::kToDisk;
+  if (failure == 0 && replacing && ::fchmod(fd_.get(), mode_) != 0) failure = errno;
+  if (failure == 0 && sync && ::fsync(fd_.get()) != 0) failure = errno;
   // A device may report a failed write only when it is closed.
   if (::close(fd_.Release()) != 0 && failure == 0 && errno != EINTR) failure = errno;
   if (failure == 0 && replacing && ::rename(temporary_.c_str(), target_.c_str()) != 0) failure = errno;
   if (failure != 0) return Fail(failure, error);
-  if (replacing) {
-    temporary_.clear();
+  temporary_.clear();
+  if (sync) {
     FileDescriptor directory = OpenFile(DirectoryOf(target_), O_RDONLY | O_DIRECTORY);
     if (directory) ::fsync(directory.get());
   }

@@ -24,6 +24,14 @@ enum class ReplacedMode {
   kExactly,  // always [new_file_mode] (a file that may hold a key stays private)
 };
 
+// Whether a replaced file is synced to the disk before it is renamed into place.
+enum class Sync {
+  kToDisk,  // a crash leaves the old file or the whole new one (documents, settings)
+  kNone,    // readers still never see a part; a crash may lose the new file, so only for
+            // files rebuilt from others (a report page, an index), where a sync per run costs
+            // more than the file is worth
+};
+
 class OutputFile {
  public:
   OutputFile() = default;
@@ -35,7 +43,7 @@ class OutputFile {
   // Prepares to write [path]. False, with the system's reason in [error], when it cannot be
   // opened (a directory, no permission, a missing directory, a loop of links).
   bool Open(const std::string& path, mode_t new_file_mode, std::string* error,
-            ReplacedMode replaced = ReplacedMode::kKeep);
+            ReplacedMode replaced = ReplacedMode::kKeep, Sync sync = Sync::kToDisk);
   // Appends [bytes]; the first failure is kept for Commit and later writes are dropped.
   void Write(std::string_view bytes);
   // Ends the file: a replacement is synced and renamed into place, a device or FIFO closed.
@@ -49,6 +57,7 @@ class OutputFile {
   std::string temporary_;  // the replacement being written; empty when writing through
   FileDescriptor fd_;
   mode_t mode_ = 0644;
+  Sync sync_ = Sync::kToDisk;
   int failure_ = 0;        // errno of the first failed write
 };
 

@@ -246,9 +246,9 @@ std::string LinkFrom(const std::string& page_path, const std::string& target_pat
   return out;
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) {
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error, Sync sync) {
   WholeFile file;
-  if (!file.Open(path, error)) return false;
+  if (!file.Open(path, error, sync)) return false;
   file.Write(bytes);
   return file.Commit(error);
 }

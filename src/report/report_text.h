@@ -60,10 +60,13 @@ std::string LinkFrom(const std::string& page_path, const std::string& target_pat
 
 // A report, index or JUnit file written as an OutputFile (platform/output_file.h): a regular
 // file is replaced atomically, a device or FIFO written through, a link followed. A file not
-// committed leaves the old one. Errors carry the system's reason.
+// committed leaves the old one. Errors carry the system's reason. Pages rebuilt from a results
+// document (a report, an index) pass Sync::kNone.
 class WholeFile {
  public:
-  bool Open(const std::string& path, std::string* error) { return file_.Open(path, 0644, error); }
+  bool Open(const std::string& path, std::string* error, Sync sync = Sync::kToDisk) {
+    return file_.Open(path, 0644, error, ReplacedMode::kKeep, sync);
+  }
   void Write(std::string_view bytes) { file_.Write(bytes); }
   bool Commit(std::string* error) { return file_.Commit(error); }
 
@@ -72,6 +75,7 @@ class WholeFile {
 };
 
 // Writes [bytes] to [path] as a WholeFile.
-bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error);
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error,
+                    Sync sync = Sync::kToDisk);
 
 }  // namespace ordalis::report
