@@ -79,23 +79,22 @@ bool CopyFile(const std::string& from, const std::string& to) {
   return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
 }
 
+bool AllDigits(std::string_view text, std::size_t most) {
+  return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // The process id in a working file name "<script>.running_<pid>_<run>.log" (or .odlrec); 0
 // when [name] is not one.
 pid_t WorkingFileProcess(std::string_view name) {
   static constexpr std::string_view kMark = ".running_";
   std::size_t at = name.rfind(kMark);
-  if (at == std::string_view::npos) return 0;
-  std::string_view rest = name.substr(at + kMark.size());
-  if (!rest.ends_with(".log") && !rest.ends_with(".odlrec")) return 0;
-  rest = rest.substr(0, rest.rfind('.'));
-  std::size_t underscore = rest.find('_');
-  std::string_view pid = rest.substr(0, underscore);
-  if (underscore == std::string_view::npos || pid.empty() || pid.size() > 9 ||
-      rest.substr(underscore + 1).empty() ||
-      rest.substr(underscore + 1).find_first_not_of("0123456789") != std::string_view::npos ||
-      pid.find_first_not_of("0123456789") != std::string_view::npos) {
-    return 0;
-  }
+  if (at == std::string_view::npos || !(name.ends_with(".log") || name.ends_with(".odlrec"))) return 0;
+  std::string_view numbers = name.substr(at + kMark.size());
+  numbers = numbers.substr(0, numbers.rfind('.'));
+  std::size_t underscore = numbers.find('_');
+  if (underscore == std::string_view::npos) return 0;
+  std::string_view pid = numbers.substr(0, underscore);
+  if (!AllDigits(pid, 9) || !AllDigits(numbers.substr(underscore + 1), 20)) return 0;
   return static_cast<pid_t>(std::stol(std::string(pid)));
 }
 
