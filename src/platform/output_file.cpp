@@ -63,17 +63,19 @@ bool OutputFile::Fail(int error_number, std::string* error) {
 
 bool OutputFile::Open(const std::string& path, mode_t new_file_mode, std::string* error,
                       ReplacedMode replaced, Sync sync) {
-  if (!FollowLinks(path, &target_)) return Fail(errno, error);
   mode_ = new_file_mode;
   sync_ = sync;
+  // The kernel follows every link here, the /proc ones of /dev/stdout included, which name a
+  // pipe or a terminal rather than a path.
   struct stat info {};
-  bool exists = ::stat(target_.c_str(), &info) == 0;
+  bool exists = ::stat(path.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) return Fail(EISDIR, error);
   if (exists && !S_ISREG(info.st_mode)) {
     // A device or a FIFO is what the user asked to write to: its node stays as it is.
-    fd_ = OpenFile(target_, O_WRONLY | O_NOCTTY);
+    fd_ = OpenFile(path, O_WRONLY | O_NOCTTY);
     return fd_ ? true : Fail(errno, error);
   }
+  if (!FollowLinks(path, &target_)) return Fail(errno, error);
   if (exists && replaced == ReplacedMode::kKeep) mode_ = info.st_mode & 07777;
   temporary_ = target_ + ".tmp-XXXXXX";
   fd_.Reset(::mkostemp(temporary_.data(), O_CLOEXEC));

@@ -138,6 +138,15 @@ TEST_F(CommandOutputTest, JunitThroughALinkKeepsTheLink) {
   EXPECT_TRUE(fs::is_regular_file(dir_ / "ci" / "junit.xml"));
 }
 
+// /dev/stdout names the command's own standard output, here a pipe, through links of /proc
+// that name no path: the document goes down the pipe.
+TEST_F(CommandOutputTest, JunitToStandardOutputGoesDownThePipe) {
+  testing_support::CommandOutcome outcome = testing_support::RunCommandLine(
+      kOrdalis + " run --quiet --results-dir " + Path("out") + " --junit /dev/stdout " + Path("pass.odl") + " | cat");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("<testsuites name=\"pass.odl\""), std::string::npos) << outcome.output;
+}
+
 // The files written after the run count like the run's own: an index that cannot be written
 // (here a folder stands in its place) is said on standard error and in the run's log, and the
 // status is 2 although the script passed.
