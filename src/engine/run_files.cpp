@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -98,7 +99,17 @@ pid_t WorkingFileProcess(std::string_view name) {
   return static_cast<pid_t>(std::stol(std::string(pid)));
 }
 
-bool ProcessGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+// Whether process [pid] has ended: there is none, or only its exit status is left for a parent
+// that has not collected it (a zombie holds no file and no lock).
+bool ProcessGone(pid_t pid) {
+  if (::kill(pid, 0) != 0) return errno == ESRCH;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::size_t name_end = line.rfind(')');  // the state follows the name, which may hold anything
+  return name_end != std::string::npos && line.size() > name_end + 2 &&
+         (line[name_end + 2] == 'Z' || line[name_end + 2] == 'X');
+}
 
 // Whether a live run holds the record file at [path]: it keeps a shared lock on it while it runs.
 bool RecordInUse(const std::string& path) {

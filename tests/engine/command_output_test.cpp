@@ -235,6 +235,16 @@ pid_t GoneProcess() {
   return child;
 }
 
+// A process that has ended but whose parent has not collected its status yet, as a run just
+// killed is for a moment; the caller reaps it.
+pid_t ZombieProcess() {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  siginfo_t info {};
+  ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+  return child;
+}
+
 // Working files a run killed before its end left in the results folder are removed by the next
 // run there, but never those of a run that may still be going on.
 TEST_F(CommandOutputTest, LeftoversOfDeadRunsAreRemovedByTheNextRun) {
@@ -242,6 +252,8 @@ TEST_F(CommandOutputTest, LeftoversOfDeadRunsAreRemovedByTheNextRun) {
   fs::create_directories(out);
   const std::string dead = std::to_string(GoneProcess());
   const std::string live = std::to_string(::getpid());
+  const pid_t zombie_process = ZombieProcess();
+  const std::string zombie = std::to_string(zombie_process);
   struct Leftover {
     std::string name;
     bool removed;
@@ -249,6 +261,7 @@ TEST_F(CommandOutputTest, LeftoversOfDeadRunsAreRemovedByTheNextRun) {
   const std::vector<Leftover> leftovers = {
       {"x.odl.running_" + dead + "_1.log", true},
       {"x.odl.running_" + dead + "_1.odlrec", true},
+      {"w.odl.running_" + zombie + "_4.log", true},   // its process has ended, not been reaped
       {"y.odl.running_" + live + "_1.log", false},     // its process lives
       {"z.odl.running_" + dead + "_2.log", false},     // its record is locked: a run elsewhere
       {"z.odl.running_" + dead + "_2.odlrec", false},
@@ -262,6 +275,8 @@ TEST_F(CommandOutputTest, LeftoversOfDeadRunsAreRemovedByTheNextRun) {
   testing_support::CommandOutcome outcome = testing_support::RunCommandLine(
       kOrdalis + " run --quiet --results-dir " + out.string() + " " + Path("pass.odl") + " 2>&1");
   ::close(locked);
+  int status = 0;
+  ::waitpid(zombie_process, &status, 0);
   EXPECT_EQ(outcome.status, 0) << outcome.output;
   for (const Leftover& leftover : leftovers) {
     EXPECT_EQ(!fs::exists(out / leftover.name), leftover.removed) << leftover.name;
