@@ -1,12 +1,6 @@
 #include "report/report_text.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <sys/stat.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
