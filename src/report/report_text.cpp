@@ -157,15 +157,15 @@ void CutText(std::string& text, std::size_t limit) {
   text += "\xE2\x80\xA6";  // …
 }
 
+// The text rule of the XML files, which also keeps the page free of control characters and
+// bytes that are not UTF-8 (a log line can hold any), and the apostrophe as an entity too.
 void AppendHtml(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c; break;
+  std::string xml = XmlText(std::string(text));
+  for (char c : xml) {
+    if (c == '\'') {
+      out += "&#39;";
+    } else {
+      out += c;
     }
   }
 }

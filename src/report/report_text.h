@@ -43,7 +43,7 @@ std::string Repaired(std::string_view bytes);
 // Cuts [text] to at most [limit] bytes at a character boundary, adding "…" when it was cut.
 void CutText(std::string& text, std::size_t limit);
 
-// Escaping for HTML text and attribute values (& < > " ').
+// Escaping for HTML text and attribute values (& < > " '), by the one XML text rule otherwise.
 void AppendHtml(std::string& out, std::string_view text);
 std::string Html(std::string_view text);
 // A JSON string literal that is also safe inside an HTML <script> element ("<" is \u003c).
