@@ -1,6 +1,8 @@
 #include "engine/run_files.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -77,7 +80,66 @@ bool CopyFile(const std::string& from, const std::string& to) {
   return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
 }
 
+bool AllDigits(std::string_view text, std::size_t most) {
+  return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The process id in a working file name "<script>.running_<pid>_<run>.log" (or .odlrec); 0
+// when [name] is not one.
+pid_t WorkingFileProcess(std::string_view name) {
+  static constexpr std::string_view kMark = ".running_";
+  std::size_t at = name.rfind(kMark);
+  if (at == std::string_view::npos || !(name.ends_with(".log") || name.ends_with(".odlrec"))) return 0;
+  std::string_view numbers = name.substr(at + kMark.size());
+  numbers = numbers.substr(0, numbers.rfind('.'));
+  std::size_t underscore = numbers.find('_');
+  if (underscore == std::string_view::npos) return 0;
+  std::string_view pid = numbers.substr(0, underscore);
+  if (!AllDigits(pid, 9) || !AllDigits(numbers.substr(underscore + 1), 20)) return 0;
+  return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
+// Whether process [pid] has ended: there is none, or only its exit status is left for a parent
+// that has not collected it (a zombie holds no file and no lock).
+bool ProcessGone(pid_t pid) {
+  if (::kill(pid, 0) != 0) return errno == ESRCH;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::size_t name_end = line.rfind(')');  // the state follows the name, which may hold anything
+  return name_end != std::string::npos && line.size() > name_end + 2 &&
+         (line[name_end + 2] == 'Z' || line[name_end + 2] == 'X');
+}
+
+// Whether a live run holds the record file at [path]: it keeps a shared lock on it while it runs.
+bool RecordInUse(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool in_use = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return in_use;
+}
+
+// The record beside a working file [path]: the same name ending in .odlrec.
+std::string RecordBeside(const std::string& path) { return path.substr(0, path.rfind('.')) + ".odlrec"; }
+
 }  // namespace
+
+void RemoveDeadRunFiles(const std::string& directory, Logger& log) {
+  std::error_code error;
+  for (fs::directory_iterator entry(directory, error), end; !error && entry != end; entry.increment(error)) {
+    std::string name = entry->path().filename().string();
+    pid_t pid = WorkingFileProcess(name);
+    if (pid <= 0 || pid == ::getpid() || !ProcessGone(pid)) continue;
+    std::string path = entry->path().string();
+    std::error_code kind_error;
+    if (!entry->is_regular_file(kind_error) || RecordInUse(RecordBeside(path))) continue;
+    std::error_code removed;
+    if (!fs::remove(path, removed)) continue;
+    log.Log(information, "Script", "Removed %s, left by a run that ended before it could finish (process %d)",
+            path.c_str(), static_cast<int>(pid));
+  }
+}
 
 RunNames MakeRunNames(const std::string& script_directory, const std::string& script_file_name,
                       const std::string& override_directory, std::time_t now) {

@@ -38,6 +38,13 @@ enum class LogFileAction { kMove, kCopy };
 void TransferLogFiles(const std::vector<std::string>& patterns, LogFileAction action,
                       const RunNames& names, std::vector<std::string>* results_logs, Logger& log);
 
+// Removes from [directory] the working files (<script>.running_<pid>_<run>.log and .odlrec) of
+// runs whose process is gone: a run killed before its end leaves them, and nothing else ever
+// would. A file is kept while its process lives, while its record is locked by a run (another
+// machine or container sharing the folder), and always when it is this process's own. Each
+// removal is logged through [log].
+void RemoveDeadRunFiles(const std::string& directory, Logger& log);
+
 // Moves [from] to [to], across file systems too; false when it cannot.
 bool MoveFile(const std::string& from, const std::string& to);
 

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -53,12 +55,15 @@ void RunSession::Begin(const Variables& variables) {
     Problem("cannot create the results directory " + place_.ResultsDirectory() + ": " + Reason(error));
     return;
   }
+  RemoveDeadRunFiles(place_.ResultsDirectory(), log_);
   Logger* log = &log_;
   std::vector<std::string>* problems = &problems_;
-  record_.Start(place_.WorkingPath(".odlrec"), variables, [log, problems](const std::string& reason) {
+  const std::string record = place_.WorkingPath(".odlrec");
+  bool started = record_.Start(record, variables, [log, problems](const std::string& reason) {
     log->Log(severe, kScriptName, "%s", reason.c_str());
     problems->push_back(reason);
   });
+  if (!started) Problem("Failed to create the record file '" + record + "': " + std::strerror(errno));
 }
 
 FinishedRun RunSession::CloseRun(VariableTable& variables, std::time_t now) {

@@ -39,6 +39,8 @@ class ScriptLogger : public Logger, public std::enable_shared_from_this<ScriptLo
   }
   // The log file is [path] from now on (a run's working log).
   void SetLogPath(const std::string& path) { log_.SetLogPath(path); }
+  // Why the log file lost lines since the last call, or empty.
+  std::string TakeLogFileFailure() { return log_.TakeLogFileFailure(); }
   // Raises LogClear on the trace client and the sinks.
   void LogClear() { log_.LogClear(); }
   // Tells the trace client and the sinks of a line that the log file does not get.

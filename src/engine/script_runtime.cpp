@@ -162,6 +162,7 @@ void ScriptRuntime::StartRun() {
   if (settings_.auto_reset.load()) ResetForNewRun();
   OfferResultSpill(*loaded->root);
   events_.Started();
+  logger_->TakeLogFileFailure();  // a line lost before this run is not this run's fault
   logger_->SetLogPath(session_->place().WorkingPath(".log"));
   session_->Begin(RecordVariables());
   logger_->LogClear();
@@ -252,6 +253,10 @@ void ScriptRuntime::EndRun() {
   FinishedRun run = session_->CloseRun(variables_, static_cast<std::time_t>(Now()));
   logger_->Log(information, "Script", "%s", "End");
   session_->FileRun(run);
+  // A log that lost lines is a file of the run that could not be written, like the others.
+  if (std::string failure = logger_->TakeLogFileFailure(); !failure.empty()) {
+    run.problems.insert(run.problems.begin(), failure);
+  }
   std::shared_ptr<const LoadedScript> loaded = document_->Current();
   bool written = false;
   if (run.claim == FinishedRun::Claim::kClaimed) {

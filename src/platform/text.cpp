@@ -1,5 +1,9 @@
 #include "platform/text.h"
 
+#include <cstdio>
+
+#include "platform/utf8.h"
+
 namespace ordalis {
 
 std::string LowerAscii(std::string_view text) {
@@ -18,6 +22,37 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+namespace {
+
+void AppendEscape(std::string& out, const char* form, unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, form, value);
+  out += text;
+}
+
+}  // namespace
+
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    std::size_t length = DecodeUtf8(text, i, &c);
+    if (length == 0) {
+      AppendEscape(out, "\\x%02X", static_cast<unsigned char>(text[i]));
+      length = 1;
+    } else if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) {
+      AppendEscape(out, "\\x%02X", static_cast<unsigned>(c));
+    } else if (c >= 0x80 && c < 0xA0) {
+      AppendEscape(out, "\\u%04X", static_cast<unsigned>(c));
+    } else {
+      out.append(text, i, length);
+    }
+    i += length;
+  }
+  return out;
 }
 
 }  // namespace ordalis

@@ -23,4 +23,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // Whether [text] begins with [prefix], ignoring the case of A-Z.
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
 
+// [text] fit to show on a terminal: the control characters (C0 but tab and line feed, DEL, C1) and
+// the bytes that are not valid UTF-8 are written visibly as "\xNN" ("\u0080" … for C1 in UTF-8), so a
+// script or tester cannot move the cursor, retitle the window or clear the screen of whoever
+// watches a run. Files keep the bytes; this is for the console only.
+std::string TerminalText(const std::string& text);
+
 }  // namespace ordalis

@@ -1,13 +1,10 @@
 #include "proxy/proxy_settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
 
+#include "platform/output_file.h"
 #include "platform/utf8.h"
 
 namespace ordalis {
@@ -200,22 +197,8 @@ std::string WriteProxySettings(const ProxySettings& settings) {
 }
 
 bool ReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  // The file may hold a key: only its owner reads it.
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    ssize_t got = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    written += static_cast<std::size_t>(got);
-  }
-  bool complete = written == bytes.size() && ::fsync(fd) == 0;
-  complete = ::close(fd) == 0 && complete;
-  if (complete && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temporary.c_str());
-  return false;
+  // The file may hold a key: only its owner reads it, whatever the file it replaces allowed.
+  return WriteOutputFile(path, bytes, 0600, nullptr, ReplacedMode::kExactly);
 }
 
 }  // namespace ordalis

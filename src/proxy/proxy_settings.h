@@ -38,8 +38,9 @@ SettingsRead ReadProxySettings(const std::string& bytes, ProxySettings* settings
 // The file's bytes for [settings]: version 2, or 3 for a key of the authenticated cipher.
 std::string WriteProxySettings(const ProxySettings& settings);
 
-// Writes [bytes] to [path] through a temporary file beside it, so the old file stays whole
-// until the new one is complete. False when it cannot be written.
+// Writes [bytes] to [path] as an OutputFile: a regular file (or the one a link names) is
+// replaced whole, private to its owner; a device or FIFO is written through. False when it
+// cannot be written.
 bool ReplaceFile(const std::string& path, const std::string& bytes);
 
 // One archive string, and the UTF-8 text of one (exposed for the tests).

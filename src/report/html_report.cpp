@@ -371,7 +371,8 @@ bool WriteHtmlReport(const std::string& xml_path, const std::string& html_path,
   page += "<script type=\"application/json\" id=\"report-data\">";
 
   WholeFile file;
-  if (!file.Open(html_path, error)) return false;
+  // The page is made again from the results document whenever it is lost.
+  if (!file.Open(html_path, error, Sync::kNone)) return false;
   file.Write(page);
   file.Write(tree_json);
   page.clear();

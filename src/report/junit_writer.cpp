@@ -211,7 +211,7 @@ std::string JunitDocument(const RunDigest& digest, const std::string& log_text) 
     out += "  </testcase>\n";
   }
   out += "  <system-out>";
-  AppendXml(out, Repaired(log_text));
+  AppendXml(out, log_text);
   out += "</system-out>\n </testsuite>\n</testsuites>\n";
   return out;
 }

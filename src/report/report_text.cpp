@@ -1,12 +1,6 @@
 #include "report/report_text.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <sys/stat.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/utf8.h"
+#include "platform/xml_text.h"
 
 namespace ordalis::report {
 
@@ -162,15 +157,15 @@ void CutText(std::string& text, std::size_t limit) {
   text += "\xE2\x80\xA6";  // …
 }
 
+// The text rule of the XML files, which also keeps the page free of control characters and
+// bytes that are not UTF-8 (a log line can hold any), and the apostrophe as an entity too.
 void AppendHtml(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c; break;
+  std::string xml = XmlText(std::string(text));
+  for (char c : xml) {
+    if (c == '\'') {
+      out += "&#39;";
+    } else {
+      out += c;
     }
   }
 }
@@ -212,23 +207,17 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
 }
 
-void AppendXml(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c; break;
-    }
-  }
-}
+void AppendXml(std::string& out, std::string_view text) { AppendXmlText(out, std::string(text)); }
 
 std::string LogEntryFileName(std::string entry) {
-  for (std::size_t at = entry.find("%23"); at != std::string::npos; at = entry.find("%23", at + 1)) {
-    entry.replace(at, 3, "#");
+  std::string name;
+  name.reserve(entry.size());
+  for (std::size_t i = 0; i < entry.size(); ++i) {
+    bool number_sign = entry.compare(i, 3, "%23") == 0;
+    name += number_sign ? '#' : entry[i];
+    if (number_sign) i += 2;
   }
-  return entry;
+  return name;
 }
 
 std::string LinkFrom(const std::string& page_path, const std::string& target_path) {
@@ -251,57 +240,9 @@ std::string LinkFrom(const std::string& page_path, const std::string& target_pat
   return out;
 }
 
-WholeFile::~WholeFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
-}
-
-bool WholeFile::Open(const std::string& path, std::string* error) {
-  path_ = path;
-  temporary_ = path + ".XXXXXX";
-  fd_ = mkstemp(temporary_.data());
-  if (fd_ < 0) {
-    temporary_.clear();
-    if (error) *error = std::strerror(errno);
-    return false;
-  }
-  // mkstemp makes the file private; a report is read by the people who read the results.
-  fchmod(fd_, 0644);
-  return true;
-}
-
-void WholeFile::Write(std::string_view bytes) {
-  while (fd_ >= 0 && failure_ == 0 && !bytes.empty()) {
-    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failure_ = n < 0 ? errno : EIO;
-      break;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-bool WholeFile::Commit(std::string* error) {
-  if (fd_ < 0) {
-    if (error) *error = "the file was not opened";
-    return false;
-  }
-  int failure = failure_;
-  if (::close(fd_) != 0 && failure == 0) failure = errno;
-  fd_ = -1;
-  if (failure == 0 && std::rename(temporary_.c_str(), path_.c_str()) != 0) failure = errno;
-  if (failure != 0) {
-    if (error) *error = std::strerror(failure);
-    return false;
-  }
-  temporary_.clear();
-  return true;
-}
-
-bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) {
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error, Sync sync) {
   WholeFile file;
-  if (!file.Open(path, error)) return false;
+  if (!file.Open(path, error, sync)) return false;
   file.Write(bytes);
   return file.Commit(error);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "ordalis/types.h"
+#include "platform/output_file.h"
 
 namespace ordalis::report {
 
@@ -42,12 +43,12 @@ std::string Repaired(std::string_view bytes);
 // Cuts [text] to at most [limit] bytes at a character boundary, adding "…" when it was cut.
 void CutText(std::string& text, std::size_t limit);
 
-// Escaping for HTML text and attribute values (& < > " ').
+// Escaping for HTML text and attribute values (& < > " '), by the one XML text rule otherwise.
 void AppendHtml(std::string& out, std::string_view text);
 std::string Html(std::string_view text);
 // A JSON string literal that is also safe inside an HTML <script> element ("<" is \u003c).
 void AppendJsonString(std::string& out, std::string_view text);
-// Escaping for XML text and attribute values (& < > ").
+// XML text and attribute values, by the one rule of every XML file written (AppendXmlText).
 void AppendXml(std::string& out, std::string_view text);
 
 // The file name of a log file entry of a results document, which writes '#' as "%23".
@@ -57,28 +58,24 @@ std::string LogEntryFileName(std::string entry);
 // when both sit on the same tree, percent-encoded for use in href.
 std::string LinkFrom(const std::string& page_path, const std::string& target_path);
 
-// A file written through a temporary file in the same directory and renamed into place by
-// Commit, so readers see the old file or the new one, never a part. A file not committed is
-// removed. Errors carry the system's reason.
+// A report, index or JUnit file written as an OutputFile (platform/output_file.h): a regular
+// file is replaced atomically, a device or FIFO written through, a link followed. A file not
+// committed leaves the old one. Errors carry the system's reason. Pages rebuilt from a results
+// document (a report, an index) pass Sync::kNone.
 class WholeFile {
  public:
-  WholeFile() = default;
-  ~WholeFile();
-  WholeFile(const WholeFile&) = delete;
-  WholeFile& operator=(const WholeFile&) = delete;
-
-  bool Open(const std::string& path, std::string* error);
-  void Write(std::string_view bytes);
-  bool Commit(std::string* error);
+  bool Open(const std::string& path, std::string* error, Sync sync = Sync::kToDisk) {
+    return file_.Open(path, 0644, error, ReplacedMode::kKeep, sync);
+  }
+  void Write(std::string_view bytes) { file_.Write(bytes); }
+  bool Commit(std::string* error) { return file_.Commit(error); }
 
  private:
-  std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
-  int failure_ = 0;  // the first errno of a write
+  OutputFile file_;
 };
 
 // Writes [bytes] to [path] as a WholeFile.
-bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error);
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error,
+                    Sync sync = Sync::kToDisk);
 
 }  // namespace ordalis::report

@@ -211,7 +211,8 @@ bool WriteResultsIndex(const std::string& directory, std::string* error) {
     if (a.time != b.time) return a.time > b.time;
     return a.xml > b.xml;
   });
-  return WriteWholeFile((fs::path(directory) / kIndexFile).string(), Page(directory, rows), error);
+  // The index is made again from the folder's documents after every run.
+  return WriteWholeFile((fs::path(directory) / kIndexFile).string(), Page(directory, rows), error, Sync::kNone);
 }
 
 }  // namespace ordalis::report

@@ -189,6 +189,9 @@ class Parser {
     if (error_.empty()) error_ = message;
   }
 
+  // Ends the reading at once, the document refused with [message].
+  void Refuse(const std::string& message) { Stop(message); }
+
  private:
   struct ValuesTarget {
     std::vector<ValueEntry>* list = nullptr;
@@ -373,6 +376,13 @@ void OnError(void* context, xmlErrorPtr error) {
   ParserOf(context).Error("line " + std::to_string(error->line) + ": " + message);
 }
 
+// A results document never has a document type declaration: one in a file is refused before
+// its internal subset is read, so no entity it declares is ever expanded (nested entities
+// would otherwise grow a few hundred bytes into gigabytes of text).
+void OnDocumentType(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+  ParserOf(context).Refuse("a results document has no document type declaration (<!DOCTYPE>)");
+}
+
 int ReadInput(void* input, char* buffer, int length) {
   return static_cast<RepairingInput*>(input)->Read(buffer, length);
 }
@@ -400,6 +410,7 @@ bool ReadResults(const std::string& path, const std::vector<ResultsVisitor*>& vi
   handler.characters = OnCharacters;
   handler.cdataBlock = OnCharacters;
   handler.serror = OnError;
+  handler.internalSubset = OnDocumentType;
   // The handler's user data is the parser context itself, so errors and events reach the parser
   // through its _private pointer.
   xmlParserCtxtPtr context = xmlCreateIOParserCtxt(&handler, nullptr, ReadInput, CloseInput, &input,

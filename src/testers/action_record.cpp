@@ -1,7 +1,9 @@
 #include "testers/action_record.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +22,9 @@ bool ActionRecord::Start(const std::string& path,
   Close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
+  // The lock tells a later run in the same folder that this record's run is alive, wherever
+  // it runs; the kernel drops it when the process ends, however it ends.
+  ::flock(fd_, LOCK_SH | LOCK_NB);
   path_ = path;
   failed_ = false;
   report_ = std::move(report);
@@ -58,6 +63,16 @@ void ActionRecord::Fail(const char* step, int error) {
   }
 }
 
+namespace {
+
+bool RoomToReserve(int fd) {
+  struct statvfs info {};
+  if (::fstatvfs(fd, &info) != 0) return false;
+  return static_cast<unsigned long long>(info.f_bavail) * info.f_frsize >= ActionRecord::kRoomKept;
+}
+
+}  // namespace
+
 // Maps the next chunk of the file. Its blocks are reserved first: a store into a mapped page
 // that the file system cannot back ends the process with SIGBUS, while a reservation that
 // fails is an error code, after which the lines are written instead and a full disk is
@@ -68,7 +83,10 @@ bool ActionRecord::MapNextChunk() {
     map_ = nullptr;
     map_start_ += kChunk;
   }
-  if (mapping_failed_) return false;
+  if (mapping_failed_ || !RoomToReserve(fd_)) {
+    mapping_failed_ = true;
+    return false;
+  }
   int reserved;
   do {
     reserved = ::fallocate(fd_, 0, static_cast<off_t>(map_start_), static_cast<off_t>(kChunk));

@@ -53,6 +53,12 @@ class ActionRecord {
     Close();
   }
 
+  // A chunk is reserved on the disk before it is mapped; it is small, and none is reserved when
+  // less than kRoomKept is free, so the record never takes the space the log and the results
+  // document of the run need. Closing gives back what the last chunk did not use.
+  static constexpr std::size_t kChunk = 64 * 1024;
+  static constexpr std::size_t kRoomKept = 16 * kChunk;
+
  private:
   std::int64_t Ticks() const;
   // Hands [line_] to the operating system at once, so a tester that takes the process down
@@ -65,8 +71,6 @@ class ActionRecord {
   void WriteDirect(const char* data, std::size_t size);
   bool MapNextChunk();
   void Fail(const char* step, int error);
-
-  static constexpr std::size_t kChunk = 1 << 20;
 
   int fd_ = -1;
   std::string path_;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "trace/clock.h"
 #include "trace/logger.h"
@@ -51,15 +52,25 @@ void ScriptLog::SetLogFile(const std::string& directory, const std::string& file
   std::string base = directory.empty() ? std::string(".") : directory;
   log_directory_ = base + "/Results";
   log_path_ = log_directory_ + "/" + file_name + ".log";
-  log_failure_reported_.store(false);
+  log_failure_.clear();
 }
 
-// A log file that cannot be written (a full disk, a failing device) is said once per file to
-// the trace client and the sinks, so the run shows it loses lines; the run itself goes on.
+// A log file that cannot be written (a full disk, a failing device) is said once to the trace
+// client and the sinks, so the run shows it loses lines, and kept for the run to count among
+// the files it could not write; the run itself goes on.
 void ScriptLog::ReportLogFileFailure(const std::string& path, int error) {
-  if (log_failure_reported_.exchange(true)) return;
-  RaiseEvent(Now(), severe, "Script",
-             "Cannot write the log file '" + path + "': " + std::strerror(error), LogSource{});
+  std::string message = "Cannot write the log file '" + path + "': " + std::strerror(error);
+  {
+    std::lock_guard lock(mutex_);
+    if (!log_failure_.empty()) return;
+    log_failure_ = message;
+  }
+  RaiseEvent(Now(), severe, "Script", message, LogSource{});
+}
+
+std::string ScriptLog::TakeLogFileFailure() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(log_failure_, std::string());
 }
 
 void ScriptLog::SetLogPath(const std::string& path) {
@@ -123,7 +134,10 @@ bool ScriptLog::AppendLine(const std::string& path, const std::string& line) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, text.data(), text.size());
-  ::close(fd);
+  int failure = errno;
+  // A file system may report a lost write only when the file is closed.
+  if (::close(fd) != 0 && ok && errno != EINTR) return false;
+  errno = failure;
   return ok;
 }
 

@@ -49,6 +49,9 @@ class ScriptLog {
   void SetLogPath(const std::string& path);
   // The path of the log file, or empty.
   std::string LogFilePath() const;
+  // Why the log file lost a line since the last call ("Cannot write the log file 'path':
+  // reason"), or empty; the next failure is then said again. Safe from any thread.
+  std::string TakeLogFileFailure();
   // The single in-process observer (null clears it), told of the lines from [lowest] up: lines
   // below it are not even formatted when no sink listens, which a statement's finest lines
   // would otherwise cost on every statement. Safe from any thread.
@@ -91,11 +94,11 @@ class ScriptLog {
   std::atomic<std::size_t> sink_count_{0};
   std::atomic<bool> has_client_{false};
   std::atomic<std::int32_t> client_lowest_{0};  // the lowest level the client is told of
-  std::atomic<bool> log_failure_reported_{false};  // since the log file was last named
-  mutable std::mutex mutex_;  // guards the two fields below
+  mutable std::mutex mutex_;  // guards the fields below
   std::shared_ptr<ITraceEventsClient> client_;
   std::string log_directory_;
   std::string log_path_;
+  std::string log_failure_;  // the first lost line's reason since it was last taken
 };
 
 }  // namespace ordalis

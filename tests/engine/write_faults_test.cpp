@@ -94,6 +94,40 @@ TEST_F(WriteFaultsTest, FileSizeLimitIsReportedAndLeavesNoHalfFile) {
   }
 }
 
+// The command itself survives the signal a file-size limit sends: whoever starts it need not
+// ignore SIGXFSZ for it. The write fails with EFBIG, which is reported, and the status is 2.
+TEST_F(WriteFaultsTest, FileSizeLimitSignalDoesNotEndTheRun) {
+  std::ofstream(dir_ / "script.odl") << kScript;
+  Outcome run = Shell(SettingsIn(dir_) + "prlimit --fsize=4096 -- " + kOrdalis + " run --quiet --results-dir " +
+                      (dir_ / "out").string() + " " + (dir_ / "script.odl").string());
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("File too large"), std::string::npos) << run.output;
+}
+
+// The record file must not take the space of a small results folder: in a 1 MiB file system a
+// short run keeps its whole log; once the folder is full, the lost log and results are said and
+// the status is 2, not a passed run with an empty log.
+TEST_F(WriteFaultsTest, SmallFileSystemKeepsTheLogOrSaysItWasLost) {
+  if (Shell("unshare -rm true").status != 0) GTEST_SKIP() << "no private mounts here";
+  std::ofstream(dir_ / "short.odl") << "a = 1\n";
+  std::ofstream(dir_ / "script.odl") << kScript;
+  const fs::path mount = dir_ / "small";
+  fs::create_directories(mount);
+  std::ofstream(dir_ / "inside.sh")
+      << "mount -t tmpfs -o size=1m tmpfs " << mount << " || exit 9\n"
+      << "export " << SettingsIn(dir_) << "\n"
+      << kOrdalis << " run --quiet --results-dir " << mount / "short" << " " << dir_ / "short.odl" << "\n"
+      << "echo \"short status $?\"\n"
+      << "cat " << mount / "short" << "/short.odl_*.log | grep -c Start\n"
+      << "head -c 1000000 /dev/zero > " << mount / "filler" << " 2>/dev/null\n"
+      << kOrdalis << " run --quiet --results-dir " << mount / "full" << " " << dir_ / "script.odl" << "\n"
+      << "echo \"full status $?\"\n";
+  Outcome outcome = Shell("unshare -rm sh " + (dir_ / "inside.sh").string());
+  EXPECT_NE(outcome.output.find("short status 0\n1\n"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("full status 2\n"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("Cannot write the log file"), std::string::npos) << outcome.output;
+}
+
 // A small tmpfs in a private mount namespace fills up for real (ENOSPC). The run and the
 // settings change happen inside the namespace; what they left is listed there for the checks.
 TEST_F(WriteFaultsTest, FullFileSystemIsReportedAndLeavesNoHalfFile) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -90,6 +91,23 @@ class Term {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  // Closes the reading end of standard output, as `| head` does once it has its line.
+  void CloseOutput() { output_.Reset(); }
+  // Waits, standard input still open, for the command to end by itself: its error stream ends
+  // (or the safety time-out passes). The exit status, or -2 when it was still running and had
+  // to be stopped.
+  int WaitForEnd() {
+    while (Pump(20000)) {
+    }
+    bool still_running = errors_.valid();  // its error stream never ended
+    if (still_running) ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (still_running) return -2;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   std::string output;
   std::string errors;
 
@@ -125,6 +143,15 @@ TEST(Term, LoopBackEchoesStandardInput) {
   EXPECT_EQ(term.Finish(), 0);
   EXPECT_EQ(term.output, "hello link\n");
   EXPECT_NE(term.errors.find("[unknown online]"), std::string::npos) << term.errors;
+}
+
+// A terminal whose output no one reads any more ends, as it did when the closed pipe's signal
+// ended it, rather than going on talking to no one while its input stays open.
+TEST(Term, EndsWhenItsOutputIsClosed) {
+  Term term({"loopback", "", "--linger", "600000"});
+  term.CloseOutput();
+  term.Write("hello link\n");
+  EXPECT_EQ(term.WaitForEnd(), 0) << term.errors;
 }
 
 TEST(Term, ProcessRunsShellCommandsAndEndsWithTheShell) {

@@ -17,5 +17,25 @@ TEST(Text, CaseFoldsOnlyAToZ) {
   EXPECT_FALSE(StartsWithIgnoringCase("tru", "true"));
 }
 
+// What a terminal would act on is shown, not obeyed; text, tabs and line ends stay as they are.
+struct TerminalCase {
+  const char* name;
+  std::string text;
+  std::string shown;
+};
+
+class TerminalTextTest : public testing::TestWithParam<TerminalCase> {};
+
+TEST_P(TerminalTextTest, ControlsAreShownEscaped) { EXPECT_EQ(TerminalText(GetParam().text), GetParam().shown); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TerminalTextTest,
+    testing::Values(TerminalCase{"PlainTabAndLineEnd", "a\tb\n\xC3\xA9", "a\tb\n\xC3\xA9"},
+                    TerminalCase{"EscapeAndBell", "\x1B]0;t\x07", "\\x1B]0;t\\x07"},
+                    TerminalCase{"CarriageReturnAndDelete", "ok\r\x7F", "ok\\x0D\\x7F"},
+                    TerminalCase{"C1InUtf8", "\xC2\x9B" "2J", "\\u009B2J"},
+                    TerminalCase{"ByteNotUtf8", "\x9B" "2J", "\\x9B2J"}),
+    [](const testing::TestParamInfo<TerminalCase>& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace ordalis

@@ -4,6 +4,7 @@
 #include "report/junit_writer.h"
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include "engine/results_writer.h"
 #include "language/script_item.h"
@@ -86,6 +87,57 @@ TEST_F(JunitTest, AScriptWithoutNamedResultsIsOneCase) {
   root->RecordResult(TestPassed, 1, 0.0);
   EXPECT_EQ(Parsed(*root).substr(0, 32), "t.odl 1 0 0 0 True\nt.odl t.odl \n");
 }
+
+// Text from scripts, testers and instruments goes into every part of the document (names,
+// attributes, the failure's lines, the log) by the one XML text rule: the document stays
+// well-formed whatever bytes it carries.
+struct HostileText {
+  const char* name;
+  std::string text;
+};
+
+const HostileText kHostileTexts[] = {
+    {"ControlCharacter", std::string("a\x01" "b", 3)},
+    {"TerminalEscape", "\x1b]0;title\x07\x1b[2J"},
+    {"NulByte", std::string("a\0b", 3)},
+    {"NotUtf8", "caf\xE9 \xFF\xFE"},
+    {"CutSequence", "end \xE2\x82"},
+    {"NonCharacter", "\xEF\xBF\xBE\xEF\xBF\xBF"},
+    {"Markup", "</failure><x a=\"&amp;\" ]]> &"},
+};
+
+class JunitHostileTextTest : public testing::TestWithParam<HostileText> {};
+
+TEST_P(JunitHostileTextTest, DocumentStaysWellFormed) {
+  const std::string& text = GetParam().text;
+  RunDigest digest;
+  digest.heading.name = text;
+  digest.heading.host_name = text;
+  digest.heading.version_under_test = text;
+  digest.script_file = text;
+  digest.verdict = TestFailed;
+  RowDigest row;
+  row.text = text;
+  row.file = text;
+  row.line = 3;
+  row.overall = TestFailed;
+  row.has_failure = true;
+  row.failing_statements = 2;
+  row.first_failure.text = text;
+  row.first_failure.type = text;
+  row.first_failure.file = text;
+  row.first_failure.values = text;
+  row.first_failure.log_lines = {"2026/12/10 10:11:12.000 Info  :script:" + text, text};
+  digest.rows.push_back(row);
+  std::string document = JunitDocument(digest, "log " + text + "\n");
+  xmlDocPtr parsed = xmlReadMemory(document.data(), static_cast<int>(document.size()), "junit.xml", nullptr,
+                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  EXPECT_NE(parsed, nullptr) << document;
+  xmlFreeDoc(parsed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, JunitHostileTextTest, testing::ValuesIn(kHostileTexts),
+                         [](const testing::TestParamInfo<HostileText>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace ordalis::report

@@ -60,6 +60,20 @@ TEST_F(RunReportTest, FailingRunLeavesReportJunitIndexAndConsoleLines) {
   EXPECT_NE(unwritable.output.find("cannot write the JUnit document"), std::string::npos) << unwritable.output;
 }
 
+// The log lines a failure shows on the page and in the JUnit document carry what the script
+// printed; the control characters among it are shown as \xNN, never written raw.
+TEST_F(RunReportTest, LogLinesOfFailuresCarryNoControlCharacters) {
+  std::string junit = (dir_ / "junit.xml").string();
+  Outcome run = RunOrdalis("run --quiet --junit " + junit + " " + Script("printf(\"%s\", \"a\x01" "b\")\nfailed\n"));
+  EXPECT_EQ(run.status, 1) << run.output;
+  std::string page = ReadFile(FindFile(dir_ / "Results", ".html"));
+  std::string document = ReadFile(junit);
+  for (const std::string* text : {&page, &document}) {
+    EXPECT_NE(text->find("a\\x01b"), std::string::npos) << *text;
+    EXPECT_EQ(text->find('\x01'), std::string::npos);
+  }
+}
+
 TEST_F(RunReportTest, QuietPrintsOnlyFailuresAndTheVerdict) {
   std::string text = "t = new echo()\n";
   for (int i = 0; i < 12; ++i) text += "t.Fail()\n";

@@ -49,12 +49,19 @@ inline fs::path FindFile(const fs::path& directory, const std::string& suffix) {
   return fs::path();
 }
 
+// A test's name as one folder name: a parameterised test's name holds a '/', which would make
+// the scratch directory a folder inside another that removing it leaves behind.
+inline std::string FolderName(std::string name) {
+  for (char& c : name) c = c == '/' ? '_' : c;
+  return name;
+}
+
 // A scratch directory for one test, with settings files of its own for the command.
 class ScratchTest : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("ordalis_report_" + std::to_string(::getpid()) + "_" +
-                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+                                        FolderName(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     setenv("ORDALIS_MACHINE_SETTINGS", (dir_ / "machine.json").c_str(), 1);

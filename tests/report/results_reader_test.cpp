@@ -9,6 +9,7 @@
 
 #include "engine/results_writer.h"
 #include "language/script_item.h"
+#include "report/results_index.h"
 #include "report/run_digest.h"
 #include "report_test_support.h"
 
@@ -242,6 +243,48 @@ TEST_F(ResultsReaderTest, RefusesWhatIsNotAResultsDocument) {
     EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
   }
 }
+
+// A results document never declares a document type. A file that does is refused before its
+// declarations are read, so no entity is expanded however deeply they nest, and the index of
+// its folder lists it as unreadable.
+struct DeclaredDocument {
+  const char* name;
+  const char* doctype;  // put before the root element of a good results document
+};
+
+const DeclaredDocument kDeclaredDocuments[] = {
+    {"InternalEntity", "<!DOCTYPE odl_script_result [<!ENTITY e \"1.2\">]>"},
+    {"NestedEntities",
+     "<!DOCTYPE odl_script_result [<!ENTITY a \"aaaaaaaa\">"
+     "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+     "<!ENTITY e \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>"},
+    {"ParameterEntity", "<!DOCTYPE odl_script_result [<!ENTITY % p \"<!ENTITY e 'x'>\"> %p;]>"},
+    {"ExternalEntity", "<!DOCTYPE odl_script_result [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>"},
+    {"ExternalSubset", "<!DOCTYPE odl_script_result SYSTEM \"Ordalis4_2.dtd\">"},
+};
+
+class DeclaredDocumentTest : public ScratchTest, public testing::WithParamInterface<DeclaredDocument> {};
+
+TEST_P(DeclaredDocumentTest, IsRefusedUnreadAndListedUnreadable) {
+  auto root = Item(rootItem, "root", 0);
+  root->RecordResult(TestPassed, 1, 0.0);
+  std::string xml = ResultsXml(*root, HeaderForNow("t.odl", "VERSION", {"t.log"}));
+  std::string entity = std::string(GetParam().name) == "ExternalSubset" ? "1.2" : "&e;";
+  xml.replace(xml.find("VERSION"), 7, entity);
+  xml.insert(xml.find("<odl_script_result"), std::string(GetParam().doctype) + "\r\n");
+  fs::path path = dir_ / "t.odl_2026_12_10_10_11_12.xml";
+  WriteFile(path, xml);
+
+  RunDigest digest;
+  std::string error;
+  EXPECT_FALSE(DigestResults(path.string(), nullptr, &digest, &error));
+  EXPECT_NE(error.find("document type"), std::string::npos) << error;
+  ASSERT_TRUE(WriteResultsIndex(dir_.string(), &error)) << error;
+  EXPECT_NE(ReadFile(dir_ / kIndexFile).find("Unreadable"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Declarations, DeclaredDocumentTest, testing::ValuesIn(kDeclaredDocuments),
+                         [](const testing::TestParamInfo<DeclaredDocument>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace ordalis::report

@@ -23,6 +23,7 @@
 #include "batch/queue_file.h"
 #include "batch_cli.h"
 #include "interrupts.h"
+#include "platform/output_file.h"
 #include "command.h"
 #include "settings_warnings.h"
 #include "settings/application_manager.h"
@@ -66,8 +67,8 @@ const char kUsage[] =
     "batch results file is complete and says Failed, and the exit status is 1. A second Ctrl-C\n"
     "ends the process at once.\n"
     "\n"
-    "Exit status: 0 when every entry passed, 1 otherwise, 2 for a usage error or a file that\n"
-    "cannot be read.\n";
+    "Exit status: 0 when every entry passed, 1 otherwise, 2 for a usage error, a file that\n"
+    "cannot be read or a JUnit file that cannot be written.\n";
 
 struct Options {
   std::vector<std::string> paths;
@@ -414,10 +415,16 @@ int RunCommand(const std::vector<std::string>& args) {
   observer->ended().Wait();
   queue->SetClient(nullptr);
   bool all_passed = PrintSummary(*queue, *observer);
-  if (!options.junit.empty() && !batch::WriteJUnit(options.junit, JUnitOf(*queue, *observer, SecondsSince(start)))) {
-    std::fprintf(stderr, "ordalis batch run: cannot write the JUnit file '%s'\n", options.junit.c_str());
+  std::string junit_error;
+  bool junit_lost = !options.junit.empty() &&
+                    !WriteOutputFile(options.junit, batch::JUnitXml(JUnitOf(*queue, *observer, SecondsSince(start))),
+                                     0644, &junit_error);
+  if (junit_lost) {
+    std::fprintf(stderr, "ordalis batch run: cannot write the JUnit file '%s': %s\n", options.junit.c_str(),
+                 junit_error.c_str());
   }
   std::fflush(stdout);
+  if (junit_lost) return 2;
   if (interrupts.interrupted()) {
     std::fprintf(stderr, "ordalis batch run: the queue was stopped before its end\n");
     return 1;

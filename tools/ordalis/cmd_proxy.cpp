@@ -61,7 +61,7 @@ const char kUsage[] =
     "\"ordalis proxy: listening on port N\".\n"
     "\n"
     "Exit status: 0 after an interrupt, 1 when the link cannot be opened, 2 for a usage error,\n"
-    "a refused link or a settings file that cannot be read.\n";
+    "a refused link, a settings file that cannot be read or one --save cannot write.\n";
 
 struct Options {
   std::string type;
@@ -227,6 +227,7 @@ int Serve(const Options& options, sigset_t interrupts) {
   }
   if (!options.save.empty() && Failed(proxy->SaveAs(options.save))) {
     std::fprintf(stderr, "ordalis proxy: could not write the settings file '%s'\n", options.save.c_str());
+    return 2;
   }
   std::printf("ordalis proxy: serving a script over %s %s (%s)\n", options.type.c_str(), options.parameters.c_str(),
               options.key.empty() ? "not encrypted" : CipherName(options.cipher));

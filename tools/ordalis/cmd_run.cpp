@@ -36,6 +36,7 @@
 #include "mail/results_mail.h"
 #include "testers/script_playback.h"
 #include "platform/file_descriptor.h"
+#include "platform/text.h"
 #include "report/run_annotations.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
@@ -93,8 +94,10 @@ const char kUsage[] =
     "Exit status: 0 when the script passed, 1 when it did not, 2 for a usage error, a script\n"
     "that cannot be read, results that cannot be written (the results directory, the results\n"
     "document, the log or the record: each is named on standard error with the reason), a\n"
-    "JUnit document that cannot be written, or with --strict a settings file that cannot be\n"
-    "read.\n"
+    "report, results index or JUnit document that cannot be written (also a severe line in\n"
+    "the run's log), or with --strict a settings file that cannot be read. --junit writes\n"
+    "through a device or FIFO and follows a symbolic link; a closed standard output costs only\n"
+    "the lines printed.\n"
     "\n"
     "A settings file that cannot be read (a syntax error, no permission) is named in a\n"
     "warning on standard error and in the run's log; the run goes on without its variables,\n"
@@ -232,7 +235,8 @@ class RunManager : public CApplicationManager {
   std::map<std::string, std::string> variables_;
 };
 
-// Prints log lines as they arrive, coloured by level on a terminal, and hands the lines the log
+// Prints log lines as they arrive, coloured by level and with control characters shown
+// escaped on a terminal, and hands the lines the log
 // file keeps to the run's recorder for the report. A severe line about a statement is followed
 // by the statement's place, so the console says where the fault is (the log file keeps its
 // fixed line format).
@@ -251,6 +255,9 @@ class LinePrinter : public ITraceEventsClient {
     const char* start = "";
     const char* end = "";
     if (colour_) {
+      // What a script or tester logs must not drive the terminal it is watched on.
+      line = TerminalText(line);
+      place = TerminalText(place);
       end = "\033[0m";
       start = level >= severe ? "\033[31m" : level >= warning ? "\033[33m" : level >= information ? "" : "\033[2m";
       if (!*start) end = "";
@@ -340,10 +347,17 @@ bool Checked(const Options& options, const ScriptItem& root) {
   return false;
 }
 
+// A file written after the run that could not be written goes into the run's log, beside its
+// results document [results_xml], as a severe line, as the run's own files do.
+void LogSevere(const std::string& results_xml, const std::string& problem) {
+  std::string log = results_xml.substr(0, results_xml.rfind('.')) + ".log";
+  ScriptLog::AppendLine(log, ScriptLog::FileLine(ScriptLog::Now(), severe, "Script", problem));
+}
+
 // The end of the run on the console: where its files are, each failing statement, and the
 // summary (only its verdict line with --quiet). The report, the JUnit document and the results
 // index are written first, so the failures printed are those the report shows.
-// Returns false when a JUnit document was asked for and not written.
+// Returns false when one of them, or the results document, was not written.
 bool PrintOutcome(const Options& options, CScript& script, const report::RunAnnotations& notes) {
   constexpr std::size_t kFailuresPrinted = 10;
   std::string results = script.results_xml_path();
@@ -361,12 +375,17 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   if (!options.junit.empty() && results.empty()) {
     reports.problems.push_back("no results document was written, so no JUnit document either");
   }
-  for (const std::string& problem : reports.problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
+  for (const std::string& problem : reports.problems) {
+    std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
+    if (!results.empty()) LogSevere(results, problem);
+  }
   if (!options.quiet && !results.empty()) std::printf("Results: %s\n", results.c_str());
   if (!options.quiet && !reports.html_path.empty()) std::printf("Report: %s\n", reports.html_path.c_str());
   const report::RunDigest& digest = reports.outcome.digest;
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  auto shown = [terminal](const std::string& text) { return terminal ? TerminalText(text) : text; };
   for (std::size_t i = 0; i < digest.failures.size() && i < kFailuresPrinted; ++i) {
-    std::printf("%s\n", digest.failures[i].ConsoleLine().c_str());
+    std::printf("%s\n", shown(digest.failures[i].ConsoleLine()).c_str());
   }
   if (digest.failures_total > kFailuresPrinted) {
     const std::string& where = reports.html_path.empty() ? results : reports.html_path;
@@ -374,9 +393,9 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   }
   std::string summary = SummaryMailBody(SummaryOf(*script.root()));
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
-  std::printf("%s", summary.c_str());
+  std::printf("%s", shown(summary).c_str());
   std::fflush(stdout);
-  return junit_written && (results_written || script.results_xml_path().empty());
+  return reports.problems.empty() && junit_written && (results_written || script.results_xml_path().empty());
 }
 
 // Why [path] cannot be read as a script or record file: it cannot be opened, is not a regular
@@ -447,16 +466,16 @@ int RunCommand(const std::vector<std::string>& args) {
   watcher->ended().Wait();
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
-  bool junit_written = PrintOutcome(options, *script, recorder.Finish(*root));
+  bool reports_written = PrintOutcome(options, *script, recorder.Finish(*root));
   // Results that could not be written are a failure of the run, whatever its verdict.
   std::vector<std::string> problems = script->results_problems();
   for (const std::string& problem : problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
   if (!problems.empty()) return 2;
   if (interrupts.interrupted()) {
     std::fprintf(stderr, "ordalis run: the run was stopped before its end\n");
-    return junit_written ? 1 : 2;
+    return reports_written ? 1 : 2;
   }
-  if (!junit_written) return 2;
+  if (!reports_written) return 2;
   bool passed = root->current_result() == TestPassed;
   std::uint64_t faults = script->judge()->faults();
   if (passed && faults > 0) {

@@ -188,7 +188,8 @@ class TerminalClient : public ISerialClient {
     if (length == 0) return;  // an empty message prints nothing
     std::lock_guard lock(output_mutex_);
     std::fwrite(bytes, 1, length, stdout);
-    std::fflush(stdout);
+    // The terminal is its standard output: once no one reads it (`| head`), the session ends.
+    if (std::fflush(stdout) != 0 && errno == EPIPE) ended_.Set();
   }
   void Sent(ISerial*, const std::uint8_t*, std::size_t) override {}
   void Connected(ISerial*) override {

@@ -1,5 +1,7 @@
 // ordalis: the command-line front end of the Ordalis test-script engine.
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -35,7 +37,23 @@ void PrintUsage(std::FILE* out) {
                "\n"
                "Run 'ordalis COMMAND --help' for the options of one command.\n"
                "Exit status: 0 success, 1 test failure or errors found, 2 usage error or a file\n"
-               "that cannot be read.\n");
+               "that cannot be read or written.\n");
+}
+
+void IgnoreSignal(int) {}
+
+// A closed console (`ordalis run … | head -1`) and a file-size limit are write errors, not
+// deaths: a write then fails with EPIPE or EFBIG, the console loses its lines and every other
+// file is written, or reported, as without them. A handler that does nothing is used instead of
+// SIG_IGN so that programs the commands start (command files, perl files) get the default
+// behaviour back when they are executed.
+void SurviveWriteSignals() {
+  struct sigaction action {};
+  action.sa_handler = IgnoreSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+  sigaction(SIGXFSZ, &action, nullptr);
 }
 
 }  // namespace
@@ -53,6 +71,7 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   using namespace ordalis::cli;
+  SurviveWriteSignals();
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;
