@@ -107,7 +107,7 @@ std::int64_t ResultsStore::InsertRun(const RunRecord& run) {
       "INSERT INTO runs (script, script_path, stamp, started, ended, day, duration, verdict" + CountList() +
       ", host, user_name, version_under_test, ordalis_version, folder, results_path, log_path,"
       " record_path, report_path, batch, attempt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?,"
-      " ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id");
+      " ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id");
   insert->Bind(1, run.script);
   insert->Bind(2, run.script_path);
   insert->Bind(3, run.stamp);

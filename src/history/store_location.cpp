@@ -1,5 +1,6 @@
 #include "history/store_location.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "history/sqlite_backend.h"
@@ -50,7 +51,10 @@ std::unique_ptr<IStoreConnection> Connect(const StoreLocation& location) {
   if (location.kind == StoreKind::kPostgresql) {
     throw StoreError(DescribeLocation(location) + ": this ordalis was not built with PostgreSQL support");
   }
-  return OpenSqliteStore(location.target);
+  // A station may wait longer (or, in tests, shorter) for a busy store than the default.
+  const char* timeout = std::getenv(kBusyTimeoutVariable);
+  int milliseconds = timeout ? std::atoi(timeout) : 0;
+  return OpenSqliteStore(location.target, milliseconds > 0 ? milliseconds : kBusyTimeoutMs);
 }
 
 }  // namespace ordalis::history

@@ -16,6 +16,10 @@ inline constexpr const char* kStoreFile = "results.db";
 // The settings key that names the store when no --results-db is given.
 inline constexpr const char* kStoreSettingsKey = "ResultsDatabase";
 
+// The environment variable that sets how long, in milliseconds, a run waits for a store
+// another writer holds before giving up on it.
+inline constexpr const char* kBusyTimeoutVariable = "ORDALIS_RESULTS_DB_TIMEOUT_MS";
+
 enum class StoreKind { kSqlite, kPostgresql };
 
 struct StoreLocation {

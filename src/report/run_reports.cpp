@@ -23,6 +23,11 @@ std::string Problem(const char* what, const std::string& path, const std::string
 
 RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
                              const std::string& junit_path) {
+  return PublishRunReports(xml_path, notes, junit_path, DefaultHistoryContext());
+}
+
+RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
+                             const std::string& junit_path, const HistoryContext& history) {
   RunReports reports;
   std::string error;
   std::string html_path = HtmlPathFor(xml_path);
@@ -44,6 +49,8 @@ RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* 
       reports.problems.push_back(Problem("cannot write the JUnit document", junit_path, error));
     }
   }
+  std::string store_problem = RecordRunInHistory(reports.outcome.digest, xml_path, history);
+  if (!store_problem.empty()) reports.problems.push_back(store_problem);
   error.clear();
   std::filesystem::path parent = std::filesystem::path(xml_path).parent_path();
   std::string directory = parent.empty() ? std::string(".") : parent.string();

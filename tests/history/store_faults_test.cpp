@@ -1,0 +1,127 @@
+// A results store that cannot be written costs the run nothing: the verdict, the files and the
+// exit status are those of a run without a store, and the fault is named on the console and in
+// the run's log. Runs finishing together all land.
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "history_test_support.h"
+
+namespace ordalis::history {
+namespace {
+
+struct FaultCase {
+  const char* name;
+  // Spoils the store of [test] (a scratch folder) and returns the --results-db option to use.
+  std::function<std::string(const fs::path& dir)> spoil;
+  const char* reason;  // what the warning says
+};
+
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
+// Holds the write lock of an SQLite file for as long as it lives, as another writer would.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::string& path) {
+    sqlite3_open(path.c_str(), &db_);
+    sqlite3_exec(db_, "PRAGMA journal_mode=WAL; CREATE TABLE IF NOT EXISTS t (x); BEGIN EXCLUSIVE; INSERT INTO t VALUES (1)",
+                 nullptr, nullptr, nullptr);
+  }
+  ~HeldLock() { sqlite3_close(db_); }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+const FaultCase kFaults[] = {
+    {"CorruptFile",
+     [](const fs::path& dir) {
+       WriteText(dir / "Results" / kStoreFile, std::string(8192, 'x'));
+       return std::string();
+     },
+     "not a database"},
+    {"FolderThatIsAFile",
+     [](const fs::path& dir) {
+       WriteText(dir / "plain", "a file, not a folder");
+       return "--results-db " + (dir / "plain" / "results.db").string();
+     },
+     "cannot open"},
+    {"ServerNotBuiltIn", [](const fs::path&) { return std::string("--results-db postgresql://lab@db.example/runs"); },
+     "not built with PostgreSQL support"},
+};
+
+class StoreFault : public HistoryScratch, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(StoreFault, RunKeepsItsVerdictFilesAndStatus) {
+  std::string option = GetParam().spoil(dir_);
+  auto outcome = Run(option + " " + Script("rail.odl", false));
+  EXPECT_EQ(outcome.status, 1) << outcome.output;  // the failing script's own status
+  EXPECT_NE(outcome.output.find("cannot write the results store"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find(GetParam().reason), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("Overall Script Result Failed"), std::string::npos) << outcome.output;
+  bool document = false;
+  bool logged = false;
+  for (const auto& entry : fs::directory_iterator(dir_ / "Results")) {
+    std::string name = entry.path().filename().string();
+    if (name.size() > 4 && name.ends_with(".xml") && name.starts_with("rail.odl_")) document = true;
+    if (name.ends_with(".log")) logged = ReadText(entry.path()).find("Results store not written") != std::string::npos;
+  }
+  EXPECT_TRUE(document);
+  EXPECT_TRUE(logged) << "the run's log has no severe line about the store";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, StoreFault, testing::ValuesIn(kFaults),
+                         [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(HistoryScratch, StoreLockedPastItsTimeoutLosesNothingButTheRow) {
+  HeldLock lock(StorePath());
+  setenv(kBusyTimeoutVariable, "50", 1);
+  auto outcome = Run(Script("rail.odl"));
+  unsetenv(kBusyTimeoutVariable);
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("database is locked"), std::string::npos) << outcome.output;
+}
+
+TEST_F(HistoryScratch, TwentyRunsFinishingTogetherAllLand) {
+  constexpr int kRuns = 20;
+  std::string line = "status=0; ";
+  for (int i = 0; i < kRuns; ++i) {
+    line += testing_support::OrdalisCommandLine("run --quiet --label unit=" + std::to_string(i) +
+                                                " --results-dir " + (dir_ / "Results").string() + " " +
+                                                Script("unit" + std::to_string(i) + ".odl")) +
+            " >" + (dir_ / ("out" + std::to_string(i))).string() + " & ";
+  }
+  line += "for job in $(jobs -p); do wait $job || status=1; done; cat " + (dir_ / "out*").string() + "; exit $status";
+  auto outcome = testing_support::RunCommandLine(line);
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_EQ(outcome.output.find("results store"), std::string::npos) << outcome.output;
+  ResultsStore store = OpenStore();
+  EXPECT_EQ(store.List({}).size(), static_cast<std::size_t>(kRuns));
+}
+
+TEST_F(HistoryScratch, RunIsStoredWithItsLabelsNamedResultsAndFailures) {
+  auto outcome = Run("--label station=3 --label unit=SN7 " + Script("rail.odl", false));
+  ASSERT_EQ(outcome.status, 1) << outcome.output;
+  ResultsStore store = OpenStore();
+  std::vector<RunRecord> runs = store.List({});
+  ASSERT_EQ(runs.size(), 1u);
+  std::optional<RunRecord> run = store.Show(runs[0].id);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->script, "rail.odl");
+  EXPECT_EQ(run->verdict, TestFailed);
+  EXPECT_TRUE(fs::exists(run->results_path));
+  EXPECT_TRUE(fs::exists(run->log_path));
+  EXPECT_TRUE(fs::exists(run->report_path));
+  EXPECT_EQ(run->labels, (std::vector<std::pair<std::string, std::string>>{{"station", "3"}, {"unit", "SN7"}}));
+  ASSERT_EQ(run->named_results.size(), 1u);
+  EXPECT_EQ(run->named_results[0].label, "Rail 5V");
+  EXPECT_EQ(run->named_results[0].result, TestFailed);
+  ASSERT_FALSE(run->failures.empty());
+  EXPECT_EQ(run->failures[0].line, 2);
+}
+
+}  // namespace
+}  // namespace ordalis::history
