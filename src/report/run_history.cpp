@@ -173,4 +173,26 @@ std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_p
   return line;
 }
 
+std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,
+                                       const HistoryContext& context) {
+  std::vector<std::string> problems;
+  std::string text = StoreText(context.store);
+  for (const BatchAttempt& attempt : attempts) {
+    fs::path xml = fs::absolute(attempt.results_path).lexically_normal();
+    if (xml.extension() != ".xml") continue;
+    history::StoreLocation location;
+    std::string problem;
+    if (!history::ParseStoreLocation(text, xml.parent_path().string(), &location, &problem)) {
+      problems.push_back(problem);
+      continue;
+    }
+    try {
+      history::ResultsStore(location).SetBatch(xml.string(), batch, attempt.attempt);
+    } catch (const std::exception& error) {
+      problems.push_back(std::string("cannot write the results store: ") + error.what());
+    }
+  }
+  return problems;
+}
+
 }  // namespace ordalis::report

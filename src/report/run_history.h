@@ -42,4 +42,15 @@ history::RunRecord RecordOfRun(const RunDigest& digest, const std::string& xml_p
 std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_path,
                                const HistoryContext& context);
 
+// One finished attempt of a batch entry whose results document is [results_path].
+struct BatchAttempt {
+  std::string results_path;
+  std::int64_t attempt = 1;  // 1 for the first attempt of the entry, 2 for its first retry…
+};
+
+// Marks the stored run of each attempt as attempt N of [batch]. The problems, one per store
+// that could not be written (the runs stay stored, without their batch).
+std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,
+                                       const HistoryContext& context);
+
 }  // namespace ordalis::report

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "history_test_support.h"
@@ -121,6 +122,24 @@ TEST_F(HistoryScratch, RunIsStoredWithItsLabelsNamedResultsAndFailures) {
   EXPECT_EQ(run->named_results[0].result, TestFailed);
   ASSERT_FALSE(run->failures.empty());
   EXPECT_EQ(run->failures[0].line, 2);
+}
+
+TEST_F(HistoryScratch, BatchRunsAreMarkedWithTheirBatchAndAttempt) {
+  Script("flaky.odl", false);
+  Script("steady.odl");
+  auto outcome = testing_support::RunCommandLine(
+      "cd " + dir_.string() + " && " +
+      testing_support::OrdalisCommandLine("batch run --retry 1 --label line=B flaky.odl steady.odl"));
+  ASSERT_EQ(outcome.status, 1) << outcome.output;
+  ResultsStore store = OpenStore();
+  std::vector<std::tuple<std::string, std::string, std::int64_t>> seen;
+  for (const RunRecord& run : store.List({})) seen.emplace_back(run.script, run.batch, run.attempt);
+  std::vector<std::tuple<std::string, std::string, std::int64_t>> expected = {
+      {"steady.odl", "BatchQueue", 1}, {"flaky.odl", "BatchQueue", 2}, {"flaky.odl", "BatchQueue", 1}};
+  EXPECT_EQ(seen, expected);
+  RunFilter labelled;
+  labelled.labels = {{"line", "B"}};
+  EXPECT_EQ(store.List(labelled).size(), 3u);
 }
 
 }  // namespace
