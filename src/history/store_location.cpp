@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "history/postgres_backend.h"
 #include "history/sqlite_backend.h"
 
 namespace ordalis::history {
@@ -10,16 +11,6 @@ namespace ordalis::history {
 namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The URL with any password between "user:" and "@" replaced by "***".
-std::string WithoutPassword(const std::string& url) {
-  std::size_t scheme = url.find("://");
-  std::size_t at = url.find('@');
-  if (scheme == std::string::npos || at == std::string::npos) return url;
-  std::size_t colon = url.find(':', scheme + 3);
-  if (colon == std::string::npos || colon > at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
 
 }  // namespace
 
@@ -44,17 +35,16 @@ bool ParseStoreLocation(const std::string& text, const std::string& results_fold
 }
 
 std::string DescribeLocation(const StoreLocation& location) {
-  return location.kind == StoreKind::kSqlite ? location.target : WithoutPassword(location.target);
+  return location.kind == StoreKind::kSqlite ? location.target : DescribePostgresUrl(location.target);
 }
 
 std::unique_ptr<IStoreConnection> Connect(const StoreLocation& location) {
-  if (location.kind == StoreKind::kPostgresql) {
-    throw StoreError(DescribeLocation(location) + ": this ordalis was not built with PostgreSQL support");
-  }
   // A station may wait longer (or, in tests, shorter) for a busy store than the default.
   const char* timeout = std::getenv(kBusyTimeoutVariable);
   int milliseconds = timeout ? std::atoi(timeout) : 0;
-  return OpenSqliteStore(location.target, milliseconds > 0 ? milliseconds : kBusyTimeoutMs);
+  if (milliseconds <= 0) milliseconds = kBusyTimeoutMs;
+  if (location.kind == StoreKind::kPostgresql) return OpenPostgresStore(location.target, milliseconds);
+  return OpenSqliteStore(location.target, milliseconds);
 }
 
 }  // namespace ordalis::history

@@ -14,6 +14,9 @@
 namespace ordalis::history {
 namespace {
 
+// The password of the stores above; no message may show it.
+constexpr const char* kPassword = "s3cret-pw";
+
 struct FaultCase {
   const char* name;
   // Spoils the store of [test] (a scratch folder) and returns the --results-db option to use.
@@ -50,8 +53,13 @@ const FaultCase kFaults[] = {
        return "--results-db " + (dir / "plain" / "results.db").string();
      },
      "cannot open"},
-    {"ServerNotBuiltIn", [](const fs::path&) { return std::string("--results-db postgresql://lab@db.example/runs"); },
-     "not built with PostgreSQL support"},
+    {"ServerDown",
+     [](const fs::path& dir) {
+       // A socket folder no server listens in: the server of a fleet that is down.
+       fs::create_directories(dir / "no-server");
+       return "--results-db postgresql://lab:" + std::string(kPassword) + "@/runs?host=" + (dir / "no-server").string();
+     },
+     "Is the server running"},
 };
 
 class StoreFault : public HistoryScratch, public testing::WithParamInterface<FaultCase> {};
@@ -63,6 +71,7 @@ TEST_P(StoreFault, RunKeepsItsVerdictFilesAndStatus) {
   EXPECT_NE(outcome.output.find("cannot write the results store"), std::string::npos) << outcome.output;
   EXPECT_NE(outcome.output.find(GetParam().reason), std::string::npos) << outcome.output;
   EXPECT_NE(outcome.output.find("Overall Script Result Failed"), std::string::npos) << outcome.output;
+  EXPECT_EQ(outcome.output.find(kPassword), std::string::npos) << outcome.output;
   bool document = false;
   bool logged = false;
   for (const auto& entry : fs::directory_iterator(dir_ / "Results")) {
