@@ -90,9 +90,11 @@ class Importer {
     for (const BatchAttempt& attempt : batch.attempts) {
       std::error_code error;
       if (!fs::exists(attempt.results_path, error) || KindOf(attempt.results_path) != ResultsKind::kRun) continue;
-      Document(attempt.results_path);
+      std::string absolute = fs::absolute(attempt.results_path).lexically_normal().string();
       try {
-        store_.SetBatch(fs::absolute(attempt.results_path).lexically_normal().string(), batch.name, attempt.attempt);
+        // A document the folder's pass stored already is only marked, not counted again.
+        if (!store_.HasDocument(absolute)) Document(absolute);
+        store_.SetBatch(absolute, batch.name, attempt.attempt);
       } catch (const std::exception& fault) {
         outcome_.problems.push_back("cannot store " + attempt.results_path + ": " + fault.what());
       }
