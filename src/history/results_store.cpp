@@ -95,7 +95,7 @@ ResultsStore::ResultsStore(std::unique_ptr<IStoreConnection> connection) : conne
 
 AppendOutcome ResultsStore::Append(const RunRecord& run) {
   Transaction transaction(*connection_);
-  if (HasDocument(run.results_path)) return AppendOutcome::kAlreadyStored;
+  if (HasRun(run.results_path, run.host)) return AppendOutcome::kAlreadyStored;
   std::int64_t id = InsertRun(run);
   InsertDetails(id, run);
   transaction.Commit();
@@ -155,6 +155,13 @@ void ResultsStore::InsertDetails(std::int64_t id, const RunRecord& run) {
 bool ResultsStore::HasDocument(const std::string& results_path) {
   auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ?");
   statement->Bind(1, results_path);
+  return statement->Step();
+}
+
+bool ResultsStore::HasRun(const std::string& results_path, const std::string& host) {
+  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ? AND host = ?");
+  statement->Bind(1, results_path);
+  statement->Bind(2, host);
   return statement->Step();
 }
 

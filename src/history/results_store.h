@@ -68,10 +68,14 @@ class ResultsStore {
   // A store over an open connection (a test's, or a backend made elsewhere).
   explicit ResultsStore(std::unique_ptr<IStoreConnection> connection);
 
-  // Appends [run] in one transaction; a run whose results document is stored already is left
-  // as it is.
+  // Appends [run] in one transaction; a run whose results document is stored already for the
+  // same host is left as it is.
   AppendOutcome Append(const RunRecord& run);
+  // Whether a run whose results document is [results_path] is stored, from any station.
   bool HasDocument(const std::string& results_path);
+  // Whether the run of [host] whose results document is [results_path] is stored: stations of
+  // a fleet sharing one store may well give their documents the same path.
+  bool HasRun(const std::string& results_path, const std::string& host);
   // Marks the run of [results_path] as attempt [attempt] of the batch [batch].
   void SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt);
 

@@ -22,10 +22,13 @@ std::vector<std::string> VersionOne(const Dialect& d) {
           " NOT NULL DEFAULT 0, verdict INTEGER NOT NULL" + CountColumns(d) +
           ", host TEXT NOT NULL DEFAULT '', user_name TEXT NOT NULL DEFAULT '',"
           " version_under_test TEXT NOT NULL DEFAULT '', ordalis_version TEXT NOT NULL DEFAULT '',"
-          " folder TEXT NOT NULL DEFAULT '', results_path TEXT NOT NULL UNIQUE,"
+          " folder TEXT NOT NULL DEFAULT '', results_path TEXT NOT NULL,"
           " log_path TEXT NOT NULL DEFAULT '', record_path TEXT NOT NULL DEFAULT '',"
           " report_path TEXT NOT NULL DEFAULT '', batch TEXT NOT NULL DEFAULT '',"
           " attempt INTEGER NOT NULL DEFAULT 0)",
+      // A run is its station's results document: stations of a fleet that share a store
+      // may well write documents of the same path.
+      "CREATE UNIQUE INDEX runs_by_document ON runs (results_path, host)",
       "CREATE INDEX runs_by_script ON runs (script, id)",
       "CREATE INDEX runs_by_folder ON runs (folder, id)",
       "CREATE INDEX runs_by_ended ON runs (ended)",

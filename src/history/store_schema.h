@@ -3,7 +3,7 @@
 // forward. Version 1:
 //
 //   store_schema  (version)                         one row: the version of the tables
-//   runs          one row per run; results_path (the results document) is unique
+//   runs          one row per run; a station's (host's) results document is stored once
 //   run_labels    (run_id, name, value)             the --label pairs of a run
 //   named_results (run_id, label, result, counts, file, line, time_taken)
 //   failures      (run_id, file, line, result, text, run_values)

@@ -160,8 +160,9 @@ TEST_F(PostgresScratch, RunIsStoredOnTheServerWithItsLabelsNamedResultsAndFailur
   EXPECT_FALSE(fs::exists(StorePath())) << "the run went to the server, not to a file";
 }
 
-// Two stations open a new database together (both find it without tables) and each writes
-// its runs: every row lands once, carrying the station that ran it.
+// Two stations, set up alike, open a new database together (both find it without tables) and
+// each writes its runs, with results documents of the same paths: every run lands once,
+// carrying the station that ran it.
 TEST_F(PostgresScratch, TwoStationsWriteToOneDatabase) {
   constexpr int kRunsEach = 10;
   std::string url = server_.Database("fleet");
@@ -173,7 +174,9 @@ TEST_F(PostgresScratch, TwoStationsWriteToOneDatabase) {
       ready.arrive_and_wait();
       ResultsStore store = Fleet(url);
       for (int i = 0; i < kRunsEach; ++i) {
-        store.Append(Seeded("power.odl", "2026-03-02 09:00:0" + std::to_string(i), TestPassed, "1.0", host));
+        RunRecord run = Seeded("power.odl", "2026-03-02 09:00:0" + std::to_string(i), TestPassed, "1.0", host);
+        run.results_path = "/srv/ordalis/Results/" + run.stamp + ".xml";
+        EXPECT_EQ(store.Append(run), AppendOutcome::kAdded) << host << " " << run.results_path;
       }
     } catch (const std::exception& fault) {
       faults[static_cast<std::size_t>(number - 1)] = fault.what();
