@@ -93,12 +93,20 @@ ResultsStore::ResultsStore(std::unique_ptr<IStoreConnection> connection) : conne
   PrepareSchema(*connection_);
 }
 
-AppendOutcome ResultsStore::Append(const RunRecord& run) {
+AppendOutcome ResultsStore::Append(const RunRecord& run, std::int64_t* id) {
   Transaction transaction(*connection_);
-  if (HasRun(run.results_path, run.host)) return AppendOutcome::kAlreadyStored;
-  std::int64_t id = InsertRun(run);
-  InsertDetails(id, run);
+  // A station's document: stations of a fleet sharing one store may write the same path.
+  auto stored = connection_->Prepare("SELECT id FROM runs WHERE results_path = ? AND host = ?");
+  stored->Bind(1, run.results_path);
+  stored->Bind(2, run.host);
+  if (stored->Step()) {
+    if (id) *id = stored->Integer(0);
+    return AppendOutcome::kAlreadyStored;
+  }
+  std::int64_t new_id = InsertRun(run);
+  InsertDetails(new_id, run);
   transaction.Commit();
+  if (id) *id = new_id;
   return AppendOutcome::kAdded;
 }
 
@@ -155,13 +163,6 @@ void ResultsStore::InsertDetails(std::int64_t id, const RunRecord& run) {
 bool ResultsStore::HasDocument(const std::string& results_path) {
   auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ?");
   statement->Bind(1, results_path);
-  return statement->Step();
-}
-
-bool ResultsStore::HasRun(const std::string& results_path, const std::string& host) {
-  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ? AND host = ?");
-  statement->Bind(1, results_path);
-  statement->Bind(2, host);
   return statement->Step();
 }
 
@@ -302,6 +303,45 @@ std::vector<Result> ResultsStore::LastVerdicts(const std::string& script, const 
   std::vector<Result> verdicts;
   while (statement->Step()) verdicts.push_back(static_cast<Result>(statement->Integer(0)));
   return verdicts;
+}
+
+std::vector<RunRecord> ResultsStore::FolderRuns(const std::string& folder, std::int64_t from_id,
+                                               std::int64_t count) {
+  auto statement = connection_->Prepare(std::string("SELECT ") + kRunColumns +
+                                        " FROM runs WHERE folder = ? AND id >= ? ORDER BY id DESC LIMIT ?");
+  statement->Bind(1, folder);
+  statement->Bind(2, from_id);
+  statement->Bind(3, count);
+  std::vector<RunRecord> runs;
+  while (statement->Step()) runs.push_back(RunFromRow(*statement));
+  return runs;
+}
+
+std::int64_t ResultsStore::FolderWindowStart(const std::string& folder, std::int64_t count) {
+  auto statement = connection_->Prepare("SELECT id FROM runs WHERE folder = ? ORDER BY id DESC LIMIT 1 OFFSET ?");
+  statement->Bind(1, folder);
+  statement->Bind(2, count - 1);
+  return statement->Step() ? statement->Integer(0) : 0;
+}
+
+std::int64_t ResultsStore::FolderRunCount(const std::string& folder) {
+  auto statement = connection_->Prepare("SELECT COUNT(*) FROM runs WHERE folder = ?");
+  statement->Bind(1, folder);
+  return statement->Step() ? statement->Integer(0) : 0;
+}
+
+std::vector<ResultsStore::NamedOutcome> ResultsStore::FolderNamedResults(const std::string& folder,
+                                                                          std::int64_t from_id) {
+  auto statement = connection_->Prepare(
+      "SELECT n.run_id, n.label, n.result FROM named_results n JOIN runs r ON r.id = n.run_id"
+      " WHERE r.folder = ? AND r.id >= ? ORDER BY n.run_id DESC");
+  statement->Bind(1, folder);
+  statement->Bind(2, from_id);
+  std::vector<NamedOutcome> outcomes;
+  while (statement->Step()) {
+    outcomes.push_back({statement->Integer(0), statement->Text(1), static_cast<Result>(statement->Integer(2))});
+  }
+  return outcomes;
 }
 
 PruneOutcome ResultsStore::PruneDays(std::int64_t keep_days) {

@@ -69,13 +69,10 @@ class ResultsStore {
   explicit ResultsStore(std::unique_ptr<IStoreConnection> connection);
 
   // Appends [run] in one transaction; a run whose results document is stored already for the
-  // same host is left as it is.
-  AppendOutcome Append(const RunRecord& run);
+  // same host is left as it is. [id], when given, is set to the run's id in the store.
+  AppendOutcome Append(const RunRecord& run, std::int64_t* id = nullptr);
   // Whether a run whose results document is [results_path] is stored, from any station.
   bool HasDocument(const std::string& results_path);
-  // Whether the run of [host] whose results document is [results_path] is stored: stations of
-  // a fleet sharing one store may well give their documents the same path.
-  bool HasRun(const std::string& results_path, const std::string& host);
   // Marks the run of [results_path] as attempt [attempt] of the batch [batch].
   void SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt);
 
@@ -91,6 +88,20 @@ class ResultsStore {
   // [named_result] when not empty) up to the run [before_id] included, newest first.
   std::vector<Result> LastVerdicts(const std::string& script, const std::string& named_result,
                                    std::int64_t before_id, std::int64_t count);
+
+  // The runs of [folder] from the run [from_id] on, newest first, at most [count].
+  std::vector<RunRecord> FolderRuns(const std::string& folder, std::int64_t from_id, std::int64_t count);
+  // The id of the [count]th newest run of [folder] (the oldest of its newest [count]), or 0.
+  std::int64_t FolderWindowStart(const std::string& folder, std::int64_t count);
+  std::int64_t FolderRunCount(const std::string& folder);
+  // The named results of [folder]'s runs from [from_id] on: run id, label and result, newest
+  // run first.
+  struct NamedOutcome {
+    std::int64_t run_id = 0;
+    std::string label;
+    Result result = TestNotRun;
+  };
+  std::vector<NamedOutcome> FolderNamedResults(const std::string& folder, std::int64_t from_id);
 
   // Removes runs older than [keep_days] days, or all but the newest [keep_runs]: each run's
   // rows and files (results document, report, log, record) go together or not at all.

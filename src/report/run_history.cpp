@@ -145,32 +145,40 @@ history::RunRecord RecordOfRun(const RunDigest& digest, const std::string& xml_p
   return run;
 }
 
-std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_path,
-                               const HistoryContext& context) {
+StoredRun StoreRun(const RunDigest& digest, const std::string& xml_path, const std::string& report_path,
+                   const HistoryContext& context) {
   history::RunRecord run = RecordOfRun(digest, xml_path);
+  if (!report_path.empty()) run.report_path = fs::absolute(report_path).lexically_normal().string();
   run.user = UserName();
   run.labels = context.labels;
   run.batch = context.batch;
   run.attempt = context.attempt;
   std::string text = StoreText(context.store);
   history::StoreLocation location;
-  std::string problem;
+  StoredRun stored;
   std::string name = text;
-  if (history::ParseStoreLocation(text, run.folder, &location, &problem)) {
+  if (history::ParseStoreLocation(text, run.folder, &location, &stored.problem)) {
     name = history::DescribeLocation(location);
     try {
-      history::ResultsStore(location).Append(run);
-      return std::string();
+      stored.store.emplace(location);
+      stored.store->Append(run, &stored.id);
+      return stored;
     } catch (const std::exception& error) {
-      problem = error.what();
+      stored.store.reset();
+      stored.problem = error.what();
       // The backend names the store first; the line below names it once.
-      if (problem.rfind(name + ": ", 0) == 0) problem.erase(0, name.size() + 2);
+      if (stored.problem.rfind(name + ": ", 0) == 0) stored.problem.erase(0, name.size() + 2);
     }
   }
-  std::string line = "cannot write the results store " + name + ": " + problem +
-                     " (the run is kept in its results document)";
-  LogSevere(run.log_path, "Results store not written: " + problem);
-  return line;
+  LogSevere(run.log_path, "Results store not written: " + stored.problem);
+  stored.problem = "cannot write the results store " + name + ": " + stored.problem +
+                   " (the run is kept in its results document)";
+  return stored;
+}
+
+std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_path,
+                               const HistoryContext& context) {
+  return StoreRun(digest, xml_path, std::string(), context).problem;
 }
 
 std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,

@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include <optional>
+
+#include "history/results_store.h"
 #include "history/run_record.h"
 #include "report/run_digest.h"
 
@@ -35,6 +38,19 @@ std::string StoreText(const std::string& store);
 
 // The run of the document [xml_path] as the store keeps it.
 history::RunRecord RecordOfRun(const RunDigest& digest, const std::string& xml_path);
+
+// A run's entry once it was written: the store it went to (still open, for the index and the
+// report's history strip) and its id; or the problem when it was not written.
+struct StoredRun {
+  std::optional<history::ResultsStore> store;
+  std::int64_t id = 0;
+  std::string problem;
+};
+
+// Appends the run of [xml_path], whose report is (or is about to be) [report_path], to its
+// store. The problem is worded as RecordRunInHistory's and also logged in the run's log.
+StoredRun StoreRun(const RunDigest& digest, const std::string& xml_path, const std::string& report_path,
+                   const HistoryContext& context);
 
 // Appends the run of [xml_path] to its store. Empty when it landed, otherwise the problem:
 // "cannot write the results store STORE: reason (the run is kept in its results document)",

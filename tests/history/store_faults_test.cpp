@@ -133,6 +133,28 @@ TEST_F(HistoryScratch, RunIsStoredWithItsLabelsNamedResultsAndFailures) {
   EXPECT_EQ(run->failures[0].line, 2);
 }
 
+TEST_F(HistoryScratch, ReportShowsTheLastVerdictsAndTheIndexComesFromTheStore) {
+  // The script is rewritten before each run, so its verdicts go pass, fail, pass.
+  std::vector<std::string> reports;
+  for (bool passes : {true, false, true}) {
+    Script("rail.odl", passes);
+    Run(dir_.string() + "/rail.odl");
+    reports.push_back(OpenStore().List({})[0].report_path);
+  }
+  std::string page = ReadText(reports.back());
+  std::size_t strip = page.find("<section id=\"history-strip\">");
+  ASSERT_NE(strip, std::string::npos);
+  std::string verdicts;
+  for (std::size_t at = page.find("title=\"", strip); at != std::string::npos && at < page.find("</section>", strip);
+       at = page.find("title=\"", at + 1)) {
+    verdicts += page.substr(at + 7, page.find('"', at + 7) - at - 7) + " ";
+  }
+  EXPECT_EQ(verdicts, "Passed Failed Passed Passed Failed Passed ") << "the script's, then its named result's";
+  std::string index = ReadText(dir_ / "Results" / "index.html");
+  EXPECT_NE(index.find("3 runs in the results store"), std::string::npos);
+  EXPECT_NE(index.find("<svg class=\"trend\""), std::string::npos);
+}
+
 TEST_F(HistoryScratch, BatchRunsAreMarkedWithTheirBatchAndAttempt) {
   Script("flaky.odl", false);
   Script("steady.odl");
