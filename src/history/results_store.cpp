@@ -1,5 +1,7 @@
 #include "history/results_store.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -81,6 +83,13 @@ std::string DaysAgo(std::int64_t days) {
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &local);
   return text;
+}
+
+// This station's name as its results documents give it.
+std::string ThisHost() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "Unknown";
+  return name;
 }
 
 bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
@@ -345,15 +354,19 @@ std::vector<ResultsStore::NamedOutcome> ResultsStore::FolderNamedResults(const s
 }
 
 PruneOutcome ResultsStore::PruneDays(std::int64_t keep_days) {
-  auto statement = connection_->Prepare(std::string("SELECT ") + kRunColumns + " FROM runs WHERE day < ?");
-  statement->Bind(1, DaysAgo(keep_days));
+  auto statement =
+      connection_->Prepare(std::string("SELECT ") + kRunColumns + " FROM runs WHERE host = ? AND day < ?");
+  statement->Bind(1, ThisHost());
+  statement->Bind(2, DaysAgo(keep_days));
   std::vector<RunRecord> runs;
   while (statement->Step()) runs.push_back(RunFromRow(*statement));
   return Prune(runs);
 }
 
 PruneOutcome ResultsStore::PruneRuns(std::int64_t keep_runs) {
-  auto statement = connection_->Prepare(std::string("SELECT ") + kRunColumns + " FROM runs ORDER BY id DESC");
+  auto statement =
+      connection_->Prepare(std::string("SELECT ") + kRunColumns + " FROM runs WHERE host = ? ORDER BY id DESC");
+  statement->Bind(1, ThisHost());
   std::vector<RunRecord> runs;
   for (std::int64_t seen = 0; statement->Step(); ++seen) {
     if (seen >= keep_runs) runs.push_back(RunFromRow(*statement));

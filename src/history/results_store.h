@@ -103,8 +103,9 @@ class ResultsStore {
   };
   std::vector<NamedOutcome> FolderNamedResults(const std::string& folder, std::int64_t from_id);
 
-  // Removes runs older than [keep_days] days, or all but the newest [keep_runs]: each run's
-  // rows and files (results document, report, log, record) go together or not at all.
+  // Removes this station's runs older than [keep_days] days, or all but its newest [keep_runs]:
+  // each run's rows and files (results document, report, log, record) go together or not at
+  // all. A store a fleet shares keeps other stations' runs, whose files are on those stations.
   PruneOutcome PruneDays(std::int64_t keep_days);
   PruneOutcome PruneRuns(std::int64_t keep_runs);
 

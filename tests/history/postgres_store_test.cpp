@@ -195,6 +195,27 @@ TEST_F(PostgresScratch, TwoStationsWriteToOneDatabase) {
   }
 }
 
+// A station pruning a store the fleet shares removes its own runs with their files; the other
+// stations' runs, whose files it cannot see, keep their rows.
+TEST_F(PostgresScratch, PruneOnOneStationLeavesTheOtherStationsRuns) {
+  std::string url = server_.Database("pruned");
+  {
+    ResultsStore store = Fleet(url);
+    for (const char* ended : {"2026-03-02 09:00:00", "2026-03-02 10:00:00"}) {
+      store.Append(Seeded("power.odl", ended, TestPassed, "1.0", "station-elsewhere"));
+    }
+  }
+  ASSERT_EQ(Run("--results-db " + Quoted(url) + " " + Script("rail.odl")).status, 0);
+  RunRecord own = Fleet(url).List({})[0];
+  ASSERT_TRUE(fs::exists(own.results_path));
+  auto outcome = History("prune --keep-runs 0", url);
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_FALSE(fs::exists(own.results_path));
+  std::vector<RunRecord> left = Fleet(url).List({});
+  ASSERT_EQ(left.size(), 2u);
+  for (const RunRecord& run : left) EXPECT_EQ(run.host, "station-elsewhere");
+}
+
 TEST_F(PostgresScratch, RunsFinishingTogetherAllLand) {
   constexpr int kRuns = 8;
   std::string url = server_.Database("together");
