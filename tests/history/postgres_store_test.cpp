@@ -160,6 +160,22 @@ TEST_F(PostgresScratch, RunIsStoredOnTheServerWithItsLabelsNamedResultsAndFailur
   EXPECT_FALSE(fs::exists(StorePath())) << "the run went to the server, not to a file";
 }
 
+// A station whose settings name the fleet's store sends its runs there, and asks it, without
+// --results-db.
+TEST_F(PostgresScratch, SettingsKeyNamesTheFleetsStore) {
+  std::string url = server_.Database("configured");
+  nlohmann::json settings;
+  settings["keys"]["SOFTWARE"]["keys"]["Marrowind Consulting Ltd"]["keys"]["Ordalis"]["values"][kStoreSettingsKey] =
+      {{"type", "REG_SZ"}, {"data", url}};
+  WriteText(dir_ / "user.json", settings.dump());
+  ASSERT_EQ(Run(Script("rail.odl")).status, 0);
+  EXPECT_EQ(Fleet(url).List({}).size(), 1u);
+  EXPECT_FALSE(fs::exists(StorePath()));
+  auto listed = testing_support::RunCommandLine(testing_support::OrdalisCommandLine("history list"));
+  EXPECT_EQ(listed.status, 0) << listed.output;
+  EXPECT_NE(listed.output.find("rail.odl"), std::string::npos) << listed.output;
+}
+
 // Two stations, set up alike, open a new database together (both find it without tables) and
 // each writes its runs, with results documents of the same paths: every run lands once,
 // carrying the station that ran it.
