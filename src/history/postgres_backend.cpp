@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -117,7 +118,6 @@ class PostgresStatement : public IStoreStatement {
  public:
   PostgresStatement(PostgresConnection& connection, std::string name, int parameters)
       : connection_(connection), name_(std::move(name)), values_(static_cast<std::size_t>(parameters)) {}
-  ~PostgresStatement() override;
 
   void Bind(int index, std::int64_t value) override { Set(index, std::to_string(value)); }
   void Bind(int index, double value) override {
@@ -170,13 +170,19 @@ class PostgresConnection : public IStoreConnection {
   ~PostgresConnection() override { PQfinish(connection_); }
 
   void Execute(const std::string& sql) override { Check(ResultHandle(PQexec(connection_, sql.c_str())), "cannot run a statement"); }
+  // The server keeps each statement prepared for as long as the connection lasts, so the store
+  // asking for the same statement again (every run of an import) costs no round trip.
   std::unique_ptr<IStoreStatement> Prepare(const std::string& sql) override {
-    int parameters = 0;
-    std::string numbered = Numbered(sql, &parameters);
-    std::string name = "ordalis_" + std::to_string(++statements_);
-    Check(ResultHandle(PQprepare(connection_, name.c_str(), numbered.c_str(), parameters, nullptr)),
-          "cannot prepare a statement");
-    return std::make_unique<PostgresStatement>(*this, std::move(name), parameters);
+    auto known = prepared_.find(sql);
+    if (known == prepared_.end()) {
+      int parameters = 0;
+      std::string numbered = Numbered(sql, &parameters);
+      std::string name = "ordalis_" + std::to_string(prepared_.size() + 1);
+      Check(ResultHandle(PQprepare(connection_, name.c_str(), numbered.c_str(), parameters, nullptr)),
+            "cannot prepare a statement");
+      known = prepared_.emplace(sql, Prepared{name, parameters}).first;
+    }
+    return std::make_unique<PostgresStatement>(*this, known->second.name, known->second.parameters);
   }
   void Begin() override {
     Execute("BEGIN");
@@ -195,7 +201,7 @@ class PostgresConnection : public IStoreConnection {
   const Dialect& dialect() const override { return dialect_; }
   bool HasTable(const std::string& name) override {
     auto statement = Prepare(
-        "SELECT 1 FROM information_schema.tables WHERE table_schema = current_schema() AND table_name = ?");
+        "SELECT 1 FROM pg_catalog.pg_tables WHERE schemaname = current_schema() AND tablename = ?");
     statement->Bind(1, name);
     return statement->Step();
   }
@@ -209,12 +215,6 @@ class PostgresConnection : public IStoreConnection {
                                        pointers.data(), nullptr, nullptr, 0));
     Check(result, "cannot run a statement");
     return result;
-  }
-  // Forgets the prepared statement [name]. A transaction that failed refuses every command
-  // until it is rolled back; the server forgets the statement with the connection then.
-  void Forget(const std::string& name) noexcept {
-    if (PQstatus(connection_) != CONNECTION_OK || PQtransactionStatus(connection_) == PQTRANS_INERROR) return;
-    PQclear(PQexec(connection_, ("DEALLOCATE " + name).c_str()));
   }
   [[noreturn]] void Fail(const std::string& doing, const char* reason) const {
     throw StoreError(name_ + ": " + doing + ": " + Reason(reason, passwords_));
@@ -250,14 +250,17 @@ class PostgresConnection : public IStoreConnection {
     Fail(doing, result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection_));
   }
 
+  struct Prepared {
+    std::string name;
+    int parameters = 0;
+  };
+
   std::string name_;
   std::vector<std::string> passwords_;
   PGconn* connection_ = nullptr;
   Dialect dialect_;
-  long statements_ = 0;
+  std::map<std::string, Prepared> prepared_;  // by the store's SQL
 };
-
-PostgresStatement::~PostgresStatement() { connection_.Forget(name_); }
 
 std::optional<std::string>& PostgresStatement::Slot(int index) {
   if (index < 1 || index > static_cast<int>(values_.size())) {
