@@ -114,6 +114,7 @@ AppendOutcome ResultsStore::Append(const RunRecord& run, std::int64_t* id) {
   }
   std::int64_t new_id = InsertRun(run);
   InsertDetails(new_id, run);
+  CountRun(run, 1);
   transaction.Commit();
   if (id) *id = new_id;
   return AppendOutcome::kAdded;
@@ -167,6 +168,41 @@ void ResultsStore::InsertDetails(std::int64_t id, const RunRecord& run) {
     failure->Step();
     failure->Reset();
   }
+}
+
+// Adds [sign] (1 or -1) times [run] to the running counts of its folder and of its script's day.
+void ResultsStore::CountRun(const RunRecord& run, std::int64_t sign) {
+  auto folder = connection_->Prepare(
+      "INSERT INTO folder_runs (folder, runs) VALUES (?, ?) ON CONFLICT (folder) DO UPDATE SET"
+      " runs = folder_runs.runs + excluded.runs");
+  folder->Bind(1, run.folder);
+  folder->Bind(2, sign);
+  folder->Step();
+  auto day = connection_->Prepare(
+      "INSERT INTO script_days (folder, script, day, passed, failed, runs) VALUES (?, ?, ?, ?, ?, ?)"
+      " ON CONFLICT (folder, script, day) DO UPDATE SET passed = script_days.passed + excluded.passed,"
+      " failed = script_days.failed + excluded.failed, runs = script_days.runs + excluded.runs");
+  day->Bind(1, run.folder);
+  day->Bind(2, run.script);
+  day->Bind(3, run.ended.substr(0, 10));
+  day->Bind(4, run.verdict == TestPassed ? sign : 0);
+  day->Bind(5, IsFailing(run.verdict) ? sign : 0);
+  day->Bind(6, sign);
+  day->Step();
+}
+
+std::vector<ScriptDay> ResultsStore::FolderDays(const std::string& folder, const std::string& since) {
+  auto statement = connection_->Prepare(
+      "SELECT script, day, passed, failed, runs FROM script_days WHERE folder = ? AND day >= ? AND runs > 0"
+      " ORDER BY script, day");
+  statement->Bind(1, folder);
+  statement->Bind(2, since);
+  std::vector<ScriptDay> days;
+  while (statement->Step()) {
+    days.push_back({statement->Text(0), statement->Text(1), statement->Integer(2), statement->Integer(3),
+                    statement->Integer(4)});
+  }
+  return days;
 }
 
 bool ResultsStore::HasDocument(const std::string& results_path) {
@@ -334,7 +370,7 @@ std::int64_t ResultsStore::FolderWindowStart(const std::string& folder, std::int
 }
 
 std::int64_t ResultsStore::FolderRunCount(const std::string& folder) {
-  auto statement = connection_->Prepare("SELECT COUNT(*) FROM runs WHERE folder = ?");
+  auto statement = connection_->Prepare("SELECT runs FROM folder_runs WHERE folder = ?");
   statement->Bind(1, folder);
   return statement->Step() ? statement->Integer(0) : 0;
 }
@@ -415,6 +451,7 @@ bool ResultsStore::RemoveRun(const RunRecord& run, PruneOutcome* outcome) {
     auto rows = connection_->Prepare("DELETE FROM runs WHERE id = ?");
     rows->Bind(1, run.id);
     rows->Step();
+    CountRun(run, -1);
     transaction.Commit();
   } catch (...) {
     restore();

@@ -53,6 +53,15 @@ struct FlakyEntry {
   std::int64_t runs = 0;
 };
 
+// The runs of one script on one day in one folder.
+struct ScriptDay {
+  std::string script;
+  std::string day;
+  std::int64_t passed = 0;
+  std::int64_t failed = 0;
+  std::int64_t runs = 0;
+};
+
 enum class AppendOutcome { kAdded, kAlreadyStored };
 
 struct PruneOutcome {
@@ -93,7 +102,11 @@ class ResultsStore {
   std::vector<RunRecord> FolderRuns(const std::string& folder, std::int64_t from_id, std::int64_t count);
   // The id of the [count]th newest run of [folder] (the oldest of its newest [count]), or 0.
   std::int64_t FolderWindowStart(const std::string& folder, std::int64_t count);
+  // How many runs [folder] holds, from a running count.
   std::int64_t FolderRunCount(const std::string& folder);
+  // Each script's runs per day in [folder] from the day [since] ("YYYY-MM-DD") on, from running
+  // counts: as many rows as scripts times days, whatever the runs.
+  std::vector<ScriptDay> FolderDays(const std::string& folder, const std::string& since);
   // The named results of [folder]'s runs from [from_id] on: run id, label and result, newest
   // run first.
   struct NamedOutcome {
@@ -116,6 +129,7 @@ class ResultsStore {
   bool RemoveRun(const RunRecord& run, PruneOutcome* outcome);
   std::int64_t InsertRun(const RunRecord& run);
   void InsertDetails(std::int64_t id, const RunRecord& run);
+  void CountRun(const RunRecord& run, std::int64_t sign);
 
   std::unique_ptr<IStoreConnection> connection_;
 };

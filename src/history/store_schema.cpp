@@ -47,6 +47,12 @@ std::vector<std::string> VersionOne(const Dialect& d) {
           " line INTEGER NOT NULL DEFAULT 0, result INTEGER NOT NULL, text TEXT NOT NULL DEFAULT '',"
           " run_values TEXT NOT NULL DEFAULT '')",
       "CREATE INDEX failures_by_run ON failures (run_id)",
+      // Kept up to date with every run added or pruned, so the index of a folder reads a few
+      // rows however many runs the folder holds.
+      "CREATE TABLE folder_runs (folder TEXT NOT NULL PRIMARY KEY, runs " + d.big_integer + " NOT NULL)",
+      "CREATE TABLE script_days (folder TEXT NOT NULL, script TEXT NOT NULL, day TEXT NOT NULL, passed " +
+          d.big_integer + " NOT NULL, failed " + d.big_integer + " NOT NULL, runs " + d.big_integer +
+          " NOT NULL, PRIMARY KEY (folder, script, day))",
   };
 }
 

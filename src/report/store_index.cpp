@@ -4,6 +4,8 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -37,6 +39,19 @@ class DirectoryLock {
  private:
   FileDescriptor fd_;
 };
+
+// The day [days] days before the day of [ended] ("YYYY-MM-DD ..."), as "YYYY-MM-DD".
+std::string DaysBefore(const std::string& ended, std::int64_t days) {
+  int y = 0, m = 0, d = 0;
+  if (std::sscanf(ended.c_str(), "%d-%d-%d", &y, &m, &d) != 3) return std::string();
+  using namespace std::chrono;
+  sys_days date = year_month_day{year{y}, month{static_cast<unsigned>(m)}, day{static_cast<unsigned>(d)}};
+  year_month_day before{date - std::chrono::days{days}};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(before.year()),
+                static_cast<unsigned>(before.month()), static_cast<unsigned>(before.day()));
+  return text;
+}
 
 bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
 
@@ -98,7 +113,8 @@ std::string TrendSvg(const ScriptTrend& trend) {
 }
 
 void TrendSection(std::string& out, const std::map<std::string, ScriptTrend>& trends) {
-  out += "<section id=\"trends\"><h2>Pass rate by script</h2>\n<table id=\"trend-table\"><tr><th>Script</th>"
+  out += "<section id=\"trends\"><h2>Pass rate by script</h2>\n<p class=\"muted\">The " +
+         std::to_string(kTrendDays) + " days up to the newest run.</p>\n<table id=\"trend-table\"><tr><th>Script</th>"
          "<th>Runs</th><th>Passed</th><th>Pass rate per day</th></tr>\n";
   for (const auto& [script, trend] : trends) {
     out += "<tr class=\"trend-row\"><td>" + Html(script) + "</td><td class=\"n\">" + std::to_string(trend.total) +
@@ -242,18 +258,22 @@ bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store,
   std::string folder = fs::absolute(directory).lexically_normal().string();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   try {
-    std::int64_t from = store.FolderWindowStart(folder, kIndexRunsAggregated);
-    std::vector<history::RunRecord> runs = store.FolderRuns(folder, from, kIndexRunsAggregated);
+    std::int64_t from = store.FolderWindowStart(folder, kIndexRunsListed);
+    std::vector<history::RunRecord> runs = store.FolderRuns(folder, from, kIndexRunsListed);
     std::map<std::string, ScriptTrend> trends;
+    if (!runs.empty()) {
+      for (const history::ScriptDay& day : store.FolderDays(folder, DaysBefore(runs.front().ended, kTrendDays))) {
+        ScriptTrend& trend = trends[day.script];
+        trend.days[day.day] = DayCount{day.passed, day.runs};
+        trend.passed += day.passed, trend.total += day.runs;
+      }
+    }
     std::map<std::string, BatchSummary> batches;
     FlakyMap flaky;
     std::map<std::pair<std::string, std::string>, std::int64_t> seen;
     std::map<std::int64_t, const history::RunRecord*> by_id;
     for (const history::RunRecord& run : runs) {
-      ScriptTrend& trend = trends[run.script];
-      DayCount& day = trend.days[run.ended.substr(0, 10)];
       bool passed = run.verdict == TestPassed;
-      day.passed += passed, ++day.total, trend.passed += passed, ++trend.total;
       CountFlaky(flaky, seen, run.script, "", run.version_under_test, run.verdict);
       by_id[run.id] = &run;
       if (run.batch.empty()) continue;
@@ -294,7 +314,7 @@ void StripRow(std::string& out, const std::string& name, const std::vector<Resul
 
 std::string HistoryStripHtml(history::ResultsStore& store, std::int64_t run_id, const std::string& script,
                              const RunDigest& digest) {
-  std::string out = "<section id=\"history-strip\"><h2>History</h2>\n<p class=\"muted\">The last " +
+  std::string out = "<section id=\"history-strip\"><h2>History</h2>\n<p class=\"muted\">The " +
                     std::to_string(kStripLength) + " runs of this script and of its named results, oldest first.</p>\n";
   StripRow(out, script, store.LastVerdicts(script, "", run_id, kStripLength));
   std::size_t shown = 0;

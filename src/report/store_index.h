@@ -14,9 +14,9 @@
 
 namespace ordalis::report {
 
-// The runs the index lists, and the runs its trends and flaky list are drawn from.
-inline constexpr std::int64_t kIndexRunsListed = 2000;
-inline constexpr std::int64_t kIndexRunsAggregated = 5000;
+// The runs the index lists, and the flaky list is drawn from; the trends come from the
+// store's running counts per script and day.
+inline constexpr std::int64_t kIndexRunsListed = 500;
 // The verdicts a history strip shows, and the named results it shows them for.
 inline constexpr std::int64_t kStripLength = 20;
 inline constexpr std::size_t kStripNamedResults = 20;
