@@ -160,7 +160,7 @@ class PostgresConnection : public IStoreConnection {
   PostgresConnection(const std::string& url, int lock_timeout_ms)
       : name_(DescribePostgresUrl(url)), passwords_(PasswordsOf(url)) {
     dialect_.id_column = "BIGSERIAL PRIMARY KEY";
-    Connect(url);
+    Connect(url, lock_timeout_ms);
     // A writer waits for another one, and a statement for a stuck server, no longer than the
     // store's timeout; the texts the store keeps are UTF-8.
     std::string timeout = std::to_string(lock_timeout_ms);
@@ -221,12 +221,16 @@ class PostgresConnection : public IStoreConnection {
   }
 
  private:
-  void Connect(const std::string& url) {
-    // Our defaults come first, so that the URL's own settings (and PGCONNECT_TIMEOUT) win.
+  void Connect(const std::string& url, int lock_timeout_ms) {
+    // Our defaults come first, so that the URL's own settings (and PGCONNECT_TIMEOUT) win. Over
+    // TCP, a server that vanishes mid-run (no reset ever comes) is given up on after the
+    // store's timeout instead of the system's hours.
     std::string timeout = std::to_string(kConnectTimeoutSeconds);
+    std::string unacknowledged = std::to_string(lock_timeout_ms);
     const bool timeout_from_environment = std::getenv("PGCONNECT_TIMEOUT") != nullptr;
-    std::vector<const char*> keys = {"fallback_application_name", "client_encoding"};
-    std::vector<const char*> values = {"ordalis", "UTF8"};
+    std::vector<const char*> keys = {"fallback_application_name", "client_encoding", "keepalives_idle",
+                                     "keepalives_interval", "keepalives_count", "tcp_user_timeout"};
+    std::vector<const char*> values = {"ordalis", "UTF8", "10", "5", "3", unacknowledged.c_str()};
     if (!timeout_from_environment) {
       keys.push_back("connect_timeout");
       values.push_back(timeout.c_str());
