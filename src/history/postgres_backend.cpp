@@ -168,6 +168,8 @@ class PostgresConnection : public IStoreConnection {
             "; SET client_min_messages = warning");
   }
   ~PostgresConnection() override { PQfinish(connection_); }
+  PostgresConnection(const PostgresConnection&) = delete;
+  PostgresConnection& operator=(const PostgresConnection&) = delete;
 
   void Execute(const std::string& sql) override { Check(ResultHandle(PQexec(connection_, sql.c_str())), "cannot run a statement"); }
   // The server keeps each statement prepared for as long as the connection lasts, so the store

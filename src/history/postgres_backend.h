@@ -18,11 +18,12 @@ inline constexpr int kConnectTimeoutSeconds = 10;
 
 // Connects to the database of [url]. Writers take turns: a transaction waits up to
 // [lock_timeout_ms] for the one before it. Throws StoreError naming the server (without its
-// password) and libpq's reason when it cannot connect.
+// password) and libpq's reason when it cannot connect. Any thread may open a store; the
+// connection then belongs to one thread at a time.
 std::unique_ptr<IStoreConnection> OpenPostgresStore(const std::string& url, int lock_timeout_ms);
 
 // [url] as people should read it: any password, in the user part or as a `password=` query
-// parameter, replaced by "***".
+// parameter, replaced by "***". Safe to call from any thread.
 std::string DescribePostgresUrl(const std::string& url);
 
 }  // namespace ordalis::history
