@@ -109,6 +109,15 @@ void BM_TrendOverHundredThousandRuns(benchmark::State& state) {
 }
 BENCHMARK(BM_TrendOverHundredThousandRuns)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// No target: the flaky list over every script's and named result's last 20 runs.
+void BM_FlakyOverHundredThousandRuns(benchmark::State& state) {
+  Scratch scratch("ordalis_bench_flaky_");
+  history::ResultsStore store = scratch.Store();
+  Seed(store, scratch.results().string(), 100000);
+  for (auto _ : state) benchmark::DoNotOptimize(store.Flaky(20));
+}
+BENCHMARK(BM_FlakyOverHundredThousandRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 double RunSeconds(const std::string& command) {
   auto start = std::chrono::steady_clock::now();
   int status = std::system(command.c_str());

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <tuple>
 #include <variant>
 
 #include "history/store_schema.h"
@@ -301,29 +302,43 @@ std::vector<TrendPoint> ResultsStore::Trend(const std::string& script, const std
   return ordered;
 }
 
+// Each script's last runs are read through the script's index, so the cost follows the number
+// of scripts times [last_runs], not the runs the store holds.
 std::vector<FlakyEntry> ResultsStore::Flaky(std::int64_t last_runs) {
-  const std::string counted =
-      " SUM(CASE WHEN outcome = 0 THEN 1 ELSE 0 END), SUM(CASE WHEN outcome IN (1, 4) THEN 1 ELSE 0 END),"
-      " COUNT(*)";
-  const std::string flaky =
-      " HAVING SUM(CASE WHEN outcome = 0 THEN 1 ELSE 0 END) > 0"
-      " AND SUM(CASE WHEN outcome IN (1, 4) THEN 1 ELSE 0 END) > 0";
-  auto scripts = connection_->Prepare(
-      "SELECT script, '', version_under_test," + counted +
-      " FROM (SELECT script, version_under_test, verdict AS outcome, ROW_NUMBER() OVER"
-      " (PARTITION BY script ORDER BY id DESC) AS age FROM runs) recent WHERE age <= ?"
-      " GROUP BY script, version_under_test" + flaky +
-      " UNION ALL SELECT script, label, version_under_test," + counted +
-      " FROM (SELECT r.script, n.label, r.version_under_test, n.result AS outcome, ROW_NUMBER() OVER"
-      " (PARTITION BY r.script, n.label ORDER BY r.id DESC) AS age FROM named_results n JOIN runs r"
-      " ON r.id = n.run_id) recent WHERE age <= ? GROUP BY script, label, version_under_test" + flaky +
-      " ORDER BY 1, 2, 3");
-  scripts->Bind(1, last_runs);
-  scripts->Bind(2, last_runs);
+  std::vector<std::string> scripts;
+  auto names = connection_->Prepare("SELECT DISTINCT script FROM runs ORDER BY script");
+  while (names->Step()) scripts.push_back(names->Text(0));
+  std::map<std::tuple<std::string, std::string, std::string>, FlakyEntry> counted;
+  auto count = [&](const std::string& script, const std::string& named, const std::string& version, Result result) {
+    FlakyEntry& entry = counted[{script, named, version}];
+    entry.script = script, entry.named_result = named, entry.version_under_test = version;
+    ++entry.runs;
+    if (result == TestPassed) ++entry.passed;
+    if (IsFailing(result)) ++entry.failed;
+  };
+  auto runs = connection_->Prepare(
+      "SELECT id, version_under_test, verdict FROM runs WHERE script = ? ORDER BY id DESC LIMIT ?");
+  auto named = connection_->Prepare(
+      "SELECT n.label, r.version_under_test, n.result FROM named_results n JOIN runs r ON r.id = n.run_id"
+      " WHERE r.script = ? AND r.id >= ?");
+  for (const std::string& script : scripts) {
+    runs->Reset();
+    runs->Bind(1, script);
+    runs->Bind(2, last_runs);
+    std::int64_t oldest = 0;
+    while (runs->Step()) {
+      oldest = runs->Integer(0);
+      count(script, "", runs->Text(1), static_cast<Result>(runs->Integer(2)));
+    }
+    if (oldest == 0) continue;
+    named->Reset();
+    named->Bind(1, script);
+    named->Bind(2, oldest);
+    while (named->Step()) count(script, named->Text(0), named->Text(1), static_cast<Result>(named->Integer(2)));
+  }
   std::vector<FlakyEntry> entries;
-  while (scripts->Step()) {
-    entries.push_back({scripts->Text(0), scripts->Text(1), scripts->Text(2), scripts->Integer(3),
-                       scripts->Integer(4), scripts->Integer(5)});
+  for (const auto& [key, entry] : counted) {
+    if (entry.passed > 0 && entry.failed > 0) entries.push_back(entry);
   }
   return entries;
 }

@@ -91,7 +91,8 @@ class ResultsStore {
   std::optional<RunRecord> Show(std::int64_t id);
   // Per day or week, oldest first; [named_result] empty for the script's own verdicts.
   std::vector<TrendPoint> Trend(const std::string& script, const std::string& named_result, Period period);
-  // Within the last [last_runs] runs of each script (and named result).
+  // Within the last [last_runs] runs of each script (for a named result: its runs within those
+  // runs of its script), by script, named result and version.
   std::vector<FlakyEntry> Flaky(std::int64_t last_runs);
   // The verdicts of the last [count] runs of [script] (and of its named result
   // [named_result] when not empty) up to the run [before_id] included, newest first.

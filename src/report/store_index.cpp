@@ -249,6 +249,46 @@ std::string Page(const std::string& directory, std::int64_t total, const std::ve
 
 }  // namespace
 
+namespace {
+
+// What the index shows, read from the store's newest rows and running counts.
+struct IndexData {
+  std::vector<history::RunRecord> runs;  // newest first
+  std::map<std::string, ScriptTrend> trends;
+  std::map<std::string, BatchSummary> batches;
+  FlakyMap flaky;
+};
+
+void GatherTrends(history::ResultsStore& store, const std::string& folder, IndexData& data) {
+  if (data.runs.empty()) return;
+  for (const history::ScriptDay& day : store.FolderDays(folder, DaysBefore(data.runs.front().ended, kTrendDays))) {
+    ScriptTrend& trend = data.trends[day.script];
+    trend.days[day.day] = DayCount{day.passed, day.runs};
+    trend.passed += day.passed, trend.total += day.runs;
+  }
+}
+
+// The flaky list and the batches, from the listed runs and their named results.
+void GatherRuns(history::ResultsStore& store, const std::string& folder, std::int64_t from, IndexData& data) {
+  std::map<std::pair<std::string, std::string>, std::int64_t> seen;
+  std::map<std::int64_t, const history::RunRecord*> by_id;
+  for (const history::RunRecord& run : data.runs) {
+    CountFlaky(data.flaky, seen, run.script, "", run.version_under_test, run.verdict);
+    by_id[run.id] = &run;
+    if (run.batch.empty()) continue;
+    BatchSummary& batch = data.batches[run.batch];
+    ++batch.runs, batch.passed += run.verdict == TestPassed;
+    if (batch.last.empty()) batch.last = run.ended;
+  }
+  for (const auto& outcome : store.FolderNamedResults(folder, from)) {
+    auto run = by_id.find(outcome.run_id);
+    if (run == by_id.end()) continue;
+    CountFlaky(data.flaky, seen, run->second->script, outcome.label, run->second->version_under_test, outcome.result);
+  }
+}
+
+}  // namespace
+
 bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store, std::string* error) {
   DirectoryLock lock(directory);
   if (!lock.locked()) {
@@ -258,35 +298,12 @@ bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store,
   std::string folder = fs::absolute(directory).lexically_normal().string();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   try {
+    IndexData data;
     std::int64_t from = store.FolderWindowStart(folder, kIndexRunsListed);
-    std::vector<history::RunRecord> runs = store.FolderRuns(folder, from, kIndexRunsListed);
-    std::map<std::string, ScriptTrend> trends;
-    if (!runs.empty()) {
-      for (const history::ScriptDay& day : store.FolderDays(folder, DaysBefore(runs.front().ended, kTrendDays))) {
-        ScriptTrend& trend = trends[day.script];
-        trend.days[day.day] = DayCount{day.passed, day.runs};
-        trend.passed += day.passed, trend.total += day.runs;
-      }
-    }
-    std::map<std::string, BatchSummary> batches;
-    FlakyMap flaky;
-    std::map<std::pair<std::string, std::string>, std::int64_t> seen;
-    std::map<std::int64_t, const history::RunRecord*> by_id;
-    for (const history::RunRecord& run : runs) {
-      bool passed = run.verdict == TestPassed;
-      CountFlaky(flaky, seen, run.script, "", run.version_under_test, run.verdict);
-      by_id[run.id] = &run;
-      if (run.batch.empty()) continue;
-      BatchSummary& batch = batches[run.batch];
-      ++batch.runs, batch.passed += passed;
-      if (batch.last.empty()) batch.last = run.ended;
-    }
-    for (const auto& outcome : store.FolderNamedResults(folder, from)) {
-      auto run = by_id.find(outcome.run_id);
-      if (run == by_id.end()) continue;
-      CountFlaky(flaky, seen, run->second->script, outcome.label, run->second->version_under_test, outcome.result);
-    }
-    std::string page = Page(directory, store.FolderRunCount(folder), runs, trends, flaky, batches);
+    data.runs = store.FolderRuns(folder, from, kIndexRunsListed);
+    GatherTrends(store, folder, data);
+    GatherRuns(store, folder, from, data);
+    std::string page = Page(directory, store.FolderRunCount(folder), data.runs, data.trends, data.flaky, data.batches);
     return WriteWholeFile((fs::path(directory) / kIndexFile).string(), page, error);
   } catch (const std::exception& fault) {
     if (error) *error = fault.what();

@@ -95,6 +95,27 @@ TEST_F(HistoryScratch, StoreLockedPastItsTimeoutLosesNothingButTheRow) {
   EXPECT_NE(outcome.output.find("database is locked"), std::string::npos) << outcome.output;
 }
 
+// A store on a small tmpfs (in a private mount namespace) that is filled up for real.
+TEST_F(HistoryScratch, StoreOnAFullDiskLosesNothingButTheRow) {
+  if (testing_support::RunCommandLine("unshare -rm true 2>&1").status != 0) GTEST_SKIP() << "no private mounts here";
+  fs::path mount = dir_ / "small";
+  fs::create_directories(mount);
+  std::string run = testing_support::OrdalisCommandLine(
+      "run --quiet --label unit=" + std::string(4000, 'u') + " --results-db " + (mount / kStoreFile).string() +
+      " --results-dir " + (dir_ / "Results").string() + " " + Script("rail.odl"));
+  std::string script = "mount -t tmpfs -o size=256k tmpfs " + mount.string() + " || exit 9\n" + run +
+                       " >/dev/null\ndd if=/dev/zero of=" + (mount / "fill").string() + " bs=1k 2>/dev/null\n" + run +
+                       "\necho status=$?\n";
+  WriteText(dir_ / "full.sh", script);
+  auto outcome = testing_support::RunCommandLine("unshare -rm sh " + (dir_ / "full.sh").string() + " 2>&1");
+  EXPECT_NE(outcome.output.find("status=0"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("cannot write the results store"), std::string::npos) << outcome.output;
+  std::size_t documents = 0;
+  for (const auto& entry : fs::directory_iterator(dir_ / "Results")) documents += entry.path().extension() == ".xml" &&
+                                                                                  entry.path().filename().string().starts_with("rail.odl_");
+  EXPECT_EQ(documents, 2u) << "both runs keep their results documents";
+}
+
 TEST_F(HistoryScratch, TwentyRunsFinishingTogetherAllLand) {
   constexpr int kRuns = 20;
   std::string line = "status=0; ";

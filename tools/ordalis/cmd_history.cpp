@@ -57,7 +57,8 @@ const char kUsage[] =
     "  --label KEY=VALUE (repeatable)  --limit N (list: default 50; 0 for all)\n"
     "  DATE is YYYY-MM-DD or 'YYYY-MM-DD hh:mm:ss'; WORD a result: passed, failed, error...\n"
     "Options of flaky:\n"
-    "  --last N                   the runs looked at per script and named result (default 20)\n"
+    "  --last N                   the runs of each script looked at (default 20); a named\n"
+    "                             result counts its runs within those\n"
     "\n"
     "Exit status: 0 success, 1 when the run asked for is not in the store, 2 for a usage error\n"
     "or a store that cannot be opened or read.\n";
