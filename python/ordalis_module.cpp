@@ -681,8 +681,11 @@ class PyScript : public Closable {
   }
 
   // The digest of the latest run: verdict, statement counts, named results and failing lines.
-  // Writes the HTML report beside the results document and, when [junit] is given, a JUnit one.
-  py::dict Report(const std::string& junit) {
+  // Writes the HTML report beside the results document and, when [junit] is given, a JUnit one,
+  // and adds the run with [labels] to the results store [results_db] (empty: the default).
+  py::dict Report(const std::string& junit, const std::map<std::string, std::string>& labels,
+                  const std::string& results_db) {
+    report::HistoryContext history{results_db, {labels.begin(), labels.end()}, "", 0};
     report::RunReports reports;
     std::string results;
     ScriptClient& client = Client("report");
@@ -691,7 +694,7 @@ class PyScript : public Closable {
       results = Live().results_xml_path();
       if (!results.empty()) {
         report::RunAnnotations notes = client.Finish(*Live().root());
-        reports = report::PublishRunReports(results, &notes, junit);
+        reports = report::PublishRunReports(results, &notes, junit, history);
       }
     }
     const report::RunDigest& digest = reports.outcome.digest;
@@ -1760,7 +1763,8 @@ PYBIND11_MODULE(_ordalis, m) {
       .def("reset", &PyScript::Reset, Release())
       .def_property_readonly("results_file", &PyScript::ResultsFile, Release())
       .def("set_run_variable", &PyScript::SetRunVariable, py::arg("name"), py::arg("literal"))
-      .def("report", &PyScript::Report, py::arg("junit") = "")
+      .def("report", &PyScript::Report, py::arg("junit") = "",
+           py::arg("labels") = std::map<std::string, std::string>{}, py::arg("results_db") = "")
       .def("on_executed", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_executed, f); })
       .def("on_state_changed", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_state_changed, f); })
       .def("on_log", [](PyScript& s, py::object f) { SetCallback(s, &Callbacks::on_log, f); })

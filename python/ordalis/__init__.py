@@ -167,12 +167,15 @@ _STOP_GRACE = 1.0
 
 def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
         timeout: Optional[float] = None, on_log=None, on_executed=None,
-        literals: Optional[Dict[str, str]] = None, **variables: Any) -> RunResult:
+        literals: Optional[Dict[str, str]] = None, labels: Optional[Dict[str, str]] = None,
+        results_db: str = "", **variables: Any) -> RunResult:
     """Loads the script at [path], gives it [variables] as user variables for this run (as
     `ordalis run --var NAME=VALUE` does; a str is a text, a list an array), runs it to its
     end and returns its RunResult. A script with syntax errors is not run: its RunResult has
     the verdict ERROR and the errors. [junit] names a JUnit document to write as well.
     [literals] gives variables as script-literal text already (NAME -> '5' or '"text"').
+    [labels] are kept with the run in the results store (as `ordalis run --label`), which is
+    [results_db] when given (a file or a postgresql:// URL) and otherwise the default one.
     Raises TimeoutError when [timeout] seconds pass first: the script is stopped, which aborts
     the action in progress (a Python tester's action sees ordalis.Aborted), and the error comes
     after at most _STOP_GRACE seconds more even when that action does not end; the run then
@@ -202,7 +205,7 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
             script.wait(_STOP_GRACE)
             script.close(wait=False)
             raise TimeoutError(f"{path} did not end within {timeout} s")
-        digest = script.report(junit)
+        digest = script.report(junit, {str(k): str(v) for k, v in (labels or {}).items()}, results_db)
     finally:
         script.close()
     counts = {Result(i): n for i, n in enumerate(digest["statements"])}

@@ -69,6 +69,19 @@ def test_run_names_the_failing_line(scripts):
     assert result.failures and "failing.odl(4)" in result.failures[0]
 
 
+def test_run_adds_the_run_with_its_labels_to_the_results_store(tmp_path):
+    import sqlite3
+    script = tmp_path / "rail.odl"
+    script.write_text('result "Rail 5V" passed\n')
+    store = tmp_path / "station.db"
+    result = ordalis.run(script, results_directory=tmp_path / "Results", labels={"station": "3"},
+                         results_db=str(store))
+    with sqlite3.connect(store) as db:
+        rows = db.execute("SELECT r.script, r.verdict, l.name, l.value FROM runs r"
+                          " JOIN run_labels l ON l.run_id = r.id").fetchall()
+    assert result.passed and rows == [("rail.odl", 0, "station", "3")]
+
+
 def test_run_reports_syntax_errors_without_running(tmp_path):
     broken = tmp_path / "broken.odl"
     broken.write_text("x = = 1\n")

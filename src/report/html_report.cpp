@@ -346,7 +346,7 @@ std::string HtmlPathFor(const std::string& xml_path) {
 
 bool WriteHtmlReport(const std::string& xml_path, const std::string& html_path,
                      const RunAnnotations* notes, ReportOutcome* outcome, std::string* error,
-                     PageLimits limits) {
+                     PageLimits limits, const PageInsert& insert) {
   DigestBuilder digest_builder(notes);
   TreeData tree(notes, limits.tree_bytes);
   if (!ReadResults(xml_path, {&digest_builder, &tree}, notes, error)) return false;
@@ -365,6 +365,7 @@ bool WriteHtmlReport(const std::string& xml_path, const std::string& html_path,
   page += EmbeddedResource("report.css");
   page += "</style>\n</head>\n<body>\n";
   Head(page, digest, xml_path, html_path);
+  if (insert) page += insert(digest);
   NamedResults(page, digest);
   Failures(page, digest);
   TreeSection(page, tree.left_out());

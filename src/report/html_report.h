@@ -6,6 +6,7 @@
 // after a run and one made years later from the same document agree.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "report/run_annotations.h"
@@ -34,12 +35,16 @@ struct ReportOutcome {
   std::size_t items_left_out = 0;  // items the tree does not show
 };
 
+// HTML the caller adds below the head of the page once the run's digest is known (the run's
+// history strip); empty for none.
+using PageInsert = std::function<std::string(const RunDigest& digest)>;
+
 // Writes the report of the results document at [xml_path] to [html_path]. [notes] adds files,
 // lines and log lines, and may be null. False, with [error] saying why, when the document cannot
 // be read or the page cannot be written; no page is left behind then.
 bool WriteHtmlReport(const std::string& xml_path, const std::string& html_path,
                      const RunAnnotations* notes, ReportOutcome* outcome, std::string* error,
-                     PageLimits limits = PageLimits());
+                     PageLimits limits = PageLimits(), const PageInsert& insert = {});
 
 // The report's name for a results document: the same name ending in ".html".
 std::string HtmlPathFor(const std::string& xml_path);

@@ -1,9 +1,11 @@
 #include "report/run_reports.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "report/junit_writer.h"
 #include "report/results_index.h"
+#include "report/store_index.h"
 
 namespace ordalis::report {
 
@@ -23,10 +25,27 @@ std::string Problem(const char* what, const std::string& path, const std::string
 
 RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
                              const std::string& junit_path) {
+  return PublishRunReports(xml_path, notes, junit_path, DefaultHistoryContext());
+}
+
+RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
+                             const std::string& junit_path, const HistoryContext& history) {
   RunReports reports;
   std::string error;
   std::string html_path = HtmlPathFor(xml_path);
-  if (WriteHtmlReport(xml_path, html_path, notes, &reports.outcome, &error)) {
+  // The run is stored as soon as its digest is known, so its report can show where it stands
+  // among the runs before it.
+  std::optional<StoredRun> stored;
+  auto strip = [&](const RunDigest& digest) -> std::string {
+    stored = StoreRun(digest, xml_path, html_path, history);
+    if (!stored->store) return std::string();
+    try {
+      return HistoryStripHtml(*stored->store, stored->id, RecordOfRun(digest, xml_path).script, digest);
+    } catch (const std::exception&) {
+      return std::string();  // the page goes on without its strip
+    }
+  };
+  if (WriteHtmlReport(xml_path, html_path, notes, &reports.outcome, &error, PageLimits(), strip)) {
     reports.html_path = html_path;
   } else {
     reports.problems.push_back(Problem("cannot write the report", html_path, error));
@@ -44,10 +63,14 @@ RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* 
       reports.problems.push_back(Problem("cannot write the JUnit document", junit_path, error));
     }
   }
+  if (!stored) stored = StoreRun(reports.outcome.digest, xml_path, std::string(), history);
+  if (!stored->problem.empty()) reports.problems.push_back(stored->problem);
   error.clear();
   std::filesystem::path parent = std::filesystem::path(xml_path).parent_path();
   std::string directory = parent.empty() ? std::string(".") : parent.string();
-  if (!WriteResultsIndex(directory, &error)) {
+  // Without a store the index is made from every document in the folder, as it was before.
+  bool indexed = stored->store ? WriteStoreIndex(directory, *stored->store, &error) : WriteResultsIndex(directory, &error);
+  if (!indexed) {
     reports.problems.push_back(Problem("cannot write the results index in", directory, error));
   }
   return reports;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report/html_report.h"
+#include "report/run_history.h"
 
 namespace ordalis::report {
 
@@ -17,7 +18,12 @@ struct RunReports {
 };
 
 // Writes the report of [xml_path] beside it, the JUnit document to [junit_path] when it is not
-// empty, and the index of the document's directory.
+// empty, the run's entry in the results store (with [history]'s labels and batch) and the
+// index of the document's directory. A store that cannot be written is one of the problems;
+// nothing else is lost for it.
+RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
+                             const std::string& junit_path, const HistoryContext& history);
+// The same with the process's default history context.
 RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* notes,
                              const std::string& junit_path);
 

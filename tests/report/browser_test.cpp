@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "history/results_store.h"
+#include "report/store_index.h"
 #include "report_test_support.h"
 
 namespace ordalis::report {
@@ -110,6 +112,48 @@ TEST_F(BrowserTest, PassingRunShowsVerdictAndNoFailures) {
   Outcome index = Browse("--dump-dom", "file://" + (page.parent_path() / "index.html").string());
   EXPECT_NE(index.output.find("power_supply.odl"), std::string::npos);
   Screenshot(page, "passing-run.png");
+}
+
+// A folder of 100,000 runs: seven scripts over a hundred days, every fifth run failing, each
+// with one named result.
+void SeedManyRuns(history::ResultsStore& store, const std::string& folder) {
+  store.connection().Execute(
+      "INSERT INTO runs (script, stamp, started, ended, day, verdict, n_passed, host, version_under_test, folder,"
+      " results_path) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000)"
+      " SELECT 'script' || (i % 7) || '.odl', 's' || i, date('2026-01-01', '+' || (i / 1000) || ' days') || ' 10:00:00',"
+      " date('2026-01-01', '+' || (i / 1000) || ' days') || ' 10:00:00', date('2026-01-01', '+' || (i / 1000) || ' days'),"
+      " CASE WHEN i % 5 = 0 THEN 1 ELSE 0 END, 1, 'bench1', '1.0', '" + folder + "', '" + folder + "/s' || i || '.xml' FROM n");
+  store.connection().Execute(
+      "INSERT INTO named_results (run_id, label, result) SELECT id, '5 V rail', verdict FROM runs");
+  // The running counts the store keeps beside its rows.
+  store.connection().Execute("INSERT INTO folder_runs SELECT folder, COUNT(*) FROM runs GROUP BY folder");
+  store.connection().Execute(
+      "INSERT INTO script_days SELECT folder, script, day, SUM(CASE WHEN verdict = 0 THEN 1 ELSE 0 END),"
+      " SUM(CASE WHEN verdict IN (1, 4) THEN 1 ELSE 0 END), COUNT(*) FROM runs GROUP BY folder, script, day");
+}
+
+TEST_F(BrowserTest, IndexOfAHundredThousandRunsOpensWithTrendsAndPages) {
+  fs::path folder = dir_ / "Results";
+  fs::create_directories(folder);
+  history::ResultsStore store(history::StoreLocation{history::StoreKind::kSqlite, (folder / "results.db").string()});
+  SeedManyRuns(store, folder.string());
+  std::string error;
+  ASSERT_TRUE(WriteStoreIndex(folder.string(), store, &error)) << error;
+  EXPECT_LE(fs::file_size(folder / "index.html"), 2u * 1024 * 1024);
+  Outcome dom = Browse("--dump-dom", "file://" + (folder / "index.html").string());
+  ASSERT_EQ(dom.status, 0);
+  const std::string& html = dom.output;
+  EXPECT_NE(html.find("100000 runs in the results store"), std::string::npos);
+  EXPECT_NE(html.find("data-page=\"1\""), std::string::npos) << "the page's script drew the first page";
+  EXPECT_NE(html.find("500 runs \u00b7 page 1 of 10"), std::string::npos);
+  std::size_t rows = 0;
+  for (std::size_t at = html.find("<tr class=\"run\">"); at != std::string::npos; at = html.find("<tr class=\"run\">", at + 1)) ++rows;
+  EXPECT_EQ(rows, 50u);
+  EXPECT_NE(html.find("<td>script6.odl</td>"), std::string::npos);
+  EXPECT_NE(html.find("<svg class=\"trend\""), std::string::npos) << "a trend drawn per script";
+  EXPECT_NE(html.find("<circle"), std::string::npos);
+  EXPECT_NE(html.find("<tr class=\"flaky-row\"><td>script0.odl</td><td>5 V rail</td>"), std::string::npos);
+  Screenshot(folder / "index.html", "index-of-100000-runs.png");
 }
 
 }  // namespace

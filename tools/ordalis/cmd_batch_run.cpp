@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,8 @@
 #include "batch/junit_writer.h"
 #include "batch/queue_file.h"
 #include "batch_cli.h"
+#include "history/store_location.h"
+#include "report/run_history.h"
 #include "interrupts.h"
 #include "platform/output_file.h"
 #include "command.h"
@@ -56,6 +59,10 @@ const char kUsage[] =
     "  --junit FILE               also write the attempts as JUnit XML, one test case each\n"
     "  --keep-background          leave running what a command entry started in the background\n"
     "                             (by default the entry's process group is ended with it)\n"
+    "  --label KEY=VALUE          a label kept with every script run of the batch in the\n"
+    "                             results store; may be repeated\n"
+    "  --results-db STORE         the results store the runs go to (as for 'ordalis run');\n"
+    "                             each run is marked with the batch's name and its attempt\n"
     "  --pace                     poll the entries as a graphical front end does (a second or\n"
     "                             two per entry) and keep the scripts' client pauses, instead of\n"
     "                             moving on as soon as an entry ends\n"
@@ -81,6 +88,7 @@ struct Options {
   std::string results_dir;
   std::string version_under_test;
   std::string junit;
+  report::HistoryContext history;
 };
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options) {
@@ -116,6 +124,21 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->version_under_test)) return false;
     } else if (arg == "--junit") {
       if (!value(&options->junit)) return false;
+    } else if (arg == "--label") {
+      if (!value(&text)) return false;
+      std::pair<std::string, std::string> label;
+      if (!report::ParseLabel(text, &label)) {
+        std::fprintf(stderr, "ordalis batch run: --label needs KEY=VALUE, got '%s'\n", text.c_str());
+        return false;
+      }
+      options->history.labels.push_back(std::move(label));
+    } else if (arg == "--results-db") {
+      if (!value(&options->history.store)) return false;
+      history::StoreLocation location;
+      if (!history::ParseStoreLocation(options->history.store, ".", &location, &text)) {
+        std::fprintf(stderr, "ordalis batch run: --results-db: %s\n", text.c_str());
+        return false;
+      }
     } else if (!arg.empty() && arg[0] == '-') {
       std::fprintf(stderr, "ordalis batch run: unknown option '%s'\n", arg.c_str());
       return false;
@@ -345,6 +368,23 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
   return all_passed;
 }
 
+// Marks each script run of the batch in the results store with the batch and its attempt; a
+// store that cannot be written is a warning, never the batch's result.
+void MarkBatchInHistory(CBatchQueue& queue, const report::HistoryContext& history) {
+  // An attempt's results file is named relative to the batch results file's folder.
+  std::string batch_results;
+  queue.get_ResultsFileName(&batch_results);
+  std::filesystem::path folder = std::filesystem::path(batch_results).parent_path();
+  std::vector<report::BatchAttempt> attempts;
+  for (const batch::BatchResultRecord& record : queue.Records()) {
+    if (record.results_file.empty()) continue;
+    attempts.push_back({(folder / record.results_file).string(), record.retry + 1});
+  }
+  for (const std::string& problem : report::MarkBatchRuns(queue.ResultsHeader().batch_name, attempts, history)) {
+    std::fprintf(stderr, "ordalis batch run: %s\n", problem.c_str());
+  }
+}
+
 // Adds the entries, or loads the queue file, and applies the options. A Ctrl-C meanwhile stops
 // the adding.
 int Prepare(CBatchQueue& queue, const Options& options, const InterruptWatcher& interrupts) {
@@ -381,6 +421,7 @@ int RunCommand(const std::vector<std::string>& args) {
   Options options;
   if (!ParseOptions(args, &options)) return 2;
   WarnOfUnreadableSettings("batch run");
+  report::SetDefaultHistoryContext(options.history);
   sigset_t interrupt_signals = BlockInterrupts();
   auto queue = CBatchQueue::Create(std::make_shared<CApplicationManager>(),
                                    options.pace ? QueuePacing::kPolling : QueuePacing::kWakeOnChange);
@@ -415,6 +456,7 @@ int RunCommand(const std::vector<std::string>& args) {
   observer->ended().Wait();
   queue->SetClient(nullptr);
   bool all_passed = PrintSummary(*queue, *observer);
+  MarkBatchInHistory(*queue, options.history);
   std::string junit_error;
   bool junit_lost = !options.junit.empty() &&
                     !WriteOutputFile(options.junit, batch::JUnitXml(JUnitOf(*queue, *observer, SecondsSince(start))),

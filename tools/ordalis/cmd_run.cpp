@@ -38,6 +38,8 @@
 #include "platform/file_descriptor.h"
 #include "platform/text.h"
 #include "report/run_annotations.h"
+#include "history/store_location.h"
+#include "report/run_history.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
 #include "trace/logger.h"
@@ -72,6 +74,12 @@ const char kUsage[] =
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
     "  --junit FILE               also write the results as a JUnit XML document for CI\n"
+    "  --label KEY=VALUE          a label kept with the run in the results store (station=3,\n"
+    "                             unit=SN123); may be repeated; 'ordalis history list\n"
+    "                             --label KEY=VALUE' finds the run by it\n"
+    "  --results-db STORE         the results store to add the run to: a file, sqlite:FILE\n"
+    "                             or postgresql://USER@HOST/DB (default: the settings key\n"
+    "                             ResultsDatabase, else results.db in the results directory)\n"
     "  --keep-runs all|failed     which runs the results document lists: all of them\n"
     "                             (default), or every run that is not Passed with each\n"
     "                             statement's Passed runs folded into one <run count=\"N\">,\n"
@@ -81,7 +89,10 @@ const char kUsage[] =
     "\n"
     "Every run leaves <stamp>.html beside its results document: a report to open in a\n"
     "browser, with the verdict, the named results, the failures with their lines and the\n"
-    "whole item tree. The results directory's index.html lists every run in it. At the end,\n"
+    "whole item tree. The run is added to the results store ('ordalis history'), and the\n"
+    "results directory's index.html shows its newest runs from there. A store that cannot be\n"
+    "written is named in a warning and a severe line of the run's log; the run's verdict, files\n"
+    "and exit status are unchanged. At the end,\n"
     "before the summary, each failing statement is printed as 'file(line): result: text'\n"
     "followed by its values.\n"
     "\n"
@@ -114,6 +125,7 @@ struct Options {
   std::string version_under_test;
   std::string email;
   std::string junit;
+  report::HistoryContext history;
   KeepRuns keep_runs = KeepRuns::kAll;
   std::map<std::string, std::string> variables;  // lower-case name -> literal text
   std::string script;
@@ -187,6 +199,22 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->email)) return false;
     } else if (arg == "--junit") {
       if (!value(&options->junit)) return false;
+    } else if (arg == "--label") {
+      if (!value(&text)) return false;
+      std::pair<std::string, std::string> label;
+      if (!report::ParseLabel(text, &label)) {
+        std::fprintf(stderr, "ordalis run: --label needs KEY=VALUE, got '%s'\n", text.c_str());
+        return false;
+      }
+      options->history.labels.push_back(std::move(label));
+    } else if (arg == "--results-db") {
+      if (!value(&options->history.store)) return false;
+      history::StoreLocation location;
+      std::string problem;
+      if (!history::ParseStoreLocation(options->history.store, ".", &location, &problem)) {
+        std::fprintf(stderr, "ordalis run: --results-db: %s\n", problem.c_str());
+        return false;
+      }
     } else if (arg == "--keep-runs") {
       if (!value(&text)) return false;
       if (text != "all" && text != "failed") {
@@ -435,6 +463,7 @@ int RunCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "ordalis run: %s not run (--strict): the settings were not read\n", options.script.c_str());
     return 2;
   }
+  report::SetDefaultHistoryContext(options.history);
   Pacing pacing;
   if (!options.pace) pacing = Pacing{0, 0, 0};
   sigset_t interrupt_signals = BlockInterrupts();

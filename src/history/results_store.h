@@ -1,0 +1,138 @@
+#pragma once
+// The results store: every run that left a results document, appended in one transaction with
+// its labels, named results and failing statements, and the questions a lab asks of them —
+// which runs (List), one run in full (Show), the pass rate of a script or named result per day
+// or week (Trend), what passed and failed on the same version under test (Flaky) — and the
+// removal of old runs together with their files (Prune).
+//
+// Every operation throws StoreError when the database fails; the store's callers turn that
+// into a warning, since the results document, not the store, is the record of a run. One
+// ResultsStore belongs to one thread at a time; processes share a store through the database.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "history/run_record.h"
+#include "history/store_backend.h"
+#include "history/store_location.h"
+
+namespace ordalis::history {
+
+struct RunFilter {
+  std::string script;                 // the script's file name
+  std::optional<Result> verdict;
+  std::string since;                  // "YYYY-MM-DD[ hh:mm:ss]", inclusive
+  std::string until;                  // the same, inclusive (a date covers the whole day)
+  std::vector<std::pair<std::string, std::string>> labels;  // every pair must be on the run
+  std::string host;
+  std::string folder;                 // runs whose results document is in this folder
+  std::int64_t limit = 0;             // newest first; 0 for all
+};
+
+enum class Period { kDay, kWeek };
+
+// One day's (or week's) runs of a script or named result.
+struct TrendPoint {
+  std::string period;   // "YYYY-MM-DD": the day, or the Monday of the week
+  std::int64_t passed = 0;
+  std::int64_t failed = 0;  // Failed or Error
+  std::int64_t total = 0;
+};
+
+// A script (empty named_result) or named result that both passed and failed on one version.
+struct FlakyEntry {
+  std::string script;
+  std::string named_result;
+  std::string version_under_test;
+  std::int64_t passed = 0;
+  std::int64_t failed = 0;
+  std::int64_t runs = 0;
+};
+
+// The runs of one script on one day in one folder.
+struct ScriptDay {
+  std::string script;
+  std::string day;
+  std::int64_t passed = 0;
+  std::int64_t failed = 0;
+  std::int64_t runs = 0;
+};
+
+enum class AppendOutcome { kAdded, kAlreadyStored };
+
+struct PruneOutcome {
+  std::int64_t runs_removed = 0;
+  std::int64_t files_removed = 0;
+  std::vector<std::string> problems;  // runs kept because a file could not be removed
+};
+
+class ResultsStore {
+ public:
+  // Connects to [location] and brings its tables to the current version.
+  explicit ResultsStore(const StoreLocation& location);
+  // A store over an open connection (a test's, or a backend made elsewhere).
+  explicit ResultsStore(std::unique_ptr<IStoreConnection> connection);
+
+  // Appends [run] in one transaction; a run whose results document is stored already for the
+  // same host is left as it is. [id], when given, is set to the run's id in the store.
+  AppendOutcome Append(const RunRecord& run, std::int64_t* id = nullptr);
+  // Whether a run whose results document is [results_path] is stored, from any station.
+  bool HasDocument(const std::string& results_path);
+  // Marks the run of [results_path] as attempt [attempt] of the batch [batch].
+  void SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt);
+
+  // Runs newest first, without their named results and failures.
+  std::vector<RunRecord> List(const RunFilter& filter);
+  // The run [id] with its labels, named results and failures.
+  std::optional<RunRecord> Show(std::int64_t id);
+  // Per day or week, oldest first; [named_result] empty for the script's own verdicts.
+  std::vector<TrendPoint> Trend(const std::string& script, const std::string& named_result, Period period);
+  // Within the last [last_runs] runs of each script (for a named result: its runs within those
+  // runs of its script), by script, named result and version.
+  std::vector<FlakyEntry> Flaky(std::int64_t last_runs);
+  // The verdicts of the last [count] runs of [script] (and of its named result
+  // [named_result] when not empty) up to the run [before_id] included, newest first.
+  std::vector<Result> LastVerdicts(const std::string& script, const std::string& named_result,
+                                   std::int64_t before_id, std::int64_t count);
+
+  // The runs of [folder] from the run [from_id] on, newest first, at most [count].
+  std::vector<RunRecord> FolderRuns(const std::string& folder, std::int64_t from_id, std::int64_t count);
+  // The id of the [count]th newest run of [folder] (the oldest of its newest [count]), or 0.
+  std::int64_t FolderWindowStart(const std::string& folder, std::int64_t count);
+  // How many runs [folder] holds, from a running count.
+  std::int64_t FolderRunCount(const std::string& folder);
+  // Each script's runs per day in [folder] from the day [since] ("YYYY-MM-DD") on, from running
+  // counts: as many rows as scripts times days, whatever the runs.
+  std::vector<ScriptDay> FolderDays(const std::string& folder, const std::string& since);
+  // The named results of [folder]'s runs from [from_id] on: run id, label and result, newest
+  // run first.
+  struct NamedOutcome {
+    std::int64_t run_id = 0;
+    std::string label;
+    Result result = TestNotRun;
+  };
+  std::vector<NamedOutcome> FolderNamedResults(const std::string& folder, std::int64_t from_id);
+
+  // Removes this station's runs older than [keep_days] days, or all but its newest [keep_runs]:
+  // each run's rows and files (results document, report, log, record) go together or not at
+  // all. A store a fleet shares keeps other stations' runs, whose files are on those stations.
+  PruneOutcome PruneDays(std::int64_t keep_days);
+  PruneOutcome PruneRuns(std::int64_t keep_runs);
+
+  IStoreConnection& connection() { return *connection_; }
+
+ private:
+  PruneOutcome Prune(const std::vector<RunRecord>& runs);
+  bool RemoveRun(const RunRecord& run, PruneOutcome* outcome);
+  std::int64_t InsertRun(const RunRecord& run);
+  void InsertDetails(std::int64_t id, const RunRecord& run);
+  void CountRun(const RunRecord& run, std::int64_t sign);
+
+  std::unique_ptr<IStoreConnection> connection_;
+};
+
+}  // namespace ordalis::history

@@ -1,0 +1,30 @@
+#pragma once
+// The results store's tables, their version and the migrations that bring an older store
+// forward. Version 1:
+//
+//   store_schema  (version)                         one row: the version of the tables
+//   runs          one row per run; a station's (host's) results document is stored once
+//   run_labels    (run_id, name, value)             the --label pairs of a run
+//   named_results (run_id, label, result, counts, file, line, time_taken)
+//   failures      (run_id, file, line, result, text, run_values)
+//   folder_runs   (folder, runs)                    runs per results folder
+//   script_days   (folder, script, day, passed, failed, runs)   a script's runs per day
+//
+// Counts are one column per result, named after kCountColumns. Times are local
+// "YYYY-MM-DD hh:mm:ss" texts, which sort as they read; `day` is the date of the run's end.
+
+#include "history/store_backend.h"
+
+namespace ordalis::history {
+
+inline constexpr int kSchemaVersion = 1;
+
+// The count columns, indexed by the Result code.
+inline constexpr const char* kCountColumns[7] = {"n_passed", "n_failed", "n_not_implemented", "n_warning",
+                                                 "n_error",  "n_not_run", "n_aborted"};
+
+// Creates the tables of a new store or migrates an older one forward, in one transaction.
+// Throws StoreError when the store was made by a newer version or cannot be written.
+void PrepareSchema(IStoreConnection& connection);
+
+}  // namespace ordalis::history

@@ -1,0 +1,206 @@
+#include "report/run_history.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "history/results_store.h"
+#include "report/html_report.h"
+#include "report/report_text.h"
+#include "settings/settings_store.h"
+#include "trace/script_log.h"
+
+namespace ordalis::report {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex& ContextMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+HistoryContext& ProcessContext() {
+  static HistoryContext context;
+  return context;
+}
+
+// The user the run ran as, by the password database, else $USER.
+std::string UserName() {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) return found->pw_name;
+  const char* user = std::getenv("USER");
+  return user ? user : "";
+}
+
+// "YYYY-MM-DD hh:mm:ss" [seconds] before [ended], which has the same form.
+std::string Before(const std::string& ended, double seconds) {
+  std::tm local{};
+  if (!strptime(ended.c_str(), "%Y-%m-%d %H:%M:%S", &local)) return ended;
+  local.tm_isdst = -1;
+  std::time_t start = std::mktime(&local) - static_cast<std::time_t>(seconds + 0.5);
+  localtime_r(&start, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+std::string Existing(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(path, error) ? path.string() : std::string();
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+std::string SettingsStore() {
+  for (auto scope : {settings::SettingsScope::kUser, settings::SettingsScope::kMachine}) {
+    settings::SettingsKey root;
+    std::string error;
+    if (settings::SettingsFile(settings::DefaultSettingsPath(scope)).Read(&root, &error) !=
+        settings::SettingsFile::ReadStatus::kOk) {
+      continue;
+    }
+    const settings::SettingsKey* key = root.Find(settings::kOrdalisKeyPath);
+    const settings::SettingsValue* value = key ? key->Value(history::kStoreSettingsKey) : nullptr;
+    if (value && !value->data.empty()) return value->data;
+  }
+  return std::string();
+}
+
+// The run's log gets the fault as a severe line, so it is found where the run is read.
+void LogSevere(const std::string& log_path, const std::string& message) {
+  if (log_path.empty()) return;
+  std::ofstream log(log_path, std::ios::app | std::ios::binary);
+  log << ScriptLog::FileLine(ScriptLog::Now(), severe, "Script", message) << "\r\n";
+}
+
+void AddRows(const RunDigest& digest, history::RunRecord* run) {
+  for (const RowDigest& row : digest.rows) {
+    history::NamedResultRecord named{row.text, row.overall, {}, row.file, row.line, row.time_taken};
+    for (std::size_t r = 0; r < row.counts.size(); ++r) named.counts[r] = row.counts[r];
+    run->named_results.push_back(std::move(named));
+  }
+  for (const FailureDigest& failure : digest.failures) {
+    run->failures.push_back({failure.file, failure.line, failure.result, failure.text, failure.values});
+  }
+}
+
+}  // namespace
+
+void SetDefaultHistoryContext(HistoryContext context) {
+  std::lock_guard lock(ContextMutex());
+  ProcessContext() = std::move(context);
+}
+
+HistoryContext DefaultHistoryContext() {
+  std::lock_guard lock(ContextMutex());
+  return ProcessContext();
+}
+
+bool ParseLabel(const std::string& text, std::pair<std::string, std::string>* label) {
+  std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) return false;
+  *label = {text.substr(0, equals), text.substr(equals + 1)};
+  return true;
+}
+
+std::string StoreText(const std::string& store) { return store.empty() ? SettingsStore() : store; }
+
+history::RunRecord RecordOfRun(const RunDigest& digest, const std::string& xml_path) {
+  history::RunRecord run;
+  fs::path xml = fs::absolute(xml_path).lexically_normal();
+  fs::path folder = xml.parent_path();
+  run.script = digest.heading.name.empty() ? xml.stem().string() : digest.heading.name;
+  run.script_path = digest.script_file;
+  run.stamp = xml.stem().string();
+  run.ended = digest.heading.date + " " + digest.heading.time;
+  run.started = Before(run.ended, digest.duration);
+  run.duration = digest.duration;
+  run.verdict = digest.verdict;
+  for (std::size_t r = 0; r < digest.statements.size(); ++r) {
+    run.counts[r] = static_cast<std::int64_t>(digest.statements[r]);
+  }
+  run.host = digest.heading.host_name;
+  run.version_under_test = digest.heading.version_under_test;
+  run.ordalis_version = Trimmed(digest.heading.version);
+  run.folder = folder.string();
+  run.results_path = xml.string();
+  if (!digest.heading.log_files.empty()) {
+    run.log_path = Existing(folder / LogEntryFileName(digest.heading.log_files[0]));
+  }
+  run.record_path = Existing(folder / (run.stamp + ".odlrec"));
+  run.report_path = Existing(HtmlPathFor(xml.string()));
+  AddRows(digest, &run);
+  return run;
+}
+
+StoredRun StoreRun(const RunDigest& digest, const std::string& xml_path, const std::string& report_path,
+                   const HistoryContext& context) {
+  history::RunRecord run = RecordOfRun(digest, xml_path);
+  if (!report_path.empty()) run.report_path = fs::absolute(report_path).lexically_normal().string();
+  run.user = UserName();
+  run.labels = context.labels;
+  run.batch = context.batch;
+  run.attempt = context.attempt;
+  std::string text = StoreText(context.store);
+  history::StoreLocation location;
+  StoredRun stored;
+  std::string name = text;
+  if (history::ParseStoreLocation(text, run.folder, &location, &stored.problem)) {
+    name = history::DescribeLocation(location);
+    try {
+      stored.store.emplace(location);
+      stored.store->Append(run, &stored.id);
+      return stored;
+    } catch (const std::exception& error) {
+      stored.store.reset();
+      stored.problem = error.what();
+      // The backend names the store first; the line below names it once.
+      if (stored.problem.rfind(name + ": ", 0) == 0) stored.problem.erase(0, name.size() + 2);
+    }
+  }
+  LogSevere(run.log_path, "Results store not written: " + stored.problem);
+  stored.problem = "cannot write the results store " + name + ": " + stored.problem +
+                   " (the run is kept in its results document)";
+  return stored;
+}
+
+std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_path,
+                               const HistoryContext& context) {
+  return StoreRun(digest, xml_path, std::string(), context).problem;
+}
+
+std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,
+                                       const HistoryContext& context) {
+  std::vector<std::string> problems;
+  std::string text = StoreText(context.store);
+  for (const BatchAttempt& attempt : attempts) {
+    fs::path xml = fs::absolute(attempt.results_path).lexically_normal();
+    if (xml.extension() != ".xml") continue;
+    history::StoreLocation location;
+    std::string problem;
+    if (!history::ParseStoreLocation(text, xml.parent_path().string(), &location, &problem)) {
+      problems.push_back(problem);
+      continue;
+    }
+    try {
+      history::ResultsStore(location).SetBatch(xml.string(), batch, attempt.attempt);
+    } catch (const std::exception& error) {
+      problems.push_back(std::string("cannot write the results store: ") + error.what());
+    }
+  }
+  return problems;
+}
+
+}  // namespace ordalis::report
