@@ -246,6 +246,20 @@ std::vector<RunRecord> ResultsStore::List(const RunFilter& filter) {
   return runs;
 }
 
+void ResultsStore::AddLabels(std::vector<RunRecord>& runs) {
+  if (runs.empty()) return;
+  std::map<std::int64_t, RunRecord*> by_id;
+  for (RunRecord& run : runs) by_id[run.id] = &run;
+  auto labels = connection_->Prepare(
+      "SELECT run_id, name, value FROM run_labels WHERE run_id >= ? AND run_id <= ? ORDER BY run_id, name");
+  labels->Bind(1, by_id.begin()->first);
+  labels->Bind(2, by_id.rbegin()->first);
+  while (labels->Step()) {
+    auto run = by_id.find(labels->Integer(0));
+    if (run != by_id.end()) run->second->labels.emplace_back(labels->Text(1), labels->Text(2));
+  }
+}
+
 std::optional<RunRecord> ResultsStore::Show(std::int64_t id) {
   auto statement = connection_->Prepare(std::string("SELECT ") + kRunColumns + " FROM runs WHERE id = ?");
   statement->Bind(1, id);

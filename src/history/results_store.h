@@ -87,6 +87,8 @@ class ResultsStore {
 
   // Runs newest first, without their named results and failures.
   std::vector<RunRecord> List(const RunFilter& filter);
+  // The labels of [runs], read at once, set on each of them.
+  void AddLabels(std::vector<RunRecord>& runs);
   // The run [id] with its labels, named results and failures.
   std::optional<RunRecord> Show(std::int64_t id);
   // Per day or week, oldest first; [named_result] empty for the script's own verdicts.

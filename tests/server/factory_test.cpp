@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "engine/script.h"
+#include "history/results_store.h"
 #include "platform/event.h"
 
 namespace ordalis {
@@ -83,6 +84,9 @@ TEST(Factory, AScriptForAClientLeavesItsReport) {
   fs::path page = fs::path(xml).replace_extension(".html");
   EXPECT_TRUE(fs::exists(page)) << page;
   EXPECT_TRUE(fs::exists(dir / "out" / "index.html"));
+  // The run is in the results folder's store too.
+  history::ResultsStore store(history::StoreLocation{history::StoreKind::kSqlite, (dir / "out" / "results.db").string()});
+  EXPECT_TRUE(store.HasDocument(fs::absolute(xml).lexically_normal().string())) << xml;
   script.reset();
   object.reset();
   fs::remove_all(dir);

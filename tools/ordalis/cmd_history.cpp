@@ -216,12 +216,10 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-// Runs the filter gives, with their labels (the labels are read per run, for the few listed).
+// Runs the filter gives, with their labels.
 std::vector<RunRecord> ListedRuns(history::ResultsStore& store, const history::RunFilter& filter) {
   std::vector<RunRecord> runs = store.List(filter);
-  for (RunRecord& run : runs) {
-    if (std::optional<RunRecord> full = store.Show(run.id)) run.labels = full->labels;
-  }
+  store.AddLabels(runs);
   return runs;
 }
 
