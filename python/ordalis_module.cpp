@@ -704,6 +704,7 @@ class PyScript : public Closable {
     out["report_path"] = reports.html_path;
     out["junit_written"] = reports.junit_written;
     out["problems"] = reports.problems;
+    out["warnings"] = reports.warnings;
     py::list statements;
     for (std::size_t count : digest.statements) statements.append(count);
     out["statements"] = statements;

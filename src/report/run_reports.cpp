@@ -64,7 +64,7 @@ RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* 
     }
   }
   if (!stored) stored = StoreRun(reports.outcome.digest, xml_path, std::string(), history);
-  if (!stored->problem.empty()) reports.problems.push_back(stored->problem);
+  if (!stored->problem.empty()) reports.warnings.push_back(stored->problem);
   error.clear();
   std::filesystem::path parent = std::filesystem::path(xml_path).parent_path();
   std::string directory = parent.empty() ? std::string(".") : parent.string();

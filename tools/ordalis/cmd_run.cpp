@@ -408,6 +408,8 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
     std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
     if (!results.empty()) LogSevere(results, problem);
   }
+  // The store's own fault is already a severe line of the run's log.
+  for (const std::string& warning : reports.warnings) std::fprintf(stderr, "ordalis run: %s\n", warning.c_str());
   if (!options.quiet && !results.empty()) std::printf("Results: %s\n", results.c_str());
   if (!options.quiet && !reports.html_path.empty()) std::printf("Report: %s\n", reports.html_path.c_str());
   const report::RunDigest& digest = reports.outcome.digest;
