@@ -162,6 +162,7 @@ StoredRun StoreRun(const RunDigest& digest, const std::string& xml_path, const s
     try {
       stored.store.emplace(location);
       stored.store->Append(run, &stored.id);
+      stored.host = run.host;
       return stored;
     } catch (const std::exception& error) {
       stored.store.reset();
