@@ -86,16 +86,15 @@ std::string DaysAgo(std::int64_t days) {
   return text;
 }
 
-// This station's name as its results documents give it.
+bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
+
+}  // namespace
+
 std::string ThisHost() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "Unknown";
   return name;
 }
-
-bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
-
-}  // namespace
 
 ResultsStore::ResultsStore(const StoreLocation& location) : ResultsStore(Connect(location)) {}
 
@@ -210,17 +209,20 @@ std::vector<ScriptDay> ResultsStore::FolderDays(const StationFolder& where, cons
   return days;
 }
 
-bool ResultsStore::HasDocument(const std::string& results_path) {
-  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ?");
+bool ResultsStore::HasDocument(const std::string& results_path, const std::string& host) {
+  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ? AND host = ?");
   statement->Bind(1, results_path);
+  statement->Bind(2, host);
   return statement->Step();
 }
 
-void ResultsStore::SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt) {
-  auto statement = connection_->Prepare("UPDATE runs SET batch = ?, attempt = ? WHERE results_path = ?");
+void ResultsStore::SetBatch(const std::string& results_path, const std::string& host, const std::string& batch,
+                            std::int64_t attempt) {
+  auto statement = connection_->Prepare("UPDATE runs SET batch = ?, attempt = ? WHERE results_path = ? AND host = ?");
   statement->Bind(1, batch);
   statement->Bind(2, attempt);
   statement->Bind(3, results_path);
+  statement->Bind(4, host);
   statement->Step();
 }
 

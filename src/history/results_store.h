@@ -77,6 +77,9 @@ struct PruneOutcome {
   std::vector<std::string> problems;  // runs kept because a file could not be removed
 };
 
+// This station's name as its results documents give it.
+std::string ThisHost();
+
 class ResultsStore {
  public:
   // Connects to [location] and brings its tables to the current version.
@@ -87,10 +90,12 @@ class ResultsStore {
   // Appends [run] in one transaction; a run whose results document is stored already for the
   // same host is left as it is. [id], when given, is set to the run's id in the store.
   AppendOutcome Append(const RunRecord& run, std::int64_t* id = nullptr);
-  // Whether a run whose results document is [results_path] is stored, from any station.
-  bool HasDocument(const std::string& results_path);
-  // Marks the run of [results_path] as attempt [attempt] of the batch [batch].
-  void SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt);
+  // Whether the station [host]'s run whose results document is [results_path] is stored.
+  bool HasDocument(const std::string& results_path, const std::string& host);
+  // Marks the station [host]'s run of [results_path] as attempt [attempt] of the batch [batch];
+  // another station's document of the same path is not part of this station's batch.
+  void SetBatch(const std::string& results_path, const std::string& host, const std::string& batch,
+                std::int64_t attempt);
 
   // Runs newest first, without their named results and failures.
   std::vector<RunRecord> List(const RunFilter& filter);

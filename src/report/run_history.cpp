@@ -186,6 +186,8 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
                                        const HistoryContext& context) {
   std::vector<std::string> problems;
   std::string text = StoreText(context.store);
+  // The batch ran here: its documents are this station's runs.
+  std::string host = history::ThisHost();
   for (const BatchAttempt& attempt : attempts) {
     fs::path xml = fs::absolute(attempt.results_path).lexically_normal();
     if (xml.extension() != ".xml") continue;
@@ -196,7 +198,7 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
       continue;
     }
     try {
-      history::ResultsStore(location).SetBatch(xml.string(), batch, attempt.attempt);
+      history::ResultsStore(location).SetBatch(xml.string(), host, batch, attempt.attempt);
     } catch (const std::exception& error) {
       problems.push_back(std::string("cannot write the results store: ") + error.what());
     }

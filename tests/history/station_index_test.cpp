@@ -58,6 +58,8 @@ struct Backend {
   StoreKind kind;
 };
 
+void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
+
 class StationIndex : public HistoryScratch, public testing::WithParamInterface<Backend> {
  protected:
   void SetUp() override {
