@@ -86,16 +86,15 @@ std::string DaysAgo(std::int64_t days) {
   return text;
 }
 
-// This station's name as its results documents give it.
+bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
+
+}  // namespace
+
 std::string ThisHost() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "Unknown";
   return name;
 }
-
-bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
-
-}  // namespace
 
 ResultsStore::ResultsStore(const StoreLocation& location) : ResultsStore(Connect(location)) {}
 
@@ -171,33 +170,37 @@ void ResultsStore::InsertDetails(std::int64_t id, const RunRecord& run) {
   }
 }
 
-// Adds [sign] (1 or -1) times [run] to the running counts of its folder and of its script's day.
+// Adds [sign] (1 or -1) times [run] to the running counts of its station's folder and of its
+// script's day there.
 void ResultsStore::CountRun(const RunRecord& run, std::int64_t sign) {
   auto folder = connection_->Prepare(
-      "INSERT INTO folder_runs (folder, runs) VALUES (?, ?) ON CONFLICT (folder) DO UPDATE SET"
+      "INSERT INTO folder_runs (host, folder, runs) VALUES (?, ?, ?) ON CONFLICT (host, folder) DO UPDATE SET"
       " runs = folder_runs.runs + excluded.runs");
-  folder->Bind(1, run.folder);
-  folder->Bind(2, sign);
+  folder->Bind(1, run.host);
+  folder->Bind(2, run.folder);
+  folder->Bind(3, sign);
   folder->Step();
   auto day = connection_->Prepare(
-      "INSERT INTO script_days (folder, script, day, passed, failed, runs) VALUES (?, ?, ?, ?, ?, ?)"
-      " ON CONFLICT (folder, script, day) DO UPDATE SET passed = script_days.passed + excluded.passed,"
+      "INSERT INTO script_days (host, folder, script, day, passed, failed, runs) VALUES (?, ?, ?, ?, ?, ?, ?)"
+      " ON CONFLICT (host, folder, script, day) DO UPDATE SET passed = script_days.passed + excluded.passed,"
       " failed = script_days.failed + excluded.failed, runs = script_days.runs + excluded.runs");
-  day->Bind(1, run.folder);
-  day->Bind(2, run.script);
-  day->Bind(3, run.ended.substr(0, 10));
-  day->Bind(4, run.verdict == TestPassed ? sign : 0);
-  day->Bind(5, IsFailing(run.verdict) ? sign : 0);
-  day->Bind(6, sign);
+  day->Bind(1, run.host);
+  day->Bind(2, run.folder);
+  day->Bind(3, run.script);
+  day->Bind(4, run.ended.substr(0, 10));
+  day->Bind(5, run.verdict == TestPassed ? sign : 0);
+  day->Bind(6, IsFailing(run.verdict) ? sign : 0);
+  day->Bind(7, sign);
   day->Step();
 }
 
-std::vector<ScriptDay> ResultsStore::FolderDays(const std::string& folder, const std::string& since) {
+std::vector<ScriptDay> ResultsStore::FolderDays(const StationFolder& where, const std::string& since) {
   auto statement = connection_->Prepare(
-      "SELECT script, day, passed, failed, runs FROM script_days WHERE folder = ? AND day >= ? AND runs > 0"
-      " ORDER BY script, day");
-  statement->Bind(1, folder);
-  statement->Bind(2, since);
+      "SELECT script, day, passed, failed, runs FROM script_days WHERE host = ? AND folder = ? AND day >= ?"
+      " AND runs > 0 ORDER BY script, day");
+  statement->Bind(1, where.host);
+  statement->Bind(2, where.folder);
+  statement->Bind(3, since);
   std::vector<ScriptDay> days;
   while (statement->Step()) {
     days.push_back({statement->Text(0), statement->Text(1), statement->Integer(2), statement->Integer(3),
@@ -206,17 +209,20 @@ std::vector<ScriptDay> ResultsStore::FolderDays(const std::string& folder, const
   return days;
 }
 
-bool ResultsStore::HasDocument(const std::string& results_path) {
-  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ?");
+bool ResultsStore::HasDocument(const std::string& results_path, const std::string& host) {
+  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE results_path = ? AND host = ?");
   statement->Bind(1, results_path);
+  statement->Bind(2, host);
   return statement->Step();
 }
 
-void ResultsStore::SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt) {
-  auto statement = connection_->Prepare("UPDATE runs SET batch = ?, attempt = ? WHERE results_path = ?");
+void ResultsStore::SetBatch(const std::string& results_path, const std::string& host, const std::string& batch,
+                            std::int64_t attempt) {
+  auto statement = connection_->Prepare("UPDATE runs SET batch = ?, attempt = ? WHERE results_path = ? AND host = ?");
   statement->Bind(1, batch);
   statement->Bind(2, attempt);
   statement->Bind(3, results_path);
+  statement->Bind(4, host);
   statement->Step();
 }
 
@@ -379,38 +385,43 @@ std::vector<Result> ResultsStore::LastVerdicts(const std::string& script, const 
   return verdicts;
 }
 
-std::vector<RunRecord> ResultsStore::FolderRuns(const std::string& folder, std::int64_t from_id,
+std::vector<RunRecord> ResultsStore::FolderRuns(const StationFolder& where, std::int64_t from_id,
                                                std::int64_t count) {
   auto statement = connection_->Prepare(std::string("SELECT ") + kRunColumns +
-                                        " FROM runs WHERE folder = ? AND id >= ? ORDER BY id DESC LIMIT ?");
-  statement->Bind(1, folder);
-  statement->Bind(2, from_id);
-  statement->Bind(3, count);
+                                        " FROM runs WHERE host = ? AND folder = ? AND id >= ? ORDER BY id DESC LIMIT ?");
+  statement->Bind(1, where.host);
+  statement->Bind(2, where.folder);
+  statement->Bind(3, from_id);
+  statement->Bind(4, count);
   std::vector<RunRecord> runs;
   while (statement->Step()) runs.push_back(RunFromRow(*statement));
   return runs;
 }
 
-std::int64_t ResultsStore::FolderWindowStart(const std::string& folder, std::int64_t count) {
-  auto statement = connection_->Prepare("SELECT id FROM runs WHERE folder = ? ORDER BY id DESC LIMIT 1 OFFSET ?");
-  statement->Bind(1, folder);
-  statement->Bind(2, count - 1);
+std::int64_t ResultsStore::FolderWindowStart(const StationFolder& where, std::int64_t count) {
+  auto statement = connection_->Prepare(
+      "SELECT id FROM runs WHERE host = ? AND folder = ? ORDER BY id DESC LIMIT 1 OFFSET ?");
+  statement->Bind(1, where.host);
+  statement->Bind(2, where.folder);
+  statement->Bind(3, count - 1);
   return statement->Step() ? statement->Integer(0) : 0;
 }
 
-std::int64_t ResultsStore::FolderRunCount(const std::string& folder) {
-  auto statement = connection_->Prepare("SELECT runs FROM folder_runs WHERE folder = ?");
-  statement->Bind(1, folder);
+std::int64_t ResultsStore::FolderRunCount(const StationFolder& where) {
+  auto statement = connection_->Prepare("SELECT runs FROM folder_runs WHERE host = ? AND folder = ?");
+  statement->Bind(1, where.host);
+  statement->Bind(2, where.folder);
   return statement->Step() ? statement->Integer(0) : 0;
 }
 
-std::vector<ResultsStore::NamedOutcome> ResultsStore::FolderNamedResults(const std::string& folder,
+std::vector<ResultsStore::NamedOutcome> ResultsStore::FolderNamedResults(const StationFolder& where,
                                                                           std::int64_t from_id) {
   auto statement = connection_->Prepare(
       "SELECT n.run_id, n.label, n.result FROM named_results n JOIN runs r ON r.id = n.run_id"
-      " WHERE r.folder = ? AND r.id >= ? ORDER BY n.run_id DESC");
-  statement->Bind(1, folder);
-  statement->Bind(2, from_id);
+      " WHERE r.host = ? AND r.folder = ? AND r.id >= ? ORDER BY n.run_id DESC");
+  statement->Bind(1, where.host);
+  statement->Bind(2, where.folder);
+  statement->Bind(3, from_id);
   std::vector<NamedOutcome> outcomes;
   while (statement->Step()) {
     outcomes.push_back({statement->Integer(0), statement->Text(1), static_cast<Result>(statement->Integer(2))});

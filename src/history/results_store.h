@@ -53,7 +53,14 @@ struct FlakyEntry {
   std::int64_t runs = 0;
 };
 
-// The runs of one script on one day in one folder.
+// A results folder of one station. Stations of a fleet that share a store and are set up alike
+// write to folders of the same path, so a folder is named by its station and its path.
+struct StationFolder {
+  std::string host;    // the station's name, as its runs carry it
+  std::string folder;  // the folder's absolute path on that station
+};
+
+// The runs of one script on one day in one station's folder.
 struct ScriptDay {
   std::string script;
   std::string day;
@@ -70,6 +77,9 @@ struct PruneOutcome {
   std::vector<std::string> problems;  // runs kept because a file could not be removed
 };
 
+// This station's name as its results documents give it.
+std::string ThisHost();
+
 class ResultsStore {
  public:
   // Connects to [location] and brings its tables to the current version.
@@ -80,10 +90,12 @@ class ResultsStore {
   // Appends [run] in one transaction; a run whose results document is stored already for the
   // same host is left as it is. [id], when given, is set to the run's id in the store.
   AppendOutcome Append(const RunRecord& run, std::int64_t* id = nullptr);
-  // Whether a run whose results document is [results_path] is stored, from any station.
-  bool HasDocument(const std::string& results_path);
-  // Marks the run of [results_path] as attempt [attempt] of the batch [batch].
-  void SetBatch(const std::string& results_path, const std::string& batch, std::int64_t attempt);
+  // Whether the station [host]'s run whose results document is [results_path] is stored.
+  bool HasDocument(const std::string& results_path, const std::string& host);
+  // Marks the station [host]'s run of [results_path] as attempt [attempt] of the batch [batch];
+  // another station's document of the same path is not part of this station's batch.
+  void SetBatch(const std::string& results_path, const std::string& host, const std::string& batch,
+                std::int64_t attempt);
 
   // Runs newest first, without their named results and failures.
   std::vector<RunRecord> List(const RunFilter& filter);
@@ -101,23 +113,24 @@ class ResultsStore {
   std::vector<Result> LastVerdicts(const std::string& script, const std::string& named_result,
                                    std::int64_t before_id, std::int64_t count);
 
-  // The runs of [folder] from the run [from_id] on, newest first, at most [count].
-  std::vector<RunRecord> FolderRuns(const std::string& folder, std::int64_t from_id, std::int64_t count);
-  // The id of the [count]th newest run of [folder] (the oldest of its newest [count]), or 0.
-  std::int64_t FolderWindowStart(const std::string& folder, std::int64_t count);
-  // How many runs [folder] holds, from a running count.
-  std::int64_t FolderRunCount(const std::string& folder);
-  // Each script's runs per day in [folder] from the day [since] ("YYYY-MM-DD") on, from running
+  // The runs of the station's folder [where] from the run [from_id] on, newest first, at most
+  // [count].
+  std::vector<RunRecord> FolderRuns(const StationFolder& where, std::int64_t from_id, std::int64_t count);
+  // The id of the [count]th newest run of [where] (the oldest of its newest [count]), or 0.
+  std::int64_t FolderWindowStart(const StationFolder& where, std::int64_t count);
+  // How many runs [where] holds, from a running count.
+  std::int64_t FolderRunCount(const StationFolder& where);
+  // Each script's runs per day in [where] from the day [since] ("YYYY-MM-DD") on, from running
   // counts: as many rows as scripts times days, whatever the runs.
-  std::vector<ScriptDay> FolderDays(const std::string& folder, const std::string& since);
-  // The named results of [folder]'s runs from [from_id] on: run id, label and result, newest
+  std::vector<ScriptDay> FolderDays(const StationFolder& where, const std::string& since);
+  // The named results of [where]'s runs from [from_id] on: run id, label and result, newest
   // run first.
   struct NamedOutcome {
     std::int64_t run_id = 0;
     std::string label;
     Result result = TestNotRun;
   };
-  std::vector<NamedOutcome> FolderNamedResults(const std::string& folder, std::int64_t from_id);
+  std::vector<NamedOutcome> FolderNamedResults(const StationFolder& where, std::int64_t from_id);
 
   // Removes this station's runs older than [keep_days] days, or all but its newest [keep_runs]:
   // each run's rows and files (results document, report, log, record) go together or not at

@@ -30,7 +30,7 @@ std::vector<std::string> VersionOne(const Dialect& d) {
       // may well write documents of the same path.
       "CREATE UNIQUE INDEX runs_by_document ON runs (results_path, host)",
       "CREATE INDEX runs_by_script ON runs (script, id)",
-      "CREATE INDEX runs_by_folder ON runs (folder, id)",
+      "CREATE INDEX runs_by_folder ON runs (host, folder, id)",
       "CREATE INDEX runs_by_ended ON runs (ended)",
       "CREATE TABLE run_labels (run_id " + d.big_integer +
           " NOT NULL REFERENCES runs (id) ON DELETE CASCADE, name TEXT NOT NULL, value TEXT NOT NULL)",
@@ -48,11 +48,13 @@ std::vector<std::string> VersionOne(const Dialect& d) {
           " run_values TEXT NOT NULL DEFAULT '')",
       "CREATE INDEX failures_by_run ON failures (run_id)",
       // Kept up to date with every run added or pruned, so the index of a folder reads a few
-      // rows however many runs the folder holds.
-      "CREATE TABLE folder_runs (folder TEXT NOT NULL PRIMARY KEY, runs " + d.big_integer + " NOT NULL)",
-      "CREATE TABLE script_days (folder TEXT NOT NULL, script TEXT NOT NULL, day TEXT NOT NULL, passed " +
-          d.big_integer + " NOT NULL, failed " + d.big_integer + " NOT NULL, runs " + d.big_integer +
-          " NOT NULL, PRIMARY KEY (folder, script, day))",
+      // rows however many runs the folder holds. Stations of a fleet set up alike share folder
+      // paths, so a folder is counted per station.
+      "CREATE TABLE folder_runs (host TEXT NOT NULL, folder TEXT NOT NULL, runs " + d.big_integer +
+          " NOT NULL, PRIMARY KEY (host, folder))",
+      "CREATE TABLE script_days (host TEXT NOT NULL, folder TEXT NOT NULL, script TEXT NOT NULL, day TEXT NOT NULL,"
+          " passed " + d.big_integer + " NOT NULL, failed " + d.big_integer + " NOT NULL, runs " + d.big_integer +
+          " NOT NULL, PRIMARY KEY (host, folder, script, day))",
   };
 }
 

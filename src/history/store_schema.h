@@ -7,8 +7,8 @@
 //   run_labels    (run_id, name, value)             the --label pairs of a run
 //   named_results (run_id, label, result, counts, file, line, time_taken)
 //   failures      (run_id, file, line, result, text, run_values)
-//   folder_runs   (folder, runs)                    runs per results folder
-//   script_days   (folder, script, day, passed, failed, runs)   a script's runs per day
+//   folder_runs   (host, folder, runs)              runs per station's results folder
+//   script_days   (host, folder, script, day, passed, failed, runs)   a script's runs per day
 //
 // Counts are one column per result, named after kCountColumns. Times are local
 // "YYYY-MM-DD hh:mm:ss" texts, which sort as they read; `day` is the date of the run's end.

@@ -65,23 +65,33 @@ class Importer {
  public:
   explicit Importer(history::ResultsStore& store) : store_(store) {}
 
-  void Document(const fs::path& path) {
-    std::string absolute = fs::absolute(path).lexically_normal().string();
+  void Document(const fs::path& path) { Store(fs::absolute(path).lexically_normal().string(), true); }
+
+  // Stores the document [absolute] unless its station's run is stored already, and returns the
+  // name of that station; empty when the document cannot be read or stored. A document stored
+  // already counts as skipped when [count_stored].
+  std::string Store(const std::string& absolute, bool count_stored) {
     try {
-      if (store_.HasDocument(absolute)) {
-        ++outcome_.skipped;
-        return;
+      // Most documents are this station's own, and those stored already are skipped unread; a
+      // document of the same path from another station of the fleet is not this one.
+      if (store_.HasDocument(absolute, host_)) {
+        if (count_stored) ++outcome_.skipped;
+        return host_;
       }
       RunDigest digest;
       std::string error;
       if (!DigestResults(absolute, nullptr, &digest, &error)) {
         outcome_.problems.push_back("cannot read " + absolute + ": " + error);
-        return;
+        return std::string();
       }
-      bool added = store_.Append(RecordOfRun(digest, absolute)) == history::AppendOutcome::kAdded;
-      ++(added ? outcome_.added : outcome_.skipped);
+      history::RunRecord run = RecordOfRun(digest, absolute);
+      bool added = store_.Append(run) == history::AppendOutcome::kAdded;
+      if (added) ++outcome_.added;
+      if (!added && count_stored) ++outcome_.skipped;
+      return run.host;
     } catch (const std::exception& fault) {
       outcome_.problems.push_back("cannot store " + absolute + ": " + fault.what());
+      return std::string();
     }
   }
 
@@ -93,8 +103,8 @@ class Importer {
       std::string absolute = fs::absolute(attempt.results_path).lexically_normal().string();
       try {
         // A document the folder's pass stored already is only marked, not counted again.
-        if (!store_.HasDocument(absolute)) Document(absolute);
-        store_.SetBatch(absolute, batch.name, attempt.attempt);
+        std::string host = Store(absolute, false);
+        if (!host.empty()) store_.SetBatch(absolute, host, batch.name, attempt.attempt);
       } catch (const std::exception& fault) {
         outcome_.problems.push_back("cannot store " + attempt.results_path + ": " + fault.what());
       }
@@ -133,6 +143,7 @@ class Importer {
 
  private:
   history::ResultsStore& store_;
+  const std::string host_ = history::ThisHost();  // the station importing
   ImportOutcome outcome_;
 };
 

@@ -162,6 +162,7 @@ StoredRun StoreRun(const RunDigest& digest, const std::string& xml_path, const s
     try {
       stored.store.emplace(location);
       stored.store->Append(run, &stored.id);
+      stored.host = run.host;
       return stored;
     } catch (const std::exception& error) {
       stored.store.reset();
@@ -185,6 +186,8 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
                                        const HistoryContext& context) {
   std::vector<std::string> problems;
   std::string text = StoreText(context.store);
+  // The batch ran here: its documents are this station's runs.
+  std::string host = history::ThisHost();
   for (const BatchAttempt& attempt : attempts) {
     fs::path xml = fs::absolute(attempt.results_path).lexically_normal();
     if (xml.extension() != ".xml") continue;
@@ -195,7 +198,7 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
       continue;
     }
     try {
-      history::ResultsStore(location).SetBatch(xml.string(), batch, attempt.attempt);
+      history::ResultsStore(location).SetBatch(xml.string(), host, batch, attempt.attempt);
     } catch (const std::exception& error) {
       problems.push_back(std::string("cannot write the results store: ") + error.what());
     }

@@ -44,6 +44,7 @@ history::RunRecord RecordOfRun(const RunDigest& digest, const std::string& xml_p
 struct StoredRun {
   std::optional<history::ResultsStore> store;
   std::int64_t id = 0;
+  std::string host;  // the station that ran it: its index lists that station's runs only
   std::string problem;
 };
 

@@ -69,7 +69,8 @@ RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* 
   std::filesystem::path parent = std::filesystem::path(xml_path).parent_path();
   std::string directory = parent.empty() ? std::string(".") : parent.string();
   // Without a store the index is made from every document in the folder, as it was before.
-  bool indexed = stored->store ? WriteStoreIndex(directory, *stored->store, &error) : WriteResultsIndex(directory, &error);
+  bool indexed = stored->store ? WriteStoreIndex(directory, *stored->store, stored->host, &error)
+                               : WriteResultsIndex(directory, &error);
   if (!indexed) {
     reports.problems.push_back(Problem("cannot write the results index in", directory, error));
   }

@@ -259,7 +259,7 @@ struct IndexData {
   FlakyMap flaky;
 };
 
-void GatherTrends(history::ResultsStore& store, const std::string& folder, IndexData& data) {
+void GatherTrends(history::ResultsStore& store, const history::StationFolder& folder, IndexData& data) {
   if (data.runs.empty()) return;
   for (const history::ScriptDay& day : store.FolderDays(folder, DaysBefore(data.runs.front().ended, kTrendDays))) {
     ScriptTrend& trend = data.trends[day.script];
@@ -269,7 +269,8 @@ void GatherTrends(history::ResultsStore& store, const std::string& folder, Index
 }
 
 // The flaky list and the batches, from the listed runs and their named results.
-void GatherRuns(history::ResultsStore& store, const std::string& folder, std::int64_t from, IndexData& data) {
+void GatherRuns(history::ResultsStore& store, const history::StationFolder& folder, std::int64_t from,
+                IndexData& data) {
   std::map<std::pair<std::string, std::string>, std::int64_t> seen;
   std::map<std::int64_t, const history::RunRecord*> by_id;
   for (const history::RunRecord& run : data.runs) {
@@ -289,14 +290,15 @@ void GatherRuns(history::ResultsStore& store, const std::string& folder, std::in
 
 }  // namespace
 
-bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store, std::string* error) {
+bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store, const std::string& host,
+                     std::string* error) {
   DirectoryLock lock(directory);
   if (!lock.locked()) {
     if (error) *error = std::strerror(errno);
     return false;
   }
-  std::string folder = fs::absolute(directory).lexically_normal().string();
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  history::StationFolder folder{host, fs::absolute(directory).lexically_normal().string()};
+  while (folder.folder.size() > 1 && folder.folder.back() == '/') folder.folder.pop_back();
   try {
     IndexData data;
     std::int64_t from = store.FolderWindowStart(folder, kIndexRunsListed);

@@ -21,10 +21,13 @@ inline constexpr std::int64_t kIndexRunsListed = 500;
 inline constexpr std::int64_t kStripLength = 20;
 inline constexpr std::size_t kStripNamedResults = 20;
 
-// Writes [directory]/index.html from [store]'s runs of that folder. Concurrent runs are
-// serialised by a lock on the directory; the last page written holds every committed run.
-// False, with [error] saying why, when the store cannot be read or the page written.
-bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store, std::string* error);
+// Writes [directory]/index.html from [store]'s runs of that folder on the station [host]: a
+// store a fleet shares holds other stations' runs in folders of the same path, whose files are
+// not on this station. Concurrent runs are serialised by a lock on the directory; the last page
+// written holds every committed run. False, with [error] saying why, when the store cannot be
+// read or the page written.
+bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store, const std::string& host,
+                     std::string* error);
 
 // The HTML of a run's history strip: the last verdicts of [digest]'s script and of each of its
 // named results, up to and including the run [run_id]. Throws StoreError when the store fails.

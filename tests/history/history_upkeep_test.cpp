@@ -47,6 +47,35 @@ TEST_F(HistoryScratch, ImportIsIdempotentAndKeepsBatchAttempts) {
   EXPECT_EQ(seen, expected);
 }
 
+// A store the fleet shares may hold another station's runs of documents of the same paths as
+// this station's: importing this station's folder adds its own runs and marks its own batch
+// attempts, and leaves the other station's rows as they were.
+TEST_F(HistoryScratch, ImportKeepsThisStationsRunsApartFromAnotherStationsOfTheSamePaths) {
+  Script("flaky.odl", false);
+  auto batch = testing_support::RunCommandLine("cd " + dir_.string() + " && " +
+                                               testing_support::OrdalisCommandLine("batch run --retry 1 flaky.odl"));
+  ASSERT_EQ(batch.status, 1) << batch.output;
+  std::vector<RunRecord> own = OpenStore().List({});
+  ASSERT_EQ(own.size(), 2u);
+  std::string shared = (dir_ / "shared.db").string();
+  ResultsStore fleet(StoreLocation{StoreKind::kSqlite, shared});
+  for (RunRecord run : own) {
+    run.host = "station-elsewhere";
+    run.batch.clear();
+    run.attempt = 0;
+    ASSERT_EQ(fleet.Append(run), AppendOutcome::kAdded);
+  }
+  auto outcome = History("import " + (dir_ / "Results").string() + " --results-db " + shared);
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("Added 2 runs, skipped 0"), std::string::npos) << outcome.output;
+  std::multiset<std::tuple<std::string, std::string, std::int64_t>> seen;
+  for (const RunRecord& run : fleet.List({})) seen.emplace(run.host, run.batch, run.attempt);
+  std::multiset<std::tuple<std::string, std::string, std::int64_t>> expected = {
+      {own[0].host, "BatchQueue", 1}, {own[0].host, "BatchQueue", 2},
+      {"station-elsewhere", "", 0}, {"station-elsewhere", "", 0}};
+  EXPECT_EQ(seen, expected);
+}
+
 TEST_F(HistoryScratch, ImportNamesWhatItCannotRead) {
   WriteText(dir_ / "notes.xml", "<notes/>");
   auto outcome = History("import " + (dir_ / "notes.xml").string() + " --results-db " + StorePath());

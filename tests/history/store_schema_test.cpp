@@ -19,7 +19,7 @@ TEST_F(HistoryScratch, NewStoreIsMadeAtTheCurrentVersionOnce) {
   { ResultsStore store = OpenStore(); }
   auto connection = OpenSqliteStore(StorePath());
   EXPECT_EQ(Version(*connection), kSchemaVersion);
-  connection->Execute("INSERT INTO folder_runs (folder, runs) VALUES ('kept', 7)");
+  connection->Execute("INSERT INTO folder_runs (host, folder, runs) VALUES ('station-1', 'kept', 7)");
   { ResultsStore again = OpenStore(); }
   auto kept = connection->Prepare("SELECT runs FROM folder_runs WHERE folder = 'kept'");
   ASSERT_TRUE(kept->Step()) << "opening a current store again must not make it anew";

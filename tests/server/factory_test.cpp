@@ -86,7 +86,7 @@ TEST(Factory, AScriptForAClientLeavesItsReport) {
   EXPECT_TRUE(fs::exists(dir / "out" / "index.html"));
   // The run is in the results folder's store too.
   history::ResultsStore store(history::StoreLocation{history::StoreKind::kSqlite, (dir / "out" / "results.db").string()});
-  EXPECT_TRUE(store.HasDocument(fs::absolute(xml).lexically_normal().string())) << xml;
+  EXPECT_TRUE(store.HasDocument(fs::absolute(xml).lexically_normal().string(), history::ThisHost())) << xml;
   script.reset();
   object.reset();
   fs::remove_all(dir);
