@@ -160,8 +160,10 @@ void RunController::Loop(IRunBody& body) {
     // Idle until a client starts a run, or until the script object goes.
     if (WaitIfPaused() == RunCourse::kEndThread) return EndThread();
     body.RunOnce();
-    FinishRun(body.Verdict());
+    // The root is the current item again before the end of the run is told, so a client that
+    // sees ScriptNotRunning never finds the run's last "next statement", none, as current.
     body.AfterRun();
+    FinishRun(body.Verdict());
     if (WaitIfPaused() == RunCourse::kEndThread) continue;  // the end of the object is seen again at the top
     // The wait ended on a new run. One started by Run or Step begins from clean results; a
     // batch queue's run and a continuous rerun keep what came before.

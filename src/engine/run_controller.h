@@ -53,7 +53,8 @@ class IRunBody {
   virtual void RunOnce() = 0;
   // The run's verdict, read once the run is wound up: the root item's result.
   virtual Result Verdict() = 0;
-  // The run is over and the root becomes the current item again.
+  // The run is over and the root becomes the current item again; called before the state
+  // changes to ScriptNotRunning.
   virtual void AfterRun() = 0;
   // A new run started by a client (not a batch queue, not a continuous rerun) starts from
   // clean results.

@@ -56,6 +56,39 @@ TEST_F(ScriptTest, AClientMayWaitInANotificationForTheRunToEnd) {
   script_->SetScriptEventsClient(nullptr);
 }
 
+// The client told that the run has ended finds the root as the current item again, not the
+// "next statement" after the last one, which is none.
+class CurrentItemAtEndObserver : public Observer {
+ public:
+  std::atomic<CScript*> script{nullptr};
+  std::atomic<bool> seen{false};
+  std::atomic<bool> root_current{false};
+
+  void StateChanged(ScriptState state) override {
+    CScript* target = script.load();
+    if (state == ScriptNotRunning && target != nullptr && !seen.load()) {
+      std::shared_ptr<IScriptItem> item;
+      target->get_CurrentItem(&item);
+      ScriptItemPtr root = target->root();
+      root_current.store(item != nullptr && item.get() == static_cast<IScriptItem*>(root.get()));
+      seen.store(true);
+    }
+    Observer::StateChanged(state);
+  }
+};
+
+TEST_F(ScriptTest, TheRootIsTheCurrentItemOnceTheRunHasEnded) {
+  auto observer = std::make_shared<CurrentItemAtEndObserver>();
+  observer->script.store(script_.get());
+  script_->SetScriptEventsClient(observer);
+  Load("x = 1\ny = 2\n");
+  script_->Run();
+  ASSERT_TRUE(observer->WaitForRunEnd());
+  EXPECT_TRUE(observer->seen.load());
+  EXPECT_TRUE(observer->root_current.load());
+  script_->SetScriptEventsClient(nullptr);
+}
+
 // A client replaced in the middle of a run hears nothing more and is let go before the next
 // statement is told to its successor.
 TEST_F(ScriptTest, AClientReplacedDuringARunIsReleasedAtTheNextStatement) {
