@@ -78,7 +78,7 @@ std::string BatchJunit(const std::vector<std::string>& t) {
 std::string BatchResults(const std::vector<std::string>& t) {
   using namespace ordalis::batch;
   BatchResultsHeader header{t[0], t[1], t[2], t[3], 0, 0, false};
-  BatchResultRecord record{t[4], t[5], t[6], ordalis::BatchQueueItemFailed, 1, 1, 0, 2};
+  BatchResultRecord record{t[4], t[5], t[6], ordalis::BatchQueueItemFailed, 1, 1, 0, 2, std::string()};
   return BatchResultsXml(header, {record, record});
 }
 
