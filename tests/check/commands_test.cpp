@@ -93,6 +93,15 @@ TEST_F(CommandsTest, CheckInGccFormat) {
   }
 }
 
+// Two scripts for one run is a usage error that names the command for a batch of them.
+TEST_F(CommandsTest, RunOfTwoScriptsPointsAtBatchRun) {
+  std::string a = File("a.odl", "x = 1\n");
+  std::string b = File("b.odl", "y = 2\n");
+  Outcome outcome = Ordalis("run " + a + " " + b);
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_TRUE(Has(outcome, "use: ordalis batch run " + a + " " + b)) << outcome.output;
+}
+
 // A guide's odl blocks are checked with the guide's own line numbers.
 TEST_F(CommandsTest, CheckReadsTheBlocksOfAGuide) {
   std::string guide = File("guide.md", "# Guide\n\n```odl\nx = 1\n```\n\ntext\n\n```odl\ny = 2\n"
