@@ -239,6 +239,14 @@ def _close_on_exit(cls, close):
     cls.__exit__ = lambda self, *exception: close(self)
 
 
+def _result_as_enum(cls):
+    """Makes [cls].result give a Result rather than its number."""
+    number = cls.result
+    cls.result = property(lambda self: Result(number.__get__(self)), doc=number.__doc__)
+
+
+_result_as_enum(Script)
+_result_as_enum(ScriptItem)
 _close_on_exit(Script, lambda script: script.close())
 _close_on_exit(BatchQueue, lambda queue: queue.close())
 

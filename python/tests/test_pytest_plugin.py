@@ -90,5 +90,6 @@ def test_script_and_queue_are_context_managers(tmp_path):
     script_path.write_text("x = 1\n")
     with ordalis.Script() as script:
         assert script.load(str(script_path))
+        assert type(script.result) is ordalis.Result and type(script.item.result) is ordalis.Result
     with ordalis.BatchQueue() as queue:
         assert queue is not None
