@@ -8,6 +8,8 @@
 #   lib/python3/dist-packages/ordalis/   the Python module and its pytest plug-in (when built)
 #   share/doc/ordalis/                   README, docs and examples
 #   share/man/man1/ordalis.1             the manual page, made from the `--help` texts
+#   share/bash-completion/completions/ordalis, share/zsh/vendor-completions/_ordalis
+#                                        completion of commands and options, from the same texts
 include(CMakePackageConfigHelpers)
 
 set(ORDALIS_CMAKE_DIR lib/cmake/Ordalis)
@@ -48,6 +50,18 @@ add_custom_command(OUTPUT ${man_page}
   COMMENT "Making the manual page ordalis.1 from the --help texts")
 add_custom_target(ordalis_man_page ALL DEPENDS ${man_page})
 install(FILES ${man_page} DESTINATION share/man/man1)
+
+# Completion for bash and zsh, made from the same --help texts, where Debian's shells look.
+set(bash_completion ${CMAKE_CURRENT_BINARY_DIR}/completion/ordalis)
+set(zsh_completion ${CMAKE_CURRENT_BINARY_DIR}/completion/_ordalis)
+add_custom_command(OUTPUT ${bash_completion} ${zsh_completion}
+  COMMAND ${CMAKE_COMMAND} -DORDALIS=$<TARGET_FILE:ordalis_cli> -DBASH=${bash_completion}
+          -DZSH=${zsh_completion} -P ${PROJECT_SOURCE_DIR}/cmake/package/make_completions.cmake
+  DEPENDS ordalis_cli ${PROJECT_SOURCE_DIR}/cmake/package/make_completions.cmake
+  COMMENT "Making the bash and zsh completion from the --help texts")
+add_custom_target(ordalis_completion ALL DEPENDS ${bash_completion} ${zsh_completion})
+install(FILES ${bash_completion} DESTINATION share/bash-completion/completions)
+install(FILES ${zsh_completion} DESTINATION share/zsh/vendor-completions)
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/ordalis)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION share/doc/ordalis/docs)

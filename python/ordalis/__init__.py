@@ -187,7 +187,16 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
     try:
         if on_log is not None:
             script.on_log(on_log)
-        if on_executed is not None:
+        # With a time limit, the last statement executed names where a script that runs out of
+        # time was, when the script cannot tell its current statement any more.
+        last = [None]
+        if timeout is not None:
+            def note_executed(item):
+                last[0] = item
+                if on_executed is not None:
+                    on_executed(item)
+            script.on_executed(note_executed)
+        elif on_executed is not None:
             script.on_executed(on_executed)
         script.load(path)
         errors = script.errors
@@ -201,10 +210,11 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
             script.set_run_variable(name, text)
         script.run()
         if not script.wait(timeout):
+            where = _statement_place(script.current_item or last[0])
             script.stop()
             script.wait(_STOP_GRACE)
             script.close(wait=False)
-            raise TimeoutError(f"{path} did not end within {timeout} s")
+            raise TimeoutError(f"{path} did not end within {timeout} s" + (f", in {where}" if where else ""))
         digest = script.report(junit, {str(k): str(v) for k, v in (labels or {}).items()}, results_db)
     finally:
         script.close()
@@ -213,6 +223,35 @@ def run(path: str, *, results_directory: Optional[str] = None, junit: str = "",
                         r["failure"]) for r in digest["rows"]]
     return RunResult(path, Result(digest["verdict"]), counts, rows, list(digest["failures"]),
                      digest["failures_total"], digest["results_path"], digest["report_path"])
+
+
+def _statement_place(item) -> str:
+    """'file(line): text' of the statement [item] stands in; empty when there is none."""
+    if item is None:
+        return ""
+    while item.parent is not None and item.parent.type not in ("rootItem", "thenItem", "elseItem",
+                                                               "doItem", "functionItem",
+                                                               "ignoreResultItem", "resultItem"):
+        item = item.parent
+    return f"{item.file_name}({item.line}): {item.script_text}"
+
+
+def _close_on_exit(cls, close):
+    """Makes [cls] a context manager whose exit calls [close]."""
+    cls.__enter__ = lambda self: self
+    cls.__exit__ = lambda self, *exception: close(self)
+
+
+def _result_as_enum(cls):
+    """Makes [cls].result give a Result rather than its number."""
+    number = cls.result
+    cls.result = property(lambda self: Result(number.__get__(self)), doc=number.__doc__)
+
+
+_result_as_enum(Script)
+_result_as_enum(ScriptItem)
+_close_on_exit(Script, lambda script: script.close())
+_close_on_exit(BatchQueue, lambda queue: queue.close())
 
 
 class Outcome:

@@ -1,5 +1,8 @@
 """Type information for the engine's classes (the extension ordalis._ordalis)."""
-from typing import Any, Callable, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple, Type
+from types import TracebackType
+
+from . import Result
 
 Value = Any  # None, bool, int, float, str or a list of them
 
@@ -35,8 +38,8 @@ class ScriptItem:
     @property
     def id(self) -> int: ...
     @property
-    def result(self) -> int: ...  # an ordalis.Result
-    def result_count(self, result: int) -> int:
+    def result(self) -> Result: ...
+    def result_count(self, result: Result) -> int:
         """How many of its result records have [result]."""
     @property
     def child_count(self) -> int: ...
@@ -49,8 +52,8 @@ class ScriptItem:
         """Clears the result records of this item and those below it."""
     @property
     def number_of_results(self) -> int: ...
-    def set_result_status(self, result: int) -> None: ...
-    def add_result(self, result: int, iteration: int = 0, time_taken: float = 0.0,
+    def set_result_status(self, result: Result) -> None: ...
+    def add_result(self, result: Result, iteration: int = 0, time_taken: float = 0.0,
                    values: Optional[Value] = None) -> None: ...
     def results(self, index: int) -> Tuple[int, int, int, float, List[Value]]:
         """Result record [index]: (result, iteration, time, seconds taken, values)."""
@@ -63,6 +66,10 @@ class ScriptItem:
 class Script:
     """A script object: load, run and observe one script. Also a batch item."""
     def __init__(self, pace: bool = False) -> None: ...
+    def __enter__(self) -> "Script": ...
+    def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None:
+        """Closes it."""
     def close(self, wait: bool = True) -> None:
         """Stops a run and ends the script's thread (a proxy's script is only let go). With
         wait=False it returns at once; the stopped run ends, and writes its results, by itself,
@@ -79,7 +86,7 @@ class Script:
     @property
     def state(self) -> int: ...  # an ordalis.ScriptState
     @property
-    def result(self) -> int: ...  # an ordalis.Result
+    def result(self) -> Result: ...
     @property
     def results_path(self) -> str: ...
     results_directory: str
@@ -260,6 +267,10 @@ class TesterUtilities:
 class BatchQueue:
     """Runs scripts and other batch files one after another."""
     def __init__(self) -> None: ...
+    def __enter__(self) -> "BatchQueue": ...
+    def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None:
+        """Closes it."""
     def close(self) -> None: ...
     def add(self, path: str, email_addresses: str = "") -> int: ...
     def add_at(self, position: int, path: str, email_addresses: str = "") -> int: ...

@@ -210,7 +210,7 @@ std::string Closest(std::string_view name, const std::vector<std::string>& candi
 
 void Report(std::vector<Finding>& findings, Severity severity, const ScriptItem& item,
             std::string text) {
-  findings.push_back(Finding{severity, item.file_name(), item.line(), std::move(text)});
+  findings.push_back(Finding{severity, item.file_name(), item.line(), std::move(text), item.column()});
 }
 
 }  // namespace ordalis::check

@@ -136,6 +136,48 @@ void NewRule(const ScriptItem& item, const std::vector<std::string>& types,
              " ('ordalis testers' lists them, 'ordalis check --no-testers' skips this check)");
 }
 
+// How many values an argument of an action gives: one for a literal or a comparison; not
+// known for a name, an element, a call or an arithmetic result, which may hold an array whose
+// elements are passed one by one.
+bool OneValue(const ScriptItem& argument) {
+  switch (argument.type()) {
+    case integerItem: case stringItem: case boolItem: case doubleItem: case hexItem:
+    case octalItem: case testResultItem: case lessThanItem: case lessThanOrEqualItem:
+    case equalItem: case greaterThanOrEqualItem: case greaterThanItem: case notEqualItem:
+    case andItem: case orItem: case notItem:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Values(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " value" : " values");
+}
+
+// A call that passes surely too few or too many values for the parameters its tester declares.
+void ArgumentCountRule(const ScriptItem& method, const std::string& type, const std::string& action,
+                       const DeclaredParameters& declared, std::vector<Finding>& findings) {
+  std::size_t known = 0;
+  bool unknown = false;
+  for (const ScriptItemPtr& argument : method.children()) {
+    if (OneValue(*argument)) {
+      ++known;
+    } else {
+      unknown = true;
+    }
+  }
+  std::size_t least = declared.open_ended ? declared.count - 1 : declared.count;
+  bool too_many = !declared.open_ended && known > declared.count;
+  bool too_few = !unknown && known < least;
+  if (!too_many && !too_few) return;
+  std::string takes = declared.open_ended ? "at least " + Values(least) : Values(declared.count);
+  Report(findings, Severity::kError, method,
+         "the action '" + action + "' of the tester type '" + type + "' takes " + takes +
+             ", the call passes " + (unknown ? "at least " : "") + Values(known) +
+             " ('ordalis testers' shows its parameters)");
+}
+
 void ActionRule(const ScriptItem& action, const TesterTypes& testers,
                 const std::unordered_map<std::string, std::string>& variables,
                 std::vector<Finding>& findings) {
@@ -149,7 +191,11 @@ void ActionRule(const ScriptItem& action, const TesterTypes& testers,
   if (actions == nullptr) return;
   std::string name = Lower(method.text());
   for (const std::string& known : *actions) {
-    if (Lower(known) == name) return;
+    if (Lower(known) != name) continue;
+    if (const DeclaredParameters* declared = testers.Parameters(variable->second, known)) {
+      ArgumentCountRule(method, variable->second, known, *declared, findings);
+    }
+    return;
   }
   std::string close = Closest(name, *actions);
   std::string hint = close.empty() ? "" : " (did you mean '" + close + "'?)";

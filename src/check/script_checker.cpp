@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "check/check_walk.h"
 
@@ -21,8 +22,8 @@ const char* SeverityWord(Severity severity) {
 
 // The error items in tree order, each syntax error's explanation after the error items made
 // while recovering from it.
-void SyntaxFindings(const ScriptItem& root, const std::vector<SyntaxNote>& notes,
-                    std::vector<Finding>& findings) {
+void ErrorItemFindings(const ScriptItem& root, const std::vector<SyntaxNote>& notes,
+                       std::vector<Finding>& findings) {
   std::unordered_map<const ScriptItem*, const SyntaxNote*> starts;
   for (const SyntaxNote& note : notes) starts.emplace(note.first_error.get(), &note);
   const SyntaxNote* open_note = nullptr;
@@ -46,6 +47,36 @@ void SyntaxFindings(const ScriptItem& root, const std::vector<SyntaxNote>& notes
     for (std::size_t i = item->child_count(); i > 0; --i) stack.push_back(item->child(i - 1));
   }
   close_note();
+}
+
+// One finding per syntax error, at the token the parser could not take, saying what it found,
+// what it expected and which construct is open; the further error items the parser made while
+// recovering from it are part of the same error. Error items without an explanation (an include
+// that could not be read, a script nested too deeply) are findings of their own.
+void SyntaxFindings(const ScriptItem& root, const std::vector<SyntaxNote>& notes,
+                    std::vector<Finding>& findings) {
+  std::unordered_map<const ScriptItem*, const SyntaxNote*> starts;
+  std::unordered_set<const ScriptItem*> recovery;
+  for (const SyntaxNote& note : notes) {
+    starts.emplace(note.first_error.get(), &note);
+    for (const ScriptItemPtr& item : note.recovery) recovery.insert(item.get());
+  }
+  std::vector<const ScriptItem*> stack{&root};
+  while (!stack.empty()) {
+    const ScriptItem* item = stack.back();
+    stack.pop_back();
+    if (item->type() == errorItem && recovery.count(item) == 0) {
+      auto start = starts.find(item);
+      if (start == starts.end()) {
+        check::Report(findings, Severity::kError, *item, item->text());
+      } else {
+        const SyntaxNote& note = *start->second;
+        check::Report(findings, Severity::kError, *item,
+                      note.summary.empty() ? note.text : note.summary + ": " + note.text);
+      }
+    }
+    for (std::size_t i = item->child_count(); i > 0; --i) stack.push_back(item->child(i - 1));
+  }
 }
 
 // The findings of each rule set, kept apart while a script is checked a run of statements at a
@@ -98,7 +129,22 @@ std::string FindingLine(const Finding& finding) {
          SeverityWord(finding.severity) + ": " + finding.text;
 }
 
+std::string GccFindingLine(const Finding& finding) {
+  std::string place = finding.file + ":" + std::to_string(finding.line) + ":";
+  if (finding.column > 0) place += std::to_string(finding.column) + ":";
+  const char* word = finding.severity == Severity::kError     ? "error"
+                     : finding.severity == Severity::kWarning ? "warning"
+                                                              : "note";
+  return place + " " + word + ": " + finding.text;
+}
+
 std::vector<Finding> CheckSyntax(const ScriptItem& root, const std::vector<SyntaxNote>& notes) {
+  std::vector<Finding> findings;
+  ErrorItemFindings(root, notes, findings);
+  return findings;
+}
+
+std::vector<Finding> CheckSyntaxErrors(const ScriptItem& root, const std::vector<SyntaxNote>& notes) {
   std::vector<Finding> findings;
   SyntaxFindings(root, notes, findings);
   return findings;

@@ -1,6 +1,6 @@
 #pragma once
-// ScriptChecker: finds what is wrong in a loaded script without running it. It reports the
-// syntax errors of the tree with the explanation of each, the constructs the language parses but
+// ScriptChecker: finds what is wrong in a loaded script without running it. It reports each
+// syntax error of the tree once, with its explanation, the constructs the language parses but
 // does not evaluate where they stand, calls of functions that are not defined, tester types and
 // actions the installed testers do not offer, and, as warnings, names read but never assigned
 // and result labels used twice.
@@ -21,21 +21,40 @@ namespace ordalis {
 
 enum class Severity { kError, kWarning, kNote };
 
-// One thing the checker found, at a file and line.
+// One thing the checker found, at a file, line and column.
 struct Finding {
   Severity severity = Severity::kError;
   std::string file;
   std::uint32_t line = 0;
   std::string text;
+  // Counted in bytes from 1, as editors that read compiler output expect; 0 when not known.
+  std::uint32_t column = 0;
 };
 
 // "file(line) : Error: text", "file(line) : Warning: text" or "file(line) : Note: text".
 std::string FindingLine(const Finding& finding);
+// "file:line:column: error: text" (or "warning", "note"), as compilers print for editors;
+// without the column when it is not known.
+std::string GccFindingLine(const Finding& finding);
+
+// The parameters a tester declares for one of its actions: how many it takes, and whether the
+// last of them stands for any number of further values (a name ending in "...").
+struct DeclaredParameters {
+  std::size_t count = 0;
+  bool open_ended = false;
+};
 
 // What the checker knows of the installed testers.
 class TesterTypes {
  public:
   virtual ~TesterTypes() = default;
+  // The parameters of [action] (as written in Actions) of [type]; null when its tester does not
+  // declare the parameters of its actions.
+  virtual const DeclaredParameters* Parameters(const std::string& type, const std::string& action) const {
+    (void)type;
+    (void)action;
+    return nullptr;
+  }
   // The installed type names, lower case.
   virtual std::vector<std::string> Types() const = 0;
   // The action names of [type] (lower case); null when the type is not installed or its
@@ -82,8 +101,11 @@ class ScriptChecker {
 bool ReadInRuns(const ScriptItemPtr& root, const ScriptChecker::ScriptReader& read, std::size_t at_once,
                 const ScriptChecker::StatementSink& run);
 
-// The syntax errors of the tree below [root] with their explanations [notes], alone.
+// The error items of the tree below [root], one finding each as a run shows them, each syntax
+// error's explanation from [notes] after the error items made while recovering from it.
 std::vector<Finding> CheckSyntax(const ScriptItem& root, const std::vector<SyntaxNote>& notes);
+// The syntax errors alone as Check reports them: one finding per syntax error.
+std::vector<Finding> CheckSyntaxErrors(const ScriptItem& root, const std::vector<SyntaxNote>& notes);
 
 // True when [findings] hold an error (warnings and notes do not count).
 bool HasErrors(const std::vector<Finding>& findings);

@@ -116,6 +116,13 @@ std::string_view LexicalAnalyser::Keep(std::string_view text) {
   return kept;
 }
 
+std::uint32_t LexicalAnalyser::TokenColumn() const {
+  const char* at = token_text_ != nullptr ? token_text_ : buffer_.data() + read_position_;
+  if (line_start_ == nullptr || at < line_start_) return 1;
+  auto bytes = static_cast<std::size_t>(at - line_start_);
+  return static_cast<std::uint32_t>(std::min<std::size_t>(bytes, 0xFFFFFFFEu)) + 1;
+}
+
 void LexicalAnalyser::Parse() {
   yyscan_t scanner = nullptr;
   if (odllex_init_extra(this, &scanner) != 0) return;
@@ -127,6 +134,7 @@ void LexicalAnalyser::Parse() {
     buffer_.append(2, '\0');  // the two end-of-buffer bytes the scanner expects
     if (odl_scan_buffer(buffer_.data(), buffer_.size(), scanner) == nullptr) throw std::bad_alloc();
     read_position_ = length;
+    line_start_ = buffer_.data();
     result = odlparse(scanner, *this);
   } catch (const std::exception&) {
     // Out of memory inside the scanner: the items built so far stay.

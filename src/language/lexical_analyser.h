@@ -43,6 +43,7 @@ class LexicalAnalyser {
   struct Token {
     int kind = -1;
     std::uint32_t line = 1;
+    std::uint32_t column = 1;  // of its first byte, counted from 1
     std::string_view text;
   };
 
@@ -51,11 +52,15 @@ class LexicalAnalyser {
   // given the whole input at once, so it asks only after the end.)
   std::size_t Read(char* buffer, std::size_t size);
   std::uint32_t line() const { return line_; }
-  void CountLine() { ++line_; }
+  // The scanner met a line end; the token text is the line end itself.
+  void CountLine() {
+    ++line_;
+    line_start_ = token_text_ + 1;
+  }
   // Every token passes here on its way from the scanner to the parser; returns [kind].
   int TokenRead(int kind, std::string_view kept_text) {
     previous_ = current_;
-    current_ = Token{kind, line_, kept_text};
+    current_ = Token{kind, line_, TokenColumn(), kept_text};
     return kind;
   }
   // The scanner reports the keywords that open a condition.
@@ -92,6 +97,11 @@ class LexicalAnalyser {
     bool held = look_ahead_ != nullptr && *look_ahead_ != no_look_ahead_;
     return held ? previous_.line : current_.line;
   }
+  // The column of the same token.
+  std::uint32_t StampColumn() const {
+    bool held = look_ahead_ != nullptr && *look_ahead_ != no_look_ahead_;
+    return held ? previous_.column : current_.column;
+  }
   const std::string& directory_text() const { return directory_text_; }
   // Keeps [text] for the rest of the parse and returns a view of the kept copy.
   std::string_view Keep(std::string_view text);
@@ -102,12 +112,15 @@ class LexicalAnalyser {
 
  private:
   void Parse();
+  // The column of the token last read; at the end of input, the column after the last byte.
+  std::uint32_t TokenColumn() const;
 
   std::string directory_text_;
   std::string buffer_;
   std::size_t read_position_ = 0;
   std::size_t bytes_read_ = 0;
   std::uint32_t line_ = 1;
+  const char* line_start_ = nullptr;  // in [buffer_], where the scanner works in place
   const int* look_ahead_ = nullptr;
   int error_state_ = 0;
   int error_token_ = 0;

@@ -39,7 +39,9 @@ int odllex(ODLSTYPE* yylval, yyscan_t scanner);
 static inline int ReadToken(ordalis::LexicalAnalyser& lexer, ODLSTYPE* value, yyscan_t scanner) {
   int token = odllex(value, scanner);
   bool has_text = token == TOK_IDENTIFIER || token == TOK_STRING || token == TOK_COMMENT;
-  return lexer.TokenRead(token, has_text ? value->text : std::string_view());
+  lexer.TokenRead(token, has_text ? value->text : std::string_view());
+  value->column = lexer.current_token().column;
+  return token;
 }
 
 namespace {
@@ -95,9 +97,8 @@ statement
                                             int token = 0;
                                             if (lexer.TakeSyntaxError(&state, &token)) ExplainSyntaxError(state, token, lexer);
                                             bool at_end = yychar == TOK_YYEOF;
-                                            std::uint32_t line = at_end ? lexer.previous_token().line
-                                                                        : lexer.current_token().line;
-                                            B.Error(at_end ? nullptr : lexer.token_text(), line);
+                                            const auto& place = at_end ? lexer.previous_token() : lexer.current_token();
+                                            B.Error(at_end ? nullptr : lexer.token_text(), place.line, place.column);
                                             if (!at_end) yyclearin;
                                           }
   | DELETE IDENTIFIER                     { B.Delete($2.text); }
@@ -115,8 +116,8 @@ statement
     statement                             { B.EndResult(); }
   | FUNCTION IDENTIFIER                   { B.BeginBlock(ordalis::functionItem, $2.text); STOP_WHEN_TOO_DEEP; }
     statements ENDFUNCTION                { B.EndBlock(); }
-  | IDENTIFIER call_arguments             { B.StatementCall($1.text, false); }
-  | IDENTIFIER call_arguments ':'         { B.StatementCall($1.text, true); }
+  | IDENTIFIER call_arguments             { B.StatementCall($1.text, false, $1.column); }
+  | IDENTIFIER call_arguments ':'         { B.StatementCall($1.text, true, $1.column); }
   | RESULTVALUE                           { B.TestResult($1.integer); }
   | ABORT '(' STRING ')'                  { B.Abort($3.text); }
   | MOVELOGFILE '(' STRING ')'            { B.LogFile(ordalis::moveLogFileItem, "movelogfile", true, $3.text); }
@@ -224,7 +225,7 @@ expression
   | expression '^' expression             { B.Binary(ordalis::arithmeticItem, "^"); STOP_WHEN_TOO_DEEP; }
   | '(' expression ')'
   | BOOL                                  { B.Value(ordalis::boolItem, $1.integer ? "true" : "false"); }
-  | IDENTIFIER '('                        { B.BeginExpressionCall($1.text); STOP_WHEN_TOO_DEEP; }
+  | IDENTIFIER '('                        { B.BeginExpressionCall($1.text, $1.column); STOP_WHEN_TOO_DEEP; }
     optional_values ')' quiet_mark        { B.EndExpressionCall($6.integer != 0); }
   | RESULTVALUE                           { B.TestResult($1.integer); }
   | action_call
@@ -281,7 +282,7 @@ __attribute__((noinline, cold)) void ExplainSyntaxError(int state, int token,
   error.if_line = lexer.if_line();
   error.while_line = lexer.while_line();
   error.open = lexer.builder().OpenItems();
-  lexer.builder().NoteSyntaxError(ordalis::ExplainSyntaxError(error));
+  lexer.builder().NoteSyntaxError(ordalis::ExplainSyntaxError(error), ordalis::SummariseSyntaxError(error));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // counters, breakpoint, current parent) may be written by a run thread while clients on other
 // threads read them; every operation on them is safe to call from any thread.
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -64,6 +65,13 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   void set_text(std::string text) { text_ = std::move(text); }
   const std::string& file_name() const { return *file_name_; }
   std::uint32_t line() const { return line_; }
+  // The column of the token the item was made at, counted in bytes from 1; 0 when not known.
+  // Columns beyond kMaxColumn read as kMaxColumn.
+  static constexpr std::uint32_t kMaxColumn = 0xFFFF;
+  std::uint32_t column() const { return column_; }
+  void set_column(std::uint32_t column) {
+    column_ = static_cast<std::uint16_t>(std::min(column, kMaxColumn));
+  }
   std::uint32_t id() const { return id_; }
   ScriptItem* parent() const { return parent_; }
   const std::vector<ScriptItemPtr>& children() const { return children_; }
@@ -165,6 +173,7 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // recording does not walk to the root every time. (Beside the other small fields: a tree of
   // millions of items pays for every byte of padding.)
   std::atomic<bool> spill_resolved_{false};
+  std::uint16_t column_ = 0;  // in the padding beside the flags above
   std::uint32_t height_ = 1;
 
   // Records, counters and the current parent live apart and come into being with the first

@@ -375,7 +375,25 @@ Explanation CannotStart(const Context& c) {
   return text;
 }
 
+// The innermost construct still open: a call, index or block.
+std::optional<OpenBlock> InnermostOpen(const Context& c) {
+  for (auto it = c.open.rbegin(); it != c.open.rend(); ++it) {
+    if (auto block = BlockOf(**it)) return block;
+    if (auto nested = NestedOf(**it)) return nested;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::string SummariseSyntaxError(const SyntaxErrorContext& context) {
+  std::string found = context.offending == kEndOfFile ? std::string("end of file") : Found(context);
+  std::string text = "unexpected " + found + ", expected " + ExpectedList(context);
+  if (auto open = InnermostOpen(context)) {
+    text += ", inside " + open->opener + " opened on line " + LineText(open->line);
+  }
+  return text;
+}
 
 std::string ExplainSyntaxError(const SyntaxErrorContext& context) {
   using Rule = Explanation (*)(const Context&);

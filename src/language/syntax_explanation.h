@@ -31,4 +31,9 @@ struct SyntaxErrorContext {
 // One sentence saying what is wrong and, where the parser's state tells, what to write.
 std::string ExplainSyntaxError(const SyntaxErrorContext& context);
 
+// The error in one phrase, the same for every error: the token the parser could not take, what
+// it expected instead and the innermost construct still open, with the line it opened on
+// ("unexpected '*', expected a value, inside the call of 'f' opened on line 2").
+std::string SummariseSyntaxError(const SyntaxErrorContext& context);
+
 }  // namespace ordalis

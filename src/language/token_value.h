@@ -10,6 +10,7 @@ namespace ordalis {
 // analyser's store of token texts and lives as long as the parse.
 struct TokenValue {
   std::int32_t integer;   // INTEGER, HEX, OCTAL, BOOL, RESULTVALUE; the quiet mark of a call
+  std::uint32_t column;   // of the token's first byte, counted from 1 (in the padding)
   double number;          // DOUBLE
   std::string_view text;  // IDENTIFIER, STRING, COMMENT
 };

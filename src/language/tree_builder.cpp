@@ -18,7 +18,9 @@ TreeBuilder::TreeBuilder(ScriptItemPtr block, std::shared_ptr<const std::string>
 TreeBuilder::~TreeBuilder() = default;
 
 ScriptItemPtr TreeBuilder::Make(ItemType type, std::string text) const {
-  return ScriptItem::Make(type, std::move(text), file_name_, lexer_->StampLine());
+  ScriptItemPtr item = ScriptItem::Make(type, std::move(text), file_name_, lexer_->StampLine());
+  item->set_column(lexer_->StampColumn());
+  return item;
 }
 
 ScriptItemPtr TreeBuilder::TakeLastPending() {
@@ -193,7 +195,7 @@ void TreeBuilder::BeginBlock(ItemType type, std::string_view text) {
 void TreeBuilder::EndBlock() { Pop(); }
 
 // IDENTIFIER call-arguments [":"] as a statement
-void TreeBuilder::StatementCall(std::string_view name, bool quiet) {
+void TreeBuilder::StatementCall(std::string_view name, bool quiet, std::uint32_t column) {
   ScriptItemPtr item;
   if (EqualsIgnoringCase(name, "sleep")) {
     item = Make(sleepItem, "sleep");
@@ -202,6 +204,7 @@ void TreeBuilder::StatementCall(std::string_view name, bool quiet) {
   } else {
     item = Make(functionCallItem, std::string(name) + (quiet ? ":" : ""));
   }
+  item->set_column(column);
   Adopt(*item);
   Pend(std::move(item));
 }
@@ -269,7 +272,10 @@ void TreeBuilder::CloseNestedConstructs() {
   }
 }
 
-void TreeBuilder::NoteSyntaxError(std::string explanation) { pending_note_ = std::move(explanation); }
+void TreeBuilder::NoteSyntaxError(std::string explanation, std::string summary) {
+  pending_note_ = std::move(explanation);
+  pending_summary_ = std::move(summary);
+}
 
 std::vector<const ScriptItem*> TreeBuilder::OpenItems() const {
   std::vector<const ScriptItem*> items;
@@ -279,14 +285,22 @@ std::vector<const ScriptItem*> TreeBuilder::OpenItems() const {
 }
 
 // error: an error item with the offending token's text stands where the statement failed.
-void TreeBuilder::Error(const char* token_text, std::uint32_t line) {
+void TreeBuilder::Error(const char* token_text, std::uint32_t line, std::uint32_t column) {
   CloseNestedConstructs();
   ScriptItemPtr item = ScriptItem::Make(errorItem, token_text ? token_text : "unexpected end of file",
                                         file_name_, line);
+  item->set_column(column);
   Direct(item);
   ++error_count_;
-  if (!pending_note_.empty()) notes_.push_back(SyntaxNote{std::move(item), std::move(pending_note_)});
+  if (!pending_note_.empty()) {
+    notes_.push_back(SyntaxNote{std::move(item), std::move(pending_note_), std::move(pending_summary_), {}});
+  } else if (!notes_.empty()) {
+    // The parser skips tokens until it can go on; each skipped stretch is an error item of the
+    // same syntax error.
+    notes_.back().recovery.push_back(std::move(item));
+  }
   pending_note_.clear();
+  pending_summary_.clear();
 }
 
 void TreeBuilder::NestingTooDeep() {
@@ -335,7 +349,7 @@ void TreeBuilder::Not() {
 }
 
 // IDENTIFIER "(" values ")" [":"] inside an expression
-void TreeBuilder::BeginExpressionCall(std::string_view name) {
+void TreeBuilder::BeginExpressionCall(std::string_view name, std::uint32_t column) {
   ScriptItemPtr item;
   if (EqualsIgnoringCase(name, "arraylength")) {
     item = Make(arrayLengthItem, "arraylength");
@@ -346,6 +360,7 @@ void TreeBuilder::BeginExpressionCall(std::string_view name) {
   } else {
     item = Make(functionCallItem, std::string(name));
   }
+  item->set_column(column);
   Save(true);
   Push(std::move(item));
 }

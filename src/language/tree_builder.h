@@ -22,6 +22,11 @@ class LexicalAnalyser;
 struct SyntaxNote {
   ScriptItemPtr first_error;
   std::string text;
+  // The error in one phrase: the unexpected token, what the parser expected instead and the
+  // construct still open, with its line ("unexpected '*', expected a value, inside ...").
+  std::string summary;
+  // The further error items the parser made while recovering from the same error.
+  std::vector<ScriptItemPtr> recovery;
 };
 
 class TreeBuilder {
@@ -70,18 +75,19 @@ class TreeBuilder {
   void EndResult();
   void BeginBlock(ItemType type, std::string_view text);
   void EndBlock();
-  void StatementCall(std::string_view name, bool quiet);
+  // Calls stand at the column of their name, [column].
+  void StatementCall(std::string_view name, bool quiet, std::uint32_t column);
   void TestResult(std::int32_t value);
   void Abort(std::string_view text);
   void LogFile(ItemType type, const char* text, bool from_string, std::string_view name);
   void Return();
   void BeginLocal();
   void EndLocal();
-  // The parser met a syntax error, explained by [explanation]; the error items that follow
-  // until the next syntax error belong to it.
-  void NoteSyntaxError(std::string explanation);
-  // The offending token was [token_text], on [line]; null at the end of input.
-  void Error(const char* token_text, std::uint32_t line);
+  // The parser met a syntax error, explained by [explanation] and said in one phrase by
+  // [summary]; the error items that follow until the next syntax error belong to it.
+  void NoteSyntaxError(std::string explanation, std::string summary);
+  // The offending token was [token_text], at [line] and [column]; null at the end of input.
+  void Error(const char* token_text, std::uint32_t line, std::uint32_t column);
   // One note per syntax error, in the order met.
   std::vector<SyntaxNote> TakeSyntaxNotes() { return std::move(notes_); }
   // The items open for children, outermost first, without the item the parse hangs below:
@@ -99,7 +105,7 @@ class TreeBuilder {
   void Double(double value);
   void Binary(ItemType type, const char* text);
   void Not();
-  void BeginExpressionCall(std::string_view name);
+  void BeginExpressionCall(std::string_view name, std::uint32_t column);
   void EndExpressionCall(bool quiet);
   void BeginMethod(const char* kind, std::string_view name);
   void EndMethod();
@@ -141,6 +147,7 @@ class TreeBuilder {
   std::size_t error_count_ = 0;
   bool too_deep_ = false;
   std::string pending_note_;
+  std::string pending_summary_;
   std::vector<SyntaxNote> notes_;
 };
 

@@ -71,6 +71,37 @@ TEST_F(CommandsTest, CheckFindingsAndExitStatus) {
   EXPECT_EQ(Ordalis("check " + (dir_ / "absent.odl").string()).status, 2);
 }
 
+// --format gcc prints what compilers print for editors: file, line, column, severity; a call
+// that passes the wrong number of values to an installed tester's action is found.
+TEST_F(CommandsTest, CheckInGccFormat) {
+  std::string script = File("gcc.odl", "t = new echo()\nt.Result()\nx = 1 +* 2\n");
+  Outcome syntax = Ordalis("check --format gcc " + script);
+  EXPECT_EQ(syntax.status, 1);
+  EXPECT_EQ(syntax.output, script + ":3:8: error: unexpected '*', expected 'not', a value, a name, an "
+                                    "operator or '(': expected a value after '+', found '*'\n");
+  std::string calls = File("calls.odl", "t = new echo()\n  t.Result()\nvoltage = 1\nv = voltge\n");
+  Outcome found = Ordalis("check --format=gcc " + calls);
+  EXPECT_EQ(found.output, calls + ":2:5: error: the action 'Result' of the tester type 'echo' takes at "
+                                  "least 1 value, the call passes 0 values ('ordalis testers' shows its "
+                                  "parameters)\n" +
+                              calls + ":4:5: warning: 'voltge' is read but no statement of the script "
+                                      "assigns it (did you mean 'voltage'?): unless it comes from a user or "
+                                      "system variable ('ordalis vars') or from 'ordalis run --var "
+                                      "voltge=VALUE', it is not found at run time\n");
+  for (const char* wrong : {"--format xml", "--format"}) {
+    EXPECT_EQ(Ordalis(std::string("check ") + wrong + " " + calls).status, 2) << wrong;
+  }
+}
+
+// Two scripts for one run is a usage error that names the command for a batch of them.
+TEST_F(CommandsTest, RunOfTwoScriptsPointsAtBatchRun) {
+  std::string a = File("a.odl", "x = 1\n");
+  std::string b = File("b.odl", "y = 2\n");
+  Outcome outcome = Ordalis("run " + a + " " + b);
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_TRUE(Has(outcome, "use: ordalis batch run " + a + " " + b)) << outcome.output;
+}
+
 // A guide's odl blocks are checked with the guide's own line numbers.
 TEST_F(CommandsTest, CheckReadsTheBlocksOfAGuide) {
   std::string guide = File("guide.md", "# Guide\n\n```odl\nx = 1\n```\n\ntext\n\n```odl\ny = 2\n"

@@ -26,9 +26,20 @@ class FakeTesters : public TesterTypes {
   const std::vector<std::string>* Actions(const std::string& type) const override {
     return type == "echo" ? &echo_ : nullptr;
   }
+  // Echo declares its parameters: Echo any number of values, Result a code and any number
+  // of values, Fail none.
+  const DeclaredParameters* Parameters(const std::string& type, const std::string& action) const override {
+    if (type != "echo") return nullptr;
+    if (action == "Echo") return &any_;
+    if (action == "Result") return &code_and_any_;
+    return action == "Fail" ? &none_ : nullptr;
+  }
 
  private:
   std::vector<std::string> echo_{"Echo", "Result", "Fail"};
+  DeclaredParameters any_{1, true};
+  DeclaredParameters code_and_any_{2, true};
+  DeclaredParameters none_{0, false};
 };
 
 // The findings of [text], one per line: "line Severity: text".
@@ -153,11 +164,86 @@ const CheckCase kNames[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Names, ScriptCheckerTest, ::testing::ValuesIn(kNames));
 
+// A call passes surely too few or too many values only when every argument is one value; a
+// name or an element may hold an array that gives any number.
+const CheckCase kArgumentCounts[] = {
+    {"t = new echo()\nt.Fail()\nt.Echo()\nt.Echo(1, \"a\", 2)\nt.Result(1, 2, 3)\nv = [1, 2]\n"
+     "t.Fail(v)\nt.Result(v)\n", ""},
+    {"t = new echo()\nt.Fail(1)\n",
+     "(2) : Error: the action 'Fail' of the tester type 'echo' takes 0 values, the call passes 1 value "
+     "('ordalis testers' shows its parameters)\n"},
+    {"t = new echo()\nv = 1\nt.fail(v, 2)\n",
+     "(3) : Error: the action 'Fail' of the tester type 'echo' takes 0 values, the call passes at "
+     "least 1 value ('ordalis testers' shows its parameters)\n"},
+    {"t = new echo()\nt.Result()\n",
+     "(2) : Error: the action 'Result' of the tester type 'echo' takes at least 1 value, the call "
+     "passes 0 values ('ordalis testers' shows its parameters)\n"},
+    {"m = new meter()\nm.Read(1, 2, 3)\n", ""},  // meter declares nothing
+};
+INSTANTIATE_TEST_SUITE_P(ArgumentCounts, ScriptCheckerTest, ::testing::ValuesIn(kArgumentCounts));
+
 // Only syntax errors are reported while there are any: error recovery leaves half-built
-// statements that the other rules would misread.
-TEST(ScriptChecker, SyntaxErrorsAloneWithTheirNotes) {
+// statements that the other rules would misread. Each syntax error is one finding, however
+// many tokens the parser skips to recover from it.
+TEST(ScriptChecker, SyntaxErrorsAloneOneFindingEach) {
   EXPECT_EQ(FindingsOf("x = 1 +* 2\ny = undefined_name\n"),
-            "(1) : Error: *\n(1) : Error: 2\n(1) : Note: expected a value after '+', found '*'\n");
+            "(1) : Error: unexpected '*', expected 'not', a value, a name, an operator or '(': "
+            "expected a value after '+', found '*'\n");
+}
+
+// The gcc form of the syntax findings of [text]: "line:column: error: text" each.
+std::string GccSyntaxOf(const std::string& text) {
+  ScriptItemPtr root = ScriptItem::Make(rootItem, "root", "s.odl", 0);
+  ScriptLoader loader;
+  loader.LoadText(text, root);
+  std::string out;
+  for (const Finding& finding : ScriptChecker(CheckOptions{}).Check(*root, loader.SyntaxNotes())) {
+    std::string line = GccFindingLine(finding);
+    out += line.substr(line.find(':') + 1) + "\n";
+  }
+  return out;
+}
+
+struct SyntaxCase {
+  const char* script;
+  const char* findings;  // "line:column: error: text\n" each
+};
+
+void PrintTo(const SyntaxCase& c, std::ostream* os) { *os << c.script; }
+
+class SyntaxFindingTest : public ::testing::TestWithParam<SyntaxCase> {};
+
+// Each syntax error is one finding at the byte column of the token the parser could not take,
+// naming it, what was expected and the construct still open.
+TEST_P(SyntaxFindingTest, OneFindingAtTheToken) {
+  EXPECT_EQ(GccSyntaxOf(GetParam().script), GetParam().findings);
+}
+
+const SyntaxCase kSyntaxCases[] = {
+    {"i = = 1\n",
+     "1:5: error: unexpected '=', expected 'not', a value, 'new', a name, an operator, '(' or '[': "
+     "'=' cannot stand here: only a plain name at the start of a statement can be assigned\n"},
+    {"x = 1\n\tv = f(1, )\n",
+     "2:11: error: unexpected ')', expected 'not', a value, a name, an operator, '(' or '[', "
+     "inside the call of 'f' opened on line 2: expected a value after ',', found ')'\n"},
+    {"if x < 1 then\n  y = 2\n",
+     "2:7: error: unexpected end of file, expected 'abort', 'return', 'function', "
+     "'ignoreresult', 'movelogfile', 'copylogfile', a comment, 'result' or ..., inside 'if' "
+     "opened on line 1: the 'if' on line 1 is not closed: 'endif' is missing before the end of "
+     "the file\n"},
+    {"a = 1 +* 2\nb = 2\nc = ) 3\n",
+     "1:8: error: unexpected '*', expected 'not', a value, a name, an operator or '(': expected a "
+     "value after '+', found '*'\n"
+     "3:5: error: unexpected ')', expected 'not', a value, 'new', a name, an operator, '(' or "
+     "'[': expected a value after '=', found ')'\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Syntax, SyntaxFindingTest, ::testing::ValuesIn(kSyntaxCases));
+
+// The rules beyond syntax give the column of the item they speak of.
+TEST(ScriptChecker, RuleFindingsCarryTheirColumn) {
+  EXPECT_EQ(GccSyntaxOf("x = 1\n  y = undefined(x)\n"),
+            "2:7: error: the function 'undefined' is not defined in this script or an enclosing "
+            "block, nor built in (printf, strlen, saveuservar)\n");
 }
 
 // Without the testers, types and actions are not checked; the other rules still run.

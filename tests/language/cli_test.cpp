@@ -51,9 +51,9 @@ const CommandCase kCommands[] = {
     {"check " + kData + "/main.odl " + kData + "/missing_include.odl",
      kData + "/missing_include.odl(2) : Error: Failed to load '" + kData + "/not_here.odl'\n", 1},
     {"check " + kData + "/broken_include.odl",
-     kData + "/lib/broken.odl(2) : Error: =\n" + kData + "/lib/broken.odl(2) : Error: 1\n" + kData +
-         "/lib/broken.odl(2) : Note: '=' assigns and cannot stand inside an expression: to compare "
-         "two values write '==' (or is a ')' missing before it?)\n",
+     kData + "/lib/broken.odl(2) : Error: unexpected '=', expected an operator or ')': '=' assigns "
+             "and cannot stand inside an expression: to compare two values write '==' (or is a ')' "
+             "missing before it?)\n",
      1},
     {"check " + kData + "/main.odl " + kData + "/absent.odl", "", 2},
     {"check", "", 2},

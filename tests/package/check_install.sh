@@ -35,11 +35,17 @@ fi
 
 for file in bin/ordalis include/ordalis/component.h lib/cmake/Ordalis/OrdalisConfig.cmake \
             lib/pkgconfig/ordalis.pc lib/ordalis/plugins/demo.so share/man/man1/ordalis.1 \
-            share/doc/ordalis/docs/plugins.md; do
+            share/doc/ordalis/docs/plugins.md share/bash-completion/completions/ordalis \
+            share/zsh/vendor-completions/_ordalis; do
   [ -e "$prefix/$file" ] || { echo "missing: $file"; exit 1; }
 done
 soname=$(objdump -p "$prefix"/lib/libordalis.so.4 | awk '/SONAME/ {print $2}')
 [ "$soname" = "libordalis.so.4" ] || { echo "soname is '$soname'"; exit 1; }
+
+step "bash completion"
+completed=$(bash -c 'source "$1"; COMP_WORDS=(ordalis check --form); COMP_CWORD=2; _ordalis
+                     echo "${COMPREPLY[*]}"' - "$prefix/share/bash-completion/completions/ordalis")
+[ "$completed" = "--format" ] || { echo "bash completion of 'ordalis check --form': '$completed'"; exit 1; }
 
 step "ordalis run on the demo plug-in"
 cp "$source_dir/examples/power_supply.odl" "$scratch/"

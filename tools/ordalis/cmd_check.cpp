@@ -28,22 +28,30 @@ namespace ordalis::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: ordalis check [--no-testers] [--werror] [--syntax] FILE...\n"
+    "Usage: ordalis check [--no-testers] [--werror] [--syntax] [--format plain|gcc] FILE...\n"
     "\n"
     "Loads each script with its include files, without running it, and prints one line per\n"
     "finding:\n"
     "\n"
     "  FILE(LINE) : Error: TEXT      the script is wrong here\n"
     "  FILE(LINE) : Warning: TEXT    the script may be wrong here\n"
-    "  FILE(LINE) : Note: TEXT       explains the syntax error lines above it\n"
     "\n"
-    "Errors: syntax errors (each group of error lines is followed by a note that says what\n"
-    "the parser expected, which construct is still open and where it opened); constructs the\n"
+    "or, with --format gcc, as compilers print them for editors and CI (COL counts bytes\n"
+    "from 1):\n"
+    "\n"
+    "  FILE:LINE:COL: error: TEXT\n"
+    "  FILE:LINE:COL: warning: TEXT\n"
+    "\n"
+    "Errors: syntax errors, one finding each at the token the parser could not take, naming\n"
+    "that token, what was expected and the construct still open with the line it opened on,\n"
+    "followed by what to write instead; constructs the\n"
     "language does not evaluate where they stand (a call or an array literal as an operand or\n"
     "an argument, an expression in a return list, a condition that is no comparison, ...),\n"
     "with what to write instead; calls of functions that are not defined; and, against the\n"
     "installed testers ('ordalis testers'), a new of a type no tester offers and an action\n"
-    "its tester type does not have (when the variable's type is known from its new).\n"
+    "its tester type does not have (when the variable's type is known from its new), and an\n"
+    "action call that passes too few or too many values for the parameters its tester\n"
+    "declares.\n"
     "Warnings: a variable that is read but never assigned by the script (unless a user or\n"
     "system variable of that name exists), a result label or a function defined twice.\n"
     "The rules beyond syntax run once a script has no syntax error.\n"
@@ -55,6 +63,7 @@ constexpr const char* kHelp =
     "  --no-testers   do not check tester types and actions (no plug-in is loaded)\n"
     "  --werror       warnings count as errors for the exit status\n"
     "  --syntax       report syntax errors only\n"
+    "  --format FMT   plain (the default) or gcc\n"
     "\n"
     "Exit status: 0 when no error was found, 1 when at least one was (or a warning, with\n"
     "--werror), 2 when a file cannot be opened or the arguments are wrong.\n";
@@ -66,6 +75,7 @@ struct CheckArguments {
   Rules rules = Rules::kAll;
   bool testers = true;
   WarningsFail warnings = WarningsFail::kNo;
+  FindingFormat format = FindingFormat::kPlain;
 };
 
 // One block of a guide: its text and the line of the guide it starts on.
@@ -123,9 +133,29 @@ void PrepareHeapFor(const std::vector<std::string>& scripts) {
 }
 
 // Parses the arguments; false after printing what is wrong.
+bool ParseFormat(const std::string& name, CheckArguments* out) {
+  if (name == "plain") {
+    out->format = FindingFormat::kPlain;
+  } else if (name == "gcc") {
+    out->format = FindingFormat::kGcc;
+  } else {
+    std::fprintf(stderr, "ordalis check: unknown format '%s' (plain or gcc)\n", name.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool ParseArguments(const std::vector<std::string>& args, CheckArguments* out) {
-  for (const std::string& arg : args) {
-    if (arg == "--no-testers") {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
+      bool joined = arg != "--format";
+      if (!joined && i + 1 == args.size()) {
+        std::fprintf(stderr, "ordalis check: --format needs plain or gcc\n");
+        return false;
+      }
+      if (!ParseFormat(joined ? arg.substr(9) : args[++i], out)) return false;
+    } else if (arg == "--no-testers") {
       out->testers = false;
     } else if (arg == "--werror") {
       out->warnings = WarningsFail::kYes;
@@ -233,7 +263,7 @@ class Checker {
 
   std::vector<Finding> Findings(const ScriptItem& root, const std::vector<SyntaxNote>& notes) {
     if (checker_) return checker_->Check(root, notes);
-    return CheckSyntax(root, notes);
+    return CheckSyntaxErrors(root, notes);
   }
 
   // Prints [findings]; those of text parsed from memory are given the file [source].
@@ -241,7 +271,7 @@ class Checker {
     for (Finding& finding : findings) {
       if (!source.empty() && finding.file == "N/A") finding.file = source;
     }
-    failed_ |= PrintFindings(findings, stdout, arguments_.warnings);
+    failed_ |= PrintFindings(findings, stdout, arguments_.warnings, arguments_.format);
   }
 
   const CheckArguments& arguments_;

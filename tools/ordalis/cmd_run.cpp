@@ -237,7 +237,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
     } else if (options->script.empty()) {
       options->script = arg;
     } else {
-      std::fprintf(stderr, "ordalis run: only one script at a time ('%s')\n", arg.c_str());
+      // Several scripts are a batch: say so, with the command that runs them.
+      std::fprintf(stderr,
+                   "ordalis run: only one script at a time ('%s'); to run several one after another "
+                   "with one summary, use: ordalis batch run %s %s ...\n",
+                   arg.c_str(), options->script.c_str(), arg.c_str());
       return false;
     }
   }

@@ -14,20 +14,47 @@ InstalledTesters::InstalledTesters() {
 std::vector<std::string> InstalledTesters::Types() const { return types_; }
 
 const std::vector<std::string>* InstalledTesters::Actions(const std::string& type) const {
+  const TypeActions* actions = Read(type);
+  return actions ? &actions->names : nullptr;
+}
+
+const DeclaredParameters* InstalledTesters::Parameters(const std::string& type,
+                                                       const std::string& action) const {
+  const TypeActions* actions = Read(type);
+  if (actions == nullptr) return nullptr;
+  auto found = actions->parameters.find(action);
+  return found == actions->parameters.end() ? nullptr : &found->second;
+}
+
+// A tester declares the parameters of its actions when it names one for any of them; an action
+// it then gives no names to takes none.
+const InstalledTesters::TypeActions* InstalledTesters::Read(const std::string& type) const {
   auto known = actions_.find(type);
   if (known != actions_.end()) return known->second.get();
-  std::unique_ptr<std::vector<std::string>> names;
+  std::unique_ptr<TypeActions> actions;
   std::string message;
   if (auto tester = Testers::Instance().Create(type, &message)) {
-    names = std::make_unique<std::vector<std::string>>();
+    actions = std::make_unique<TypeActions>();
     std::uint32_t count = 0;
     tester->get_ActionCount(&count);
+    std::map<std::string, DeclaredParameters> parameters;
+    bool declares = false;
     for (std::uint32_t i = 0; i < count; ++i) {
       std::string name;
-      if (Succeeded(tester->get_Actions(i, &name))) names->push_back(name);
+      if (!Succeeded(tester->get_Actions(i, &name))) continue;
+      actions->names.push_back(name);
+      std::string description;
+      TextArray in;
+      TextArray out;
+      if (!Succeeded(tester->ActionDocumentation(i, &description, &in, &out))) continue;
+      declares |= !in.empty();
+      bool open_ended = !in.empty() && in.back().size() >= 3 &&
+                        in.back().compare(in.back().size() - 3, 3, "...") == 0;
+      parameters[name] = DeclaredParameters{in.size(), open_ended};
     }
+    if (declares) actions->parameters = std::move(parameters);
   }
-  return actions_.emplace(type, std::move(names)).first->second.get();
+  return actions_.emplace(type, std::move(actions)).first->second.get();
 }
 
 std::set<std::string> StoredVariableNames() {
@@ -47,10 +74,11 @@ std::set<std::string> StoredVariableNames() {
   return names;
 }
 
-bool PrintFindings(const std::vector<Finding>& findings, std::FILE* out, WarningsFail warnings_fail) {
+bool PrintFindings(const std::vector<Finding>& findings, std::FILE* out, WarningsFail warnings_fail,
+                   FindingFormat format) {
   bool failed = false;
   for (const Finding& finding : findings) {
-    std::string line = FindingLine(finding) + "\n";
+    std::string line = (format == FindingFormat::kGcc ? GccFindingLine(finding) : FindingLine(finding)) + "\n";
     std::fwrite(line.data(), 1, line.size(), out);
     failed |= finding.severity == Severity::kError ||
               (finding.severity == Severity::kWarning && warnings_fail == WarningsFail::kYes);
