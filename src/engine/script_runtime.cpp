@@ -218,6 +218,7 @@ void ScriptRuntime::ExecuteTree() {
     bool adopted = false;
     ScriptItemPtr start = document_->TakeStart(&adopted);
     if (adopted) events_.Reset();
+    function_definitions_.Clear();  // the items of a tree run before may be gone
     FunctionReturn outside_any_function;
     overall_result_.store(StatementExecutor(*this).ExecuteSequence(start.get(), outside_any_function));
     controller_.HoldForRemote([this] { return document_->HasPendingChunk(); });
