@@ -5,8 +5,9 @@
 // result. The file has no name in any directory: it disappears with its last reader, after the
 // run or after a crash alike, and never outlives the results it holds.
 //
-// Threads: every operation is safe to call from any thread. Items call Append and Read with
-// their own result lock held; the spill's lock is always taken after it, never before.
+// Threads: every operation is safe to call from any thread. Items call Append with no lock of
+// their own held, and Read with their result lock held; the spill's lock is always taken after
+// an item's lock, never before.
 
 #include <atomic>
 #include <cstddef>

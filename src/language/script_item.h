@@ -182,12 +182,31 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
     std::size_t spilled = 0;
     std::size_t reported_held = 0;  // of [records], how many the spill's tally counts
     bool spill_looked_up = false;
+    // Records on their way to the spill file, between the blocks and [records]: written
+    // without the lock, and read from here by anyone who asks meanwhile, so a record is always
+    // in memory or in a published block. Never changed while set; one block at a time.
+    std::shared_ptr<const std::vector<ResultRecord>> writing;
+    std::size_t writing_held = 0;  // of [writing], how many the spill's tally counts
+    // Counts the resets, so a block written across one is dropped, not published.
+    std::uint64_t generation = 0;
+
+    std::size_t Count() const { return spilled + (writing ? writing->size() : 0) + records.size(); }
   };
   static constexpr std::size_t kHeldReportStep = 32;
   // The spill the root of this item's tree offers; null when none.
   std::shared_ptr<ResultSpill> OfferedSpill() const;
-  // Moves the records [state] holds in memory into its spill when the window says so.
-  static void SpillHeld(ResultState& state);
+  // A block detached under the lock to be written without it.
+  struct Detached {
+    std::shared_ptr<ResultSpill> spill;
+    std::shared_ptr<const std::vector<ResultRecord>> records;
+    std::uint64_t generation = 0;
+  };
+  // Detaches the records [state] holds in memory when the window says they go to its spill;
+  // an empty Detached when they stay. Called with StateMutex() held.
+  static Detached DetachForSpill(ResultState& state);
+  // Writes [detached] to the spill without the lock, then publishes the block (or, when it
+  // could not be written, takes the records back into memory).
+  void WriteDetached(Detached detached);
   // Record [index] of [state] (the caller holds StateMutex() and checks the index).
   ResultRecord RecordLocked(const ResultState& state, std::size_t index) const;
   SpinLock& StateMutex() const;
