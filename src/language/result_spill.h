@@ -29,6 +29,9 @@ struct SpillWindow {
   // Past this many in-memory records over the whole tree, any item that records spills what
   // it holds, however little.
   std::size_t per_tree = 65536;
+  // Whether an item keeps a record of its first Passed run only and counts the later ones: for
+  // a run whose results document folds every Passed run of a statement into its first anyway.
+  bool fold_passed = false;
 };
 
 // Appended blocks are written to the file in whole pages, once this many bytes are pending.

@@ -213,6 +213,12 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
       state.spill_looked_up = true;
       spill_resolved_.store(true, std::memory_order_release);
     }
+    if (result == TestPassed && state.counts[TestPassed] > 0 && state.spill && state.spill->window().fold_passed) {
+      // Folded into the first Passed run as it comes: counted, never stored.
+      ++state.counts[TestPassed];
+      current_result_.store(result, std::memory_order_relaxed);
+      return;
+    }
     std::vector<ResultRecord>& records = state.records;
     if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
     // Made in place: a loop's pass records one of these, and most carry no values.

@@ -182,6 +182,27 @@ TEST(ResultSpill, ItemAnswersDoNotChangeWhenRecordsSpill) {
   EXPECT_EQ(spilled->Results(0, nullptr, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
 }
 
+// An item of a tree whose spill folds Passed runs keeps a record of the first Passed run only,
+// in its place among the others, and counts every one.
+TEST(ResultSpill, FoldedPassedRunsAreCountedNotStored) {
+  auto folding = ScriptItem::Make(rootItem, "root", "t.odl", 0);
+  SpillWindow window;
+  window.fold_passed = true;
+  folding->SetResultSpill(std::make_shared<ResultSpill>(fs::temp_directory_path().string(), window));
+  const Result runs[] = {TestFailed, TestPassed, TestPassed, TestError, TestPassed, TestWarning, TestPassed};
+  std::uint32_t n = 0;
+  for (Result result : runs) folding->RecordResult(result, n++, 0.5);
+  EXPECT_EQ(folding->CountOf(TestPassed), 4u);
+  EXPECT_EQ(folding->current_result(), TestPassed);
+  EXPECT_EQ(folding->OverallOfRecords(), TestFailed);
+  std::vector<ResultRecord> kept;
+  folding->ReadRecords(0, 10, &kept);
+  std::string order;
+  for (const ResultRecord& record : kept) order += std::to_string(record.iteration) + ":" + std::to_string(record.result) + ";";
+  EXPECT_EQ(order, "0:" + std::to_string(TestFailed) + ";1:" + std::to_string(TestPassed) + ";3:" +
+                       std::to_string(TestError) + ";5:" + std::to_string(TestWarning) + ";");
+}
+
 // Clients reading an item's results while its run records and spills them: every record they
 // ask for is there, in its place, whether it is in memory, on its way to the file or in it.
 TEST(ResultSpill, ReadersWhileSpillingSeeEveryRecordInItsPlace) {
