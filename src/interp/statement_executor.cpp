@@ -325,7 +325,9 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
                 VariableValue::ResultWord(result).c_str());
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
-        double taken = timed ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
+        // A Passed run folded into an earlier one keeps no time: the clock is not read again.
+        const bool seen = timed && !(result == TestPassed && item->PassedRunIsFolded());
+        double taken = seen ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
         item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
       } else {
         item->SetStatus(result);

@@ -219,6 +219,9 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
       current_result_.store(result, std::memory_order_relaxed);
       return;
     }
+    if (result == TestPassed && state.spill && state.spill->window().fold_passed) {
+      passed_folded_.store(true, std::memory_order_relaxed);  // the next Passed run folds
+    }
     std::vector<ResultRecord>& records = state.records;
     if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
     // Made in place: a loop's pass records one of these, and most carry no values.
@@ -440,6 +443,7 @@ Status ScriptItem::ResetResults() {
       state_->counts.fill(0);
       state_->overall = TestNotRun;
       spill_resolved_.store(false, std::memory_order_release);
+      passed_folded_.store(false, std::memory_order_relaxed);
     }
     current_result_.store(TestNotRun, std::memory_order_relaxed);
   }

@@ -85,6 +85,10 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // and counts it; the parent is not touched.
   void RecordResult(Result result, std::uint32_t iteration, double time_taken,
                     VariantArray values = {});
+  // Whether a Passed run recorded now would be folded into an earlier one and counted without
+  // a record of its own: its time taken is then never seen, and need not be measured. Read
+  // without a lock by the thread that records.
+  bool PassedRunIsFolded() const { return passed_folded_.load(std::memory_order_relaxed); }
   // Sets the current result of this item and of every ancestor (TestAborted changes nothing).
   void SetStatus(Result result);
   std::uint32_t CountOf(Result result) const;
@@ -165,6 +169,8 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // recording does not walk to the root every time. (Beside the other small fields: a tree of
   // millions of items pays for every byte of padding.)
   std::atomic<bool> spill_resolved_{false};
+  // Set once a further Passed run of this item would only be counted (see PassedRunIsFolded).
+  std::atomic<bool> passed_folded_{false};
   std::uint32_t height_ = 1;
 
   // Records, counters and the current parent live apart and come into being with the first

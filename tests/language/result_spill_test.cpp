@@ -191,7 +191,10 @@ TEST(ResultSpill, FoldedPassedRunsAreCountedNotStored) {
   folding->SetResultSpill(std::make_shared<ResultSpill>(fs::temp_directory_path().string(), window));
   const Result runs[] = {TestFailed, TestPassed, TestPassed, TestError, TestPassed, TestWarning, TestPassed};
   std::uint32_t n = 0;
-  for (Result result : runs) folding->RecordResult(result, n++, 0.5);
+  for (Result result : runs) {
+    EXPECT_EQ(folding->PassedRunIsFolded(), n > 1) << "before run " << n;  // once one Passed is kept
+    folding->RecordResult(result, n++, 0.5);
+  }
   EXPECT_EQ(folding->CountOf(TestPassed), 4u);
   EXPECT_EQ(folding->current_result(), TestPassed);
   EXPECT_EQ(folding->OverallOfRecords(), TestFailed);
@@ -199,6 +202,8 @@ TEST(ResultSpill, FoldedPassedRunsAreCountedNotStored) {
   folding->ReadRecords(0, 10, &kept);
   std::string order;
   for (const ResultRecord& record : kept) order += std::to_string(record.iteration) + ":" + std::to_string(record.result) + ";";
+  folding->ResetResults();
+  EXPECT_FALSE(folding->PassedRunIsFolded());
   EXPECT_EQ(order, "0:" + std::to_string(TestFailed) + ";1:" + std::to_string(TestPassed) + ";3:" +
                        std::to_string(TestError) + ";5:" + std::to_string(TestWarning) + ";");
 }
