@@ -74,6 +74,13 @@ void BM_ArithmeticLoop(benchmark::State& state) { RunLoop(state, "", "  x = i * 
 void BM_FunctionCalls(benchmark::State& state) {
   RunLoop(state, "function f\n  return f[0]\nendfunction\n", "  y = f(i)\n");
 }
+// Calls of a function whose body has a `local`, in a script with range(1) other variables: the
+// cost of a call should not grow with the script's variables.
+void BM_LocalCalls(benchmark::State& state) {
+  std::string globals;
+  for (int i = 0; i < state.range(1); ++i) globals += "global" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+  RunLoop(state, globals + "function f\n  local x = f[0]\n  return x\nendfunction\n", "  y = f(i)\n");
+}
 void BM_RecordedEchoActions(benchmark::State& state) {
   RunLoop(state, "t = new echo()\n", "  t.Echo()\n");
 }
@@ -106,6 +113,7 @@ void BM_BytesPerRecordedResult(benchmark::State& state) {
 BENCHMARK(BM_WhileIncrement)->Arg(200000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ArithmeticLoop)->Arg(200000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FunctionCalls)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LocalCalls)->Args({100000, 0})->Args({100000, 500})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecordedEchoActions)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BytesPerRecordedResult)->Arg(200000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 

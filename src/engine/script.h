@@ -110,7 +110,9 @@ class CScript : public IScript, public IBatchQueueItem2 {
   Status put_ResultsDirectory(const std::string& directory) override;
 
   // Which runs the results documents of later runs list (KeepRuns::kAll unless set). Safe to
-  // call from any thread; a run that is writing its results keeps the setting it read.
+  // call from any thread; a run that is writing its results keeps the setting it read. A run
+  // started with KeepRuns::kFailed keeps a record of each item's first Passed run only, and
+  // counts the rest.
   KeepRuns keep_runs() const;
   void set_keep_runs(KeepRuns keep_runs);
 

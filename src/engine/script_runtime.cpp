@@ -187,7 +187,11 @@ void ScriptRuntime::LogUnreadableSettings() {
 // reset) keep the spill they were written to.
 void ScriptRuntime::OfferResultSpill(ScriptItem& root) {
   if (root.HasResultSpill()) return;
-  root.SetResultSpill(std::make_shared<ResultSpill>(session_->place().ResultsDirectory()));
+  SpillWindow window;
+  // A document that lists only the runs that did not pass needs no record of any Passed run
+  // but the first of each statement.
+  window.fold_passed = settings_.keep_runs.load() == KeepRuns::kFailed;
+  root.SetResultSpill(std::make_shared<ResultSpill>(session_->place().ResultsDirectory(), window));
 }
 
 // The variables the record file lists: the recorded ones during playback (the source is
@@ -219,6 +223,7 @@ void ScriptRuntime::ExecuteTree() {
     bool adopted = false;
     ScriptItemPtr start = document_->TakeStart(&adopted);
     if (adopted) events_.Reset();
+    function_definitions_.Clear();  // the items of a tree run before may be gone
     FunctionReturn outside_any_function;
     overall_result_.store(StatementExecutor(*this).ExecuteSequence(start.get(), outside_any_function));
     controller_.HoldForRemote([this] { return document_->HasPendingChunk(); });

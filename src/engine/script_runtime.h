@@ -80,6 +80,7 @@ class ScriptRuntime : public IExecutionContext,
   ActionOutcome CallAction(ScriptItem* action, VariableValue* values, const std::string& variable_name) override;
   RunCourse WaitIfPaused() override { return controller_.WaitIfPaused(); }
   const RunFlags* run_flags() const override { return &run_flags_; }
+  FunctionDefinitions* function_definitions() override { return &function_definitions_; }
   ScriptState state() const override { return controller_.state(); }
   bool step_flag() const override { return controller_.step_flag(); }
   void ClearStepFlag() override { controller_.ClearStepFlag(); }
@@ -146,6 +147,7 @@ class ScriptRuntime : public IExecutionContext,
   std::atomic<std::int64_t> run_time_;
   std::unique_ptr<RunSession> session_;  // the run in progress; run thread only
   RunFlags run_flags_;                   // the controller's flags, set once it is made
+  FunctionDefinitions function_definitions_;  // run thread only; cleared before each tree runs
   RunController controller_;             // last: its thread ends before the parts above go
 };
 

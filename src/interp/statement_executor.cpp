@@ -147,6 +147,12 @@ bool ClearTesterReferences(VariableValue* value, const ITester* tester) {
 
 }  // namespace
 
+ScriptItem* FunctionDefinitions::Find(const ScriptItem* call, const std::string& name) {
+  auto [entry, inserted] = found_.try_emplace(call, nullptr);
+  if (inserted) entry->second = FindFunction(call, name);
+  return entry->second;
+}
+
 VariantArray RecordedValues(const VariableValue& values) {
   VariantArray out;
   if (values.kind() == ValueKind::Array) {
@@ -319,7 +325,9 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
                 VariableValue::ResultWord(result).c_str());
       }
       if (statement.recording == Recording::kRecord || result == TestAborted) {
-        double taken = timed ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
+        // A Passed run folded into an earlier one keeps no time: the clock is not read again.
+        const bool seen = timed && !(result == TestPassed && item->PassedRunIsFolded());
+        double taken = seen ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
         item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
       } else {
         item->SetStatus(result);
@@ -861,7 +869,8 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, S
                                        ScriptItem* assignment) {
   std::string name = call->text();
   if (!name.empty() && name.back() == ':') name.pop_back();
-  ScriptItem* definition = FindFunction(call, name);
+  FunctionDefinitions* definitions = script_.function_definitions();
+  ScriptItem* definition = definitions != nullptr ? definitions->Find(call, name) : FindFunction(call, name);
   if (definition == nullptr) return BuiltInCall(name, call, value, statement);
   // The depth is counted per thread: a call chain may pass through several executors (a
   // `local` statement runs in one of its own), but always on the one run thread.
@@ -884,7 +893,11 @@ Result StatementExecutor::FunctionCall(ScriptItem* call, VariableValue* value, S
   definition->set_current_parent(call->shared_from_this());
   if (assignment != nullptr) call->set_current_parent(assignment->shared_from_this());
   FunctionReturn returned;
-  Result result = ExecuteSequence(definition, returned, ChainKind::kFunctionBody);
+  // The body runs as a chain of the definition alone: its place among its siblings is not
+  // needed, since a function body never goes on to the statements after the definition.
+  Cursor body;
+  body.single = definition;
+  Result result = ExecuteFrom(body, returned, ChainKind::kFunctionBody);
   definition->set_current_parent(nullptr);
   if (assignment != nullptr) call->set_current_parent(nullptr);
   scope.Restore();

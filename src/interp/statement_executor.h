@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "interp/run_judge.h"
 #include "interp/script_context.h"
@@ -41,12 +42,27 @@ struct RunFlags {
   }
 };
 
+// Where each script function call found its definition. The tree does not change while a
+// chain of it runs, so a call looks its definition up among its ancestors' children once, not
+// on every call; the owner clears it before running a tree (or a newly adopted part of one).
+class FunctionDefinitions {
+ public:
+  // The definition the call [call] of [name] finds, or null when it names no script function.
+  ScriptItem* Find(const ScriptItem* call, const std::string& name);
+  void Clear() { found_.clear(); }
+
+ private:
+  std::unordered_map<const ScriptItem*, ScriptItem*> found_;
+};
+
 // What statement execution needs from the script object beyond what expressions need. All
 // hooks are called on the run thread.
 class IExecutionContext : public IScriptContext {
  public:
   // The run's flags to read in place; null: the loop asks through the calls below.
   virtual const RunFlags* run_flags() const { return nullptr; }
+  // The definitions function calls of the running tree found; null: each call looks anew.
+  virtual FunctionDefinitions* function_definitions() { return nullptr; }
   // Completes a pending pause and waits while paused.
   virtual RunCourse WaitIfPaused() = 0;
   virtual ScriptState state() const = 0;

@@ -28,15 +28,37 @@ bool ValueRefersTo(const VariableValue& value, const ITester* tester) {
   return false;
 }
 
+bool WriteLog::Has(const std::string& name) const {
+  if (entries_.size() > kScanLimit) return names_.count(name) != 0;
+  for (const Entry& entry : entries_) {
+    if (entry.name == name) return true;
+  }
+  return false;
+}
+
+void WriteLog::Note(const std::string& name, VariableValue* previous, bool take) {
+  if (Has(name)) return;
+  Entry& entry = entries_.emplace_back();
+  entry.name = name;
+  entry.existed = previous != nullptr;
+  if (previous != nullptr) entry.previous = take ? std::move(*previous) : *previous;
+  if (entries_.size() == kScanLimit + 1) {
+    for (const Entry& noted : entries_) names_.insert(noted.name);
+  } else if (entries_.size() > kScanLimit) {
+    names_.insert(name);
+  }
+}
+
 VariableTable::Map::const_iterator VariableTable::FindLocked(const std::string& name) const {
   // The address is spread over the slots by Fibonacci hashing: names of items made one after
   // another lie a fixed distance apart, which a plain modulo would send to the same slot.
   const std::uint64_t spread = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&name)) * 0x9E3779B97F4A7C15u;
   Remembered& slot = remembered_[spread >> (64 - kRememberedBits)];
   if (slot.name == &name && slot.entry->first == name) return slot.entry;
-  auto found = variables_.find(name);
-  if (found != variables_.end()) slot = {&name, found};
-  return found;
+  auto indexed = index_.find(name);
+  if (indexed == index_.end()) return variables_.end();
+  slot = {&name, indexed->second};
+  return indexed->second;
 }
 
 VariableTable::Map::iterator VariableTable::FindLocked(const std::string& name) {
@@ -108,6 +130,7 @@ VariableTable::StepOutcome VariableTable::StepInteger(const std::string& name, s
   if (found == variables_.end()) return StepOutcome::kNotInteger;
   VariableValue* inner = Innermost(found->second);
   if (inner == nullptr || inner->kind() != ValueKind::Integer) return StepOutcome::kNotInteger;
+  NoteWriteLocked(found->first, &found->second, false);
   std::uint32_t bits = static_cast<std::uint32_t>(inner->integer()) + static_cast<std::uint32_t>(delta);
   inner->SetInteger(static_cast<std::int32_t>(bits));
   return StepOutcome::kStepped;
@@ -116,8 +139,14 @@ VariableTable::StepOutcome VariableTable::StepInteger(const std::string& name, s
 void VariableTable::Set(const std::string& name, VariableValue value) {
   {
     std::lock_guard lock(mutex_);
-    auto [entry, inserted] = variables_.try_emplace(name);
+    auto entry = FindLocked(name);
+    const bool inserted = entry == variables_.end();
+    if (inserted) {
+      entry = variables_.try_emplace(name).first;
+      index_.emplace(entry->first, entry);
+    }
     std::swap(entry->second, value);
+    if (write_log_ != nullptr) write_log_->Note(name, inserted ? nullptr : &value, true);
   }
   // [value] now holds the replaced value and is destroyed here, outside the lock.
 }
@@ -128,6 +157,7 @@ bool VariableTable::Replace(const std::string& name, VariableValue value) {
     auto found = FindLocked(name);
     if (found == variables_.end()) return false;
     std::swap(found->second, value);
+    NoteWriteLocked(found->first, &value, true);
   }
   return true;
 }
@@ -137,7 +167,13 @@ bool VariableTable::Remove(const std::string& name) {
   {
     std::lock_guard lock(mutex_);
     ForgetEntries();
-    removed = variables_.extract(name);
+    auto indexed = index_.find(name);
+    if (indexed != index_.end()) {
+      Map::iterator entry = indexed->second;
+      index_.erase(indexed);
+      removed = variables_.extract(entry);
+    }
+    if (!removed.empty()) NoteWriteLocked(removed.key(), &removed.mapped(), false);
   }
   return !removed.empty();
 }
@@ -146,6 +182,8 @@ void VariableTable::Clear() {
   Map removed;
   std::lock_guard lock(mutex_);
   ForgetEntries();
+  for (auto& [name, value] : variables_) NoteWriteLocked(name, &value, false);
+  index_.clear();
   removed.swap(variables_);
   // Unlocking happens before [removed] is destroyed: locals die in reverse order.
 }
@@ -167,6 +205,20 @@ bool VariableTable::EntryAt(std::size_t index, std::string* name, VariableValue*
 VariableTable::Map VariableTable::Snapshot() const {
   std::lock_guard lock(mutex_);
   return variables_;
+}
+
+WriteLog* VariableTable::BeginWriteLog(WriteLog* log) {
+  std::lock_guard lock(mutex_);
+  return std::exchange(write_log_, log);
+}
+
+void VariableTable::EndWriteLog(WriteLog* log, WriteLog* outer) {
+  std::lock_guard lock(mutex_);
+  write_log_ = outer;
+  if (outer == nullptr) return;
+  for (WriteLog::Entry& entry : log->entries()) {
+    outer->Note(entry.name, entry.existed ? &entry.previous : nullptr, false);
+  }
 }
 
 bool VariableTable::RefersTo(const ITester* tester) const {

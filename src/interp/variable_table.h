@@ -14,6 +14,9 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "interp/variable_value.h"
 #include "platform/spin_lock.h"
@@ -25,6 +28,33 @@ std::string LowerName(std::string_view name);
 // [name] as the table keys it, without a copy when it has no upper-case letter (a script's
 // names usually have none): [name] itself, or else [lowered] filled with the lower-case name.
 const std::string& KeyFor(const std::string& name, std::string* lowered);
+
+// The first write of each name while a `local` statement's statement runs: the name and the
+// value it held before, or none when it did not exist. A local statement compares these names
+// alone with the table afterwards, so its cost follows the names its statement wrote, not the
+// number of variables the script has.
+class WriteLog {
+ public:
+  struct Entry {
+    std::string name;
+    bool existed = false;
+    VariableValue previous;
+  };
+
+  const std::vector<Entry>& entries() const { return entries_; }
+  std::vector<Entry>& entries() { return entries_; }
+  bool Has(const std::string& name) const;
+  // Notes [name] with its previous value, unless it was noted before (the first write wins).
+  // [previous] is null when the name did not exist; it is moved from when [take] is set.
+  void Note(const std::string& name, VariableValue* previous, bool take);
+
+ private:
+  // Short logs (the usual local writes one or two names) are searched in place; longer ones
+  // keep their names in a set as well.
+  static constexpr std::size_t kScanLimit = 8;
+  std::vector<Entry> entries_;
+  std::unordered_set<std::string> names_;
+};
 
 class VariableTable {
  public:
@@ -62,6 +92,14 @@ class VariableTable {
   // Whether any variable refers to [tester], searching arrays element by element.
   bool RefersTo(const ITester* tester) const;
 
+  // Makes [log] the one that notes first writes (stores, removals, steps) from now on, from
+  // any thread, and returns the log that did so before (null when none), which the caller
+  // hands back to EndWriteLog. Logs nest: only the innermost one notes writes, and when it
+  // ends, the names it noted that the outer log had not are added to the outer log, with the
+  // value they held before either began.
+  WriteLog* BeginWriteLog(WriteLog* log);
+  void EndWriteLog(WriteLog* log, WriteLog* outer);
+
  private:
   // The entry of [name], or end(). Called with the lock held.
   Map::const_iterator FindLocked(const std::string& name) const;
@@ -71,9 +109,17 @@ class VariableTable {
   const VariableValue* ScalarLocked(const std::string& name) const;
   // Forgets the remembered entries before any entry is removed. Called with the lock held.
   void ForgetEntries() { remembered_.fill({}); }
+  // Notes the first write of [name] in the active log, if any. Called with the lock held.
+  void NoteWriteLocked(const std::string& name, VariableValue* previous, bool take) {
+    if (write_log_ != nullptr) write_log_->Note(name, previous, take);
+  }
 
   mutable SpinLock mutex_;
   Map variables_;
+  // Every entry of [variables_] by name: a lookup or store costs the same however many
+  // variables the script has, while clients still enumerate in name order.
+  std::unordered_map<std::string_view, Map::iterator> index_;
+  WriteLog* write_log_ = nullptr;
   // The entries the last lookups found, each by the address of the name it was looked up by:
   // a statement names its variable by the same text every time it runs, so a loop finds its
   // counter without walking the map. An entry is used only when its name still matches; all

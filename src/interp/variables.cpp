@@ -78,24 +78,49 @@ bool RemoveVariable(IScriptContext& script, std::string_view name) {
 
 // ---- local ----------------------------------------------------------------------------------
 
+namespace {
+
+// The write log of one local statement, active while its statement runs, however that ends.
+class ActiveWriteLog {
+ public:
+  ActiveWriteLog(VariableTable& table, WriteLog* log)
+      : table_(table), log_(log), outer_(table.BeginWriteLog(log)) {}
+  ActiveWriteLog(const ActiveWriteLog&) = delete;
+  ActiveWriteLog& operator=(const ActiveWriteLog&) = delete;
+  ~ActiveWriteLog() { table_.EndWriteLog(log_, outer_); }
+
+ private:
+  VariableTable& table_;
+  WriteLog* log_;
+  WriteLog* outer_;
+};
+
+}  // namespace
+
 // local <statement>
 Result ChainScope::ExecuteLocal(IScriptContext& script, ScriptItem* local_item) {
   if (local_item->child_count() == 0) {
     script.logger().Log(severe, kScript, "No child for local statement");
     return TestError;
   }
-  VariableTable::Map before = script.variables().Snapshot();
-  Result result = script.ExecuteChain(local_item->child(0));
-  VariableTable::Map after = script.variables().Snapshot();
+  VariableTable& table = script.variables();
+  WriteLog log;
+  Result result;
+  {
+    ActiveWriteLog active(table, &log);
+    result = script.ExecuteChain(local_item->child(0));
+  }
   if (!tables_) tables_ = std::make_unique<Tables>();
   auto& [saved, created] = *tables_;
-  for (auto& [name, value] : after) {
-    auto old = before.find(name);
-    if (old == before.end()) {
-      created.insert_or_assign(name, std::move(value));
-    } else if (VariableValue::NotEqual(old->second, value) && !saved.count(name) &&
-               !created.count(name)) {
-      saved.emplace(name, std::move(old->second));
+  // Only the names the statement wrote can differ from before it ran.
+  for (WriteLog::Entry& entry : log.entries()) {
+    VariableValue now;
+    if (!table.Get(entry.name, &now)) continue;  // gone again, or never made
+    if (!entry.existed) {
+      created.insert_or_assign(entry.name, std::move(now));
+    } else if (VariableValue::NotEqual(entry.previous, now) && !saved.count(entry.name) &&
+               !created.count(entry.name)) {
+      saved.emplace(entry.name, std::move(entry.previous));
     }
   }
   return result;

@@ -5,8 +5,9 @@
 // result. The file has no name in any directory: it disappears with its last reader, after the
 // run or after a crash alike, and never outlives the results it holds.
 //
-// Threads: every operation is safe to call from any thread. Items call Append and Read with
-// their own result lock held; the spill's lock is always taken after it, never before.
+// Threads: every operation is safe to call from any thread. Items call Append with no lock of
+// their own held, and Read with their result lock held; the spill's lock is always taken after
+// an item's lock, never before.
 
 #include <atomic>
 #include <cstddef>
@@ -28,6 +29,9 @@ struct SpillWindow {
   // Past this many in-memory records over the whole tree, any item that records spills what
   // it holds, however little.
   std::size_t per_tree = 65536;
+  // Whether an item keeps a record of its first Passed run only and counts the later ones: for
+  // a run whose results document folds every Passed run of a statement into its first anyway.
+  bool fold_passed = false;
 };
 
 // Appended blocks are written to the file in whole pages, once this many bytes are pending.

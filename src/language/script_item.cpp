@@ -204,48 +204,86 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   std::shared_ptr<ResultSpill> offered;
   if (!spill_resolved_.load(std::memory_order_acquire)) offered = OfferedSpill();
-  std::lock_guard lock(StateMutex());
-  ResultState& state = State();
-  if (!state.spill_looked_up) {
-    state.spill = std::move(offered);
-    state.spill_looked_up = true;
-    spill_resolved_.store(true, std::memory_order_release);
-  }
-  std::vector<ResultRecord>& records = state.records;
-  if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
-  // Made in place: a loop's pass records one of these, and most carry no values.
-  ResultRecord& record = records.emplace_back();
-  record.result = result;
-  record.iteration = iteration;
-  record.time = now;
-  record.time_taken = time_taken;
-  if (!values.empty()) record.values = std::move(values);
-  if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
-  state.overall = Folded(state.overall, result);
-  current_result_.store(result, std::memory_order_relaxed);
-  if (state.spill) {
-    // The tree's tally of records in memory is shared by every thread that records: it is told
-    // of an item's records a few dozen at a time.
-    if (state.records.size() - state.reported_held >= kHeldReportStep) {
-      state.spill->Held(static_cast<std::ptrdiff_t>(state.records.size() - state.reported_held));
-      state.reported_held = state.records.size();
+  Detached detached;
+  {
+    std::lock_guard lock(StateMutex());
+    ResultState& state = State();
+    if (!state.spill_looked_up) {
+      state.spill = std::move(offered);
+      state.spill_looked_up = true;
+      spill_resolved_.store(true, std::memory_order_release);
     }
-    SpillHeld(state);
+    if (result == TestPassed && state.counts[TestPassed] > 0 && state.spill && state.spill->window().fold_passed) {
+      // Folded into the first Passed run as it comes: counted, never stored.
+      ++state.counts[TestPassed];
+      current_result_.store(result, std::memory_order_relaxed);
+      return;
+    }
+    if (result == TestPassed && state.spill && state.spill->window().fold_passed) {
+      passed_folded_.store(true, std::memory_order_relaxed);  // the next Passed run folds
+    }
+    std::vector<ResultRecord>& records = state.records;
+    if (records.size() == records.capacity()) records.reserve(records.size() + records.size() / 8 + 1);
+    // Made in place: a loop's pass records one of these, and most carry no values.
+    ResultRecord& record = records.emplace_back();
+    record.result = result;
+    record.iteration = iteration;
+    record.time = now;
+    record.time_taken = time_taken;
+    if (!values.empty()) record.values = std::move(values);
+    if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
+    state.overall = Folded(state.overall, result);
+    current_result_.store(result, std::memory_order_relaxed);
+    if (state.spill) {
+      // The tree's tally of records in memory is shared by every thread that records: it is
+      // told of an item's records a few dozen at a time.
+      if (state.records.size() - state.reported_held >= kHeldReportStep) {
+        state.spill->Held(static_cast<std::ptrdiff_t>(state.records.size() - state.reported_held));
+        state.reported_held = state.records.size();
+      }
+      detached = DetachForSpill(state);
+    }
   }
+  // The file is written with no lock held: readers of this item meanwhile find the records
+  // where they were detached to.
+  if (detached.records) WriteDetached(std::move(detached));
 }
 
-void ScriptItem::SpillHeld(ResultState& state) {
+ScriptItem::Detached ScriptItem::DetachForSpill(ResultState& state) {
   ResultSpill& spill = *state.spill;
-  if (state.records.size() < spill.window().per_item && !spill.OverTreeWindow()) return;
+  if (state.writing) return {};  // one block on its way at a time
+  if (state.records.size() < spill.window().per_item && !spill.OverTreeWindow()) return {};
+  const std::size_t per_item = spill.window().per_item;
+  auto records = std::make_shared<std::vector<ResultRecord>>(std::move(state.records));
+  state.records = std::vector<ResultRecord>();
+  // The next tail starts as large as this one was, unless this one grew large; then it grows
+  // again by an eighth at a time.
+  if (records->size() <= per_item * 2) state.records.reserve(records->size());
+  state.writing = records;
+  state.writing_held = std::exchange(state.reported_held, 0);
+  return {state.spill, std::move(records), state.generation};
+}
+
+void ScriptItem::WriteDetached(Detached detached) {
   ResultSpill::Block block;
-  if (!spill.Append(state.records, &block)) return;  // kept in memory: nothing is lost
-  state.blocks.push_back(block);
-  state.spilled += state.records.size();
-  spill.Held(-static_cast<std::ptrdiff_t>(state.reported_held));
-  state.reported_held = 0;
-  state.records.clear();
-  // A tail that grew large is given back; the next one grows again by an eighth at a time.
-  if (state.records.capacity() > spill.window().per_item * 2) std::vector<ResultRecord>().swap(state.records);
+  const bool written = detached.spill->Append(*detached.records, &block);
+  std::lock_guard lock(StateMutex());
+  ResultState& state = *state_;
+  if (state.generation != detached.generation || state.writing != detached.records) return;  // reset meanwhile
+  if (written) {
+    state.blocks.push_back(block);
+    state.spilled += state.writing->size();
+    detached.spill->Held(-static_cast<std::ptrdiff_t>(state.writing_held));
+  } else {
+    // Kept in memory, in front of what was recorded meanwhile: nothing is lost.
+    std::vector<ResultRecord> kept(*state.writing);
+    kept.insert(kept.end(), std::make_move_iterator(state.records.begin()),
+                std::make_move_iterator(state.records.end()));
+    state.records = std::move(kept);
+    state.reported_held += state.writing_held;
+  }
+  state.writing.reset();
+  state.writing_held = 0;
 }
 
 std::shared_ptr<ResultSpill> ScriptItem::OfferedSpill() const {
@@ -280,11 +318,18 @@ std::uint32_t ScriptItem::CountOf(Result result) const {
 
 std::size_t ScriptItem::NumberOfRecords() const {
   std::lock_guard lock(StateMutex());
-  return state_ ? state_->spilled + state_->records.size() : 0;
+  return state_ ? state_->Count() : 0;
 }
 
 ResultRecord ScriptItem::RecordLocked(const ResultState& state, std::size_t index) const {
-  if (index >= state.spilled) return state.records[index - state.spilled];
+  if (index >= state.spilled) {
+    index -= state.spilled;
+    if (state.writing) {
+      if (index < state.writing->size()) return (*state.writing)[index];
+      index -= state.writing->size();
+    }
+    return state.records[index];
+  }
   ResultRecord record;
   for (const ResultSpill::Block& block : state.blocks) {
     if (index < block.count) {
@@ -320,7 +365,14 @@ std::size_t ScriptItem::ReadRecords(std::size_t first, std::size_t max,
     }
     start += block.count;
   }
-  for (std::size_t i = first - state.spilled; i < state.records.size() && records->size() - before < max; ++i) {
+  std::size_t i = first - state.spilled;
+  if (state.writing) {
+    const std::vector<ResultRecord>& writing = *state.writing;
+    for (; i < writing.size() && records->size() - before < max; ++i) records->push_back(writing[i]);
+    if (i < writing.size()) return records->size() - before;  // [max] reached
+    i -= writing.size();
+  }
+  for (; i < state.records.size() && records->size() - before < max; ++i) {
     records->push_back(state.records[i]);
   }
   return records->size() - before;
@@ -379,7 +431,11 @@ Status ScriptItem::ResetResults() {
       // result and stays.
       if (state_->spill) state_->spill->Held(-static_cast<std::ptrdiff_t>(state_->reported_held));
       state_->reported_held = 0;
+      if (state_->spill) state_->spill->Held(-static_cast<std::ptrdiff_t>(state_->writing_held));
       std::vector<ResultRecord>().swap(state_->records);
+      state_->writing.reset();  // a block being written is dropped when it is done
+      state_->writing_held = 0;
+      ++state_->generation;
       std::vector<ResultSpill::Block>().swap(state_->blocks);
       state_->spill.reset();
       state_->spilled = 0;
@@ -387,6 +443,7 @@ Status ScriptItem::ResetResults() {
       state_->counts.fill(0);
       state_->overall = TestNotRun;
       spill_resolved_.store(false, std::memory_order_release);
+      passed_folded_.store(false, std::memory_order_relaxed);
     }
     current_result_.store(TestNotRun, std::memory_order_relaxed);
   }
@@ -451,7 +508,7 @@ Status ScriptItem::AddResult(Result result, std::uint32_t iteration, double time
 Status ScriptItem::Results(std::uint32_t index, Result* result, std::uint32_t* iteration,
                            std::int64_t* time, double* time_taken_sec, VariantArrayPtr* values) {
   std::lock_guard lock(StateMutex());
-  if (!state_ || index >= state_->spilled + state_->records.size()) return E_INVALIDARG;
+  if (!state_ || index >= state_->Count()) return E_INVALIDARG;
   if (!result || !iteration || !time || !time_taken_sec) return E_POINTER;
   const ResultRecord record = RecordLocked(*state_, index);
   *result = record.result;

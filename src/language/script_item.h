@@ -93,6 +93,10 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // and counts it; the parent is not touched.
   void RecordResult(Result result, std::uint32_t iteration, double time_taken,
                     VariantArray values = {});
+  // Whether a Passed run recorded now would be folded into an earlier one and counted without
+  // a record of its own: its time taken is then never seen, and need not be measured. Read
+  // without a lock by the thread that records.
+  bool PassedRunIsFolded() const { return passed_folded_.load(std::memory_order_relaxed); }
   // Sets the current result of this item and of every ancestor (TestAborted changes nothing).
   void SetStatus(Result result);
   std::uint32_t CountOf(Result result) const;
@@ -173,6 +177,8 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   // recording does not walk to the root every time. (Beside the other small fields: a tree of
   // millions of items pays for every byte of padding.)
   std::atomic<bool> spill_resolved_{false};
+  // Set once a further Passed run of this item would only be counted (see PassedRunIsFolded).
+  std::atomic<bool> passed_folded_{false};
   std::uint16_t column_ = 0;  // in the padding beside the flags above
   std::uint32_t height_ = 1;
 
@@ -191,12 +197,31 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
     std::size_t spilled = 0;
     std::size_t reported_held = 0;  // of [records], how many the spill's tally counts
     bool spill_looked_up = false;
+    // Records on their way to the spill file, between the blocks and [records]: written
+    // without the lock, and read from here by anyone who asks meanwhile, so a record is always
+    // in memory or in a published block. Never changed while set; one block at a time.
+    std::shared_ptr<const std::vector<ResultRecord>> writing;
+    std::size_t writing_held = 0;  // of [writing], how many the spill's tally counts
+    // Counts the resets, so a block written across one is dropped, not published.
+    std::uint64_t generation = 0;
+
+    std::size_t Count() const { return spilled + (writing ? writing->size() : 0) + records.size(); }
   };
   static constexpr std::size_t kHeldReportStep = 32;
   // The spill the root of this item's tree offers; null when none.
   std::shared_ptr<ResultSpill> OfferedSpill() const;
-  // Moves the records [state] holds in memory into its spill when the window says so.
-  static void SpillHeld(ResultState& state);
+  // A block detached under the lock to be written without it.
+  struct Detached {
+    std::shared_ptr<ResultSpill> spill;
+    std::shared_ptr<const std::vector<ResultRecord>> records;
+    std::uint64_t generation = 0;
+  };
+  // Detaches the records [state] holds in memory when the window says they go to its spill;
+  // an empty Detached when they stay. Called with StateMutex() held.
+  static Detached DetachForSpill(ResultState& state);
+  // Writes [detached] to the spill without the lock, then publishes the block (or, when it
+  // could not be written, takes the records back into memory).
+  void WriteDetached(Detached detached);
   // Record [index] of [state] (the caller holds StateMutex() and checks the index).
   ResultRecord RecordLocked(const ResultState& state, std::size_t index) const;
   SpinLock& StateMutex() const;

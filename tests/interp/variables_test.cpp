@@ -341,6 +341,41 @@ TEST(VariableTable, LookupsFollowTheTableAsItChanges) {
   EXPECT_FALSE(table.Contains(other));
 }
 
+// Each kind of write notes a name once, with the value it held before the log began; an inner
+// log's names reach the outer log when it ends, unless the outer one had them already.
+TEST(VariableTable, WriteLogsNoteFirstWritesAndNest) {
+  VariableTable table;
+  for (int i = 0; i < 12; ++i) table.Set("v" + std::to_string(i), VariableValue(i));
+  WriteLog outer;
+  EXPECT_EQ(table.BeginWriteLog(&outer), nullptr);
+  table.Set("v0", VariableValue(100));
+  table.Set("v0", VariableValue(101));
+  table.StepInteger("v1", 1);
+  table.Replace("v2", VariableValue(102));
+  WriteLog inner;
+  EXPECT_EQ(table.BeginWriteLog(&inner), &outer);
+  table.Remove("v3");
+  table.Set("v0", VariableValue(200));
+  for (int i = 4; i < 12; ++i) table.StepInteger("v" + std::to_string(i), 1);  // past the scan limit
+  table.Set("new", VariableValue(1));
+  table.Set("new", VariableValue(2));
+  table.EndWriteLog(&inner, &outer);
+  table.Set("after", VariableValue(1));  // noted by the outer log again
+  table.EndWriteLog(&outer, nullptr);
+  table.Set("unlogged", VariableValue(1));
+
+  auto noted = [](const WriteLog& log) {
+    std::string all;
+    for (const auto& entry : log.entries()) {
+      all += entry.name + (entry.existed ? "=" + entry.previous.ListText() : "(absent)") + ";";
+    }
+    return all;
+  };
+  EXPECT_EQ(noted(inner), "v3=3;v0=101;v4=4;v5=5;v6=6;v7=7;v8=8;v9=9;v10=10;v11=11;new(absent);");
+  EXPECT_EQ(noted(outer), "v0=0;v1=1;v2=2;v3=3;v4=4;v5=5;v6=6;v7=7;v8=8;v9=9;v10=10;v11=11;new(absent);"
+                          "after(absent);");
+}
+
 TEST(VariableTableThreads, ClientWritesDuringLookupsStayWhole) {
   FakeScript script;
   VariableValue first = Values("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 1);

@@ -5,7 +5,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <atomic>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "language/script_item.h"
 
@@ -177,6 +180,69 @@ TEST(ResultSpill, ItemAnswersDoNotChangeWhenRecordsSpill) {
   EXPECT_EQ(child->NumberOfRecords(), 0u);
   EXPECT_FALSE(spilled->HasResultSpill());
   EXPECT_EQ(spilled->Results(0, nullptr, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
+}
+
+// An item of a tree whose spill folds Passed runs keeps a record of the first Passed run only,
+// in its place among the others, and counts every one.
+TEST(ResultSpill, FoldedPassedRunsAreCountedNotStored) {
+  auto folding = ScriptItem::Make(rootItem, "root", "t.odl", 0);
+  SpillWindow window;
+  window.fold_passed = true;
+  folding->SetResultSpill(std::make_shared<ResultSpill>(fs::temp_directory_path().string(), window));
+  const Result runs[] = {TestFailed, TestPassed, TestPassed, TestError, TestPassed, TestWarning, TestPassed};
+  std::uint32_t n = 0;
+  for (Result result : runs) {
+    EXPECT_EQ(folding->PassedRunIsFolded(), n > 1) << "before run " << n;  // once one Passed is kept
+    folding->RecordResult(result, n++, 0.5);
+  }
+  EXPECT_EQ(folding->CountOf(TestPassed), 4u);
+  EXPECT_EQ(folding->current_result(), TestPassed);
+  EXPECT_EQ(folding->OverallOfRecords(), TestFailed);
+  std::vector<ResultRecord> kept;
+  folding->ReadRecords(0, 10, &kept);
+  std::string order;
+  for (const ResultRecord& record : kept) order += std::to_string(record.iteration) + ":" + std::to_string(record.result) + ";";
+  folding->ResetResults();
+  EXPECT_FALSE(folding->PassedRunIsFolded());
+  EXPECT_EQ(order, "0:" + std::to_string(TestFailed) + ";1:" + std::to_string(TestPassed) + ";3:" +
+                       std::to_string(TestError) + ";5:" + std::to_string(TestWarning) + ";");
+}
+
+// Clients reading an item's results while its run records and spills them: every record they
+// ask for is there, in its place, whether it is in memory, on its way to the file or in it.
+TEST(ResultSpill, ReadersWhileSpillingSeeEveryRecordInItsPlace) {
+  constexpr std::uint32_t kRecords = 3000;
+  auto item = ScriptItem::Make(rootItem, "root", "t.odl", 0);
+  item->SetResultSpill(std::make_shared<ResultSpill>(fs::temp_directory_path().string(), SpillWindow{16, 40}));
+  std::atomic<bool> done{false};
+  std::atomic<int> misplaced{0};
+  auto read = [&](bool by_batch) {
+    std::vector<ResultRecord> batch;
+    while (!done.load()) {
+      std::size_t count = item->NumberOfRecords();
+      if (count == 0) continue;
+      if (item->Record(count - 1).iteration != count - 1) ++misplaced;
+      if (!by_batch) continue;
+      std::size_t first = count > 50 ? count - 50 : 0;
+      batch.clear();
+      std::size_t got = 0;
+      while (first + batch.size() < count && (got = item->ReadRecords(first + batch.size(), 7, &batch)) > 0) {}
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (batch[i].iteration != first + i) ++misplaced;
+      }
+    }
+  };
+  std::thread single(read, false), batches(read, true);
+  for (std::uint32_t n = 0; n < kRecords; ++n) item->RecordResult(TestPassed, n, 0.0, ValuesFor(static_cast<int>(n)));
+  done.store(true);
+  single.join();
+  batches.join();
+  EXPECT_EQ(misplaced.load(), 0);
+  ASSERT_EQ(item->NumberOfRecords(), kRecords);
+  std::vector<ResultRecord> all;
+  while (item->ReadRecords(all.size(), 1000, &all) > 0) {}
+  ASSERT_EQ(all.size(), kRecords);
+  for (std::uint32_t i = 0; i < kRecords; ++i) EXPECT_EQ(all[i].iteration, i);
 }
 
 }  // namespace
