@@ -268,6 +268,52 @@ class ORDALIS_API IBatchQueueEvents : public virtual IUnknown {
   virtual Status Moved(std::uint32_t id) = 0;
 };
 
+// The event sources of one object, as a COM client finds them through IConnectionPointContainer.
+// Offered by the script object (Ordalis.Script: script and trace events), the batch queue
+// (Ordalis.BatchQueue: batch-queue and trace events) and the queue's entry runners (the runner
+// of IBatchQueue::get_Item: trace events carrying the entry's log lines while it runs).
+//
+//   std::shared_ptr<IConnectionPoint<IScriptEvents>> point;
+//   auto container = std::dynamic_pointer_cast<IConnectionPointContainer>(object);
+//   if (container && container->FindConnectionPoint(&point) == S_OK) point->Advise(sink, &cookie);
+//
+// Each overload gives the source of one outgoing interface: S_OK and the source, which keeps the
+// object's event machinery alive while it is held; E_NOINTERFACE (and null) when the object has
+// no source of that interface; E_POINTER for a null [point]. Safe to call from any thread; does
+// not block and does not throw. Events are raised on the engine's worker threads (a script's run
+// thread, a queue's thread, an item's own threads) and, for some, on the thread of the client
+// call that caused them; a sink may call back into the object but must not wait there for another
+// event of the same object.
+class ORDALIS_API IConnectionPointContainer : public virtual IUnknown {
+ public:
+  virtual Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) = 0;
+  virtual Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) = 0;
+  virtual Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) = 0;
+};
+
+// Connects [sink] to the source of [Sink] events of [object]: S_OK and the [cookie] that
+// Unadvise takes; E_NOINTERFACE when the object has no such source. Unadvise(object, cookie)
+// disconnects it; a sink disconnected while an event is on its way may still receive that one.
+template <typename Sink>
+Status Advise(const std::shared_ptr<IUnknown>& object, std::shared_ptr<Sink> sink, std::uint32_t* cookie) {
+  auto container = std::dynamic_pointer_cast<IConnectionPointContainer>(object);
+  if (!container) return E_NOINTERFACE;
+  std::shared_ptr<IConnectionPoint<Sink>> point;
+  Status status = container->FindConnectionPoint(&point);
+  if (status != S_OK || !point) return status == S_OK ? E_NOINTERFACE : status;
+  return point->Advise(std::move(sink), cookie);
+}
+
+template <typename Sink>
+Status Unadvise(const std::shared_ptr<IUnknown>& object, std::uint32_t cookie) {
+  auto container = std::dynamic_pointer_cast<IConnectionPointContainer>(object);
+  if (!container) return E_NOINTERFACE;
+  std::shared_ptr<IConnectionPoint<Sink>> point;
+  Status status = container->FindConnectionPoint(&point);
+  if (status != S_OK || !point) return status == S_OK ? E_NOINTERFACE : status;
+  return point->Unadvise(cookie);
+}
+
 class ORDALIS_API IBatchQueueRunner : public virtual IUnknown {
  public:
   virtual Status get_Version(std::string* version) = 0;
