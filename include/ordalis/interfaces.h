@@ -10,11 +10,12 @@
 //   batch queue, entry runner, script proxy): safe to call from any thread, also while the
 //   object's own threads run; each call returns at once and reports failure as a status, never
 //   by throwing (only an allocation failure may throw std::bad_alloc).
-// - Ownership: arguments are borrowed for the call (texts and arrays are copied when kept);
-//   a std::shared_ptr argument is shared, and the callee may keep it; out-parameters belong to
-//   the caller, who also owns what they receive. A null out-pointer gives E_POINTER.
+// - Ownership: texts are borrowed for the call and copied when kept; a std::shared_ptr argument
+//   (an array of variants, an object) is shared: the callee may keep it, so the caller does not
+//   change it afterwards. Out-parameters belong to the caller, who also owns (or shares) what
+//   they receive. A null out-pointer gives E_POINTER.
 // - Interfaces a plug-in or client implements (ITester*, ITesterCreator*, IBatchQueueItem*,
-//   IBatchQueueItemCreator, ITrace and the three event interfaces): the comment on each method
+//   IBatchQueueItemCreator and the three event interfaces): the comment on each method
 //   says which engine thread calls it. An exception thrown out of such a method is caught by
 //   the engine and counts as E_FAIL (for an event sink, it is ignored); it never ends the run.
 
@@ -254,8 +255,8 @@ class ORDALIS_API IScript : public virtual IUnknown {
   virtual Status SaveResults(const std::string& file_name) = 0;
   // The application manager the script uses (shared).
   virtual Status get_Manager(std::shared_ptr<IApplicationManager>* manager) = 0;
-  // The script's variables as the run sees them; values are copies the caller owns, and a put
-  // copies [value]. Consistent only between statements while a run goes on.
+  // The script's variables as the run sees them; a value read is the caller's. While a run goes
+  // on, a read shows the moment of the call.
   virtual Status get_VariableCount(std::uint32_t* count) = 0;
   virtual Status get_variableName(std::uint32_t index, std::string* name) = 0;
   virtual Status get_VariableValue(const std::string& name, VariantArrayPtr* value) = 0;
@@ -291,7 +292,7 @@ class ORDALIS_API IScriptItem : public virtual IUnknown {
   virtual Status get_Id(std::uint32_t* id) = 0;
   virtual Status get_ResultCount(Result type, std::uint32_t* count) = 0;
   virtual Status get_ScriptText(std::string* text) = 0;
-  // Record results on the item, as the run does; [parameters] is copied.
+  // Record results on the item, as the run does.
   virtual Status SetResultStatus(Result result) = 0;
   virtual Status AddResult(Result result, std::uint32_t iteration, double time_taken_sec,
                            VariantArrayPtr parameters) = 0;
