@@ -17,10 +17,12 @@
 namespace ordalis {
 
 // Makes a new object of the class named [progid] ("Ordalis.Script", "Ordalis.ScriptItem",
-// "Ordalis.ApplicationManager", "Ordalis.TesterUtilities", each also with the suffix ".1"; the
-// case of the letters does not matter). CLASS_E_CLASSNOTAVAILABLE for a name that is not in the
-// table or a class this build does not offer yet; E_POINTER for a null [object]. Safe to call
-// from any thread.
+// "Ordalis.ApplicationManager", "Ordalis.TesterUtilities", "Ordalis.BatchQueue",
+// "Ordalis.ScriptProxy", each also with the suffix ".1"; the case of the letters does not
+// matter). CLASS_E_CLASSNOTAVAILABLE for a name that is not in the table; E_POINTER for a null
+// [object]. The caller owns the new object; the script and the batch queue start their worker
+// threads here. Safe to call from any thread; never throws. The script and the batch queue also
+// answer IConnectionPointContainer, through which their events are advised.
 ORDALIS_API Status CreateInstance(const std::string& progid, std::shared_ptr<IUnknown>* object);
 
 // S_OK when no object made through CreateInstance is alive (the settings store may then be

@@ -221,6 +221,9 @@ class BatchQueueRunner:
     def results_file(self) -> str: ...
     results_directory: str
     version_under_test: str
+    def on_log(self, callback: Optional[Callable[[int, str, str], None]]) -> None:
+        """callback(level, message, variable) for each log line of the entry while it runs, as
+        long as this runner object lives; None stops it."""
 
 
 class ApplicationManager:

@@ -301,3 +301,29 @@ def test_type_stubs_name_every_public_member():
         offered = {name for name in vars(cls) if not name.startswith("_")}
         stubbed = {name for name in stubbed if not name.startswith("_")}
         assert stubbed == offered, node.name
+
+
+def test_batch_queue_runner_tells_its_entrys_log_lines(tmp_path):
+    """runner.on_log hears each entry's own lines while it runs; on_log(None) stops them."""
+    command = tmp_path / "prints.sh"
+    command.write_text("echo first line\necho second line\n")
+    script = tmp_path / "says.odl"
+    script.write_text('x = 7\nprintf("the script says %d", x)\n')
+    queue = ordalis.BatchQueue()
+    queue.save_as(str(tmp_path / "queue.tbq"))  # results beside it, in tmp_path
+    ids = [queue.add(str(command)), queue.add(str(script)), queue.add(str(command))]
+    heard = {id: [] for id in ids}
+    runners = [queue.item(id) for id in ids]  # kept: a runner's callbacks last as long as it
+    for id, runner in zip(ids, runners):
+        runner.on_log(lambda level, text, variable, id=id: heard[id].append((variable, text)))
+    runners[2].on_log(None)
+    with pytest.raises(TypeError):
+        runners[0].on_log("not callable")
+    queue.set_stop_at_end(True)
+    queue.run()
+    assert queue.wait_for_finished(3, timeout=60)
+    queue.close()
+    assert [text for variable, text in heard[ids[0]] if variable == "Batch"][-3:] == [
+        "first line", "second line", f"BatchQueueItem::Execute {command} passed"]
+    assert ("script", "the script says 7") in heard[ids[1]]
+    assert heard[ids[2]] == []

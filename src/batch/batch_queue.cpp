@@ -121,16 +121,16 @@ BatchItemContext CBatchQueue::ItemContext() const {
 
 void CBatchQueue::LogSevere(const std::string& message) {
   LogTime now = ScriptLog::Now();
-  trace_events_.Fire([&](ITraceEvents& sink) { sink.Log("", 0, now.time, now.seconds, severe, kLogName, message); });
+  trace_events_->Fire([&](ITraceEvents& sink) { sink.Log("", 0, now.time, now.seconds, severe, kLogName, message); });
 }
 
 void CBatchQueue::LogWarning(const std::string& message) {
   LogTime now = ScriptLog::Now();
-  trace_events_.Fire([&](ITraceEvents& sink) { sink.Log("", 0, now.time, now.seconds, warning, kLogName, message); });
+  trace_events_->Fire([&](ITraceEvents& sink) { sink.Log("", 0, now.time, now.seconds, warning, kLogName, message); });
 }
 
 void CBatchQueue::FireAll(void (*fire)(IBatchQueueEvents&, std::uint32_t), const std::vector<std::uint32_t>& ids) {
-  for (std::uint32_t id : ids) events_.Fire([&](IBatchQueueEvents& sink) { fire(sink, id); });
+  for (std::uint32_t id : ids) events_->Fire([&](IBatchQueueEvents& sink) { fire(sink, id); });
 }
 
 // ---- entries -------------------------------------------------------------------------------------
@@ -170,7 +170,7 @@ Status CBatchQueue::AddEntry(std::uint32_t position, const std::string& file_nam
     entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(index), QueueEntry{runner, new_id});
   }
   *id = new_id;
-  events_.Fire([new_id](IBatchQueueEvents& sink) { sink.Added(new_id); });
+  events_->Fire([new_id](IBatchQueueEvents& sink) { sink.Added(new_id); });
   Wake();
   if (save == AutoSaveMode::kSave) AutoSave();
   return S_OK;
@@ -269,7 +269,7 @@ Status CBatchQueue::Remove(std::uint32_t id) {
     entries_.erase(it);
   }
   released.reset();
-  events_.Fire([id](IBatchQueueEvents& sink) { sink.Removed(id); });
+  events_->Fire([id](IBatchQueueEvents& sink) { sink.Removed(id); });
   Wake();
   AutoSave();
   return S_OK;
@@ -369,7 +369,7 @@ Status CBatchQueue::put_Position(std::uint32_t id, std::uint32_t position) {
     std::size_t index = std::min<std::size_t>(position, entries_.size());
     entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(index), std::move(entry));
   }
-  events_.Fire([id](IBatchQueueEvents& sink) { sink.Moved(id); });
+  events_->Fire([id](IBatchQueueEvents& sink) { sink.Moved(id); });
   AutoSave();
   return S_OK;
 }
@@ -493,6 +493,24 @@ Status CBatchQueue::get_AutoSave(VariantBool* value) { return GetFlag(auto_save_
 Status CBatchQueue::put_AutoSave(VariantBool value) { return PutFlag(auto_save_, value); }
 Status CBatchQueue::put_StopAtEnd(VariantBool value) { return PutFlag(stop_at_end_, value); }
 
+Status CBatchQueue::FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  point->reset();
+  return E_NOINTERFACE;
+}
+
+Status CBatchQueue::FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  *point = trace_events_;
+  return S_OK;
+}
+
+Status CBatchQueue::FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  *point = events_;
+  return S_OK;
+}
+
 Status CBatchQueue::put_RunningContinuously(VariantBool value) {
   running_continuously_.store(value == kVariantTrue);
   if (value != kVariantTrue) return S_OK;
@@ -600,7 +618,7 @@ void CBatchQueue::CarryOutStop() {
     current.runner->Abort();
     if (batch_open_.load()) RecordInterruption(current, begun);
     std::uint32_t id = current.id;
-    events_.Fire([id](IBatchQueueEvents& sink) { sink.Finished(id); });
+    events_->Fire([id](IBatchQueueEvents& sink) { sink.Finished(id); });
   }
   batch_open_.store(false);
   attempt_.started = false;
@@ -706,7 +724,7 @@ CBatchQueue::PassOutcome CBatchQueue::Pass(QueueEntry* watched) {
     if (!attempt_.started_fired) {
       attempt_.started_fired = true;
       std::uint32_t id = entry.id;
-      events_.Fire([id](IBatchQueueEvents& sink) { sink.Started(id); });
+      events_->Fire([id](IBatchQueueEvents& sink) { sink.Started(id); });
     }
     if (pacing_.load() == QueuePacing::kPolling) exit_event_.Wait(kPollMs);
     return PassOutcome::kWaitForItem;
@@ -729,7 +747,7 @@ void CBatchQueue::RemoveEntriesBeforeCurrent() {
       entries_.erase(entries_.begin());
     }
     released.reset();
-    events_.Fire([id](IBatchQueueEvents& sink) { sink.Removed(id); });
+    events_->Fire([id](IBatchQueueEvents& sink) { sink.Removed(id); });
     AutoSave();
   }
 }
@@ -756,7 +774,7 @@ void CBatchQueue::FinishAttempt(const QueueEntry& entry, BatchQueueItemStatus st
   // Waking on every change, the queue would have seen the attempt running.
   if (pacing_.load() == QueuePacing::kWakeOnChange && !attempt_.started_fired && entry.runner->AttemptBegan()) {
     std::uint32_t id = entry.id;
-    events_.Fire([id](IBatchQueueEvents& sink) { sink.Started(id); });
+    events_->Fire([id](IBatchQueueEvents& sink) { sink.Started(id); });
   }
   batch::BatchResultRecord record = RecordOf(entry, status);
   {
@@ -769,7 +787,7 @@ void CBatchQueue::FinishAttempt(const QueueEntry& entry, BatchQueueItemStatus st
   }
   WriteResults(batch::CompanionFiles::kIfMissing);
   std::uint32_t id = entry.id;
-  events_.Fire([id](IBatchQueueEvents& sink) { sink.Finished(id); });
+  events_->Fire([id](IBatchQueueEvents& sink) { sink.Finished(id); });
   std::uint32_t earlier = attempt_.count++;
   bool retry = earlier < retry_count_.load() && status != BatchQueueItemPassed && status != BatchQueueItemAborted;
   if (!retry) {
@@ -820,7 +838,7 @@ void CBatchQueue::MoveOn(const QueueEntry& entry) {
     if (!released) return;
     released.reset();
     std::uint32_t id = entry.id;
-    events_.Fire([id](IBatchQueueEvents& sink) { sink.Removed(id); });
+    events_->Fire([id](IBatchQueueEvents& sink) { sink.Removed(id); });
     AutoSave();
     return;
   }

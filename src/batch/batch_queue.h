@@ -50,7 +50,7 @@ class IBatchQueueClient {
   virtual void StateChanged(BatchQueueState state) = 0;
 };
 
-class CBatchQueue : public IBatchQueue {
+class CBatchQueue : public IBatchQueue, public IConnectionPointContainer {
  public:
   // The id an AddAt of a queue file answers: its entries get ids of their own later.
   static constexpr std::uint32_t kNoEntryId = 0xFFFFFFFFu;
@@ -68,9 +68,9 @@ class CBatchQueue : public IBatchQueue {
   CBatchQueue(const CBatchQueue&) = delete;
   CBatchQueue& operator=(const CBatchQueue&) = delete;
 
-  IConnectionPoint<IBatchQueueEvents>& BatchQueueEvents() { return events_; }
+  IConnectionPoint<IBatchQueueEvents>& BatchQueueEvents() { return *events_; }
   // The queue's own log lines (a queue file it refuses, an entry it drops).
-  IConnectionPoint<ITraceEvents>& TraceEvents() { return trace_events_; }
+  IConnectionPoint<ITraceEvents>& TraceEvents() { return *trace_events_; }
   void SetClient(std::shared_ptr<IBatchQueueClient> client);
   void set_pacing(QueuePacing pacing);
   // Whether the processes a command entry leaves behind end with it (the default) or run on;
@@ -136,6 +136,11 @@ class CBatchQueue : public IBatchQueue {
   Status put_VersionUnderTest(const std::string& version) override;
   Status Step() override;
   Status put_StopAtEnd(VariantBool value) override;
+
+  // IConnectionPointContainer: batch-queue events and the queue's own log lines; no script events.
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) override;
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) override;
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) override;
 
  private:
   struct QueueEntry {
@@ -246,8 +251,11 @@ class CBatchQueue : public IBatchQueue {
 
   std::mutex write_mutex_;  // one write of the batch results file at a time
   Attempt attempt_;         // the queue thread's alone
-  ConnectionPoint<IBatchQueueEvents> events_;
-  ConnectionPoint<ITraceEvents> trace_events_;
+  // Held apart from the queue, so that a client's hold on a source keeps neither the queue nor
+  // its thread alive.
+  const std::shared_ptr<ConnectionPoint<IBatchQueueEvents>> events_ =
+      std::make_shared<ConnectionPoint<IBatchQueueEvents>>();
+  const std::shared_ptr<ConnectionPoint<ITraceEvents>> trace_events_ = std::make_shared<ConnectionPoint<ITraceEvents>>();
   std::jthread thread_;
 };
 

@@ -105,6 +105,26 @@ BatchQueueRunner::~BatchQueueRunner() {
 
 IConnectionPoint<ITraceEvents>& BatchQueueRunner::TraceEvents() { return log_->sinks(); }
 
+Status BatchQueueRunner::FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  point->reset();
+  return E_NOINTERFACE;
+}
+
+// The source lives in the runner's log, which the item's trace holds as well, so a client may
+// keep it after the queue has let go of the runner.
+Status BatchQueueRunner::FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  *point = std::shared_ptr<IConnectionPoint<ITraceEvents>>(log_, &log_->sinks());
+  return S_OK;
+}
+
+Status BatchQueueRunner::FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  point->reset();
+  return E_NOINTERFACE;
+}
+
 void BatchQueueRunner::NotifyStatusChanges(std::shared_ptr<Event> wake) {
   {
     std::lock_guard lock(mutex_);

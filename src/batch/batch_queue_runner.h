@@ -29,7 +29,7 @@ namespace ordalis {
 
 class RunnerLog;
 
-class BatchQueueRunner : public IBatchQueueRunner {
+class BatchQueueRunner : public IBatchQueueRunner, public IConnectionPointContainer {
  public:
   // The variable name of the runner's trace.
   static constexpr const char* kTraceName = "Batch";
@@ -72,6 +72,11 @@ class BatchQueueRunner : public IBatchQueueRunner {
   Status put_ResultsDirectory(const std::string& directory) override;
   Status get_VersionUnderTest(std::string* version) override;
   Status put_VersionUnderTest(const std::string& version) override;
+
+  // IConnectionPointContainer: the entry's log lines as trace events; nothing else.
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) override;
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) override;
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) override;
 
  private:
   void StartItem(const std::string& file_name, std::shared_ptr<ITrace> trace);

@@ -16,6 +16,26 @@ IConnectionPoint<IScriptEvents>& CScript::ScriptEvents() { return runtime_->even
 
 IConnectionPoint<ITraceEvents>& CScript::TraceEvents() { return runtime_->log().sinks(); }
 
+// The sources live in the runtime, which the run thread shares: a client's hold on a source
+// keeps them valid even after the face has gone.
+Status CScript::FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  *point = std::shared_ptr<IConnectionPoint<IScriptEvents>>(runtime_, &runtime_->events().sinks());
+  return S_OK;
+}
+
+Status CScript::FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  *point = std::shared_ptr<IConnectionPoint<ITraceEvents>>(runtime_, &runtime_->log().sinks());
+  return S_OK;
+}
+
+Status CScript::FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) {
+  if (point == nullptr) return E_POINTER;
+  point->reset();
+  return E_NOINTERFACE;
+}
+
 void CScript::SetScriptEventsClient(std::shared_ptr<IScriptEventsClient> client) {
   runtime_->events().SetClient(std::move(client));
 }

@@ -27,7 +27,7 @@ namespace ordalis {
 class RunJudge;
 class ScriptRuntime;
 
-class CScript : public IScript, public IBatchQueueItem2 {
+class CScript : public IScript, public IBatchQueueItem2, public IConnectionPointContainer {
  public:
   // Creates a script object with its run thread running. [manager] may be null.
   static std::shared_ptr<CScript> Create(std::shared_ptr<IApplicationManager> manager,
@@ -97,6 +97,11 @@ class CScript : public IScript, public IBatchQueueItem2 {
   Status VariableDetails(std::uint32_t index, std::string* name, std::string* text_value) override;
   Status get_VersionUnderTest(std::string* version) override;
   Status put_VersionUnderTest(const std::string& version) override;
+
+  // IConnectionPointContainer: script events and trace events; no batch-queue events.
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IScriptEvents>>* point) override;
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<ITraceEvents>>* point) override;
+  Status FindConnectionPoint(std::shared_ptr<IConnectionPoint<IBatchQueueEvents>>* point) override;
 
   // IBatchQueueItem2
   Status get_Version(std::string* version) override;

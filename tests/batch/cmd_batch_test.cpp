@@ -1,6 +1,8 @@
 // `ordalis batch`, driven as a child process.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -353,6 +355,69 @@ TEST_F(BatchCommandTest, CtrlCStopsTheQueueCleanly) {
   std::string junit = ReadFile(Path("j.xml"));
   EXPECT_NE(junit.find("<testsuites tests=\"2\" failures=\"0\" errors=\"1\""), std::string::npos) << junit;
   EXPECT_NE(junit.find("<error message=\"Aborted\"/>"), std::string::npos) << junit;
+}
+
+// Reads [fd] into [text] until [wanted] appears, the output ends, or nothing has come for a
+// minute (a hung command); true when [wanted] appeared.
+bool ReadUntil(int fd, const std::string& wanted, std::string* text) {
+  char buffer[4096];
+  while (text->find(wanted) == std::string::npos) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 60000) <= 0) return false;
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    text->append(buffer, n);
+  }
+  return true;
+}
+
+// With --follow an entry's log lines are printed while it runs: the command entry below waits
+// for an answer that the test gives only once it has seen the entry's first line, and the
+// script entry's own log follows it.
+TEST_F(BatchCommandTest, FollowPrintsAnEntrysLogLinesWhileItRuns) {
+  ASSERT_EQ(mkfifo(Path("answer").c_str(), 0600), 0);
+  Write("follow/a_asks.sh", "echo waiting for an answer\nread answer < '" + Path("answer") + "'\necho got $answer\n");
+  Write("follow/b_script.odl", "x = 7\nprintf(\"the script says %d\", x)\n");
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(output[1], 1);
+    close(output[0]);
+    std::string program = std::string(ORDALIS_BINARY_DIR) + "/ordalis";
+    std::string folder = Path("follow"), out = Path("out");
+    execl(program.c_str(), "ordalis", "batch", "run", "--follow", folder.c_str(), "--results-dir", out.c_str(),
+          nullptr);
+    _exit(127);
+  }
+  close(output[1]);
+  std::string text;
+  bool asked = ReadUntil(output[0], ":Batch:waiting for an answer\n", &text);
+  if (asked) {
+    int answer = open(Path("answer").c_str(), O_WRONLY);
+    EXPECT_GE(answer, 0);
+    EXPECT_EQ(write(answer, "yes\n", 4), 4);
+    close(answer);
+  } else {
+    kill(child, SIGINT);  // the line never came while the entry ran: stop the queue
+  }
+  ReadUntil(output[0], "\x01", &text);  // to the end of the output
+  close(output[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(asked) << text;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+  std::size_t got = text.find(":Batch:got yes\n");
+  std::size_t passed = text.find("Passed  " + Path("follow/a_asks.sh"));
+  EXPECT_NE(got, std::string::npos) << text;
+  EXPECT_LT(got, passed) << text;
+  std::size_t says = text.find(":script:the script says 7\n");
+  EXPECT_NE(says, std::string::npos) << text;
+  EXPECT_LT(says, text.find("Passed  " + Path("follow/b_script.odl"))) << text;
+  // Indented, in the log-file line format.
+  EXPECT_TRUE(std::regex_search(text, std::regex("\n        \\d{4}/\\d\\d/\\d\\d [0-9:.]+ Info  :Batch:got yes\n")))
+      << text;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installed package, as a user meets it: `cmake --install` into a scratch prefix, then
 #   - the C++ client example built with find_package(Ordalis) and with pkg-config creates every
-#     class by its identifier;
+#     class by its identifier, and its script_events program prints a script's events as it runs;
 #   - the greeter plug-in example built with find_package and with pkg-config is found and
 #     called by the installed `ordalis run`;
 #   - the installed `ordalis run` runs a script on the installed demo plug-in;
@@ -70,6 +70,12 @@ step "C++ client with find_package"
 cmake -S "$source_dir/examples/client" -B "$scratch/client" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/client" >/dev/null
 "$scratch/client/client"
+step "C++ client following a script's events"
+cp "$source_dir/examples/hello.odl" "$scratch/"
+"$scratch/client/script_events" "$scratch/hello.odl" >"$scratch/events.txt"
+for line in "event  Started" "log    (cleared)" "event  Executed item" "hello.odl: Passed"; do
+  grep -qF "$line" "$scratch/events.txt" || { echo "no '$line' among the events:"; cat "$scratch/events.txt"; exit 1; }
+done
 step "C++ client with pkg-config"
 # shellcheck disable=SC2046
 g++ -std=c++20 "$source_dir/examples/client/client.cpp" $(pkg-config --cflags --libs ordalis) \

@@ -63,6 +63,9 @@ const char kUsage[] =
     "                             results store; may be repeated\n"
     "  --results-db STORE         the results store the runs go to (as for 'ordalis run');\n"
     "                             each run is marked with the batch's name and its attempt\n"
+    "  --follow                   print each entry's log lines as it runs (information and\n"
+    "                             above, in the log-file line format, indented): what a\n"
+    "                             command entry prints, a script entry's log\n"
     "  --pace                     poll the entries as a graphical front end does (a second or\n"
     "                             two per entry) and keep the scripts' client pauses, instead of\n"
     "                             moving on as soon as an entry ends\n"
@@ -85,6 +88,7 @@ struct Options {
   bool auto_remove = false;
   bool pace = false;
   bool keep_background = false;
+  bool follow = false;
   std::string results_dir;
   std::string version_under_test;
   std::string junit;
@@ -111,6 +115,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       options->pace = true;
     } else if (arg == "--keep-background") {
       options->keep_background = true;
+    } else if (arg == "--follow") {
+      options->follow = true;
     } else if (arg == "--retry") {
       if (!value(&text)) return false;
       if (!ParseCount(text, &options->retry)) {
@@ -157,11 +163,37 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Prints the log lines of the entries as they run (--follow): subscribed to each entry's runner,
+// which tells what a command entry prints, and to a script entry's own log.
+class EntryLog : public ITraceEvents, public std::enable_shared_from_this<EntryLog> {
+ public:
+  // The lines of the entry that [runner] runs, from now on.
+  void Follow(const std::shared_ptr<IBatchQueueRunner>& runner) {
+    std::uint32_t cookie = 0;
+    Advise<ITraceEvents>(runner, shared_from_this(), &cookie);
+    std::shared_ptr<IBatchQueueItem> item;
+    if (Succeeded(runner->get_Item(&item)) && item) Advise<ITraceEvents>(item, shared_from_this(), &cookie);
+  }
+
+  // On the entry's threads.
+  Status Log(const std::string&, std::uint32_t, std::int64_t time, double seconds, LoggingLevel level,
+             const std::string& variable_name, const std::string& message) override {
+    if (level < information) return S_OK;
+    std::string line = ScriptLog::FileLine(LogTime{time, seconds}, level, variable_name, message);
+    std::printf("        %s\n", line.c_str());
+    std::fflush(stdout);
+    return S_OK;
+  }
+  Status LogClear() override { return S_OK; }
+};
+
 // Watches the queue: prints the attempts as they start and finish, keeps their times for the
 // JUnit file, and signals the end of the run.
 class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public ITraceEvents {
  public:
   void Attach(std::shared_ptr<CBatchQueue> queue) { queue_ = queue; }
+  // Follows the log lines of every entry added from now on.
+  void FollowEntries(std::shared_ptr<EntryLog> log) { entry_log_ = std::move(log); }
   // Under AutoRemove a queue idles once it is empty: the run ends there.
   void StopWhenEmpty(bool stop) { stop_when_empty_.store(stop); }
 
@@ -175,8 +207,14 @@ class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public I
   }
   Status Finished(std::uint32_t id) override;
   Status Added(std::uint32_t id) override {
-    std::lock_guard lock(mutex_);
-    entries_.insert(id);
+    {
+      std::lock_guard lock(mutex_);
+      entries_.insert(id);
+    }
+    // Before the entry can run: it is added on the thread that runs the queue, or before Run.
+    std::shared_ptr<IBatchQueueRunner> runner;
+    auto queue = queue_.lock();
+    if (entry_log_ && queue && Succeeded(queue->get_Item(id, &runner)) && runner) entry_log_->Follow(runner);
     return S_OK;
   }
   Status Removed(std::uint32_t) override {
@@ -232,6 +270,7 @@ class RunObserver : public IBatchQueueEvents, public IBatchQueueClient, public I
 
   std::atomic<bool> stop_when_empty_{false};
   std::weak_ptr<CBatchQueue> queue_;
+  std::shared_ptr<EntryLog> entry_log_;  // set before the first entry is added
   mutable std::mutex mutex_;
   std::map<std::uint32_t, Clock::time_point> starts_;
   std::map<std::uint32_t, std::uint32_t> next_attempt_;
@@ -428,6 +467,9 @@ int RunCommand(const std::vector<std::string>& args) {
   if (options.keep_background) queue->SetBackground(batch::Background::kKeep);
   auto observer = std::make_shared<RunObserver>();
   observer->Attach(queue);
+  if (options.follow) {
+    observer->FollowEntries(std::make_shared<EntryLog>());
+  }
   std::uint32_t cookie = 0;
   queue->BatchQueueEvents().Advise(observer, &cookie);
   queue->TraceEvents().Advise(observer, &cookie);

@@ -39,6 +39,8 @@ std::string InterfacesOf(const std::shared_ptr<IUnknown>& object) {
   AddIfAnswered<IBatchQueue>(object, "IBatchQueue", &list);
   AddIfAnswered<IScriptProxy>(object, "IScriptProxy", &list);
   AddIfAnswered<IBatchQueueItem2>(object, "IBatchQueueItem2", &list);
+  // The classes with event sources, which clients advise through it.
+  AddIfAnswered<IConnectionPointContainer>(object, "IConnectionPointContainer", &list);
   return list;
 }
 
