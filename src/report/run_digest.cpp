@@ -81,6 +81,8 @@ void DigestBuilder::OnNodeStart(const NodeHead& head) {
   }
   frame.failure.index = head.index;
   frame.failure.type = head.type;
+  frame.warning.index = head.index;
+  frame.warning.type = head.type;
   digest_.annotated = frame.annotated;
   if (frames_.empty() && head.file != nullptr) digest_.script_file = *head.file;
   ++digest_.nodes;
@@ -110,6 +112,11 @@ void DigestBuilder::OnRun(const RunEntry& run) {
     digest_.duration += run.time_taken;
     digest_.iterations += run.count;
   }
+  if (run.result == TestWarning && frame.warning_runs++ == 0) {
+    frame.warning.result = run.result;
+    frame.warning.iteration = run.iteration;
+    frame.warning.values = ValuesText(run.values, run.result, run.values_cut);
+  }
   if (!IsFailure(run.result)) return;
   if (frame.failing_runs++ == 0) {
     frame.failure.result = run.result;
@@ -132,23 +139,46 @@ void DigestBuilder::OnNodeEnd() {
     ++digest_.statements[static_cast<std::size_t>(frame.overall)];
   }
   if (frame.failing_runs > 0 && !frame.block && !frame.ignored) EndFailure(frame);
+  if (frame.failing_runs == 0 && frame.warning_runs > 0 && !frame.block && !frame.ignored) EndWarning(frame);
   if (frame.row >= 0 && static_cast<std::size_t>(frame.row) < digest_.rows.size() &&
       digest_.rows[static_cast<std::size_t>(frame.row)].index == frame.index) {
     EndRow(frame);
   }
 }
 
-void DigestBuilder::EndFailure(Frame& frame) {
-  FailureDigest& failure = frame.failure;
-  failure.text = frame.text;
-  failure.file = frame.file;
-  failure.line = frame.line;
-  failure.failing_runs = frame.failing_runs;
-  failure.runs = frame.runs;
+void DigestBuilder::Place(Frame& frame, FailureDigest& statement) const {
+  statement.text = frame.text;
+  statement.file = frame.file;
+  statement.line = frame.line;
+  statement.runs = frame.runs;
   if (frame.annotated && notes_ != nullptr) {
     auto lines = notes_->failure_logs.find(frame.index);
-    if (lines != notes_->failure_logs.end()) failure.log_lines = lines->second;
+    if (lines != notes_->failure_logs.end()) statement.log_lines = lines->second;
   }
+}
+
+void DigestBuilder::EndWarning(Frame& frame) {
+  FailureDigest& warning = frame.warning;
+  Place(frame, warning);
+  warning.failing_runs = frame.warning_runs;
+  ++digest_.warnings_total;
+  bool in_row = false;
+  long previous = -1;
+  for (long row : open_rows_) {
+    if (row < 0 || row == previous) continue;
+    previous = row;
+    in_row = true;
+    RowDigest& digest_row = digest_.rows[static_cast<std::size_t>(row)];
+    if (digest_row.warning_statements++ == 0) digest_row.first_warning = warning;
+  }
+  if (!in_row && digest_.warnings_outside_rows++ == 0) digest_.first_outside_warning = warning;
+  if (digest_.warnings.size() < kMaxFailures) digest_.warnings.push_back(std::move(warning));
+}
+
+void DigestBuilder::EndFailure(Frame& frame) {
+  FailureDigest& failure = frame.failure;
+  Place(frame, failure);
+  failure.failing_runs = frame.failing_runs;
   ++digest_.failures_total;
   // The rows around the statement: each keeps the first failure inside it.
   bool in_row = false;

@@ -50,6 +50,8 @@ struct RowDigest {
   bool has_failure = false;
   FailureDigest first_failure;   // the first statement that failed inside it
   std::size_t failing_statements = 0;
+  FailureDigest first_warning;   // the first statement with a Warning inside it, when none failed
+  std::size_t warning_statements = 0;
 };
 
 struct RunDigest {
@@ -65,6 +67,12 @@ struct RunDigest {
   // Failures outside every named result, which no row of the summary shows.
   std::size_t failures_outside_rows = 0;
   FailureDigest first_outside_failure;
+  // Statements whose runs gave Warning (and none Failed or Error): a Warning verdict fails the
+  // run, so CI and the console name where it came from.
+  std::vector<FailureDigest> warnings;        // in document order, at most kMaxFailures
+  std::size_t warnings_total = 0;
+  std::size_t warnings_outside_rows = 0;
+  FailureDigest first_outside_warning;
   std::size_t nodes = 0;
   bool annotated = false;                     // files and lines are known
   std::string script_file;                    // the root's file, when annotated
@@ -97,6 +105,8 @@ class DigestBuilder : public ResultsVisitor {
     bool annotated = false;
     Result overall = TestNotRun;
     FailureDigest failure;     // filled by the first failing run
+    FailureDigest warning;     // filled by the first run that gave Warning
+    std::size_t warning_runs = 0;
     std::size_t runs = 0;
     std::size_t failing_runs = 0;
     std::array<std::uint32_t, 7> counts{};
@@ -106,6 +116,9 @@ class DigestBuilder : public ResultsVisitor {
     std::uint32_t line = 0;
   };
   void EndFailure(Frame& frame);
+  void EndWarning(Frame& frame);
+  // The statement [frame] as a failure or warning line: its text, place and log lines.
+  void Place(Frame& frame, FailureDigest& statement) const;
   void EndRow(const Frame& frame);
 
   const RunAnnotations* notes_;

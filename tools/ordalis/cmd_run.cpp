@@ -37,6 +37,7 @@
 #include "testers/script_playback.h"
 #include "platform/file_descriptor.h"
 #include "platform/text.h"
+#include "report/junit_writer.h"
 #include "report/run_annotations.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
@@ -71,7 +72,9 @@ const char kUsage[] =
     "                             cannot be read stops a strict run before it starts\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
-    "  --junit FILE               also write the results as a JUnit XML document for CI\n"
+    "  --junit FILE               also write the results as a JUnit XML document for CI; its\n"
+    "                             failures and errors are zero exactly when the exit status\n"
+    "                             is 0 (a script not run is a test case in error)\n"
     "  --keep-runs all|failed     which runs the results document lists: all of them\n"
     "                             (default), or every run that is not Passed with each\n"
     "                             statement's Passed runs folded into one <run count=\"N\">,\n"
@@ -320,8 +323,8 @@ bool HasErrorItems(const ScriptItem& root) {
 
 // Reports what keeps the loaded script [root] from running: its syntax errors, with their
 // explanations, and in a strict run whatever `ordalis check` finds (warnings are shown and do
-// not stop it). False when the script must not run.
-bool Checked(const Options& options, const ScriptItem& root) {
+// not stop it). False when the script must not run, with [problems] saying why, one line each.
+bool Checked(const Options& options, const ScriptItem& root, std::vector<std::string>* problems) {
   std::vector<Finding> findings;
   if (HasErrorItems(root)) {
     // The explanations come from the parser: the script is read once more to collect them.
@@ -342,9 +345,25 @@ bool Checked(const Options& options, const ScriptItem& root) {
   if (!HasErrors(findings)) return true;
   std::size_t errors = std::count_if(findings.begin(), findings.end(),
                                      [](const Finding& f) { return f.severity == Severity::kError; });
-  std::fprintf(stderr, "ordalis run: %s has %zu error%s; not run%s\n", options.script.c_str(),
-               errors, errors == 1 ? "" : "s", HasErrorItems(root) ? "" : " (--strict)");
+  std::string verdict = options.script + " has " + std::to_string(errors) + " error" +
+                        (errors == 1 ? "" : "s") + "; not run" + (HasErrorItems(root) ? "" : " (--strict)");
+  std::fprintf(stderr, "ordalis run: %s\n", verdict.c_str());
+  for (const Finding& finding : findings) {
+    if (finding.severity == Severity::kError) problems->push_back(FindingLine(finding));
+  }
+  problems->push_back(verdict);
   return false;
+}
+
+// A script that is not run still leaves its JUnit document, in error, so a CI server does not
+// read an older passing one. Returns the exit status: 1, or 2 when the document cannot be written.
+int NotRun(const Options& options, const std::vector<std::string>& problems, int status) {
+  if (options.junit.empty()) return status;
+  std::string error;
+  if (report::WriteNotRunJunit(options.script, problems, options.junit, &error)) return status;
+  std::fprintf(stderr, "ordalis run: cannot write the JUnit document %s: %s\n", options.junit.c_str(),
+               error.c_str());
+  return 2;
 }
 
 // A file written after the run that could not be written goes into the run's log, beside its
@@ -421,7 +440,7 @@ int RunCommand(const std::vector<std::string>& args) {
   if (std::string problem = UnreadableFile(options.script, ScriptLoader::kMaxScriptBytes);
       !problem.empty()) {
     std::fprintf(stderr, "ordalis run: cannot open '%s': %s\n", options.script.c_str(), problem.c_str());
-    return 2;
+    return NotRun(options, {"cannot open '" + options.script + "': " + problem}, 2);
   }
   if (std::string problem = UnreadableFile(options.playback, kMaxRecordFileBytes);
       !options.playback.empty() && !problem.empty()) {
@@ -454,7 +473,9 @@ int RunCommand(const std::vector<std::string>& args) {
   script->Load(options.script, &loaded);
   printer->set_script(script);
   ScriptItemPtr root = script->root();
-  if (!Checked(options, *root)) return 1;
+  if (std::vector<std::string> problems; !Checked(options, *root, &problems)) {
+    return NotRun(options, problems, 1);
+  }
   if (options.strict) script->judge()->set_strictness(RunStrictness::kStrict);
   if (!options.results_dir.empty()) script->put_ResultsDirectory(options.results_dir);
   script->set_keep_runs(options.keep_runs);
