@@ -102,6 +102,9 @@ void BatchQueueItem::Work(const Run& run) {
     int exit_status =
         child_.Wait([&](const std::string& line) { Log(run, information, "%s", line.c_str()); }, run.background);
     passed = exit_status == 0;
+    // Said in the entry's log, so whoever reads why it failed sees how its command ended.
+    if (!passed && exit_status >= 0) Log(run, information, "exit status %d", exit_status);
+    if (exit_status < 0) Log(run, information, "ended by a signal");
   } else {
     Log(run, severe, "BatchQueueItem::Execute %s cannot start %s: %s", run.full_file_name.c_str(),
         run.command[0].c_str(), error.c_str());
