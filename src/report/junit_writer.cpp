@@ -64,8 +64,12 @@ std::vector<TestCase> Cases(const RunDigest& digest) {
     whole.file = digest.script_file;
     whole.time = digest.duration;
     whole.result = digest.verdict;
-    whole.has_failure = !digest.failures.empty();
-    if (whole.has_failure) whole.failure = digest.failures.front();
+    for (const FailureDigest& failure : digest.failures) {
+      if (failure.uncounted) continue;
+      whole.has_failure = true;
+      whole.failure = failure;
+      break;
+    }
     whole.failing_statements = digest.failures_total;
     whole.warnings.assign(digest.warnings.begin(),
                           digest.warnings.begin() + static_cast<std::ptrdiff_t>(
@@ -203,6 +207,15 @@ std::string LogText(const RunDigest& digest, const std::string& xml_path) {
 
 }  // namespace
 
+std::string UncountedText(const RunDigest& digest) {
+  if (digest.uncounted_total == 0) return std::string();
+  std::string text = std::string(kUncountedHeading) + "\n";
+  for (const FailureDigest& failure : digest.failures) {
+    if (failure.uncounted) text += failure.ConsoleLine() + "\n";
+  }
+  return text;
+}
+
 std::string JunitDocument(const RunDigest& digest, const std::string& log_text) {
   std::vector<TestCase> cases = Cases(digest);
   AddVerdictCase(digest, cases);
@@ -258,7 +271,14 @@ std::string JunitDocument(const RunDigest& digest, const std::string& log_text) 
   }
   out += "  <system-out>";
   AppendXml(out, log_text);
-  out += "</system-out>\n </testsuite>\n</testsuites>\n";
+  out += "</system-out>\n";
+  std::string uncounted = UncountedText(digest);
+  if (!uncounted.empty()) {
+    out += "  <system-err>";
+    AppendXml(out, uncounted);
+    out += "</system-err>\n";
+  }
+  out += " </testsuite>\n</testsuites>\n";
   return out;
 }
 

@@ -13,6 +13,14 @@ namespace ordalis::report {
 // The run's log text is cut to this many bytes, keeping its beginning and its end.
 inline constexpr std::size_t kMaxSystemOut = 1024 * 1024;
 
+// Conditions that could not be evaluated, which the language lets pass, are listed under this
+// heading on the console and in the JUnit document's system-err.
+inline constexpr const char* kUncountedHeading =
+    "Conditions that could not be evaluated, not counted in the verdict; --strict fails the run:";
+
+// The heading and the uncounted condition failures of [digest], one line each; empty when none.
+std::string UncountedText(const RunDigest& digest);
+
 // The JUnit document for [digest], with [log_text] as the suite's standard output.
 std::string JunitDocument(const RunDigest& digest, const std::string& log_text);
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -373,6 +374,59 @@ void LogSevere(const std::string& results_xml, const std::string& problem) {
   ScriptLog::AppendLine(log, ScriptLog::FileLine(ScriptLog::Now(), severe, "Script", problem));
 }
 
+enum class Counted { kYes, kNo, kWarnings };
+
+// Prints the failing statements that count in the verdict (or the uncounted conditions, or the
+// statements with a warning) as 'file(line): result: text — values', each once, with how many
+// times it did not pass in a loop; at most [limit], then how many more there are in [where].
+template <typename Shown>
+void PrintStatements(const report::RunDigest& digest, Counted which, std::size_t limit, const std::string& where,
+                     const Shown& shown) {
+  const std::vector<report::FailureDigest>& list = which == Counted::kWarnings ? digest.warnings : digest.failures;
+  std::size_t total = which == Counted::kWarnings ? digest.warnings_total
+                      : which == Counted::kNo     ? digest.uncounted_total
+                                                  : digest.failures_total - digest.uncounted_total;
+  std::size_t printed = 0;
+  for (const report::FailureDigest& statement : list) {
+    if (which != Counted::kWarnings && statement.uncounted != (which == Counted::kNo)) continue;
+    if (printed++ == limit) break;
+    std::string line = statement.ConsoleLine();
+    if (statement.failing_runs > 1) line += " (" + std::to_string(statement.failing_runs) + " times)";
+    std::printf("%s\n", shown(line).c_str());
+  }
+  if (total > limit) std::printf("... and %zu more (all in %s)\n", total - limit, where.c_str());
+}
+
+// The run in tests: "4 named results: 3 passed, 1 failed · 14 statements · 0.09 s".
+std::string TestsLine(const report::RunDigest& digest) {
+  static constexpr std::pair<Result, const char*> kWords[] = {
+      {TestPassed, "passed"}, {TestFailed, "failed"}, {TestWarning, "with a warning"}, {TestError, "in error"},
+      {TestAborted, "aborted"}, {TestNotImplemented, "not implemented"}, {TestNotRun, "not run"}};
+  std::array<std::size_t, 7> rows{};
+  for (const report::RowDigest& row : digest.rows) {
+    if (row.overall >= 0 && row.overall <= TestAborted) ++rows[static_cast<std::size_t>(row.overall)];
+  }
+  std::string line;
+  if (digest.rows_total == 0) {
+    line = "no named results";
+  } else {
+    line = std::to_string(digest.rows_total) + " named result" + (digest.rows_total == 1 ? "" : "s") + ":";
+    const char* separator = " ";
+    for (const auto& [result, word] : kWords) {
+      std::size_t count = rows[static_cast<std::size_t>(result)];
+      if (count == 0 && result != TestPassed && result != TestFailed) continue;
+      line += separator + std::to_string(count) + " " + word;
+      separator = ", ";
+    }
+  }
+  std::size_t statements = 0;
+  for (std::size_t count : digest.statements) statements += count;
+  char tail[96];
+  std::snprintf(tail, sizeof tail, " \xC2\xB7 %zu statement%s \xC2\xB7 %.2f s", statements,
+                statements == 1 ? "" : "s", digest.duration);
+  return line + tail;
+}
+
 // The end of the run on the console: where its files are, each failing statement, and the
 // summary (only its verdict line with --quiet). The report, the JUnit document and the results
 // index are written first, so the failures printed are those the report shows.
@@ -403,16 +457,17 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   const report::RunDigest& digest = reports.outcome.digest;
   const bool terminal = isatty(STDOUT_FILENO) != 0;
   auto shown = [terminal](const std::string& text) { return terminal ? TerminalText(text) : text; };
-  for (std::size_t i = 0; i < digest.failures.size() && i < kFailuresPrinted; ++i) {
-    std::printf("%s\n", shown(digest.failures[i].ConsoleLine()).c_str());
-  }
-  if (digest.failures_total > kFailuresPrinted) {
-    const std::string& where = reports.html_path.empty() ? results : reports.html_path;
-    std::printf("... and %zu more (all in %s)\n", digest.failures_total - kFailuresPrinted, where.c_str());
+  const std::string& where = reports.html_path.empty() ? results : reports.html_path;
+  PrintStatements(digest, Counted::kYes, kFailuresPrinted, where, shown);
+  PrintStatements(digest, Counted::kWarnings, kFailuresPrinted, where, shown);
+  if (digest.uncounted_total > 0) {
+    std::printf("%s\n", report::kUncountedHeading);
+    PrintStatements(digest, Counted::kNo, kFailuresPrinted, where, shown);
   }
   std::string summary = SummaryMailBody(SummaryOf(*script.root()));
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
   std::printf("%s", shown(summary).c_str());
+  if (!options.quiet && !results.empty()) std::printf("%s\n", TestsLine(digest).c_str());
   std::fflush(stdout);
   return reports.problems.empty() && junit_written && (results_written || script.results_xml_path().empty());
 }
@@ -487,7 +542,9 @@ int RunCommand(const std::vector<std::string>& args) {
   watcher->ended().Wait();
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
-  bool reports_written = PrintOutcome(options, *script, recorder.Finish(*root));
+  report::RunAnnotations notes = recorder.Finish(*root);
+  notes.strict = options.strict;
+  bool reports_written = PrintOutcome(options, *script, notes);
   // Results that could not be written are a failure of the run, whatever its verdict.
   std::vector<std::string> problems = script->results_problems();
   for (const std::string& problem : problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
