@@ -136,6 +136,16 @@ TEST_F(BatchCommandTest, QueueJUnitNamesEntriesFromTheQueueAndQuotesFailingState
   EXPECT_NE(junit.find("<failure message=\"Failed (attempt 1): " + failing + "\">" + failing + "\n</failure>"),
             std::string::npos)
       << junit;
+  // The batch report beside the batch results: the verdict, the entry with its attempt, why it
+  // failed and a link to the script's own report rather than its XML.
+  std::string report = After(run.output, "Batch report: ");
+  ASSERT_EQ(report.substr(report.size() - 5), ".html") << run.output;
+  EXPECT_EQ(report.substr(0, report.size() - 5), After(run.output, "Batch results: ").substr(0, report.size() - 5));
+  std::string page = ReadFile(report);
+  EXPECT_NE(page.find("<span class=\"Failed\" id=\"verdict\">Failed</span>"), std::string::npos) << page;
+  EXPECT_NE(page.find("<td>sub/rail.odl</td><td>1</td><td class=\"Failed\">Failed</td>"), std::string::npos) << page;
+  EXPECT_TRUE(std::regex_search(page, std::regex("<a href=\"rail\\.odl_[0-9_]+\\.html\">"))) << page;
+  EXPECT_NE(page.find("t.Result(1, 3.1) \xE2\x80\x94 3.1\n</pre>"), std::string::npos) << page;
 }
 
 TEST_F(BatchCommandTest, UsageErrorsAndHelp) {

@@ -25,6 +25,7 @@
 #include "batch/junit_writer.h"
 #include "batch/queue_file.h"
 #include "batch_cli.h"
+#include "batch_report.h"
 #include "interrupts.h"
 #include "language/script_item.h"
 #include "language/script_loader.h"
@@ -58,8 +59,9 @@ const char kUsage[] =
     "types of plug-in batch item creators. A line is printed as each attempt starts and as it\n"
     "finishes (entry, attempt, result, time taken, results file), and under a failed attempt\n"
     "why: the script's failing statements, or the command's exit status and last output lines;\n"
-    "at the end the batch results file's path and a summary. The queue stops after its last\n"
-    "entry.\n"
+    "at the end the batch results file's path, the batch report beside it (<stamp>.html: each\n"
+    "entry with its attempts, why they failed and links to their own reports) and a summary\n"
+    "that lists every entry that did not pass. The queue stops after its last entry.\n"
     "\n"
     "Options:\n"
     "  --retry N                  extra attempts for an entry that fails (default: the queue\n"
@@ -445,8 +447,54 @@ std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& ob
   return {suite};
 }
 
+// The attempt's own page for a person: a script's HTML report, a command's log; the results
+// XML only when neither is there.
+std::string AttemptLink(const std::string& results_directory, const std::string& results_file) {
+  if (results_file.empty()) return std::string();
+  std::string stem = results_file.substr(0, results_file.rfind('.'));
+  std::error_code error;
+  for (const std::string& page : {stem + ".html", stem + ".log"}) {
+    if (fs::is_regular_file(results_directory + "/" + page, error)) return page;
+  }
+  return results_file;
+}
+
+// Writes the batch report beside the batch results file [results_xml]; its path, or empty after
+// saying why it could not be written.
+std::string WriteBatchReport(CBatchQueue& queue, const RunObserver& observer, const CaseNaming& naming,
+                             const std::string& results_xml) {
+  batch::BatchResultsHeader header = queue.ResultsHeader();
+  BatchReport page{naming.suite, "Passed", batch::IsoTimestamp(header.start_time), {}};
+  std::map<std::uint32_t, std::string> names = observer.names();
+  std::string results_directory = queue.ResultsDirectory();
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::size_t> entry_of;
+  for (const batch::BatchResultRecord& record : queue.Records()) {
+    const std::string& entry = names[record.id];
+    auto [at, added] = entry_of.try_emplace({record.id, record.iteration}, page.entries.size());
+    if (added) {
+      std::string name = batch::MakeRelativePath(naming.base, batch::AbsolutePath(entry.empty() ? record.name : entry));
+      if (record.iteration > 1) name += " (iteration " + std::to_string(record.iteration) + ")";
+      page.entries.push_back({name, {}});
+    }
+    BatchReportAttempt attempt{ResultWord(record), observer.AttemptTime(record.id, record.iteration, record.retry),
+                               AttemptLink(results_directory, record.results_file), {}};
+    if (attempt.result != "Passed") attempt.why = WhyNotPassed(results_directory, entry, record);
+    page.entries[at->second].attempts.push_back(std::move(attempt));
+  }
+  for (const BatchReportEntry& entry : page.entries) {
+    if (entry.attempts.empty() || entry.attempts.back().result != "Passed") page.verdict = "Failed";
+  }
+  std::string path = results_xml.substr(0, results_xml.rfind('.')) + ".html";
+  std::string error;
+  if (!WriteOutputFile(path, BatchReportHtml(page), 0644, &error)) {
+    std::fprintf(stderr, "ordalis batch run: cannot write the batch report '%s': %s\n", path.c_str(), error.c_str());
+    return std::string();
+  }
+  return path;
+}
+
 // Prints the summary; true when every entry's last attempt passed.
-bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
+bool PrintSummary(CBatchQueue& queue, const RunObserver& observer, const std::string& report) {
   std::vector<batch::BatchResultRecord> records = queue.Records();
   std::map<std::uint32_t, const batch::BatchResultRecord*> last;
   for (const batch::BatchResultRecord& record : records) last[record.id] = &record;
@@ -467,6 +515,7 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
   std::string results;
   queue.get_ResultsFileName(&results);
   std::printf("\nBatch results: %s\n", results.c_str());
+  if (!report.empty()) std::printf("Batch report: %s\n", report.c_str());
   std::printf("Entries %zu: passed %d, failed %d, aborted %d, not run %d (%zu attempt%s)\n", observer.entries().size(),
               passed, failed, aborted, not_run, records.size(), records.size() == 1 ? "" : "s");
   for (const std::string& failure : failures) std::printf("  %s\n", failure.c_str());
@@ -544,12 +593,16 @@ int RunCommand(const std::vector<std::string>& args) {
   if (interrupts.interrupted()) queue->Stop();
   observer->ended().Wait();
   queue->SetClient(nullptr);
-  bool all_passed = PrintSummary(*queue, *observer);
+  CaseNaming naming = NamingOf(options, queue->ResultsHeader().batch_name);
+  std::string batch_results;
+  queue->get_ResultsFileName(&batch_results);
+  std::string report = batch_results.empty() ? std::string() : WriteBatchReport(*queue, *observer, naming, batch_results);
+  bool all_passed = PrintSummary(*queue, *observer, report);
   std::string junit_error;
   bool junit_lost = !options.junit.empty() &&
                     !WriteOutputFile(options.junit,
                                      batch::JUnitXml(JUnitOf(*queue, *observer,
-                                                             NamingOf(options, queue->ResultsHeader().batch_name),
+                                                             naming,
                                                              SecondsSince(start))),
                                      0644, &junit_error);
   if (junit_lost) {
