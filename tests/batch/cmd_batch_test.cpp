@@ -79,6 +79,14 @@ TEST_F(BatchCommandTest, RunsAFolderWithRetriesAndWritesResultsAndJUnit) {
   std::string xml = ReadFile(results);
   EXPECT_NE(xml.find("<versionundertest>build 7</versionundertest>"), std::string::npos);
   EXPECT_NE(xml.find("<name>../suite/d_fails.sh</name>"), std::string::npos) << xml;
+  // A command entry's exit status is kept (an optional element the schema declares); a
+  // script's attempt has none.
+  EXPECT_NE(xml.find("<maxretry>1</maxretry>\r\n   <exitstatus>1</exitstatus>"), std::string::npos) << xml;
+  std::size_t statuses = 0;
+  for (std::size_t at = xml.find("<exitstatus>"); at != std::string::npos; at = xml.find("<exitstatus>", at + 1)) {
+    ++statuses;
+  }
+  EXPECT_EQ(statuses, 5u) << "the five command attempts, not the script's\n" << xml;
   EXPECT_EQ(Shell("xmllint --noout --schema " + Path("out/OrdalisBatch4_2.xsd") + " " + results), 0);
   EXPECT_EQ(Shell("xsltproc -o " + Path("report.html") + " " + Path("out/OrdalisBatch4_2.xsl") + " " + results), 0);
   EXPECT_NE(ReadFile(Path("report.html")).find("Test Results for BatchQueue"), std::string::npos);
