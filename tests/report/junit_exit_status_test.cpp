@@ -34,6 +34,10 @@ const ExitCase kExitCases[] = {
     {"aborted", "", "t = new echo()\nabort(\"stop here\")\nt.Echo(1)\n", 1, "Aborted"},
     {"not_implemented", "", "t = new echo()\nresult \"n\" t.Result(2)\n", 1, "Failed"},
     {"unreadable", "", "", 2, "not loaded"},
+    // A condition that could not be evaluated does not count in the verdict, nor in JUnit.
+    {"uncounted_condition", "", "t = new echo()\nif t.Result(4) then\n t.Echo(1)\nendif\n", 0, ""},
+    {"uncounted_condition_beside_named_results", "",
+     "t = new echo()\nresult \"ok\" t.Echo(1)\nif t.Result(4) then\n t.Echo(1)\nendif\n", 0, ""},
 };
 
 class JunitExitStatusTest : public ScratchTest, public testing::WithParamInterface<ExitCase> {};
