@@ -815,6 +815,7 @@ batch::BatchResultRecord CBatchQueue::RecordOf(const QueueEntry& entry, BatchQue
   }
   record.name = batch::MakeRelativePath(base, batch::AbsolutePath(file_name));
   if (!results_file.empty()) record.results_file = batch::MakeRelativePath(base, batch::AbsolutePath(results_file));
+  if (record.error.empty()) record.exit_status = entry.runner->ExitStatus();
   record.status = status;
   record.id = entry.id;
   record.retry = attempt_.count;

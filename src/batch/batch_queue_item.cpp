@@ -78,6 +78,7 @@ Status BatchQueueItem::Execute(const std::string& file_name, std::shared_ptr<ITr
     results_file_.clear();
   }
   abort_requested_.store(false);
+  exit_status_.store(kNoExitStatus);
   SetStatus(BatchQueueItemRunning);
   Log(run, configuration, "Item: '%s' Version '%s'", description_.c_str(), version_.c_str());
   Log(run, information, "BatchQueueItem::Execute %s start", run.full_file_name.c_str());
@@ -102,6 +103,10 @@ void BatchQueueItem::Work(const Run& run) {
     int exit_status =
         child_.Wait([&](const std::string& line) { Log(run, information, "%s", line.c_str()); }, run.background);
     passed = exit_status == 0;
+    exit_status_.store(exit_status);
+    // Said in the entry's log, so whoever reads why it failed sees how its command ended.
+    if (!passed && exit_status >= 0) Log(run, information, "exit status %d", exit_status);
+    if (exit_status < 0) Log(run, information, "ended by a signal");
   } else {
     Log(run, severe, "BatchQueueItem::Execute %s cannot start %s: %s", run.full_file_name.c_str(),
         run.command[0].c_str(), error.c_str());

@@ -61,6 +61,10 @@ class BatchQueueItem : public IBatchQueueItem1, public IStatusNotifier {
   // Whether the processes a command leaves in its process group end with it (the default) or
   // run on; read when an attempt starts. Any thread.
   void set_background(batch::Background background) { background_.store(background); }
+  // How the latest attempt's command ended: its exit status, -1 when a signal ended it, or
+  // kNoExitStatus when no command ran. Any thread.
+  static constexpr int kNoExitStatus = -2;
+  int exit_status() const { return exit_status_.load(); }
 
  protected:
   BatchQueueItem(std::string description, std::string version);
@@ -92,6 +96,7 @@ class BatchQueueItem : public IBatchQueueItem1, public IStatusNotifier {
   std::atomic<bool> pause_on_error_{false};
   std::atomic<bool> abort_requested_{false};
   std::atomic<batch::Background> background_{batch::Background::kEnd};
+  std::atomic<int> exit_status_{kNoExitStatus};
 
   mutable std::mutex mutex_;  // guards the three fields below
   std::string results_file_;

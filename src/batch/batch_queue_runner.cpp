@@ -230,6 +230,11 @@ std::string BatchQueueRunner::WhyNotRunnable(const std::string& file_name) const
   return problem.empty() ? problem : "the file cannot be read: " + problem;
 }
 
+int BatchQueueRunner::ExitStatus() const {
+  auto command = std::dynamic_pointer_cast<BatchQueueItem>(item_);
+  return command ? command->exit_status() : BatchQueueItem::kNoExitStatus;
+}
+
 std::string BatchQueueRunner::NotRunReason() const {
   std::lock_guard lock(mutex_);
   return not_run_reason_;

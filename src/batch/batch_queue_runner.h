@@ -51,6 +51,9 @@ class BatchQueueRunner : public IBatchQueueRunner, public IConnectionPointContai
   bool AttemptBegan() const { return began_.load(); }
   // Why the latest attempt was not started because its file cannot run; empty when it started.
   std::string NotRunReason() const;
+  // The exit status of the latest attempt's command (-1: ended by a signal) when the item is a
+  // built-in command item whose command ran; BatchQueueItem::kNoExitStatus otherwise.
+  int ExitStatus() const;
 
   // IBatchQueueRunner
   Status get_Version(std::string* version) override;

@@ -69,6 +69,9 @@ void AppendRecord(std::string& out, const BatchResultRecord& record) {
   if (!record.comment.empty()) Element(out, "   ", "comments", record.comment);
   Element(out, "   ", "retry", std::to_string(record.retry));
   Element(out, "   ", "maxretry", std::to_string(record.maxretry));
+  if (record.exit_status != BatchResultRecord::kNoExitStatus) {
+    Element(out, "   ", "exitstatus", std::to_string(record.exit_status));
+  }
   out += "  </item>";
   out += kLineEnd;
 }
@@ -156,6 +159,7 @@ class ResultsReader {
     if (Is(tag, "retry")) record.retry = Number(value);
     if (Is(tag, "maxretry")) record.maxretry = Number(value);
     if (Is(tag, "comments")) record.comment = value;
+    if (Is(tag, "exitstatus")) record.exit_status = std::atoi(value.c_str());
   }
 
   void Name(const std::string& value) {

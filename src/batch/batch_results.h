@@ -30,6 +30,11 @@ struct BatchResultRecord {
   // Why the attempt was an Error that never ran (its file cannot run); empty when it ran. Not
   // written to the file: the comment carries it there.
   std::string error;
+  // How a command entry's command ended: its exit status, -1 when a signal ended it; unset
+  // (kNoExitStatus) for scripts and attempts that never ran. Written as the optional
+  // <exitstatus> element.
+  static constexpr int kNoExitStatus = -2;
+  int exit_status = kNoExitStatus;
   bool operator==(const BatchResultRecord&) const = default;
 };
 

@@ -50,6 +50,28 @@ void CountAttributes(std::string& out, const Counts& counts, CountsOf element) {
   if (element == CountsOf::kSuite) Attribute(out, "skipped", std::to_string(counts.skipped));
 }
 
+void AppendOutcome(std::string& out, const char* element, const std::string& message,
+                   const std::string& details) {
+  out += "      <";
+  out += element;
+  Attribute(out, "message", message);
+  if (details.empty()) {
+    out += "/>\n";
+    return;
+  }
+  out += '>';
+  AppendXmlText(out, details);
+  out += "</";
+  out += element;
+  out += ">\n";
+}
+
+const char* EarlierElement(const JUnitCase& c, const JUnitCase::Attempt& attempt) {
+  bool error = attempt.outcome == JUnitCase::Outcome::kError;
+  if (c.outcome == JUnitCase::Outcome::kPassed) return error ? "flakyError" : "flakyFailure";
+  return error ? "rerunError" : "rerunFailure";
+}
+
 void AppendCase(std::string& out, const JUnitCase& c) {
   out += "    <testcase";
   Attribute(out, "name", c.name);
@@ -61,21 +83,14 @@ void AppendCase(std::string& out, const JUnitCase& c) {
                         : c.outcome == JUnitCase::Outcome::kError ? "error"
                         : c.outcome == JUnitCase::Outcome::kSkipped ? "skipped"
                                                                     : nullptr;
-  if (element == nullptr) {
+  if (element == nullptr && c.earlier.empty()) {
     out += "/>\n";
     return;
   }
-  out += ">\n      <";
-  out += element;
-  Attribute(out, "message", c.message);
-  if (c.details.empty()) {
-    out += "/>\n";
-  } else {
-    out += '>';
-    AppendXmlText(out, c.details);
-    out += "</";
-    out += element;
-    out += ">\n";
+  out += ">\n";
+  if (element != nullptr) AppendOutcome(out, element, c.message, c.details);
+  for (const JUnitCase::Attempt& attempt : c.earlier) {
+    AppendOutcome(out, EarlierElement(c, attempt), attempt.message, attempt.details);
   }
   out += "    </testcase>\n";
 }

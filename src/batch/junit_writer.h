@@ -11,6 +11,14 @@ namespace ordalis::batch {
 
 struct JUnitCase {
   enum class Outcome { kPassed, kFailed, kError, kSkipped };
+  // An earlier attempt of the case that did not pass (its outcome kFailed or kError). Written as
+  // CI servers that rerun tests read them: <flakyFailure>/<flakyError> when the case passed in
+  // the end, <rerunFailure>/<rerunError> when it did not.
+  struct Attempt {
+    Outcome outcome = Outcome::kFailed;
+    std::string message;
+    std::string details;
+  };
   std::string name;
   std::string classname;
   std::string file;        // left out when empty
@@ -19,6 +27,7 @@ struct JUnitCase {
   Outcome outcome = Outcome::kPassed;
   std::string message;     // of the failure, error or skipped element
   std::string details;     // its text
+  std::vector<Attempt> earlier;  // in the order they ran
 };
 
 struct JUnitSuite {

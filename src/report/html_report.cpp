@@ -254,7 +254,15 @@ void Failure(std::string& out, const FailureDigest& failure, std::size_t number)
   out += "\" id=\"failure-" + std::to_string(number) + "\"><div class=\"failure-head\">" + Badge(failure.result);
   std::string where = failure.Where();
   if (!where.empty()) out += "<span class=\"where\">" + Html(where) + "</span>";
-  out += "<code class=\"text\">" + Html(failure.text) + "</code></div>\n";
+  out += "<code class=\"text\">" + Html(failure.Quoted()) + "</code></div>\n";
+  // The line as written, to search the source for; the text the results document keeps beside it.
+  if (!failure.source.empty() && failure.source != failure.text) {
+    out += "<div class=\"normalised\">In the results: <code>" + Html(failure.text) + "</code></div>\n";
+  }
+  if (failure.uncounted) {
+    out += "<div class=\"uncounted\">A condition that could not be evaluated: not counted in the verdict; "
+           "--strict fails the run.</div>\n";
+  }
   if (!failure.values.empty()) {
     out += "<div class=\"values\">Values: <code>" + Html(failure.values) + "</code></div>\n";
   }

@@ -14,6 +14,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kOutsideRows = "statements outside named results";
+constexpr const char* kVerdictCase = "verdict";
+// Warning statements listed in full in one case's failure text.
+constexpr std::size_t kWarningsListed = 20;
 
 struct TestCase {
   std::string name;
@@ -24,6 +27,8 @@ struct TestCase {
   bool has_failure = false;
   FailureDigest failure;
   std::size_t failing_statements = 0;
+  std::vector<FailureDigest> warnings;  // for a Warning case: where its warnings came from
+  std::size_t warning_statements = 0;
 };
 
 std::string Seconds(double seconds) {
@@ -59,15 +64,24 @@ std::vector<TestCase> Cases(const RunDigest& digest) {
     whole.file = digest.script_file;
     whole.time = digest.duration;
     whole.result = digest.verdict;
-    whole.has_failure = !digest.failures.empty();
-    if (whole.has_failure) whole.failure = digest.failures.front();
+    for (const FailureDigest& failure : digest.failures) {
+      if (failure.uncounted) continue;
+      whole.has_failure = true;
+      whole.failure = failure;
+      break;
+    }
     whole.failing_statements = digest.failures_total;
+    whole.warnings.assign(digest.warnings.begin(),
+                          digest.warnings.begin() + static_cast<std::ptrdiff_t>(
+                                                        std::min(digest.warnings.size(), kWarningsListed)));
+    whole.warning_statements = digest.warnings_total;
     cases.push_back(std::move(whole));
     return cases;
   }
   for (const RowDigest& row : digest.rows) {
     TestCase test{row.text, row.file, row.line, row.time_taken, row.overall, row.has_failure,
-                  row.first_failure, row.failing_statements};
+                  row.first_failure, row.failing_statements, {}, row.warning_statements};
+    if (row.warning_statements > 0) test.warnings.push_back(row.first_warning);
     cases.push_back(std::move(test));
   }
   // Failures no row holds would otherwise leave a failed run looking green to CI.
@@ -80,13 +94,41 @@ std::vector<TestCase> Cases(const RunDigest& digest) {
     rest.failure = digest.first_outside_failure;
     rest.failing_statements = digest.failures_outside_rows;
     cases.push_back(std::move(rest));
+  } else if (digest.warnings_outside_rows > 0) {
+    TestCase rest;
+    rest.name = kOutsideRows;
+    rest.file = digest.script_file;
+    rest.result = TestWarning;
+    rest.warnings.push_back(digest.first_outside_warning);
+    rest.warning_statements = digest.warnings_outside_rows;
+    cases.push_back(std::move(rest));
   }
   return cases;
 }
 
+// A run that did not pass fails the suite, whatever its cases say: its exit status is not 0,
+// and a CI server must not show it green (a run stopped before any named result, a verdict of
+// Not Implemented or Not Run).
+void AddVerdictCase(const RunDigest& digest, std::vector<TestCase>& cases) {
+  if (digest.verdict == TestPassed) return;
+  for (const TestCase& test : cases) {
+    if (IsFailure(test.result) || test.result == TestWarning || test.result == TestAborted) return;
+  }
+  TestCase verdict;
+  verdict.name = kVerdictCase;
+  verdict.file = digest.script_file;
+  verdict.time = digest.duration;
+  verdict.result = digest.verdict == TestAborted ? TestAborted : TestFailed;
+  verdict.failure.text = std::string("the run's verdict is ") + ResultWordOf(digest.verdict);
+  verdict.failure.result = digest.verdict;
+  verdict.has_failure = true;
+  cases.push_back(std::move(verdict));
+}
+
 const char* OutcomeElement(Result result) {
   switch (result) {
-    case TestFailed: return "failure";
+    // A Warning verdict fails the run, so its case fails too.
+    case TestFailed: case TestWarning: return "failure";
     case TestError: case TestAborted: return "error";
     case TestNotRun: case TestNotImplemented: return "skipped";
     default: return nullptr;
@@ -106,7 +148,14 @@ void Outcome(std::string& out, const TestCase& test) {
   if (element == nullptr) return;
   std::string message;
   std::string body;
-  if (test.has_failure) {
+  if (test.result == TestWarning && !test.warnings.empty()) {
+    message = test.warnings.front().ConsoleLine();
+    for (const FailureDigest& warning : test.warnings) body += warning.ConsoleLine() + "\n";
+    if (test.warning_statements > test.warnings.size()) {
+      body += std::to_string(test.warning_statements - test.warnings.size()) +
+              " more statements with a warning in the report.\n";
+    }
+  } else if (test.has_failure) {
     message = test.failure.ConsoleLine();
     body = message + "\n";
     if (test.failing_statements > 1) {
@@ -158,8 +207,18 @@ std::string LogText(const RunDigest& digest, const std::string& xml_path) {
 
 }  // namespace
 
+std::string UncountedText(const RunDigest& digest) {
+  if (digest.uncounted_total == 0) return std::string();
+  std::string text = std::string(kUncountedHeading) + "\n";
+  for (const FailureDigest& failure : digest.failures) {
+    if (failure.uncounted) text += failure.ConsoleLine() + "\n";
+  }
+  return text;
+}
+
 std::string JunitDocument(const RunDigest& digest, const std::string& log_text) {
   std::vector<TestCase> cases = Cases(digest);
+  AddVerdictCase(digest, cases);
   std::size_t failures = 0, errors = 0, skipped = 0;
   for (const TestCase& test : cases) {
     const char* element = OutcomeElement(test.result);
@@ -212,8 +271,48 @@ std::string JunitDocument(const RunDigest& digest, const std::string& log_text) 
   }
   out += "  <system-out>";
   AppendXml(out, log_text);
-  out += "</system-out>\n </testsuite>\n</testsuites>\n";
+  out += "</system-out>\n";
+  std::string uncounted = UncountedText(digest);
+  if (!uncounted.empty()) {
+    out += "  <system-err>";
+    AppendXml(out, uncounted);
+    out += "</system-err>\n";
+  }
+  out += " </testsuite>\n</testsuites>\n";
   return out;
+}
+
+std::string NotRunJunitDocument(const std::string& script, const std::vector<std::string>& problems) {
+  std::string name = fs::path(script).filename().string();
+  std::string text;
+  for (const std::string& problem : problems) text += problem + "\n";
+  std::string message = problems.empty() ? name + " was not run" : problems.front();
+  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites";
+  Attribute(out, "name", name);
+  out += " tests=\"1\" failures=\"0\" errors=\"1\" time=\"0.000\">\n <testsuite";
+  Attribute(out, "name", name);
+  out += " tests=\"1\" failures=\"0\" errors=\"1\" skipped=\"0\" time=\"0.000\"";
+  Attribute(out, "file", script);
+  out += ">\n  <testcase";
+  Attribute(out, "name", name);
+  Attribute(out, "classname", name);
+  Attribute(out, "file", script);
+  out += " time=\"0.000\">\n   <error";
+  Attribute(out, "message", message);
+  out += " type=\"not loaded\">";
+  AppendXml(out, text);
+  out += "</error>\n  </testcase>\n </testsuite>\n</testsuites>\n";
+  return out;
+}
+
+bool WriteNotRunJunit(const std::string& script, const std::vector<std::string>& problems,
+                      const std::string& junit_path, std::string* error) {
+  std::string document = NotRunJunitDocument(script, problems);
+  if (junit_path == "-") {
+    std::fwrite(document.data(), 1, document.size(), stdout);
+    return std::fflush(stdout) == 0;
+  }
+  return WriteWholeFile(junit_path, document, error);
 }
 
 bool WriteJunit(const RunDigest& digest, const std::string& xml_path, const std::string& junit_path,

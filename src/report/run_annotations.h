@@ -34,6 +34,9 @@ struct RunAnnotations {
   // For a named result that failed: the node index of the first statement that failed while it
   // ran, also when that statement sits in a function it called.
   std::unordered_map<std::size_t, std::size_t> row_failures;
+  // A strict run counts a condition that could not be evaluated in its verdict; otherwise the
+  // language lets it pass and the reports list it as not counted.
+  bool strict = false;
 };
 
 // Gathers the annotations of one run. OnLogLine may be called from any thread; OnExecuted is

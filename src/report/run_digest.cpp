@@ -1,5 +1,8 @@
 #include "report/run_digest.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include "report/report_text.h"
 
 namespace ordalis::report {
@@ -52,7 +55,7 @@ std::string FailureDigest::ConsoleLine() const {
   std::string out = where.empty() ? std::string() : where + ": ";
   out += ResultWordOf(result);
   out += ": ";
-  out += text;
+  out += Quoted();
   if (!values.empty()) {
     out += " \xE2\x80\x94 ";  // —
     out += values;
@@ -74,6 +77,7 @@ void DigestBuilder::OnNodeStart(const NodeHead& head) {
   frame.ignored = head.type == "ignoreResultItem" || (!frames_.empty() && frames_.back().ignored);
   frame.row = open_rows_.empty() ? -1 : open_rows_.back();
   frame.annotated = head.note != nullptr;
+  frame.condition = !frames_.empty() && (frames_.back().failure.type == "if" || frames_.back().failure.type == "while");
   frame.text = head.text;
   if (head.note != nullptr) {
     frame.line = head.note->line;
@@ -81,6 +85,8 @@ void DigestBuilder::OnNodeStart(const NodeHead& head) {
   }
   frame.failure.index = head.index;
   frame.failure.type = head.type;
+  frame.warning.index = head.index;
+  frame.warning.type = head.type;
   digest_.annotated = frame.annotated;
   if (frames_.empty() && head.file != nullptr) digest_.script_file = *head.file;
   ++digest_.nodes;
@@ -110,6 +116,11 @@ void DigestBuilder::OnRun(const RunEntry& run) {
     digest_.duration += run.time_taken;
     digest_.iterations += run.count;
   }
+  if (run.result == TestWarning && frame.warning_runs++ == 0) {
+    frame.warning.result = run.result;
+    frame.warning.iteration = run.iteration;
+    frame.warning.values = ValuesText(run.values, run.result, run.values_cut);
+  }
   if (!IsFailure(run.result)) return;
   if (frame.failing_runs++ == 0) {
     frame.failure.result = run.result;
@@ -132,24 +143,83 @@ void DigestBuilder::OnNodeEnd() {
     ++digest_.statements[static_cast<std::size_t>(frame.overall)];
   }
   if (frame.failing_runs > 0 && !frame.block && !frame.ignored) EndFailure(frame);
+  if (frame.failing_runs == 0 && frame.warning_runs > 0 && !frame.block && !frame.ignored) EndWarning(frame);
   if (frame.row >= 0 && static_cast<std::size_t>(frame.row) < digest_.rows.size() &&
       digest_.rows[static_cast<std::size_t>(frame.row)].index == frame.index) {
     EndRow(frame);
   }
 }
 
-void DigestBuilder::EndFailure(Frame& frame) {
-  FailureDigest& failure = frame.failure;
-  failure.text = frame.text;
-  failure.file = frame.file;
-  failure.line = frame.line;
-  failure.failing_runs = frame.failing_runs;
-  failure.runs = frame.runs;
+std::string DigestBuilder::SourceLine(const std::string& file, std::uint32_t line) {
+  constexpr std::uintmax_t kMaxSourceBytes = 16u << 20;
+  auto [at, added] = sources_.try_emplace(file);
+  if (added) {
+    std::error_code error;
+    std::uintmax_t size = std::filesystem::file_size(file, error);
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    while (!error && size <= kMaxSourceBytes && in && std::getline(in, text)) {
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      at->second.push_back(std::move(text));
+    }
+  }
+  if (line == 0 || line > at->second.size()) return std::string();
+  const std::string& whole = at->second[line - 1];
+  std::size_t start = whole.find_first_not_of(" \t");
+  std::size_t end = whole.find_last_not_of(" \t");
+  std::string quoted = start == std::string::npos ? std::string() : whole.substr(start, end - start + 1);
+  CutText(quoted, kMaxValuesText);
+  return quoted;
+}
+
+void DigestBuilder::Place(Frame& frame, FailureDigest& statement) {
+  statement.text = frame.text;
+  statement.file = frame.file;
+  statement.line = frame.line;
+  if (frame.annotated && !frame.file.empty()) {
+    // Quoted only when the line holds the statement's first word: a line that does not (an
+    // edited file, a statement the parser placed elsewhere) would point at the wrong code.
+    std::string source = SourceLine(frame.file, frame.line);
+    std::string first_word = frame.text.substr(0, frame.text.find_first_of(" ("));
+    if (!first_word.empty() && source.find(first_word) != std::string::npos) statement.source = std::move(source);
+  }
+  statement.runs = frame.runs;
   if (frame.annotated && notes_ != nullptr) {
     auto lines = notes_->failure_logs.find(frame.index);
-    if (lines != notes_->failure_logs.end()) failure.log_lines = lines->second;
+    if (lines != notes_->failure_logs.end()) statement.log_lines = lines->second;
   }
+}
+
+void DigestBuilder::EndWarning(Frame& frame) {
+  FailureDigest& warning = frame.warning;
+  Place(frame, warning);
+  warning.failing_runs = frame.warning_runs;
+  ++digest_.warnings_total;
+  bool in_row = false;
+  long previous = -1;
+  for (long row : open_rows_) {
+    if (row < 0 || row == previous) continue;
+    previous = row;
+    in_row = true;
+    RowDigest& digest_row = digest_.rows[static_cast<std::size_t>(row)];
+    if (digest_row.warning_statements++ == 0) digest_row.first_warning = warning;
+  }
+  if (!in_row && digest_.warnings_outside_rows++ == 0) digest_.first_outside_warning = warning;
+  if (digest_.warnings.size() < kMaxFailures) digest_.warnings.push_back(std::move(warning));
+}
+
+void DigestBuilder::EndFailure(Frame& frame) {
+  FailureDigest& failure = frame.failure;
+  Place(frame, failure);
+  failure.failing_runs = frame.failing_runs;
+  failure.uncounted = frame.condition && !(notes_ != nullptr && notes_->strict);
   ++digest_.failures_total;
+  if (failure.uncounted) {
+    // Listed as such, but no named result fails for it, as the verdict does not.
+    ++digest_.uncounted_total;
+    if (digest_.failures.size() < kMaxFailures) digest_.failures.push_back(std::move(failure));
+    return;
+  }
   // The rows around the statement: each keeps the first failure inside it.
   bool in_row = false;
   long previous = -1;

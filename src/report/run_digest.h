@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -31,10 +32,17 @@ struct FailureDigest {
   std::size_t failing_runs = 0;
   std::size_t runs = 0;
   std::vector<std::string> log_lines;
+  // The statement's line as written in its file, without its indent; empty when unknown.
+  std::string source;
+  // A condition of an if or while that could not be evaluated: the language lets it pass, so
+  // it does not count in the verdict (except in a strict run).
+  bool uncounted = false;
 
+  // The statement as written when its line is known, else the text the document keeps.
+  const std::string& Quoted() const { return source.empty() ? text : source; }
   // "file(line)", or "" when the line is unknown.
   std::string Where() const;
-  // file(line): result: text — values
+  // file(line): result: text — values, the text as written when it is known
   std::string ConsoleLine() const;
 };
 
@@ -50,6 +58,8 @@ struct RowDigest {
   bool has_failure = false;
   FailureDigest first_failure;   // the first statement that failed inside it
   std::size_t failing_statements = 0;
+  FailureDigest first_warning;   // the first statement with a Warning inside it, when none failed
+  std::size_t warning_statements = 0;
 };
 
 struct RunDigest {
@@ -62,9 +72,16 @@ struct RunDigest {
   std::size_t rows_total = 0;
   std::vector<FailureDigest> failures;        // in document order, at most kMaxFailures
   std::size_t failures_total = 0;
+  std::size_t uncounted_total = 0;            // failures that are uncounted conditions
   // Failures outside every named result, which no row of the summary shows.
   std::size_t failures_outside_rows = 0;
   FailureDigest first_outside_failure;
+  // Statements whose runs gave Warning (and none Failed or Error): a Warning verdict fails the
+  // run, so CI and the console name where it came from.
+  std::vector<FailureDigest> warnings;        // in document order, at most kMaxFailures
+  std::size_t warnings_total = 0;
+  std::size_t warnings_outside_rows = 0;
+  FailureDigest first_outside_warning;
   std::size_t nodes = 0;
   bool annotated = false;                     // files and lines are known
   std::string script_file;                    // the root's file, when annotated
@@ -95,8 +112,11 @@ class DigestBuilder : public ResultsVisitor {
     bool ignored = false;
     long row = -1;             // the innermost named result around this node, as an index into rows
     bool annotated = false;
+    bool condition = false;    // the condition of an if or while
     Result overall = TestNotRun;
     FailureDigest failure;     // filled by the first failing run
+    FailureDigest warning;     // filled by the first run that gave Warning
+    std::size_t warning_runs = 0;
     std::size_t runs = 0;
     std::size_t failing_runs = 0;
     std::array<std::uint32_t, 7> counts{};
@@ -106,6 +126,11 @@ class DigestBuilder : public ResultsVisitor {
     std::uint32_t line = 0;
   };
   void EndFailure(Frame& frame);
+  void EndWarning(Frame& frame);
+  // The statement [frame] as a failure or warning line: its text, place and log lines.
+  void Place(Frame& frame, FailureDigest& statement);
+  // Line [line] of [file] as written, without its indent; files are read once.
+  std::string SourceLine(const std::string& file, std::uint32_t line);
   void EndRow(const Frame& frame);
 
   const RunAnnotations* notes_;
@@ -114,6 +139,7 @@ class DigestBuilder : public ResultsVisitor {
   std::vector<long> open_rows_;  // rows around the current node, outermost first
   std::unordered_set<std::size_t> targets_;   // statements the annotations name for a row
   std::vector<FailureDigest> target_failures_;
+  std::unordered_map<std::string, std::vector<std::string>> sources_;
 };
 
 // Reads the document at [path] into a digest; false with [error] set when it cannot.

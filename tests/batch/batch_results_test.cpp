@@ -132,9 +132,12 @@ TEST_F(BatchResultsFileTest, WellFormedValidAndRoundTrips) {
   BatchResultRecord odd = Record("dir & co/<a>.odl", BatchQueueItemFailed, 1, 0, 2);
   odd.results_file = "r&d/a.odl_1.xml";
   odd.comment = "tab\there, caf\xE9, bell\x07";
+  BatchResultRecord ended_by_signal = Record("b.sh", BatchQueueItemAborted, 2, 0, 2);
+  ended_by_signal.exit_status = -1;
+  BatchResultRecord exited = Record("c.pl", BatchQueueItemPassed, 2, 0, 2);
+  exited.exit_status = 0;
   std::vector<BatchResultRecord> records = {odd, Record("dir & co/<a>.odl", BatchQueueItemFailed, 1, 1, 2),
-                                            Record("b.sh", BatchQueueItemAborted, 2, 0, 2),
-                                            Record("c.pl", BatchQueueItemPassed, 2, 0, 2)};
+                                            ended_by_signal, exited};
   std::string path = Path("Results/q&a_2024.xml");
   std::filesystem::create_directories(Path("Results"));
   ASSERT_TRUE(WriteBatchResults(path, header, records));
@@ -156,6 +159,10 @@ TEST_F(BatchResultsFileTest, WellFormedValidAndRoundTrips) {
   EXPECT_EQ(loaded[1].retry, 1u);
   EXPECT_EQ(loaded[2].status, BatchQueueItemAborted);
   EXPECT_EQ(loaded[2].iteration, 2u);
+  // The optional exit status of a command entry reads back; a record without one has none.
+  EXPECT_EQ(loaded[2].exit_status, -1);
+  EXPECT_EQ(loaded[3].exit_status, 0);
+  EXPECT_EQ(loaded[0].exit_status, BatchResultRecord::kNoExitStatus);
   EXPECT_EQ(loaded[0].id, 0u) << "ids are not stored";
   EXPECT_EQ(loaded_header.version_under_test, header.version_under_test);
   EXPECT_EQ(loaded_header.batch_name, "q&a");

@@ -158,3 +158,34 @@ TEST_F(BrowserTest, IndexOfAHundredThousandRunsOpensWithTrendsAndPages) {
 
 }  // namespace
 }  // namespace ordalis::report
+
+namespace ordalis::report {
+namespace {
+
+// A batch with a flaky command and a failing script: its report opened from disk shows the
+// verdict, each entry with its attempts and why the script failed, and links to the script's
+// own report, not to XML.
+TEST_F(BrowserTest, BatchReportShowsEntriesAttemptsAndWhy) {
+  fs::create_directories(dir_ / "suite");
+  WriteFile(dir_ / "suite" / "flaky.sh", "if [ -e \"$0.once\" ]; then exit 0; fi\ntouch \"$0.once\"\nexit 3\n");
+  WriteFile(dir_ / "suite" / "rail.odl", "t = new echo()\nt.Result(1, 3.1)\n");
+  Outcome run = RunOrdalis("batch run " + (dir_ / "suite").string() + " --retry 1 --results-dir " +
+                           (dir_ / "out").string());
+  EXPECT_EQ(run.status, 1) << run.output;
+  std::size_t at = run.output.find("Batch report: ");
+  ASSERT_NE(at, std::string::npos) << run.output;
+  std::string page = run.output.substr(at + 14, run.output.find('\n', at) - at - 14);
+  Outcome dom = Browse("--dump-dom", "file://" + page);
+  ASSERT_EQ(dom.status, 0);
+  const std::string& html = dom.output;
+  EXPECT_NE(html.find("id=\"verdict\">Failed</span>"), std::string::npos) << html;
+  EXPECT_NE(html.find("<td>flaky.sh</td><td>1</td><td class=\"Failed\">Failed</td>"), std::string::npos) << html;
+  EXPECT_NE(html.find("<td></td><td>2</td><td class=\"Passed\">Passed</td>"), std::string::npos) << html;
+  EXPECT_NE(html.find("rail.odl(2): Failed: t.Result(1, 3.1)"), std::string::npos) << html;
+  EXPECT_NE(html.find(".html\">rail.odl_"), std::string::npos) << "a link to the script's report\n" << html;
+  EXPECT_EQ(html.find(".xml\">"), std::string::npos) << "no link to XML for a person\n" << html;
+  Screenshot(page, "batch-report.png");
+}
+
+}  // namespace
+}  // namespace ordalis::report

@@ -68,12 +68,13 @@ TEST_F(JunitTest, OneCasePerNamedResultWithItsOutcome) {
   outside->RecordResult(TestFailed, 1, 0.0);
   root->RecordResult(TestFailed, 1, 2.0);
   EXPECT_EQ(Parsed(*root),
-            "t.odl 6 2 1 1 True\n"
+            "t.odl 6 3 1 1 True\n"
             "ok t.odl \n"
             "bad t.odl failure:Failed: word \xE2\x80\x94 7\n"
             "broken t.odl error:Error: word \xE2\x80\x94 7\n"
             "never t.odl skipped:never: Not Run\n"
-            "warned t.odl \n"
+            // A Warning fails the run, so it fails its case, naming the statement.
+            "warned t.odl failure:Warning: word \xE2\x80\x94 7\n"
             // A failure no named result holds still fails the suite.
             "statements outside named results t.odl failure:Failed: failed\n"
             "'2026/12/10 10:11:12.000 Info  :Script:Start & \\\\x06\\n'\n");

@@ -26,10 +26,11 @@ TEST_F(RunReportTest, FailingRunLeavesReportJunitIndexAndConsoleLines) {
   Outcome run = RunOrdalis("run --junit " + junit + " " + Script(kFailing));
   EXPECT_EQ(run.status, 1) << run.output;
   std::string script = (dir_ / "check.odl").string();
-  // One line per failing statement, in the form editors jump to, before the summary.
-  std::size_t first = run.output.find(script + "(5): Failed: t.Result( 1 , \"low\" , 4.75 ) \xE2\x80\x94 \"low\", 4.75\n");
+  // One line per failing statement, in the form editors jump to, quoting the line as written
+  // (so the source can be searched for it), before the summary.
+  std::size_t first = run.output.find(script + "(5): Failed: t.Result(1, \"low\", 4.75) \xE2\x80\x94 \"low\", 4.75\n");
   // The assert's message is among its values. (Its line is the parser's; see the language suite.)
-  std::size_t second = run.output.find("): Failed: assert ( values[ 0 ] == 2 , \"first value\" ) \xE2\x80\x94 \"first value\"");
+  std::size_t second = run.output.find("): Failed: assert(values[0] == 2, \"first value\") \xE2\x80\x94 \"first value\"");
   std::size_t summary = run.output.find("Overall Script Result Failed");
   ASSERT_NE(first, std::string::npos) << run.output;
   ASSERT_NE(second, std::string::npos) << run.output;
@@ -42,6 +43,11 @@ TEST_F(RunReportTest, FailingRunLeavesReportJunitIndexAndConsoleLines) {
   EXPECT_NE(run.output.find("Report: " + html.string()), std::string::npos) << run.output;
   std::string page = ReadFile(html);
   EXPECT_NE(page.find("<span class=\"where\">" + script + "(5)</span>"), std::string::npos);
+  // The page quotes the line as written and shows the text the results document keeps beside it.
+  EXPECT_NE(page.find("<code class=\"text\">t.Result(1, &quot;low&quot;, 4.75)</code></div>\n"
+                      "<div class=\"normalised\">In the results: <code>t.Result( 1 , &quot;low&quot; , 4.75 )</code>"),
+            std::string::npos)
+      << page;
   EXPECT_NE(page.find("Info  :script:checking 5"), std::string::npos) << "the log line before the failure";
   std::string index = ReadFile(results / "index.html");
   EXPECT_NE(index.find(html.filename().string()), std::string::npos);
@@ -80,7 +86,7 @@ TEST_F(RunReportTest, QuietPrintsOnlyFailuresAndTheVerdict) {
   Outcome run = RunOrdalis("run --quiet " + Script(text));
   EXPECT_EQ(run.status, 1);
   std::string expected;
-  for (int line = 2; line <= 11; ++line) expected += (dir_ / "check.odl").string() + "(" + std::to_string(line) + "): Failed: t.Fail( )\n";
+  for (int line = 2; line <= 11; ++line) expected += (dir_ / "check.odl").string() + "(" + std::to_string(line) + "): Failed: t.Fail()\n";
   std::string html = FindFile(dir_ / "Results", ".html").string();
   expected += "... and 2 more (all in " + html + ")\nOverall Script Result Failed\n";
   EXPECT_EQ(run.output, expected);

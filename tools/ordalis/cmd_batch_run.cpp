@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <unordered_map>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,7 +27,13 @@
 #include "batch_cli.h"
 #include "history/store_location.h"
 #include "report/run_history.h"
+#include "batch_report.h"
 #include "interrupts.h"
+#include "language/script_item.h"
+#include "language/script_loader.h"
+#include "report/run_annotations.h"
+#include "report/run_digest.h"
+#include "report/report_text.h"
 #include "platform/output_file.h"
 #include "command.h"
 #include "settings_warnings.h"
@@ -37,6 +45,12 @@ namespace ordalis::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+// Lines of a failed attempt's failing statements printed and put in JUnit, and lines of a
+// command entry's output.
+constexpr std::size_t kWhyLines = 10;
+constexpr std::size_t kOutputTail = 50;
 
 const char kUsage[] =
     "Usage: ordalis batch run QUEUE.tbq | FILE|FOLDER... [OPTIONS]\n"
@@ -45,8 +59,11 @@ const char kUsage[] =
     "a batch item creator accepts, in name order), one after another: scripts (.odl), command\n"
     "files (.bat, run by /bin/sh), perl (.pl), shell (.sh) and python (.py) files, and the file\n"
     "types of plug-in batch item creators. A line is printed as each attempt starts and as it\n"
-    "finishes (entry, attempt, result, time taken, results file); at the end the batch results\n"
-    "file's path and a summary. The queue stops after its last entry.\n"
+    "finishes (entry, attempt, result, time taken, results file), and under a failed attempt\n"
+    "why: the script's failing statements, or the command's exit status and last output lines;\n"
+    "at the end the batch results file's path, the batch report beside it (<stamp>.html: each\n"
+    "entry with its attempts, why they failed and links to their own reports) and a summary\n"
+    "that lists every entry that did not pass. The queue stops after its last entry.\n"
     "\n"
     "Options:\n"
     "  --retry N                  extra attempts for an entry that fails (default: the queue\n"
@@ -56,7 +73,9 @@ const char kUsage[] =
     "  --results-dir DIR          write the results into DIR instead of <queue folder>/Results\n"
     "                             (for files given on the command line: ./Results)\n"
     "  --version-under-test TEXT  the version label written into the results\n"
-    "  --junit FILE               also write the attempts as JUnit XML, one test case each\n"
+    "  --junit FILE               also write JUnit XML: one test case per entry, decided by\n"
+    "                             its last attempt, earlier failed attempts as flakyFailure\n"
+    "                             or rerunFailure elements\n"
     "  --keep-background          leave running what a command entry started in the background\n"
     "                             (by default the entry's process group is ended with it)\n"
     "  --label KEY=VALUE          a label kept with every script run of the batch in the\n"
@@ -291,6 +310,9 @@ const char* ResultWord(const batch::BatchResultRecord& record) {
   return record.error.empty() ? ResultWord(record.status) : "Error";
 }
 
+std::vector<std::string> WhyNotPassed(const std::string& results_directory, const std::string& entry,
+                                      const batch::BatchResultRecord& record);
+
 // A Finished that follows a recorded attempt prints it (an attempt a stop cut short is recorded
 // too); the Finished of a reset, or of a stop between attempts, records nothing and prints
 // nothing.
@@ -319,7 +341,15 @@ Status RunObserver::Finished(std::uint32_t id) {
   std::printf("%-7s %s (attempt %u of %u) %s%s%s\n", ResultWord(record), FileName(id).c_str(),
               record.retry + 1, record.maxretry + 1, time.c_str(), record.results_file.empty() ? "" : "  results: ",
               record.results_file.empty() ? "" : (results_directory + "/" + record.results_file).c_str());
-  if (!record.error.empty()) std::printf("        not run: %s\n", record.error.c_str());
+  if (!record.error.empty()) {
+    std::printf("        not run: %s\n", record.error.c_str());
+  } else if (record.status == BatchQueueItemFailed) {
+    // Why it failed, under its line: the failing statements, or how the command ended and
+    // the end of its output.
+    std::vector<std::string> why = WhyNotPassed(results_directory, names_[id], record);
+    std::size_t first = why.size() > kWhyLines ? why.size() - kWhyLines : 0;
+    for (std::size_t i = first; i < why.size(); ++i) std::printf("        %s\n", why[i].c_str());
+  }
   std::fflush(stdout);
   return S_OK;
 }
@@ -349,36 +379,183 @@ int CheckQueueFile(const std::string& path) {
   return 0;
 }
 
-std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& observer, double total_time) {
-  batch::BatchResultsHeader header = queue.ResultsHeader();
-  batch::JUnitSuite suite{header.batch_name, batch::IsoTimestamp(header.start_time), header.host_name, total_time, {}};
-  std::map<std::uint32_t, std::string> names = observer.names();
-  for (const batch::BatchResultRecord& record : queue.Records()) {
-    batch::JUnitCase c;
-    c.name = record.name + " (" + (record.iteration > 1 ? "iteration " + std::to_string(record.iteration) + ", " : "") +
-             "attempt " + std::to_string(record.retry + 1) + ")";
-    c.classname = header.batch_name;
-    c.file = names[record.id];
-    c.time = observer.AttemptTime(record.id, record.iteration, record.retry);
-    if (!record.error.empty()) {
-      c.outcome = batch::JUnitCase::Outcome::kError;
-      c.message = "Error";
-      c.details = "Not run: " + record.error;
-    } else if (record.status == BatchQueueItemFailed) {
-      c.outcome = batch::JUnitCase::Outcome::kFailed;
-      c.message = "Failed";
-      c.details = record.results_file.empty() ? "" : "Results file: " + record.results_file;
-    } else if (record.status == BatchQueueItemAborted) {
-      c.outcome = batch::JUnitCase::Outcome::kError;
-      c.message = "Aborted";
+// How the batch's test cases are named for CI: the suite and class after the queue file or the
+// folder given (so two batches stay two suites), each entry by its path relative to it.
+struct CaseNaming {
+  std::string suite;
+  std::string base;  // an absolute directory ending in "/"
+};
+
+CaseNaming NamingOf(const Options& options, const std::string& batch_name) {
+  CaseNaming naming{batch_name, batch::AbsolutePath(".") + "/"};
+  if (options.paths.size() != 1) return naming;
+  const std::string& path = options.paths[0];
+  std::error_code error;
+  if (batch::HasExtension(path, ".tbq")) {
+    batch::QueueLocation location = batch::SplitQueuePath(path);
+    naming.base = batch::AbsolutePath(location.directory) + "/";
+  } else if (fs::is_directory(path, error)) {
+    std::string folder = batch::AbsolutePath(path);
+    naming.suite = fs::path(folder).filename().string();
+    naming.base = folder + "/";
+  }
+  return naming;
+}
+
+// Up to kWhyLines lines saying why a script's attempt did not pass: its failing statements as
+// file(line): Result: text — values. The script is read again for the places of its statements.
+std::vector<std::string> ScriptFailures(const std::string& script, const std::string& results_xml) {
+  ScriptItemPtr root = ScriptItem::Make(rootItem, script, script, 0);
+  ScriptLoader loader;
+  report::RunAnnotations notes;
+  const report::RunAnnotations* places = nullptr;
+  if (loader.Load(script, root)) {
+    std::unordered_map<const ScriptItem*, std::size_t> index_of;
+    report::NoteTree(*root, &notes, &index_of);
+    places = &notes;
+  }
+  report::RunDigest digest;
+  std::string error;
+  if (!report::DigestResults(results_xml, places, &digest, &error)) return {"cannot read " + results_xml + ": " + error};
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < digest.failures.size() && i < kWhyLines; ++i) {
+    lines.push_back(digest.failures[i].ConsoleLine());
+  }
+  for (std::size_t i = 0; i < digest.warnings.size() && lines.size() < kWhyLines; ++i) {
+    lines.push_back(digest.warnings[i].ConsoleLine());
+  }
+  std::size_t listed = lines.size();
+  std::size_t all = digest.failures_total + digest.warnings_total;
+  if (all > listed) lines.push_back("... and " + std::to_string(all - listed) + " more in " + results_xml);
+  if (lines.empty()) lines.push_back(std::string("verdict ") + report::ResultWordOf(digest.verdict));
+  return lines;
+}
+
+// The last kOutputTail lines of a command entry's log (its output, then its exit status).
+std::vector<std::string> CommandOutputTail(const std::string& log_path) {
+  std::ifstream file(log_path, std::ios::binary);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    if (lines.size() > kOutputTail) lines.erase(lines.begin());
+  }
+  return lines;
+}
+
+// Why [record]'s attempt did not pass, one line each; empty when nothing more is known.
+std::vector<std::string> WhyNotPassed(const std::string& results_directory, const std::string& entry,
+                                      const batch::BatchResultRecord& record) {
+  if (!record.error.empty()) return {"not run: " + record.error};
+  if (record.results_file.empty()) return {};
+  std::string results = results_directory + "/" + record.results_file;
+  if (batch::HasExtension(entry, ".odl")) return ScriptFailures(entry, results);
+  std::string log = results.substr(0, results.rfind('.')) + ".log";
+  return CommandOutputTail(log);
+}
+
+// The line of [why] that says most in one: how a command ended, else the first line; with ": ".
+std::string Headline(const std::vector<std::string>& why) {
+  for (auto line = why.rbegin(); line != why.rend(); ++line) {
+    for (const char* ending : {":exit status ", ":ended by a signal"}) {
+      std::size_t at = line->find(ending);
+      if (at != std::string::npos) return ": " + line->substr(at + 1);
     }
-    suite.cases.push_back(std::move(c));
+  }
+  return why.empty() ? std::string() : ": " + why.front();
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// One test case per entry (and iteration, running continuously): its last attempt decides it,
+// and the attempts before it are kept as reruns, so a flaky pass is a pass that shows it.
+std::vector<batch::JUnitSuite> JUnitOf(CBatchQueue& queue, const RunObserver& observer, const CaseNaming& naming,
+                                       double total_time) {
+  batch::BatchResultsHeader header = queue.ResultsHeader();
+  batch::JUnitSuite suite{naming.suite, batch::IsoTimestamp(header.start_time), header.host_name, total_time, {}};
+  std::map<std::uint32_t, std::string> names = observer.names();
+  std::string results_directory = queue.ResultsDirectory();
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::size_t> case_of;
+  for (const batch::BatchResultRecord& record : queue.Records()) {
+    std::string entry = names[record.id];
+    auto [at, added] = case_of.try_emplace({record.id, record.iteration}, suite.cases.size());
+    if (added) suite.cases.emplace_back();
+    batch::JUnitCase& c = suite.cases[at->second];
+    if (!added && c.outcome != batch::JUnitCase::Outcome::kPassed) {
+      c.earlier.push_back({c.outcome, c.message, c.details});
+    }
+    c.name = batch::MakeRelativePath(naming.base, batch::AbsolutePath(entry.empty() ? record.name : entry));
+    if (record.iteration > 1) c.name += " (iteration " + std::to_string(record.iteration) + ")";
+    c.classname = naming.suite;
+    c.file = entry;
+    c.time = observer.AttemptTime(record.id, record.iteration, record.retry);
+    c.outcome = batch::JUnitCase::Outcome::kPassed;
+    c.message.clear();
+    c.details.clear();
+    if (record.status == BatchQueueItemPassed && record.error.empty()) continue;
+    std::string attempt = " (attempt " + std::to_string(record.retry + 1) + ")";
+    c.outcome = record.status == BatchQueueItemFailed && record.error.empty() ? batch::JUnitCase::Outcome::kFailed
+                                                                               : batch::JUnitCase::Outcome::kError;
+    std::vector<std::string> why = WhyNotPassed(results_directory, entry, record);
+    c.message = std::string(ResultWord(record)) + attempt + Headline(why);
+    c.details = Joined(why);
   }
   return {suite};
 }
 
+// The attempt's own page for a person: a script's HTML report, a command's log; the results
+// XML only when neither is there.
+std::string AttemptLink(const std::string& results_directory, const std::string& results_file) {
+  if (results_file.empty()) return std::string();
+  std::string stem = results_file.substr(0, results_file.rfind('.'));
+  std::error_code error;
+  for (const std::string& page : {stem + ".html", stem + ".log"}) {
+    if (fs::is_regular_file(results_directory + "/" + page, error)) return page;
+  }
+  return results_file;
+}
+
+// Writes the batch report beside the batch results file [results_xml]; its path, or empty after
+// saying why it could not be written.
+std::string WriteBatchReport(CBatchQueue& queue, const RunObserver& observer, const CaseNaming& naming,
+                             const std::string& results_xml) {
+  batch::BatchResultsHeader header = queue.ResultsHeader();
+  BatchReport page{naming.suite, "Passed", batch::IsoTimestamp(header.start_time), {}};
+  std::map<std::uint32_t, std::string> names = observer.names();
+  std::string results_directory = queue.ResultsDirectory();
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::size_t> entry_of;
+  for (const batch::BatchResultRecord& record : queue.Records()) {
+    const std::string& entry = names[record.id];
+    auto [at, added] = entry_of.try_emplace({record.id, record.iteration}, page.entries.size());
+    if (added) {
+      std::string name = batch::MakeRelativePath(naming.base, batch::AbsolutePath(entry.empty() ? record.name : entry));
+      if (record.iteration > 1) name += " (iteration " + std::to_string(record.iteration) + ")";
+      page.entries.push_back({name, {}});
+    }
+    BatchReportAttempt attempt{ResultWord(record), observer.AttemptTime(record.id, record.iteration, record.retry),
+                               AttemptLink(results_directory, record.results_file), {}};
+    if (attempt.result != "Passed") attempt.why = WhyNotPassed(results_directory, entry, record);
+    page.entries[at->second].attempts.push_back(std::move(attempt));
+  }
+  for (const BatchReportEntry& entry : page.entries) {
+    if (entry.attempts.empty() || entry.attempts.back().result != "Passed") page.verdict = "Failed";
+  }
+  std::string path = results_xml.substr(0, results_xml.rfind('.')) + ".html";
+  std::string error;
+  if (!WriteOutputFile(path, BatchReportHtml(page), 0644, &error)) {
+    std::fprintf(stderr, "ordalis batch run: cannot write the batch report '%s': %s\n", path.c_str(), error.c_str());
+    return std::string();
+  }
+  return path;
+}
+
 // Prints the summary; true when every entry's last attempt passed.
-bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
+bool PrintSummary(CBatchQueue& queue, const RunObserver& observer, const std::string& report) {
   std::vector<batch::BatchResultRecord> records = queue.Records();
   std::map<std::uint32_t, const batch::BatchResultRecord*> last;
   for (const batch::BatchResultRecord& record : records) last[record.id] = &record;
@@ -399,6 +576,7 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer) {
   std::string results;
   queue.get_ResultsFileName(&results);
   std::printf("\nBatch results: %s\n", results.c_str());
+  if (!report.empty()) std::printf("Batch report: %s\n", report.c_str());
   std::printf("Entries %zu: passed %d, failed %d, aborted %d, not run %d (%zu attempt%s)\n", observer.entries().size(),
               passed, failed, aborted, not_run, records.size(), records.size() == 1 ? "" : "s");
   for (const std::string& failure : failures) std::printf("  %s\n", failure.c_str());
@@ -497,11 +675,18 @@ int RunCommand(const std::vector<std::string>& args) {
   if (interrupts.interrupted()) queue->Stop();
   observer->ended().Wait();
   queue->SetClient(nullptr);
-  bool all_passed = PrintSummary(*queue, *observer);
+  CaseNaming naming = NamingOf(options, queue->ResultsHeader().batch_name);
+  std::string batch_results;
+  queue->get_ResultsFileName(&batch_results);
+  std::string report = batch_results.empty() ? std::string() : WriteBatchReport(*queue, *observer, naming, batch_results);
+  bool all_passed = PrintSummary(*queue, *observer, report);
   MarkBatchInHistory(*queue, options.history);
   std::string junit_error;
   bool junit_lost = !options.junit.empty() &&
-                    !WriteOutputFile(options.junit, batch::JUnitXml(JUnitOf(*queue, *observer, SecondsSince(start))),
+                    !WriteOutputFile(options.junit,
+                                     batch::JUnitXml(JUnitOf(*queue, *observer,
+                                                             naming,
+                                                             SecondsSince(start))),
                                      0644, &junit_error);
   if (junit_lost) {
     std::fprintf(stderr, "ordalis batch run: cannot write the JUnit file '%s': %s\n", options.junit.c_str(),

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -37,6 +38,7 @@
 #include "testers/script_playback.h"
 #include "platform/file_descriptor.h"
 #include "platform/text.h"
+#include "report/junit_writer.h"
 #include "report/run_annotations.h"
 #include "history/store_location.h"
 #include "report/run_history.h"
@@ -73,7 +75,9 @@ const char kUsage[] =
     "                             cannot be read stops a strict run before it starts\n"
     "  --version-under-test TEXT  the version label written into the results\n"
     "  --email ADDRESSES          extra recipients of the results mail\n"
-    "  --junit FILE               also write the results as a JUnit XML document for CI\n"
+    "  --junit FILE               also write the results as a JUnit XML document for CI; its\n"
+    "                             failures and errors are zero exactly when the exit status\n"
+    "                             is 0 (a script not run is a test case in error)\n"
     "  --label KEY=VALUE          a label kept with the run in the results store (station=3,\n"
     "                             unit=SN123); may be repeated; 'ordalis history list\n"
     "                             --label KEY=VALUE' finds the run by it\n"
@@ -94,8 +98,14 @@ const char kUsage[] =
     "written is named in a warning and a severe line of the run's log; the run's verdict, files\n"
     "and exit status are unchanged.\n"
     "\n"
-    "At the end, before the summary, each failing statement is printed as\n"
-    "'file(line): result: text' followed by its values.\n"
+    "At the end, before the summary, each failing statement is printed once as\n"
+    "'file(line): result: text' followed by its values, the text as written in the file (the\n"
+    "results document keeps it normalised) and '(N times)' when it failed in a loop; then the\n"
+    "statements with a warning, and the conditions that could not be evaluated, which the\n"
+    "verdict does not count (--strict fails the run on them; they are also in the report and\n"
+    "in the JUnit document's system-err). After the summary, one line counts the named\n"
+    "results, the statements and the time:\n"
+    "  4 named results: 3 passed, 1 failed \xC2\xB7 14 statements \xC2\xB7 0.09 s\n"
     "\n"
     "A script with syntax errors is reported and not run. A severe log line about a\n"
     "statement is followed by the place of the statement: FILE(LINE): statement text.\n"
@@ -353,8 +363,8 @@ bool HasErrorItems(const ScriptItem& root) {
 
 // Reports what keeps the loaded script [root] from running: its syntax errors, with their
 // explanations, and in a strict run whatever `ordalis check` finds (warnings are shown and do
-// not stop it). False when the script must not run.
-bool Checked(const Options& options, const ScriptItem& root) {
+// not stop it). False when the script must not run, with [problems] saying why, one line each.
+bool Checked(const Options& options, const ScriptItem& root, std::vector<std::string>* problems) {
   std::vector<Finding> findings;
   if (HasErrorItems(root)) {
     // The explanations come from the parser: the script is read once more to collect them.
@@ -375,9 +385,25 @@ bool Checked(const Options& options, const ScriptItem& root) {
   if (!HasErrors(findings)) return true;
   std::size_t errors = std::count_if(findings.begin(), findings.end(),
                                      [](const Finding& f) { return f.severity == Severity::kError; });
-  std::fprintf(stderr, "ordalis run: %s has %zu error%s; not run%s\n", options.script.c_str(),
-               errors, errors == 1 ? "" : "s", HasErrorItems(root) ? "" : " (--strict)");
+  std::string verdict = options.script + " has " + std::to_string(errors) + " error" +
+                        (errors == 1 ? "" : "s") + "; not run" + (HasErrorItems(root) ? "" : " (--strict)");
+  std::fprintf(stderr, "ordalis run: %s\n", verdict.c_str());
+  for (const Finding& finding : findings) {
+    if (finding.severity == Severity::kError) problems->push_back(FindingLine(finding));
+  }
+  problems->push_back(verdict);
   return false;
+}
+
+// A script that is not run still leaves its JUnit document, in error, so a CI server does not
+// read an older passing one. Returns the exit status: 1, or 2 when the document cannot be written.
+int NotRun(const Options& options, const std::vector<std::string>& problems, int status) {
+  if (options.junit.empty()) return status;
+  std::string error;
+  if (report::WriteNotRunJunit(options.script, problems, options.junit, &error)) return status;
+  std::fprintf(stderr, "ordalis run: cannot write the JUnit document %s: %s\n", options.junit.c_str(),
+               error.c_str());
+  return 2;
 }
 
 // A file written after the run that could not be written goes into the run's log, beside its
@@ -385,6 +411,59 @@ bool Checked(const Options& options, const ScriptItem& root) {
 void LogSevere(const std::string& results_xml, const std::string& problem) {
   std::string log = results_xml.substr(0, results_xml.rfind('.')) + ".log";
   ScriptLog::AppendLine(log, ScriptLog::FileLine(ScriptLog::Now(), severe, "Script", problem));
+}
+
+enum class Counted { kYes, kNo, kWarnings };
+
+// Prints the failing statements that count in the verdict (or the uncounted conditions, or the
+// statements with a warning) as 'file(line): result: text — values', each once, with how many
+// times it did not pass in a loop; at most [limit], then how many more there are in [where].
+template <typename Shown>
+void PrintStatements(const report::RunDigest& digest, Counted which, std::size_t limit, const std::string& where,
+                     const Shown& shown) {
+  const std::vector<report::FailureDigest>& list = which == Counted::kWarnings ? digest.warnings : digest.failures;
+  std::size_t total = which == Counted::kWarnings ? digest.warnings_total
+                      : which == Counted::kNo     ? digest.uncounted_total
+                                                  : digest.failures_total - digest.uncounted_total;
+  std::size_t printed = 0;
+  for (const report::FailureDigest& statement : list) {
+    if (which != Counted::kWarnings && statement.uncounted != (which == Counted::kNo)) continue;
+    if (printed++ == limit) break;
+    std::string line = statement.ConsoleLine();
+    if (statement.failing_runs > 1) line += " (" + std::to_string(statement.failing_runs) + " times)";
+    std::printf("%s\n", shown(line).c_str());
+  }
+  if (total > limit) std::printf("... and %zu more (all in %s)\n", total - limit, where.c_str());
+}
+
+// The run in tests: "4 named results: 3 passed, 1 failed · 14 statements · 0.09 s".
+std::string TestsLine(const report::RunDigest& digest) {
+  static constexpr std::pair<Result, const char*> kWords[] = {
+      {TestPassed, "passed"}, {TestFailed, "failed"}, {TestWarning, "with a warning"}, {TestError, "in error"},
+      {TestAborted, "aborted"}, {TestNotImplemented, "not implemented"}, {TestNotRun, "not run"}};
+  std::array<std::size_t, 7> rows{};
+  for (const report::RowDigest& row : digest.rows) {
+    if (row.overall >= 0 && row.overall <= TestAborted) ++rows[static_cast<std::size_t>(row.overall)];
+  }
+  std::string line;
+  if (digest.rows_total == 0) {
+    line = "no named results";
+  } else {
+    line = std::to_string(digest.rows_total) + " named result" + (digest.rows_total == 1 ? "" : "s") + ":";
+    const char* separator = " ";
+    for (const auto& [result, word] : kWords) {
+      std::size_t count = rows[static_cast<std::size_t>(result)];
+      if (count == 0 && result != TestPassed && result != TestFailed) continue;
+      line += separator + std::to_string(count) + " " + word;
+      separator = ", ";
+    }
+  }
+  std::size_t statements = 0;
+  for (std::size_t count : digest.statements) statements += count;
+  char tail[96];
+  std::snprintf(tail, sizeof tail, " \xC2\xB7 %zu statement%s \xC2\xB7 %.2f s", statements,
+                statements == 1 ? "" : "s", digest.duration);
+  return line + tail;
 }
 
 // The end of the run on the console: where its files are, each failing statement, and the
@@ -419,16 +498,17 @@ bool PrintOutcome(const Options& options, CScript& script, const report::RunAnno
   const report::RunDigest& digest = reports.outcome.digest;
   const bool terminal = isatty(STDOUT_FILENO) != 0;
   auto shown = [terminal](const std::string& text) { return terminal ? TerminalText(text) : text; };
-  for (std::size_t i = 0; i < digest.failures.size() && i < kFailuresPrinted; ++i) {
-    std::printf("%s\n", shown(digest.failures[i].ConsoleLine()).c_str());
-  }
-  if (digest.failures_total > kFailuresPrinted) {
-    const std::string& where = reports.html_path.empty() ? results : reports.html_path;
-    std::printf("... and %zu more (all in %s)\n", digest.failures_total - kFailuresPrinted, where.c_str());
+  const std::string& where = reports.html_path.empty() ? results : reports.html_path;
+  PrintStatements(digest, Counted::kYes, kFailuresPrinted, where, shown);
+  PrintStatements(digest, Counted::kWarnings, kFailuresPrinted, where, shown);
+  if (digest.uncounted_total > 0) {
+    std::printf("%s\n", report::kUncountedHeading);
+    PrintStatements(digest, Counted::kNo, kFailuresPrinted, where, shown);
   }
   std::string summary = SummaryMailBody(SummaryOf(*script.root()));
   if (options.quiet) summary = summary.substr(0, summary.find('\n') + 1);
   std::printf("%s", shown(summary).c_str());
+  if (!options.quiet && !results.empty()) std::printf("%s\n", TestsLine(digest).c_str());
   std::fflush(stdout);
   return reports.problems.empty() && junit_written && (results_written || script.results_xml_path().empty());
 }
@@ -456,7 +536,7 @@ int RunCommand(const std::vector<std::string>& args) {
   if (std::string problem = UnreadableFile(options.script, ScriptLoader::kMaxScriptBytes);
       !problem.empty()) {
     std::fprintf(stderr, "ordalis run: cannot open '%s': %s\n", options.script.c_str(), problem.c_str());
-    return 2;
+    return NotRun(options, {"cannot open '" + options.script + "': " + problem}, 2);
   }
   if (std::string problem = UnreadableFile(options.playback, kMaxRecordFileBytes);
       !options.playback.empty() && !problem.empty()) {
@@ -490,7 +570,9 @@ int RunCommand(const std::vector<std::string>& args) {
   script->Load(options.script, &loaded);
   printer->set_script(script);
   ScriptItemPtr root = script->root();
-  if (!Checked(options, *root)) return 1;
+  if (std::vector<std::string> problems; !Checked(options, *root, &problems)) {
+    return NotRun(options, problems, 1);
+  }
   if (options.strict) script->judge()->set_strictness(RunStrictness::kStrict);
   if (!options.results_dir.empty()) script->put_ResultsDirectory(options.results_dir);
   script->set_keep_runs(options.keep_runs);
@@ -502,7 +584,9 @@ int RunCommand(const std::vector<std::string>& args) {
   watcher->ended().Wait();
   script->SetTraceEventsClient(nullptr);
   script->SetScriptEventsClient(nullptr);
-  bool reports_written = PrintOutcome(options, *script, recorder.Finish(*root));
+  report::RunAnnotations notes = recorder.Finish(*root);
+  notes.strict = options.strict;
+  bool reports_written = PrintOutcome(options, *script, notes);
   // Results that could not be written are a failure of the run, whatever its verdict.
   std::vector<std::string> problems = script->results_problems();
   for (const std::string& problem : problems) std::fprintf(stderr, "ordalis run: %s\n", problem.c_str());
