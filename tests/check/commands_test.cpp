@@ -155,8 +155,8 @@ TEST_F(CommandsTest, FailingAssertAtItsOwnLine) {
                                           "  assert(x == 3)\nendif\n");
   Outcome outcome = Ordalis("run " + script);
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_TRUE(Has(outcome, script + "(2): Failed: assert ( x == 2 )\n")) << outcome.output;
-  EXPECT_TRUE(Has(outcome, script + "(6): Failed: assert ( x == 3 )\n")) << outcome.output;
+  EXPECT_TRUE(Has(outcome, script + "(2): Failed: assert(x == 2)\n")) << outcome.output;
+  EXPECT_TRUE(Has(outcome, script + "(6): Failed: assert(x == 3)\n")) << outcome.output;
 }
 
 // Inside an ignoreresult section, a strict run fails the statement but not the run.
