@@ -425,6 +425,12 @@ bool ReadResults(const std::string& path, const std::vector<ResultsVisitor*>& vi
   xmlCtxtUseOptions(context, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC | XML_PARSE_NOWARNING);
   xmlParseDocument(context);
   bool well_formed = context->wellFormed != 0;
+  // Entity declarations that the parser met after an error (when it no longer calls this
+  // reader) are kept in a document of its own making, which freeing the context leaves alone.
+  if (context->myDoc != nullptr) {
+    xmlFreeDoc(context->myDoc);
+    context->myDoc = nullptr;
+  }
   xmlFreeParserCtxt(context);
   if (!input.failure().empty()) parser.Error(input.failure());
   if (parser.error().empty() && well_formed) {
