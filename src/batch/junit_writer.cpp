@@ -123,10 +123,6 @@ std::string JUnitXml(const std::vector<JUnitSuite>& suites) {
   return out;
 }
 
-bool WriteJUnit(const std::string& path, const std::vector<JUnitSuite>& suites) {
-  return WriteFileAtomically(path, JUnitXml(suites));
-}
-
 std::string IsoTimestamp(std::int64_t time) {
   std::time_t t = static_cast<std::time_t>(time);
   std::tm parts{};

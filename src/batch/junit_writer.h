@@ -40,9 +40,6 @@ struct JUnitSuite {
 
 std::string JUnitXml(const std::vector<JUnitSuite>& suites);
 
-// Writes the document to [path]; false when it cannot be written.
-bool WriteJUnit(const std::string& path, const std::vector<JUnitSuite>& suites);
-
 // "YYYY-MM-DDThh:mm:ss" of [time] in local time.
 std::string IsoTimestamp(std::int64_t time);
 

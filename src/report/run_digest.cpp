@@ -190,20 +190,28 @@ void DigestBuilder::Place(Frame& frame, FailureDigest& statement) {
   }
 }
 
+template <typename Visit>
+bool DigestBuilder::ForEachOpenRow(Visit visit) {
+  bool in_row = false;
+  long previous = -1;
+  for (long row : open_rows_) {
+    // The stack repeats a row for every level inside it.
+    if (row < 0 || row == previous) continue;
+    previous = row;
+    in_row = true;
+    visit(digest_.rows[static_cast<std::size_t>(row)]);
+  }
+  return in_row;
+}
+
 void DigestBuilder::EndWarning(Frame& frame) {
   FailureDigest& warning = frame.warning;
   Place(frame, warning);
   warning.failing_runs = frame.warning_runs;
   ++digest_.warnings_total;
-  bool in_row = false;
-  long previous = -1;
-  for (long row : open_rows_) {
-    if (row < 0 || row == previous) continue;
-    previous = row;
-    in_row = true;
-    RowDigest& digest_row = digest_.rows[static_cast<std::size_t>(row)];
+  bool in_row = ForEachOpenRow([&](RowDigest& digest_row) {
     if (digest_row.warning_statements++ == 0) digest_row.first_warning = warning;
-  }
+  });
   if (!in_row && digest_.warnings_outside_rows++ == 0) digest_.first_outside_warning = warning;
   if (digest_.warnings.size() < kMaxFailures) digest_.warnings.push_back(std::move(warning));
 }
@@ -221,20 +229,13 @@ void DigestBuilder::EndFailure(Frame& frame) {
     return;
   }
   // The rows around the statement: each keeps the first failure inside it.
-  bool in_row = false;
-  long previous = -1;
-  for (long row : open_rows_) {
-    // The stack repeats a row for every level inside it.
-    if (row < 0 || row == previous) continue;
-    previous = row;
-    in_row = true;
-    RowDigest& digest_row = digest_.rows[static_cast<std::size_t>(row)];
+  bool in_row = ForEachOpenRow([&](RowDigest& digest_row) {
     ++digest_row.failing_statements;
     if (!digest_row.has_failure) {
       digest_row.has_failure = true;
       digest_row.first_failure = failure;
     }
-  }
+  });
   if (!in_row && digest_.failures_outside_rows++ == 0) digest_.first_outside_failure = failure;
   if (targets_.count(frame.index) != 0) target_failures_.push_back(failure);
   if (digest_.failures.size() < kMaxFailures) digest_.failures.push_back(std::move(failure));

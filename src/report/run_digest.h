@@ -127,6 +127,10 @@ class DigestBuilder : public ResultsVisitor {
   };
   void EndFailure(Frame& frame);
   void EndWarning(Frame& frame);
+  // Calls [visit] once for each named result around the current statement; false when it stands
+  // in none.
+  template <typename Visit>
+  bool ForEachOpenRow(Visit visit);
   // The statement [frame] as a failure or warning line: its text, place and log lines.
   void Place(Frame& frame, FailureDigest& statement);
   // Line [line] of [file] as written, without its indent; files are read once.
