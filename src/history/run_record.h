@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "language/measurement.h"
 #include "ordalis/types.h"
 
 namespace ordalis::history {
@@ -31,6 +32,13 @@ struct FailureRecord {
   Result result = TestFailed;
   std::string text;
   std::string values;
+};
+
+// A measurement of the run with the statement that took it.
+struct MeasurementRecord {
+  Measurement measurement;
+  std::string file;
+  std::int64_t line = 0;
 };
 
 struct RunRecord {
@@ -57,6 +65,7 @@ struct RunRecord {
   std::vector<std::pair<std::string, std::string>> labels;
   std::vector<NamedResultRecord> named_results;
   std::vector<FailureRecord> failures;
+  std::vector<MeasurementRecord> measurements;
 };
 
 // The result words as the results document writes them ("Passed", "Not Run", …).
