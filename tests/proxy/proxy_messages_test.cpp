@@ -63,6 +63,8 @@ struct StreamCommandsCase {
   std::vector<std::string> commands;
 };
 
+void PrintTo(const StreamCommandsCase& c, std::ostream* out) { *out << c.name; }
+
 class StreamCommands : public ::testing::TestWithParam<StreamCommandsCase> {};
 
 TEST_P(StreamCommands, AFramedCommandTheStreamPausedInsideIsDropped) {
