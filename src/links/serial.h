@@ -199,6 +199,8 @@ class ISerial {
   void NotifySent(const std::uint8_t* bytes, std::size_t length);
   void NotifyLineEvent(int code);
   void NotifyPeerDropped(const std::string& reason);
+  // Tells the client that a received frame or packet was refused; [reason] says why.
+  void NotifyFrameRejected(const std::string& reason) { Reject(reason); }
 
  protected:
   ISerialClient* client() const { return client_; }
