@@ -287,9 +287,14 @@ TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
   std::uint8_t buffer[kReceiveChunk];
   SharedSocket next;
   std::string dropped;
+  // The stream's clock runs only while this thread waits for bytes: a pause inside a frame is
+  // then the peer's, never time this end spent handing on what it had received meanwhile.
+  auto stream_clock = FrameReader::Clock::now();
   for (;;) {
     bool guarded = host_.empty() && deadline_wait.count() > 0 && PeerUnproven();
+    auto waiting_since = FrameReader::Clock::now();
     Arrival arrival = WaitForArrival(socket->get(), guarded, deadline);
+    stream_clock += FrameReader::Clock::now() - waiting_since;
     if (arrival == Arrival::kDeadline) {
       dropped = "a peer that did not show the key within " + std::to_string(deadline_wait.count()) + " ms";
       break;
@@ -303,7 +308,7 @@ TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
     if (arrival == Arrival::kStopped) break;
     long received = ::recv(socket->get(), buffer, sizeof buffer, 0);
     if (received > 0) {
-      DeliverReceived(buffer, static_cast<std::size_t>(received));
+      DeliverReceived(buffer, static_cast<std::size_t>(received), stream_clock);
       continue;
     }
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
