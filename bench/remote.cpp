@@ -5,7 +5,7 @@
 // runs).
 //
 // Small messages that wait for delayed acknowledgements show here as some 40 ms a round trip.
-// The whole-process comparison with a local `ordalis run` is a paired shell measurement; this
+// The whole-process comparison with a local `ordalis run` is bench/remote_vs_local.sh; this
 // program follows the link's share of it.
 
 #include <benchmark/benchmark.h>
