@@ -170,6 +170,7 @@ void AuthenticatedSession::Establish() {
   receive_direction_ = own_ == peer_ ? 0 : 1 - send_direction_;
   sent_ = 0;
   received_ = 0;
+  gap_forgiven_ = false;
   established_ = true;
   peer_proven_ = false;
   own_used_ = true;
@@ -216,9 +217,11 @@ AuthenticatedSession::Outcome AuthenticatedSession::OpenData(const std::uint8_t*
   if (!memeql_sec(tag, body + 9 + size, sizeof tag)) {
     return Refused("a data frame that failed authentication");
   }
-  bool in_order = rule_ == CounterRule::kNextInSequence ? counter == received_ + 1 : counter > received_;
+  bool strict = rule_ == CounterRule::kNextInSequence && !gap_forgiven_;
+  bool in_order = strict ? counter == received_ + 1 : counter > received_;
   if (!in_order) return Refused("a replayed or out-of-order data frame");
   received_ = counter;
+  gap_forgiven_ = false;
   peer_proven_ = true;
   Outcome outcome;
   outcome.plaintext = std::move(plain);

@@ -67,6 +67,9 @@ class AuthenticatedSession {
 
   // Handles one received frame body.
   Outcome Open(const std::uint8_t* body, std::size_t length);
+  // The stream lost a frame the link could not read whole (it stopped arriving): the next data
+  // frame may skip counters, once, as on a message link. Replays and reordering stay refused.
+  void ForgiveLostFrame() { gap_forgiven_ = true; }
 
   // A hello frame (with its length) from [own] that has heard [peer]; for tests and peers.
   static Bytes Hello(const Random& own, const Random& peer);
@@ -107,6 +110,7 @@ class AuthenticatedSession {
   std::uint8_t receive_direction_ = 1;
   std::uint64_t sent_ = 0;      // counter of the last data frame sealed
   std::uint64_t received_ = 0;  // counter of the last data frame accepted
+  bool gap_forgiven_ = false;   // the next data frame may skip counters
 };
 
 }  // namespace ordalis

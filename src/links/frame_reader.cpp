@@ -16,7 +16,11 @@ std::uint32_t GetBigEndian32(const std::uint8_t* in) {
          (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
 }
 
-void FrameReader::Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Frame>& frames) {
+void FrameReader::Feed(const std::uint8_t* bytes, std::size_t length, Clock::time_point arrival,
+                       std::vector<Frame>& frames) {
+  if (length == 0) return;
+  DropIfPaused(arrival, frames);
+  last_arrival_ = arrival;
   std::size_t offset = 0;
   while (offset < length) {
     if (skip_ > 0) {
@@ -66,8 +70,24 @@ std::size_t FrameReader::TakeBody(const std::uint8_t* bytes, std::size_t length,
   return taken;
 }
 
+// The stream paused inside a frame: what is held of it (or left to skip of a refused one) is
+// given up, so the bytes that come now are read as the start of a new frame.
+void FrameReader::DropIfPaused(Clock::time_point arrival, std::vector<Frame>& frames) {
+  if (!partial() || arrival - last_arrival_ < pause_) return;
+  std::string what = skip_ > 0 ? "the rest of a refused frame (" + std::to_string(skip_) + " bytes still to come)"
+                     : pending_.size() < 4
+                         ? "an unfinished frame (" + std::to_string(pending_.size()) + " of its 4 length bytes)"
+                         : "an unfinished frame (" + std::to_string(pending_.size() - 4) + " of its " +
+                               std::to_string(body_length_) + " bytes)";
+  Frame dropped;
+  dropped.refused = what + " that stopped arriving for " + std::to_string(pause_.count()) + " ms";
+  dropped.dropped = true;
+  frames.push_back(std::move(dropped));
+  Reset();
+}
+
 void FrameReader::Reset() {
-  pending_.clear();
+  pending_ = {};  // a large unfinished frame's buffer is not kept
   body_length_ = 0;
   skip_ = 0;
 }

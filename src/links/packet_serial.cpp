@@ -77,9 +77,23 @@ void PacketSerial::DiscardQueued() {
   if (inner_) inner_->DiscardQueued();
 }
 
+void PacketSerial::Received(ISerial*, const std::uint8_t* bytes, std::size_t length) {
+  ReceivedAt(bytes, length, FrameReader::Clock::now());
+}
+
 // Reassembles packets: a 4-byte length, then that many payload bytes, across any number of
 // chunks. An over-long packet is dropped together with the rest of the chunk it started in.
-void PacketSerial::Received(ISerial*, const std::uint8_t* bytes, std::size_t length) {
+// Bytes that come kFramePause or more after the last ones start a new packet: the unfinished
+// one (stray bytes read as a length, a packet cut short) is dropped with a report.
+void PacketSerial::ReceivedAt(const std::uint8_t* bytes, std::size_t length, FrameReader::Clock::time_point arrival) {
+  if (length == 0) return;
+  if (header_count_ > 0 && arrival - last_arrival_ >= kFramePause) {
+    NotifyFrameRejected("an unfinished packet (" + std::to_string(header_count_ < 4 ? header_count_ : 4 + payload_count_) +
+                        " bytes) that stopped arriving for " + std::to_string(kFramePause.count()) + " ms");
+    header_count_ = 0;
+    payload_count_ = 0;
+  }
+  last_arrival_ = arrival;
   std::size_t offset = 0;
   while (offset < length) {
     if (header_count_ < 4) {

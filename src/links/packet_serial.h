@@ -2,7 +2,9 @@
 // PacketSerial: length-prefixed packets over an inner RS232 or TCP link. Each packet travels as
 // a 32-bit big-endian length followed by that many bytes; the receiving side reassembles packets
 // from chunks of any size and delivers each whole packet at once, so encrypted frames always
-// arrive whole. Packets longer than kMaxPacket bytes are discarded.
+// arrive whole. Packets longer than kMaxPacket bytes are discarded. A packet the stream pauses
+// inside for kFramePause is dropped and reported (FrameRejected), so stray bytes on the inner
+// link cost at most the packet they overlap.
 
 #include <memory>
 #include <string>
@@ -41,6 +43,8 @@ class PacketSerial : public ISerial, public ISerialClient {
   void LineEvent(ISerial* link, int code) override;
   void StatusChanged(ISerial* link) override;
   void PeerDropped(ISerial* link, const std::string& reason) override;
+  // Received, with the bytes arriving at [arrival].
+  void ReceivedAt(const std::uint8_t* bytes, std::size_t length, FrameReader::Clock::time_point arrival);
 
  protected:
   bool SendRawWithin(const std::uint8_t* bytes, std::size_t length, std::chrono::milliseconds wait) override;
@@ -54,6 +58,7 @@ class PacketSerial : public ISerial, public ISerialClient {
   std::size_t header_count_ = 0;
   std::vector<std::uint8_t> payload_ = std::vector<std::uint8_t>(1024);
   std::size_t payload_count_ = 0;
+  FrameReader::Clock::time_point last_arrival_{};  // when the inner link's last bytes came
 };
 
 }  // namespace ordalis

@@ -330,6 +330,13 @@ std::unique_ptr<Encrypt> ISerial::CurrentCipher() const {
 // frames: on a stream link a frame may continue in the next chunk, on a message link the chunk
 // is read on its own and a frame cut short at its end is dropped.
 void ISerial::DeliverReceived(const std::uint8_t* bytes, std::size_t length) {
+  DeliverReceived(bytes, length, FrameReader::Clock::now());
+}
+
+// A frame dropped because the stream paused inside it is reported like a refused one; with
+// the authenticated cipher the session then accepts the next frame although the dropped one
+// (if it was a data frame) leaves a gap in the counters, so stray bytes cost that one frame.
+void ISerial::DeliverReceived(const std::uint8_t* bytes, std::size_t length, FrameReader::Clock::time_point arrival) {
   CipherMode mode = cipher_mode();
   if (mode == CipherMode::kNone) {
     if (client_) client_->Received(this, bytes, length);
@@ -338,12 +345,13 @@ void ISerial::DeliverReceived(const std::uint8_t* bytes, std::size_t length) {
   std::vector<FrameReader::Frame> frames;
   if (framing() == LinkFraming::kStream) {
     std::lock_guard lock(receive_mutex_);
-    stream_reader_.Feed(bytes, length, frames);
+    stream_reader_.Feed(bytes, length, arrival, frames);
   } else {
     FrameReader reader;
     reader.Feed(bytes, length, frames);
   }
   for (FrameReader::Frame& frame : frames) {
+    if (frame.dropped && mode == CipherMode::kChaCha20Poly1305) ForgiveLostFrame();
     if (!frame.refused.empty()) {
       Reject(frame.refused);
     } else if (mode == CipherMode::kRc4) {
@@ -382,6 +390,11 @@ void ISerial::OpenAuthenticated(const Bytes& body) {
   if (outcome.plaintext && !outcome.plaintext->empty() && client_) {
     client_->Received(this, outcome.plaintext->data(), outcome.plaintext->size());
   }
+}
+
+void ISerial::ForgiveLostFrame() {
+  std::lock_guard lock(cipher_mutex_);
+  if (session_) session_->ForgiveLostFrame();
 }
 
 void ISerial::Reject(const std::string& reason) {

@@ -191,11 +191,16 @@ class ISerial {
   static void SetDefaultSendWait(std::chrono::milliseconds wait);
   static std::chrono::milliseconds DefaultSendWait();
 
-  // The single path by which a link kind hands received bytes to the client.
+  // The single path by which a link kind hands received bytes to the client. On a keyed stream
+  // link [arrival] tells the frame reader when the bytes came (a frame the stream paused inside
+  // for kFramePause is dropped, see FrameReader).
   void DeliverReceived(const std::uint8_t* bytes, std::size_t length);
+  void DeliverReceived(const std::uint8_t* bytes, std::size_t length, FrameReader::Clock::time_point arrival);
   void NotifySent(const std::uint8_t* bytes, std::size_t length);
   void NotifyLineEvent(int code);
   void NotifyPeerDropped(const std::string& reason);
+  // Tells the client that a received frame or packet was refused; [reason] says why.
+  void NotifyFrameRejected(const std::string& reason) { Reject(reason); }
 
  protected:
   ISerialClient* client() const { return client_; }
@@ -230,6 +235,7 @@ class ISerial {
   void OpenRc4(Bytes& body);
   void OpenAuthenticated(const Bytes& body);
   void Reject(const std::string& reason);
+  void ForgiveLostFrame();
   std::string StatusFor(bool online) const;  // with status_mutex_ held
   // A copy of the current RC4 cipher, or none; each message is enciphered on its own copy, so
   // the key may change while traffic flows without a data race.

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -23,6 +24,14 @@ int SocketError(int fd) {
   socklen_t size = sizeof error;
   if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
   return error;
+}
+
+// A message goes out as soon as it is written. With Nagle's algorithm a small message written
+// while the previous one is still unacknowledged waits for the peer's delayed acknowledgement
+// (some 40 ms), and a command, its log lines and its reply are just such small messages.
+void SendAtOnce(int fd) {
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 }  // namespace
@@ -157,7 +166,10 @@ TCP::SharedSocket TCP::ConnectAsClient() {
       if (WaitReady(socket->get(), POLLOUT, stop_.wake()) != Readiness::kReady) break;
       error = SocketError(socket->get());
     }
-    if (error == 0) connected = socket;
+    if (error == 0) {
+      SendAtOnce(socket->get());
+      connected = socket;
+    }
   }
   ::freeaddrinfo(found);
   if (!connected && error != 0 && !stop_.IsSet()) {
@@ -221,7 +233,10 @@ TCP::SharedSocket TCP::AcceptAsServer() {
     Readiness ready = WaitReady(listening, POLLIN, stop_.wake());
     if (ready == Readiness::kWoken) return nullptr;
     int accepted = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (accepted >= 0) return std::make_shared<FileDescriptor>(accepted);
+    if (accepted >= 0) {
+      SendAtOnce(accepted);
+      return std::make_shared<FileDescriptor>(accepted);
+    }
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) continue;
     int error = errno;
     {
@@ -261,7 +276,9 @@ TCP::Arrival TCP::WaitForArrival(int data, bool guarded, std::chrono::steady_clo
 
 TCP::SharedSocket TCP::AcceptWaiting() {
   int accepted = ::accept4(ListeningSocket(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  return accepted >= 0 ? std::make_shared<FileDescriptor>(accepted) : nullptr;
+  if (accepted < 0) return nullptr;
+  SendAtOnce(accepted);
+  return std::make_shared<FileDescriptor>(accepted);
 }
 
 TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
@@ -270,9 +287,14 @@ TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
   std::uint8_t buffer[kReceiveChunk];
   SharedSocket next;
   std::string dropped;
+  // The stream's clock runs only while this thread waits for bytes: a pause inside a frame is
+  // then the peer's, never time this end spent handing on what it had received meanwhile.
+  auto stream_clock = FrameReader::Clock::now();
   for (;;) {
     bool guarded = host_.empty() && deadline_wait.count() > 0 && PeerUnproven();
+    auto waiting_since = FrameReader::Clock::now();
     Arrival arrival = WaitForArrival(socket->get(), guarded, deadline);
+    stream_clock += FrameReader::Clock::now() - waiting_since;
     if (arrival == Arrival::kDeadline) {
       dropped = "a peer that did not show the key within " + std::to_string(deadline_wait.count()) + " ms";
       break;
@@ -286,7 +308,7 @@ TCP::SharedSocket TCP::ReceiveUntilDisconnected(const SharedSocket& socket) {
     if (arrival == Arrival::kStopped) break;
     long received = ::recv(socket->get(), buffer, sizeof buffer, 0);
     if (received > 0) {
-      DeliverReceived(buffer, static_cast<std::size_t>(received));
+      DeliverReceived(buffer, static_cast<std::size_t>(received), stream_clock);
       continue;
     }
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;

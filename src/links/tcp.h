@@ -4,6 +4,8 @@
 // connection thread keeps (re)connecting or (re)accepting and receives; a send thread transmits
 // the queued buffers whenever a connection stands. Progress shows in the description:
 //   "tcp client of HOST port N connected", "tcp server port N listening on socket", ...
+// Both ends send each write at once (TCP_NODELAY): the proxy's replies and log lines are small
+// messages that would otherwise wait for the peer's delayed acknowledgements.
 // With the authenticated cipher and a handshake deadline, a server gives a new peer that long to show that
 // it holds the key (a data frame of it authenticates). A peer that has not is dropped when the
 // deadline passes, or at once when another peer connects meanwhile, which is served in its

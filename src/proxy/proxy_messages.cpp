@@ -71,18 +71,20 @@ ProxyCommand SplitCommand(const std::string& text) {
   return command;
 }
 
-void CommandReader::Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Command>& commands) {
+void CommandReader::Feed(const std::uint8_t* bytes, std::size_t length, FrameReader::Clock::time_point arrival,
+                         std::vector<Command>& commands) {
   if (length == 0) return;
-  if (!frames_.partial() && bytes[0] != 0) {
+  std::vector<FrameReader::Frame> frames;
+  frames_.DropIfPaused(arrival, frames);
+  bool bare = !frames_.partial() && bytes[0] != 0;
+  if (!bare) frames_.Feed(bytes, length, arrival, frames);
+  for (FrameReader::Frame& frame : frames) {
+    commands.push_back({std::string(frame.body.begin(), frame.body.end()), std::move(frame.refused), frame.dropped});
+  }
+  if (bare) {
     std::string text(reinterpret_cast<const char*>(bytes), length);
     text.resize(std::min(text.size(), text.find('\0')));
     commands.push_back({std::move(text), {}});
-    return;
-  }
-  std::vector<FrameReader::Frame> frames;
-  frames_.Feed(bytes, length, frames);
-  for (FrameReader::Frame& frame : frames) {
-    commands.push_back({std::string(frame.body.begin(), frame.body.end()), std::move(frame.refused)});
   }
 }
 

@@ -31,18 +31,24 @@ std::string FramedMessage(const std::string& text);
 // so a peer sends each command framed as the proxy frames its own messages (32-bit big-endian
 // length, then the text); the first byte of such a frame is zero, which begins no command
 // text. Older peers send the bare text, which is taken as it arrived, a chunk per command,
-// up to its first zero byte.
+// up to its first zero byte. A framed command the stream paused inside for kFramePause is
+// dropped (FrameReader), so stray bytes cost at most the command they overlap.
 //
 // Not thread-safe: one receive path feeds one reader.
 class CommandReader {
  public:
   struct Command {
     std::string text;
-    std::string refused;  // why a framed command was not taken (too long), or empty
+    std::string refused;  // why a framed command was not taken (too long, unfinished), or empty
+    bool dropped = false;  // an unfinished command given up: nothing to answer
   };
 
-  // Adds the commands that [length] bytes complete to [commands], in order.
-  void Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Command>& commands);
+  // Adds the commands that [length] bytes, arrived at [arrival], complete to [commands], in order.
+  void Feed(const std::uint8_t* bytes, std::size_t length, FrameReader::Clock::time_point arrival,
+            std::vector<Command>& commands);
+  void Feed(const std::uint8_t* bytes, std::size_t length, std::vector<Command>& commands) {
+    Feed(bytes, length, FrameReader::Clock::now(), commands);
+  }
   // Forgets a command cut short (a new connection starts a new stream).
   void Reset() { frames_.Reset(); }
   // True while part of a framed command is held.

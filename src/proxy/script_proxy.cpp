@@ -319,10 +319,15 @@ void CScriptProxy::Received(ISerial* link, const std::uint8_t* bytes, std::size_
 
 void CScriptProxy::Enqueue(std::vector<CommandReader::Command>& commands) {
   std::size_t dropped = 0;
+  std::vector<std::string> unfinished;  // commands the stream paused inside, given up unanswered
   bool queued = false;
   {
     std::lock_guard lock(queue_mutex_);
     for (CommandReader::Command& command : commands) {
+      if (command.dropped) {
+        unfinished.push_back(std::move(command.refused));
+        continue;
+      }
       // An empty command asks nothing. (A loop-back link hands the proxy's own messages back,
       // and each of them begins with a zero byte; answering them would feed itself for ever.)
       if (command.text.empty() && command.refused.empty()) continue;
@@ -336,6 +341,7 @@ void CScriptProxy::Enqueue(std::vector<CommandReader::Command>& commands) {
     }
   }
   if (queued) queue_changed_.notify_one();
+  for (const std::string& reason : unfinished) Log(warning, kProxyName, "Dropped " + reason + " from the peer");
   for (std::size_t i = 0; i < dropped; ++i) {
     Log(warning, kProxyName, "Command queue full: a command from the peer was dropped");
   }

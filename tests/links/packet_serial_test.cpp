@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <utility>
+#include <vector>
+
 #include "links/serial_creator.h"
 #include "links/tcp.h"
 #include "fake_port.h"
@@ -64,6 +68,55 @@ std::vector<ReassemblyCase> ReassemblyCases() {
 
 INSTANTIATE_TEST_SUITE_P(Chunks, Reassembly, ::testing::ValuesIn(ReassemblyCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Chunks of the inner link's stream, each arriving some milliseconds after the start: stray
+// bytes and a packet the stream pauses inside cost at most the packet they overlap.
+struct PausedPacketsCase {
+  std::string name;
+  std::vector<std::pair<int, std::string>> chunks;
+  std::vector<std::string> packets;
+  std::size_t rejections;
+};
+
+void PrintTo(const PausedPacketsCase& c, std::ostream* out) { *out << c.name; }
+
+class PausedPackets : public ::testing::TestWithParam<PausedPacketsCase> {};
+
+TEST_P(PausedPackets, DropsAPacketTheStreamPausedInsideAndReadsOn) {
+  RecordingClient client;
+  PacketSerial link(&client, "tcp");
+  const auto start = FrameReader::Clock::time_point() + std::chrono::hours(1);
+  for (const auto& [at, chunk] : GetParam().chunks) {
+    link.ReceivedAt(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size(),
+                    start + std::chrono::milliseconds(at));
+  }
+  auto record = client.Snapshot();
+  EXPECT_EQ(record.received_chunks, GetParam().packets);
+  EXPECT_EQ(record.rejections.size(), GetParam().rejections);
+}
+
+std::vector<PausedPacketsCase> PausedPacketsCases() {
+  const int pause = static_cast<int>(kFramePause.count());
+  std::string split = Packet("split");
+  std::vector<PausedPacketsCase> cases;
+  for (std::size_t stray = 1; stray <= 3; ++stray) {
+    cases.push_back({"Stray" + std::to_string(stray) + "BytesThenAPacket",
+                     {{0, std::string(stray, '\0')}, {pause + 100, Packet("next")}}, {"next"}, 1});
+  }
+  // Three stray zeros and the next packet's first byte make an empty packet; its other bytes
+  // then read as a length of 1132, which swallows that packet's payload.
+  cases.push_back({"StrayBytesSwallowThePacketRightAfterThemOnly",
+                   {{0, std::string(3, '\0')}, {10, Packet("lost")}, {pause + 100, Packet("next")}}, {"next"}, 1});
+  cases.push_back({"PacketInThreePiecesWithinThePause",
+                   {{0, split.substr(0, 2)}, {pause - 1, split.substr(2, 4)}, {2 * pause - 2, split.substr(6)}},
+                   {"split"}, 0});
+  cases.push_back({"HeaderPromisingMoreThanArrives",
+                   {{0, Packet("short", 100)}, {pause + 100, Packet("next")}}, {"next"}, 1});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pauses, PausedPackets, ::testing::ValuesIn(PausedPacketsCases()),
+                         [](const auto& info) { return info.param.name; });
 
 // A server and a client packet link over TCP on 127.0.0.1, both keyed alike.
 class TcpPackets : public ::testing::Test {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
+#include <utility>
 
 #include "links/loop_back.h"
 #include "links/packet_serial.h"
@@ -190,6 +192,97 @@ TEST(StreamReassembly, ComingOnlineDropsAHalfReceivedFrame) {
   std::vector<std::uint8_t> fresh = Frames({{5, "fresh"}});
   link.DeliverReceived(fresh.data(), fresh.size());
   EXPECT_EQ(client.Snapshot().received_chunks, std::vector<std::string>{"fresh"});
+}
+
+// Pieces of a keyed stream, each arriving some milliseconds after the start: stray bytes and
+// frames the stream pauses inside cost at most the frame they overlap.
+struct PausedStreamCase {
+  std::string name;
+  std::vector<std::pair<int, std::vector<std::uint8_t>>> pieces;  // (arrival in ms, bytes)
+  std::vector<std::string> delivered;
+  std::size_t rejections;
+};
+
+void PrintTo(const PausedStreamCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to) {
+  return {bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(std::min(to, bytes.size()))};
+}
+
+class PausedStream : public ::testing::TestWithParam<PausedStreamCase> {};
+
+TEST_P(PausedStream, DropsAFrameTheStreamPausedInsideAndReadsOn) {
+  RecordingClient client;
+  StreamLink link(&client);
+  link.SetKeyChangeWait(0);
+  link.SetEncryptionKey("k");
+  const auto start = FrameReader::Clock::time_point() + std::chrono::hours(1);
+  for (const auto& [at, bytes] : GetParam().pieces) {
+    link.DeliverReceived(bytes.data(), bytes.size(), start + std::chrono::milliseconds(at));
+  }
+  auto record = client.Snapshot();
+  EXPECT_EQ(record.received_chunks, GetParam().delivered);
+  EXPECT_EQ(record.rejections.size(), GetParam().rejections);
+}
+
+std::vector<PausedStreamCase> PausedStreamCases() {
+  const int pause = static_cast<int>(kFramePause.count());
+  std::vector<std::uint8_t> next = Frames({{4, "next"}});
+  std::vector<std::uint8_t> split = Frames({{5, "split"}});
+  std::vector<std::uint8_t> promise = Frames({{100, "short"}});
+  std::vector<PausedStreamCase> cases;
+  // Stray bytes are dropped when the next frame comes; four of them make a length far over the
+  // limit, refused at once as well.
+  for (std::size_t stray = 1; stray <= 4; ++stray) {
+    cases.push_back({"Stray" + std::to_string(stray) + "BytesThenAFrame",
+                     {{0, std::vector<std::uint8_t>(stray, ' ')}, {pause + 100, next}}, {"next"}, stray == 4 ? 2u : 1u});
+  }
+  cases.push_back({"StrayByteSwallowsTheFrameRightAfterItOnly",
+                   {{0, {' '}}, {10, Frames({{4, "lost"}})}, {pause + 100, next}}, {"next"}, 2});
+  cases.push_back({"FrameInThreePiecesWithinThePause",
+                   {{0, Slice(split, 0, 2)}, {pause - 1, Slice(split, 2, 6)}, {2 * pause - 2, Slice(split, 6, 9)}},
+                   {"split"}, 0});
+  cases.push_back({"HeaderPromisingMoreThanArrives", {{0, promise}, {pause + 100, next}}, {"next"}, 1});
+  cases.push_back({"APauseOfTheWholeLimitDropsTheFrame",
+                   {{0, Slice(split, 0, 3)}, {pause, next}}, {"next"}, 1});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pauses, PausedStream, ::testing::ValuesIn(PausedStreamCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// With the authenticated cipher every data frame carries the next counter; the frame stray
+// bytes swallowed leaves a gap, which must not make every later frame a refused one.
+TEST(PausedStream, AnAuthenticatedStreamReadsOnAfterTheFrameStrayBytesCost) {
+  RecordingClient sender_client, receiver_client;
+  StreamLink sender(&sender_client), receiver(&receiver_client);
+  for (StreamLink* link : {&sender, &receiver}) {
+    link->SetKeyChangeWait(0);
+    link->SetEncryption(CipherMode::kChaCha20Poly1305, "phrase");
+    link->SetOnline(true);
+  }
+  for (int round = 0; round < 4 && !(sender.SessionEstablished() && receiver.SessionEstablished()); ++round) {
+    std::vector<std::uint8_t> there = std::exchange(sender.wire, {}), back = std::exchange(receiver.wire, {});
+    receiver.DeliverReceived(there.data(), there.size());
+    sender.DeliverReceived(back.data(), back.size());
+  }
+  ASSERT_TRUE(sender.SessionEstablished() && receiver.SessionEstablished());
+  const auto start = FrameReader::Clock::now() + std::chrono::hours(1);
+  auto deliver = [&](int at, std::vector<std::uint8_t> bytes) {
+    receiver.DeliverReceived(bytes.data(), bytes.size(), start + std::chrono::milliseconds(at));
+  };
+  ASSERT_TRUE(sender.Send("lost"));
+  std::vector<std::uint8_t> lost = std::exchange(sender.wire, {});
+  deliver(0, {' '});
+  deliver(10, lost);
+  ASSERT_TRUE(sender.Send("next"));
+  deliver(static_cast<int>(kFramePause.count()) + 100, std::exchange(sender.wire, {}));
+  EXPECT_EQ(receiver_client.Snapshot().received_chunks, std::vector<std::string>{"next"});
+  ASSERT_TRUE(sender.Send("after"));
+  deliver(static_cast<int>(kFramePause.count()) + 110, std::exchange(sender.wire, {}));
+  deliver(static_cast<int>(kFramePause.count()) + 120, lost);  // played again: still refused
+  EXPECT_EQ(receiver_client.Snapshot().received_chunks, (std::vector<std::string>{"next", "after"}));
+  EXPECT_EQ(receiver_client.Snapshot().rejections.back(), "a replayed or out-of-order data frame");
 }
 
 TEST(LoopBack, ReturnsWhatIsSentOnTheCallersThreadDecryptedAgain) {

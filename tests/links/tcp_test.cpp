@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/tcp.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "links/encrypt.h"
@@ -221,6 +226,61 @@ TEST(TcpClient, KeyedFramesLongerThanAReceiveChunkArriveWhole) {
   ASSERT_TRUE(client.WaitFor([&](const auto& r) { return r.received_chunks.size() >= sent.size(); }));
   EXPECT_EQ(client.Snapshot().received_chunks, sent);
   EXPECT_TRUE(link.Close());
+}
+
+// Whether the process's own TCP socket from local port [local] to port [remote] sends each
+// write at once (TCP_NODELAY); the link keeps its sockets to itself, so they are found among the
+// process's descriptors.
+std::optional<bool> SendsAtOnce(std::uint16_t local, std::uint16_t remote) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = std::atoi(entry.path().filename().c_str());
+    sockaddr_in own{}, peer{};
+    socklen_t own_size = sizeof own, peer_size = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &own_size) != 0 || own.sin_family != AF_INET ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+      continue;
+    }
+    if (ntohs(own.sin_port) != local || ntohs(peer.sin_port) != remote) continue;
+    int on = 0;
+    socklen_t size = sizeof on;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &size) != 0) return std::nullopt;
+    return on != 0;
+  }
+  return std::nullopt;
+}
+
+std::uint16_t PeerPort(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  ::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+// A command, its log lines and its reply are small writes; with Nagle's algorithm each one
+// after the first waits for the peer's delayed acknowledgement.
+TEST(Tcp, BothEndsSendEachWriteAtOnce) {
+  std::uint16_t port = 0;
+  FileDescriptor listener = testing::ListenLocal(port);
+  RecordingClient client_side;
+  TCP client(&client_side);
+  ASSERT_TRUE(client.Open(Params({Variant::String("127.0.0.1"), Variant::Int(port)})));
+  FileDescriptor accepted = testing::AcceptOne(listener.get());
+  ASSERT_TRUE(accepted.valid());
+  ASSERT_TRUE(client_side.WaitFor([](const auto& r) { return r.connected == 1; }));
+  EXPECT_EQ(SendsAtOnce(PeerPort(accepted.get()), port), std::optional<bool>(true)) << "client";
+
+  RecordingClient server_side;
+  TCP server(&server_side);
+  server.SetBindAddress("127.0.0.1");
+  ASSERT_TRUE(server.Open(Params({Variant::Int(0)})));
+  ASSERT_TRUE(server_side.WaitForStatusContaining("accepting connection"));
+  FileDescriptor peer = testing::ConnectLocal(server.ListeningPort());
+  ASSERT_TRUE(peer.valid());
+  ASSERT_TRUE(server_side.WaitFor([](const auto& r) { return r.connected == 1; }));
+  EXPECT_EQ(SendsAtOnce(server.ListeningPort(), testing::LocalPort(peer.get())), std::optional<bool>(true))
+      << "server";
+  EXPECT_TRUE(client.Close());
+  EXPECT_TRUE(server.Close());
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <utility>
+#include <vector>
+
 namespace ordalis {
 namespace {
 
@@ -50,6 +54,45 @@ TEST(ProxyMessages, ACommandSplitsAtItsFirstColon) {
   EXPECT_FALSE(SplitCommand("connect").has_argument);
   EXPECT_TRUE(SplitCommand("script:").has_argument);
 }
+
+// Chunks of a stream from a peer, each arriving some milliseconds after the start, and the
+// commands read from them ("dropped" for a framed command given up unfinished).
+struct StreamCommandsCase {
+  const char* name;
+  std::vector<std::pair<int, std::string>> chunks;
+  std::vector<std::string> commands;
+};
+
+void PrintTo(const StreamCommandsCase& c, std::ostream* out) { *out << c.name; }
+
+class StreamCommands : public ::testing::TestWithParam<StreamCommandsCase> {};
+
+TEST_P(StreamCommands, AFramedCommandTheStreamPausedInsideIsDropped) {
+  CommandReader reader;
+  std::vector<CommandReader::Command> commands;
+  const auto start = FrameReader::Clock::time_point() + std::chrono::hours(1);
+  for (const auto& [at, chunk] : GetParam().chunks) {
+    reader.Feed(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size(),
+                start + std::chrono::milliseconds(at), commands);
+  }
+  std::vector<std::string> read;
+  for (const CommandReader::Command& command : commands) read.push_back(command.dropped ? "dropped" : command.text);
+  EXPECT_EQ(read, GetParam().commands);
+}
+
+const int kLate = static_cast<int>(kFramePause.count()) + 100;
+
+INSTANTIATE_TEST_SUITE_P(
+    Pauses, StreamCommands,
+    ::testing::ValuesIn(std::vector<StreamCommandsCase>{
+        {"StrayZeroByteThenABareCommand", {{0, std::string(1, '\0')}, {kLate, "connect"}}, {"dropped", "connect"}},
+        {"StrayZeroBytesThenAFramedCommand", {{0, std::string(2, '\0')}, {kLate, FramedMessage("abort")}},
+         {"dropped", "abort"}},
+        {"FramedCommandInPiecesWithinThePause",
+         {{0, FramedMessage("variable:x").substr(0, 3)}, {kLate - 101, FramedMessage("variable:x").substr(3)}},
+         {"variable:x"}},
+    }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ordalis
