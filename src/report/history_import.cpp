@@ -54,7 +54,10 @@ BatchFile ReadBatchFile(const fs::path& path) {
     if (in_item && TagValue(line, "resultsfile", &value)) file_name = value;
     if (in_item && TagValue(line, "retry", &value) && !file_name.empty()) {
       fs::path document = fs::path(file_name).is_absolute() ? fs::path(file_name) : path.parent_path() / file_name;
-      batch.attempts.push_back({document.string(), std::atoll(value.c_str()) + 1});
+      report::BatchAttempt attempt;
+      attempt.results_path = document.string();
+      attempt.attempt = std::atoll(value.c_str()) + 1;
+      batch.attempts.push_back(std::move(attempt));
     }
     if (line.find("</item>") != std::string::npos) in_item = false;
   }
