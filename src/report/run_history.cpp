@@ -214,9 +214,11 @@ std::string ItemEnded(const fs::path& xml) {
   return LocalTime(std::time(nullptr));
 }
 
-// The run of an attempt that ran no script, from what the batch knows of it.
-history::RunRecord CommandRun(const BatchAttempt& attempt, const fs::path& xml, const std::string& batch,
-                              const HistoryContext& context) {
+}  // namespace
+
+history::RunRecord RecordOfBatchEntry(const BatchAttempt& attempt, const std::string& batch,
+                                      const HistoryContext& context) {
+  fs::path xml = fs::absolute(attempt.results_path).lexically_normal();
   history::RunRecord run;
   run.script = fs::path(attempt.entry).filename().string();
   run.script_path = attempt.entry;
@@ -236,8 +238,6 @@ history::RunRecord CommandRun(const BatchAttempt& attempt, const fs::path& xml, 
   run.labels = context.labels;
   return run;
 }
-
-}  // namespace
 
 std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,
                                        const HistoryContext& context) {
@@ -259,7 +259,7 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
       if (attempt.entry.empty()) {
         store.SetBatch(xml.string(), host, batch, attempt.attempt);
       } else {
-        store.Append(CommandRun(attempt, xml, batch, context));
+        store.Append(RecordOfBatchEntry(attempt, batch, context));
       }
     } catch (const std::exception& error) {
       problems.push_back(std::string("cannot write the results store: ") + error.what());
@@ -268,7 +268,7 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
   return problems;
 }
 
-std::vector<std::string> RecordBatch(const BatchRun& batch, const HistoryContext& context) {
+history::RunRecord RecordOfBatch(const BatchRun& batch, const HistoryContext& context) {
   fs::path xml = fs::absolute(batch.results_path).lexically_normal();
   history::RunRecord run;
   run.script = batch.name;
@@ -286,6 +286,11 @@ std::vector<std::string> RecordBatch(const BatchRun& batch, const HistoryContext
   if (!batch.report_path.empty()) run.report_path = Existing(fs::absolute(batch.report_path).lexically_normal());
   run.batch = batch.name;
   run.labels = context.labels;
+  return run;
+}
+
+std::vector<std::string> RecordBatch(const BatchRun& batch, const HistoryContext& context) {
+  history::RunRecord run = RecordOfBatch(batch, context);
   std::vector<std::string> problems;
   std::string error;
   history::StoreLocation location;

@@ -72,6 +72,11 @@ struct BatchAttempt {
   std::string version_under_test;
 };
 
+// The run of [attempt] of [batch] that ran no script, as the store keeps it: named after its
+// entry's file, finished when its own results document says, with the log beside it.
+history::RunRecord RecordOfBatchEntry(const BatchAttempt& attempt, const std::string& batch,
+                                      const HistoryContext& context);
+
 // Marks the stored run of each script attempt as attempt N of [batch], and stores each other
 // attempt as a run of [batch]. The problems, one per store that could not be written (the
 // script runs stay stored, without their batch).
@@ -90,6 +95,9 @@ struct BatchRun {
   Result verdict = TestNotRun;
   history::ResultCounts entries{};  // the entries by the result of their last attempt
 };
+
+// [batch] as the store keeps it: attempt 0 of its own name, its entries counted as statements.
+history::RunRecord RecordOfBatch(const BatchRun& batch, const HistoryContext& context);
 
 // Stores [batch] as a run of its own (attempt 0 of itself: the store's runs of a batch are its
 // attempts and the batch), then writes its results folder's index again, so the index lists
