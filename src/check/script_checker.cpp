@@ -125,8 +125,11 @@ void RunRules(const std::vector<check::Visit>& visits, const check::FunctionInde
 }  // namespace
 
 std::string FindingLine(const Finding& finding) {
-  return finding.file + "(" + std::to_string(finding.line) + ") : " +
-         SeverityWord(finding.severity) + ": " + finding.text;
+  // "(line,column)" is the place as Visual Studio-style readers take it; a reader of the older
+  // "(line)" form finds the line where it always was, right after the parenthesis.
+  std::string place = std::to_string(finding.line);
+  if (finding.column > 0) place += "," + std::to_string(finding.column);
+  return finding.file + "(" + place + ") : " + SeverityWord(finding.severity) + ": " + finding.text;
 }
 
 std::string GccFindingLine(const Finding& finding) {

@@ -31,7 +31,8 @@ struct Finding {
   std::uint32_t column = 0;
 };
 
-// "file(line) : Error: text", "file(line) : Warning: text" or "file(line) : Note: text".
+// "file(line,column) : Error: text", "… : Warning: text" or "… : Note: text"; "file(line)"
+// when the column is not known.
 std::string FindingLine(const Finding& finding);
 // "file:line:column: error: text" (or "warning", "note"), as compilers print for editors;
 // without the column when it is not known.

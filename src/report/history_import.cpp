@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "report/report_text.h"
 #include "report/run_history.h"
 
 namespace ordalis::report {
@@ -13,7 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class ResultsKind { kNone, kRun, kBatch };
+// A script's results document, a batch results file, or the small results file of a batch
+// entry that ran no script (a command file's).
+enum class ResultsKind { kNone, kRun, kBatch, kEntry };
 
 ResultsKind KindOf(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -22,6 +26,9 @@ ResultsKind KindOf(const fs::path& path) {
   head.resize(static_cast<std::size_t>(file.gcount()));
   if (head.find("<odl_script_result") != std::string::npos) return ResultsKind::kRun;
   if (head.find("<odl_batch_result") != std::string::npos) return ResultsKind::kBatch;
+  if (head.find("<results>") != std::string::npos && head.find("<batch_item>") != std::string::npos) {
+    return ResultsKind::kEntry;
+  }
   return ResultsKind::kNone;
 }
 
@@ -37,7 +44,11 @@ bool TagValue(const std::string& line, const std::string& tag, std::string* valu
 
 struct BatchFile {
   std::string name;
+  std::string version_under_test;
+  std::string start_date, start_time, date, time;
+  std::string overall_result;
   std::vector<BatchAttempt> attempts;
+  std::vector<std::string> entries;  // each attempt's entry, as the file names it
 };
 
 // The batch's name and each item's results file and attempt, read line by line as the batch
@@ -46,15 +57,32 @@ BatchFile ReadBatchFile(const fs::path& path) {
   BatchFile batch;
   std::ifstream file(path, std::ios::binary);
   bool in_item = false;
-  std::string file_name;
+  std::string file_name, entry, result;
   std::string value;
+  const std::pair<const char*, std::string*> heading[] = {
+      {"versionundertest", &batch.version_under_test}, {"startdate", &batch.start_date},
+      {"starttime", &batch.start_time}, {"date", &batch.date}, {"time", &batch.time},
+      {"overall_result", &batch.overall_result}};
   for (std::string line; std::getline(file, line);) {
-    if (line.find("<item>") != std::string::npos) in_item = true, file_name.clear();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find("<item>") != std::string::npos) in_item = true, file_name.clear(), entry.clear(), result.clear();
     if (!in_item && batch.name.empty() && TagValue(line, "name", &value)) batch.name = value;
+    for (const auto& [tag, field] : heading) {
+      if (!in_item && field->empty() && TagValue(line, tag, &value)) *field = value;
+    }
+    if (in_item && TagValue(line, "name", &value)) entry = value;
+    if (in_item && TagValue(line, "result", &value)) result = value;
     if (in_item && TagValue(line, "resultsfile", &value)) file_name = value;
     if (in_item && TagValue(line, "retry", &value) && !file_name.empty()) {
       fs::path document = fs::path(file_name).is_absolute() ? fs::path(file_name) : path.parent_path() / file_name;
-      batch.attempts.push_back({document.string(), std::atoll(value.c_str()) + 1});
+      report::BatchAttempt attempt;
+      attempt.results_path = document.string();
+      attempt.attempt = std::atoll(value.c_str()) + 1;
+      // Entries are named relative to the batch results file's folder.
+      attempt.entry = fs::path(entry).is_absolute() ? entry : (path.parent_path() / entry).lexically_normal().string();
+      attempt.verdict = ResultFromWord(result);
+      batch.attempts.push_back(std::move(attempt));
+      batch.entries.push_back(entry);
     }
     if (line.find("</item>") != std::string::npos) in_item = false;
   }
@@ -95,11 +123,54 @@ class Importer {
     }
   }
 
+  // Appends [run] unless this station's run of its document is stored already.
+  void StoreRecord(const history::RunRecord& run) {
+    try {
+      if (store_.HasDocument(run.results_path, host_)) {
+        ++outcome_.skipped;
+      } else if (store_.Append(run) == history::AppendOutcome::kAdded) {
+        ++outcome_.added;
+      }
+    } catch (const std::exception& fault) {
+      outcome_.problems.push_back("cannot store " + run.results_path + ": " + fault.what());
+    }
+  }
+
+  // The batch itself, as its run stored it: its verdict and its entries by their last attempt.
+  void BatchItself(const fs::path& path, const BatchFile& file) {
+    BatchRun batch;
+    batch.name = file.name;
+    batch.results_path = fs::absolute(path).lexically_normal().string();
+    fs::path report = path;
+    report.replace_extension(".html");
+    std::error_code error;
+    if (fs::exists(report, error)) batch.report_path = report.string();
+    batch.version_under_test = file.version_under_test;
+    batch.started = file.start_date + " " + file.start_time;
+    batch.ended = file.date + " " + file.time;
+    batch.verdict = file.overall_result == "Passed" ? TestPassed : TestFailed;
+    std::map<std::string, Result> last;
+    for (std::size_t i = 0; i < file.attempts.size(); ++i) last[file.entries[i]] = file.attempts[i].verdict;
+    for (const auto& [entry, result] : last) ++batch.entries[static_cast<std::size_t>(result)];
+    history::RunRecord run = RecordOfBatch(batch, HistoryContext{});
+    run.host = host_;
+    StoreRecord(run);
+  }
+
   void Batch(const fs::path& path) {
     BatchFile batch = ReadBatchFile(path);
-    for (const BatchAttempt& attempt : batch.attempts) {
+    for (BatchAttempt attempt : batch.attempts) {
       std::error_code error;
-      if (!fs::exists(attempt.results_path, error) || KindOf(attempt.results_path) != ResultsKind::kRun) continue;
+      if (!fs::exists(attempt.results_path, error)) continue;
+      ResultsKind kind = KindOf(attempt.results_path);
+      if (kind == ResultsKind::kEntry) {
+        attempt.version_under_test = batch.version_under_test;
+        history::RunRecord run = RecordOfBatchEntry(attempt, batch.name, HistoryContext{});
+        run.host = host_;
+        StoreRecord(run);
+        continue;
+      }
+      if (kind != ResultsKind::kRun) continue;
       std::string absolute = fs::absolute(attempt.results_path).lexically_normal().string();
       try {
         // A document the folder's pass stored already is only marked, not counted again.
@@ -109,6 +180,7 @@ class Importer {
         outcome_.problems.push_back("cannot store " + attempt.results_path + ": " + fault.what());
       }
     }
+    BatchItself(path, batch);
   }
 
   // A folder's documents first, then its batch results files, which mark some of them.
@@ -134,6 +206,7 @@ class Importer {
     switch (fs::exists(path, error) ? KindOf(path) : ResultsKind::kNone) {
       case ResultsKind::kRun: return Document(path);
       case ResultsKind::kBatch: return Batch(path);
+      case ResultsKind::kEntry:
       case ResultsKind::kNone:
         outcome_.problems.push_back(path.string() + " is no results document or batch results file");
     }

@@ -19,7 +19,8 @@ struct ImportOutcome {
 
 // Imports [paths] (files, or folders whose results documents and batch results files are
 // imported) into [store]. Batch results files mark the runs of their attempts with the batch
-// and the attempt, importing those documents first when they are not stored yet.
+// and the attempt, importing those documents first when they are not stored yet, and add the
+// attempts of their entries that ran no script and the batch itself, as a batch run adds them.
 ImportOutcome ImportResults(const std::vector<std::string>& paths, history::ResultsStore& store);
 
 }  // namespace ordalis::report

@@ -36,6 +36,7 @@ struct RunEntryRow {
   std::array<std::size_t, 7> statements{};
   std::size_t failures = 0;
   std::string problem;  // why the document could not be read
+  std::string kind;     // "batch" or "batch entry" for the documents of a batch; empty for a run
 };
 
 std::string FileStart(const fs::path& path, std::size_t bytes) {
@@ -44,10 +45,6 @@ std::string FileStart(const fs::path& path, std::size_t bytes) {
   file.read(text.data(), static_cast<std::streamsize>(bytes));
   text.resize(static_cast<std::size_t>(file.gcount()));
   return text;
-}
-
-bool IsResultsDocument(const fs::path& path) {
-  return FileStart(path, 1024).find("<odl_script_result") != std::string::npos;
 }
 
 std::string HtmlUnescaped(std::string text) {
@@ -60,6 +57,50 @@ std::string HtmlUnescaped(std::string text) {
     }
   }
   return text;
+}
+
+enum class DocumentKind { kNone, kRun, kBatch, kBatchEntry };
+
+// What a document of the folder records: a script's run, a batch, or an attempt of a batch
+// entry that ran no script (a command file's own small results document).
+DocumentKind KindOf(const fs::path& path) {
+  std::string start = FileStart(path, 1024);
+  if (start.find("<odl_script_result") != std::string::npos) return DocumentKind::kRun;
+  if (start.find("<odl_batch_result") != std::string::npos) return DocumentKind::kBatch;
+  if (start.find("<results>") != std::string::npos && start.find("<batch_item>") != std::string::npos) {
+    return DocumentKind::kBatchEntry;
+  }
+  return DocumentKind::kNone;
+}
+
+// The text of the first <[tag]> of [text], or empty.
+std::string Field(const std::string& text, const std::string& tag) {
+  std::size_t start = text.find("<" + tag + ">");
+  if (start == std::string::npos) return std::string();
+  start += tag.size() + 2;
+  std::size_t end = text.find('<', start);
+  return end == std::string::npos ? std::string() : HtmlUnescaped(text.substr(start, end - start));
+}
+
+// A batch, or an attempt of a batch entry, from the head of its document: the batch's name,
+// start and overall result, or the entry's file, finish and result. Either links the page a
+// person reads beside it: the batch report, the entry's log.
+RunEntryRow ReadBatchDocument(const fs::path& xml, DocumentKind kind) {
+  RunEntryRow row;
+  row.xml = xml.filename().string();
+  std::string head = FileStart(xml, kHeadBytes);
+  bool batch = kind == DocumentKind::kBatch;
+  row.kind = batch ? "batch" : "batch entry";
+  row.name = batch ? Field(head, "name") : fs::path(Field(head, "batch_item")).filename().string();
+  row.date = Field(head, batch ? "startdate" : "date");
+  row.time = Field(head, batch ? "starttime" : "time");
+  row.verdict = ResultFromWord(Field(head, batch ? "overall_result" : "result"));
+  std::error_code error;
+  fs::path page = xml;
+  page.replace_extension(batch ? ".html" : ".log");
+  if (fs::is_regular_file(page, error)) (batch ? row.html : row.log) = page.filename().string();
+  if (row.name.empty()) row.name = row.xml;
+  return row;
 }
 
 // The run summary an HTML report carries in its head.
@@ -152,7 +193,8 @@ std::string Page(const std::string& directory, const std::vector<RunEntryRow>& r
     out += ResultClass(row.verdict);
     out += "\">";
     out += row.problem.empty() ? ResultWordOf(row.verdict) : "Unreadable";
-    out += "</span></td><td>" + Html(row.problem.empty() ? CountsText(row) : row.problem) +
+    std::string counts = !row.problem.empty() ? row.problem : row.kind.empty() ? CountsText(row) : row.kind;
+    out += "</span></td><td>" + Html(counts) +
            "</td><td class=\"n\">" + std::to_string(row.failures) + "</td><td class=\"n\">" +
            Html(DurationText(row.duration)) + "</td><td>";
     std::string links = Link(row.html, "report");
@@ -199,8 +241,11 @@ bool WriteResultsIndex(const std::string& directory, std::string* error) {
   std::error_code failure;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory, failure)) {
     if (entry.path().extension() != ".xml" || !entry.is_regular_file(failure)) continue;
-    if (!IsResultsDocument(entry.path())) continue;
-    rows.push_back(ReadRun(entry.path()));
+    DocumentKind kind = KindOf(entry.path());
+    if (kind == DocumentKind::kRun) rows.push_back(ReadRun(entry.path()));
+    if (kind == DocumentKind::kBatch || kind == DocumentKind::kBatchEntry) {
+      rows.push_back(ReadBatchDocument(entry.path(), kind));
+    }
   }
   if (failure) {
     if (error) *error = failure.message();

@@ -1,7 +1,9 @@
 #pragma once
 // The results index: DIR/index.html, one page listing every run whose results document sits in
 // a results directory (script, date, verdict, counts, links to the report, the XML and the log),
-// newest first. A page a browser can open from disk, unlike a page that lists its own folder.
+// and every batch (with its report) and attempt of a batch entry that ran no script (with its
+// log), newest first. A page a browser can open from disk, unlike a page that lists its own
+// folder.
 
 #include <string>
 

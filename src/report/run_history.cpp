@@ -12,6 +12,8 @@
 #include "history/results_store.h"
 #include "report/html_report.h"
 #include "report/report_text.h"
+#include "report/results_index.h"
+#include "report/store_index.h"
 #include "settings/settings_store.h"
 #include "trace/script_log.h"
 
@@ -182,6 +184,61 @@ std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_p
   return StoreRun(digest, xml_path, std::string(), context).problem;
 }
 
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss" as the local time [seconds] since 1970 reads.
+std::string LocalTime(std::time_t seconds) {
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// When a batch item finished, as its own results document gives it (its date and time), else
+// now: the document of a plug-in's item may say nothing of it.
+std::string ItemEnded(const fs::path& xml) {
+  std::ifstream file(xml, std::ios::binary);
+  std::string text(4096, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  auto field = [&text](const std::string& tag) {
+    std::size_t start = text.find("<" + tag + ">");
+    if (start == std::string::npos) return std::string();
+    start += tag.size() + 2;
+    std::size_t end = text.find('<', start);
+    return end == std::string::npos ? std::string() : text.substr(start, end - start);
+  };
+  std::string date = field("date"), time = field("time");
+  if (date.size() == 10 && time.size() == 8) return date + " " + time;
+  return LocalTime(std::time(nullptr));
+}
+
+}  // namespace
+
+history::RunRecord RecordOfBatchEntry(const BatchAttempt& attempt, const std::string& batch,
+                                      const HistoryContext& context) {
+  fs::path xml = fs::absolute(attempt.results_path).lexically_normal();
+  history::RunRecord run;
+  run.script = fs::path(attempt.entry).filename().string();
+  run.script_path = attempt.entry;
+  run.stamp = xml.stem().string();
+  run.ended = ItemEnded(xml);
+  run.started = Before(run.ended, attempt.seconds);
+  run.duration = attempt.seconds;
+  run.verdict = attempt.verdict;
+  run.host = history::ThisHost();
+  run.user = UserName();
+  run.version_under_test = attempt.version_under_test;
+  run.folder = xml.parent_path().string();
+  run.results_path = xml.string();
+  run.log_path = Existing(xml.parent_path() / (run.stamp + ".log"));
+  run.batch = batch;
+  run.attempt = attempt.attempt;
+  run.labels = context.labels;
+  return run;
+}
+
 std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,
                                        const HistoryContext& context) {
   std::vector<std::string> problems;
@@ -198,10 +255,62 @@ std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vect
       continue;
     }
     try {
-      history::ResultsStore(location).SetBatch(xml.string(), host, batch, attempt.attempt);
+      history::ResultsStore store(location);
+      if (attempt.entry.empty()) {
+        store.SetBatch(xml.string(), host, batch, attempt.attempt);
+      } else {
+        store.Append(RecordOfBatchEntry(attempt, batch, context));
+      }
     } catch (const std::exception& error) {
       problems.push_back(std::string("cannot write the results store: ") + error.what());
     }
+  }
+  return problems;
+}
+
+history::RunRecord RecordOfBatch(const BatchRun& batch, const HistoryContext& context) {
+  fs::path xml = fs::absolute(batch.results_path).lexically_normal();
+  history::RunRecord run;
+  run.script = batch.name;
+  run.stamp = xml.stem().string();
+  run.started = batch.started;
+  run.ended = batch.ended;
+  run.duration = batch.duration;
+  run.verdict = batch.verdict;
+  run.counts = batch.entries;
+  run.host = history::ThisHost();
+  run.user = UserName();
+  run.version_under_test = batch.version_under_test;
+  run.folder = xml.parent_path().string();
+  run.results_path = xml.string();
+  if (!batch.report_path.empty()) run.report_path = Existing(fs::absolute(batch.report_path).lexically_normal());
+  run.batch = batch.name;
+  run.labels = context.labels;
+  return run;
+}
+
+std::vector<std::string> RecordBatch(const BatchRun& batch, const HistoryContext& context) {
+  history::RunRecord run = RecordOfBatch(batch, context);
+  std::vector<std::string> problems;
+  std::string error;
+  history::StoreLocation location;
+  if (history::ParseStoreLocation(StoreText(context.store), run.folder, &location, &error)) {
+    try {
+      history::ResultsStore store(location);
+      store.Append(run);
+      if (!WriteStoreIndex(run.folder, store, run.host, &error)) {
+        problems.push_back("cannot write the results index in " + run.folder + ": " + error);
+      }
+      return problems;
+    } catch (const std::exception& fault) {
+      error = fault.what();
+    }
+  }
+  problems.push_back("cannot write the results store: " + error);
+  // Without the store the index is made from the folder's documents.
+  error.clear();
+  if (!WriteResultsIndex(run.folder, &error)) {
+    problems.push_back("cannot write the results index in " + run.folder + ": " + error);
   }
   return problems;
 }

@@ -63,11 +63,46 @@ std::string RecordRunInHistory(const RunDigest& digest, const std::string& xml_p
 struct BatchAttempt {
   std::string results_path;
   std::int64_t attempt = 1;  // 1 for the first attempt of the entry, 2 for its first retry…
+  // An attempt that ran no script (a command file, a plug-in's item) left no script run in the
+  // store: it is stored as a run of its own, named after [entry], with its verdict, its time
+  // and its log. Empty for a script's attempt.
+  std::string entry;
+  Result verdict = TestNotRun;
+  double seconds = 0.0;
+  std::string version_under_test;
 };
 
-// Marks the stored run of each attempt as attempt N of [batch]. The problems, one per store
-// that could not be written (the runs stay stored, without their batch).
+// The run of [attempt] of [batch] that ran no script, as the store keeps it: named after its
+// entry's file, finished when its own results document says, with the log beside it.
+history::RunRecord RecordOfBatchEntry(const BatchAttempt& attempt, const std::string& batch,
+                                      const HistoryContext& context);
+
+// Marks the stored run of each script attempt as attempt N of [batch], and stores each other
+// attempt as a run of [batch]. The problems, one per store that could not be written (the
+// script runs stay stored, without their batch).
 std::vector<std::string> MarkBatchRuns(const std::string& batch, const std::vector<BatchAttempt>& attempts,
                                        const HistoryContext& context);
+
+// A finished batch as its results folder's index lists it.
+struct BatchRun {
+  std::string name;
+  std::string results_path;  // the batch results file
+  std::string report_path;   // the batch report beside it; empty when none was written
+  std::string version_under_test;
+  std::string started;       // "YYYY-MM-DD hh:mm:ss", local time
+  std::string ended;
+  double duration = 0.0;
+  Result verdict = TestNotRun;
+  history::ResultCounts entries{};  // the entries by the result of their last attempt
+};
+
+// [batch] as the store keeps it: attempt 0 of its own name, its entries counted as statements.
+history::RunRecord RecordOfBatch(const BatchRun& batch, const HistoryContext& context);
+
+// Stores [batch] as a run of its own (attempt 0 of itself: the store's runs of a batch are its
+// attempts and the batch), then writes its results folder's index again, so the index lists
+// the batch with its report and verdict beside its attempts of every kind. The problems, as
+// MarkBatchRuns gives them.
+std::vector<std::string> RecordBatch(const BatchRun& batch, const HistoryContext& context);
 
 }  // namespace ordalis::report

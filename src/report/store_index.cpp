@@ -139,23 +139,6 @@ void FlakySection(std::string& out, const FlakyMap& flaky) {
   out += "</section>\n";
 }
 
-struct BatchSummary {
-  std::int64_t runs = 0;
-  std::int64_t passed = 0;
-  std::string last;
-};
-
-void BatchSection(std::string& out, const std::map<std::string, BatchSummary>& batches) {
-  if (batches.empty()) return;
-  out += "<section id=\"batches\"><h2>Batches</h2>\n<table id=\"batch-table\"><tr><th>Batch</th><th>Runs</th>"
-         "<th>Passed</th><th>Last run</th></tr>\n";
-  for (const auto& [name, batch] : batches) {
-    out += "<tr><td>" + Html(name) + "</td><td class=\"n\">" + std::to_string(batch.runs) + "</td><td class=\"n\">" +
-           std::to_string(batch.passed) + "</td><td>" + Html(batch.last) + "</td></tr>\n";
-  }
-  out += "</table></section>\n";
-}
-
 // A link from the index to a file of the folder; files elsewhere are linked by their path.
 std::string Href(const std::string& directory, const std::string& path) {
   if (path.empty()) return std::string();
@@ -167,6 +150,42 @@ std::string CountsText(const history::RunRecord& run) {
          " failed \xC2\xB7 " + std::to_string(run.counts[TestError]) + " error";
 }
 
+// The batch itself among its runs: a batch's attempts are numbered from 1.
+bool IsBatch(const history::RunRecord& run) { return !run.batch.empty() && run.attempt == 0; }
+
+std::string Links(const std::string& directory, const history::RunRecord& run) {
+  std::string links;
+  for (const auto& [path, label] : {std::pair{run.report_path, "report"}, std::pair{run.results_path, "XML"},
+                                    std::pair{run.log_path, "log"}}) {
+    if (path.empty()) continue;
+    if (!links.empty()) links += " \xC2\xB7 ";
+    links += "<a href=\"" + Html(Href(directory, path)) + "\">" + label + "</a>";
+  }
+  return links;
+}
+
+// The listed batches, newest first: each with its verdict, its entries by the result of their
+// last attempt, and its report.
+void BatchSection(std::string& out, const std::string& directory, const std::vector<history::RunRecord>& runs) {
+  std::string rows;
+  for (const history::RunRecord& run : runs) {
+    if (!IsBatch(run)) continue;
+    rows += "<tr class=\"batch\"><td>" + Html(run.started) + "</td><td>" + Html(run.batch) +
+            "</td><td class=\"verdict-cell\"><span class=\"badge r-" + ResultClass(run.verdict) + "\">" +
+            ResultWordOf(run.verdict) + "</span></td><td>" + Html(CountsText(run)) + "</td><td class=\"n\">" +
+            Html(DurationText(run.duration)) + "</td><td>" + Links(directory, run) + "</td></tr>\n";
+  }
+  if (rows.empty()) return;
+  out += "<section id=\"batches\"><h2>Batches</h2>\n<table id=\"batch-table\"><tr><th>Started</th><th>Batch</th>"
+         "<th>Verdict</th><th>Entries</th><th>Duration</th><th>Files</th></tr>\n" + rows + "</table></section>\n";
+}
+
+// The Batch cell of a run: the batch and the attempt, or the batch alone for the batch itself.
+std::string BatchCell(const history::RunRecord& run) {
+  if (run.batch.empty() || IsBatch(run)) return run.batch;
+  return run.batch + " #" + std::to_string(run.attempt);
+}
+
 // The listed runs as rows of JSON the page's script draws, page by page.
 std::string RunsJson(const std::string& directory, const std::vector<history::RunRecord>& runs) {
   nlohmann::json rows = nlohmann::json::array();
@@ -174,7 +193,7 @@ std::string RunsJson(const std::string& directory, const std::vector<history::Ru
     const history::RunRecord& run = runs[i];
     rows.push_back({run.id, run.ended, run.script, ResultWordOf(run.verdict), ResultClass(run.verdict), CountsText(run),
                     DurationText(run.duration), run.host, run.version_under_test,
-                    run.batch.empty() ? "" : run.batch + " #" + std::to_string(run.attempt),
+                    BatchCell(run),
                     Href(directory, run.report_path), Href(directory, run.results_path), Href(directory, run.log_path)});
   }
   std::string text = rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -221,8 +240,7 @@ constexpr const char* kRunsScript = R"JS(
 )JS";
 
 std::string Page(const std::string& directory, std::int64_t total, const std::vector<history::RunRecord>& runs,
-                 const std::map<std::string, ScriptTrend>& trends, const FlakyMap& flaky,
-                 const std::map<std::string, BatchSummary>& batches) {
+                 const std::map<std::string, ScriptTrend>& trends, const FlakyMap& flaky) {
   std::string title = "Ordalis results \xE2\x80\x94 " + fs::absolute(directory).filename().string();
   std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + Html(title) +
                     "</title>\n<style>\n" + std::string(EmbeddedResource("report.css")) +
@@ -235,7 +253,7 @@ std::string Page(const std::string& directory, std::int64_t total, const std::ve
   out += ".</p>\n";
   TrendSection(out, trends);
   FlakySection(out, flaky);
-  BatchSection(out, batches);
+  BatchSection(out, directory, runs);
   out += "<section id=\"runs-section\"><h2>Runs</h2>\n<div id=\"runs-tools\"><input id=\"filter\" type=\"search\" "
          "placeholder=\"Filter: script, verdict, host, version, batch\"> <button id=\"newer\">Newer</button> "
          "<button id=\"older\">Older</button> <span id=\"page-info\" class=\"muted\"></span></div>\n"
@@ -255,7 +273,6 @@ namespace {
 struct IndexData {
   std::vector<history::RunRecord> runs;  // newest first
   std::map<std::string, ScriptTrend> trends;
-  std::map<std::string, BatchSummary> batches;
   FlakyMap flaky;
 };
 
@@ -268,18 +285,15 @@ void GatherTrends(history::ResultsStore& store, const history::StationFolder& fo
   }
 }
 
-// The flaky list and the batches, from the listed runs and their named results.
+// The flaky list, from the listed runs and their named results.
 void GatherRuns(history::ResultsStore& store, const history::StationFolder& folder, std::int64_t from,
                 IndexData& data) {
   std::map<std::pair<std::string, std::string>, std::int64_t> seen;
   std::map<std::int64_t, const history::RunRecord*> by_id;
   for (const history::RunRecord& run : data.runs) {
+    if (IsBatch(run)) continue;  // a batch is flaky through its entries
     CountFlaky(data.flaky, seen, run.script, "", run.version_under_test, run.verdict);
     by_id[run.id] = &run;
-    if (run.batch.empty()) continue;
-    BatchSummary& batch = data.batches[run.batch];
-    ++batch.runs, batch.passed += run.verdict == TestPassed;
-    if (batch.last.empty()) batch.last = run.ended;
   }
   for (const auto& outcome : store.FolderNamedResults(folder, from)) {
     auto run = by_id.find(outcome.run_id);
@@ -305,7 +319,7 @@ bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store,
     data.runs = store.FolderRuns(folder, from, kIndexRunsListed);
     GatherTrends(store, folder, data);
     GatherRuns(store, folder, from, data);
-    std::string page = Page(directory, store.FolderRunCount(folder), data.runs, data.trends, data.flaky, data.batches);
+    std::string page = Page(directory, store.FolderRunCount(folder), data.runs, data.trends, data.flaky);
     return WriteWholeFile((fs::path(directory) / kIndexFile).string(), page, error);
   } catch (const std::exception& fault) {
     if (error) *error = fault.what();

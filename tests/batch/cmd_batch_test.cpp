@@ -65,13 +65,28 @@ TEST_F(BatchCommandTest, RunsAFolderWithRetriesAndWritesResultsAndJUnit) {
   EXPECT_NE(out.find("start   " + Path("suite/c_flaky.sh") + " (attempt 2)"), std::string::npos);
   EXPECT_NE(out.find("Passed  " + Path("suite/c_flaky.sh") + " (attempt 2 of 2)"), std::string::npos);
   EXPECT_NE(out.find("Failed  " + Path("suite/d_fails.sh") + " (attempt 2 of 2)"), std::string::npos);
-  EXPECT_NE(out.find("results: " + Path("out") + "/d_fails.sh_"), std::string::npos) << "with the item's results file";
-  // A script item's run leaves its HTML report beside its results document, listed in the index.
-  std::string script_results = After(out, "Passed  " + Path("suite/a_pass.odl") + " (attempt 1 of 2)");
-  script_results = After(script_results, "results: ");
-  std::string page = script_results.substr(0, script_results.size() - 4) + ".html";
+  // Each attempt's line names the page a person reads, never the XML a machine reads: a
+  // command's log, a script's HTML report (beside its results document, listed in the index).
+  std::string command_page = After(out, "Failed  " + Path("suite/d_fails.sh") + " (attempt 2 of 2)");
+  EXPECT_EQ(After(command_page, "  log: ").rfind(Path("out") + "/d_fails.sh_", 0), 0u) << command_page;
+  EXPECT_EQ(command_page.substr(command_page.size() - 4), ".log") << command_page;
+  std::string page = After(After(out, "Passed  " + Path("suite/a_pass.odl") + " (attempt 1 of 2)"), "  report: ");
+  EXPECT_EQ(page.substr(page.size() - 5), ".html") << out;
+  EXPECT_EQ(out.find("  results: "), std::string::npos) << out;
   EXPECT_NE(ReadFile(page).find("<html"), std::string::npos) << page;
   EXPECT_NE(ReadFile(Path("out/index.html")).find(std::filesystem::path(page).filename().string()), std::string::npos);
+  // The index lists the batch, with its verdict and its report, and the attempts of every
+  // entry kind, not only the scripts'.
+  std::string index = ReadFile(Path("out/index.html"));
+  std::string batch_report = std::filesystem::path(After(out, "Batch report: ")).filename().string();
+  EXPECT_NE(index.find("<td>BatchQueue</td><td class=\"verdict-cell\"><span class=\"badge r-failed\">Failed</span>"),
+            std::string::npos)
+      << index;
+  EXPECT_NE(index.find("<a href=\"" + batch_report + "\">report</a>"), std::string::npos) << index;
+  for (const char* attempt : {"\"b_ok.pl\",\"Passed\"", "\"c_flaky.sh\",\"Failed\"", "\"c_flaky.sh\",\"Passed\"",
+                              "\"d_fails.sh\",\"Failed\""}) {
+    EXPECT_NE(index.find(attempt), std::string::npos) << attempt << "\n" << index;
+  }
   EXPECT_NE(out.find("Entries 4: passed 3, failed 1, aborted 0, not run 0 (6 attempts)"), std::string::npos) << out;
   EXPECT_NE(out.find("  Failed " + Path("suite/d_fails.sh")), std::string::npos);
   EXPECT_NE(out.find("Overall batch result Failed"), std::string::npos);

@@ -47,24 +47,25 @@ class CommandsTest : public ::testing::Test {
   fs::path dir_;
 };
 
-// A script with a typo and an unknown tester type: each finding at its line; warnings fail
+// A script with a typo and an unknown tester type: each finding at its line and column, as
+// Visual Studio-style readers take "(line,column)"; warnings fail
 // only with --werror; tester rules are skipped with --no-testers; --syntax reports syntax only.
 TEST_F(CommandsTest, CheckFindingsAndExitStatus) {
   std::string typo = File("typo.odl", "voltage = 5\nif voltge < 4 then\n  x = 1\nendif\n");
   Outcome warned = Ordalis("check " + typo);
   EXPECT_EQ(warned.status, 0) << warned.output;
-  EXPECT_TRUE(Has(warned, typo + "(2) : Warning: 'voltge' is read but no statement of the script "
+  EXPECT_TRUE(Has(warned, typo + "(2,4) : Warning: 'voltge' is read but no statement of the script "
                                "assigns it (did you mean 'voltage'?)")) << warned.output;
   EXPECT_EQ(Ordalis("check --werror " + typo).status, 1);
 
   std::string tester = File("tester.odl", "t = new multimetr(1)\nt.Nothing()\n");
   Outcome unknown = Ordalis("check " + tester);
   EXPECT_EQ(unknown.status, 1);
-  EXPECT_TRUE(Has(unknown, tester + "(1) : Error: no installed tester offers the type 'multimetr' "
+  EXPECT_TRUE(Has(unknown, tester + "(1,20) : Error: no installed tester offers the type 'multimetr' "
                                     "(did you mean 'multimeter'?)")) << unknown.output;
   EXPECT_EQ(Ordalis("check --no-testers " + tester).output, "");
   std::string action = File("action.odl", "t = new echo()\nt.Ecko(1)\n");
-  EXPECT_TRUE(Has(Ordalis("check " + action), "(2) : Error: the tester type 'echo' of 't' has no "
+  EXPECT_TRUE(Has(Ordalis("check " + action), "(2,3) : Error: the tester type 'echo' of 't' has no "
                                                "action 'Ecko' (did you mean 'Echo'?)"));
   EXPECT_EQ(Ordalis("check --syntax " + action).output, "");
   EXPECT_EQ(Ordalis("check --bogus " + action).status, 2);
@@ -108,7 +109,7 @@ TEST_F(CommandsTest, CheckReadsTheBlocksOfAGuide) {
                                        "function f\n  return y + 1\nendfunction\n```\n");
   Outcome outcome = Ordalis("check --no-testers " + guide);
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.output.substr(0, outcome.output.find(" : ")), guide + "(12)");
+  EXPECT_EQ(outcome.output.substr(0, outcome.output.find(" : ")), guide + "(12,14)");
 }
 
 // The script of the first hour: non-strict it passes with its faults shown in place;
@@ -123,7 +124,7 @@ TEST_F(CommandsTest, StrictRunAndPlaceLines) {
 
   Outcome refused = Ordalis("run --strict " + faulty);
   EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(Has(refused, faulty + "(3) : Error: the call 'strlen( \"abc\" )'")) << refused.output;
+  EXPECT_TRUE(Has(refused, faulty + "(3,8) : Error: the call 'strlen( \"abc\" )'")) << refused.output;
   EXPECT_TRUE(Has(refused, "has 1 error; not run (--strict)")) << refused.output;
   EXPECT_FALSE(Has(refused, "Script:Start"));
 
@@ -172,8 +173,8 @@ TEST_F(CommandsTest, RunExplainsSyntaxErrors) {
   std::string broken = File("broken.odl", "x = 1 +* 2\n");
   Outcome outcome = Ordalis("run " + broken);
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_TRUE(Has(outcome, broken + "(1) : Error: *\n" + broken + "(1) : Error: 2\n" + broken +
-                               "(1) : Note: expected a value after '+', found '*'\n")) << outcome.output;
+  EXPECT_TRUE(Has(outcome, broken + "(1,8) : Error: *\n" + broken + "(1,10) : Error: 2\n" + broken +
+                               "(1,8) : Note: expected a value after '+', found '*'\n")) << outcome.output;
 }
 
 // --var takes script literals; anything else is a usage error that shows the literal forms,

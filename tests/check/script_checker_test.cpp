@@ -42,13 +42,15 @@ class FakeTesters : public TesterTypes {
   DeclaredParameters none_{0, false};
 };
 
-// The findings of [text], one per line: "line Severity: text".
+// The findings of [text], one per line: "(line) : Severity: text". The columns are the gcc
+// form's cases below.
 std::string FindingsOf(const std::string& text, const CheckOptions& options) {
   ScriptItemPtr root = ScriptItem::Make(rootItem, "root", "N/A", 0);
   ScriptLoader loader;
   loader.LoadText(text, root);
   std::string out;
-  for (const Finding& finding : ScriptChecker(options).Check(*root, loader.SyntaxNotes())) {
+  for (Finding finding : ScriptChecker(options).Check(*root, loader.SyntaxNotes())) {
+    finding.column = 0;
     std::string line = FindingLine(finding);
     out += line.substr(line.find('(')) + "\n";
   }

@@ -25,26 +25,40 @@ std::vector<fs::path> Documents(const fs::path& results) {
   return documents;
 }
 
+// An import fills a store again from the documents as the batch's own runs filled it: the
+// script runs marked with their attempts, the command entry's attempts and the batch itself.
 TEST_F(HistoryScratch, ImportIsIdempotentAndKeepsBatchAttempts) {
   Script("flaky.odl", false);
   Script("steady.odl");
-  auto batch = testing_support::RunCommandLine("cd " + dir_.string() + " && " +
-                                               testing_support::OrdalisCommandLine("batch run --retry 1 flaky.odl steady.odl"));
+  WriteText(dir_ / "probe.sh", "exit 3\n");
+  auto batch = testing_support::RunCommandLine(
+      "cd " + dir_.string() + " && " +
+      testing_support::OrdalisCommandLine("batch run --retry 1 flaky.odl steady.odl probe.sh"));
   ASSERT_EQ(batch.status, 1) << batch.output;
+  using Row = std::tuple<std::string, std::string, std::int64_t, Result>;
+  auto rows = [](ResultsStore& store) {
+    std::multiset<Row> seen;
+    for (const RunRecord& run : store.List({})) seen.emplace(run.script, run.batch, run.attempt, run.verdict);
+    return seen;
+  };
+  ResultsStore live = OpenStore();
+  std::multiset<Row> expected = {{"BatchQueue", "BatchQueue", 0, TestFailed},
+                                 {"flaky.odl", "BatchQueue", 1, TestFailed},
+                                 {"flaky.odl", "BatchQueue", 2, TestFailed},
+                                 {"steady.odl", "BatchQueue", 1, TestPassed},
+                                 {"probe.sh", "BatchQueue", 1, TestFailed},
+                                 {"probe.sh", "BatchQueue", 2, TestFailed}};
+  EXPECT_EQ(rows(live), expected);
   fs::remove(StorePath());  // results written before there was a store
   std::string store = " --results-db " + (dir_ / "imported.db").string();
   std::string folder = (dir_ / "Results").string();
   auto first = History("import " + folder + store);
   EXPECT_EQ(first.status, 0) << first.output;
-  EXPECT_NE(first.output.find("Added 3 runs, skipped 0"), std::string::npos) << first.output;
+  EXPECT_NE(first.output.find("Added 6 runs, skipped 0"), std::string::npos) << first.output;
   auto again = History("import " + folder + store);
-  EXPECT_NE(again.output.find("Added 0 runs, skipped 3"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("Added 0 runs, skipped 6"), std::string::npos) << again.output;
   ResultsStore imported(StoreLocation{StoreKind::kSqlite, (dir_ / "imported.db").string()});
-  std::multiset<std::tuple<std::string, std::string, std::int64_t>> seen;
-  for (const RunRecord& run : imported.List({})) seen.emplace(run.script, run.batch, run.attempt);
-  std::multiset<std::tuple<std::string, std::string, std::int64_t>> expected = {
-      {"flaky.odl", "BatchQueue", 1}, {"flaky.odl", "BatchQueue", 2}, {"steady.odl", "BatchQueue", 1}};
-  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(rows(imported), expected);
 }
 
 // A store the fleet shares may hold another station's runs of documents of the same paths as
@@ -55,7 +69,9 @@ TEST_F(HistoryScratch, ImportKeepsThisStationsRunsApartFromAnotherStationsOfTheS
   auto batch = testing_support::RunCommandLine("cd " + dir_.string() + " && " +
                                                testing_support::OrdalisCommandLine("batch run --retry 1 flaky.odl"));
   ASSERT_EQ(batch.status, 1) << batch.output;
+  // The script runs; the batch itself is a run of the store too (attempt 0 of its name).
   std::vector<RunRecord> own = OpenStore().List({});
+  std::erase_if(own, [](const RunRecord& run) { return run.attempt == 0; });
   ASSERT_EQ(own.size(), 2u);
   std::string shared = (dir_ / "shared.db").string();
   ResultsStore fleet(StoreLocation{StoreKind::kSqlite, shared});
@@ -67,11 +83,11 @@ TEST_F(HistoryScratch, ImportKeepsThisStationsRunsApartFromAnotherStationsOfTheS
   }
   auto outcome = History("import " + (dir_ / "Results").string() + " --results-db " + shared);
   EXPECT_EQ(outcome.status, 0) << outcome.output;
-  EXPECT_NE(outcome.output.find("Added 2 runs, skipped 0"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("Added 3 runs, skipped 0"), std::string::npos) << outcome.output;
   std::multiset<std::tuple<std::string, std::string, std::int64_t>> seen;
   for (const RunRecord& run : fleet.List({})) seen.emplace(run.host, run.batch, run.attempt);
   std::multiset<std::tuple<std::string, std::string, std::int64_t>> expected = {
-      {own[0].host, "BatchQueue", 1}, {own[0].host, "BatchQueue", 2},
+      {own[0].host, "BatchQueue", 0}, {own[0].host, "BatchQueue", 1}, {own[0].host, "BatchQueue", 2},
       {"station-elsewhere", "", 0}, {"station-elsewhere", "", 0}};
   EXPECT_EQ(seen, expected);
 }

@@ -186,12 +186,16 @@ TEST_F(HistoryScratch, BatchRunsAreMarkedWithTheirBatchAndAttempt) {
   ResultsStore store = OpenStore();
   std::vector<std::tuple<std::string, std::string, std::int64_t>> seen;
   for (const RunRecord& run : store.List({})) seen.emplace_back(run.script, run.batch, run.attempt);
+  // The batch itself comes last, as attempt 0 of its name, and carries the batch's labels too.
   std::vector<std::tuple<std::string, std::string, std::int64_t>> expected = {
-      {"steady.odl", "BatchQueue", 1}, {"flaky.odl", "BatchQueue", 2}, {"flaky.odl", "BatchQueue", 1}};
+      {"BatchQueue", "BatchQueue", 0},
+      {"steady.odl", "BatchQueue", 1},
+      {"flaky.odl", "BatchQueue", 2},
+      {"flaky.odl", "BatchQueue", 1}};
   EXPECT_EQ(seen, expected);
   RunFilter labelled;
   labelled.labels = {{"line", "B"}};
-  EXPECT_EQ(store.List(labelled).size(), 3u);
+  EXPECT_EQ(store.List(labelled).size(), 4u);
 }
 
 }  // namespace

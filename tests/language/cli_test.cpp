@@ -49,9 +49,9 @@ TEST_P(CommandTest, PrintsAndExits) {
 const CommandCase kCommands[] = {
     {"check " + kExamples + "/hello.odl " + kExamples + "/with_include.odl", "", 0},
     {"check " + kData + "/main.odl " + kData + "/missing_include.odl",
-     kData + "/missing_include.odl(2) : Error: Failed to load '" + kData + "/not_here.odl'\n", 1},
+     kData + "/missing_include.odl(2,9) : Error: Failed to load '" + kData + "/not_here.odl'\n", 1},
     {"check " + kData + "/broken_include.odl",
-     kData + "/lib/broken.odl(2) : Error: unexpected '=', expected an operator or ')': '=' assigns "
+     kData + "/lib/broken.odl(2,3) : Error: unexpected '=', expected an operator or ')': '=' assigns "
              "and cannot stand inside an expression: to compare two values write '==' (or is a ')' "
              "missing before it?)\n",
      1},

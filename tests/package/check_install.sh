@@ -4,6 +4,7 @@
 #     class by its identifier, and its script_events program prints a script's events as it runs;
 #   - the greeter plug-in example built with find_package and with pkg-config is found and
 #     called by the installed `ordalis run`;
+#   - the installed bash and zsh completion complete commands, subcommands and options;
 #   - the installed `ordalis run` runs a script on the installed demo plug-in;
 #   - the Python module imports from the prefix and runs a script;
 #   - with --deb: the .deb CPack makes, unpacked with `dpkg -x` into a scratch root, does the same.
@@ -46,6 +47,9 @@ step "bash completion"
 completed=$(bash -c 'source "$1"; COMP_WORDS=(ordalis check --form); COMP_CWORD=2; _ordalis
                      echo "${COMPREPLY[*]}"' - "$prefix/share/bash-completion/completions/ordalis")
 [ "$completed" = "--format" ] || { echo "bash completion of 'ordalis check --form': '$completed'"; exit 1; }
+step "bash and zsh completion of commands, subcommands and options"
+"$source_dir/tests/package/check_completion.sh" "$prefix/share/bash-completion/completions/ordalis" \
+  "$prefix/share/zsh/vendor-completions"
 
 step "ordalis run on the demo plug-in"
 cp "$source_dir/examples/power_supply.odl" "$scratch/"

@@ -55,5 +55,37 @@ TEST_F(ResultsIndexTest, ListsEveryRunNewestFirst) {
   EXPECT_NE(page.find(">Passed</span>"), std::string::npos);
 }
 
+// A batch and the attempts of its entries that ran no script are listed beside the runs, each
+// with the page a person reads: the batch report, the command's log.
+TEST_F(ResultsIndexTest, ListsBatchesAndEveryEntryKind) {
+  WriteFile(dir_ / "nightly_2026_12_10_08_00_00.xml",
+            "<?xml version=\"1.0\"?>\n<odl_batch_result>\n <name>nightly</name>\n <startdate>2026-12-10</startdate>\n"
+            " <starttime>08:00:00</starttime>\n <overall_result>Failed</overall_result>\n</odl_batch_result>\n");
+  WriteFile(dir_ / "nightly_2026_12_10_08_00_00.html", "<html></html>");
+  WriteFile(dir_ / "flash.sh_2026_12_10_08_00_05.xml",
+            "<?xml version=\"1.0\"?>\n<results>\n <batch_item>/lab/suite/flash.sh</batch_item>\n"
+            " <date>2026-12-10</date>\n <time>08:00:05</time>\n <result>Failed</result>\n</results>\n");
+  WriteFile(dir_ / "flash.sh_2026_12_10_08_00_05.log", "exit status 3\n");
+  Run("a.odl", "08:00:10", TestPassed);
+
+  std::string error;
+  ASSERT_TRUE(WriteResultsIndex(dir_.string(), &error)) << error;
+  std::string page = ReadFile(dir_ / kIndexFile);
+  struct Row {
+    const char* name;
+    const char* verdict;
+    const char* link;
+  };
+  for (const Row& row : {Row{"nightly", "Failed", "href=\"nightly_2026_12_10_08_00_00.html\">report</a>"},
+                         Row{"flash.sh", "Failed", "href=\"flash.sh_2026_12_10_08_00_05.log\">log</a>"},
+                         Row{"a.odl", "Passed", "href=\"a.odl_08%3A00%3A10.xml\">XML</a>"}}) {
+    std::size_t at = page.find(std::string("<td>") + row.name + "</td>");
+    ASSERT_NE(at, std::string::npos) << row.name << "\n" << page;
+    std::string line = page.substr(at, page.find("</tr>", at) - at);
+    EXPECT_NE(line.find(std::string(">") + row.verdict + "</span>"), std::string::npos) << line;
+    EXPECT_NE(line.find(row.link), std::string::npos) << line;
+  }
+}
+
 }  // namespace
 }  // namespace ordalis::report

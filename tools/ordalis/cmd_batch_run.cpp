@@ -59,11 +59,13 @@ const char kUsage[] =
     "a batch item creator accepts, in name order), one after another: scripts (.odl), command\n"
     "files (.bat, run by /bin/sh), perl (.pl), shell (.sh) and python (.py) files, and the file\n"
     "types of plug-in batch item creators. A line is printed as each attempt starts and as it\n"
-    "finishes (entry, attempt, result, time taken, results file), and under a failed attempt\n"
-    "why: the script's failing statements, or the command's exit status and last output lines;\n"
-    "at the end the batch results file's path, the batch report beside it (<stamp>.html: each\n"
-    "entry with its attempts, why they failed and links to their own reports) and a summary\n"
-    "that lists every entry that did not pass. The queue stops after its last entry.\n"
+    "finishes (entry, attempt, result, time taken, and the page a person reads: a script's\n"
+    "HTML report or a command's log), and under a failed attempt why: the script's failing\n"
+    "statements, or the command's exit status and last output lines; at the end the batch\n"
+    "results file's path, the batch report beside it (<stamp>.html: each entry with its\n"
+    "attempts, why they failed and links to their own reports) and a summary that lists every\n"
+    "entry that did not pass. The results folder's index lists the batch and its attempts of\n"
+    "every kind. The queue stops after its last entry.\n"
     "\n"
     "Options:\n"
     "  --retry N                  extra attempts for an entry that fails (default: the queue\n"
@@ -312,6 +314,16 @@ const char* ResultWord(const batch::BatchResultRecord& record) {
 
 std::vector<std::string> WhyNotPassed(const std::string& results_directory, const std::string& entry,
                                       const batch::BatchResultRecord& record);
+std::string AttemptLink(const std::string& results_directory, const std::string& results_file);
+
+// Where a person reads the attempt, for its console line: "  report: PATH" for a script's
+// HTML report, "  log: PATH" for a command's log, "  results: PATH" when neither is there.
+std::string AttemptPage(const std::string& results_directory, const std::string& results_file) {
+  std::string page = AttemptLink(results_directory, results_file);
+  if (page.empty()) return page;
+  const char* label = batch::HasExtension(page, ".html") ? "report" : batch::HasExtension(page, ".log") ? "log" : "results";
+  return std::string("  ") + label + ": " + results_directory + "/" + page;
+}
 
 // A Finished that follows a recorded attempt prints it (an attempt a stop cut short is recorded
 // too); the Finished of a reset, or of a stop between attempts, records nothing and prints
@@ -338,9 +350,8 @@ Status RunObserver::Finished(std::uint32_t id) {
   }
   bool retried = record.status == BatchQueueItemFailed && record.retry < record.maxretry;
   next_attempt_[id] = retried ? record.retry + 2 : 1;
-  std::printf("%-7s %s (attempt %u of %u) %s%s%s\n", ResultWord(record), FileName(id).c_str(),
-              record.retry + 1, record.maxretry + 1, time.c_str(), record.results_file.empty() ? "" : "  results: ",
-              record.results_file.empty() ? "" : (results_directory + "/" + record.results_file).c_str());
+  std::printf("%-7s %s (attempt %u of %u) %s%s\n", ResultWord(record), FileName(id).c_str(), record.retry + 1,
+              record.maxretry + 1, time.c_str(), AttemptPage(results_directory, record.results_file).c_str());
   if (!record.error.empty()) {
     std::printf("        not run: %s\n", record.error.c_str());
   } else if (record.status == BatchQueueItemFailed) {
@@ -585,21 +596,68 @@ bool PrintSummary(CBatchQueue& queue, const RunObserver& observer, const std::st
   return all_passed;
 }
 
-// Marks each script run of the batch in the results store with the batch and its attempt; a
-// store that cannot be written is a warning, never the batch's result.
-void MarkBatchInHistory(CBatchQueue& queue, const report::HistoryContext& history) {
+Result VerdictOf(const batch::BatchResultRecord& record) {
+  if (!record.error.empty()) return TestError;
+  return record.status == BatchQueueItemPassed ? TestPassed : record.status == BatchQueueItemAborted ? TestAborted : TestFailed;
+}
+
+// The version under test as the results documents write it.
+std::string VersionLabel(const batch::BatchResultsHeader& header) {
+  return header.version_under_test.empty() ? "Undefined" : header.version_under_test;
+}
+
+// "YYYY-MM-DD hh:mm:ss" in local time.
+std::string LocalTimeText(std::time_t seconds) {
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+// Marks each script run of the batch in the results store with the batch and its attempt,
+// stores the attempts of the other entries and the batch itself, and makes the results
+// folder's index again to list them. A store that cannot be written is a warning, never the
+// batch's result.
+void RecordBatchInHistory(CBatchQueue& queue, const RunObserver& observer, const std::string& report,
+                          bool all_passed, const report::HistoryContext& history) {
   // An attempt's results file is named relative to the batch results file's folder.
   std::string batch_results;
   queue.get_ResultsFileName(&batch_results);
   std::filesystem::path folder = std::filesystem::path(batch_results).parent_path();
+  batch::BatchResultsHeader header = queue.ResultsHeader();
+  std::map<std::uint32_t, std::string> names = observer.names();
+  std::map<std::uint32_t, Result> last;
   std::vector<report::BatchAttempt> attempts;
   for (const batch::BatchResultRecord& record : queue.Records()) {
+    last[record.id] = VerdictOf(record);
     if (record.results_file.empty()) continue;
-    attempts.push_back({(folder / record.results_file).string(), record.retry + 1});
+    report::BatchAttempt attempt;
+    attempt.results_path = (folder / record.results_file).string();
+    attempt.attempt = record.retry + 1;
+    const std::string& entry = names[record.id];
+    if (!batch::HasExtension(entry, ".odl")) {
+      attempt.entry = entry.empty() ? record.name : entry;
+      attempt.verdict = VerdictOf(record);
+      attempt.seconds = observer.AttemptTime(record.id, record.iteration, record.retry);
+      attempt.version_under_test = VersionLabel(header);
+    }
+    attempts.push_back(std::move(attempt));
   }
-  for (const std::string& problem : report::MarkBatchRuns(queue.ResultsHeader().batch_name, attempts, history)) {
-    std::fprintf(stderr, "ordalis batch run: %s\n", problem.c_str());
+  std::vector<std::string> problems = report::MarkBatchRuns(header.batch_name, attempts, history);
+  if (!batch_results.empty()) {
+    report::BatchRun run{header.batch_name, batch_results, report, VersionLabel(header),
+                         LocalTimeText(static_cast<std::time_t>(header.start_time)), LocalTimeText(std::time(nullptr)),
+                         0.0, all_passed ? TestPassed : TestFailed, {}};
+    run.duration = static_cast<double>(std::time(nullptr) - static_cast<std::time_t>(header.start_time));
+    for (std::uint32_t id : observer.entries()) {
+      auto it = last.find(id);
+      Result result = it == last.end() ? TestNotRun : it->second;
+      ++run.entries[static_cast<std::size_t>(result)];
+    }
+    for (std::string& problem : report::RecordBatch(run, history)) problems.push_back(std::move(problem));
   }
+  for (const std::string& problem : problems) std::fprintf(stderr, "ordalis batch run: %s\n", problem.c_str());
 }
 
 // Adds the entries, or loads the queue file, and applies the options. A Ctrl-C meanwhile stops
@@ -680,7 +738,7 @@ int RunCommand(const std::vector<std::string>& args) {
   queue->get_ResultsFileName(&batch_results);
   std::string report = batch_results.empty() ? std::string() : WriteBatchReport(*queue, *observer, naming, batch_results);
   bool all_passed = PrintSummary(*queue, *observer, report);
-  MarkBatchInHistory(*queue, options.history);
+  RecordBatchInHistory(*queue, *observer, report, all_passed, options.history);
   std::string junit_error;
   bool junit_lost = !options.junit.empty() &&
                     !WriteOutputFile(options.junit,

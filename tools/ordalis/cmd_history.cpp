@@ -235,7 +235,8 @@ int List(history::ResultsStore& store, const Options& options) {
   for (const RunRecord& run : runs) {
     rows.push_back({std::to_string(run.id), run.ended, run.script, history::ResultName(run.verdict),
                     Seconds(run.duration), run.host, run.version_under_test,
-                    run.batch.empty() ? "" : run.batch + "#" + std::to_string(run.attempt), LabelsText(run)});
+                    run.batch.empty() || run.attempt == 0 ? run.batch : run.batch + "#" + std::to_string(run.attempt),
+                    LabelsText(run)});
   }
   PrintTable({"RUN", "ENDED", "SCRIPT", "VERDICT", "DURATION", "HOST", "VERSION", "BATCH", "LABELS"}, rows);
   return 0;
@@ -247,7 +248,11 @@ void PrintRunFacts(const RunRecord& run) {
       {"Started", run.started}, {"Ended", run.ended}, {"Duration", Seconds(run.duration)}, {"Host", run.host},
       {"User", run.user}, {"Version under test", run.version_under_test}, {"Ordalis", run.ordalis_version},
       {"Results", run.results_path}, {"Report", run.report_path}, {"Log", run.log_path}, {"Record", run.record_path}};
-  if (!run.batch.empty()) rows.push_back({"Batch", run.batch + ", attempt " + std::to_string(run.attempt)});
+  // A batch's attempts are numbered from 1; attempt 0 is the batch itself.
+  if (!run.batch.empty()) {
+    rows.push_back({"Batch", run.attempt == 0 ? run.batch + " (the batch itself)"
+                                              : run.batch + ", attempt " + std::to_string(run.attempt)});
+  }
   if (!run.labels.empty()) rows.push_back({"Labels", LabelsText(run)});
   for (const auto& row : rows) std::printf("%-19s %s\n", (row[0] + ":").c_str(), row[1].c_str());
 }
