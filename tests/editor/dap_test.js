@@ -1,0 +1,135 @@
+// Drives `ordalis dap` with the DebugClient editors' debug adapters are tested with, on the
+// failing example made for the test: a breakpoint on the Check line, the variables there,
+// stepping over a function call and into it, and the verdict `ordalis run` gives.
+// Usage: node dap_test.js ORDALIS
+'use strict';
+const assert = require('assert');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawnSync } = require('child_process');
+const { DebugClient } = require('@vscode/debugadapter-testsupport');
+
+const ordalis = path.resolve(process.argv[2]);
+
+const kScript = [
+  'function Settle',                                       // 1
+  '  local pause = Settle[0]',                             // 2
+  '  pause = pause + 1',                                   // 3
+  '  printf("settling %d", pause)',                        // 4
+  'endfunction',                                           // 5
+  'supply = new powersupply(42)',                          // 6
+  'meter = new multimeter(42)',                            // 7
+  'supply.SetVoltage(5.0)',                                // 8
+  'supply.Output(true)',                                   // 9
+  'Settle(limit)',                                         // 10
+  'reading = supply.MeasureVoltage()',                     // 11
+  'meter.SetNominal("DCV", reading[0])',                   // 12
+  'result "3.3 V rail" in_range = meter.Check("DCV", 3.2, 3.4)', // 13
+  'supply.Output(false)',                                  // 14
+  ''].join('\n');
+
+async function withClient(folder, run) {
+  const client = new DebugClient(ordalis, 'dap', 'ordalis', { cwd: folder });
+  await client.start();
+  try { await run(client); } finally { await client.stop(); }
+}
+
+const launchArgs = (folder, more) => ({
+  program: path.join(folder, 'main.odl'), resultsDirectory: path.join(folder, 'Results'),
+  variables: { limit: '7' }, ...more });
+
+async function stoppedAt(client, line) {
+  const stack = await client.stackTraceRequest({ threadId: 1 });
+  assert.strictEqual(stack.body.stackFrames[0].line, line, JSON.stringify(stack.body.stackFrames));
+  return stack.body.stackFrames;
+}
+
+async function variablesOf(client, scope) {
+  const scopes = await client.scopesRequest({ frameId: 0 });
+  const found = scopes.body.scopes.find((s) => s.name === scope);
+  const vars = await client.variablesRequest({ variablesReference: found.variablesReference });
+  return Object.fromEntries(vars.body.variables.map((v) => [v.name, v.value]));
+}
+
+// Each case: a name and what it does with a started client in the folder of the script.
+const kCases = [
+  ['a breakpoint on the Check line stops there with reading set, and the run ends Failed as ordalis run does',
+   async (client, folder, runStatus) => {
+     const script = path.join(folder, 'main.odl');
+     await client.hitBreakpoint(launchArgs(folder), { path: script, line: 13 });
+     const globals = await variablesOf(client, 'Global');
+     assert.ok('reading' in globals, JSON.stringify(globals));
+     const evaluated = await client.evaluateRequest({ expression: 'reading', frameId: 0 });
+     assert.strictEqual(evaluated.body.result, globals.reading);
+     await Promise.all([client.nextRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     await stoppedAt(client, 14);
+     const [, exited] = await Promise.all([client.continueRequest({ threadId: 1 }), client.waitForEvent('exited')]);
+     assert.strictEqual(exited.body.exitCode, runStatus);
+     assert.strictEqual(runStatus, 1);
+   }],
+  ['stepping over a call stays in the script, and the stepped statement shows its result',
+   async (client, folder) => {
+     const script = path.join(folder, 'main.odl');
+     await client.hitBreakpoint(launchArgs(folder), { path: script, line: 10 });
+     const result = new Promise((resolve) => client.on('output', (e) => {
+       if (/^line 10: /.test(e.body.output)) resolve(e.body.output);
+     }));
+     await Promise.all([client.nextRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     await stoppedAt(client, 11);
+     assert.strictEqual(await result, 'line 10: Passed\n');
+   }],
+  ['stepping into a call stops in the function, with its locals and the caller on the stack',
+   async (client, folder) => {
+     const script = path.join(folder, 'main.odl');
+     await client.hitBreakpoint(launchArgs(folder), { path: script, line: 10 });
+     await Promise.all([client.stepInRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     const frames = await stoppedAt(client, 2);
+     assert.deepStrictEqual(frames.map((f) => [f.name, f.line]), [['Settle', 2], ['main.odl', 10]]);
+     await Promise.all([client.stepInRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     await Promise.all([client.stepInRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     await stoppedAt(client, 4);
+     const locals = await variablesOf(client, 'Locals');
+     assert.match(locals.pause, /^\[?8\]?$/, JSON.stringify(locals));
+     const outside = await variablesOf(client, 'User and system variables');
+     assert.strictEqual(outside['limit (launch)'], '7');
+   }],
+  ['a breakpoint set while the run is paused is hit', async (client, folder) => {
+     const script = path.join(folder, 'main.odl');
+     await client.hitBreakpoint(launchArgs(folder), { path: script, line: 8 });
+     const set = await client.setBreakpointsRequest({ source: { path: script }, breakpoints: [{ line: 12 }] });
+     assert.strictEqual(set.body.breakpoints[0].verified, true);
+     await Promise.all([client.continueRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     await stoppedAt(client, 12);
+   }],
+  ['a script that does not load gives a launch error with the reason', async (client, folder) => {
+     fs.writeFileSync(path.join(folder, 'broken.odl'), 'x = (1 +\n');
+     await client.initializeRequest();
+     await assert.rejects(client.launchRequest({ program: path.join(folder, 'broken.odl') }), /syntax errors/);
+     await assert.rejects(client.launchRequest({ program: path.join(folder, 'missing.odl') }), /cannot open/);
+   }],
+];
+
+async function main() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'ordalis-dap-'));
+  let failures = 0;
+  try {
+    fs.writeFileSync(path.join(folder, 'main.odl'), kScript);
+    const run = spawnSync(ordalis, ['run', '--var', 'limit=7', '--results-dir', path.join(folder, 'Results'),
+                                    path.join(folder, 'main.odl')], { cwd: folder, encoding: 'utf8' });
+    for (const [name, test] of kCases) {
+      try {
+        await withClient(folder, (client) => test(client, folder, run.status));
+        console.log('ok   ' + name);
+      } catch (error) {
+        failures++;
+        console.log('FAIL ' + name + '\n  ' + (error.stack || error));
+      }
+    }
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+  process.exit(failures === 0 ? 0 : 1);
+}
+
+main().catch((error) => { console.error(error); process.exit(1); });
