@@ -228,6 +228,9 @@ class DebugAdapter : public ITraceEventsClient,
     for (const auto& [name, value] : given.items()) {
       variables[LowerAscii(name)] = value.is_string() ? value.get<std::string>() : value.dump();
     }
+    if (!std::filesystem::is_regular_file(program_, error)) {
+      throw std::runtime_error("cannot open the script '" + program + "': no such file");
+    }
     manager_ = std::make_shared<LaunchManager>(std::move(variables));
     // No pauses between statements: the editor is no graphical client that needs pacing.
     script_ = CScript::Create(manager_, Pacing{0, 0, 0});
