@@ -7,7 +7,7 @@ const assert = require('assert');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { spawnSync } = require('child_process');
+const { spawn, spawnSync } = require('child_process');
 const { DebugClient } = require('@vscode/debugadapter-testsupport');
 
 const ordalis = path.resolve(process.argv[2]);
@@ -102,6 +102,17 @@ const kCases = [
      await Promise.all([client.continueRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
      await stoppedAt(client, 12);
    }],
+  ['pause stops an endless loop at a statement, with its counter to look at', async (client, folder) => {
+     const endless = path.join(folder, 'endless.odl');
+     fs.writeFileSync(endless, 'i = 0\nwhile i >= 0 do\n  i++\nendwhile\n');
+     await Promise.all([client.configurationSequence(), client.launch({ program: endless })]);
+     const [, stopped] = await Promise.all([client.pauseRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     assert.strictEqual(stopped.body.reason, 'pause');
+     const frames = (await client.stackTraceRequest({ threadId: 1 })).body.stackFrames;
+     assert.ok([1, 2, 3].includes(frames[0].line), JSON.stringify(frames));
+     const globals = await variablesOf(client, 'Global');
+     assert.match(String(globals.i), /^\[?\d+\]?$/, JSON.stringify(globals));
+   }],
   ['a script that does not load gives a launch error with the reason', async (client, folder) => {
      fs.writeFileSync(path.join(folder, 'broken.odl'), 'x = (1 +\n');
      await client.initializeRequest();
@@ -110,8 +121,34 @@ const kCases = [
    }],
 ];
 
+// Raw bytes to a fresh adapter: [stream] is written, then its input closes; what came back.
+function exchange(stream) {
+  return new Promise((resolve) => {
+    const adapter = spawn(ordalis, ['dap'], { stdio: ['pipe', 'pipe', 'inherit'] });
+    let out = '';
+    adapter.stdout.on('data', (data) => { out += data; });
+    adapter.on('exit', (code) => resolve({ code, out }));
+    adapter.stdin.end(stream);
+  });
+}
+const frame = (body) => 'Content-Length: ' + Buffer.byteLength(body) + '\r\n\r\n' + body;
+
+const kFaults = [
+  ['a malformed message is answered as failed and the next request served',
+   frame('{"seq":1,') + frame('{"seq":2,"type":"request","command":"threads"}'),
+   (r) => { assert.match(r.out, /"success":false/); assert.match(r.out, /"request_seq":2,"seq":\d+,"success":true/); }],
+  ['a request before launch is refused with the reason',
+   frame('{"seq":3,"type":"request","command":"stackTrace","arguments":{"threadId":1}}'),
+   (r) => assert.match(r.out, /no script is launched/)],
+  ['a client that goes away ends the adapter', '', (r) => assert.strictEqual(r.code, 1)],
+  ['disconnect ends it with 0', frame('{"seq":4,"type":"request","command":"disconnect"}'),
+   (r) => assert.strictEqual(r.code, 0)],
+];
+
 async function main() {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'ordalis-dap-'));
+  // The folder goes however the test ends, an unhandled rejection too.
+  process.on('exit', () => fs.rmSync(folder, { recursive: true, force: true }));
   let failures = 0;
   try {
     fs.writeFileSync(path.join(folder, 'main.odl'), kScript);
@@ -122,6 +159,12 @@ async function main() {
         await withClient(folder, (client) => test(client, folder, run.status));
         console.log('ok   ' + name);
       } catch (error) {
+        failures++;
+        console.log('FAIL ' + name + '\n  ' + (error.stack || error));
+      }
+    }
+    for (const [name, stream, check] of kFaults) {
+      try { check(await exchange(stream)); console.log('ok   ' + name); } catch (error) {
         failures++;
         console.log('FAIL ' + name + '\n  ' + (error.stack || error));
       }

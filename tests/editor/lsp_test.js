@@ -158,6 +158,8 @@ const kFaults = [
 
 async function main() {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'ordalis-lsp-'));
+  // The folder goes however the test ends, an unhandled rejection too.
+  process.on('exit', () => fs.rmSync(folder, { recursive: true, force: true }));
   let failures = 0;
   const report = (name, error) => {
     if (error) { failures++; console.log('FAIL ' + name + '\n  ' + (error.stack || error)); }

@@ -380,15 +380,17 @@ class DebugAdapter : public ITraceEventsClient,
     Event("stopped", {{"reason", reason}, {"threadId", kThread}, {"allThreadsStopped", true}});
   }
 
-  // Whether a step that stopped at [current] must go on. The engine's step stops before the
+  // Whether a pause or step that stopped at [current] must go on. The engine's step stops before the
   // next statement it runs, also one inside the statement stepped (the body of a result block,
   // a called function) and at the call a function returns to; an editor's step over runs a
   // call whole, a step out runs to the caller, and no step stops where the run already was.
   bool StepGoesOn(Stepping stepping, const ScriptItem* stepped, const ScriptItem* current, int depth,
                   int depth_before) {
-    if (stepping == Stepping::kNone || stepping == Stepping::kPause) return false;
-    // Between statements (a block's end, a function's entry) there is no line to show.
+    if (stepping == Stepping::kNone) return false;
+    // Between statements (a block's end, a loop's next pass, a function's entry) there is no
+    // line to show: a pause or step goes on to the next statement.
     if (current == nullptr || current->type() == functionItem) return true;
+    if (stepping == Stepping::kPause) return false;
     if (stepping == Stepping::kOver && depth > depth_before) return true;
     if (stepping == Stepping::kOut && depth >= depth_before) return true;
     if (current == stepped) return true;
