@@ -220,6 +220,17 @@ class DebugAdapter : public ITraceEventsClient,
   // ---- launch -------------------------------------------------------------------------
 
   json Launch(const json& arguments) {
+    if (script_ != nullptr && started_.load()) throw std::runtime_error("a script is already launched");
+    try {
+      return Load(arguments);
+    } catch (...) {
+      End();  // a script that did not load is never started by a configurationDone that follows
+      script_.reset();
+      throw;
+    }
+  }
+
+  json Load(const json& arguments) {
     std::string program = arguments.at("program");
     std::error_code error;
     program_ = std::filesystem::absolute(program, error).lexically_normal().string();
@@ -422,12 +433,13 @@ class DebugAdapter : public ITraceEventsClient,
     Event("terminated");
   }
 
+  // Stops a run in progress. The script itself goes with the adapter, after the run thread has
+  // delivered what it was telling.
   void End() {
     if (script_ == nullptr) return;
     script_->SetTraceEventsClient(nullptr);
     script_->SetScriptEventsClient(nullptr);
     script_->Stop();
-    script_.reset();
   }
 
   // ---- what the editor shows while stopped ---------------------------------------------
