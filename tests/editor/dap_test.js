@@ -54,7 +54,7 @@ async function variablesOf(client, scope) {
 
 // Each case: a name and what it does with a started client in the folder of the script.
 const kCases = [
-  ['a breakpoint on the Check line stops there with reading set, and the run ends Failed as ordalis run does',
+  ['a breakpoint on the Check line stops there with reading set, stepping over it shows Failed, and the exit status is ordalis run\'s',
    async (client, folder, runStatus) => {
      const script = path.join(folder, 'main.odl');
      await client.hitBreakpoint(launchArgs(folder), { path: script, line: 13 });
@@ -62,8 +62,12 @@ const kCases = [
      assert.ok('reading' in globals, JSON.stringify(globals));
      const evaluated = await client.evaluateRequest({ expression: 'reading', frameId: 0 });
      assert.strictEqual(evaluated.body.result, globals.reading);
+     const result = new Promise((resolve) => client.on('output', (e) => {
+       if (/^line 13: /.test(e.body.output)) resolve(e.body.output);
+     }));
      await Promise.all([client.nextRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
      await stoppedAt(client, 14);
+     assert.strictEqual(await result, 'line 13: Failed\n');
      const [, exited] = await Promise.all([client.continueRequest({ threadId: 1 }), client.waitForEvent('exited')]);
      assert.strictEqual(exited.body.exitCode, runStatus);
      assert.strictEqual(runStatus, 1);
