@@ -37,7 +37,7 @@ async function withClient(folder, run) {
 
 const launchArgs = (folder, more) => ({
   program: path.join(folder, 'main.odl'), resultsDirectory: path.join(folder, 'Results'),
-  variables: { limit: '7' }, ...more });
+  variables: { limit: 7 }, ...more });
 
 async function stoppedAt(client, line) {
   const stack = await client.stackTraceRequest({ threadId: 1 });
@@ -122,6 +122,8 @@ const kCases = [
      await client.initializeRequest();
      await assert.rejects(client.launchRequest({ program: path.join(folder, 'broken.odl') }), /syntax errors/);
      await assert.rejects(client.launchRequest({ program: path.join(folder, 'missing.odl') }), /cannot open/);
+     await assert.rejects(client.launchRequest({ program: path.join(folder, 'main.odl'), variables: { limit: 'a"b' } }),
+                          /the variable limit=a"b/);
    }],
 ];
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "settings/application_manager.h"
 #include "trace/script_log.h"
 #include "trace/trace_events_client.h"
+#include "value_literal.h"
 
 namespace ordalis::cli {
 
@@ -44,7 +46,8 @@ constexpr const char* kHelp =
     "and output. The launch request takes:\n"
     "\n"
     "  program           the script to run\n"
-    "  variables         {NAME: VALUE, ...}, as 'ordalis run --var NAME=VALUE'\n"
+    "  variables         {NAME: VALUE, ...}, as 'ordalis run --var NAME=VALUE' (a script\n"
+    "                    literal: 12, 2.5, \"text\", ...)\n"
     "  resultsDirectory  where the results go, as 'ordalis run --results-dir'\n"
     "  playback          a record file to answer the testers' actions from\n"
     "  stopOnEntry       pause before the first statement\n"
@@ -236,9 +239,7 @@ class DebugAdapter : public ITraceEventsClient,
     program_ = std::filesystem::absolute(program, error).lexically_normal().string();
     std::map<std::string, std::string> variables;
     const json given = arguments.value("variables", json::object());
-    for (const auto& [name, value] : given.items()) {
-      variables[LowerAscii(name)] = value.is_string() ? value.get<std::string>() : value.dump();
-    }
+    for (const auto& [name, value] : given.items()) variables[LowerAscii(name)] = LaunchLiteral(name, value);
     if (!std::filesystem::is_regular_file(program_, error)) {
       throw std::runtime_error("cannot open the script '" + program + "': no such file");
     }
@@ -260,6 +261,16 @@ class DebugAdapter : public ITraceEventsClient,
     }
     stop_on_entry_ = arguments.value("stopOnEntry", false);
     return nullptr;
+  }
+
+  // A launch variable as `ordalis run --var NAME=VALUE` takes it: a script literal ("12",
+  // "2.5", "\"text\"", ...); JSON numbers and booleans stand for themselves.
+  static std::string LaunchLiteral(const std::string& name, const json& value) {
+    std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+    std::string problem;
+    std::optional<std::string> literal = CheckedLiteral(text, &problem);
+    if (!literal) throw std::runtime_error("the variable " + name + "=" + text + ": " + problem);
+    return *literal;
   }
 
   // The syntax errors of the loaded script, one line each, as `ordalis run` prints them.
