@@ -83,7 +83,7 @@ const kCases = [
      await stoppedAt(client, 11);
      assert.strictEqual(await result, 'line 10: Passed\n');
    }],
-  ['stepping into a call stops in the function, with its locals and the caller on the stack',
+  ['stepping into a call stops in the function, with its locals and the caller on the stack; step out returns past the call, logging on the way',
    async (client, folder) => {
      const script = path.join(folder, 'main.odl');
      await client.hitBreakpoint(launchArgs(folder), { path: script, line: 10 });
@@ -97,6 +97,12 @@ const kCases = [
      assert.match(locals.pause, /^\[?8\]?$/, JSON.stringify(locals));
      const outside = await variablesOf(client, 'User and system variables');
      assert.strictEqual(outside['limit (launch)'], '7');
+     const logged = new Promise((resolve) => client.on('output', (e) => {
+       if (/settling 8/.test(e.body.output)) resolve(e.body);
+     }));
+     await Promise.all([client.stepOutRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     assert.strictEqual((await logged).category, 'console');
+     await stoppedAt(client, 11);
    }],
   ['a breakpoint set while the run is paused is hit', async (client, folder) => {
      const script = path.join(folder, 'main.odl');
@@ -116,6 +122,16 @@ const kCases = [
      assert.ok([1, 2, 3].includes(frames[0].line), JSON.stringify(frames));
      const globals = await variablesOf(client, 'Global');
      assert.match(String(globals.i), /^\[?\d+\]?$/, JSON.stringify(globals));
+   }],
+  ['a breakpoint set while the run is running is hit', async (client, folder) => {
+     const endless = path.join(folder, 'endless.odl');
+     fs.writeFileSync(endless, 'i = 0\nwhile i >= 0 do\n  i++\nendwhile\n');
+     await Promise.all([client.configurationSequence(), client.launch({ program: endless })]);
+     const [, stopped] = await Promise.all([
+       client.setBreakpointsRequest({ source: { path: endless }, breakpoints: [{ line: 3 }] }),
+       client.waitForEvent('stopped')]);
+     assert.strictEqual(stopped.body.reason, 'breakpoint');
+     await stoppedAt(client, 3);
    }],
   ['a script that does not load gives a launch error with the reason', async (client, folder) => {
      fs.writeFileSync(path.join(folder, 'broken.odl'), 'x = (1 +\n');
