@@ -352,15 +352,59 @@ class DebugAdapter : public ITraceEventsClient,
     return item != nullptr && item->type() != rootItem ? item : nullptr;
   }
 
+  // The statement the editor is shown as the place of the stop: the current item, or the
+  // statement whose breakpoint stopped the run before it became current.
+  ScriptItem* Shown() const {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (shown_ != nullptr) return shown_;
+    }
+    return Current();
+  }
+
+  // The statement with a breakpoint the run stopped in front of when [current] has none: the
+  // engine stops on entering a block or a called function, before its first statement becomes
+  // current. Null when there is none.
+  ScriptItem* PendingBreakpoint(ScriptItem* current) const {
+    if (current == nullptr || current->breakpoint()) return nullptr;
+    std::vector<ScriptItem*> pending{current};
+    std::set<const ScriptItem*> seen;
+    while (!pending.empty()) {
+      ScriptItem* item = pending.front();
+      pending.erase(pending.begin());
+      if (!seen.insert(item).second) continue;
+      if (item != current && item->breakpoint() && IsStatement(*item)) return item;
+      for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+      if (item->type() == functionCallItem) {
+        for (ScriptItem* definition : DefinitionsOf(item->text())) pending.push_back(definition);
+      }
+    }
+    return nullptr;
+  }
+
+  // The function definitions named [name] anywhere in the script.
+  std::vector<ScriptItem*> DefinitionsOf(const std::string& name) const {
+    std::vector<ScriptItem*> found;
+    std::vector<ScriptItem*> pending{script_->root().get()};
+    while (!pending.empty()) {
+      ScriptItem* item = pending.back();
+      pending.pop_back();
+      if (item->type() == functionItem && LowerAscii(item->text()) == LowerAscii(name)) found.push_back(item);
+      for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+    }
+    return found;
+  }
+
   void SetStepping(Stepping stepping, ScriptItem* from) {
     std::lock_guard<std::mutex> lock(mutex_);
+    shown_ = nullptr;
     stepping_ = stepping;
     stepped_ = from;
     step_depth_ = FunctionDepth(from);
   }
 
   json Resume(Stepping stepping) {
-    ScriptItem* from = Current();
+    ScriptItem* from = Shown();
     SetStepping(stepping, from);
     if (stepping == Stepping::kNone) {
       script_->Run();
@@ -394,11 +438,16 @@ class DebugAdapter : public ITraceEventsClient,
                        {"output", "line " + std::to_string(stepped->line()) + ": " +
                                       VariableValue::ResultWord(stepped->current_result()) + "\n"}});
     }
-    const char* reason = stepping == Stepping::kPause                     ? "pause"
-                         : stepping != Stepping::kNone                    ? "step"
-                         : current != nullptr && current->breakpoint()    ? "breakpoint"
-                                                                          : "pause";
+    ScriptItem* breakpoint = stepping == Stepping::kNone ? PendingBreakpoint(current) : nullptr;
+    const char* reason = stepping == Stepping::kPause                                  ? "pause"
+                         : stepping != Stepping::kNone                                 ? "step"
+                         : breakpoint != nullptr || (current && current->breakpoint()) ? "breakpoint"
+                                                                                       : "pause";
     SetStepping(Stepping::kNone, nullptr);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      shown_ = breakpoint;
+    }
     Event("stopped", {{"reason", reason}, {"threadId", kThread}, {"allThreadsStopped", true}});
   }
 
@@ -466,7 +515,11 @@ class DebugAdapter : public ITraceEventsClient,
   }
 
   json StackTrace() {
-    json frames = json::array({Frame(0, Current())});
+    ScriptItem* shown = Shown();
+    ScriptItem* current = Current();
+    json frames = json::array({Frame(0, shown)});
+    // A breakpoint at a function's first statement stops the run at the call, which is the caller.
+    if (shown != current && FunctionDepth(shown) > FunctionDepth(current)) frames.push_back(Frame(1, current));
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t i = calls_.size(); i-- > 0;) frames.push_back(Frame(static_cast<int>(frames.size()), calls_[i]));
     return {{"stackFrames", frames}, {"totalFrames", frames.size()}};
@@ -486,7 +539,7 @@ class DebugAdapter : public ITraceEventsClient,
   // The names the function around the current statement declares local, and its arguments.
   std::set<std::string> LocalNames() const {
     std::set<std::string> names;
-    const ScriptItem* function = EnclosingFunction(Current());
+    const ScriptItem* function = EnclosingFunction(Shown());
     if (function == nullptr) return names;
     names.insert(LowerAscii(function->text()));
     std::vector<const ScriptItem*> pending{function};
@@ -565,7 +618,8 @@ class DebugAdapter : public ITraceEventsClient,
   std::atomic<bool> started_{false};
   ordalis::Event ended_{EventReset::kManual};
 
-  std::mutex mutex_;  // guards the stepping state and the calls seen, shared with the run thread
+  mutable std::mutex mutex_;  // guards the stepping state, the calls seen and the place shown
+  ScriptItem* shown_ = nullptr;
   Stepping stepping_ = Stepping::kNone;
   ScriptItem* stepped_ = nullptr;
   int step_depth_ = 0;
