@@ -104,6 +104,12 @@ const kCases = [
      assert.strictEqual((await logged).category, 'console');
      await stoppedAt(client, 11);
    }],
+  ['a breakpoint on the first statement of a function stops there, with the call below it', async (client, folder) => {
+     const script = path.join(folder, 'main.odl');
+     await client.hitBreakpoint(launchArgs(folder), { path: script, line: 2 });
+     const frames = await stoppedAt(client, 2);
+     assert.deepStrictEqual(frames.map((f) => [f.name, f.line]), [['Settle', 2], ['main.odl', 10]]);
+   }],
   ['a breakpoint set while the run is paused is hit', async (client, folder) => {
      const script = path.join(folder, 'main.odl');
      await client.hitBreakpoint(launchArgs(folder), { path: script, line: 8 });
