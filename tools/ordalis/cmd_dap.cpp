@@ -401,6 +401,7 @@ class DebugAdapter : public ITraceEventsClient,
     stepping_ = stepping;
     stepped_ = from;
     step_depth_ = FunctionDepth(from);
+    return_to_ = CallerOf(from);
   }
 
   json Resume(Stepping stepping) {
@@ -419,20 +420,21 @@ class DebugAdapter : public ITraceEventsClient,
   void Paused() {
     Stepping stepping;
     ScriptItem* stepped;
+    const ScriptItem* return_to;
     int depth_before;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stepping = stepping_;
       stepped = stepped_;
+      return_to = return_to_;
       depth_before = step_depth_;
     }
     ScriptItem* current = Current();
     int depth = FunctionDepth(current);
-    if (StepGoesOn(stepping, stepped, current, depth, depth_before)) {
+    if (StepGoesOn(stepping, stepped, return_to, current, depth, depth_before)) {
       script_->Step();
       return;
     }
-    TrackCalls(stepped, depth);
     if (stepped != nullptr && stepped != current) {
       Event("output", {{"category", "console"},
                        {"output", "line " + std::to_string(stepped->line()) + ": " +
@@ -455,8 +457,8 @@ class DebugAdapter : public ITraceEventsClient,
   // next statement it runs, also one inside the statement stepped (the body of a result block,
   // a called function) and at the call a function returns to; an editor's step over runs a
   // call whole, a step out runs to the caller, and no step stops where the run already was.
-  bool StepGoesOn(Stepping stepping, const ScriptItem* stepped, const ScriptItem* current, int depth,
-                  int depth_before) {
+  bool StepGoesOn(Stepping stepping, const ScriptItem* stepped, const ScriptItem* return_to,
+                  const ScriptItem* current, int depth, int depth_before) {
     if (stepping == Stepping::kNone) return false;
     // Between statements (a block's end, a loop's next pass, a function's entry) there is no
     // line to show: a pause or step goes on to the next statement.
@@ -468,16 +470,17 @@ class DebugAdapter : public ITraceEventsClient,
     for (const ScriptItem* item = current; item != nullptr; item = item->parent()) {
       if (item == stepped && current->line() == stepped->line()) return true;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !calls_.empty() && current == calls_.back() && depth < static_cast<int>(calls_.size());
+    return current == return_to;  // the call has run: its statement is behind the run
   }
 
-  // The calls the run is inside, as far as the steps saw them enter: the statement stepped from
-  // is the caller when a step went one function deeper.
-  void TrackCalls(ScriptItem* stepped, int depth) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stepped != nullptr && depth == FunctionDepth(stepped) + 1) calls_.push_back(stepped);
-    while (static_cast<int>(calls_.size()) > depth) calls_.pop_back();
+  // The statement of the call that the function around [item] was called from; null outside a
+  // function. While a function runs, the engine makes the call its definition's current parent.
+  static const ScriptItem* CallerOf(const ScriptItem* item) {
+    for (const ScriptItem* at = item; at != nullptr; at = at->current_parent()) {
+      const ScriptItem* up = at->current_parent();
+      if (at->type() == functionItem && up != nullptr && up != at->parent()) return StatementOf(up);
+    }
+    return nullptr;
   }
 
   void RunEnded() {
@@ -514,15 +517,28 @@ class DebugAdapter : public ITraceEventsClient,
             {"source", {{"name", std::filesystem::path(path).filename().string()}, {"path", path}}}};
   }
 
+  // The statement the run stopped at, then the statement of each call it is inside. While a
+  // function runs, the engine makes the call its definition's current parent, so the chain of
+  // current parents leads from the statement through every call out to the script.
   json StackTrace() {
-    ScriptItem* shown = Shown();
-    ScriptItem* current = Current();
+    const ScriptItem* shown = Shown();
     json frames = json::array({Frame(0, shown)});
-    // A breakpoint at a function's first statement stops the run at the call, which is the caller.
-    if (shown != current && FunctionDepth(shown) > FunctionDepth(current)) frames.push_back(Frame(1, current));
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = calls_.size(); i-- > 0;) frames.push_back(Frame(static_cast<int>(frames.size()), calls_[i]));
+    for (const ScriptItem* at = shown; at != nullptr;) {
+      const ScriptItem* up = at->current_parent();
+      if (at->type() == functionItem && up != nullptr && up != at->parent()) {
+        up = StatementOf(up);
+        frames.push_back(Frame(static_cast<int>(frames.size()), up));
+      }
+      at = up;
+    }
     return {{"stackFrames", frames}, {"totalFrames", frames.size()}};
+  }
+
+  // The statement [item] is part of.
+  static const ScriptItem* StatementOf(const ScriptItem* item) {
+    const ScriptItem* statement = item;
+    while (statement != nullptr && !IsStatement(*statement)) statement = statement->current_parent();
+    return statement != nullptr ? statement : item;
   }
 
   static json Scopes() {
@@ -618,12 +634,12 @@ class DebugAdapter : public ITraceEventsClient,
   std::atomic<bool> started_{false};
   ordalis::Event ended_{EventReset::kManual};
 
-  mutable std::mutex mutex_;  // guards the stepping state, the calls seen and the place shown
+  mutable std::mutex mutex_;  // guards the stepping state and the place shown
   ScriptItem* shown_ = nullptr;
   Stepping stepping_ = Stepping::kNone;
   ScriptItem* stepped_ = nullptr;
   int step_depth_ = 0;
-  std::vector<ScriptItem*> calls_;
+  const ScriptItem* return_to_ = nullptr;  // the caller's statement a step out of a function reaches
 };
 
 int Dap(const std::vector<std::string>& args) {
