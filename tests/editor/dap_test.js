@@ -139,6 +139,14 @@ const kCases = [
      assert.strictEqual(stopped.body.reason, 'breakpoint');
      await stoppedAt(client, 3);
    }],
+  ['terminate stops an endless run, which ends as a stopped run: not passed', async (client, folder) => {
+     const endless = path.join(folder, 'endless.odl');
+     fs.writeFileSync(endless, 'i = 0\nwhile i >= 0 do\n  i++\nendwhile\n');
+     await Promise.all([client.configurationSequence(),
+                        client.launch({ program: endless, resultsDirectory: path.join(folder, 'Results') })]);
+     const [, exited] = await Promise.all([client.terminateRequest(), client.waitForEvent('exited')]);
+     assert.strictEqual(exited.body.exitCode, 1);
+   }],
   ['a script that does not load gives a launch error with the reason', async (client, folder) => {
      fs.writeFileSync(path.join(folder, 'broken.odl'), 'x = (1 +\n');
      await client.initializeRequest();

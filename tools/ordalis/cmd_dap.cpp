@@ -150,11 +150,12 @@ class DebugAdapter : public ITraceEventsClient,
   void LogClear() override {}
   void Executed(ScriptItem*) override {}
   void ResultsReset() override {}
-  void Started() override { started_.store(true); }
+  void Started() override {}
   void Reset() override {}
   void StateChanged(ScriptState state) override {
     if (state == ScriptPaused) Paused();
-    if (state == ScriptNotRunning && started_.load() && !ended_.IsSet()) RunEnded();
+    // The run was started by configurationDone; a stop before its first statement ends it too.
+    if (state == ScriptNotRunning && configured_.load() && !ended_.IsSet()) RunEnded();
   }
 
  private:
@@ -173,7 +174,7 @@ class DebugAdapter : public ITraceEventsClient,
     const std::string command = message.value("command", "");
     json response = {{"type", "response"}, {"request_seq", message.value("seq", 0)}, {"command", command},
                      {"success", true}};
-    bool done = command == "disconnect" || command == "terminate";
+    bool done = command == "disconnect";
     try {
       json body = Handle(command, message.value("arguments", json::object()));
       if (!body.is_null()) response["body"] = body;
@@ -196,7 +197,13 @@ class DebugAdapter : public ITraceEventsClient,
               {"supportsTerminateRequest", true}};
     }
     if (command == "launch") return Launch(arguments);
-    if (command == "disconnect" || command == "terminate") return nullptr;
+    if (command == "disconnect") return nullptr;
+    if (command == "terminate") {
+      // The run stops as a stopped run does: its results are written and exited follows.
+      if (script_ != nullptr && configured_.load()) script_->Stop();
+      else Event("terminated");
+      return nullptr;
+    }
     if (command == "setBreakpoints") return SetBreakpoints(arguments);
     if (command == "setExceptionBreakpoints" || command == "configurationDone") return nullptr;
     if (command == "threads") return {{"threads", json::array({{{"id", kThread}, {"name", "script"}}})}};
@@ -223,7 +230,7 @@ class DebugAdapter : public ITraceEventsClient,
   // ---- launch -------------------------------------------------------------------------
 
   json Launch(const json& arguments) {
-    if (script_ != nullptr && started_.load()) throw std::runtime_error("a script is already launched");
+    if (script_ != nullptr && configured_.load()) throw std::runtime_error("a script is already launched");
     try {
       return Load(arguments);
     } catch (...) {
@@ -288,7 +295,7 @@ class DebugAdapter : public ITraceEventsClient,
   }
 
   void Start() {
-    if (script_ == nullptr) return;
+    if (script_ == nullptr || configured_.exchange(true)) return;
     if (stop_on_entry_) {
       SetStepping(Stepping::kInto, nullptr);
       script_->Step();
@@ -631,7 +638,7 @@ class DebugAdapter : public ITraceEventsClient,
   std::string program_;
   bool stop_on_entry_ = false;
   std::map<std::string, std::vector<ScriptItem*>> breakpoints_;
-  std::atomic<bool> started_{false};
+  std::atomic<bool> configured_{false};  // configurationDone has started the run
   ordalis::Event ended_{EventReset::kManual};
 
   mutable std::mutex mutex_;  // guards the stepping state and the place shown
