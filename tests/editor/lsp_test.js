@@ -120,10 +120,18 @@ const kCases = [
     assert.strictEqual(error.relatedInformation[0].message, 'opened here');
     assert.strictEqual(error.relatedInformation[0].location.range.start.line, 1);
   }],
+  ['a ranged edit is applied where it stands', async (c, uri) => {
+    const published = c.nextDiagnostics(uri);
+    c.connection.sendNotification(rpc.DidChangeTextDocumentNotification.type, {
+      textDocument: { uri, version: 2 },
+      contentChanges: [{ range: { start: { line: 10, character: 6 }, end: { line: 10, character: 10 } }, text: 'Chekk' }] });
+    const found = await published;
+    assert.ok(found.some((d) => d.message.includes("no action 'Chekk'")), JSON.stringify(found));
+  }],
   ['an edit that fixes the typo clears its finding', async (c, uri) => {
     const published = c.nextDiagnostics(uri);
     c.connection.sendNotification(rpc.DidChangeTextDocumentNotification.type, {
-      textDocument: { uri, version: 2 }, contentChanges: [{ text: kScript.replace('Chek("DCV")', 'Check("DCV", 1, 2)') }] });
+      textDocument: { uri, version: 3 }, contentChanges: [{ text: kScript.replace('Chek("DCV")', 'Check("DCV", 1, 2)') }] });
     assert.deepStrictEqual(await published, []);
   }],
 ];

@@ -18,7 +18,7 @@
 #include "check/script_checker.h"
 #include "command.h"
 #include "editor/message_stream.h"
-#include "editor_text.h"
+#include "editor/editor_text.h"
 #include "language/script_item.h"
 #include "language/script_loader.h"
 #include "platform/file_descriptor.h"
@@ -32,6 +32,13 @@ namespace ordalis::cli {
 namespace {
 
 using nlohmann::json;
+using editor::ByteColumn;
+using editor::NameStart;
+using editor::PathToUri;
+using editor::SplitLines;
+using editor::UriToPath;
+using editor::Utf16Column;
+using editor::WordEnd;
 
 constexpr const char* kHelp =
     "Usage: ordalis lsp [--no-testers]\n"
@@ -171,8 +178,7 @@ class LanguageServer {
       const json& item = params.at("textDocument");
       Open(item.at("uri"), item.at("text"));
     } else if (method == "textDocument/didChange") {
-      const json& changes = params.at("contentChanges");
-      if (!changes.empty()) Open(params.at("textDocument").at("uri"), changes.back().at("text"));
+      Change(params.at("textDocument").at("uri"), params.at("contentChanges"));
     } else if (method == "textDocument/didClose") {
       Close(params.at("textDocument").at("uri"));
     } else if (method == "textDocument/completion") {
@@ -221,6 +227,34 @@ class LanguageServer {
     }
     document.outline = std::make_unique<ScriptOutline>(*document.root);
     Publish(document, findings);
+  }
+
+  // The server asks for the whole text on each change; a client that sends ranges anyway has
+  // each applied in turn.
+  void Change(const std::string& uri, const json& changes) {
+    auto found = documents_.find(uri);
+    std::string text = found == documents_.end() ? std::string() : found->second.text;
+    for (const json& change : changes) {
+      if (!change.contains("range")) {
+        text = change.at("text");
+        continue;
+      }
+      std::size_t start = Offset(text, change["range"].at("start"));
+      std::size_t end = std::max(start, Offset(text, change["range"].at("end")));
+      text.replace(start, end - start, change.at("text").get<std::string>());
+    }
+    Open(uri, text);
+  }
+
+  // The byte offset in [text] of an editor's position (a line from 0 and UTF-16 characters).
+  static std::size_t Offset(const std::string& text, const json& position) {
+    std::size_t start = 0;
+    for (std::uint32_t line = position.at("line"); line > 0 && start < text.size(); --line) {
+      std::size_t end = text.find('\n', start);
+      start = end == std::string::npos ? text.size() : end + 1;
+    }
+    std::size_t end = std::min(text.find('\n', start), text.size());
+    return start + ByteColumn(std::string_view(text).substr(start, end - start), position.at("character"));
   }
 
   void Close(const std::string& uri) {

@@ -1,11 +1,11 @@
-#include "editor_text.h"
+#include "editor/editor_text.h"
 
 #include <cctype>
 #include <cstdio>
 
 #include "platform/text.h"
 
-namespace ordalis::cli {
+namespace ordalis::editor {
 
 namespace {
 
@@ -122,4 +122,4 @@ std::uint32_t WordEnd(std::string_view line, std::uint32_t from) {
   return end;
 }
 
-}  // namespace ordalis::cli
+}  // namespace ordalis::editor

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ordalis::cli {
+namespace ordalis::editor {
 
 // "file:///a%20b/c.odl" -> "/a b/c.odl"; empty for a URI of another scheme.
 std::string UriToPath(const std::string& uri);
@@ -29,4 +29,4 @@ std::uint32_t NameStart(std::string_view line, std::uint32_t from, std::string_v
 // (but never past the line's end).
 std::uint32_t WordEnd(std::string_view line, std::uint32_t from);
 
-}  // namespace ordalis::cli
+}  // namespace ordalis::editor
