@@ -110,6 +110,15 @@ const kCases = [
      const frames = await stoppedAt(client, 2);
      assert.deepStrictEqual(frames.map((f) => [f.name, f.line]), [['Settle', 2], ['main.odl', 10]]);
    }],
+  ['stop on entry stops before the first statement that runs', async (client, folder) => {
+     const [, , stopped] = await Promise.all([client.configurationSequence(),
+                                              client.launch(launchArgs(folder, { stopOnEntry: true })),
+                                              client.waitForEvent('stopped')]);
+     assert.strictEqual(stopped.body.reason, 'entry');
+     await stoppedAt(client, 6);
+     await Promise.all([client.nextRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     await stoppedAt(client, 7);
+   }],
   ['a breakpoint set while the run is paused is hit', async (client, folder) => {
      const script = path.join(folder, 'main.odl');
      await client.hitBreakpoint(launchArgs(folder), { path: script, line: 8 });

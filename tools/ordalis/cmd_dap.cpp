@@ -159,7 +159,7 @@ class DebugAdapter : public ITraceEventsClient,
   }
 
  private:
-  enum class Stepping { kNone, kInto, kOver, kOut, kPause };
+  enum class Stepping { kNone, kInto, kOver, kOut, kPause, kEntry };
 
   void Send(json message) {
     message["seq"] = seq_.fetch_add(1);
@@ -297,7 +297,7 @@ class DebugAdapter : public ITraceEventsClient,
   void Start() {
     if (script_ == nullptr || configured_.exchange(true)) return;
     if (stop_on_entry_) {
-      SetStepping(Stepping::kInto, nullptr);
+      SetStepping(Stepping::kEntry, nullptr);
       script_->Step();
     } else {
       script_->Run();
@@ -389,6 +389,16 @@ class DebugAdapter : public ITraceEventsClient,
     return nullptr;
   }
 
+  // The statement a run stopped on entry is in front of: the first of the script that runs (a
+  // function definition is passed over), unless [current] already is it.
+  ScriptItem* FirstStatement(ScriptItem* current) const {
+    if (current != nullptr) return nullptr;
+    for (const ScriptItemPtr& child : script_->root()->children()) {
+      if (IsStatement(*child) && child->type() != functionItem) return child.get();
+    }
+    return nullptr;
+  }
+
   // The function definitions named [name] anywhere in the script.
   std::vector<ScriptItem*> DefinitionsOf(const std::string& name) const {
     std::vector<ScriptItem*> found;
@@ -447,8 +457,11 @@ class DebugAdapter : public ITraceEventsClient,
                        {"output", "line " + std::to_string(stepped->line()) + ": " +
                                       VariableValue::ResultWord(stepped->current_result()) + "\n"}});
     }
-    ScriptItem* breakpoint = stepping == Stepping::kNone ? PendingBreakpoint(current) : nullptr;
+    ScriptItem* breakpoint = stepping == Stepping::kNone    ? PendingBreakpoint(current)
+                             : stepping == Stepping::kEntry ? FirstStatement(current)
+                                                            : nullptr;
     const char* reason = stepping == Stepping::kPause                                  ? "pause"
+                         : stepping == Stepping::kEntry                                ? "entry"
                          : stepping != Stepping::kNone                                 ? "step"
                          : breakpoint != nullptr || (current && current->breakpoint()) ? "breakpoint"
                                                                                        : "pause";
@@ -466,7 +479,7 @@ class DebugAdapter : public ITraceEventsClient,
   // call whole, a step out runs to the caller, and no step stops where the run already was.
   bool StepGoesOn(Stepping stepping, const ScriptItem* stepped, const ScriptItem* return_to,
                   const ScriptItem* current, int depth, int depth_before) {
-    if (stepping == Stepping::kNone) return false;
+    if (stepping == Stepping::kNone || stepping == Stepping::kEntry) return false;
     // Between statements (a block's end, a loop's next pass, a function's entry) there is no
     // line to show: a pause or step goes on to the next statement.
     if (current == nullptr || current->type() == functionItem) return true;
