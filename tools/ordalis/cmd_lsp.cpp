@@ -115,16 +115,19 @@ struct Document {
   std::set<std::string> published;  // URIs given diagnostics for this document
 };
 
+// Whether the server loads the installed testers, to check and complete their types and actions.
+enum class TesterUse { kLoad, kSkip };
+
 class LanguageServer {
  public:
-  LanguageServer(bool testers) : writer_(STDOUT_FILENO) {
-    if (testers) testers_ = std::make_unique<InstalledTesters>();
+  explicit LanguageServer(TesterUse testers) : writer_(STDOUT_FILENO) {
+    if (testers == TesterUse::kLoad) testers_ = std::make_unique<InstalledTesters>();
     CheckOptions options;
     options.testers = testers_.get();
     std::set<std::string> stored = StoredVariableNames();
     options.defined_outside = [stored](const std::string& name) { return stored.count(name) > 0; };
     checker_ = std::make_unique<ScriptChecker>(std::move(options));
-    use_catalogue_ = testers;
+    use_catalogue_ = testers == TesterUse::kLoad;
   }
 
   int Serve() {
@@ -575,10 +578,10 @@ int Lsp(const std::vector<std::string>& args) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  bool testers = true;
+  TesterUse testers = TesterUse::kLoad;
   for (const std::string& arg : args) {
     if (arg == "--no-testers") {
-      testers = false;
+      testers = TesterUse::kSkip;
     } else {
       std::fprintf(stderr, "ordalis lsp: unknown argument '%s'\n\n%s", arg.c_str(), kHelp);
       return 2;
