@@ -110,6 +110,14 @@ const kCases = [
      const frames = await stoppedAt(client, 2);
      assert.deepStrictEqual(frames.map((f) => [f.name, f.line]), [['Settle', 2], ['main.odl', 10]]);
    }],
+  ['stepping over a call stops at a breakpoint inside it', async (client, folder) => {
+     const script = path.join(folder, 'main.odl');
+     await client.hitBreakpoint(launchArgs(folder), { path: script, line: 10 });
+     await client.setBreakpointsRequest({ source: { path: script }, breakpoints: [{ line: 10 }, { line: 3 }] });
+     const [, stopped] = await Promise.all([client.nextRequest({ threadId: 1 }), client.waitForEvent('stopped')]);
+     assert.strictEqual(stopped.body.reason, 'breakpoint');
+     await stoppedAt(client, 3);
+   }],
   ['stop on entry stops before the first statement that runs', async (client, folder) => {
      const [, , stopped] = await Promise.all([client.configurationSequence(),
                                               client.launch(launchArgs(folder, { stopOnEntry: true })),

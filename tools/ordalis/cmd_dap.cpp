@@ -376,9 +376,8 @@ class DebugAdapter : public ITraceEventsClient,
     if (current == nullptr || current->breakpoint()) return nullptr;
     std::vector<ScriptItem*> pending{current};
     std::set<const ScriptItem*> seen;
-    while (!pending.empty()) {
-      ScriptItem* item = pending.front();
-      pending.erase(pending.begin());
+    for (std::size_t next = 0; next < pending.size(); ++next) {
+      ScriptItem* item = pending[next];
       if (!seen.insert(item).second) continue;
       if (item != current && item->breakpoint() && IsStatement(*item)) return item;
       for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
@@ -462,6 +461,8 @@ class DebugAdapter : public ITraceEventsClient,
                                                             : nullptr;
     const char* reason = stepping == Stepping::kPause                                  ? "pause"
                          : stepping == Stepping::kEntry                                ? "entry"
+                         : stepping != Stepping::kNone && FunctionDepth(current) > depth_before &&
+                                   current && current->breakpoint()                    ? "breakpoint"
                          : stepping != Stepping::kNone                                 ? "step"
                          : breakpoint != nullptr || (current && current->breakpoint()) ? "breakpoint"
                                                                                        : "pause";
@@ -484,6 +485,8 @@ class DebugAdapter : public ITraceEventsClient,
     // line to show: a pause or step goes on to the next statement.
     if (current == nullptr || current->type() == functionItem) return true;
     if (stepping == Stepping::kPause) return false;
+    // A breakpoint in a function that a step over or out runs stops it there.
+    if (current->breakpoint() && current != stepped) return false;
     if (stepping == Stepping::kOver && depth > depth_before) return true;
     if (stepping == Stepping::kOut && depth >= depth_before) return true;
     if (current == stepped) return true;
