@@ -62,6 +62,14 @@ const kCases = [
      assert.ok('reading' in globals, JSON.stringify(globals));
      const evaluated = await client.evaluateRequest({ expression: 'reading', frameId: 0 });
      assert.strictEqual(evaluated.body.result, globals.reading);
+     for (const [expression, expected] of [['reading[0]', /^[0-9.]+$/], ['reading [0]', /^[0-9.]+$/]]) {
+       assert.match((await client.evaluateRequest({ expression, frameId: 0 })).body.result, expected, expression);
+     }
+     for (const [expression, expected] of [['reading[7]', /past the end/], ['reading[99999999999999999999]', /past the end/],
+                                            ['reading +', /is no variable/],
+                                            ['nothing', /no variable 'nothing'/]]) {
+       await assert.rejects(client.evaluateRequest({ expression, frameId: 0 }), expected, expression);
+     }
      const result = new Promise((resolve) => client.on('output', (e) => {
        if (/^line 13: /.test(e.body.output)) resolve(e.body.output);
      }));

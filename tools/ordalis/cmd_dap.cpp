@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -638,12 +639,25 @@ class DebugAdapter : public ITraceEventsClient,
     return {{"variables", list}};
   }
 
+  // NAME or NAME[INDEX]...: a variable, or an element of an array it holds, by name.
   json Evaluate(const std::string& expression) {
-    std::string name = expression;
-    name.erase(0, name.find_first_not_of(" \t"));
-    name.erase(name.find_last_not_of(" \t") + 1);
+    static const std::regex kForm(R"(^\s*([A-Za-z_][A-Za-z0-9_]*)((\s*\[\s*[0-9]+\s*\])*)\s*$)");
+    std::smatch form;
+    if (!std::regex_match(expression, form, kForm)) {
+      throw std::runtime_error("'" + expression + "' is no variable: the debug console shows a NAME or NAME[INDEX]");
+    }
     VariableValue value;
-    if (!script_->variables().Get(name, &value)) throw std::runtime_error("no variable '" + name + "'");
+    if (!script_->variables().Get(form[1].str(), &value)) throw std::runtime_error("no variable '" + form[1].str() + "'");
+    std::string indices = form[2].str();
+    static const std::regex kIndex("[0-9]+");
+    for (auto it = std::sregex_iterator(indices.begin(), indices.end(), kIndex); it != std::sregex_iterator(); ++it) {
+      std::size_t index = it->str().size() > 9 ? value.ElementCount() : std::stoul(it->str());
+      if (index >= value.ElementCount()) {
+        throw std::runtime_error("index " + it->str() + " is past the end of " + value.DisplayText());
+      }
+      VariableValue element = value.Element(index);
+      value = std::move(element);
+    }
     return {{"result", value.DisplayText()}, {"variablesReference", 0}};
   }
 
