@@ -185,6 +185,25 @@ async function main() {
     for (const [name, run] of kCases) {
       try { await run(client, uri, diagnostics, folder); report(name); } catch (e) { report(name, e); }
     }
+    // The examples open as a new user opens them: without a finding, `meter.` completing.
+    const examples = path.join(__dirname, '..', '..', 'examples');
+    for (const file of fs.readdirSync(examples, { recursive: true }).filter((f) => f.endsWith('.odl'))) {
+      const exampleUri = 'file://' + path.join(examples, file);
+      const text = fs.readFileSync(path.join(examples, file), 'utf8');
+      try {
+        assert.deepStrictEqual(await open(client, exampleUri, text), []);
+        report('the example ' + file + ' opens without a finding');
+      } catch (e) { report('the example ' + file + ' opens without a finding', e); }
+    }
+    const failing = 'file://' + path.join(examples, 'failing', 'rail_out_of_range.odl');
+    const lines = fs.readFileSync(path.join(examples, 'failing', 'rail_out_of_range.odl'), 'utf8').split('\n');
+    const checkLine = lines.findIndex((l) => l.includes('meter.Check'));
+    try {
+      const list = await client.connection.sendRequest(rpc.CompletionRequest.type,
+          at(failing, checkLine, lines[checkLine].indexOf('meter.') + 6));
+      assert.ok(labels(list.items).includes('Check'), JSON.stringify(labels(list.items)));
+      report('meter. completes to the actions of the multimeter in the failing example');
+    } catch (e) { report('meter. completes to the actions of the multimeter in the failing example', e); }
     await client.connection.sendRequest(rpc.ShutdownRequest.type);
     client.connection.sendNotification(rpc.ExitNotification.type);
     report('the server ends with 0 after shutdown and exit',
