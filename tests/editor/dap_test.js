@@ -172,6 +172,15 @@ const kCases = [
      const [, exited] = await Promise.all([client.terminateRequest(), client.waitForEvent('exited')]);
      assert.strictEqual(exited.body.exitCode, 1);
    }],
+  ['a run played back from the record of ordalis run ends as that run did', async (client, folder, runStatus) => {
+     const results = path.join(folder, 'Results');
+     const record = fs.readdirSync(results).find((f) => f.endsWith('.odlrec'));
+     assert.ok(record, fs.readdirSync(results).join(' '));
+     await Promise.all([client.configurationSequence(),
+                        client.launch(launchArgs(folder, { playback: path.join(results, record),
+                                                           resultsDirectory: path.join(folder, 'Played') }))]);
+     assert.strictEqual((await client.waitForEvent('exited')).body.exitCode, runStatus);
+   }],
   ['a script that does not load gives a launch error with the reason', async (client, folder) => {
      fs.writeFileSync(path.join(folder, 'broken.odl'), 'x = (1 +\n');
      await client.initializeRequest();
@@ -179,6 +188,8 @@ const kCases = [
      await assert.rejects(client.launchRequest({ program: path.join(folder, 'missing.odl') }), /cannot open/);
      await assert.rejects(client.launchRequest({ program: path.join(folder, 'main.odl'), variables: { limit: 'a"b' } }),
                           /the variable limit=a"b/);
+     await assert.rejects(client.launchRequest(launchArgs(folder, { playback: path.join(folder, 'none.odlrec') })),
+                          /cannot read the record file/);
    }],
 ];
 

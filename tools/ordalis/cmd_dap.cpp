@@ -3,9 +3,12 @@
 // at the variables, evaluates names, and sees the log; the run ends with the verdict that
 // `ordalis run` gives as its exit status.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -28,6 +31,7 @@
 #include "language/script_item.h"
 #include "language/script_loader.h"
 #include "platform/event.h"
+#include "platform/file_descriptor.h"
 #include "platform/text.h"
 #include "settings/application_manager.h"
 #include "trace/script_log.h"
@@ -262,13 +266,19 @@ class DebugAdapter : public ITraceEventsClient,
     std::string problems = SyntaxProblems();
     if (!problems.empty()) throw std::runtime_error("the script has syntax errors; not run:\n" + problems);
     if (arguments.contains("resultsDirectory")) script_->put_ResultsDirectory(arguments["resultsDirectory"]);
-    if (arguments.contains("playback")) {
-      if (Failed(script_->PlaybackFile(arguments["playback"]))) {
-        throw std::runtime_error("cannot read the record file '" + arguments["playback"].get<std::string>() + "'");
-      }
-    }
+    if (arguments.contains("playback")) Playback(arguments["playback"]);
     stop_on_entry_ = arguments.value("stopOnEntry", false);
     return nullptr;
+  }
+
+  // Answers the testers' actions from the record file [path], which must be readable now.
+  void Playback(const std::string& path) {
+    std::error_code error;
+    FileDescriptor record = OpenFile(path, O_RDONLY);
+    if (!record || !std::filesystem::is_regular_file(path, error) || Failed(script_->PlaybackFile(path))) {
+      throw std::runtime_error("cannot read the record file '" + path + "'" +
+                               (record ? std::string() : std::string(": ") + std::strerror(errno)));
+    }
   }
 
   // A launch variable as `ordalis run --var NAME=VALUE` takes it: a script literal ("12",
