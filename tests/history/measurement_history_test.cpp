@@ -230,3 +230,46 @@ INSTANTIATE_TEST_SUITE_P(Cases, MeasurementTrend, testing::ValuesIn(kTrendCases)
 
 }  // namespace
 }  // namespace ordalis::history
+
+namespace ordalis::history {
+namespace {
+
+// A results document of rail.odl whose statement on line 3 measured the 3.3 V rail at [value].
+std::string MeasuredDocument(const std::string& value) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<odl_script_result>\r\n <name>rail.odl</name>\r\n"
+         " <node>\r\n  <type>root</type>\r\n  <text>root</text>\r\n  <run><iteration>1</iteration>"
+         "<result>Passed</result></run>\r\n  <node><type>expression</type><text>in_range = meter.Check( \"DCV\" , 3.2 , 3.4 )</text>"
+         "<run><iteration>1</iteration><result>Passed</result><measurements><measurement><name>3.3 V rail</name>"
+         "<type>Double</type><value>" + value + "</value><unit>V</unit><low>3.2</low><high>3.4</high>"
+         "<comparison>GELE</comparison><result>Passed</result></measurement></measurements></run>"
+         "<overall_result>Passed</overall_result></node>\r\n"
+         "  <overall_result>Passed</overall_result>\r\n </node>\r\n</odl_script_result>\r\n";
+}
+
+// The measurements a results document holds reach the store when the document is imported, as
+// when a run adds itself.
+TEST_F(HistoryScratch, ImportedDocumentsBringTheirMeasurements) {
+  fs::create_directories(dir_ / "old");
+  const char* kValues[] = {"3.30", "3.32", "3.28"};
+  for (int i = 0; i < 3; ++i) {
+    WriteText(dir_ / "old" / ("rail.odl_2026_03_0" + std::to_string(i + 1) + "_09_00_00.xml"), MeasuredDocument(kValues[i]));
+  }
+  auto imported = testing_support::RunCommandLine(testing_support::OrdalisCommandLine(
+      "history import " + (dir_ / "old").string() + " --results-db " + StorePath()));
+  ASSERT_EQ(imported.status, 0) << imported.output;
+  auto trend = History("trend 'rail.odl:3.3 V rail' --json", StorePath());
+  ASSERT_EQ(trend.status, 0) << trend.output;
+  nlohmann::json got = nlohmann::json::parse(trend.output, nullptr, false);
+  EXPECT_EQ(got["count"], 3) << trend.output;
+  EXPECT_NEAR(got["mean"].get<double>(), 3.30, 1e-12);
+  EXPECT_EQ(got["unit"], "V");
+  ResultsStore store = OpenStore();
+  std::optional<RunRecord> run = store.Show(1);
+  ASSERT_TRUE(run);
+  ASSERT_EQ(run->measurements.size(), 1u);
+  EXPECT_EQ(run->measurements[0].measurement.text, "3.30");
+  EXPECT_EQ(run->measurements[0].measurement.comparison, Comparison::kBetweenInclusive);
+}
+
+}  // namespace
+}  // namespace ordalis::history
