@@ -411,6 +411,21 @@ std::vector<MeasuredValue> ResultsStore::MeasurementValues(const std::string& sc
   return values;
 }
 
+std::vector<std::string> ResultsStore::RecentMeasurementNames(const std::string& script, std::int64_t up_to_id,
+                                                              std::int64_t runs) {
+  auto oldest = connection_->Prepare("SELECT id FROM runs WHERE script = ? AND id <= ? ORDER BY id DESC LIMIT 1 OFFSET ?");
+  oldest->Bind(1, script), oldest->Bind(2, up_to_id), oldest->Bind(3, runs - 1);
+  std::int64_t from = oldest->Step() ? oldest->Integer(0) : 0;
+  auto statement = connection_->Prepare(
+      "SELECT DISTINCT m.name FROM runs r JOIN measurements m ON m.run_id = r.id WHERE r.script = ? AND r.id >= ?"
+      " AND r.id <= ? AND m.kind = ? ORDER BY m.name");
+  statement->Bind(1, script), statement->Bind(2, from), statement->Bind(3, up_to_id);
+  statement->Bind(4, std::string(kNumberKind));
+  std::vector<std::string> names;
+  while (statement->Step()) names.push_back(statement->Text(0));
+  return names;
+}
+
 std::vector<FolderMeasurement> ResultsStore::FolderMeasurements(const StationFolder& where, std::int64_t from_id) {
   auto statement = connection_->Prepare(
       "SELECT m.script, m.name, m.run_id, m.number, m.low, m.high, m.unit, m.result FROM measurements m"

@@ -142,6 +142,9 @@ class ResultsStore {
   // [count] > 0 the newest [count] of the runs up to [up_to_id] (0: the newest run) included.
   std::vector<MeasuredValue> MeasurementValues(const std::string& script, const std::string& name,
                                                std::int64_t up_to_id = 0, std::int64_t count = 0);
+  // The names of the numeric measurements taken by [script]'s newest [runs] runs up to the run
+  // [up_to_id] included, by name: read through the runs, so the cost follows [runs].
+  std::vector<std::string> RecentMeasurementNames(const std::string& script, std::int64_t up_to_id, std::int64_t runs);
   // The numeric values taken by the runs of [where] from the run [from_id] on, oldest run first.
   std::vector<FolderMeasurement> FolderMeasurements(const StationFolder& where, std::int64_t from_id);
   // Within the last [last_runs] runs of each script (for a named result: its runs within those
