@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -106,8 +107,10 @@ MeasuredKind KindFromWord(const std::string& word) {
   return MeasuredKind::kNumber;
 }
 
+// A limit that is no finite number (a tester's NaN or infinity) is kept as none: SQLite cannot
+// hold a NaN in a column, and no statistic can use one.
 void BindLimit(IStoreStatement& statement, int index, const std::optional<double>& limit) {
-  if (limit) {
+  if (limit && std::isfinite(*limit)) {
     statement.Bind(index, *limit);
   } else {
     statement.BindNull(index);
@@ -215,8 +218,12 @@ void ResultsStore::InsertMeasurements(std::int64_t id, const RunRecord& run) {
       " result, file, line) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (const MeasurementRecord& row : run.measurements) {
     const Measurement& m = row.measurement;
+    // A value that is no finite number is kept as the text it was written as, so the run still
+    // lands and no statistic of the measurement is spoilt by it.
+    bool finite = std::isfinite(m.number);
     insert->Bind(1, id), insert->Bind(2, run.script), insert->Bind(3, m.name);
-    insert->Bind(4, std::string(KindWord(m.kind))), insert->Bind(5, m.number), insert->Bind(6, m.text);
+    insert->Bind(4, std::string(finite ? KindWord(m.kind) : "text")), insert->Bind(5, finite ? m.number : 0.0);
+    insert->Bind(6, m.text);
     insert->Bind(7, m.unit), BindLimit(*insert, 8, m.low), BindLimit(*insert, 9, m.high);
     insert->Bind(10, std::string(ComparisonWord(m.comparison)));
     insert->Bind(11, static_cast<std::int64_t>(m.result)), insert->Bind(12, row.file), insert->Bind(13, row.line);

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,24 @@ TEST_F(HistoryScratch, EveryKindOfMeasurementComesBackAsItWentIn) {
 
 // A store as the ordalis before measurements left it: opened, it is brought to the current
 // version with its run intact, and takes runs with measurements.
+// A tester's NaN or infinity would not fit the store's number column: the run still lands, the
+// value kept as its text and the limit as none, and the statistics skip it.
+TEST_F(HistoryScratch, ValueThatIsNoFiniteNumberIsKeptAsText) {
+  ResultsStore store = OpenStore();
+  Measurement nan = Measured("5 V rail", std::nan(""), 4.75, std::numeric_limits<double>::infinity());
+  nan.text = "nan";
+  std::int64_t id = 0;
+  ASSERT_EQ(store.Append(RunOf("power.odl", 1, {nan, Measured("5 V rail", 5.0, 4.75, 5.25)}), &id),
+            AppendOutcome::kAdded);
+  std::optional<RunRecord> shown = store.Show(id);
+  ASSERT_TRUE(shown);
+  ASSERT_EQ(shown->measurements.size(), 2u);
+  EXPECT_EQ(shown->measurements[0].measurement.kind, MeasuredKind::kText);
+  EXPECT_EQ(shown->measurements[0].measurement.text, "nan");
+  EXPECT_EQ(shown->measurements[0].measurement.high, std::nullopt);
+  EXPECT_EQ(store.MeasurementValues("power.odl", "5 V rail").size(), 1u);
+}
+
 TEST_F(HistoryScratch, StoreWrittenBeforeMeasurementsIsUpgradedAndKeepsItsRuns) {
   {
     auto connection = OpenSqliteStore(StorePath());
