@@ -1,5 +1,5 @@
 // Figures of the results store: writing one run, the index of a folder of 100,000 runs, a trend
-// over them, `ordalis run` in a folder whose store holds 100,000 runs beside an empty one, and
+// over them, a measurement's statistics over 100,000 runs, `ordalis run` in a folder whose store holds 100,000 runs beside an empty one, and
 // the import of 10,000 results documents.
 
 #include <benchmark/benchmark.h>
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "history/measurement_statistics.h"
 #include "history/results_store.h"
 #include "report/history_import.h"
 #include "report/store_index.h"
@@ -108,6 +109,55 @@ void BM_TrendOverHundredThousandRuns(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(store.Trend("script3.odl", named, history::Period::kDay));
 }
 BENCHMARK(BM_TrendOverHundredThousandRuns)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double RunSeconds(const std::string& command);
+
+// [count] runs of power.odl, each measuring its 5 V rail (with both limits) and its current.
+void SeedMeasured(history::ResultsStore& store, const std::string& folder, int count) {
+  Seed(store, folder, count);
+  store.connection().Execute(
+      "INSERT INTO measurements (run_id, script, name, kind, number, value_text, unit, low, high, comparison, result)"
+      " SELECT id, 'power.odl', '5 V rail', 'number', 5.0 + (id % 17) * 0.003, '', 'V', 4.75, 5.25, 'GELE', 0 FROM runs");
+  store.connection().Execute(
+      "INSERT INTO measurements (run_id, script, name, kind, number, value_text, unit, low, comparison, result)"
+      " SELECT id, 'power.odl', 'Current', 'number', 0.5, '', 'A', 0.1, 'GE', 0 FROM runs");
+}
+
+// `ordalis history trend power.odl:5 V rail` over 100,000 runs: the values read from the store
+// and summed up. Target: at most 200 ms.
+void BM_MeasurementTrendOverHundredThousandRuns(benchmark::State& state) {
+  Scratch scratch("ordalis_bench_measure_");
+  {
+    history::ResultsStore store = scratch.Store();
+    SeedMeasured(store, scratch.results().string(), 100000);
+  }
+  std::string command = "ORDALIS_USER_SETTINGS=" + (scratch.path() / "u.json").string() +
+                        " ORDALIS_MACHINE_SETTINGS=" + (scratch.path() / "m.json").string() + " " +
+                        ORDALIS_BINARY_DIR + "/ordalis history trend 'power.odl:5 V rail' --results-dir " +
+                        scratch.results().string() + " >/dev/null 2>&1";
+  for (auto _ : state) {
+    double seconds = RunSeconds(command);
+    if (seconds < 0) state.SkipWithError("ordalis history trend failed");
+    state.SetIterationTime(seconds);
+  }
+}
+BENCHMARK(BM_MeasurementTrendOverHundredThousandRuns)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+
+// No target: the same values read and summed in this process, without starting the command.
+void BM_MeasurementValuesOverHundredThousandRuns(benchmark::State& state) {
+  Scratch scratch("ordalis_bench_values_");
+  {
+    history::ResultsStore seeded = scratch.Store();
+    SeedMeasured(seeded, scratch.results().string(), 100000);
+  }
+  history::ResultsStore store = scratch.Store();
+  for (auto _ : state) {
+    std::vector<double> numbers;
+    for (const auto& value : store.MeasurementValues("power.odl", "5 V rail")) numbers.push_back(value.number);
+    benchmark::DoNotOptimize(history::Summarise(numbers, 4.75, 5.25));
+  }
+}
+BENCHMARK(BM_MeasurementValuesOverHundredThousandRuns)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // No target: the flaky list over every script's and named result's last 20 runs.
 void BM_FlakyOverHundredThousandRuns(benchmark::State& state) {

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -190,7 +192,49 @@ class DocumentWriter {
       for (const Variant& value : record.values) Value(value, indent);
       AppendLine(out_, indent, "  </values>");
     }
+    if (!record.measurements.empty()) {
+      AppendLine(out_, indent, "  <measurements>");
+      for (const Measurement& measurement : record.measurements) MeasurementElement(measurement, indent);
+      AppendLine(out_, indent, "  </measurements>");
+    }
     AppendLine(out_, indent, " </run>");
+  }
+
+  void TextElement(const std::string& indent, const char* open, const std::string& value,
+                   const char* close) {
+    out_ += indent;
+    out_ += open;
+    AppendXmlText(out_, value);
+    out_ += close;
+    out_ += kLineEnd;
+  }
+
+  // A limit in the shortest form that reads back as the same number (an XML double's words for
+  // the numbers that are not finite).
+  void Limit(const std::string& indent, const char* open, double value, const char* close) {
+    char number[64];
+    if (std::isnan(value)) {
+      Element(indent, open, "NaN", close);
+    } else if (std::isinf(value)) {
+      Element(indent, open, value > 0 ? "INF" : "-INF", close);
+    } else {
+      auto written = std::to_chars(number, number + sizeof number - 1, value);
+      *written.ptr = '\0';
+      Element(indent, open, number, close);
+    }
+  }
+
+  void MeasurementElement(const Measurement& measurement, const std::string& indent) {
+    AppendLine(out_, indent, "   <measurement>");
+    TextElement(indent, "    <name>", measurement.name, "</name>");
+    Element(indent, "    <type>", MeasuredKindWord(measurement.kind), "</type>");
+    TextElement(indent, "    <value>", measurement.text, "</value>");
+    if (!measurement.unit.empty()) TextElement(indent, "    <unit>", measurement.unit, "</unit>");
+    if (measurement.low) Limit(indent, "    <low>", *measurement.low, "</low>");
+    if (measurement.high) Limit(indent, "    <high>", *measurement.high, "</high>");
+    Element(indent, "    <comparison>", ComparisonWord(measurement.comparison), "</comparison>");
+    Element(indent, "    <result>", ResultWordOf(measurement.result).c_str(), "</result>");
+    AppendLine(out_, indent, "   </measurement>");
   }
 
   void ScalarItem(const std::string& indent, const char* type, const std::string& value,

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -88,6 +90,44 @@ std::string DaysAgo(std::int64_t days) {
 
 bool IsFailing(Result result) { return result == TestFailed || result == TestError; }
 
+constexpr const char* kNumberKind = "number";
+
+const char* KindWord(MeasuredKind kind) {
+  switch (kind) {
+    case MeasuredKind::kText: return "text";
+    case MeasuredKind::kBoolean: return "boolean";
+    case MeasuredKind::kNumber: break;
+  }
+  return kNumberKind;
+}
+
+MeasuredKind KindFromWord(const std::string& word) {
+  if (word == "text") return MeasuredKind::kText;
+  if (word == "boolean") return MeasuredKind::kBoolean;
+  return MeasuredKind::kNumber;
+}
+
+// A limit that is no finite number (a tester's NaN or infinity) is kept as none: SQLite cannot
+// hold a NaN in a column, and no statistic can use one.
+void BindLimit(IStoreStatement& statement, int index, const std::optional<double>& limit) {
+  if (limit && std::isfinite(*limit)) {
+    statement.Bind(index, *limit);
+  } else {
+    statement.BindNull(index);
+  }
+}
+
+std::optional<double> LimitAt(const IStoreStatement& row, int index) {
+  if (row.IsNull(index)) return std::nullopt;
+  return row.Real(index);
+}
+
+// The value of a row whose columns from [first] are run_id, number, low, high, unit, result.
+MeasuredValue ValueFromRow(const IStoreStatement& row, int first) {
+  return {row.Integer(first), row.Real(first + 1), LimitAt(row, first + 2), LimitAt(row, first + 3),
+          row.Text(first + 4), static_cast<Result>(row.Integer(first + 5))};
+}
+
 }  // namespace
 
 std::string ThisHost() {
@@ -167,6 +207,28 @@ void ResultsStore::InsertDetails(std::int64_t id, const RunRecord& run) {
     failure->Bind(4, static_cast<std::int64_t>(row.result)), failure->Bind(5, row.text), failure->Bind(6, row.values);
     failure->Step();
     failure->Reset();
+  }
+  InsertMeasurements(id, run);
+}
+
+void ResultsStore::InsertMeasurements(std::int64_t id, const RunRecord& run) {
+  if (run.measurements.empty()) return;
+  auto insert = connection_->Prepare(
+      "INSERT INTO measurements (run_id, script, name, kind, number, value_text, unit, low, high, comparison,"
+      " result, file, line) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const MeasurementRecord& row : run.measurements) {
+    const Measurement& m = row.measurement;
+    // A value that is no finite number is kept as the text it was written as, so the run still
+    // lands and no statistic of the measurement is spoilt by it.
+    bool finite = std::isfinite(m.number);
+    insert->Bind(1, id), insert->Bind(2, run.script), insert->Bind(3, m.name);
+    insert->Bind(4, std::string(finite ? KindWord(m.kind) : "text")), insert->Bind(5, finite ? m.number : 0.0);
+    insert->Bind(6, m.text);
+    insert->Bind(7, m.unit), BindLimit(*insert, 8, m.low), BindLimit(*insert, 9, m.high);
+    insert->Bind(10, std::string(ComparisonWord(m.comparison)));
+    insert->Bind(11, static_cast<std::int64_t>(m.result)), insert->Bind(12, row.file), insert->Bind(13, row.line);
+    insert->Step();
+    insert->Reset();
   }
 }
 
@@ -289,7 +351,100 @@ std::optional<RunRecord> ResultsStore::Show(std::int64_t id) {
     run.failures.push_back({failures->Text(0), failures->Integer(1), static_cast<Result>(failures->Integer(2)),
                             failures->Text(3), failures->Text(4)});
   }
+  auto measured = connection_->Prepare(
+      "SELECT name, kind, number, value_text, unit, low, high, comparison, result, file, line FROM measurements"
+      " WHERE run_id = ?");
+  measured->Bind(1, id);
+  while (measured->Step()) {
+    MeasurementRecord row;
+    Measurement& m = row.measurement;
+    m.name = measured->Text(0), m.kind = KindFromWord(measured->Text(1)), m.number = measured->Real(2);
+    m.text = measured->Text(3), m.unit = measured->Text(4), m.low = LimitAt(*measured, 5), m.high = LimitAt(*measured, 6);
+    if (!ComparisonFromWord(measured->Text(7), &m.comparison)) m.comparison = Comparison::kLogOnly;
+    m.result = static_cast<Result>(measured->Integer(8));
+    row.file = measured->Text(9), row.line = measured->Integer(10);
+    run.measurements.push_back(std::move(row));
+  }
   return run;
+}
+
+bool ResultsStore::HasScript(const std::string& script) {
+  auto statement = connection_->Prepare("SELECT 1 FROM runs WHERE script = ? LIMIT 1");
+  statement->Bind(1, script);
+  return statement->Step();
+}
+
+std::vector<MeasurementSummary> ResultsStore::ScriptMeasurements(const std::string& script) {
+  auto counts = connection_->Prepare(
+      "SELECT name, COUNT(*), SUM(CASE WHEN kind = ? THEN 1 ELSE 0 END), MAX(run_id) FROM measurements"
+      " WHERE script = ? GROUP BY name ORDER BY name");
+  counts->Bind(1, std::string(kNumberKind));
+  counts->Bind(2, script);
+  std::vector<MeasurementSummary> summaries;
+  std::vector<std::int64_t> newest;
+  while (counts->Step()) {
+    MeasurementSummary summary;
+    summary.name = counts->Text(0), summary.values = counts->Integer(1), summary.numbers = counts->Integer(2);
+    summaries.push_back(std::move(summary));
+    newest.push_back(counts->Integer(3));
+  }
+  // The unit, limits and comparison are those of the newest value.
+  auto latest = connection_->Prepare(
+      "SELECT unit, low, high, comparison FROM measurements WHERE script = ? AND name = ? AND run_id = ? LIMIT 1");
+  for (std::size_t i = 0; i < summaries.size(); ++i) {
+    latest->Reset();
+    latest->Bind(1, script), latest->Bind(2, summaries[i].name), latest->Bind(3, newest[i]);
+    if (!latest->Step()) continue;
+    summaries[i].unit = latest->Text(0), summaries[i].low = LimitAt(*latest, 1), summaries[i].high = LimitAt(*latest, 2);
+    summaries[i].comparison = latest->Text(3);
+  }
+  return summaries;
+}
+
+std::vector<MeasuredValue> ResultsStore::MeasurementValues(const std::string& script, const std::string& name,
+                                                          std::int64_t up_to_id, std::int64_t count) {
+  std::string sql =
+      "SELECT run_id, number, low, high, unit, result FROM measurements WHERE script = ? AND name = ? AND kind = ?";
+  if (up_to_id > 0) sql += " AND run_id <= ?";
+  sql += count > 0 ? " ORDER BY run_id DESC LIMIT ?" : " ORDER BY run_id";
+  auto statement = connection_->Prepare(sql);
+  int index = 1;
+  statement->Bind(index++, script), statement->Bind(index++, name), statement->Bind(index++, std::string(kNumberKind));
+  if (up_to_id > 0) statement->Bind(index++, up_to_id);
+  if (count > 0) statement->Bind(index++, count);
+  std::vector<MeasuredValue> values;
+  while (statement->Step()) values.push_back(ValueFromRow(*statement, 0));
+  if (count > 0) std::reverse(values.begin(), values.end());
+  return values;
+}
+
+std::vector<std::string> ResultsStore::RecentMeasurementNames(const std::string& script, std::int64_t up_to_id,
+                                                              std::int64_t runs) {
+  auto oldest = connection_->Prepare("SELECT id FROM runs WHERE script = ? AND id <= ? ORDER BY id DESC LIMIT 1 OFFSET ?");
+  oldest->Bind(1, script), oldest->Bind(2, up_to_id), oldest->Bind(3, runs - 1);
+  std::int64_t from = oldest->Step() ? oldest->Integer(0) : 0;
+  auto statement = connection_->Prepare(
+      "SELECT DISTINCT m.name FROM runs r JOIN measurements m ON m.run_id = r.id WHERE r.script = ? AND r.id >= ?"
+      " AND r.id <= ? AND m.kind = ? ORDER BY m.name");
+  statement->Bind(1, script), statement->Bind(2, from), statement->Bind(3, up_to_id);
+  statement->Bind(4, std::string(kNumberKind));
+  std::vector<std::string> names;
+  while (statement->Step()) names.push_back(statement->Text(0));
+  return names;
+}
+
+std::vector<FolderMeasurement> ResultsStore::FolderMeasurements(const StationFolder& where, std::int64_t from_id) {
+  auto statement = connection_->Prepare(
+      "SELECT m.script, m.name, m.run_id, m.number, m.low, m.high, m.unit, m.result FROM measurements m"
+      " JOIN runs r ON r.id = m.run_id WHERE r.host = ? AND r.folder = ? AND r.id >= ? AND m.kind = ?"
+      " ORDER BY m.run_id");
+  statement->Bind(1, where.host);
+  statement->Bind(2, where.folder);
+  statement->Bind(3, from_id);
+  statement->Bind(4, std::string(kNumberKind));
+  std::vector<FolderMeasurement> values;
+  while (statement->Step()) values.push_back({statement->Text(0), statement->Text(1), ValueFromRow(*statement, 2)});
+  return values;
 }
 
 std::vector<TrendPoint> ResultsStore::Trend(const std::string& script, const std::string& named_result,
@@ -483,7 +638,7 @@ bool ResultsStore::RemoveRun(const RunRecord& run, PruneOutcome* outcome) {
   }
   try {
     Transaction transaction(*connection_);
-    for (const char* table : {"run_labels", "named_results", "failures"}) {
+    for (const char* table : {"run_labels", "named_results", "failures", "measurements"}) {
       auto details = connection_->Prepare(std::string("DELETE FROM ") + table + " WHERE run_id = ?");
       details->Bind(1, run.id);
       details->Step();

@@ -1,8 +1,8 @@
 #pragma once
 // The results store: every run that left a results document, appended in one transaction with
-// its labels, named results and failing statements, and the questions a lab asks of them —
+// its labels, named results, failing statements and measurements, and the questions a lab asks of them —
 // which runs (List), one run in full (Show), the pass rate of a script or named result per day
-// or week (Trend), what passed and failed on the same version under test (Flaky) — and the
+// or week (Trend), a measurement's values over the runs (MeasurementValues), what passed and failed on the same version under test (Flaky) — and the
 // removal of old runs together with their files (Prune).
 //
 // Every operation throws StoreError when the database fails; the store's callers turn that
@@ -69,6 +69,35 @@ struct ScriptDay {
   std::int64_t runs = 0;
 };
 
+// One numeric value of a measurement in one run, as its statistics and charts read it.
+struct MeasuredValue {
+  std::int64_t run_id = 0;
+  double number = 0.0;
+  std::optional<double> low;
+  std::optional<double> high;
+  std::string unit;
+  Result result = TestPassed;
+};
+
+// A measurement a script has taken: its name, the unit, limits and comparison of its newest
+// value, how many values the store holds and how many of them are numbers.
+struct MeasurementSummary {
+  std::string name;
+  std::string unit;
+  std::optional<double> low;
+  std::optional<double> high;
+  std::string comparison;
+  std::int64_t values = 0;
+  std::int64_t numbers = 0;
+};
+
+// A numeric value of a measurement taken by a run of a station's folder, for the index's charts.
+struct FolderMeasurement {
+  std::string script;
+  std::string name;
+  MeasuredValue value;
+};
+
 enum class AppendOutcome { kAdded, kAlreadyStored };
 
 struct PruneOutcome {
@@ -101,10 +130,23 @@ class ResultsStore {
   std::vector<RunRecord> List(const RunFilter& filter);
   // The labels of [runs], read at once, set on each of them.
   void AddLabels(std::vector<RunRecord>& runs);
-  // The run [id] with its labels, named results and failures.
+  // The run [id] with its labels, named results, failures and measurements.
   std::optional<RunRecord> Show(std::int64_t id);
   // Per day or week, oldest first; [named_result] empty for the script's own verdicts.
   std::vector<TrendPoint> Trend(const std::string& script, const std::string& named_result, Period period);
+  // Whether any run of [script] is stored.
+  bool HasScript(const std::string& script);
+  // The measurements [script]'s runs have taken, by name.
+  std::vector<MeasurementSummary> ScriptMeasurements(const std::string& script);
+  // The numeric values of [script]'s measurement [name], oldest first: every one, or with
+  // [count] > 0 the newest [count] of the runs up to [up_to_id] (0: the newest run) included.
+  std::vector<MeasuredValue> MeasurementValues(const std::string& script, const std::string& name,
+                                               std::int64_t up_to_id = 0, std::int64_t count = 0);
+  // The names of the numeric measurements taken by [script]'s newest [runs] runs up to the run
+  // [up_to_id] included, by name: read through the runs, so the cost follows [runs].
+  std::vector<std::string> RecentMeasurementNames(const std::string& script, std::int64_t up_to_id, std::int64_t runs);
+  // The numeric values taken by the runs of [where] from the run [from_id] on, oldest run first.
+  std::vector<FolderMeasurement> FolderMeasurements(const StationFolder& where, std::int64_t from_id);
   // Within the last [last_runs] runs of each script (for a named result: its runs within those
   // runs of its script), by script, named result and version.
   std::vector<FlakyEntry> Flaky(std::int64_t last_runs);
@@ -145,6 +187,7 @@ class ResultsStore {
   bool RemoveRun(const RunRecord& run, PruneOutcome* outcome);
   std::int64_t InsertRun(const RunRecord& run);
   void InsertDetails(std::int64_t id, const RunRecord& run);
+  void InsertMeasurements(std::int64_t id, const RunRecord& run);
   void CountRun(const RunRecord& run, std::int64_t sign);
 
   std::unique_ptr<IStoreConnection> connection_;

@@ -58,9 +58,23 @@ std::vector<std::string> VersionOne(const Dialect& d) {
   };
 }
 
+// Version 2: the measurements of each run.
+std::vector<std::string> VersionTwo(const Dialect& d) {
+  return {
+      "CREATE TABLE measurements (run_id " + d.big_integer +
+          " NOT NULL REFERENCES runs (id) ON DELETE CASCADE, script TEXT NOT NULL, name TEXT NOT NULL,"
+          " kind TEXT NOT NULL, number " + d.real + " NOT NULL DEFAULT 0, value_text TEXT NOT NULL DEFAULT '',"
+          " unit TEXT NOT NULL DEFAULT '', low " + d.real + ", high " + d.real + ", comparison TEXT NOT NULL,"
+          " result INTEGER NOT NULL, file TEXT NOT NULL DEFAULT '', line INTEGER NOT NULL DEFAULT 0)",
+      "CREATE INDEX measurements_by_run ON measurements (run_id)",
+      // A measurement's values over the runs of its script, oldest or newest first.
+      "CREATE INDEX measurements_by_name ON measurements (script, name, run_id)",
+  };
+}
+
 // Each entry brings a store from version i + 1 to i + 2; a later version adds its step here.
 using Migration = std::vector<std::string> (*)(const Dialect&);
-constexpr Migration kMigrations[] = {VersionOne};
+constexpr Migration kMigrations[] = {VersionOne, VersionTwo};
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
 int StoredVersion(IStoreConnection& connection) {

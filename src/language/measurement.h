@@ -18,9 +18,12 @@
 //     </measurement>
 //   </measurements>
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ordalis/types.h"
 
@@ -50,6 +53,50 @@ struct Measurement {
   Comparison comparison = Comparison::kLogOnly;
   Result result = TestPassed;
 };
+
+// The measurements of one run as a result record holds them: one empty pointer when the run has
+// none, which is most runs, so a record without measurements costs no allocation and one word.
+class MeasurementList {
+ public:
+  MeasurementList() = default;
+  MeasurementList(const MeasurementList& other)
+      : list_(other.list_ ? std::make_unique<std::vector<Measurement>>(*other.list_) : nullptr) {}
+  MeasurementList(MeasurementList&&) noexcept = default;
+  MeasurementList& operator=(const MeasurementList& other) {
+    if (this != &other) MeasurementList(other).swap(*this);
+    return *this;
+  }
+  MeasurementList& operator=(MeasurementList&&) noexcept = default;
+  explicit MeasurementList(std::vector<Measurement> list) {
+    if (!list.empty()) list_ = std::make_unique<std::vector<Measurement>>(std::move(list));
+  }
+
+  bool empty() const { return !list_ || list_->empty(); }
+  std::size_t size() const { return list_ ? list_->size() : 0; }
+  const Measurement* begin() const { return list_ ? list_->data() : nullptr; }
+  const Measurement* end() const { return list_ ? list_->data() + list_->size() : nullptr; }
+  const Measurement& operator[](std::size_t index) const { return (*list_)[index]; }
+  void push_back(Measurement measurement) {
+    if (!list_) list_ = std::make_unique<std::vector<Measurement>>();
+    list_->push_back(std::move(measurement));
+  }
+  void clear() { list_.reset(); }
+  void swap(MeasurementList& other) noexcept { list_.swap(other.list_); }
+
+ private:
+  std::unique_ptr<std::vector<Measurement>> list_;
+};
+
+// The verdict [comparison] gives a number [value] against [low] and [high]: Passed or Failed; a
+// limit the comparison needs and that is missing, or a value that is not a number, fails it.
+// Log-only is always Passed.
+Result JudgeMeasurement(Comparison comparison, double value, std::optional<double> low,
+                        std::optional<double> high);
+
+// The type word a measured value is written with ("Double", "String", "Boolean"), and back
+// (false for a word that names none; case matters, as for the values' types).
+const char* MeasuredKindWord(MeasuredKind kind);
+bool MeasuredKindFromWord(std::string_view word, MeasuredKind* kind);
 
 // The word a comparison is written as ("GELE", "GTLT", "GE", "LE", "EQ", "NE", "LOG").
 const char* ComparisonWord(Comparison comparison);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "language/measurement.h"
 #include "ordalis/interfaces.h"
 
 namespace ordalis {
@@ -15,6 +16,7 @@ struct ResultRecord {
   std::int64_t time = 0;          // calendar time of recording, seconds since 1970 (UTC)
   double time_taken = 0.0;        // seconds, supplied by the caller
   VariantArray values;
+  MeasurementList measurements;  // what the run's action measured; empty for most runs
 };
 
 }  // namespace ordalis

@@ -52,7 +52,7 @@ enum RecordFlags : std::uint8_t {
   kSameIteration = 1,  // as the record before it in the block (0 for the first)
   kSameTime = 2,       // as the record before it in the block (0 for the first)
   kNoTimeTaken = 4,    // time taken exactly +0.0
-  kNoValues = 8,
+  kNoValues = 8,  // and no measurements
   kWholeNanoseconds = 16,  // time taken a whole number of nanoseconds, written as that number
 };
 constexpr int kResultShift = 5;
@@ -155,6 +155,63 @@ bool DecodeValue(Reader& in, int depth, Variant* value) {
   return true;
 }
 
+void PutText(std::string* bytes, const std::string& text) {
+  PutVarint(bytes, text.size());
+  bytes->append(text);
+}
+
+bool GetText(Reader& in, std::string* text) {
+  std::uint64_t length = 0;
+  return in.Varint(&length) && length <= UINT32_MAX && in.Text(static_cast<std::uint32_t>(length), text);
+}
+
+// Which limits a spilled measurement has.
+enum LimitFlags : std::uint8_t { kHasLow = 1, kHasHigh = 2 };
+
+void EncodeMeasurement(const Measurement& measurement, std::string* bytes) {
+  PutText(bytes, measurement.name);
+  PutText(bytes, measurement.text);
+  PutText(bytes, measurement.unit);
+  Put(bytes, measurement.number);
+  const auto limits = static_cast<std::uint8_t>((measurement.low ? kHasLow : 0) | (measurement.high ? kHasHigh : 0));
+  Put(bytes, static_cast<std::uint8_t>(measurement.kind));
+  Put(bytes, static_cast<std::uint8_t>(measurement.comparison));
+  Put(bytes, limits);
+  if (measurement.low) Put(bytes, *measurement.low);
+  if (measurement.high) Put(bytes, *measurement.high);
+  PutVarint(bytes, ZigZag(measurement.result));
+}
+
+bool DecodeMeasurement(Reader& in, Measurement* measurement) {
+  std::uint8_t kind = 0;
+  std::uint8_t comparison = 0;
+  std::uint8_t limits = 0;
+  if (!GetText(in, &measurement->name) || !GetText(in, &measurement->text) ||
+      !GetText(in, &measurement->unit) || !in.Get(&measurement->number) || !in.Get(&kind) ||
+      !in.Get(&comparison) || !in.Get(&limits)) {
+    return false;
+  }
+  if (kind > static_cast<std::uint8_t>(MeasuredKind::kBoolean) ||
+      comparison > static_cast<std::uint8_t>(Comparison::kLogOnly)) {
+    return false;
+  }
+  measurement->kind = static_cast<MeasuredKind>(kind);
+  measurement->comparison = static_cast<Comparison>(comparison);
+  double limit = 0;
+  if ((limits & kHasLow) != 0) {
+    if (!in.Get(&limit)) return false;
+    measurement->low = limit;
+  }
+  if ((limits & kHasHigh) != 0) {
+    if (!in.Get(&limit)) return false;
+    measurement->high = limit;
+  }
+  std::uint64_t result = 0;
+  if (!in.Varint(&result)) return false;
+  measurement->result = static_cast<Result>(static_cast<std::int32_t>(UnZigZag(result)));
+  return true;
+}
+
 bool DecodeRecord(Reader& in, const ResultRecord& previous, ResultRecord* record) {
   std::uint8_t flags = 0;
   if (!in.Get(&flags)) return false;
@@ -188,10 +245,22 @@ bool DecodeRecord(Reader& in, const ResultRecord& previous, ResultRecord* record
     return false;
   }
   if ((flags & kNoValues) == 0) {
+    // The count of values, shifted left by one; the low bit says measurements follow them.
     std::uint64_t values = 0;
-    if (!in.Varint(&values) || values > UINT32_MAX) return false;
+    if (!in.Varint(&values) || (values >> 1) > UINT32_MAX) return false;
+    const bool measured = (values & 1) != 0;
+    values >>= 1;
     for (std::uint64_t i = 0; i < values; ++i) {
       if (!DecodeValue(in, 0, &record->values.emplace_back())) return false;
+    }
+    if (measured) {
+      std::uint64_t count = 0;
+      if (!in.Varint(&count) || count == 0 || count > UINT32_MAX) return false;
+      std::vector<Measurement> measurements;
+      for (std::uint64_t i = 0; i < count; ++i) {
+        if (!DecodeMeasurement(in, &measurements.emplace_back())) return false;
+      }
+      record->measurements = MeasurementList(std::move(measurements));
     }
   }
   return true;
@@ -260,7 +329,7 @@ void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes)
     } else if (nanoseconds != 0) {
       flags |= kWholeNanoseconds;
     }
-    if (record.values.empty()) flags |= kNoValues;
+    if (record.values.empty() && record.measurements.empty()) flags |= kNoValues;
     const auto result = static_cast<std::uint32_t>(record.result);
     const bool flagged = result <= kMaxFlaggedResult;
     if (flagged) flags |= static_cast<std::uint8_t>((result + 1) << kResultShift);
@@ -283,8 +352,12 @@ void EncodeRecords(const std::vector<ResultRecord>& records, std::string* bytes)
     at += static_cast<std::size_t>(out - start);
     if ((flags & kNoValues) == 0) {
       values.clear();
-      PutVarint(&values, record.values.size());
+      PutVarint(&values, (std::uint64_t{record.values.size()} << 1) | (record.measurements.empty() ? 0 : 1));
       for (const Variant& value : record.values) EncodeValue(value, 0, &values);
+      if (!record.measurements.empty()) {
+        PutVarint(&values, record.measurements.size());
+        for (const Measurement& measurement : record.measurements) EncodeMeasurement(measurement, &values);
+      }
       bytes->resize(at + values.size() + left * kMostFixedBytes);
       std::memcpy(bytes->data() + at, values.data(), values.size());
       at += values.size();

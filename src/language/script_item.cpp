@@ -200,7 +200,7 @@ Result Folded(Result overall, Result next) {
 }  // namespace
 
 void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double time_taken,
-                              VariantArray values) {
+                              VariantArray values, MeasurementList measurements) {
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   std::shared_ptr<ResultSpill> offered;
   if (!spill_resolved_.load(std::memory_order_acquire)) offered = OfferedSpill();
@@ -231,6 +231,7 @@ void ScriptItem::RecordResult(Result result, std::uint32_t iteration, double tim
     record.time = now;
     record.time_taken = time_taken;
     if (!values.empty()) record.values = std::move(values);
+    if (!measurements.empty()) record.measurements = std::move(measurements);
     if (result >= 0 && result < 7) ++state.counts[static_cast<std::size_t>(result)];
     state.overall = Folded(state.overall, result);
     current_result_.store(result, std::memory_order_relaxed);

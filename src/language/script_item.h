@@ -90,9 +90,9 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   void set_current_parent(ScriptItemPtr item);
 
   // Appends a result record stamped with the current time, makes [result] the current result
-  // and counts it; the parent is not touched.
+  // and counts it; the parent is not touched. [measurements] are what the run's action measured.
   void RecordResult(Result result, std::uint32_t iteration, double time_taken,
-                    VariantArray values = {});
+                    VariantArray values = {}, MeasurementList measurements = {});
   // Whether a Passed run recorded now would be folded into an earlier one and counted without
   // a record of its own: its time taken is then never seen, and need not be measured. Read
   // without a lock by the thread that records.

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <cstring>
 
 #include "report/report_text.h"
@@ -101,7 +103,8 @@ class RepairingInput {
 
 enum class Kind {
   kOther, kDocument, kHeadField, kLogfiles, kLogfile, kNode, kNodeType, kNodeText, kRun,
-  kRunField, kOverall, kValues, kItem, kItemType, kItemValue
+  kRunField, kOverall, kValues, kItem, kItemType, kItemValue, kMeasurements, kMeasurement,
+  kMeasurementField
 };
 
 class Parser {
@@ -133,9 +136,10 @@ class Parser {
         break;
       case Kind::kValues: values_.push_back(OpenValues()); break;
       case Kind::kItem: StartItem(); break;
+      case Kind::kMeasurement: StartMeasurement(); break;
       case Kind::kOverall: EnsureHead(); [[fallthrough]];
       case Kind::kHeadField: case Kind::kLogfile: case Kind::kNodeType: case Kind::kNodeText:
-      case Kind::kRunField: case Kind::kItemType: case Kind::kItemValue:
+      case Kind::kRunField: case Kind::kItemType: case Kind::kItemValue: case Kind::kMeasurementField:
         text_.clear();
         capturing_ = true;
         break;
@@ -179,6 +183,8 @@ class Parser {
       case Kind::kItemValue:
         if (!items_.empty() && items_.back() != nullptr) items_.back()->text = text_;
         break;
+      case Kind::kMeasurementField: MeasurementField(name); break;
+      case Kind::kMeasurement: EndMeasurement(); break;
       default: break;
     }
   }
@@ -215,7 +221,12 @@ class Parser {
         if (name == "run") return Kind::kRun;
         if (name == "overall_result") return Kind::kOverall;
         return Kind::kOther;
-      case Kind::kRun: return name == "values" ? Kind::kValues : Kind::kRunField;
+      case Kind::kRun:
+        if (name == "values") return Kind::kValues;
+        if (name == "measurements") return Kind::kMeasurements;
+        return Kind::kRunField;
+      case Kind::kMeasurements: return name == "measurement" ? Kind::kMeasurement : Kind::kOther;
+      case Kind::kMeasurement: return Kind::kMeasurementField;
       case Kind::kValues: return name == "item" ? Kind::kItem : Kind::kOther;
       case Kind::kItem:
         if (name == "type") return Kind::kItemType;
@@ -251,6 +262,54 @@ class Parser {
     if (word == "Boolean") return ValueType::kBoolean;
     if (word == "Array") return ValueType::kArray;
     return ValueType::kUnknown;
+  }
+
+  // A measurement is read into [measurement_] and kept when it ends, while the run has room.
+  void StartMeasurement() {
+    measurement_ = Measurement();
+    measurement_type_.clear();
+    measurement_low_.clear();
+    measurement_high_.clear();
+  }
+
+  void MeasurementField(const std::string& name) {
+    if (name == "name") measurement_.name = text_;
+    else if (name == "type") measurement_type_ = Trimmed(text_);
+    else if (name == "value") measurement_.text = text_;
+    else if (name == "unit") measurement_.unit = Trimmed(text_);
+    else if (name == "low") measurement_low_ = Trimmed(text_);
+    else if (name == "high") measurement_high_ = Trimmed(text_);
+    else if (name == "comparison" && !ComparisonFromWord(Trimmed(text_), &measurement_.comparison))
+      measurement_.comparison = Comparison::kLogOnly;
+    else if (name == "result") measurement_.result = ResultFromWord(Trimmed(text_));
+  }
+
+  // A limit as written; nothing when it is absent or not a number.
+  static std::optional<double> LimitOf(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return std::nullopt;
+    return value;
+  }
+
+  void EndMeasurement() {
+    if (run_.measurements.size() >= kMaxRunMeasurements) {
+      run_.measurements_cut = true;
+      return;
+    }
+    // A type word this reader does not know is read as text: the value is kept as written.
+    if (!MeasuredKindFromWord(measurement_type_, &measurement_.kind)) measurement_.kind = MeasuredKind::kText;
+    const std::string value = Trimmed(measurement_.text);
+    if (measurement_.kind == MeasuredKind::kNumber) {
+      std::optional<double> number = LimitOf(value);
+      measurement_.number = number ? *number : std::nan("");
+    } else if (measurement_.kind == MeasuredKind::kBoolean) {
+      measurement_.number = value == "true" || value == "1" ? 1.0 : 0.0;
+    }
+    measurement_.low = LimitOf(measurement_low_);
+    measurement_.high = LimitOf(measurement_high_);
+    run_.measurements.push_back(std::move(measurement_));
   }
 
   // <values> opens a list: the run's own, or the elements of the array item around it.
@@ -334,6 +393,10 @@ class Parser {
   std::size_t run_values_ = 0;
   std::vector<ValuesTarget> values_;
   std::vector<ValueEntry*> items_;
+  Measurement measurement_;
+  std::string measurement_type_;
+  std::string measurement_low_;
+  std::string measurement_high_;
   std::string error_;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // Reads a results document (`odl_script_result`) as a stream of events, so that documents of
 // any size are read in bounded memory: the reader keeps only the element it is in, the first
-// kMaxText bytes of each text and the values of one run. Documents written by any version are
+// kMaxText bytes of each text and the values and measurements of one run. Documents written by any version are
 // read: text that is not valid UTF-8 is read byte by byte as Latin-1, control characters XML
 // forbids are read as "\xNN", and documents declared iso-8859-1 are read as such.
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "language/measurement.h"
 #include "ordalis/types.h"
 #include "report/run_annotations.h"
 
@@ -44,6 +45,8 @@ struct RunEntry {
   std::string time;
   std::vector<ValueEntry> values;
   bool values_cut = false;  // more values were recorded than the reader keeps
+  std::vector<Measurement> measurements;
+  bool measurements_cut = false;  // more measurements were recorded than the reader keeps
   std::uint32_t count = 1;  // Passed runs a compact document folded into this one
 };
 
@@ -73,6 +76,7 @@ class ResultsVisitor {
 // Limits of what the reader keeps.
 inline constexpr std::size_t kMaxText = 16 * 1024;     // bytes of one text or value
 inline constexpr std::size_t kMaxRunValues = 256;      // values of one run, nested ones included
+inline constexpr std::size_t kMaxRunMeasurements = 256;  // measurements of one run
 inline constexpr int kMaxValueDepth = 16;              // arrays inside arrays
 inline constexpr int kMaxNodeDepth = 10000;            // nodes inside nodes
 

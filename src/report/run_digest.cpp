@@ -116,6 +116,9 @@ void DigestBuilder::OnRun(const RunEntry& run) {
     digest_.duration += run.time_taken;
     digest_.iterations += run.count;
   }
+  for (const Measurement& measurement : run.measurements) {
+    if (digest_.measurements_total++ < kMaxMeasurements) digest_.measurements.push_back({measurement, frame.file, frame.line});
+  }
   if (run.result == TestWarning && frame.warning_runs++ == 0) {
     frame.warning.result = run.result;
     frame.warning.iteration = run.iteration;

@@ -18,6 +18,7 @@ namespace ordalis::report {
 
 inline constexpr std::size_t kMaxFailures = 1000;  // failing statements kept in full
 inline constexpr std::size_t kMaxRows = 10000;     // named results kept
+inline constexpr std::size_t kMaxMeasurements = 100000;  // measurements kept for the results store
 
 // One statement with a Failed or Error run.
 struct FailureDigest {
@@ -62,6 +63,13 @@ struct RowDigest {
   std::size_t warning_statements = 0;
 };
 
+// A measurement a run of a statement took, with the statement's place when it is known.
+struct MeasurementDigest {
+  Measurement measurement;
+  std::string file;
+  std::uint32_t line = 0;
+};
+
 struct RunDigest {
   ResultsHeading heading;
   Result verdict = TestNotRun;
@@ -71,6 +79,8 @@ struct RunDigest {
   std::vector<RowDigest> rows;
   std::size_t rows_total = 0;
   std::vector<FailureDigest> failures;        // in document order, at most kMaxFailures
+  std::vector<MeasurementDigest> measurements;  // in document order, at most kMaxMeasurements
+  std::size_t measurements_total = 0;
   std::size_t failures_total = 0;
   std::size_t uncounted_total = 0;            // failures that are uncounted conditions
   // Failures outside every named result, which no row of the summary shows.

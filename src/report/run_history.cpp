@@ -96,6 +96,9 @@ void AddRows(const RunDigest& digest, history::RunRecord* run) {
   for (const FailureDigest& failure : digest.failures) {
     run->failures.push_back({failure.file, failure.line, failure.result, failure.text, failure.values});
   }
+  for (const MeasurementDigest& measured : digest.measurements) {
+    run->measurements.push_back({measured.measurement, measured.file, measured.line});
+  }
 }
 
 }  // namespace

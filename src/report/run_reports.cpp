@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "report/junit_writer.h"
+#include "report/measurement_charts.h"
 #include "report/results_index.h"
 #include "report/store_index.h"
 
@@ -40,7 +41,9 @@ RunReports PublishRunReports(const std::string& xml_path, const RunAnnotations* 
     stored = StoreRun(digest, xml_path, html_path, history);
     if (!stored->store) return std::string();
     try {
-      return HistoryStripHtml(*stored->store, stored->id, RecordOfRun(digest, xml_path).script, digest);
+      std::string script = RecordOfRun(digest, xml_path).script;
+      return HistoryStripHtml(*stored->store, stored->id, script, digest) +
+             RunMeasurementChartsHtml(*stored->store, stored->id, script);
     } catch (const std::exception&) {
       return std::string();  // the page goes on without its strip
     }

@@ -13,6 +13,7 @@
 
 #include "platform/file_descriptor.h"
 #include "platform/resources.h"
+#include "report/measurement_charts.h"
 #include "report/report_text.h"
 #include "report/results_index.h"
 
@@ -240,7 +241,8 @@ constexpr const char* kRunsScript = R"JS(
 )JS";
 
 std::string Page(const std::string& directory, std::int64_t total, const std::vector<history::RunRecord>& runs,
-                 const std::map<std::string, ScriptTrend>& trends, const FlakyMap& flaky) {
+                 const std::map<std::string, ScriptTrend>& trends, const FlakyMap& flaky,
+                 const std::vector<MeasurementSeries>& measured) {
   std::string title = "Ordalis results \xE2\x80\x94 " + fs::absolute(directory).filename().string();
   std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + Html(title) +
                     "</title>\n<style>\n" + std::string(EmbeddedResource("report.css")) +
@@ -252,6 +254,7 @@ std::string Page(const std::string& directory, std::int64_t total, const std::ve
   }
   out += ".</p>\n";
   TrendSection(out, trends);
+  out += MeasurementChartsSection(measured);
   FlakySection(out, flaky);
   BatchSection(out, directory, runs);
   out += "<section id=\"runs-section\"><h2>Runs</h2>\n<div id=\"runs-tools\"><input id=\"filter\" type=\"search\" "
@@ -274,6 +277,7 @@ struct IndexData {
   std::vector<history::RunRecord> runs;  // newest first
   std::map<std::string, ScriptTrend> trends;
   FlakyMap flaky;
+  std::vector<MeasurementSeries> measured;
 };
 
 void GatherTrends(history::ResultsStore& store, const history::StationFolder& folder, IndexData& data) {
@@ -319,7 +323,9 @@ bool WriteStoreIndex(const std::string& directory, history::ResultsStore& store,
     data.runs = store.FolderRuns(folder, from, kIndexRunsListed);
     GatherTrends(store, folder, data);
     GatherRuns(store, folder, from, data);
-    std::string page = Page(directory, store.FolderRunCount(folder), data.runs, data.trends, data.flaky);
+    data.measured = FolderSeries(store, folder);
+    std::string page =
+        Page(directory, store.FolderRunCount(folder), data.runs, data.trends, data.flaky, data.measured);
     return WriteWholeFile((fs::path(directory) / kIndexFile).string(), page, error);
   } catch (const std::exception& fault) {
     if (error) *error = fault.what();

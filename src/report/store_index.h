@@ -1,8 +1,8 @@
 #pragma once
 // The results index made from the results store: DIR/index.html shows the newest runs of the
-// folder (with a filter box and pages), a pass-rate trend per script drawn inline, the flaky
-// scripts and named results, and the batches, all read from the store's newest rows, so one
-// more run costs the same however many the folder holds. The page opens from disk without a
+// folder (with a filter box and pages), a pass-rate trend per script drawn inline, a chart and
+// histogram per measurement, the flaky scripts and named results, and the batches, all read
+// from the store's newest rows, so one more run costs the same however many the folder holds. The page opens from disk without a
 // server or a network. Each run's report gets a strip of the last verdicts of its script and
 // of its named results from the same store.
 

@@ -1,6 +1,6 @@
 // The results store on a PostgreSQL server, as a fleet of stations uses it: the same runs give
-// the same answers as an SQLite file; runs land from `ordalis run`, from many processes and from
-// two stations at once; a server that is down, a wrong password and a store of a newer version
+// the same answers as an SQLite file, measurements included; runs land from `ordalis run`, from
+// many processes and from two stations at once; a server that is down, a wrong password and a store of a newer version
 // cost a run nothing but its row, and no message shows the password.
 
 #include <nlohmann/json.hpp>
@@ -53,6 +53,21 @@ RunRecord Seeded(const std::string& script, const std::string& ended, Result ver
   return run;
 }
 
+// The rail voltage power.odl's run [n] (from 1) measured: 5.0, 4.7, 4.9, 5.1, 5.3 V against 4.75–5.25 V.
+MeasurementRecord RailVoltage(int n) {
+  const double kValues[] = {5.0, 4.7, 4.9, 5.1, 5.3};
+  Measurement m;
+  m.name = "Rail voltage";
+  m.number = kValues[(n - 1) % 5];
+  m.text = std::to_string(m.number);
+  m.unit = "V";
+  m.low = 4.75;
+  m.high = 5.25;
+  m.comparison = Comparison::kBetweenInclusive;
+  m.result = m.number < 4.75 || m.number > 5.25 ? TestFailed : TestPassed;
+  return {m, "power.odl", 9};
+}
+
 // power.odl on two stations, passing and failing its 5 V rail on version 1.0 across two weeks,
 // then passing on 1.1; steady.odl always passes, with a label.
 void Seed(ResultsStore& store) {
@@ -71,6 +86,7 @@ void Seed(ResultsStore& store) {
       {"power.odl", "2026-03-09 09:00:00", TestPassed, "1.0", "station-2"},
       {"power.odl", "2026-03-10 09:00:00", TestPassed, "1.1", "station-1"},
   };
+  int power_runs = 0;
   for (const Row& row : kRows) {
     RunRecord run = Seeded(row.script, row.ended, row.verdict, row.version, row.host);
     if (run.script == "power.odl") {
@@ -78,6 +94,7 @@ void Seed(ResultsStore& store) {
     }
     if (row.verdict != TestPassed) run.failures = {{"power.odl", 7, row.verdict, "rail = check(5.0)", "4.7"}};
     if (run.script == "steady.odl") run.labels = {{"station", "3"}, {"unit", "SN7"}};
+    if (run.script == "power.odl") run.measurements = {RailVoltage(++power_runs)};
     store.Append(run);
   }
 }
@@ -107,6 +124,11 @@ const QuestionCase kQuestions[] = {
     {"trend power.odl --json", {R"({"failed":1,"passed":0,"period":"2026-03-03","runs":1})"}},
     {"trend power.odl --week --json", {R"({"failed":2,"passed":1,"period":"2026-03-02","runs":3})"}},
     {"trend 'power.odl:5 V rail' --week --json", {R"({"failed":0,"passed":2,"period":"2026-03-09","runs":2})"}},
+    {"trend 'power.odl:Rail voltage' --json", {R"("count":5,"cp":null,"cpk":null,"high":5.25,"low":4.75,"max":5.3)",
+                                                R"("min":4.7)"}},
+    {"trend 'power.odl:Rail voltage'", {"Mean:           5 V"}},
+    {"measurements power.odl --json", {R"("comparison":"GELE","high":5.25,"low":4.75,"name":"Rail voltage","numbers":5)"}},
+    {"show 2 --json", {R"("measurements":[{"comparison":"GELE","file":"power.odl","high":5.25,"line":9,"low":4.75)"}},
     {"flaky", {"power.odl", "5 V rail"}},
     {"flaky --json", {R"({"failed":2,"named_result":"5 V rail","passed":2,"runs":4,"script":"power.odl")"}},
     {"flaky --last 2 --json", {"[]"}},
@@ -330,6 +352,30 @@ TEST(PostgresUrl, PasswordsAreHiddenWhereverTheUrlGivesThem) {
       {"postgresql://db.example/runs", "postgresql://db.example/runs"},
   };
   for (const Case& c : kCases) EXPECT_EQ(DescribePostgresUrl(c.url), c.described) << c.url;
+}
+
+}  // namespace
+}  // namespace ordalis::history
+
+namespace ordalis::history {
+namespace {
+
+// A fleet's store of the version before measurements (its tables as that version left them)
+// is brought forward by the first station that opens it, and keeps its runs.
+TEST_F(PostgresScratch, StoreOfTheVersionBeforeMeasurementsIsUpgraded) {
+  std::string url = server_.Database("upgrade");
+  {
+    ResultsStore fleet = Fleet(url);
+    fleet.Append(Seeded("power.odl", "2026-03-02 09:00:00", TestPassed, "1.0", "station-1"));
+    fleet.connection().Execute("DROP TABLE measurements; UPDATE store_schema SET version = 1");
+  }
+  ResultsStore fleet = Fleet(url);
+  EXPECT_TRUE(fleet.connection().HasTable("measurements"));
+  RunRecord run = Seeded("power.odl", "2026-03-03 09:00:00", TestPassed, "1.0", "station-1");
+  run.measurements = {RailVoltage(1)};
+  fleet.Append(run);
+  EXPECT_EQ(fleet.List({}).size(), 2u);
+  EXPECT_EQ(fleet.MeasurementValues("power.odl", "Rail voltage").size(), 1u);
 }
 
 }  // namespace

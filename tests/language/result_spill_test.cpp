@@ -45,13 +45,70 @@ void ExpectSameRecord(const ResultRecord& a, const ResultRecord& b) {
   EXPECT_EQ(a.time_taken, b.time_taken);
   ASSERT_EQ(a.values.size(), b.values.size());
   for (std::size_t i = 0; i < a.values.size(); ++i) ExpectSameValue(a.values[i], b.values[i]);
+  ASSERT_EQ(a.measurements.size(), b.measurements.size());
+  for (std::size_t i = 0; i < a.measurements.size(); ++i) {
+    const Measurement& x = a.measurements[i];
+    const Measurement& y = b.measurements[i];
+    EXPECT_EQ(x.name, y.name);
+    EXPECT_EQ(x.kind, y.kind);
+    EXPECT_EQ(x.number, y.number);
+    EXPECT_EQ(x.text, y.text);
+    EXPECT_EQ(x.unit, y.unit);
+    EXPECT_EQ(x.low, y.low);
+    EXPECT_EQ(x.high, y.high);
+    EXPECT_EQ(x.comparison, y.comparison);
+    EXPECT_EQ(x.result, y.result);
+  }
+}
+
+ResultRecord Measured(VariantArray values, std::vector<Measurement> measurements) {
+  ResultRecord record;
+  record.result = TestFailed;
+  record.iteration = 3;
+  record.time = 1700000000;
+  record.values = std::move(values);
+  record.measurements = MeasurementList(std::move(measurements));
+  return record;
+}
+
+// A run's measurements come back with it, with or without values beside them, whatever limits
+// they have, and a record without any stays without.
+TEST(ResultSpill, MeasurementsComeBackWithTheirRecords) {
+  const Measurement rail{"3.3 V rail", MeasuredKind::kNumber, 4.9963, "4.9963", "V", 3.2, 3.4,
+                         Comparison::kBetweenInclusive, TestFailed};
+  const Measurement label{"serial", MeasuredKind::kText, 0, "SN-\xCE\xA9<1>", "", std::nullopt,
+                          std::nullopt, Comparison::kLogOnly, TestPassed};
+  const Measurement at_least{"power", MeasuredKind::kNumber, -3, "-3", "dBm", -10.0, std::nullopt,
+                             Comparison::kAtLeast, TestPassed};
+  const Measurement flag{"relay", MeasuredKind::kBoolean, 1, "true", "", std::nullopt, 7.0,
+                         Comparison::kAtMost, static_cast<Result>(-5)};
+  const std::vector<ResultRecord> written = {
+      Measured({}, {rail}),
+      Measured({}, {}),
+      Measured(ValuesFor(3), {label, at_least, flag}),
+      Measured(ValuesFor(3), {}),
+      Measured({}, {rail, rail}),
+  };
+  std::string bytes;
+  EncodeRecords(written, &bytes);
+  std::vector<ResultRecord> back;
+  ASSERT_TRUE(DecodeRecords(bytes, &back));
+  ASSERT_EQ(back.size(), written.size());
+  for (std::size_t i = 0; i < back.size(); ++i) ExpectSameRecord(back[i], written[i]);
+  // Cut anywhere inside its measurements, a record is refused.
+  bytes.clear();
+  EncodeRecords({written[2]}, &bytes);
+  for (std::size_t cut = 1; cut < bytes.size(); ++cut) {
+    back.clear();
+    EXPECT_FALSE(DecodeRecords(std::string_view(bytes).substr(0, cut), &back)) << cut;
+  }
 }
 
 TEST(ResultSpill, BlocksComeBackAsWritten) {
   ResultSpill spill(fs::temp_directory_path().string());
   std::vector<ResultRecord> written;
   for (int n = 0; n < 10; ++n) {
-    written.push_back({static_cast<Result>(n % 7), static_cast<std::uint32_t>(n), 1000 + n, n * 0.5, ValuesFor(n)});
+    written.push_back({static_cast<Result>(n % 7), static_cast<std::uint32_t>(n), 1000 + n, n * 0.5, ValuesFor(n), {}});
   }
   ResultSpill::Block first, second;
   ASSERT_TRUE(spill.Append({written.begin(), written.begin() + 4}, &first));
@@ -72,16 +129,16 @@ TEST(ResultSpill, BlocksComeBackAsWritten) {
 // back exactly, whatever the neighbours and however far apart.
 TEST(ResultSpill, RecordsComeBackWhateverTheirNeighbours) {
   const std::vector<ResultRecord> written = {
-      {TestPassed, 1, 1700000000, 0.25, {}},
-      {TestPassed, 1, 1700000000, 0.0, {}},                      // shares iteration and second
-      {TestNotRun, 1, 1700000000, -0.0, {}},                     // a negative result, -0.0 taken
-      {TestAborted, 4000000000u, 1699999990, 1e300, ValuesFor(3)},  // back in time, far iteration
-      {static_cast<Result>(-2147483647 - 1), 0, INT64_MIN, 0.0, {}},
-      {static_cast<Result>(2147483647), UINT32_MAX, INT64_MAX, 5e-324, ValuesFor(6)},
-      {TestFailed, UINT32_MAX, INT64_MAX, 1.5, {}},
-      {TestPassed, 2, 1700000001, 137 * 1e-9, {}},            // whole nanoseconds, as timed
-      {TestWarning, 2, 1700000001, 3600.000000001, {}},       // nearly whole: kept as it is
-      {TestPassed, 2, 1700000001, 1e-10, {}},                 // below a nanosecond
+      {TestPassed, 1, 1700000000, 0.25, {}, {}},
+      {TestPassed, 1, 1700000000, 0.0, {}, {}},                      // shares iteration and second
+      {TestNotRun, 1, 1700000000, -0.0, {}, {}},                     // a negative result, -0.0 taken
+      {TestAborted, 4000000000u, 1699999990, 1e300, ValuesFor(3), {}},  // back in time, far iteration
+      {static_cast<Result>(-2147483647 - 1), 0, INT64_MIN, 0.0, {}, {}},
+      {static_cast<Result>(2147483647), UINT32_MAX, INT64_MAX, 5e-324, ValuesFor(6), {}},
+      {TestFailed, UINT32_MAX, INT64_MAX, 1.5, {}, {}},
+      {TestPassed, 2, 1700000001, 137 * 1e-9, {}, {}},            // whole nanoseconds, as timed
+      {TestWarning, 2, 1700000001, 3600.000000001, {}, {}},       // nearly whole: kept as it is
+      {TestPassed, 2, 1700000001, 1e-10, {}, {}},                 // below a nanosecond
   };
   std::string bytes;
   EncodeRecords(written, &bytes);
@@ -104,7 +161,7 @@ TEST(ResultSpill, BlocksComeBackWhereverTheyAreHeld) {
     for (int n = 0; n < 300; ++n) {
       int at = static_cast<int>(b) * 300 + n;
       written[b].push_back({static_cast<Result>(at % 7), static_cast<std::uint32_t>(at / 3), 1700000000 + at / 50,
-                            (100 + at % 900) * 1e-9, ValuesFor(at % 5 == 0 ? 3 : 1)});
+                            (100 + at % 900) * 1e-9, ValuesFor(at % 5 == 0 ? 3 : 1), {}});
     }
     ASSERT_TRUE(spill.Append(written[b], &blocks[b]));
   }
@@ -119,7 +176,7 @@ TEST(ResultSpill, BlocksComeBackWhereverTheyAreHeld) {
 }
 
 TEST(ResultSpill, DamagedBytesAreRefused) {
-  std::vector<ResultRecord> records = {{TestFailed, 1, 2, 3.0, ValuesFor(3)}};
+  std::vector<ResultRecord> records = {{TestFailed, 1, 2, 3.0, ValuesFor(3), {}}};
   std::string bytes;
   EncodeRecords(records, &bytes);
   std::vector<ResultRecord> back;
@@ -133,7 +190,7 @@ TEST(ResultSpill, DamagedBytesAreRefused) {
 TEST(ResultSpill, NoDirectoryFallsBackToTheTemporaryOne) {
   ResultSpill spill("/nonexistent/ordalis/results");
   ResultSpill::Block block;
-  ASSERT_TRUE(spill.Append({{TestPassed, 1, 2, 0.0, {}}}, &block));
+  ASSERT_TRUE(spill.Append({{TestPassed, 1, 2, 0.0, {}, {}}}, &block));
   std::vector<ResultRecord> read;
   EXPECT_TRUE(spill.Read(block, &read));
   EXPECT_EQ(read.size(), 1u);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "history/results_store.h"
 #include "report/store_index.h"
@@ -57,6 +59,12 @@ class BrowserTest : public ScratchTest {
     RunOrdalis("run --quiet --results-dir " + results.string() + " " + std::string(ORDALIS_SOURCE_DIR) +
                "/examples/" + example);
     return FindFile(results, ".html");
+  }
+
+  // Runs the script [script] with its results in [folder] and returns its report's path.
+  std::string RunExampleInto(const fs::path& folder, const std::string& script) {
+    RunOrdalis("run --quiet --results-dir " + folder.string() + " " + script);
+    return FindFile(folder, ".html").string();
   }
 
   void Screenshot(const fs::path& page, const std::string& name) {
@@ -185,6 +193,97 @@ TEST_F(BrowserTest, BatchReportShowsEntriesAttemptsAndWhy) {
   EXPECT_NE(html.find(".html\">rail.odl_"), std::string::npos) << "a link to the script's report\n" << html;
   EXPECT_EQ(html.find(".xml\">"), std::string::npos) << "no link to XML for a person\n" << html;
   Screenshot(page, "batch-report.png");
+}
+
+}  // namespace
+}  // namespace ordalis::report
+
+namespace ordalis::report {
+namespace {
+
+// Each chart's points, limit lines and histogram counts in the page as Chromium drew it: the
+// rows of the measurement table, in order.
+struct DrawnChart {
+  std::size_t points = 0;
+  std::size_t limits = 0;
+  std::size_t binned = 0;  // the values the histogram's bins count
+};
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+std::vector<DrawnChart> DrawnCharts(const std::string& html) {
+  std::vector<DrawnChart> charts;
+  const std::string kRow = "<tr class=\"measurement-row\">";
+  for (std::size_t at = html.find(kRow); at != std::string::npos;) {
+    std::size_t next = html.find(kRow, at + 1);
+    std::string row = html.substr(at, (next == std::string::npos ? html.find("</table>", at) : next) - at);
+    DrawnChart chart{Occurrences(row, "<circle class=\"point\""), Occurrences(row, "<line class=\"limit\""), 0};
+    for (std::size_t bin = row.find("data-count=\""); bin != std::string::npos; bin = row.find("data-count=\"", bin + 1)) {
+      chart.binned += std::stoul(row.substr(bin + 12));
+    }
+    charts.push_back(chart);
+    at = next;
+  }
+  return charts;
+}
+
+// 250 runs of rail.odl, each measuring its 3.3 V rail against both limits and its current
+// against a low limit only, in this station's folder [folder].
+void SeedMeasuredRuns(history::ResultsStore& store, const std::string& folder) {
+  for (int i = 0; i < 250; ++i) {
+    history::RunRecord run;
+    run.script = "rail.odl";
+    run.stamp = "rail.odl_" + std::to_string(i);
+    run.started = run.ended = "2026-03-02 09:00:00";
+    run.verdict = TestPassed;
+    run.host = history::ThisHost();
+    run.folder = folder;
+    run.results_path = folder + "/" + run.stamp + ".xml";
+    Measurement rail;
+    rail.name = "3.3 V rail", rail.number = 3.3 + 0.001 * (i % 11 - 5), rail.text = std::to_string(rail.number);
+    rail.unit = "V", rail.low = 3.2, rail.high = 3.4, rail.comparison = Comparison::kBetweenInclusive;
+    Measurement current;
+    current.name = "Current", current.number = 0.5 + 0.01 * (i % 7), current.text = std::to_string(current.number);
+    current.unit = "A", current.low = 0.1, current.comparison = Comparison::kAtLeast;
+    run.measurements = {{rail, "rail.odl", 3}, {current, "rail.odl", 4}};
+    store.Append(run);
+  }
+}
+
+// The index and a run's report draw, per measurement, at most the newest 200 runs' values with a line
+// at each limit and a histogram of the same values.
+TEST_F(BrowserTest, IndexAndReportChartEachMeasurementWithLimitsAndHistogram) {
+  fs::path folder = dir_ / "Results";
+  fs::create_directories(folder);
+  {
+    history::ResultsStore store(history::StoreLocation{history::StoreKind::kSqlite, (folder / "results.db").string()});
+    SeedMeasuredRuns(store, folder.string());
+  }
+  fs::path page = fs::path(RunExampleInto(folder, Script("passed\n", "rail.odl")));
+  ASSERT_FALSE(page.empty());
+  // The index draws the folder's newest 200 runs, the last of which (the one just run) measured
+  // nothing; the report draws the newest 200 values of each measurement of its script.
+  const std::pair<fs::path, std::size_t> kPages[] = {{folder / "index.html", 199}, {page, 200}};
+  for (const auto& [shown, drawn] : kPages) {
+    Outcome dom = Browse("--dump-dom", "file://" + shown.string());
+    ASSERT_EQ(dom.status, 0);
+    std::vector<DrawnChart> charts = DrawnCharts(dom.output);
+    ASSERT_EQ(charts.size(), 2u) << shown;
+    EXPECT_EQ(charts[0].points, drawn) << "3.3 V rail: " << shown;
+    EXPECT_EQ(charts[0].limits, 4u) << "low and high, on the chart and the histogram: " << shown;
+    EXPECT_EQ(charts[0].binned, drawn) << shown;
+    EXPECT_EQ(charts[1].points, drawn) << "Current: " << shown;
+    EXPECT_EQ(charts[1].limits, 2u) << "its low limit only: " << shown;
+    EXPECT_EQ(charts[1].binned, drawn) << shown;
+    EXPECT_NE(dom.output.find("<svg class=\"measure-chart\""), std::string::npos);
+    EXPECT_NE(dom.output.find("<svg class=\"measure-histogram\""), std::string::npos);
+  }
+  Screenshot(folder / "index.html", "index-measurements.png");
+  Screenshot(page, "report-measurements.png");
 }
 
 }  // namespace

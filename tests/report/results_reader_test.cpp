@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <unordered_map>
 
 #include "engine/results_writer.h"
@@ -160,6 +162,123 @@ TEST_F(ResultsReaderTest, ValuesReadAsTheLanguagePrintsThem) {
   ASSERT_TRUE(ReadResults(Document(*root), {&collector}, nullptr, &error)) << error;
   ASSERT_EQ(collector.texts.size(), 1u);
   EXPECT_EQ(collector.texts[0], "1, 2.5, \"a\", true");
+}
+
+// The measurements of every run, as the reader hands them on.
+struct MeasurementCollector : ResultsVisitor {
+  void OnHeading(const ResultsHeading&) override {}
+  void OnNodeStart(const NodeHead&) override {}
+  void OnRun(const RunEntry& run) override {
+    runs.push_back(run.measurements);
+    cut.push_back(run.measurements_cut);
+  }
+  void OnNodeResult(Result) override {}
+  void OnNodeEnd() override {}
+  std::vector<std::vector<Measurement>> runs;
+  std::vector<bool> cut;
+};
+
+// A document with one run of the root whose measurements are [body].
+std::string MeasuredDocument(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<odl_script_result>\r\n <name>t.odl</name>\r\n"
+         " <node>\r\n  <type>root</type>\r\n  <text>root</text>\r\n  <run>\r\n   <iteration>1</iteration>\r\n"
+         "   <result>Failed</result>\r\n   <values><item><type>Integer</type><value>1</value></item></values>\r\n"
+         "   <measurements>" + body + "</measurements>\r\n  </run>\r\n"
+         "  <overall_result>Failed</overall_result>\r\n </node>\r\n</odl_script_result>\r\n";
+}
+
+struct MeasurementCase {
+  const char* name;
+  std::string element;
+  Measurement expected;
+};
+
+class MeasurementReadTest : public ResultsReaderTest, public testing::WithParamInterface<MeasurementCase> {};
+
+TEST_P(MeasurementReadTest, ReadsEveryPartBack) {
+  const MeasurementCase& c = GetParam();
+  WriteFile(dir_ / "m.xml", MeasuredDocument(c.element));
+  MeasurementCollector collector;
+  std::string error;
+  ASSERT_TRUE(ReadResults((dir_ / "m.xml").string(), {&collector}, nullptr, &error)) << error;
+  ASSERT_EQ(collector.runs.size(), 1u);
+  ASSERT_EQ(collector.runs[0].size(), 1u);
+  const Measurement& got = collector.runs[0][0];
+  const Measurement& want = c.expected;
+  EXPECT_EQ(got.name, want.name);
+  EXPECT_EQ(got.kind, want.kind);
+  if (std::isnan(want.number)) {
+    EXPECT_TRUE(std::isnan(got.number));
+  } else {
+    EXPECT_EQ(got.number, want.number);
+  }
+  EXPECT_EQ(got.text, want.text);
+  EXPECT_EQ(got.unit, want.unit);
+  EXPECT_EQ(got.low, want.low);
+  EXPECT_EQ(got.high, want.high);
+  EXPECT_EQ(got.comparison, want.comparison);
+  EXPECT_EQ(got.result, want.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Measurements, MeasurementReadTest,
+    testing::Values(
+        MeasurementCase{"NumberWithLimits",
+                        "<measurement><name>3.3 V rail</name><type>Double</type><value>4.9963</value>"
+                        "<unit>V</unit><low>3.2</low><high>3.4</high><comparison>GELE</comparison>"
+                        "<result>Failed</result></measurement>",
+                        {"3.3 V rail", MeasuredKind::kNumber, 4.9963, "4.9963", "V", 3.2, 3.4,
+                         Comparison::kBetweenInclusive, TestFailed}},
+        MeasurementCase{"TextWithoutLimits",
+                        "<measurement><name>serial &amp; lot</name><type>String</type><value> SN 7 </value>"
+                        "<comparison>LOG</comparison><result>Passed</result></measurement>",
+                        {"serial & lot", MeasuredKind::kText, 0, " SN 7 ", "", std::nullopt, std::nullopt,
+                         Comparison::kLogOnly, TestPassed}},
+        MeasurementCase{"BooleanLowOnly",
+                        "<measurement><name>relay</name><type>Boolean</type><value>true</value>"
+                        "<unit>\xCE\xA9</unit><low>1</low><comparison>eq</comparison><result>Passed</result>"
+                        "</measurement>",
+                        {"relay", MeasuredKind::kBoolean, 1, "true", "\xCE\xA9", 1.0, std::nullopt,
+                         Comparison::kEqual, TestPassed}},
+        MeasurementCase{"UnreadableNumberAndLimits",
+                        "<measurement><name>x</name><type>Double</type><value>lots</value><low>3 V</low>"
+                        "<high>INF</high><comparison>BETWEEN</comparison><result>Warning</result></measurement>",
+                        {"x", MeasuredKind::kNumber, std::nan(""), "lots", "", std::nullopt,
+                         std::numeric_limits<double>::infinity(), Comparison::kLogOnly, TestWarning}},
+        MeasurementCase{"UnknownTypeAndParts",
+                        "<measurement><name>y</name><type>Complex</type><value>1+2i</value><extra>z</extra>"
+                        "<comparison>NE</comparison><low>0</low><result>Passed</result></measurement>",
+                        {"y", MeasuredKind::kText, 0, "1+2i", "", 0.0, std::nullopt, Comparison::kNotEqual,
+                         TestPassed}}),
+    [](const testing::TestParamInfo<MeasurementCase>& info) { return info.param.name; });
+
+// Measurements as the writer writes them come back; a run holds at most the reader's limit and
+// says when it held more; a document without them reads as before.
+TEST_F(ResultsReaderTest, MeasurementsAreReadWithinTheLimit) {
+  ScriptItemPtr root = SampleTree();
+  std::vector<Measurement> many(kMaxRunMeasurements + 3);
+  for (std::size_t i = 0; i < many.size(); ++i) {
+    many[i] = {"m" + std::to_string(i), MeasuredKind::kNumber, 0.5, "0.5", "A", 0.0, 1.0,
+               Comparison::kBetweenExclusive, TestPassed};
+  }
+  root->child(0)->RecordResult(TestPassed, 2, 0.0, {}, MeasurementList(many));
+  root->child(0)->RecordResult(TestPassed, 3, 0.0, {}, MeasurementList({many[7]}));
+  MeasurementCollector collector;
+  std::string error;
+  ASSERT_TRUE(ReadResults(Document(*root), {&collector}, nullptr, &error)) << error;
+  // The root's run, then the assignment's three.
+  ASSERT_GE(collector.runs.size(), 4u);
+  EXPECT_TRUE(collector.runs[1].empty());
+  EXPECT_FALSE(collector.cut[1]);
+  ASSERT_EQ(collector.runs[2].size(), kMaxRunMeasurements);
+  EXPECT_TRUE(collector.cut[2]);
+  ASSERT_EQ(collector.runs[3].size(), 1u);
+  EXPECT_FALSE(collector.cut[3]);
+  EXPECT_EQ(collector.runs[3][0].name, "m7");
+  EXPECT_EQ(collector.runs[3][0].number, 0.5);
+  EXPECT_EQ(collector.runs[3][0].unit, "A");
+  EXPECT_EQ(collector.runs[3][0].high, 1.0);
+  EXPECT_EQ(collector.runs[3][0].comparison, Comparison::kBetweenExclusive);
 }
 
 TEST_F(ResultsReaderTest, AnnotationsGiveLinesAndAreDroppedForAnotherTree) {

@@ -300,6 +300,71 @@ TEST_F(ResultsFilesTest, ValidatesAgainstSchemaAndRenders) {
   EXPECT_NE(html.find("x = 5"), std::string::npos);
 }
 
+// A run's measurements follow its values, each with only the parts it has; the shipped schema
+// accepts the document, and a run without measurements has no element for them.
+TEST_F(ResultsFilesTest, MeasurementsFollowTheValuesAndValidate) {
+  auto root = Item(rootItem, "demo.odl");
+  auto action = Item(actionItem, ".");
+  action->AddChild(Item(idItem, "meter"));
+  action->AddChild(Item(idItem, "Check"));
+  root->AddChild(action);
+  std::vector<Measurement> measured = {
+      {"3.3 V rail", MeasuredKind::kNumber, 4.9963, "4.9963", "V", 3.2, 3.4,
+       Comparison::kBetweenInclusive, TestFailed},
+      {"Ω<&>", MeasuredKind::kText, 0, "a&b", "", std::nullopt, std::nullopt, Comparison::kLogOnly,
+       TestPassed},
+      {"relay", MeasuredKind::kBoolean, 1, "true", "", 0.1, std::nullopt, Comparison::kAtLeast,
+       TestPassed},
+  };
+  action->RecordResult(TestFailed, 1, 0.25, {Variant::Double(4.9963)}, MeasurementList(measured));
+  action->RecordResult(TestPassed, 2, 0.25);
+  root->RecordResult(TestFailed, 1, 0.5);
+  std::string xml = ResultsXml(*root, Header());
+  const std::string expected =
+      "    </values>\r\n"
+      "    <measurements>\r\n"
+      "     <measurement>\r\n"
+      "      <name>3.3 V rail</name>\r\n"
+      "      <type>Double</type>\r\n"
+      "      <value>4.9963</value>\r\n"
+      "      <unit>V</unit>\r\n"
+      "      <low>3.2</low>\r\n"
+      "      <high>3.4</high>\r\n"
+      "      <comparison>GELE</comparison>\r\n"
+      "      <result>Failed</result>\r\n"
+      "     </measurement>\r\n"
+      "     <measurement>\r\n"
+      "      <name>Ω&lt;&amp;&gt;</name>\r\n"
+      "      <type>String</type>\r\n"
+      "      <value>a&amp;b</value>\r\n"
+      "      <comparison>LOG</comparison>\r\n"
+      "      <result>Passed</result>\r\n"
+      "     </measurement>\r\n"
+      "     <measurement>\r\n"
+      "      <name>relay</name>\r\n"
+      "      <type>Boolean</type>\r\n"
+      "      <value>true</value>\r\n"
+      "      <low>0.1</low>\r\n"
+      "      <comparison>GE</comparison>\r\n"
+      "      <result>Passed</result>\r\n"
+      "     </measurement>\r\n"
+      "    </measurements>\r\n"
+      "   </run>\r\n";
+  EXPECT_NE(xml.find(expected), std::string::npos) << xml;
+  auto count = [&xml](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = xml.find(what); at != std::string::npos; at = xml.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<measurements>"), 1u);
+
+  WriteCompanionFiles(dir_.string());
+  std::ofstream(dir_ / "run.xml", std::ios::binary) << std::regex_replace(xml, std::regex(" </date>"), "</date>");
+  std::string validation = Run("xmllint --noout --schema " + (dir_ / kSchemaFile).string() + " " +
+                               (dir_ / "run.xml").string());
+  EXPECT_NE(validation.find("validates"), std::string::npos) << validation;
+}
+
 // The compact form keeps every run that is not Passed and folds each item's Passed runs into
 // one run carrying their count; the shipped schema accepts it as it accepts the full form.
 TEST_F(ResultsFilesTest, CompactFormFoldsPassedRunsAndValidates) {

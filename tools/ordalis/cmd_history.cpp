@@ -1,5 +1,5 @@
 // ordalis history: asks the results store which runs there were, how a script or named result
-// fared over time, what is flaky, and keeps it filled (import) and trimmed (prune).
+// fared over time, what a measurement's values look like over the runs, what is flaky, and keeps it filled (import) and trimmed (prune).
 
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "command.h"
+#include "history/measurement_statistics.h"
 #include "history/results_store.h"
 #include "report/history_import.h"
 #include "report/run_history.h"
@@ -35,6 +36,15 @@ const char kUsage[] =
     "  show RUN                   one run: its facts, labels, named results and failures\n"
     "  trend SCRIPT[:RESULT]      the pass rate of a script, or of one of its named results,\n"
     "                             per day (--week: per week), with the counts\n"
+    "  trend SCRIPT:MEASUREMENT   a measurement's values over every run: count, min, mean, max,\n"
+    "                             standard deviation (sample, divided by n-1) and, with both\n"
+    "                             limits and at least 30 values, Cp = (high-low)/6s and\n"
+    "                             Cpk = min(high-mean, mean-low)/3s, s that standard deviation;\n"
+    "                             the limits are the newest value's. A name that is both a\n"
+    "                             measurement and a named result means the measurement unless\n"
+    "                             --pass-rate or --week is given\n"
+    "  measurements SCRIPT        the measurements a script's runs have taken, with their unit,\n"
+    "                             newest limits and number of values\n"
     "  flaky                      scripts and named results that both passed and failed on the\n"
     "                             same version under test within their last runs\n"
     "  export --format csv|json   the runs list gives, for a spreadsheet or a tool\n"
@@ -56,12 +66,15 @@ const char kUsage[] =
     "  --script NAME  --verdict WORD  --since DATE  --until DATE  --host NAME\n"
     "  --label KEY=VALUE (repeatable)  --limit N (list: default 50; 0 for all)\n"
     "  DATE is YYYY-MM-DD or 'YYYY-MM-DD hh:mm:ss'; WORD a result: passed, failed, error...\n"
+    "Options of trend:\n"
+    "  --week  --pass-rate        the pass rate per week; the pass rate of a named result\n"
+    "                             that shares its name with a measurement\n"
     "Options of flaky:\n"
     "  --last N                   the runs of each script looked at (default 20); a named\n"
     "                             result counts its runs within those\n"
     "\n"
-    "Exit status: 0 success, 1 when the run asked for is not in the store, 2 for a usage error\n"
-    "or a store that cannot be opened or read.\n";
+    "Exit status: 0 success, 1 when the run, script or measurement asked for is not in the\n"
+    "store, 2 for a usage error or a store that cannot be opened or read.\n";
 
 struct Options {
   std::string command;
@@ -70,6 +83,7 @@ struct Options {
   std::string results_dir = "Results";
   bool json = false;
   bool week = false;
+  bool pass_rate = false;
   std::string format;
   history::RunFilter filter;
   bool limit_given = false;
@@ -133,6 +147,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       options->json = true;
     } else if (arg == "--week") {
       options->week = true;
+    } else if (arg == "--pass-rate") {
+      options->pass_rate = true;
     } else if (!arg.empty() && arg[0] == '-') {
       return Fail("unknown option '" + arg + "'");
     } else if (options->command.empty()) {
@@ -257,6 +273,17 @@ void PrintRunFacts(const RunRecord& run) {
   for (const auto& row : rows) std::printf("%-19s %s\n", (row[0] + ":").c_str(), row[1].c_str());
 }
 
+// A number as a person reads it: up to six significant digits.
+std::string Number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  return text;
+}
+
+std::string OptionalNumber(const std::optional<double>& value) { return value ? Number(*value) : "-"; }
+
+json OptionalJson(const std::optional<double>& value) { return value ? json(*value) : json(nullptr); }
+
 int Show(history::ResultsStore& store, const Options& options) {
   std::int64_t id = 0;
   if (options.operands.size() != 1 || !ParseCount(options.operands[0], &id)) {
@@ -278,6 +305,13 @@ int Show(history::ResultsStore& store, const Options& options) {
                                  {"result", history::ResultName(failure.result)}, {"text", failure.text},
                                  {"values", failure.values}});
     }
+    out["measurements"] = json::array();
+    for (const auto& row : run->measurements) {
+      const Measurement& m = row.measurement;
+      out["measurements"].push_back({{"name", m.name}, {"value", m.text}, {"unit", m.unit}, {"low", OptionalJson(m.low)},
+                                     {"high", OptionalJson(m.high)}, {"comparison", ComparisonWord(m.comparison)},
+                                     {"result", history::ResultName(m.result)}, {"file", row.file}, {"line", row.line}});
+    }
     PrintJson(out);
     return 0;
   }
@@ -290,6 +324,13 @@ int Show(history::ResultsStore& store, const Options& options) {
     std::printf("  %s%s: %s%s\n", where.c_str(), history::ResultName(failure.result), failure.text.c_str(),
                 failure.values.empty() ? "" : (" \xE2\x80\x94 " + failure.values).c_str());
   }
+  if (!run->measurements.empty()) std::printf("\nMeasurements:\n");
+  for (const auto& row : run->measurements) {
+    const Measurement& m = row.measurement;
+    std::string limits = m.low || m.high ? ", limits " + OptionalNumber(m.low) + " to " + OptionalNumber(m.high) : "";
+    std::printf("  %-16s %s = %s%s%s\n", history::ResultName(m.result), m.name.c_str(), m.text.c_str(),
+                m.unit.empty() ? "" : (" " + m.unit).c_str(), limits.c_str());
+  }
   return 0;
 }
 
@@ -300,16 +341,70 @@ std::string Rate(std::int64_t passed, std::int64_t total) {
   return text;
 }
 
+std::string MeasurementNames(const std::vector<history::MeasurementSummary>& measurements) {
+  if (measurements.empty()) return "it has no measurements";
+  std::string names = "its measurements: ";
+  for (std::size_t i = 0; i < measurements.size(); ++i) names += (i ? ", '" : "'") + measurements[i].name + "'";
+  return names;
+}
+
+// The statistics of one measurement's numeric values over every stored run of its script.
+int MeasurementTrend(history::ResultsStore& store, const Options& options, const std::string& script,
+                     const std::string& name) {
+  std::vector<history::MeasuredValue> values = store.MeasurementValues(script, name);
+  if (values.empty()) return Fail("the measurement '" + name + "' of " + script + " has no numeric values"), 1;
+  std::vector<double> numbers;
+  numbers.reserve(values.size());
+  for (const auto& value : values) numbers.push_back(value.number);
+  const history::MeasuredValue& newest = values.back();
+  history::MeasurementStatistics stats = history::Summarise(numbers, newest.low, newest.high);
+  if (options.json) {
+    PrintJson({{"script", script}, {"measurement", name}, {"unit", newest.unit}, {"count", stats.count},
+               {"min", stats.min}, {"mean", stats.mean}, {"max", stats.max},
+               {"standard_deviation", stats.standard_deviation}, {"low", OptionalJson(newest.low)},
+               {"high", OptionalJson(newest.high)}, {"cp", OptionalJson(stats.cp)}, {"cpk", OptionalJson(stats.cpk)}});
+    return 0;
+  }
+  std::string unit = newest.unit.empty() ? "" : " " + newest.unit;
+  std::vector<std::vector<std::string>> rows = {
+      {"Script", script}, {"Measurement", name + (newest.unit.empty() ? "" : " (" + newest.unit + ")")},
+      {"Count", std::to_string(stats.count)}, {"Min", Number(stats.min) + unit}, {"Mean", Number(stats.mean) + unit},
+      {"Max", Number(stats.max) + unit},
+      {"Std deviation", Number(stats.standard_deviation) + unit + " (sample, n-1)"},
+      {"Limits", OptionalNumber(newest.low) + " to " + OptionalNumber(newest.high) + unit + " (newest run's)"}};
+  if (stats.cp) {
+    rows.push_back({"Cp", Number(*stats.cp)});
+    rows.push_back({"Cpk", Number(*stats.cpk)});
+  } else {
+    rows.push_back({"Cp, Cpk", "need both limits, at least " + std::to_string(history::kCapabilityMinimumValues) +
+                                   " values and a spread above zero"});
+  }
+  for (const auto& row : rows) std::printf("%-15s %s\n", (row[0] + ":").c_str(), row[1].c_str());
+  return 0;
+}
+
 int Trend(history::ResultsStore& store, const Options& options) {
-  if (options.operands.size() != 1) return Fail("trend takes one SCRIPT or SCRIPT:RESULT"), 2;
+  if (options.operands.size() != 1) return Fail("trend takes one SCRIPT, SCRIPT:RESULT or SCRIPT:MEASUREMENT"), 2;
   std::string script = options.operands[0];
   std::string named;
   if (std::size_t colon = script.find(':'); colon != std::string::npos) {
     named = script.substr(colon + 1);
     script = script.substr(0, colon);
+    if (named.empty()) return Fail("nothing after the colon in '" + options.operands[0] + "': give SCRIPT:RESULT or SCRIPT:MEASUREMENT"), 2;
   }
   script = std::filesystem::path(script).filename().string();
+  bool asks_pass_rate = options.pass_rate || options.week;
+  std::vector<history::MeasurementSummary> measurements;
+  if (!named.empty()) {
+    if (!store.HasScript(script)) return Fail("no runs of " + script + " in the store"), 1;
+    measurements = store.ScriptMeasurements(script);
+    bool measured = std::any_of(measurements.begin(), measurements.end(), [&](const auto& m) { return m.name == named; });
+    if (measured && !asks_pass_rate) return MeasurementTrend(store, options, script, named);
+  }
   auto points = store.Trend(script, named, options.week ? history::Period::kWeek : history::Period::kDay);
+  if (!named.empty() && points.empty()) {
+    return Fail(script + " has no named result or measurement '" + named + "'; " + MeasurementNames(measurements)), 1;
+  }
   if (options.json) {
     json out = json::array();
     for (const auto& p : points) {
@@ -324,6 +419,29 @@ int Trend(history::ResultsStore& store, const Options& options) {
                     Rate(p.passed, p.total)});
   }
   PrintTable({options.week ? "WEEK OF" : "DAY", "PASSED", "FAILED", "RUNS", "PASS RATE"}, rows);
+  return 0;
+}
+
+int Measurements(history::ResultsStore& store, const Options& options) {
+  if (options.operands.size() != 1) return Fail("measurements takes one SCRIPT"), 2;
+  std::string script = std::filesystem::path(options.operands[0]).filename().string();
+  if (!store.HasScript(script)) return Fail("no runs of " + script + " in the store"), 1;
+  std::vector<history::MeasurementSummary> measurements = store.ScriptMeasurements(script);
+  if (options.json) {
+    json out = json::array();
+    for (const auto& m : measurements) {
+      out.push_back({{"name", m.name}, {"unit", m.unit}, {"low", OptionalJson(m.low)}, {"high", OptionalJson(m.high)},
+                     {"comparison", m.comparison}, {"values", m.values}, {"numbers", m.numbers}});
+    }
+    PrintJson(out);
+    return 0;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& m : measurements) {
+    rows.push_back({m.name, m.unit, OptionalNumber(m.low), OptionalNumber(m.high), m.comparison,
+                    std::to_string(m.values)});
+  }
+  PrintTable({"MEASUREMENT", "UNIT", "LOW", "HIGH", "COMPARISON", "VALUES"}, rows);
   return 0;
 }
 
@@ -412,7 +530,7 @@ int Import(history::ResultsStore& store, const Options& options) {
 
 int Dispatch(history::ResultsStore& store, const Options& options) {
   static const std::map<std::string, int (*)(history::ResultsStore&, const Options&)> kCommands = {
-      {"list", List}, {"show", Show}, {"trend", Trend}, {"flaky", Flaky},
+      {"list", List}, {"show", Show}, {"trend", Trend}, {"measurements", Measurements}, {"flaky", Flaky},
       {"export", Export}, {"prune", Prune}, {"import", Import}};
   return kCommands.at(options.command)(store, options);
 }
@@ -424,7 +542,7 @@ int HistoryCommand(const std::vector<std::string>& args) {
   }
   Options options;
   if (!ParseOptions(args, &options)) return 2;
-  static const char* const kKnown[] = {"list", "show", "trend", "flaky", "export", "prune", "import"};
+  static const char* const kKnown[] = {"list", "show", "trend", "measurements", "flaky", "export", "prune", "import"};
   if (std::find(std::begin(kKnown), std::end(kKnown), options.command) == std::end(kKnown)) {
     Fail("unknown command '" + options.command + "'\n\n" + kUsage);
     return 2;
