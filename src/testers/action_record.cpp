@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <memory>
 #include <cstring>
 #include <system_error>
 
@@ -61,6 +63,41 @@ void ActionRecord::Fail(const char* step, int error) {
   } catch (...) {
     // Whoever listens cannot make the record worse; the run goes on.
   }
+}
+
+namespace {
+
+// [value] in the shortest form that reads back as the same number.
+std::string ShortestNumber(double value) {
+  char text[64];
+  auto written = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, written.ptr);
+}
+
+// The type word and exact text of a measured value; a value that is neither a number, a text
+// nor a boolean is kept as its literal text.
+std::pair<const char*, std::string> MeasuredText(const Variant& value) {
+  double number = 0;
+  if (value.type() == VT_BSTR) return {"String", value.as_string()};
+  if (value.type() == VT_BOOL) return {"Boolean", value.as_bool() ? "true" : "false"};
+  if (MeasuredValue::NumberOf(value, &number)) return {"Double", ShortestNumber(number)};
+  return {"String", LiteralText(std::make_shared<VariantArray>(VariantArray{value}))};
+}
+
+}  // namespace
+
+std::string MeasurementsLiteral(const MeasuredValues& measured) {
+  auto list = std::make_shared<VariantArray>();
+  list->reserve(measured.size());
+  for (const MeasuredValue& m : measured) {
+    auto [type, text] = MeasuredText(m.value);
+    list->push_back(Variant::Array({Variant::String(m.name), Variant::String(type), Variant::String(std::move(text)),
+                                    Variant::String(m.unit),
+                                    Variant::String(m.has_low ? ShortestNumber(m.low) : std::string()),
+                                    Variant::String(m.has_high ? ShortestNumber(m.high) : std::string()),
+                                    Variant::Int(m.comparison), Variant::Int(m.result)}));
+  }
+  return LiteralText(list);
 }
 
 namespace {
@@ -150,7 +187,7 @@ void ActionRecord::WriteIn(const VariantArrayPtr& parameters) {
   WriteLine();
 }
 
-void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values) {
+void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values, const MeasuredValues& measured) {
   if (fd_ < 0) return;
   line_ = "    ";
   line_ += std::to_string(Ticks());
@@ -159,6 +196,11 @@ void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values) {
   line_ += ' ';
   line_ += LiteralText(values);
   line_ += "\r\n";
+  if (!measured.empty()) {
+    line_ += "    M ";
+    line_ += MeasurementsLiteral(measured);
+    line_ += "\r\n";
+  }
   WriteLine();
 }
 
