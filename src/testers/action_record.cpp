@@ -67,37 +67,83 @@ void ActionRecord::Fail(const char* step, int error) {
 
 namespace {
 
-// [value] in the shortest form that reads back as the same number.
-std::string ShortestNumber(double value) {
+// Appends [value] in the shortest form that reads back as the same number.
+void AppendShortest(std::string& out, double value) {
   char text[64];
   auto written = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, written.ptr);
+  out.append(text, written.ptr);
 }
 
-// The type word and exact text of a measured value; a value that is neither a number, a text
-// nor a boolean is kept as its literal text.
-std::pair<const char*, std::string> MeasuredText(const Variant& value) {
+// Appends [text] as a script string literal, escaped as the record's values are.
+void AppendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c; break;
+    }
+  }
+  out += '"';
+}
+
+// Appends the type word and exact text of a measured value, each quoted; a value that is
+// neither a number, a text nor a boolean is kept as its literal text.
+void AppendMeasuredValue(std::string& out, const Variant& value) {
   double number = 0;
-  if (value.type() == VT_BSTR) return {"String", value.as_string()};
-  if (value.type() == VT_BOOL) return {"Boolean", value.as_bool() ? "true" : "false"};
-  if (MeasuredValue::NumberOf(value, &number)) return {"Double", ShortestNumber(number)};
-  return {"String", LiteralText(std::make_shared<VariantArray>(VariantArray{value}))};
+  if (value.type() == VT_BSTR) {
+    out += "\"String\",";
+    AppendQuoted(out, value.as_string());
+  } else if (value.type() == VT_BOOL) {
+    out += value.as_bool() ? "\"Boolean\",\"true\"" : "\"Boolean\",\"false\"";
+  } else if (MeasuredValue::NumberOf(value, &number)) {
+    out += "\"Double\",\"";
+    AppendShortest(out, number);
+    out += '"';
+  } else {
+    out += "\"String\",";
+    AppendQuoted(out, LiteralText(std::make_shared<VariantArray>(VariantArray{value})));
+  }
+}
+
+void AppendLimit(std::string& out, bool has, double limit) {
+  out += '"';
+  if (has) AppendShortest(out, limit);
+  out += '"';
 }
 
 }  // namespace
 
+// Written straight into the line, as LiteralText would write the lists: the line is on the path
+// of every action that measures.
 std::string MeasurementsLiteral(const MeasuredValues& measured) {
-  auto list = std::make_shared<VariantArray>();
-  list->reserve(measured.size());
+  std::string out;
   for (const MeasuredValue& m : measured) {
-    auto [type, text] = MeasuredText(m.value);
-    list->push_back(Variant::Array({Variant::String(m.name), Variant::String(type), Variant::String(std::move(text)),
-                                    Variant::String(m.unit),
-                                    Variant::String(m.has_low ? ShortestNumber(m.low) : std::string()),
-                                    Variant::String(m.has_high ? ShortestNumber(m.high) : std::string()),
-                                    Variant::Int(m.comparison), Variant::Int(m.result)}));
+    if (!out.empty()) out += ',';
+    out += '[';
+    AppendQuoted(out, m.name);
+    out += ',';
+    AppendMeasuredValue(out, m.value);
+    out += ',';
+    AppendQuoted(out, m.unit);
+    out += ',';
+    AppendLimit(out, m.has_low, m.low);
+    out += ',';
+    AppendLimit(out, m.has_high, m.high);
+    out += ',';
+    out += std::to_string(static_cast<int>(m.comparison));
+    out += ',';
+    out += std::to_string(static_cast<int>(m.result));
+    out += ']';
   }
-  return LiteralText(list);
+  return out;
 }
 
 namespace {
