@@ -84,6 +84,16 @@ void BM_LocalCalls(benchmark::State& state) {
 void BM_RecordedEchoActions(benchmark::State& state) {
   RunLoop(state, "t = new echo()\n", "  t.Echo()\n");
 }
+// Echo actions sent the parameters of the measuring ones below, without measuring: what the
+// parameters and returned values cost, apart from the measurement.
+void BM_RecordedEchoActionsWithParameters(benchmark::State& state) {
+  RunLoop(state, "t = new echo()\n", "  t.Echo(\"\", 1.5, \"V\", \"GELE\", 1, 2)\n");
+}
+// The same, each action reporting one measurement with its limits (target: at least 70 % of the
+// rate without).
+void BM_RecordedMeasuringEchoActions(benchmark::State& state) {
+  RunLoop(state, "t = new echo()\n", "  t.Measure(\"\", 1.5, \"V\", \"GELE\", 1, 2)\n");
+}
 
 // Heap bytes held per recorded result that carries no values.
 void BM_BytesPerRecordedResult(benchmark::State& state) {
@@ -115,6 +125,8 @@ BENCHMARK(BM_ArithmeticLoop)->Arg(200000)->UseManualTime()->Unit(benchmark::kMil
 BENCHMARK(BM_FunctionCalls)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LocalCalls)->Args({100000, 0})->Args({100000, 500})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecordedEchoActions)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordedEchoActionsWithParameters)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordedMeasuringEchoActions)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BytesPerRecordedResult)->Arg(200000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "batch/batch_queue.h"
 #include "engine/script.h"
 #include "interp/variable_table.h"
+#include "ordalis/measurement.h"
 #include "language/script_item.h"
 #include "platform/event.h"
 #include "proxy/script_proxy.h"
@@ -1448,7 +1449,45 @@ std::string ExceptionText(py::error_already_set& error) {
   }
 }
 
-class PythonTester : public ITester2 {
+// The measurements of an ordalis.Outcome: each ordalis.Measurement as the engine takes it, judged
+// by its limits when it gives no result.
+MeasuredValues MeasurementsOf(const py::object& outcome) {
+  MeasuredValues measured;
+  if (!py::hasattr(outcome, "measurements")) return measured;
+  static const std::pair<const char*, MeasurementComparison> kWords[] = {
+      {"GELE", CompareBetweenInclusive}, {"GTLT", CompareBetweenExclusive}, {"GE", CompareAtLeast},
+      {"LE", CompareAtMost}, {"EQ", CompareEqual}, {"NE", CompareNotEqual}, {"LOG", CompareLogOnly}};
+  for (py::handle item : py::iter(outcome.attr("measurements"))) {
+    MeasuredValue& m = measured.emplace_back();
+    m.name = py::str(item.attr("name")).cast<std::string>();
+    m.value = FromPython(py::reinterpret_borrow<py::object>(item.attr("value")));
+    m.unit = py::str(item.attr("unit")).cast<std::string>();
+    py::object low = item.attr("low");
+    py::object high = item.attr("high");
+    m.has_low = !low.is_none();
+    m.low = m.has_low ? low.cast<double>() : 0.0;
+    m.has_high = !high.is_none();
+    m.high = m.has_high ? high.cast<double>() : 0.0;
+    const std::string word = py::str(item.attr("comparison")).cast<std::string>();
+    bool known = false;
+    for (const auto& [name, comparison] : kWords) {
+      if (word == name) {
+        m.comparison = comparison;
+        known = true;
+      }
+    }
+    if (!known) throw std::invalid_argument("a measurement's comparison is GELE, GTLT, GE, LE, EQ, NE or LOG, not " + word);
+    py::object result = item.attr("result");
+    if (result.is_none()) {
+      m.Judge();
+    } else {
+      m.result = static_cast<Result>(result.cast<int>());
+    }
+  }
+  return measured;
+}
+
+class PythonTester : public ITester2, public ITesterMeasurements {
  public:
   explicit PythonTester(PythonTesterClass type) : type_(std::move(type)) {}
   ~PythonTester() override { DropPythonObject(instance_); }
@@ -1472,6 +1511,7 @@ class PythonTester : public ITester2 {
     if (values == nullptr || result == nullptr) return E_POINTER;
     if (action_number >= type_.actions.size()) return E_INVALIDARG;
     values->reset();
+    measured_.clear();
     EngineGil gil;
     if (!gil || !instance_) {
       *result = gil ? TestError : TestAborted;
@@ -1488,6 +1528,7 @@ class PythonTester : public ITester2 {
       *result = TestPassed;
       if (py::hasattr(answer, "_ordalis_outcome")) {
         *result = static_cast<Result>(answer.attr("result").cast<int>());
+        measured_ = MeasurementsOf(answer);
         answer = answer.attr("values");
       }
       if (!answer.is_none()) {
@@ -1506,6 +1547,13 @@ class PythonTester : public ITester2 {
       LogLine(severe, type_.name + "." + type_.actions[action_number] + ": " + error.what());
       *result = TestError;
     }
+    return S_OK;
+  }
+  // The measurements of the latest action's Outcome; the run thread only.
+  Status TakeMeasurements(MeasuredValues* measurements) override {
+    if (measurements == nullptr) return E_POINTER;
+    *measurements = std::move(measured_);
+    measured_.clear();
     return S_OK;
   }
   Status ActionDocumentation(std::uint32_t action_number, std::string* description, TextArray* in_parameters,
@@ -1633,6 +1681,7 @@ class PythonTester : public ITester2 {
   };
 
   PythonTesterClass type_;
+  MeasuredValues measured_;  // of the latest action
   unsigned long action_thread_ = 0;
   py::object instance_;
   std::mutex trace_mutex_;

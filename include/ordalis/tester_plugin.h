@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "ordalis/interfaces.h"
+#include "ordalis/measurement.h"
 #include "ordalis/plugin.h"
 
 namespace ordalis::plugin {
@@ -110,6 +111,22 @@ class Call {
   }
   VariantArrayPtr& Values() { return values_; }
 
+  // Reports a measurement of this action and gives it back for its limits, which also judge it:
+  //   call.Measure("5 V rail", volts, "V").Between(4.75, 5.25);
+  // Without limits it is log-only. An empty name lets the script name it (the statement's result
+  // label, or the action's name). The reference lasts until the next Measure.
+  MeasuredValue& Measure(std::string name, Variant value, std::string unit = std::string()) {
+    MeasuredValue& measured = measurements_.emplace_back();
+    measured.name = std::move(name);
+    measured.value = std::move(value);
+    measured.unit = std::move(unit);
+    return measured;
+  }
+  MeasuredValue& Measure(std::string name, double value, std::string unit = std::string()) {
+    return Measure(std::move(name), Variant::Double(value), std::move(unit));
+  }
+  MeasuredValues& Measurements() { return measurements_; }
+
   // Makes the call itself fail with [status] (the action's Result is then not used).
   void FailCall(Status status) { status_ = status; }
   Status CallStatus() const { return status_; }
@@ -122,6 +139,7 @@ class Call {
  private:
   VariantArrayPtr parameters_;
   VariantArrayPtr values_;
+  MeasuredValues measurements_;
   Status status_ = S_OK;
   std::function<void(LoggingLevel, const std::string&)> log_;
 };
@@ -152,7 +170,7 @@ struct ActionRow {
 // may declare static constexpr const char* kVersion (default "1.0"), and may override the
 // virtual hooks below.
 template <typename Self>
-class Tester : public ITester3, public std::enable_shared_from_this<Self> {
+class Tester : public ITester3, public ITesterMeasurements, public std::enable_shared_from_this<Self> {
  public:
   using Action = ActionRow<Self>;
   using ActionTable = std::vector<Action>;
@@ -176,6 +194,7 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
     if (!result) return E_POINTER;
     if (action_number >= Self::Actions().size()) return E_INVALIDARG;
     ++execute_count_;
+    measurements_.clear();
     Call call(parameters, [this](LoggingLevel level, const std::string& text) { Log(level, text); });
     Result outcome = TestError;
     // An abort that arrives while the engine starts this call, before the action runs, is
@@ -193,6 +212,7 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
     if (Failed(call.CallStatus())) return call.CallStatus();
     *result = outcome;
     if (values) *values = std::move(call.Values());
+    measurements_ = std::move(call.Measurements());
     return S_OK;
   }
   Status ActionDocumentation(std::uint32_t action_number, std::string* description,
@@ -279,6 +299,14 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
     return S_OK;
   }
 
+  // ITesterMeasurements
+  Status TakeMeasurements(MeasuredValues* measurements) override {
+    if (!measurements) return E_POINTER;
+    *measurements = std::move(measurements_);
+    measurements_.clear();
+    return S_OK;
+  }
+
   // ITester3
   Status get_NumberOfReturnedTesters(std::uint32_t* count) override {
     if (!count) return E_POINTER;
@@ -351,6 +379,7 @@ class Tester : public ITester3, public std::enable_shared_from_this<Self> {
   bool abort_requested_ = false;
   std::atomic<std::uint64_t> execute_count_{0};
   std::atomic<bool> open_{false};
+  MeasuredValues measurements_;  // of the latest action; the run thread only
 };
 
 // A creator for one or more tester types; type number i is the i-th class of Types. Its version

@@ -90,6 +90,13 @@ class Multimeter : public ordalis::plugin::Tester<Multimeter> {
   ordalis::TextArray ConstructorParameters() const override { return {"seed"}; }
 
  private:
+  // The unit a function reads in.
+  static const char* UnitOf(const std::string& function) {
+    if (function == "DCI") return "A";
+    if (function == "RES") return "\u03A9";
+    return "V";
+  }
+
   static bool KnownFunction(const std::string& function) {
     return function == "DCV" || function == "ACV" || function == "DCI" || function == "RES";
   }
@@ -132,7 +139,9 @@ class Multimeter : public ordalis::plugin::Tester<Multimeter> {
     double reading = 0;
     if (!low || !high || !Read(call, &reading)) return ordalis::TestError;
     call.Return(Variant::Double(reading));
-    bool inside = reading >= *low && reading <= *high;
+    // The reading is reported as a measurement named by the function, judged by its limits.
+    const bool inside =
+        call.Measure(call.Text(0), reading, UnitOf(call.Text(0))).Between(*low, *high).result == TestPassed;
     call.Log(inside ? ordalis::information : ordalis::warning,
              call.Text(0) + " " + Fixed(reading, 4) + (inside ? " within " : " outside ") + "[" +
                  Fixed(*low, 4) + ", " + Fixed(*high, 4) + "]");
@@ -222,6 +231,8 @@ class PowerSupply : public ordalis::plugin::Tester<PowerSupply> {
     std::lock_guard lock(mutex_);
     double volts = on_ ? Round(OutputVolts() + 0.002 * noise_.Next(), 3) : 0.0;
     call.Return(Variant::Double(volts));
+    // Log-only, left unnamed: the script's result label (or the action's name) names it.
+    call.Measure("", volts, "V");
     return TestPassed;
   }
 
@@ -229,6 +240,7 @@ class PowerSupply : public ordalis::plugin::Tester<PowerSupply> {
     std::lock_guard lock(mutex_);
     double amperes = on_ ? Round(OutputVolts() / kLoadOhms + 0.0005 * noise_.Next(), 4) : 0.0;
     call.Return(Variant::Double(amperes));
+    call.Measure("", amperes, "A");
     return TestPassed;
   }
 

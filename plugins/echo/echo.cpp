@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "ordalis/tester_plugin.h"
 
@@ -42,6 +43,10 @@ class Echo : public ordalis::plugin::Tester<Echo> {
         {"NewEcho", "Returns a new echo tester among its values", {}, {"tester"},
          &Echo::DoNewEcho},
         {"Broken", "The call itself fails (E_FAIL)", {}, {}, &Echo::DoBroken},
+        {"Measure",
+         "Reports a measurement of the value with its name, unit and limits (comparison GELE, GTLT, "
+         "GE, LE, EQ, NE or LOG); returns the value, with the measurement's verdict as its result",
+         {"name", "value", "unit", "comparison", "low", "high"}, {"value"}, &Echo::DoMeasure},
     };
     return table;
   }
@@ -112,6 +117,40 @@ class Echo : public ordalis::plugin::Tester<Echo> {
   Result DoNewEcho(Call& call) {
     call.Return(Variant::Dispatch(Make()));
     return ordalis::TestPassed;
+  }
+
+  // Measure(name, value, unit, comparison, low, high): an empty name is left for the script to
+  // name; a comparison without the limits it needs fails the measurement.
+  Result DoMeasure(Call& call) {
+    static const std::pair<const char*, ordalis::MeasurementComparison> kComparisons[] = {
+        {"GELE", ordalis::CompareBetweenInclusive}, {"GTLT", ordalis::CompareBetweenExclusive},
+        {"GE", ordalis::CompareAtLeast}, {"LE", ordalis::CompareAtMost}, {"EQ", ordalis::CompareEqual},
+        {"NE", ordalis::CompareNotEqual}, {"LOG", ordalis::CompareLogOnly}};
+    ordalis::MeasuredValue& measured = call.Measure(call.Text(0), call[1], call.Text(2));
+    const std::string word = call.Text(3);
+    bool known = word.empty();
+    for (const auto& [name, comparison] : kComparisons) {
+      if (word == name) {
+        measured.comparison = comparison;
+        known = true;
+      }
+    }
+    if (!known) {
+      call.Log(ordalis::severe, "Measure knows the comparisons GELE, GTLT, GE, LE, EQ, NE and LOG, not " + word);
+      return ordalis::TestError;
+    }
+    if (auto low = call.Number(4)) {
+      measured.has_low = true;
+      measured.low = *low;
+    }
+    if (auto high = call.Number(5)) {
+      measured.has_high = true;
+      measured.high = *high;
+    }
+    measured.Judge();
+    const Result verdict = measured.result;
+    call.Return(call[1]);
+    return verdict;
   }
 
   Result DoBroken(Call& call) {

@@ -20,7 +20,7 @@ from __future__ import annotations
 import enum
 import os
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, List, Optional, Sequence
 
 
 def _find_installed_plugins() -> None:
@@ -59,7 +59,7 @@ __all__ = [
     "Aborted", "ApplicationManager", "BatchQueue", "BatchQueueItem", "BatchQueueItemCreator",
     "BatchQueueItemStatus", "BatchQueueRunner", "BatchQueueState", "LoggingLevel", "OrdalisError",
     "Result", "RunResult", "Script", "ScriptItem", "ScriptProxy", "ScriptState", "Tester",
-    "TesterCreator", "TesterUtilities", "class_names", "run", "Outcome", "tester",
+    "TesterCreator", "TesterUtilities", "class_names", "run", "Outcome", "Measurement", "tester",
     "register_tester",
 ]
 
@@ -254,15 +254,39 @@ _close_on_exit(Script, lambda script: script.close())
 _close_on_exit(BatchQueue, lambda queue: queue.close())
 
 
+class Measurement:
+    """A measurement a Python tester's action reports, in an Outcome's measurements:
+    Measurement("DCV", 4.9963, "V", low=3.2, high=3.4). The comparison ("GELE", "GTLT", "GE",
+    "LE", "EQ", "NE" or "LOG") follows from the limits given when left out: both GELE, only low
+    GE, only high LE, none LOG. Without a result the limits judge the value. An empty name lets
+    the script name it (the statement's result label, or the action's name)."""
+
+    def __init__(self, name: str, value: Any, unit: str = "", low: Optional[float] = None,
+                 high: Optional[float] = None, comparison: Optional[str] = None,
+                 result: Optional[Result] = None):
+        self.name = name
+        self.value = value
+        self.unit = unit
+        self.low = None if low is None else float(low)
+        self.high = None if high is None else float(high)
+        if comparison is None:
+            comparison = ("GELE" if high is not None else "GE") if low is not None else (
+                "LE" if high is not None else "LOG")
+        self.comparison = comparison.upper()
+        self.result = None if result is None else int(result)
+
+
 class Outcome:
-    """What a Python tester's action returns to set its result: Outcome(Result.FAILED, 3.1)."""
+    """What a Python tester's action returns to set its result: Outcome(Result.FAILED, 3.1), and
+    to report measurements: Outcome(Result.PASSED, 5.0, measurements=[Measurement(...)])."""
     _ordalis_outcome = True
 
-    def __init__(self, result: Result, *values: Any):
+    def __init__(self, result: Result, *values: Any, measurements: Sequence[Measurement] = ()):
         self.result = int(result)
         self.values = values if len(values) != 1 else values[0]
         if not values:
             self.values = None
+        self.measurements = list(measurements)
 
 
 def register_tester(cls, name: Optional[str] = None):

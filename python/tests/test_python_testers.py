@@ -25,6 +25,11 @@ class Supply:
         return ordalis.Outcome(ordalis.Result.PASSED if low <= self.volts <= high else ordalis.Result.FAILED,
                                self.volts)
 
+    def Rail(self, name, low, high):
+        """Reports the voltage as a measurement, judged by its limits."""
+        rail = ordalis.Measurement(name, self.volts, "V", low=low, high=high)
+        return ordalis.Outcome(ordalis.Result.PASSED, self.volts, measurements=[rail])
+
     def Pair(self, first, second):
         return second, first
 
@@ -61,6 +66,20 @@ s.Broken()
     assert [r.result for r in result.named_results] == [ordalis.Result.FAILED]
     assert any("(4): Error" in f for f in result.failures), result.failures
     assert "ValueError: the relay is stuck" in log and "Traceback" in log
+
+
+def test_an_outcome_reports_measurements(tmp_path):
+    # A failed measurement fails the action that passed, and names itself in the failure line;
+    # one left unnamed takes the statement's result label.
+    result, _ = run_text(tmp_path, """
+s = new pysupply(5.2)
+result "5 V rail" r = s.Rail("", 4.75, 5.25)
+result "3.3 V rail" r = s.Rail("DCV", 3.2, 3.4)
+""")
+    assert [r.result for r in result.named_results] == [ordalis.Result.PASSED, ordalis.Result.FAILED]
+    assert any("3.3 V rail: DCV = 5.2 V, limits 3.2\u20133.4 V" in f for f in result.failures), result.failures
+    xml = next((tmp_path / "Results").glob("*.xml")).read_text()
+    assert "<name>5 V rail</name>" in xml and "<comparison>GELE</comparison>" in xml, xml
 
 
 def test_a_type_is_registered_once():

@@ -5,6 +5,7 @@
 
 #include "interp/evaluator.h"
 #include "interp/formatting.h"
+#include "interp/measurement_intake.h"
 #include "interp/run_judge.h"
 #include "interp/variable_table.h"
 #include "interp/variables.h"
@@ -224,6 +225,7 @@ struct StatementExecutor::Statement {
 struct StatementExecutor::TesterCall {
   VariantArrayPtr parameters;
   VariantArrayPtr values;
+  MeasuredValues measured;
   Result result = TestError;
   Status status = S_OK;
 };
@@ -324,11 +326,13 @@ Result StatementExecutor::ExecuteFrom(Cursor cursor, FunctionReturn& target, Cha
         log_.Log(finest, kScript, "command \"%s\" result %s", item->text().c_str(),
                 VariableValue::ResultWord(result).c_str());
       }
-      if (statement.recording == Recording::kRecord || result == TestAborted) {
+      // A statement that measured keeps a record of its run: the measurements live on it.
+      if (statement.recording == Recording::kRecord || result == TestAborted || !measured_.empty()) {
         // A Passed run folded into an earlier one keeps no time: the clock is not read again.
         const bool seen = timed && !(result == TestPassed && item->PassedRunIsFolded());
         double taken = seen ? Stopwatch::SecondsBetween(start, Stopwatch::Now()) : 0.0;
-        item->RecordResult(result, script_.iteration(), taken, statement.Recorded());
+        item->RecordResult(result, script_.iteration(), taken, statement.Recorded(), std::move(measured_));
+        measured_.clear();
       } else {
         item->SetStatus(result);
       }
@@ -373,8 +377,9 @@ Result StatementExecutor::RunChild(ScriptItem* item, FunctionReturn& target) {
 Result StatementExecutor::ExecuteAssignment(ScriptItem* assignment) {
   Statement statement;
   Result result = Assignment(assignment, statement);
-  if (statement.recording == Recording::kRecord) {
-    assignment->RecordResult(result, script_.iteration(), 0.0, statement.Recorded());
+  if (statement.recording == Recording::kRecord || !measured_.empty()) {
+    assignment->RecordResult(result, script_.iteration(), 0.0, statement.Recorded(), std::move(measured_));
+    measured_.clear();
   } else {
     assignment->SetStatus(result);
   }
@@ -534,7 +539,8 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
   std::shared_ptr<ScriptPlayback> playback = script_.playback();
   if (playback && tester.get() == static_cast<ITester*>(playback.get())) {
     call.status = playback->Execute(0, call.parameters, &call.values, &call.result);
-    script_.action_record().WriteOut(call.result, call.values);
+    call.measured = TakeReportedMeasurements(*playback);
+    script_.action_record().WriteOut(call.result, call.values, call.measured);
   } else if (CallAndRecord(tester, action, call) == CallOutcome::kNoSuchAction) {
     return TestError;
   }
@@ -545,6 +551,7 @@ Result StatementExecutor::Action(ScriptItem* action, Statement& statement, const
                          method->text().c_str(), static_cast<int>(call.result));
     call.result = TestError;
   }
+  if (!call.measured.empty()) TakeMeasured(*action, call);
   if (call.values) {
     statement.values().AppendFromVariantArray(call.values, script_.tester_wrap_hook(), variable_name);
   } else {
@@ -597,9 +604,24 @@ StatementExecutor::CallOutcome StatementExecutor::CallAndRecord(const std::share
     call.result = TestError;
     call.values.reset();
   } else {
-    record_file.WriteOut(call.result, call.values);
+    call.measured = TakeReportedMeasurements(*tester);
+    record_file.WriteOut(call.result, call.values, call.measured);
   }
   return outcome;
+}
+
+// Keeps what the action measured for the statement's record. A measurement left unnamed is
+// named by the statement's result label or the action. An action that passed while one of its
+// measurements failed fails: a failed measurement never shows as a passed statement.
+void StatementExecutor::TakeMeasured(const ScriptItem& action, TesterCall& call) {
+  const std::string unnamed = UnnamedMeasurementName(action);
+  bool failed = false;
+  for (const MeasuredValue& reported : call.measured) {
+    Measurement measurement = RecordedMeasurement(reported, unnamed);
+    failed = failed || measurement.result == TestFailed;
+    measured_.push_back(std::move(measurement));
+  }
+  if (failed && call.result == TestPassed) call.result = TestFailed;
 }
 
 // Looks the action up and calls it. The tester is published as the current tester before the

@@ -13,6 +13,7 @@
 #include "interp/run_judge.h"
 #include "interp/script_context.h"
 #include "interp/variable_value.h"
+#include "language/measurement.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
 #include "trace/script_log.h"
@@ -176,6 +177,7 @@ class StatementExecutor {
   std::shared_ptr<ITester> ActionTarget(ScriptItem* action);
   CallOutcome CallAndRecord(const std::shared_ptr<ITester>& tester, ScriptItem* action, TesterCall& call);
   CallOutcome CallTester(ITester& tester, const std::string& action_name, TesterCall& call);
+  void TakeMeasured(const ScriptItem& action, TesterCall& call);
   Result New(ScriptItem* item, VariableValue* value, const std::string& variable_name);
   Result Delete(ScriptItem* item);
   Result Sleep(ScriptItem* item);
@@ -199,6 +201,9 @@ class StatementExecutor {
   // The judge of a strict run counts faults; in any other run no statement is judged by them.
   const bool strict_;
   const RunFlags* const flags_;
+  // What the actions of the statement being run measured, until the statement's run is
+  // recorded with them.
+  MeasurementList measured_;
 
   bool StepFlag() const { return flags_ != nullptr ? flags_->step->load(std::memory_order_relaxed) : script_.step_flag(); }
   bool Tracing() const { return flags_ != nullptr ? flags_->log->IsListening(finest) : log_.IsLogging(finest); }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <utility>
 
 namespace ordalis {
@@ -34,6 +35,45 @@ const char* ComparisonWord(Comparison comparison) {
     if (value == comparison) return word;
   }
   return "LOG";
+}
+
+std::string LimitText(double limit) {
+  char text[64];
+  auto written = std::to_chars(text, text + sizeof text, limit);
+  return std::string(text, written.ptr);
+}
+
+namespace {
+
+std::string WithUnit(std::string text, const std::string& unit) {
+  if (!unit.empty()) text += " " + unit;
+  return text;
+}
+
+}  // namespace
+
+std::string LimitsText(const Measurement& m) {
+  const bool both = m.low && m.high;
+  switch (m.comparison) {
+    case Comparison::kBetweenInclusive:
+      return both ? WithUnit(LimitText(*m.low) + "\u2013" + LimitText(*m.high), m.unit) : std::string();
+    case Comparison::kBetweenExclusive:
+      return both ? WithUnit(LimitText(*m.low) + " < x < " + LimitText(*m.high), m.unit) : std::string();
+    case Comparison::kAtLeast: return m.low ? WithUnit("\u2265 " + LimitText(*m.low), m.unit) : std::string();
+    case Comparison::kAtMost: return m.high ? WithUnit("\u2264 " + LimitText(*m.high), m.unit) : std::string();
+    case Comparison::kEqual: return m.low ? WithUnit("= " + LimitText(*m.low), m.unit) : std::string();
+    case Comparison::kNotEqual: return m.low ? WithUnit("\u2260 " + LimitText(*m.low), m.unit) : std::string();
+    case Comparison::kLogOnly: break;
+  }
+  return std::string();
+}
+
+std::string MeasurementPhrase(const Measurement& m) {
+  std::string out = m.name + " = ";
+  out += m.kind == MeasuredKind::kText ? "\"" + m.text + "\"" : WithUnit(m.text, m.unit);
+  std::string limits = LimitsText(m);
+  if (!limits.empty()) out += ", limits " + limits;
+  return out;
 }
 
 const char* MeasuredKindWord(MeasuredKind kind) {

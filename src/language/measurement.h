@@ -93,6 +93,14 @@ class MeasurementList {
 Result JudgeMeasurement(Comparison comparison, double value, std::optional<double> low,
                         std::optional<double> high);
 
+// A limit as it is shown and written: the shortest form that reads back as the same number.
+std::string LimitText(double limit);
+// The limits as the comparison reads them, with the unit: "3.2–3.4 V", "3.2 < x < 3.4 V",
+// "≥ 3.2 V", "≤ 3.4 V", "= 1", "≠ 0"; empty for log-only or when a limit it needs is missing.
+std::string LimitsText(const Measurement& measurement);
+// The measurement as one phrase: "DCV = 4.9963 V, limits 3.2–3.4 V" (a text value in quotes).
+std::string MeasurementPhrase(const Measurement& measurement);
+
 // The type word a measured value is written with ("Double", "String", "Boolean"), and back
 // (false for a word that names none; case matters, as for the values' types).
 const char* MeasuredKindWord(MeasuredKind kind);

@@ -1,5 +1,8 @@
 #include "report/html_report.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/resources.h"
@@ -263,6 +266,9 @@ void Failure(std::string& out, const FailureDigest& failure, std::size_t number)
     out += "<div class=\"uncounted\">A condition that could not be evaluated: not counted in the verdict; "
            "--strict fails the run.</div>\n";
   }
+  if (!failure.measured.empty()) {
+    out += "<div class=\"measured\">Measured: " + Html(failure.measured) + "</div>\n";
+  }
   if (!failure.values.empty()) {
     out += "<div class=\"values\">Values: <code>" + Html(failure.values) + "</code></div>\n";
   }
@@ -303,6 +309,97 @@ void Failures(std::string& out, const RunDigest& digest) {
   }
   out += "</section>\n";
 }
+
+// How many runs with measurements the page shows a table for; the results document holds all.
+constexpr std::size_t kMeasuredRunsShown = 500;
+
+// Where a value sits between its limits, as a small inline drawing: the band between the limits,
+// a quarter of its width either side, and a mark at the value (at the edge when it lies beyond).
+// Empty unless the measurement is a number with both limits.
+std::string PositionBar(const Measurement& m) {
+  if (m.kind == MeasuredKind::kText || !m.low || !m.high || !(*m.high > *m.low) || std::isnan(m.number)) {
+    return std::string();
+  }
+  constexpr double kWidth = 120.0;
+  const double span = *m.high - *m.low;
+  const double from = *m.low - span / 4;
+  const double to = *m.high + span / 4;
+  auto x = [&](double value) { return std::clamp((value - from) / (to - from), 0.0, 1.0) * kWidth; };
+  char svg[512];
+  std::snprintf(svg, sizeof svg,
+                "<svg class=\"position\" width=\"120\" height=\"12\" viewBox=\"0 0 120 12\" role=\"img\" "
+                "aria-label=\"value %s limits\"><rect x=\"0\" y=\"5\" width=\"120\" height=\"2\" fill=\"#d1d9e0\"/>"
+                "<rect class=\"band\" x=\"%.1f\" y=\"3\" width=\"%.1f\" height=\"6\" fill=\"#aceebb\"/>"
+                "<rect class=\"mark\" x=\"%.1f\" y=\"0\" width=\"2\" height=\"12\" fill=\"%s\"/></svg>",
+                m.number < *m.low ? "below" : m.number > *m.high ? "above" : "within", x(*m.low),
+                x(*m.high) - x(*m.low), std::min(x(m.number), kWidth - 2),
+                m.result == TestPassed ? "#116329" : "#a0111f");
+  return svg;
+}
+
+// Collects the runs that carry measurements, as a table each: name, value, unit, limits,
+// verdict and where the value sits between its limits.
+class MeasurementTables : public ResultsVisitor {
+ public:
+  void OnHeading(const ResultsHeading&) override {}
+  void OnNodeStart(const NodeHead& head) override {
+    Node node;
+    node.index = head.index;
+    node.text = head.text;
+    if (head.note != nullptr && head.file != nullptr) {
+      node.where = *head.file + "(" + std::to_string(head.note->line) + ")";
+    }
+    nodes_.push_back(std::move(node));
+  }
+  void OnRun(const RunEntry& run) override {
+    if (run.measurements.empty() || nodes_.empty()) return;
+    if (++runs_ > kMeasuredRunsShown) return;
+    const Node& node = nodes_.back();
+    out_ += "<div class=\"measured-run\"><div class=\"measured-head\">" + Badge(run.result);
+    if (!node.where.empty()) out_ += "<span class=\"where\">" + Html(node.where) + "</span>";
+    out_ += "<code>" + Html(node.text) + "</code> <span class=\"muted\">run " + std::to_string(run.iteration) +
+            "</span> <a href=\"#tree\" data-node=\"" + std::to_string(node.index) + "\">Show in the tree</a></div>\n";
+    out_ += "<table class=\"measurements\"><thead><tr><th>Name</th><th>Value</th><th>Unit</th><th>Limits</th>"
+            "<th>Verdict</th><th>Position</th></tr></thead><tbody>\n";
+    for (const Measurement& m : run.measurements) {
+      Measurement bare = m;
+      bare.unit.clear();
+      out_ += "<tr class=\"measurement\"><td>" + Html(m.name) + "</td><td class=\"n\">" + Html(m.text) + "</td><td>" +
+              Html(m.unit) + "</td><td>" + Html(LimitsText(bare)) + "</td><td>" + Badge(m.result) + "</td><td>" +
+              PositionBar(m) + "</td></tr>\n";
+    }
+    if (run.measurements_cut) {
+      out_ += "<tr><td colspan=\"6\" class=\"muted\">More measurements are in the results document.</td></tr>\n";
+    }
+    out_ += "</tbody></table></div>\n";
+  }
+  void OnNodeResult(Result) override {}
+  void OnNodeEnd() override {
+    if (!nodes_.empty()) nodes_.pop_back();
+  }
+
+  // The section, or nothing when no run measured.
+  void AppendSection(std::string& page) const {
+    if (runs_ == 0) return;
+    page += "<section id=\"measurements\"><h2>Measurements</h2>\n";
+    page += out_;
+    if (runs_ > kMeasuredRunsShown) {
+      page += "<p class=\"muted\">The first " + std::to_string(kMeasuredRunsShown) + " of " + std::to_string(runs_) +
+              " runs with measurements are shown; the results document holds every one.</p>\n";
+    }
+    page += "</section>\n";
+  }
+
+ private:
+  struct Node {
+    std::size_t index = 0;
+    std::string text;
+    std::string where;
+  };
+  std::vector<Node> nodes_;
+  std::string out_;
+  std::size_t runs_ = 0;
+};
 
 void TreeSection(std::string& out, std::size_t left_out) {
   out += "<section id=\"tree-section\"><h2>All results</h2>\n<div class=\"toolbar\"><label>"
@@ -357,7 +454,8 @@ bool WriteHtmlReport(const std::string& xml_path, const std::string& html_path,
                      PageLimits limits, const PageInsert& insert) {
   DigestBuilder digest_builder(notes);
   TreeData tree(notes, limits.tree_bytes);
-  if (!ReadResults(xml_path, {&digest_builder, &tree}, notes, error)) return false;
+  MeasurementTables measurements;
+  if (!ReadResults(xml_path, {&digest_builder, &tree, &measurements}, notes, error)) return false;
   RunDigest digest = digest_builder.Finish();
   std::string& tree_json = tree.Finish();
 
@@ -376,6 +474,7 @@ bool WriteHtmlReport(const std::string& xml_path, const std::string& html_path,
   if (insert) page += insert(digest);
   NamedResults(page, digest);
   Failures(page, digest);
+  measurements.AppendSection(page);
   TreeSection(page, tree.left_out());
   page += "<script type=\"application/json\" id=\"report-data\">";
 

@@ -56,12 +56,30 @@ std::string FailureDigest::ConsoleLine() const {
   out += ResultWordOf(result);
   out += ": ";
   out += Quoted();
-  if (!values.empty()) {
+  const std::string& after = measured.empty() ? values : measured;
+  if (!after.empty()) {
     out += " \xE2\x80\x94 ";  // —
-    out += values;
+    out += after;
   }
   return out;
 }
+
+namespace {
+
+// The measurements of a run that did not pass, each named after the statement's result label
+// [label] when it has one other than the measurement's own name.
+std::string MeasuredText(const std::vector<Measurement>& measurements, const std::string* label) {
+  std::string out;
+  for (const Measurement& measurement : measurements) {
+    if (measurement.result == TestPassed) continue;
+    if (!out.empty()) out += "; ";
+    if (label != nullptr && *label != measurement.name) out += *label + ": ";
+    out += MeasurementPhrase(measurement);
+  }
+  return out;
+}
+
+}  // namespace
 
 DigestBuilder::DigestBuilder(const RunAnnotations* notes) : notes_(notes) {
   if (notes_ == nullptr) return;
@@ -117,19 +135,28 @@ void DigestBuilder::OnRun(const RunEntry& run) {
     digest_.iterations += run.count;
   }
   for (const Measurement& measurement : run.measurements) {
-    if (digest_.measurements_total++ < kMaxMeasurements) digest_.measurements.push_back({measurement, frame.file, frame.line});
+    if (digest_.measurements_total++ >= kMaxMeasurements) continue;
+    const std::string* row = RowLabel(frame);
+    digest_.measurements.push_back({measurement, frame.file, frame.line, row != nullptr ? *row : std::string()});
   }
   if (run.result == TestWarning && frame.warning_runs++ == 0) {
     frame.warning.result = run.result;
     frame.warning.iteration = run.iteration;
     frame.warning.values = ValuesText(run.values, run.result, run.values_cut);
+    frame.warning.measured = MeasuredText(run.measurements, RowLabel(frame));
   }
   if (!IsFailure(run.result)) return;
   if (frame.failing_runs++ == 0) {
     frame.failure.result = run.result;
     frame.failure.iteration = run.iteration;
     frame.failure.values = ValuesText(run.values, run.result, run.values_cut);
+    frame.failure.measured = MeasuredText(run.measurements, RowLabel(frame));
   }
+}
+
+const std::string* DigestBuilder::RowLabel(const Frame& frame) const {
+  if (frame.row < 0 || static_cast<std::size_t>(frame.row) >= digest_.rows.size()) return nullptr;
+  return &digest_.rows[static_cast<std::size_t>(frame.row)].text;
 }
 
 void DigestBuilder::OnNodeResult(Result overall) {

@@ -18,7 +18,7 @@ namespace ordalis::report {
 
 inline constexpr std::size_t kMaxFailures = 1000;  // failing statements kept in full
 inline constexpr std::size_t kMaxRows = 10000;     // named results kept
-inline constexpr std::size_t kMaxMeasurements = 100000;  // measurements kept for the results store
+inline constexpr std::size_t kMaxMeasurements = 100000;  // measurements kept, over all runs
 
 // One statement with a Failed or Error run.
 struct FailureDigest {
@@ -30,6 +30,9 @@ struct FailureDigest {
   Result result = TestFailed;  // of its first failing run
   std::uint32_t iteration = 0;
   std::string values;          // that run's values as the language prints them
+  // That run's measurements that did not pass, as phrases after the statement's result label
+  // ("3.3 V rail: DCV = 4.9963 V, limits 3.2–3.4 V"), joined by "; "; empty when none.
+  std::string measured;
   std::size_t failing_runs = 0;
   std::size_t runs = 0;
   std::vector<std::string> log_lines;
@@ -43,7 +46,8 @@ struct FailureDigest {
   const std::string& Quoted() const { return source.empty() ? text : source; }
   // "file(line)", or "" when the line is unknown.
   std::string Where() const;
-  // file(line): result: text — values, the text as written when it is known
+  // file(line): result: text — values, the text as written when it is known; the measurements
+  // that did not pass stand in place of the values when there are any
   std::string ConsoleLine() const;
 };
 
@@ -63,11 +67,13 @@ struct RowDigest {
   std::size_t warning_statements = 0;
 };
 
-// A measurement a run of a statement took, with the statement's place when it is known.
+// A measurement a run of a statement took, with the statement's place when it is known and the
+// named result it was made in.
 struct MeasurementDigest {
   Measurement measurement;
   std::string file;
   std::uint32_t line = 0;
+  std::string row;  // the label of the innermost named result around it; empty outside them
 };
 
 struct RunDigest {
@@ -135,6 +141,8 @@ class DigestBuilder : public ResultsVisitor {
     std::string file;
     std::uint32_t line = 0;
   };
+  // The label of the innermost named result around [frame]; null when it stands in none.
+  const std::string* RowLabel(const Frame& frame) const;
   void EndFailure(Frame& frame);
   void EndWarning(Frame& frame);
   // Calls [visit] once for each named result around the current statement; false when it stands

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <memory>
 #include <cstring>
 #include <system_error>
 
@@ -61,6 +63,87 @@ void ActionRecord::Fail(const char* step, int error) {
   } catch (...) {
     // Whoever listens cannot make the record worse; the run goes on.
   }
+}
+
+namespace {
+
+// Appends [value] in the shortest form that reads back as the same number.
+void AppendShortest(std::string& out, double value) {
+  char text[64];
+  auto written = std::to_chars(text, text + sizeof text, value);
+  out.append(text, written.ptr);
+}
+
+// Appends [text] as a script string literal, escaped as the record's values are.
+void AppendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c; break;
+    }
+  }
+  out += '"';
+}
+
+// Appends the type word and exact text of a measured value, each quoted; a value that is
+// neither a number, a text nor a boolean is kept as its literal text.
+void AppendMeasuredValue(std::string& out, const Variant& value) {
+  double number = 0;
+  if (value.type() == VT_BSTR) {
+    out += "\"String\",";
+    AppendQuoted(out, value.as_string());
+  } else if (value.type() == VT_BOOL) {
+    out += value.as_bool() ? "\"Boolean\",\"true\"" : "\"Boolean\",\"false\"";
+  } else if (MeasuredValue::NumberOf(value, &number)) {
+    out += "\"Double\",\"";
+    AppendShortest(out, number);
+    out += '"';
+  } else {
+    out += "\"String\",";
+    AppendQuoted(out, LiteralText(std::make_shared<VariantArray>(VariantArray{value})));
+  }
+}
+
+void AppendLimit(std::string& out, bool has, double limit) {
+  out += '"';
+  if (has) AppendShortest(out, limit);
+  out += '"';
+}
+
+}  // namespace
+
+// Written straight into the line, as LiteralText would write the lists: the line is on the path
+// of every action that measures.
+std::string MeasurementsLiteral(const MeasuredValues& measured) {
+  std::string out;
+  for (const MeasuredValue& m : measured) {
+    if (!out.empty()) out += ',';
+    out += '[';
+    AppendQuoted(out, m.name);
+    out += ',';
+    AppendMeasuredValue(out, m.value);
+    out += ',';
+    AppendQuoted(out, m.unit);
+    out += ',';
+    AppendLimit(out, m.has_low, m.low);
+    out += ',';
+    AppendLimit(out, m.has_high, m.high);
+    out += ',';
+    out += std::to_string(static_cast<int>(m.comparison));
+    out += ',';
+    out += std::to_string(static_cast<int>(m.result));
+    out += ']';
+  }
+  return out;
 }
 
 namespace {
@@ -150,7 +233,7 @@ void ActionRecord::WriteIn(const VariantArrayPtr& parameters) {
   WriteLine();
 }
 
-void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values) {
+void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values, const MeasuredValues& measured) {
   if (fd_ < 0) return;
   line_ = "    ";
   line_ += std::to_string(Ticks());
@@ -159,6 +242,11 @@ void ActionRecord::WriteOut(Result result, const VariantArrayPtr& values) {
   line_ += ' ';
   line_ += LiteralText(values);
   line_ += "\r\n";
+  if (!measured.empty()) {
+    line_ += "    M ";
+    line_ += MeasurementsLiteral(measured);
+    line_ += "\r\n";
+  }
   WriteLine();
 }
 

@@ -3,6 +3,10 @@
 // version and the system variables in force, then holds one in line (ticks and the literal
 // text of the parameters sent) and one out line (ticks, the result digit and the literal text
 // of the values received) for every tester action. During playback only out lines are written.
+// An action that measured has a measurement line after its out line: four spaces, "M ", and
+// one bracketed list per measurement, [name, type, value, unit, low, high, comparison,
+// result], every part but the last two as a string (a missing limit as ""), the numbers in the
+// shortest form that reads back as the same number.
 //
 // A record that cannot be written (a full disk, an I/O error) never stops the run: the first
 // failure is reported once through the failure report given to Start, later lines are dropped,
@@ -11,13 +15,19 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "ordalis/measurement.h"
 #include "ordalis/types.h"
 #include "ordalis/variant.h"
 
 namespace ordalis {
+
+// The measurement line's text after "    M ", and back (false when it is not one).
+std::string MeasurementsLiteral(const MeasuredValues& measured);
+bool ParseMeasurementsLiteral(std::string_view text, MeasuredValues* measured);
 
 class ActionRecord {
  public:
@@ -33,8 +43,9 @@ class ActionRecord {
 
   // The in line, written and flushed just before a tester's Execute.
   void WriteIn(const VariantArrayPtr& parameters);
-  // The out line, written and flushed just after it.
-  void WriteOut(Result result, const VariantArrayPtr& values);
+  // The out line, written and flushed just after it, with the measurement line when the action
+  // measured.
+  void WriteOut(Result result, const VariantArrayPtr& values, const MeasuredValues& measured = {});
   // The out line of an Execute call that itself failed.
   void WriteFailedCall();
 

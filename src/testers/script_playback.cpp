@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 
 #include "codec/literal_text.h"
+#include "testers/action_record.h"
 #include "trace/clock.h"
 
 namespace ordalis {
@@ -96,7 +98,56 @@ void UnescapeStrings(VariantArray& array) {
   }
 }
 
+bool NumberText(const std::string& text, double* number) {
+  const char* end = text.data() + text.size();
+  auto read = std::from_chars(text.data(), end, *number);
+  return read.ec == std::errc() && read.ptr == end;
+}
+
+// One measurement of a measurement line: [name, type, value, unit, low, high, comparison, result].
+bool ReadMeasurement(const Variant& item, MeasuredValue* m) {
+  if (!item.is_array() || !item.as_array() || item.as_array()->size() != 8) return false;
+  const VariantArray& parts = *item.as_array();
+  for (std::size_t i = 0; i < 6; ++i) {
+    if (parts[i].type() != VT_BSTR) return false;
+  }
+  if (parts[6].type() != VT_I4 || parts[7].type() != VT_I4) return false;
+  m->name = Unescape(parts[0].as_string());
+  const std::string& type = parts[1].as_string();
+  std::string value = Unescape(parts[2].as_string());
+  double number = 0;
+  if (type == "Double" && NumberText(value, &number)) {
+    m->value = Variant::Double(number);
+  } else if (type == "Boolean") {
+    m->value = Variant::Bool(value == "true");
+  } else if (type == "String") {
+    m->value = Variant::String(std::move(value));
+  } else {
+    return false;
+  }
+  m->unit = Unescape(parts[3].as_string());
+  m->has_low = !parts[4].as_string().empty();
+  m->has_high = !parts[5].as_string().empty();
+  if (m->has_low && !NumberText(parts[4].as_string(), &m->low)) return false;
+  if (m->has_high && !NumberText(parts[5].as_string(), &m->high)) return false;
+  if (parts[6].as_int() < CompareBetweenInclusive || parts[6].as_int() > CompareLogOnly) return false;
+  m->comparison = static_cast<MeasurementComparison>(parts[6].as_int());
+  m->result = static_cast<Result>(parts[7].as_int());
+  return true;
+}
+
 }  // namespace
+
+bool ParseMeasurementsLiteral(std::string_view text, MeasuredValues* measured) {
+  VariantArray items;
+  if (!ParseLiteralText(text, &items)) return false;
+  MeasuredValues read(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!ReadMeasurement(items[i], &read[i])) return false;
+  }
+  *measured = std::move(read);
+  return true;
+}
 
 void ScriptPlayback::Load(const std::string& file_name) {
   variables_.clear();
@@ -130,6 +181,10 @@ void ScriptPlayback::Load(const std::string& file_name) {
       if (pos + 1 < line.size()) record.result = static_cast<Result>(line[pos + 1] - '0');
       if (pos + 3 < line.size()) record.out_text = line.substr(pos + 3);
       have_line = ReadLine(in, &line);
+      if (have_line && line.compare(0, 6, "    M ") == 0) {
+        record.measured_text = line.substr(6);
+        have_line = ReadLine(in, &line);
+      }
     }
     records_.push_back(std::move(record));
   }
@@ -170,6 +225,7 @@ Status ScriptPlayback::Execute(std::uint32_t, VariantArrayPtr parameters, Varian
     return S_OK;
   }
   values->reset();
+  measured_.clear();
   if (position_ >= records_.size()) {
     Log(severe, "end of data reached");
     return S_OK;
@@ -187,6 +243,9 @@ Status ScriptPlayback::Execute(std::uint32_t, VariantArrayPtr parameters, Varian
       *values = std::move(array);
       if (result != nullptr) *result = record.result;
     }
+  }
+  if (!record.measured_text.empty() && !ParseMeasurementsLiteral(record.measured_text, &measured_)) {
+    Log(severe, "failed to read the recorded measurements");
   }
   std::int64_t waited = ClampedDifference(record.out_ticks, record.in_ticks);
   if (ClampedSum(Clock::Instance().ElapsedTicks(), waited) > 0) {
@@ -278,6 +337,13 @@ Status ScriptPlayback::get_NumberOfReturnedTesters(std::uint32_t* count) {
 Status ScriptPlayback::createReturnedTester(std::uint32_t, std::shared_ptr<ITester>* tester) {
   if (tester == nullptr) return E_POINTER;
   tester->reset();
+  return S_OK;
+}
+
+Status ScriptPlayback::TakeMeasurements(MeasuredValues* measurements) {
+  if (measurements == nullptr) return E_POINTER;
+  *measurements = std::move(measured_);
+  measured_.clear();
   return S_OK;
 }
 

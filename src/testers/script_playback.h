@@ -1,6 +1,7 @@
 #pragma once
 // ScriptPlayback: a tester that stands in for every tester of a script and answers each action
 // with the next outcome of a record file, so a recorded run can be replayed without its devices.
+// The measurements an action recorded come back with its outcome.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,19 +12,21 @@
 #include <vector>
 
 #include "ordalis/interfaces.h"
+#include "ordalis/measurement.h"
 
 namespace ordalis {
 
 // The largest record file playback reads (256 MiB).
 inline constexpr std::size_t kMaxRecordFileBytes = std::size_t{256} << 20;
 
-class ScriptPlayback : public ITester3 {
+class ScriptPlayback : public ITester3, public ITesterMeasurements {
  public:
   struct Record {
     std::int64_t in_ticks = 0;
     std::int64_t out_ticks = -1;
     std::string in_text;
     std::string out_text;
+    std::string measured_text;  // the measurement line after "    M ", when the action measured
     Result result = TestError;
   };
 
@@ -64,6 +67,8 @@ class ScriptPlayback : public ITester3 {
   // ITester3
   Status get_NumberOfReturnedTesters(std::uint32_t* count) override;
   Status createReturnedTester(std::uint32_t tester_number, std::shared_ptr<ITester>* tester) override;
+  // ITesterMeasurements
+  Status TakeMeasurements(MeasuredValues* measurements) override;
 
  private:
   void Log(LoggingLevel level, const std::string& text);
@@ -73,6 +78,7 @@ class ScriptPlayback : public ITester3 {
   std::map<std::string, std::string> variables_;
   std::vector<Record> records_;
   std::size_t position_ = 0;
+  MeasuredValues measured_;  // of the latest Execute
 };
 
 }  // namespace ordalis

@@ -36,6 +36,7 @@ void TesterProxy::Hold(std::shared_ptr<ITester> tester, std::shared_ptr<const vo
   held->tester1 = std::dynamic_pointer_cast<ITester1>(tester);
   held->tester2 = std::dynamic_pointer_cast<ITester2>(tester);
   held->tester3 = std::dynamic_pointer_cast<ITester3>(tester);
+  held->measurements = std::dynamic_pointer_cast<ITesterMeasurements>(tester);
   held->tester = std::move(tester);
   std::shared_ptr<const Held> previous;
   {
@@ -131,9 +132,32 @@ Status TesterProxy::get_Actions(std::uint32_t action_number, std::string* name) 
 
 Status TesterProxy::Execute(std::uint32_t action_number, VariantArrayPtr parameters,
                             VariantArrayPtr* values, Result* result) {
-  return Forward(&Held::tester, [&](ITester& t) {
-    return t.Execute(action_number, std::move(parameters), values, result);
-  });
+  measured_.clear();
+  auto held = Snapshot();
+  if (!held || !held->tester) return E_FAIL;
+  Status status = E_FAIL;
+  try {
+    status = held->tester->Execute(action_number, std::move(parameters), values, result);
+  } catch (...) {
+    return E_FAIL;
+  }
+  // Taken at once, from the plug-in the call went to, so a tester attached meanwhile cannot
+  // hand over measurements of an action it never ran.
+  if (Succeeded(status) && held->measurements) {
+    try {
+      if (Failed(held->measurements->TakeMeasurements(&measured_))) measured_.clear();
+    } catch (...) {
+      measured_.clear();
+    }
+  }
+  return status;
+}
+
+Status TesterProxy::TakeMeasurements(MeasuredValues* measurements) {
+  if (measurements == nullptr) return E_POINTER;
+  *measurements = std::move(measured_);
+  measured_.clear();
+  return S_OK;
 }
 
 Status TesterProxy::ActionDocumentation(std::uint32_t action_number, std::string* description,

@@ -8,18 +8,22 @@
 // Execute runs. Attach and Create replace the held references; they are safe to call from any
 // thread, and a call already in progress keeps the references it started with. A plug-in call
 // that throws fails with E_FAIL instead of unwinding into the engine.
+//
+// The measurements of an action are taken from the plug-in within Execute, when it offers them,
+// and handed on by TakeMeasurements; a plug-in that does not offer them reports none.
 
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "ordalis/interfaces.h"
+#include "ordalis/measurement.h"
 
 namespace ordalis {
 
 class PluginHost;
 
-class TesterProxy : public ITester3 {
+class TesterProxy : public ITester3, public ITesterMeasurements {
  public:
   // A proxy whose creators come from [host] (the process-wide host when null).
   explicit TesterProxy(std::shared_ptr<PluginHost> host = nullptr);
@@ -62,6 +66,8 @@ class TesterProxy : public ITester3 {
   // ITester3
   Status get_NumberOfReturnedTesters(std::uint32_t* count) override;
   Status createReturnedTester(std::uint32_t tester_number, std::shared_ptr<ITester>* tester) override;
+  // ITesterMeasurements
+  Status TakeMeasurements(MeasuredValues* measurements) override;
 
  private:
   // The references one forwarded call works with.
@@ -72,6 +78,7 @@ class TesterProxy : public ITester3 {
     std::shared_ptr<ITester1> tester1;
     std::shared_ptr<ITester2> tester2;
     std::shared_ptr<ITester3> tester3;
+    std::shared_ptr<ITesterMeasurements> measurements;
   };
   std::shared_ptr<const Held> Snapshot() const;
   void Hold(std::shared_ptr<ITester> tester, std::shared_ptr<const void> keep_alive);
@@ -82,6 +89,8 @@ class TesterProxy : public ITester3 {
   std::shared_ptr<PluginHost> host_;
   mutable std::mutex mutex_;  // guards held_ only; never held during a plug-in call
   std::shared_ptr<const Held> held_;
+  // What the latest Execute measured; Execute and TakeMeasurements both come on the run thread.
+  MeasuredValues measured_;
 };
 
 // Calls Close on [tester]; a tester that throws counts as a failed call (E_FAIL). Whatever

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "support/command_line.h"
@@ -83,6 +84,58 @@ TEST_F(RunCommandTest, ReplaysARecordedRun) {
   EXPECT_EQ(replay.status, 1) << replay.output;
   EXPECT_NE(replay.output.find("Overall Script Result Warning"), std::string::npos) << replay.output;
   EXPECT_EQ(replay.output.find("in != expected"), std::string::npos);
+}
+
+std::string FileText(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Every <measurements> element of a results document, in order, with the run's result before it.
+std::string MeasurementsOf(const std::string& xml) {
+  std::string found;
+  for (std::size_t at = xml.find("<measurements>"); at != std::string::npos; at = xml.find("<measurements>", at + 1)) {
+    found += xml.substr(at, xml.find("</measurements>", at) - at);
+  }
+  return found;
+}
+
+// A tester's measurements land on the statement whose action made them, named by the tester,
+// else by the statement's result label, else by the action; a failed measurement fails a passing
+// action; a playback of the run's record reproduces them exactly.
+TEST_F(RunCommandTest, MeasurementsAreRecordedNamedAndReplayed) {
+  std::string script = Script(
+      "t = new echo()\n"
+      "result \"3.3 V rail\" reading = t.Measure(\"\", 4.9963, \"V\", \"GELE\", 3.2, 3.4)\n"
+      "t.Measure(\"temperature\", 21.5, \"\u00B0C\", \"LE\", \"\", 40)\n"
+      "t.Measure(\"\", \"SN-7\")\n");
+  Outcome first = RunOrdalis("--quiet " + script);
+  EXPECT_EQ(first.status, 1) << first.output;
+  fs::path document, record;
+  for (const auto& entry : fs::directory_iterator(dir_ / "Results")) {
+    if (entry.path().extension() == ".odlrec") record = entry.path();
+    if (entry.path().extension() == ".xml") document = entry.path();
+  }
+  ASSERT_FALSE(record.empty());
+  ASSERT_FALSE(document.empty());
+  const std::string measured = MeasurementsOf(FileText(document));
+  for (const char* part : {"<name>3.3 V rail</name>", "<value>4.9963</value>", "<unit>V</unit>", "<low>3.2</low>",
+                           "<high>3.4</high>", "<comparison>GELE</comparison>", "<result>Failed</result>",
+                           "<name>temperature</name>", "<unit>\u00B0C</unit>", "<comparison>LE</comparison>",
+                           "<name>Measure</name>", "<type>String</type>", "<value>SN-7</value>"}) {
+    EXPECT_NE(measured.find(part), std::string::npos) << part << "\n" << measured;
+  }
+  EXPECT_EQ(measured.find("<low>", measured.find("temperature")), std::string::npos) << "no low limit given";
+  fs::remove(document);
+
+  Outcome replay = RunOrdalis("--quiet --playback " + record.string() + " " + script);
+  EXPECT_EQ(replay.status, 1) << replay.output;
+  fs::path replayed;
+  for (const auto& entry : fs::directory_iterator(dir_ / "Results")) {
+    if (entry.path().extension() == ".xml") replayed = entry.path();
+  }
+  ASSERT_FALSE(replayed.empty());
+  EXPECT_EQ(MeasurementsOf(FileText(replayed)), measured);
 }
 
 // What is not a regular file is refused with exit status 2 and a message, as a script and as a

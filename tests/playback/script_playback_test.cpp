@@ -172,6 +172,89 @@ TEST_F(ScriptPlaybackTest, RecordWrittenByARunReplays) {
   EXPECT_EQ(Replay(nullptr, &values), TestError);
 }
 
+MeasuredValue Reported(std::string name, Variant value, std::string unit, MeasurementComparison comparison,
+                       bool has_low, double low, bool has_high, double high, Result result) {
+  MeasuredValue m;
+  m.name = std::move(name);
+  m.value = std::move(value);
+  m.unit = std::move(unit);
+  m.comparison = comparison;
+  m.has_low = has_low;
+  m.low = low;
+  m.has_high = has_high;
+  m.high = high;
+  m.result = result;
+  return m;
+}
+
+// What an action measured is written after its out line and comes back with its outcome in
+// playback, every part exact; an action without measurements gives none, and an old record
+// (no measurement lines) replays as before.
+TEST_F(ScriptPlaybackTest, MeasurementsComeBackWithTheirAction) {
+  const MeasuredValues measured = {
+      Reported("3.3 V rail", Variant::Double(4.9963), "V", CompareBetweenInclusive, true, 3.2, true, 3.4, TestFailed),
+      Reported("", Variant::Double(0.1 + 0.2), "\xCE\xA9", CompareAtLeast, true, -1e-300, false, 0, TestPassed),
+      Reported("serial \"7\"\n", Variant::String("SN,[1]\t\"x\""), "", CompareLogOnly, false, 0, false, 0,
+               TestPassed),
+      Reported("relay", Variant::Bool(true), "", CompareEqual, true, 1, false, 0, TestPassed),
+      Reported("count", Variant::Int(-42), "Hz", CompareNotEqual, true, 0, false, 0, static_cast<Result>(9)),
+  };
+  std::string path = (dir_ / "measured.odlrec").string();
+  ActionRecord record;
+  ASSERT_TRUE(record.Start(path, {}));
+  record.WriteIn(nullptr);
+  record.WriteOut(TestFailed, std::make_shared<VariantArray>(VariantArray{Variant::Double(4.9963)}), measured);
+  record.WriteIn(nullptr);
+  record.WriteOut(TestPassed, nullptr);
+  record.Close();
+
+  playback_.Load(path);
+  ASSERT_EQ(playback_.records().size(), 2u);
+  VariantArrayPtr values;
+  EXPECT_EQ(Replay(nullptr, &values), TestFailed);
+  MeasuredValues back;
+  ASSERT_EQ(playback_.TakeMeasurements(&back), S_OK);
+  ASSERT_EQ(back.size(), measured.size());
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    const MeasuredValue& a = back[i];
+    const MeasuredValue& b = measured[i];
+    EXPECT_EQ(a.name, b.name) << i;
+    double x = 0, y = 0;
+    if (MeasuredValue::NumberOf(b.value, &y) && b.value.type() != VT_BOOL) {
+      ASSERT_TRUE(MeasuredValue::NumberOf(a.value, &x)) << i;
+      EXPECT_EQ(x, y) << i;
+    } else {
+      EXPECT_EQ(a.value.type(), b.value.type()) << i;
+      EXPECT_EQ(a.value.as_string(), b.value.as_string()) << i;
+      EXPECT_EQ(a.value.as_bool(), b.value.as_bool()) << i;
+    }
+    EXPECT_EQ(a.unit, b.unit) << i;
+    EXPECT_EQ(a.has_low, b.has_low) << i;
+    EXPECT_EQ(a.has_high, b.has_high) << i;
+    if (b.has_low) {
+      EXPECT_EQ(a.low, b.low) << i;
+    }
+    if (b.has_high) {
+      EXPECT_EQ(a.high, b.high) << i;
+    }
+    EXPECT_EQ(a.comparison, b.comparison) << i;
+    EXPECT_EQ(a.result, b.result) << i;
+  }
+  ASSERT_EQ(playback_.TakeMeasurements(&back), S_OK);
+  EXPECT_TRUE(back.empty());  // handed over once
+  EXPECT_EQ(Replay(nullptr, &values), TestPassed);
+  ASSERT_EQ(playback_.TakeMeasurements(&back), S_OK);
+  EXPECT_TRUE(back.empty());
+  EXPECT_FALSE(Logged("failed to read the recorded measurements"));
+
+  // A damaged measurement line is reported and gives none; the outcome still comes back.
+  playback_.Load(Write("Version 4.0n \r\nSystemVars\r\n1 \r\n    2 1 3\r\n    M [\"a\",\"Double\",\"x\"]\r\n"));
+  EXPECT_EQ(Replay(nullptr, &values), TestFailed);
+  ASSERT_EQ(playback_.TakeMeasurements(&back), S_OK);
+  EXPECT_TRUE(back.empty());
+  EXPECT_TRUE(Logged("failed to read the recorded measurements"));
+}
+
 // Tick values at and beyond the 64-bit limit are clamped, and so are the waits computed from
 // them (the sanitizer build checks no arithmetic overflows on the way).
 TEST_F(ScriptPlaybackTest, TicksBeyondTheRangeAreClamped) {

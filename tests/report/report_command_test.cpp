@@ -66,6 +66,51 @@ TEST_F(RunReportTest, FailingRunLeavesReportJunitIndexAndConsoleLines) {
   EXPECT_NE(unwritable.output.find("cannot write the JUnit document"), std::string::npos) << unwritable.output;
 }
 
+// The failing example measures the 5 V rail against the limits of a 3.3 V rail: the console, the
+// report and the JUnit document each name the measurement with its value, unit and limits, and
+// agree with the exit status.
+TEST_F(RunReportTest, FailingExampleShowsItsMeasurementEverywhere) {
+  std::string junit = (dir_ / "junit.xml").string();
+  std::string example = std::string(ORDALIS_SOURCE_DIR) + "/examples/failing/rail_out_of_range.odl";
+  Outcome run = RunOrdalis("run --results-dir " + (dir_ / "Results").string() + " --junit " + junit + " " + example);
+  EXPECT_EQ(run.status, 1) << run.output;
+  const std::string phrase = "3.3 V rail: DCV = 4.9963 V, limits 3.2\xE2\x80\x93" "3.4 V";
+  EXPECT_NE(run.output.find(example + "(12): Failed: result \"3.3 V rail\" in_range = meter.Check(\"DCV\", 3.2, 3.4) "
+                            "\xE2\x80\x94 " + phrase + "\n"),
+            std::string::npos)
+      << run.output;
+
+  fs::path html = FindFile(dir_ / "Results", ".html");
+  ASSERT_FALSE(html.empty());
+  std::string page = ReadFile(html);
+  EXPECT_NE(page.find("<div class=\"measured\">Measured: " + phrase + "</div>"), std::string::npos) << page;
+  // The table of the run: name, value, unit, limits, verdict and where the value sits (above the
+  // band of its limits, marked as failed).
+  std::size_t table = page.find("<section id=\"measurements\">");
+  ASSERT_NE(table, std::string::npos) << page;
+  EXPECT_NE(page.find("<tr class=\"measurement\"><td>DCV</td><td class=\"n\">4.9963</td><td>V</td>"
+                      "<td>3.2\xE2\x80\x93" "3.4</td><td><span class=\"badge r-failed\">Failed</span></td><td><svg",
+                      table),
+            std::string::npos)
+      << page.substr(table, 2000);
+  EXPECT_NE(page.find("aria-label=\"value above limits\"", table), std::string::npos);
+  // Drawn inline: the section fetches nothing.
+  std::string section = page.substr(table, page.find("</section>", table) - table);
+  EXPECT_EQ(section.find("http"), std::string::npos) << section;
+  // The supply's reading, reported without a name, is named by the action.
+  EXPECT_NE(section.find("<td>MeasureVoltage</td><td class=\"n\">"), std::string::npos) << section;
+
+  std::string document = ReadFile(junit);
+  EXPECT_NE(document.find("<property name=\"3.3 V rail: DCV\" value=\"4.9963 V, limits 3.2\xE2\x80\x93" "3.4 V, Failed\"/>"),
+            std::string::npos)
+      << document;
+  EXPECT_NE(document.find("<failure message=\"" + example + "(12): Failed: result"), std::string::npos) << document;
+  EXPECT_NE(document.find(phrase), std::string::npos);
+  EXPECT_NE(document.find("failures=\"1\""), std::string::npos);
+  Outcome valid = RunShell("xmllint --noout --schema " + std::string(ORDALIS_TEST_DATA_DIR) + "/junit-10.xsd " + junit);
+  EXPECT_EQ(valid.status, 0) << valid.output;
+}
+
 // The log lines a failure shows on the page and in the JUnit document carry what the script
 // printed; the control characters among it are shown as \xNN, never written raw.
 TEST_F(RunReportTest, LogLinesOfFailuresCarryNoControlCharacters) {

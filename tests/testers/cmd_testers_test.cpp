@@ -35,7 +35,7 @@ TEST(CmdTesters, JsonListsEveryTypeWithModuleVersionAndActions) {
   EXPECT_EQ((*echo)["creator"], "{AE96A215-DD09-45A8-9075-26D1616B16E9}");
   EXPECT_NE((*echo)["module"].get<std::string>().find("echo.so"), std::string::npos);
   EXPECT_EQ((*echo)["version"], "1.0");
-  ASSERT_EQ((*echo)["actions"].size(), 8u);
+  ASSERT_EQ((*echo)["actions"].size(), 9u);
   EXPECT_EQ((*echo)["actions"][4]["name"], "Wait");
   EXPECT_EQ((*echo)["actions"][4]["inParameters"], nlohmann::json::array({"ms"}));
   EXPECT_FALSE((*echo)["actions"][4]["description"].get<std::string>().empty());

@@ -169,7 +169,7 @@ TEST(EchoDocumentation, EveryLevelIsFilledIn) {
   EXPECT_FALSE(text.empty());
   std::uint32_t count = 0;
   ASSERT_EQ(echo->get_ActionCount(&count), S_OK);
-  EXPECT_EQ(count, 8u);
+  EXPECT_EQ(count, 9u);
   for (std::uint32_t i = 0; i < count; ++i) {
     text.clear();
     EXPECT_EQ(echo->ActionDocumentation(i, &text, &in, &out), S_OK);

@@ -248,3 +248,62 @@ TEST(TesterProxy, AbortFromAnotherThreadEndsARunningExecute) {
 
 }  // namespace
 }  // namespace ordalis
+
+namespace ordalis {
+namespace {
+
+// An action's measurements reach the engine through the proxy from a module of this SDK; a
+// module built against the helper as it was before measurements loads, runs its actions
+// unchanged and reports none.
+struct MeasuringCase {
+  const char* name;
+  std::string directory;
+  const char* identifier;
+  const char* type;
+  const char* action;
+  VariantArray parameters;
+  Result result;
+  std::size_t measured;
+};
+
+class MeasuringTest : public testing::TestWithParam<MeasuringCase> {};
+
+TEST_P(MeasuringTest, ProxyHandsOnWhatTheActionMeasured) {
+  const MeasuringCase& c = GetParam();
+  TesterProxy proxy(PluginHost::Create({c.directory}));
+  std::string error;
+  ASSERT_TRUE(proxy.Create(c.identifier, c.type, &error)) << error;
+  VariantArrayPtr values;
+  Result result = TestNotRun;
+  auto parameters = std::make_shared<VariantArray>(c.parameters);
+  ASSERT_EQ(proxy.Execute(ActionNumber(proxy, c.action), parameters, &values, &result), S_OK);
+  EXPECT_EQ(result, c.result);
+  ASSERT_TRUE(values);
+  EXPECT_EQ(values->back().as_double(), 4.9963);
+  MeasuredValues measured;
+  ASSERT_EQ(proxy.TakeMeasurements(&measured), S_OK);
+  ASSERT_EQ(measured.size(), c.measured);
+  if (c.measured > 0) {
+    EXPECT_EQ(measured[0].name, "DCV");
+    EXPECT_EQ(measured[0].value.as_double(), 4.9963);
+    EXPECT_EQ(measured[0].unit, "V");
+    EXPECT_EQ(measured[0].comparison, CompareBetweenInclusive);
+    EXPECT_EQ(measured[0].result, TestFailed);
+  }
+  ASSERT_EQ(proxy.TakeMeasurements(&measured), S_OK);
+  EXPECT_TRUE(measured.empty()) << "handed over once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, MeasuringTest,
+    testing::Values(MeasuringCase{"Echo", kProjectPlugins, kEchoId, "echo", "Measure",
+                                  {Variant::String("DCV"), Variant::Double(4.9963), Variant::String("V"),
+                                   Variant::String("GELE"), Variant::Double(3.2), Variant::Double(3.4)},
+                                  TestFailed, 1},
+                    MeasuringCase{"PreviousSdk", std::string(ORDALIS_TEST_FIXTURE_DIR) + "/previous",
+                                  "{5B0F3C1E-7A44-4C59-9D2E-0C8F7A1B2D63}", "older", "Echo",
+                                  {Variant::String("DCV"), Variant::Double(4.9963)}, TestFailed, 0}),
+    [](const testing::TestParamInfo<MeasuringCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace ordalis
