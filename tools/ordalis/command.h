@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "option_table.h"
+
 namespace ordalis::cli {
 
 using CommandFunction = int (*)(const std::vector<std::string>& args);

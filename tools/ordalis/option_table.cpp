@@ -132,6 +132,12 @@ std::string OptionList(const std::vector<Option>& options) {
   return text;
 }
 
+std::string UsageLine(const CommandSyntax& syntax) {
+  std::string line = std::string("Usage: ordalis ") + syntax.command;
+  if (*syntax.synopsis != '\0') line += std::string(" ") + syntax.synopsis;
+  return line + "\n";
+}
+
 }  // namespace
 
 std::string ParsedArguments::Value(std::string_view name, std::string fallback) const {
@@ -185,7 +191,7 @@ int ParseOrExit(const CommandSyntax& syntax, const std::vector<std::string>& arg
 }
 
 std::string HelpText(const CommandSyntax& syntax) {
-  std::string text = std::string("Usage: ordalis ") + syntax.command + " " + syntax.synopsis + "\n";
+  std::string text = UsageLine(syntax);
   if (*syntax.description != '\0') text += std::string("\n") + syntax.description;
   if (!syntax.options.empty()) text += "\nOptions:\n" + OptionList(syntax.options);
   if (*syntax.details != '\0') text += std::string("\n") + syntax.details;
@@ -193,8 +199,8 @@ std::string HelpText(const CommandSyntax& syntax) {
 }
 
 int UsageError(const CommandSyntax& syntax, const std::string& message) {
-  std::fprintf(stderr, "ordalis %s: %s\nUsage: ordalis %s %s\nRun 'ordalis %s --help' for more.\n",
-               syntax.command, message.c_str(), syntax.command, syntax.synopsis, syntax.command);
+  std::fprintf(stderr, "ordalis %s: %s\n%sRun 'ordalis %s --help' for more.\n", syntax.command, message.c_str(),
+               UsageLine(syntax).c_str(), syntax.command);
   return 2;
 }
 
