@@ -22,6 +22,15 @@ bool IsOperand(const std::string& word) {
   return std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.';
 }
 
+const Option* Find(const CommandSyntax& syntax, std::string_view word);
+
+// True when [word] is free text rather than an option: after the command's leading operands,
+// anything that is not one of its options.
+bool IsFreeWord(const CommandSyntax& syntax, const ParsedArguments& arguments, const std::string& word) {
+  if (syntax.free_words_after == 0 || arguments.operands().size() < syntax.free_words_after) return false;
+  return Find(syntax, word.substr(0, word.find('='))) == nullptr && word != "--help" && word != "-h";
+}
+
 const Option* Find(const CommandSyntax& syntax, std::string_view word) {
   for (const Option& option : syntax.options) {
     if (word == option.name) return &option;
@@ -134,7 +143,8 @@ std::string OptionList(const std::vector<Option>& options) {
 
 std::string UsageLine(const CommandSyntax& syntax) {
   std::string line = std::string("Usage: ordalis ") + syntax.command;
-  if (*syntax.synopsis != '\0') line += std::string(" ") + syntax.synopsis;
+  if (*syntax.synopsis != '\0' && *syntax.synopsis != '\n') line += " ";
+  line += syntax.synopsis;
   return line + "\n";
 }
 
@@ -157,7 +167,7 @@ ParseOutcome ParseArguments(const CommandSyntax& syntax, const std::vector<std::
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
-    if (options_ended || IsOperand(word)) {
+    if (options_ended || IsOperand(word) || IsFreeWord(syntax, *arguments, word)) {
       arguments->AddOperand(word);
     } else if (word == "--") {
       options_ended = true;

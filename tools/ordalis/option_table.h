@@ -3,6 +3,7 @@
 // every command answers a mistyped, incomplete or doubled option with the same words and lays
 // out its --help the same way. The completion files are written from that --help.
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -27,6 +28,9 @@ struct CommandSyntax {
   const char* description;
   std::vector<Option> options;
   const char* details = "";
+  // After this many operands a word that is none of the options is an operand too, so that a
+  // value may start with a dash ('ordalis vars set --string note -x'); 0: never.
+  std::size_t free_words_after = 0;
 };
 
 // The options and operands of one command line, as the parser found them.
