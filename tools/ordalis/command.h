@@ -28,7 +28,4 @@ struct CommandRegistration {
   explicit CommandRegistration(const Command& command) { RegisterCommand(command); }
 };
 
-// True when [args] asks for help ("--help" or "-h").
-bool WantsHelp(const std::vector<std::string>& args);
-
 }  // namespace ordalis::cli

@@ -82,15 +82,18 @@ std::string ReadOption(const CommandSyntax& syntax, const std::vector<std::strin
   if (option == nullptr) return UnknownOption(syntax, written);
   const std::string name = option->name;
   if (option->value == nullptr && value) return name + " takes no value";
-  if (option->value != nullptr && !value) {
+  std::vector<std::string> words;
+  if (value) words.push_back(*value);
+  for (std::size_t wanted = option->value == nullptr ? 0 : option->value_words; words.size() < wanted;) {
     if (*index + 1 >= args.size()) return name + " needs a value (" + option->value + ")";
-    value = args[++*index];
+    words.push_back(args[++*index]);
   }
   // A second value for a single option leaves it unclear which one was meant.
   if (option->value != nullptr && !option->repeatable && arguments->Has(name)) {
     return name + " is given more than once";
   }
-  arguments->Add(name, value.value_or(""));
+  if (words.empty()) words.emplace_back();
+  for (std::string& word : words) arguments->Add(name, std::move(word));
   return {};
 }
 

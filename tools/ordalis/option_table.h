@@ -17,6 +17,7 @@ struct Option {
   const char* value = nullptr;   // the value's name in the help ("DIR"); null for a switch
   const char* help = "";         // one paragraph, wrapped by the help layout
   bool repeatable = false;       // may be given again; every value is kept
+  std::size_t value_words = 1;   // the words its value takes ("--email POSITION ADDRESSES": 2)
 };
 
 // What a command takes: its name as typed ("run", "batch run"), the words after it in the
@@ -39,7 +40,8 @@ class ParsedArguments {
   bool Has(std::string_view name) const { return values_.find(std::string(name)) != values_.end(); }
   // The value of [name]; [fallback] when the option was not given.
   std::string Value(std::string_view name, std::string fallback = {}) const;
-  // Every value of a repeatable [name], in the order given.
+  // Every value of a repeatable [name], in the order given; a value of several words is that
+  // many entries.
   const std::vector<std::string>& Values(std::string_view name) const;
   const std::vector<std::string>& operands() const { return operands_; }
 
