@@ -66,13 +66,16 @@ int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& 
 
 int BatchCommand(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError(kSyntax, "no subcommand given");
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+  if (args[0] == "help") {
     std::fputs(HelpText(kSyntax).c_str(), stdout);
     return 0;
   }
   for (const Subcommand& subcommand : kSubcommands) {
     if (args[0] == subcommand.name) return RunSubcommand(subcommand, args);
   }
+  // Not a subcommand: help, or an option batch does not have, or a mistyped subcommand.
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
   return UsageError(kSyntax, "unknown subcommand '" + args[0] + "'");
 }
 
