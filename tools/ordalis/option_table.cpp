@@ -22,21 +22,19 @@ bool IsOperand(const std::string& word) {
   return std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.';
 }
 
-const Option* Find(const CommandSyntax& syntax, std::string_view word);
-
-// True when [word] is free text rather than an option: after the command's leading operands,
-// anything that is not one of its options.
-bool IsFreeWord(const CommandSyntax& syntax, const ParsedArguments& arguments, const std::string& word) {
-  if (syntax.free_words_after == 0 || arguments.operands().size() < syntax.free_words_after) return false;
-  return Find(syntax, word.substr(0, word.find('='))) == nullptr && word != "--help" && word != "-h";
-}
-
 const Option* Find(const CommandSyntax& syntax, std::string_view word) {
   for (const Option& option : syntax.options) {
     if (word == option.name) return &option;
     if (option.short_name != 0 && word.size() == 2 && word[0] == '-' && word[1] == option.short_name) return &option;
   }
   return nullptr;
+}
+
+// True when [word] is free text rather than an option: after the command's leading operands,
+// anything that is not one of its options.
+bool IsFreeWord(const CommandSyntax& syntax, const ParsedArguments& arguments, const std::string& word) {
+  if (syntax.free_words_after == 0 || arguments.operands().size() < syntax.free_words_after) return false;
+  return Find(syntax, word.substr(0, word.find('='))) == nullptr && word != "--help" && word != "-h";
 }
 
 std::size_t EditDistance(std::string_view a, std::string_view b) {
