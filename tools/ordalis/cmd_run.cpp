@@ -42,7 +42,6 @@
 #include "platform/text.h"
 #include "report/junit_writer.h"
 #include "report/run_annotations.h"
-#include "history/store_location.h"
 #include "report/run_history.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
