@@ -14,6 +14,7 @@
 #include <string>
 
 #include "engine/script.h"
+#include "scratch_folder.h"
 
 namespace ordalis {
 namespace {
@@ -39,11 +40,7 @@ class Timer : public IScriptEventsClient {
   Clock::time_point started_, finished_;
 };
 
-fs::path Directory() {
-  fs::path dir = fs::temp_directory_path() / ("ordalis_bench_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  return dir;
-}
+fs::path Directory() { return ordalis::bench::ScratchPath("ordalis_bench_"); }
 
 // Runs [text] once; returns the seconds its statements took.
 double RunOnce(const std::string& text, std::shared_ptr<CScript>* keep = nullptr) {

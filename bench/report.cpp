@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/results_writer.h"
+#include "scratch_folder.h"
 #include "language/script_item.h"
 #include "report/html_report.h"
 #include "report/junit_writer.h"
@@ -44,8 +45,7 @@ ScriptItemPtr BigTree(int statements, int records) {
 
 // The results document of a run of [statements] statements and 100,000 results, written once.
 std::string Document(int statements) {
-  fs::path dir = fs::temp_directory_path() / ("ordalis_bench_report_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const fs::path& dir = ordalis::bench::ScratchPath("ordalis_bench_report_");
   std::string path = (dir / ("run_" + std::to_string(statements) + ".xml")).string();
   if (!fs::exists(path)) {
     ScriptItemPtr root = BigTree(statements, 100000);

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "engine/results_writer.h"
 #include "language/script_item.h"
 #include "platform/file_descriptor.h"
@@ -58,13 +60,14 @@ void BM_ResultsXmlStreamed(benchmark::State& state) {
   ScriptItemPtr root;
   if (state.range(1) != 0) {
     root = BigTree(100, 0);
-    root->SetResultSpill(std::make_shared<ResultSpill>("/tmp"));
+    root->SetResultSpill(std::make_shared<ResultSpill>(std::filesystem::temp_directory_path().string()));
     FillTree(*root, static_cast<int>(state.range(0)));
   } else {
     root = BigTree(100, static_cast<int>(state.range(0)));
   }
   ResultsHeader header = HeaderForNow("bench.odl", "1.0", {"bench.odl_2026_01_01_00_00_00.log"});
-  std::string path = "/tmp/ordalis_bench_results_" + std::to_string(::getpid()) + ".xml";
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("ordalis_bench_results_" + std::to_string(::getpid()) + ".xml")).string();
   std::size_t bytes = 0;
   for (auto _ : state) {
     FileDescriptor file = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);

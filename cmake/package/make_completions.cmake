@@ -1,5 +1,5 @@
 # Writes the bash and zsh completion of `ordalis` from `ordalis --help` and each command's and
-# subcommand's --help, so the completion offers what the commands say they take.
+# subcommand's --help, so the completion offers the options each command's table declares.
 # Run with -DORDALIS=<the command> -DBASH=<bash file> -DZSH=<zsh file>.
 function(help_text out)
   execute_process(COMMAND ${ORDALIS} ${ARGN} --help OUTPUT_VARIABLE text RESULT_VARIABLE rc)
@@ -25,9 +25,20 @@ function(block_words out text heading)
   set(${out} "${words}" PARENT_SCOPE)
 endfunction()
 
+# The long options a --help lists in its "Options:" block, where each line that names an
+# option starts "  --name" or "  -o, --name" (the commands lay out their option tables so), and
+# --help, which every command takes.
 function(option_words out text)
-  string(REGEX MATCHALL "--[a-z][a-z0-9-]*" options "${text}")
-  list(APPEND options --help)
+  set(options --help)
+  if(text MATCHES "\nOptions:\n(.*)")
+    string(REGEX REPLACE "\n\n.*" "" block "${CMAKE_MATCH_1}")
+    string(REPLACE "\n" ";" lines "${block}")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "^  (-[a-zA-Z], )?(--[a-z][a-z0-9-]*)")
+        list(APPEND options "${CMAKE_MATCH_2}")
+      endif()
+    endforeach()
+  endif()
   list(REMOVE_DUPLICATES options)
   list(SORT options)
   list(JOIN options " " joined)

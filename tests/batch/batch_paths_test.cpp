@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "batch_test_support.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis::batch {
 namespace {
@@ -85,13 +86,13 @@ TEST(BatchPaths, QueueLocationsAndFileTypes) {
 }
 
 TEST(BatchPaths, UniqueFilesNeverReplaceOneAnother) {
-  std::string dir = (std::filesystem::temp_directory_path() / ("ordalis_unique_" + std::to_string(::getpid()))).string();
-  std::filesystem::create_directories(dir);
+  testing_support::TemporaryFolder folder("ordalis_unique_");
+  const std::string& dir = folder.path();
+  ASSERT_FALSE(dir.empty());
   EXPECT_EQ(CreateUniqueFile(dir, "q_2024", ".xml"), dir + "/q_2024.xml");
   EXPECT_EQ(CreateUniqueFile(dir, "q_2024", ".xml"), dir + "/q_2024_2.xml");
   EXPECT_EQ(CreateUniqueFile(dir, "q_2024", ".xml"), dir + "/q_2024_3.xml");
   EXPECT_EQ(CreateUniqueFile(dir + "/missing", "q", ".xml"), "");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

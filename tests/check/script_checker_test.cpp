@@ -15,6 +15,7 @@
 
 #include "check/script_checker.h"
 #include "language/script_loader.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -300,8 +301,9 @@ std::optional<std::vector<std::string>> StatementwiseFindings(const std::string&
 // variable given another type in a later run, functions of nested blocks, and statements an
 // include brings.
 TEST(ScriptChecker, StatementwiseFindsWhatTheWholeTreeFinds) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("ordalis_check_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  testing_support::TemporaryFolder folder("ordalis_check_");
+  ASSERT_FALSE(folder.path().empty());
+  const std::filesystem::path dir = folder.path();
   std::ofstream(dir / "lib.odl") << "function helper\nendfunction\nresult \"Step\" z = 1\nw = wherever\n";
   std::vector<std::string> scripts = {
       "x = later(1)\nprintf(\"%d\", counter)\nresult \"Step\" a = 1\nt = new echo()\nt.Ech()\n"
@@ -335,7 +337,6 @@ TEST(ScriptChecker, StatementwiseFindsWhatTheWholeTreeFinds) {
   const std::string broken = (dir / "broken.odl").string();
   std::ofstream(broken) << "x = 1\ny = 1 +* 2\n";
   EXPECT_FALSE(StatementwiseFindings(broken, options, 1).has_value());
-  std::filesystem::remove_all(dir);
 }
 
 // The checker leaves results alone: asking for the text of a malformed sscanf would mark it.

@@ -16,6 +16,7 @@
 
 #include "engine/script.h"
 #include "interp/variable_value.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -97,8 +98,9 @@ std::string ExpectedResult(const fs::path& path) {
 TEST(LanguageGuide, EveryExampleEndsWithItsExpectedResult) {
   std::vector<Example> examples = Examples();
   ASSERT_GE(examples.size(), 5u);
-  fs::path dir = fs::temp_directory_path() / ("ordalis_guide_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  testing_support::TemporaryFolder folder("ordalis_guide_");
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path dir = folder.path();
   for (const Example& example : examples) {
     SCOPED_TRACE("example at docs/language.md line " + std::to_string(example.line));
     ASSERT_FALSE(example.expect.empty()) << "the example names no expected result";
@@ -106,13 +108,14 @@ TEST(LanguageGuide, EveryExampleEndsWithItsExpectedResult) {
     std::ofstream(path, std::ios::binary) << example.text;
     EXPECT_EQ(RunScript(path), example.expect);
   }
-  fs::remove_all(dir);
 }
 
 // The scripts a new user runs first end as they say (those in failing/ fail on purpose), from a
 // copy of the examples folder so their results stay out of the source tree.
 TEST(ExampleScripts, EveryScriptEndsWithItsExpectedResult) {
-  fs::path dir = fs::temp_directory_path() / ("ordalis_examples_" + std::to_string(::getpid()));
+  testing_support::TemporaryFolder folder("ordalis_examples_");
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path dir = folder / "examples";
   fs::copy(std::string(ORDALIS_SOURCE_DIR) + "/examples", dir, fs::copy_options::recursive);
   int scripts = 0;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir)) {
@@ -125,7 +128,6 @@ TEST(ExampleScripts, EveryScriptEndsWithItsExpectedResult) {
     EXPECT_EQ(RunScript(entry.path().string()), expect);
   }
   EXPECT_GT(scripts, 0);
-  fs::remove_all(dir);
 }
 
 // `ordalis check` prints nothing for the examples folder and the guide's examples.

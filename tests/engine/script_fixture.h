@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/script.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis::testing_support {
 
@@ -99,19 +100,14 @@ class Observer : public IScriptEventsClient, public ITraceEventsClient {
 class ScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ordalis_engine_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    ASSERT_FALSE(folder_.path().empty());
+    dir_ = folder_.path();
     script_ = CScript::Create(nullptr, Pacing{0, 0, 0});
     observer_ = std::make_shared<Observer>();
     script_->SetScriptEventsClient(observer_);
     script_->SetTraceEventsClient(observer_);
   }
-  void TearDown() override {
-    script_.reset();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { script_.reset(); }
 
   void Load(const std::string& text) {
     std::string path = (dir_ / "test.odl").string();
@@ -137,6 +133,9 @@ class ScriptTest : public ::testing::Test {
 
   ScriptItem* Statement(std::size_t index) { return script_->root()->child(index); }
 
+  // One folder per test, whatever its name (a parameterised test's name holds a '/'), removed
+  // with the fixture.
+  TemporaryFolder folder_{"ordalis_engine_"};
   fs::path dir_;
   std::shared_ptr<CScript> script_;
   std::shared_ptr<Observer> observer_;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "codec/literal_text.h"
@@ -16,7 +17,9 @@
 namespace {
 
 std::string RecordPath() {
-  static const std::string path = "/tmp/ordalis_record_fuzz_" + std::to_string(::getpid()) + ".txt";
+  // Under $TMPDIR (else /tmp), as every scratch file of the tests.
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("ordalis_record_fuzz_" + std::to_string(::getpid()) + ".txt")).string();
   return path;
 }
 

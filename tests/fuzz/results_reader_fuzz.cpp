@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "report/run_digest.h"
@@ -16,7 +17,9 @@
 namespace {
 
 std::string DocumentPath() {
-  static const std::string path = "/tmp/ordalis_results_reader_fuzz_" + std::to_string(::getpid()) + ".xml";
+  // Under $TMPDIR (else /tmp), as every scratch file of the tests.
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("ordalis_results_reader_fuzz_" + std::to_string(::getpid()) + ".xml")).string();
   return path;
 }
 

@@ -12,6 +12,7 @@
 
 #include "history/results_store.h"
 #include "support/command_line.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis::history {
 
@@ -31,18 +32,13 @@ inline void WriteText(const fs::path& path, const std::string& text) {
 class HistoryScratch : public testing::Test {
  protected:
   void SetUp() override {
-    // A parameterised test's name holds '/', which must not make a folder inside a folder.
-    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) c = c == '/' ? '_' : c;
-    dir_ = fs::temp_directory_path() / ("ordalis_history_" + std::to_string(::getpid()) + "_" + name);
-    fs::remove_all(dir_);
+    // A short name of its own: a database server's socket path in it must stay under the
+    // system's limit of 107 bytes, whatever the test is called and wherever TMPDIR is.
+    ASSERT_FALSE(folder_.path().empty());
+    dir_ = folder_.path();
     fs::create_directories(dir_ / "Results");
     setenv("ORDALIS_MACHINE_SETTINGS", (dir_ / "machine.json").c_str(), 1);
     setenv("ORDALIS_USER_SETTINGS", (dir_ / "user.json").c_str(), 1);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   // Writes a script [name] whose verdict is [passes] and returns its path.
@@ -63,6 +59,7 @@ class HistoryScratch : public testing::Test {
 
   ResultsStore OpenStore() { return ResultsStore(StoreLocation{StoreKind::kSqlite, StorePath()}); }
 
+  testing_support::TemporaryFolder folder_{"ordalis_history_"};
   fs::path dir_;
 };
 

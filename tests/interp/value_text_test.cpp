@@ -9,6 +9,7 @@
 #include "fake_script.h"
 #include "interp/variable_value.h"
 #include "interp/variables.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -50,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseValueText, ::testing::Values(
 // never opens the file (a device or a huge file there would hang or flood the reader).
 TEST(ParseValueTextFiles, NeverFollowsAnInclude) {
   namespace fs = std::filesystem;
-  fs::path file = fs::temp_directory_path() / ("ordalis_value_include_" + std::to_string(::getpid()));
+  testing_support::TemporaryFolder folder("ordalis_value_include_");
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path file = folder / "included";
   std::ofstream(file) << "";
   int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watch, 0);
@@ -62,7 +65,6 @@ TEST(ParseValueTextFiles, NeverFollowsAnInclude) {
   alignas(inotify_event) char events[4096];
   EXPECT_LT(::read(watch, events, sizeof events), 0) << "the included file was opened";
   ::close(watch);
-  fs::remove(file);
 }
 
 class FallbackTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "links/descriptor.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis::testing {
 
@@ -19,14 +20,9 @@ namespace ordalis::testing {
 class FakePort {
  public:
   FakePort() {
-    char pattern[] = "/tmp/ordalis-rs232-XXXXXX";
-    directory_ = ::mkdtemp(pattern);
+    directory_ = folder_.path();
     path_ = directory_ + "/ttyTEST";
     Plug();
-  }
-  ~FakePort() {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
   }
   const std::string& path() const { return path_; }
   int master() const { return master_.get(); }
@@ -51,6 +47,7 @@ class FakePort {
   }
 
  private:
+  testing_support::TemporaryFolder folder_{"ordalis-rs232-"};  // removed after the port inside it
   std::string directory_;
   std::string path_;
   FileDescriptor master_;

@@ -10,6 +10,7 @@
 #include "settings/application_manager.h"
 #include "settings/manager.h"
 #include "test_servers.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -32,12 +33,13 @@ class RunEnd : public IScriptEventsClient {
 // The settings store is one per process: this test program points it at files of its own,
 // once, before the first use.
 void UseOwnSettings() {
-  static const std::string directory = [] {
-    std::string dir = testing::MakeTempDirectory();
-    setenv("ORDALIS_MACHINE_SETTINGS", (dir + "/machine.json").c_str(), 1);
-    setenv("ORDALIS_USER_SETTINGS", (dir + "/user.json").c_str(), 1);
-    return dir;
+  static const testing_support::TemporaryFolder folder("ordalis-mail-");  // removed at exit
+  static const bool pointed = [] {
+    setenv("ORDALIS_MACHINE_SETTINGS", (folder.path() + "/machine.json").c_str(), 1);
+    setenv("ORDALIS_USER_SETTINGS", (folder.path() + "/user.json").c_str(), 1);
+    return true;
   }();
+  (void)pointed;
 }
 
 TEST(RunMail, AFinishedRunMailsItsSummaryWithTheResultsAttached) {

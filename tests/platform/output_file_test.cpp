@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "platform/output_file.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -115,8 +116,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, OutputFileTest, testing::ValuesIn(kCases),
 // A private file (a proxy settings file holds a key) stays private when it replaces a file that
 // others could read; by default a replacement keeps the replaced file's permissions.
 TEST(OutputFileModeTest, ReplacedFileKeepsItsModeUnlessToldExactly) {
-  fs::path dir = fs::temp_directory_path() / ("ordalis_output_mode_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  testing_support::TemporaryFolder folder("ordalis_output_mode_");
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path dir = folder.path();
   for (ReplacedMode replaced : {ReplacedMode::kKeep, ReplacedMode::kExactly}) {
     std::ofstream(dir / "settings") << "old";
     fs::permissions(dir / "settings", fs::perms(0664));
@@ -126,7 +128,6 @@ TEST(OutputFileModeTest, ReplacedFileKeepsItsModeUnlessToldExactly) {
     ASSERT_EQ(::stat((dir / "settings").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, replaced == ReplacedMode::kKeep ? 0664u : 0600u);
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

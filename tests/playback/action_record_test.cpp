@@ -12,10 +12,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "support/temporary_folder.h"
 #include "testers/script_playback.h"
 
 namespace ordalis {
@@ -76,19 +79,31 @@ void FillRecordOnAFullDisk(const std::string& directory) {
   ::_exit(reason.empty() ? 4 : 0);
 }
 
+// The folder the death test's child mounts its small file system on. The child runs this test
+// again from the start and ends without returning, so it takes the parent's folder from the
+// environment rather than making one that nobody would remove.
+constexpr const char* kFullDiskFolder = "ORDALIS_TEST_FULL_DISK_FOLDER";
+
 TEST(ActionRecordDeathTest, AFullDiskIsAReportedFailureNeverASignal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  char pattern[] = "/tmp/ordalis_full_disk_XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  std::string directory = pattern;
+  std::optional<testing_support::TemporaryFolder> folder;
+  std::string directory;
+  if (const char* inherited = std::getenv(kFullDiskFolder)) {
+    directory = inherited;
+  } else {
+    folder.emplace("ordalis_full_disk_");
+    directory = folder->path();
+    ASSERT_FALSE(directory.empty());
+    ::setenv(kFullDiskFolder, directory.c_str(), 1);
+  }
   if (!CanMountPrivately(directory)) {
-    ::rmdir(pattern);
+    ::unsetenv(kFullDiskFolder);
     GTEST_SKIP() << "no private mount namespace for a small file system here";
   }
   EXPECT_EXIT(FillRecordOnAFullDisk(directory), testing::ExitedWithCode(0),
               "Failed to write the record file '.*full.odlrec': No space left on device\n[1-9][0-9]* "
               "actions play back");
-  ::rmdir(pattern);
+  ::unsetenv(kFullDiskFolder);
 }
 
 }  // namespace

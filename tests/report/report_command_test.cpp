@@ -178,7 +178,7 @@ TEST_F(RunReportTest, ReportCommandRendersDocumentsAndDirectories) {
       {"a.xml b.xml", "one results document"},
       {"missing.xml", "No such file"},
       {"not-results.xml", "not a results document"},
-      {"-o", "needs a file name"},
+      {"-o", "--output needs a value (FILE)"},
   };
   for (const Usage& usage : usages) {
     Outcome outcome = RunShell("cd " + dir_.string() + " && " + ORDALIS_BINARY_DIR + "/ordalis report " + usage.arguments);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "language/script_item.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -165,7 +166,9 @@ TEST(ResultsXml, SpilledAndStreamedDocumentsAreIdentical) {
   EXPECT_GT(spill->size(), 0u);
   EXPECT_EQ(Normalise(ResultsXml(*spilled, Header())), Normalise(in_memory));
 
-  fs::path file = fs::temp_directory_path() / ("ordalis_streamed_" + std::to_string(::getpid()) + ".xml");
+  testing_support::TemporaryFolder folder("ordalis_streamed_");
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path file = folder / "streamed.xml";
   {
     FILE* out = std::fopen(file.c_str(), "wb");
     ASSERT_NE(out, nullptr);
@@ -176,7 +179,6 @@ TEST(ResultsXml, SpilledAndStreamedDocumentsAreIdentical) {
   }
   std::ifstream in(file, std::ios::binary);
   std::string streamed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  fs::remove(file);
   EXPECT_GT(streamed.size(), std::size_t{1} << 20);  // handed on to the file more than once
   EXPECT_EQ(streamed, ResultsXml(*spilled, Header()));
 }

@@ -9,6 +9,7 @@
 #include "engine/script.h"
 #include "history/results_store.h"
 #include "platform/event.h"
+#include "support/temporary_folder.h"
 
 namespace ordalis {
 namespace {
@@ -64,8 +65,9 @@ class EndOfRun : public IScriptEventsClient {
 // waits out the end-of-run pause a client's script keeps).
 TEST(Factory, AScriptForAClientLeavesItsReport) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("ordalis_factory_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  testing_support::TemporaryFolder folder("ordalis_factory_");
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path dir = folder.path();
   std::ofstream(dir / "s.odl") << "x = 1\ny = 2\n";
   std::shared_ptr<IUnknown> object;
   ASSERT_EQ(CreateInstance("Ordalis.Script", &object), S_OK);
@@ -89,7 +91,6 @@ TEST(Factory, AScriptForAClientLeavesItsReport) {
   EXPECT_TRUE(store.HasDocument(fs::absolute(xml).lexically_normal().string(), history::ThisHost())) << xml;
   script.reset();
   object.reset();
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "batch/queue_file.h"
+#include "option_table.h"
 
 namespace ordalis::cli {
 
@@ -30,11 +31,11 @@ bool ParseOnOff(const std::string& text, bool* value);
 // A decimal number that fits 32 bits.
 bool ParseCount(const std::string& text, std::uint32_t* value);
 
-// Reads one queue setting option at args[*i] (--auto-remove, --email-enabled, --auto-reset,
-// --retry, --auto-save, --stop-at-end, each with its value), advancing *i past its value.
-// 1 when the option is one of these, 0 when it is not, -1 after printing a bad value.
-int ParseSettingOption(const char* command, const std::vector<std::string>& args, std::size_t* i,
-                       batch::QueueSettings* settings);
+// [options] followed by the options of the settings a queue file stores (--auto-remove,
+// --email-enabled, --auto-reset, --retry, --auto-save, --stop-at-end, each with its value).
+std::vector<Option> WithQueueSettings(std::vector<Option> options);
+// Reads the queue setting options given into [settings]. Returns what is wrong; empty when sound.
+std::string ReadQueueSettings(const ParsedArguments& arguments, batch::QueueSettings* settings);
 
 // The settings as `list` shows them.
 std::string DescribeSettings(const batch::QueueSettings& settings);

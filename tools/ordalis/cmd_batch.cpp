@@ -19,9 +19,9 @@
 namespace ordalis::cli {
 namespace {
 
-const char kUsage[] =
-    "Usage: ordalis batch SUBCOMMAND [ARGUMENTS]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "batch",
+    "SUBCOMMAND [ARGUMENTS]",
     "Runs a list of scripts, command files, perl, shell and python files (and any file type a\n"
     "plug-in batch item creator accepts) one after another, with retries, and writes a batch\n"
     "results file; edits queue files (.tbq) and shows batch results files.\n"
@@ -34,11 +34,11 @@ const char kUsage[] =
     "  move QUEUE.tbq POSITION NEW  move an entry to a new position\n"
     "  list QUEUE.tbq               show the settings and the entries of a queue file\n"
     "  set QUEUE.tbq OPTIONS        change the settings of a queue file\n"
-    "  results FILE.xml             show a batch results file; --comment adds a comment\n"
-    "\n"
+    "  results FILE.xml             show a batch results file; --comment adds a comment\n",
+    {},
     "Run 'ordalis batch SUBCOMMAND --help' for the options of one subcommand.\n"
     "Exit status: 0 success, 1 an entry did not pass, 2 usage error or a file that cannot be\n"
-    "read.\n";
+    "read.\n"};
 
 struct Subcommand {
   const char* name;
@@ -65,19 +65,18 @@ int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& 
 }
 
 int BatchCommand(const std::vector<std::string>& args) {
-  if (args.empty()) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    std::fputs(kUsage, stdout);
+  if (args.empty()) return UsageError(kSyntax, "no subcommand given");
+  if (args[0] == "help") {
+    std::fputs(HelpText(kSyntax).c_str(), stdout);
     return 0;
   }
   for (const Subcommand& subcommand : kSubcommands) {
     if (args[0] == subcommand.name) return RunSubcommand(subcommand, args);
   }
-  std::fprintf(stderr, "ordalis batch: unknown subcommand '%s'\n\n%s", args[0].c_str(), kUsage);
-  return 2;
+  // Not a subcommand: help, or an option batch does not have, or a mistyped subcommand.
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  return UsageError(kSyntax, "unknown subcommand '" + args[0] + "'");
 }
 
 const CommandRegistration kRegistration({"batch", "run batch queues and edit queue files", BatchCommand});
@@ -141,32 +140,44 @@ int CollectEntries(const char* command, const std::vector<std::string>& paths, s
   return 0;
 }
 
-int ParseSettingOption(const char* command, const std::vector<std::string>& args, std::size_t* i,
-                       batch::QueueSettings* settings) {
-  static const struct {
-    const char* option;
-    bool batch::QueueSettings::*flag;
-  } kFlags[] = {{"--auto-remove", &batch::QueueSettings::auto_remove},
-                {"--email-enabled", &batch::QueueSettings::email_enabled},
-                {"--auto-reset", &batch::QueueSettings::auto_reset},
-                {"--auto-save", &batch::QueueSettings::auto_save},
-                {"--stop-at-end", &batch::QueueSettings::stop_at_end}};
-  const std::string& option = args[*i];
-  bool is_retry = option == "--retry";
-  auto flag = std::find_if(std::begin(kFlags), std::end(kFlags), [&](const auto& f) { return option == f.option; });
-  if (!is_retry && flag == std::end(kFlags)) return 0;
-  if (*i + 1 >= args.size()) {
-    std::fprintf(stderr, "ordalis batch %s: %s needs a value\n", command, option.c_str());
-    return -1;
+namespace {
+
+struct SettingFlag {
+  const char* option;
+  bool batch::QueueSettings::*flag;
+  const char* help;
+};
+
+const SettingFlag kSettingFlags[] = {
+    {"--auto-remove", &batch::QueueSettings::auto_remove, "remove each entry once it is finished (default off)"},
+    {"--email-enabled", &batch::QueueSettings::email_enabled, "the stored e-mail switch (default off)"},
+    {"--auto-reset", &batch::QueueSettings::auto_reset, "reset each item before its first attempt (default on)"},
+    {"--auto-save", &batch::QueueSettings::auto_save, "save the queue file after every change (default off)"},
+    {"--stop-at-end", &batch::QueueSettings::stop_at_end, "stop after the last entry (default on)"},
+};
+
+constexpr const char* kRetrySetting = "--retry";
+
+}  // namespace
+
+std::vector<Option> WithQueueSettings(std::vector<Option> options) {
+  for (const SettingFlag& setting : kSettingFlags) options.push_back(Option{setting.option, 0, "on|off", setting.help});
+  options.push_back(Option{kRetrySetting, 0, "N", "extra attempts for an entry that fails (default 0)"});
+  return options;
+}
+
+std::string ReadQueueSettings(const ParsedArguments& arguments, batch::QueueSettings* settings) {
+  for (const SettingFlag& setting : kSettingFlags) {
+    std::string value = arguments.Value(setting.option);
+    if (arguments.Has(setting.option) && !ParseOnOff(value, &(settings->*(setting.flag)))) {
+      return std::string(setting.option) + " takes on or off, not '" + value + "'";
+    }
   }
-  const std::string& value = args[++*i];
-  bool ok = is_retry ? ParseCount(value, &settings->retry_count) : ParseOnOff(value, &(settings->*(flag->flag)));
-  if (!ok) {
-    std::fprintf(stderr, "ordalis batch %s: %s takes %s, not '%s'\n", command, option.c_str(),
-                 is_retry ? "a count" : "on or off", value.c_str());
-    return -1;
+  std::string retry = arguments.Value(kRetrySetting);
+  if (arguments.Has(kRetrySetting) && !ParseCount(retry, &settings->retry_count)) {
+    return std::string(kRetrySetting) + " takes a count, not '" + retry + "'";
   }
-  return 1;
+  return {};
 }
 
 std::string DescribeSettings(const batch::QueueSettings& s) {

@@ -16,65 +16,56 @@
 namespace ordalis::cli {
 namespace {
 
-const char kNewUsage[] =
-    "Usage: ordalis batch new QUEUE.tbq [FILE|FOLDER...] [OPTIONS]\n"
-    "\n"
+const CommandSyntax kNewSyntax{
+    "batch new",
+    "QUEUE.tbq [FILE|FOLDER...] [OPTIONS]",
     "Makes a queue file listing the files given (a folder gives every file in it that a batch\n"
     "item creator accepts, in name order). Entries are stored relative to the queue file's\n"
-    "folder, so the folder and its queue file can be moved together.\n"
-    "\n"
-    "Options:\n"
-    "  --email ADDRESSES        e-mail addresses of the entries added\n"
-    "  --force                  replace an existing queue file\n"
-    "  --auto-remove on|off     remove each entry once it is finished (default off)\n"
-    "  --email-enabled on|off   the stored e-mail switch (default off)\n"
-    "  --auto-reset on|off      reset each item before its first attempt (default on)\n"
-    "  --retry N                extra attempts for an entry that fails (default 0)\n"
-    "  --auto-save on|off       save the queue file after every change (default off)\n"
-    "  --stop-at-end on|off     stop after the last entry (default on)\n";
+    "folder, so the folder and its queue file can be moved together.\n",
+    WithQueueSettings({
+        {"--email", 0, "ADDRESSES", "e-mail addresses of the entries added"},
+        {"--force", 0, nullptr, "replace an existing queue file"},
+    })};
 
-const char kAddUsage[] =
-    "Usage: ordalis batch add QUEUE.tbq FILE|FOLDER... [--email ADDRESSES] [--at POSITION]\n"
-    "\n"
-    "Adds entries to a queue file, at the end or before POSITION (1 is the first entry).\n";
+const CommandSyntax kAddSyntax{
+    "batch add",
+    "QUEUE.tbq FILE|FOLDER... [--email ADDRESSES] [--at POSITION]",
+    "Adds entries to a queue file, at the end or before POSITION (1 is the first entry).\n",
+    {
+        {"--email", 0, "ADDRESSES", "e-mail addresses of the entries added"},
+        {"--at", 0, "POSITION", "add the entries before the entry at POSITION"},
+    }};
 
-const char kRemoveUsage[] =
-    "Usage: ordalis batch remove QUEUE.tbq POSITION...\n"
-    "\n"
-    "Removes the entries at the positions given (1 is the first entry, as `list` shows).\n";
+const CommandSyntax kRemoveSyntax{
+    "batch remove", "QUEUE.tbq POSITION...",
+    "Removes the entries at the positions given (1 is the first entry, as `list` shows).\n", {}};
 
-const char kMoveUsage[] =
-    "Usage: ordalis batch move QUEUE.tbq POSITION NEW_POSITION\n"
-    "\n"
-    "Moves the entry at POSITION so that it becomes entry NEW_POSITION (past the end: last).\n";
+const CommandSyntax kMoveSyntax{
+    "batch move", "QUEUE.tbq POSITION NEW_POSITION",
+    "Moves the entry at POSITION so that it becomes entry NEW_POSITION (past the end: last).\n", {}};
 
-const char kListUsage[] =
-    "Usage: ordalis batch list QUEUE.tbq\n"
-    "\n"
+const CommandSyntax kListSyntax{
+    "batch list", "QUEUE.tbq",
     "Shows the settings and the entries of a queue file: each entry's path as it resolves from\n"
     "the queue file's folder, its e-mail addresses, and whether it can run (ok; missing: the\n"
     "file cannot be read; no file: a folder, FIFO or device; no kind: no batch item creator\n"
-    "accepts its type). Exit status 1 when an entry cannot run.\n";
+    "accepts its type). Exit status 1 when an entry cannot run.\n",
+    {}};
 
-const char kSetUsage[] =
-    "Usage: ordalis batch set QUEUE.tbq OPTIONS\n"
-    "\n"
-    "Changes the settings stored in a queue file.\n"
-    "\n"
-    "Options:\n"
-    "  --auto-remove on|off, --email-enabled on|off, --auto-reset on|off, --retry N,\n"
-    "  --auto-save on|off, --stop-at-end on|off   as for `ordalis batch new`\n"
-    "  --email POSITION ADDRESSES                  the e-mail addresses of one entry\n";
+const CommandSyntax kSetSyntax{
+    "batch set", "QUEUE.tbq OPTIONS", "Changes the settings stored in a queue file.\n",
+    WithQueueSettings({
+        {"--email", 0, "POSITION ADDRESSES", "the e-mail addresses of one entry", true, 2},
+    })};
 
-bool Help(const std::vector<std::string>& args, const char* usage) {
-  if (!WantsHelp(args)) return false;
-  std::fputs(usage, stdout);
-  return true;
-}
-
-int Usage(const char* command, const std::string& problem, const char* usage) {
-  std::fprintf(stderr, "ordalis batch %s: %s\n\n%s", command, problem.c_str(), usage);
-  return 2;
+// Parses [args] against [syntax] and then the queue settings among them into [settings] when
+// given: the exit status to end with after help or a usage error, else -1.
+int Parse(const CommandSyntax& syntax, const std::vector<std::string>& args, ParsedArguments* arguments,
+          batch::QueueSettings* settings = nullptr) {
+  if (int status = ParseOrExit(syntax, args, arguments); status >= 0) return status;
+  if (settings == nullptr) return -1;
+  std::string problem = ReadQueueSettings(*arguments, settings);
+  return problem.empty() ? -1 : UsageError(syntax, problem);
 }
 
 // Reads [path] for editing; 0, or 2 after saying why it cannot be read.
@@ -109,56 +100,31 @@ bool ParsePosition(const char* command, const std::string& text, std::size_t cou
 }
 
 int NewCommand(const std::vector<std::string>& args) {
-  if (Help(args, kNewUsage)) return 0;
-  std::vector<std::string> paths;
-  std::string email;
-  bool force = false;
+  ParsedArguments arguments;
   batch::QueueFileContents contents;
   contents.settings = batch::kNewQueueSettings;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    int setting = ParseSettingOption("new", args, &i, &contents.settings);
-    if (setting < 0) return 2;
-    if (setting > 0) continue;
-    if (args[i] == "--force") {
-      force = true;
-    } else if (args[i] == "--email" && i + 1 < args.size()) {
-      email = args[++i];
-    } else if (args[i].rfind("--", 0) == 0) {
-      return Usage("new", "unknown option '" + args[i] + "'", kNewUsage);
-    } else {
-      paths.push_back(args[i]);
-    }
-  }
-  if (paths.empty()) return Usage("new", "no queue file given", kNewUsage);
+  if (int status = Parse(kNewSyntax, args, &arguments, &contents.settings); status >= 0) return status;
+  std::vector<std::string> paths = arguments.operands();
+  if (paths.empty()) return UsageError(kNewSyntax, "no queue file given");
   std::string queue = paths.front();
   paths.erase(paths.begin());
-  if (!batch::HasExtension(queue, ".tbq")) return Usage("new", "a queue file's name ends in .tbq", kNewUsage);
+  if (!batch::HasExtension(queue, ".tbq")) return UsageError(kNewSyntax, "a queue file's name ends in .tbq");
   std::error_code error;
-  if (!force && std::filesystem::exists(queue, error)) {
+  if (!arguments.Has("--force") && std::filesystem::exists(queue, error)) {
     std::fprintf(stderr, "ordalis batch new: '%s' exists (--force replaces it)\n", queue.c_str());
     return 2;
   }
   std::vector<std::string> files;
   if (int status = CollectEntries("new", paths, &files)) return status;
-  for (const std::string& file : files) contents.entries.push_back({file, email});
+  for (const std::string& file : files) contents.entries.push_back({file, arguments.Value("--email")});
   return Write("new", queue, contents);
 }
 
 int AddCommand(const std::vector<std::string>& args) {
-  if (Help(args, kAddUsage)) return 0;
-  std::vector<std::string> paths;
-  std::string email, at;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--email" || args[i] == "--at") && i + 1 < args.size()) {
-      std::string& value = args[i] == "--email" ? email : at;
-      value = args[++i];
-    } else if (args[i].rfind("--", 0) == 0) {
-      return Usage("add", "unknown option or missing value '" + args[i] + "'", kAddUsage);
-    } else {
-      paths.push_back(args[i]);
-    }
-  }
-  if (paths.size() < 2) return Usage("add", "a queue file and at least one file are needed", kAddUsage);
+  ParsedArguments arguments;
+  if (int status = Parse(kAddSyntax, args, &arguments); status >= 0) return status;
+  std::vector<std::string> paths = arguments.operands();
+  if (paths.size() < 2) return UsageError(kAddSyntax, "a queue file and at least one file are needed");
   std::string queue = paths.front();
   paths.erase(paths.begin());
   batch::QueueFileContents contents;
@@ -166,16 +132,21 @@ int AddCommand(const std::vector<std::string>& args) {
   std::vector<std::string> files;
   if (int status = CollectEntries("add", paths, &files)) return status;
   std::size_t index = contents.entries.size();
-  if (!at.empty() && !ParsePosition("add", at, contents.entries.size() + 1, &index)) return 2;
+  if (arguments.Has("--at") && !ParsePosition("add", arguments.Value("--at"), contents.entries.size() + 1, &index)) {
+    return 2;
+  }
   for (const std::string& file : files) {
-    contents.entries.insert(contents.entries.begin() + static_cast<std::ptrdiff_t>(index++), {file, email});
+    contents.entries.insert(contents.entries.begin() + static_cast<std::ptrdiff_t>(index++),
+                            {file, arguments.Value("--email")});
   }
   return Write("add", queue, contents);
 }
 
-int RemoveCommand(const std::vector<std::string>& args) {
-  if (Help(args, kRemoveUsage)) return 0;
-  if (args.size() < 2) return Usage("remove", "a queue file and at least one position are needed", kRemoveUsage);
+int RemoveCommand(const std::vector<std::string>& all) {
+  ParsedArguments arguments;
+  if (int status = Parse(kRemoveSyntax, all, &arguments); status >= 0) return status;
+  const std::vector<std::string>& args = arguments.operands();
+  if (args.size() < 2) return UsageError(kRemoveSyntax, "a queue file and at least one position are needed");
   batch::QueueFileContents contents;
   if (int status = ReadForEdit("remove", args[0], &contents)) return status;
   std::vector<std::size_t> indexes;
@@ -190,15 +161,17 @@ int RemoveCommand(const std::vector<std::string>& args) {
   return Write("remove", args[0], contents);
 }
 
-int MoveCommand(const std::vector<std::string>& args) {
-  if (Help(args, kMoveUsage)) return 0;
-  if (args.size() != 3) return Usage("move", "a queue file and two positions are needed", kMoveUsage);
+int MoveCommand(const std::vector<std::string>& all) {
+  ParsedArguments arguments;
+  if (int status = Parse(kMoveSyntax, all, &arguments); status >= 0) return status;
+  const std::vector<std::string>& args = arguments.operands();
+  if (args.size() != 3) return UsageError(kMoveSyntax, "a queue file and two positions are needed");
   batch::QueueFileContents contents;
   if (int status = ReadForEdit("move", args[0], &contents)) return status;
   std::size_t from = 0;
   std::uint32_t to = 0;
   if (!ParsePosition("move", args[1], contents.entries.size(), &from)) return 2;
-  if (!ParseCount(args[2], &to) || to == 0) return Usage("move", "bad position '" + args[2] + "'", kMoveUsage);
+  if (!ParseCount(args[2], &to) || to == 0) return UsageError(kMoveSyntax, "bad position '" + args[2] + "'");
   batch::QueueFileEntry entry = contents.entries[from];
   contents.entries.erase(contents.entries.begin() + static_cast<std::ptrdiff_t>(from));
   std::size_t index = std::min<std::size_t>(to - 1, contents.entries.size());
@@ -206,9 +179,11 @@ int MoveCommand(const std::vector<std::string>& args) {
   return Write("move", args[0], contents);
 }
 
-int ListCommand(const std::vector<std::string>& args) {
-  if (Help(args, kListUsage)) return 0;
-  if (args.size() != 1) return Usage("list", "one queue file is needed", kListUsage);
+int ListCommand(const std::vector<std::string>& all) {
+  ParsedArguments arguments;
+  if (int status = Parse(kListSyntax, all, &arguments); status >= 0) return status;
+  const std::vector<std::string>& args = arguments.operands();
+  if (args.size() != 1) return UsageError(kListSyntax, "one queue file is needed");
   batch::QueueFileContents contents;
   if (int status = ReadForEdit("list", args[0], &contents)) return status;
   std::printf("Queue file: %s (format version %u)\n", args[0].c_str(), contents.version);
@@ -235,24 +210,23 @@ int ListCommand(const std::vector<std::string>& args) {
 }
 
 int SetCommand(const std::vector<std::string>& args) {
-  if (Help(args, kSetUsage)) return 0;
-  if (args.empty()) return Usage("set", "no queue file given", kSetUsage);
+  ParsedArguments arguments;
+  if (int status = Parse(kSetSyntax, args, &arguments); status >= 0) return status;
+  const std::vector<std::string>& operands = arguments.operands();
+  if (operands.empty()) return UsageError(kSetSyntax, "no queue file given");
+  if (operands.size() > 1) return UsageError(kSetSyntax, "unexpected '" + operands[1] + "'");
   batch::QueueFileContents contents;
-  if (int status = ReadForEdit("set", args[0], &contents)) return status;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    int setting = ParseSettingOption("set", args, &i, &contents.settings);
-    if (setting < 0) return 2;
-    if (setting > 0) continue;
-    if (args[i] == "--email" && i + 2 < args.size()) {
-      std::size_t index = 0;
-      if (!ParsePosition("set", args[i + 1], contents.entries.size(), &index)) return 2;
-      contents.entries[index].email_addresses = args[i + 2];
-      i += 2;
-    } else {
-      return Usage("set", "unknown option or missing value '" + args[i] + "'", kSetUsage);
-    }
+  if (int status = ReadForEdit("set", operands[0], &contents)) return status;
+  if (std::string problem = ReadQueueSettings(arguments, &contents.settings); !problem.empty()) {
+    return UsageError(kSetSyntax, problem);
   }
-  return Write("set", args[0], contents);
+  const std::vector<std::string>& emails = arguments.Values("--email");
+  for (std::size_t i = 0; i + 1 < emails.size(); i += 2) {
+    std::size_t index = 0;
+    if (!ParsePosition("set", emails[i], contents.entries.size(), &index)) return 2;
+    contents.entries[index].email_addresses = emails[i + 1];
+  }
+  return Write("set", operands[0], contents);
 }
 
 }  // namespace

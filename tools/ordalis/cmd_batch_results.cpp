@@ -16,13 +16,16 @@
 namespace ordalis::cli {
 namespace {
 
-const char kUsage[] =
-    "Usage: ordalis batch results FILE.xml [--comment POSITION TEXT]...\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "batch results",
+    "FILE.xml [--comment POSITION TEXT]...",
     "Shows a batch results file: the batch, its host and times, the overall result, whether the\n"
     "check code still matches the records, and every attempt with its iteration, result, retry\n"
-    "and results file. --comment replaces the comment of the attempt at POSITION (1 is the first,\n"
-    "as listed) and rewrites the file; a comment keeps only printable ASCII characters.\n";
+    "and results file.\n",
+    {{"--comment", 0, "POSITION TEXT",
+      "replace the comment of the attempt at POSITION (1 is the first, as listed) and rewrite the file; a "
+      "comment keeps only printable ASCII characters",
+      true, 2}}};
 
 const char* ResultWord(BatchQueueItemStatus status) {
   return status == BatchQueueItemPassed ? "Passed" : status == BatchQueueItemAborted ? "Aborted" : "Failed";
@@ -92,32 +95,21 @@ void Print(const std::string& path, CBatchQueue& queue) {
 }
 
 int ResultsCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  std::string path;
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
   std::vector<std::pair<std::uint32_t, std::string>> comments;
-  for (std::size_t i = 0; i < args.size(); ++i) {
+  const std::vector<std::string>& words = arguments.Values("--comment");
+  for (std::size_t i = 0; i + 1 < words.size(); i += 2) {
     std::uint32_t position = 0;
-    if (args[i] == "--comment") {
-      if (i + 2 >= args.size() || !ParseCount(args[i + 1], &position) || position == 0) {
-        std::fprintf(stderr, "ordalis batch results: --comment needs a position (1 or more) and a text\n\n%s", kUsage);
-        return 2;
-      }
-      comments.emplace_back(position, args[i + 2]);
-      i += 2;
-    } else if (path.empty() && args[i].rfind("--", 0) != 0) {
-      path = args[i];
-    } else {
-      std::fprintf(stderr, "ordalis batch results: unexpected '%s'\n\n%s", args[i].c_str(), kUsage);
-      return 2;
+    if (!ParseCount(words[i], &position) || position == 0) {
+      return UsageError(kSyntax, "--comment needs a position (1 or more) and a text");
     }
+    comments.emplace_back(position, words[i + 1]);
   }
-  if (path.empty()) {
-    std::fprintf(stderr, "ordalis batch results: no batch results file given\n\n%s", kUsage);
-    return 2;
-  }
+  const std::vector<std::string>& operands = arguments.operands();
+  if (operands.empty()) return UsageError(kSyntax, "no batch results file given");
+  if (operands.size() > 1) return UsageError(kSyntax, "unexpected '" + operands[1] + "'");
+  const std::string& path = operands[0];
   if (std::string problem = batch::UnreadableFile(path); !problem.empty()) {
     std::fprintf(stderr, "ordalis batch results: cannot open '%s': %s\n", path.c_str(), problem.c_str());
     return 2;

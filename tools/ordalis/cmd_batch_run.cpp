@@ -25,7 +25,8 @@
 #include "batch/junit_writer.h"
 #include "batch/queue_file.h"
 #include "batch_cli.h"
-#include "history/store_location.h"
+#include "history_options.h"
+#include "option_table.h"
 #include "report/run_history.h"
 #include "batch_report.h"
 #include "interrupts.h"
@@ -52,9 +53,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kWhyLines = 10;
 constexpr std::size_t kOutputTail = 50;
 
-const char kUsage[] =
-    "Usage: ordalis batch run QUEUE.tbq | FILE|FOLDER... [OPTIONS]\n"
-    "\n"
+const char kDescription[] =
     "Runs the entries of a queue file, or the files given (a folder gives every file in it that\n"
     "a batch item creator accepts, in name order), one after another: scripts (.odl), command\n"
     "files (.bat, run by /bin/sh), perl (.pl), shell (.sh) and python (.py) files, and the file\n"
@@ -65,32 +64,9 @@ const char kUsage[] =
     "results file's path, the batch report beside it (<stamp>.html: each entry with its\n"
     "attempts, why they failed and links to their own reports) and a summary that lists every\n"
     "entry that did not pass. The results folder's index lists the batch and its attempts of\n"
-    "every kind. The queue stops after its last entry.\n"
-    "\n"
-    "Options:\n"
-    "  --retry N                  extra attempts for an entry that fails (default: the queue\n"
-    "                             file's setting, else 0)\n"
-    "  --continuous               start again at the first entry after the last, until Ctrl-C\n"
-    "  --auto-remove              drop each entry from the queue once it is finished\n"
-    "  --results-dir DIR          write the results into DIR instead of <queue folder>/Results\n"
-    "                             (for files given on the command line: ./Results)\n"
-    "  --version-under-test TEXT  the version label written into the results\n"
-    "  --junit FILE               also write JUnit XML: one test case per entry, decided by\n"
-    "                             its last attempt, earlier failed attempts as flakyFailure\n"
-    "                             or rerunFailure elements\n"
-    "  --keep-background          leave running what a command entry started in the background\n"
-    "                             (by default the entry's process group is ended with it)\n"
-    "  --label KEY=VALUE          a label kept with every script run of the batch in the\n"
-    "                             results store; may be repeated\n"
-    "  --results-db STORE         the results store the runs go to (as for 'ordalis run');\n"
-    "                             each run is marked with the batch's name and its attempt\n"
-    "  --follow                   print each entry's log lines as it runs (information and\n"
-    "                             above, in the log-file line format, indented): what a\n"
-    "                             command entry prints, a script entry's log\n"
-    "  --pace                     poll the entries as a graphical front end does (a second or\n"
-    "                             two per entry) and keep the scripts' client pauses, instead of\n"
-    "                             moving on as soon as an entry ends\n"
-    "\n"
+    "every kind. The queue stops after its last entry.\n";
+
+const char kDetails[] =
     "An entry whose file cannot run (a script with syntax errors, a missing file, a folder, a\n"
     "FIFO or a device) is an Error attempt that never starts, and the batch fails.\n"
     "\n"
@@ -100,6 +76,37 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when every entry passed, 1 otherwise, 2 for a usage error, a file that\n"
     "cannot be read or a JUnit file that cannot be written.\n";
+
+const CommandSyntax kSyntax{
+    "batch run",
+    "QUEUE.tbq | FILE|FOLDER... [OPTIONS]",
+    kDescription,
+    {
+        {"--retry", 0, "N",
+         "extra attempts for an entry that fails (default: the queue file's setting, else 0)"},
+        {"--continuous", 0, nullptr, "start again at the first entry after the last, until Ctrl-C"},
+        {"--auto-remove", 0, nullptr, "drop each entry from the queue once it is finished"},
+        {"--results-dir", 0, "DIR",
+         "write the results into DIR instead of <queue folder>/Results (for files given on the command "
+         "line: ./Results)"},
+        {"--version-under-test", 0, "TEXT", "the version label written into the results"},
+        {"--junit", 0, "FILE",
+         "also write JUnit XML: one test case per entry, decided by its last attempt, earlier failed "
+         "attempts as flakyFailure or rerunFailure elements"},
+        {"--keep-background", 0, nullptr,
+         "leave running what a command entry started in the background (by default the entry's process "
+         "group is ended with it)"},
+        LabelOption("a label kept with every script run of the batch in the results store"),
+        ResultsDbOption("the results store the runs go to (as for 'ordalis run'); each run is marked with "
+                        "the batch's name and its attempt"),
+        {"--follow", 0, nullptr,
+         "print each entry's log lines as it runs (information and above, in the log-file line format, "
+         "indented): what a command entry prints, a script entry's log"},
+        {"--pace", 0, nullptr,
+         "poll the entries as a graphical front end does (a second or two per entry) and keep the "
+         "scripts' client pauses, instead of moving on as soon as an entry ends"},
+    },
+    kDetails};
 
 struct Options {
   std::vector<std::string> paths;
@@ -116,68 +123,29 @@ struct Options {
   report::HistoryContext history;
 };
 
-bool ParseOptions(const std::vector<std::string>& args, Options* options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "ordalis batch run: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--continuous") {
-      options->continuous = true;
-    } else if (arg == "--auto-remove") {
-      options->auto_remove = true;
-    } else if (arg == "--pace") {
-      options->pace = true;
-    } else if (arg == "--keep-background") {
-      options->keep_background = true;
-    } else if (arg == "--follow") {
-      options->follow = true;
-    } else if (arg == "--retry") {
-      if (!value(&text)) return false;
-      if (!ParseCount(text, &options->retry)) {
-        std::fprintf(stderr, "ordalis batch run: --retry takes a count, not '%s'\n", text.c_str());
-        return false;
-      }
-      options->retry_given = true;
-    } else if (arg == "--results-dir") {
-      if (!value(&options->results_dir)) return false;
-    } else if (arg == "--version-under-test") {
-      if (!value(&options->version_under_test)) return false;
-    } else if (arg == "--junit") {
-      if (!value(&options->junit)) return false;
-    } else if (arg == "--label") {
-      if (!value(&text)) return false;
-      std::pair<std::string, std::string> label;
-      if (!report::ParseLabel(text, &label)) {
-        std::fprintf(stderr, "ordalis batch run: --label needs KEY=VALUE, got '%s'\n", text.c_str());
-        return false;
-      }
-      options->history.labels.push_back(std::move(label));
-    } else if (arg == "--results-db") {
-      if (!value(&options->history.store)) return false;
-      history::StoreLocation location;
-      if (!history::ParseStoreLocation(options->history.store, ".", &location, &text)) {
-        std::fprintf(stderr, "ordalis batch run: --results-db: %s\n", text.c_str());
-        return false;
-      }
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "ordalis batch run: unknown option '%s'\n", arg.c_str());
-      return false;
-    } else {
-      options->paths.push_back(arg);
-    }
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  options->continuous = arguments.Has("--continuous");
+  options->auto_remove = arguments.Has("--auto-remove");
+  options->pace = arguments.Has("--pace");
+  options->keep_background = arguments.Has("--keep-background");
+  options->follow = arguments.Has("--follow");
+  options->retry_given = arguments.Has("--retry");
+  if (std::string text = arguments.Value("--retry"); options->retry_given && !ParseCount(text, &options->retry)) {
+    return UsageError(kSyntax, "--retry takes a count, not '" + text + "'");
   }
-  if (options->paths.empty()) {
-    std::fprintf(stderr, "ordalis batch run: no queue file or files given\n\n%s", kUsage);
-    return false;
+  options->results_dir = arguments.Value("--results-dir");
+  options->version_under_test = arguments.Value("--version-under-test");
+  options->junit = arguments.Value("--junit");
+  if (std::string problem = ReadHistoryOptions(arguments, &options->history); !problem.empty()) {
+    return UsageError(kSyntax, problem);
   }
-  return true;
+  options->paths = arguments.operands();
+  if (options->paths.empty()) return UsageError(kSyntax, "no queue file or files given");
+  return -1;
 }
 
 double SecondsSince(Clock::time_point start) {
@@ -689,12 +657,8 @@ int Prepare(CBatchQueue& queue, const Options& options, const InterruptWatcher& 
 }
 
 int RunCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   Options options;
-  if (!ParseOptions(args, &options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
   WarnOfUnreadableSettings("batch run");
   report::SetDefaultHistoryContext(options.history);
   sigset_t interrupt_signals = BlockInterrupts();

@@ -18,6 +18,7 @@
 
 #include "check/script_checker.h"
 #include "command.h"
+#include "option_table.h"
 #include "settings_warnings.h"
 #include "language/script_item.h"
 #include "language/script_loader.h"
@@ -27,9 +28,7 @@ namespace ordalis::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: ordalis check [--no-testers] [--werror] [--syntax] [--format plain|gcc] FILE...\n"
-    "\n"
+const char kDescription[] =
     "Loads each script with its include files, without running it, and prints one line per\n"
     "finding:\n"
     "\n"
@@ -58,15 +57,23 @@ constexpr const char* kHelp =
     "\n"
     "A FILE that is a folder stands for every .odl file below it. A FILE ending in .md is a\n"
     "guide: every block of it fenced as ```odl is checked as a script of its own, with the\n"
-    "lines of the guide.\n"
-    "\n"
-    "  --no-testers   do not check tester types and actions (no plug-in is loaded)\n"
-    "  --werror       warnings count as errors for the exit status\n"
-    "  --syntax       report syntax errors only\n"
-    "  --format FMT   plain (the default) or gcc\n"
-    "\n"
+    "lines of the guide.\n";
+
+const char kDetails[] =
     "Exit status: 0 when no error was found, 1 when at least one was (or a warning, with\n"
     "--werror), 2 when a file cannot be opened or the arguments are wrong.\n";
+
+const CommandSyntax kSyntax{
+    "check",
+    "[--no-testers] [--werror] [--syntax] [--format plain|gcc] FILE...",
+    kDescription,
+    {
+        {"--no-testers", 0, nullptr, "do not check tester types and actions (no plug-in is loaded)"},
+        {"--werror", 0, nullptr, "warnings count as errors for the exit status"},
+        {"--syntax", 0, nullptr, "report syntax errors only"},
+        {"--format", 0, "FMT", "plain (the default) or gcc"},
+    },
+    kDetails};
 
 enum class Rules { kAll, kSyntaxOnly };
 
@@ -132,44 +139,32 @@ void PrepareHeapFor(const std::vector<std::string>& scripts) {
   std::free(probe);
 }
 
-// Parses the arguments; false after printing what is wrong.
-bool ParseFormat(const std::string& name, CheckArguments* out) {
+// The way findings are printed, by its name on the command line; false for an unknown name.
+bool ParseFormat(const std::string& name, FindingFormat* format) {
   if (name == "plain") {
-    out->format = FindingFormat::kPlain;
+    *format = FindingFormat::kPlain;
   } else if (name == "gcc") {
-    out->format = FindingFormat::kGcc;
+    *format = FindingFormat::kGcc;
   } else {
-    std::fprintf(stderr, "ordalis check: unknown format '%s' (plain or gcc)\n", name.c_str());
     return false;
   }
   return true;
 }
 
-bool ParseArguments(const std::vector<std::string>& args, CheckArguments* out) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--format" || arg.rfind("--format=", 0) == 0) {
-      bool joined = arg != "--format";
-      if (!joined && i + 1 == args.size()) {
-        std::fprintf(stderr, "ordalis check: --format needs plain or gcc\n");
-        return false;
-      }
-      if (!ParseFormat(joined ? arg.substr(9) : args[++i], out)) return false;
-    } else if (arg == "--no-testers") {
-      out->testers = false;
-    } else if (arg == "--werror") {
-      out->warnings = WarningsFail::kYes;
-    } else if (arg == "--syntax") {
-      out->rules = Rules::kSyntaxOnly;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "ordalis check: unknown option '%s'\n\n%s", arg.c_str(), kHelp);
-      return false;
-    } else {
-      out->files.push_back(arg);
-    }
+// Reads the command line into [out]: the exit status to end with after help or a usage error,
+// else -1.
+int ReadArguments(const std::vector<std::string>& args, CheckArguments* out) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (std::string name = arguments.Value("--format", "plain"); !ParseFormat(name, &out->format)) {
+    return UsageError(kSyntax, "unknown format '" + name + "' (plain or gcc)");
   }
-  if (out->files.empty()) std::fputs(kHelp, stderr);
-  return !out->files.empty();
+  out->testers = !arguments.Has("--no-testers");
+  if (arguments.Has("--werror")) out->warnings = WarningsFail::kYes;
+  if (arguments.Has("--syntax")) out->rules = Rules::kSyntaxOnly;
+  out->files = arguments.operands();
+  if (out->files.empty()) return UsageError(kSyntax, "no file given");
+  return -1;
 }
 
 class Checker {
@@ -282,12 +277,8 @@ class Checker {
 };
 
 int Check(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
   CheckArguments arguments;
-  if (!ParseArguments(args, &arguments)) return 2;
+  if (int status = ReadArguments(args, &arguments); status >= 0) return status;
   WarnOfUnreadableSettings("check");
   Checker checker(arguments);
   bool unreadable = false;

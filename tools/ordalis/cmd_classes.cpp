@@ -13,15 +13,14 @@
 namespace ordalis::cli {
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: ordalis classes\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "classes", "",
     "Lists the classes a client of libordalis.so can create with CreateInstance: each\n"
     "programmatic identifier (also accepted with the version suffix \".1\", in any case of\n"
     "letters) and the interfaces a new object of it answers. Every class is created once to\n"
-    "ask it, so a class that cannot be made is shown as such.\n"
-    "\n"
-    "Exit status: 0 every class could be made, 1 one could not, 2 usage error.\n";
+    "ask it, so a class that cannot be made is shown as such.\n",
+    {},
+    "Exit status: 0 every class could be made, 1 one could not, 2 usage error.\n"};
 
 template <typename Interface>
 void AddIfAnswered(const std::shared_ptr<IUnknown>& object, const char* name, std::string* list) {
@@ -45,13 +44,10 @@ std::string InterfacesOf(const std::shared_ptr<IUnknown>& object) {
 }
 
 int Classes(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (!args.empty()) {
-    std::fprintf(stderr, "ordalis classes: unexpected argument '%s'\n\n%s", args[0].c_str(), kHelp);
-    return 2;
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (!arguments.operands().empty()) {
+    return UsageError(kSyntax, "unexpected argument '" + arguments.operands()[0] + "'");
   }
   int status = 0;
   for (const std::string& progid : ClassProgids()) {

@@ -20,11 +20,11 @@ namespace {
 using settings::CreatorKind;
 using settings::SettingsScope;
 
-constexpr const char* kHelp =
-    "Usage: ordalis creators [--batch]\n"
+const CommandSyntax kSyntax{
+    "creators",
+    "[--batch]\n"
     "       ordalis creators add [--batch] ID\n"
-    "       ordalis creators remove [--batch] ID\n"
-    "\n"
+    "       ordalis creators remove [--batch] ID",
     "Lists, registers or unregisters the tester creators (with --batch: the batch item\n"
     "creators). ID is the creator's identifier text, a class identifier in braces, e.g.\n"
     "{0E3A5B1C-6F2D-4E8A-9B7C-1D2E3F405162}. A creator is registered only when its catalogue\n"
@@ -36,18 +36,13 @@ constexpr const char* kHelp =
     "  {AE96A215-DD09-45A8-9075-26D1616B16E9}  /usr/lib/ordalis/plugins/echo.so  types: echo\n"
     "\n"
     "A registered identifier whose module is gone is listed as not loaded and can still be\n"
-    "removed.\n"
-    "\n"
-    "  --batch    work on the batch item creators\n"
-    "\n"
+    "removed.\n",
+    {{"--batch", 0, nullptr, "work on the batch item creators"}},
     "The plug-in path: the directories of ORDALIS_PLUGIN_PATH (colon-separated), then the\n"
     "installed and the build tree's plug-in directories.\n"
-    "Exit status: 0 done, 1 refused or not written, 2 usage error.\n";
+    "Exit status: 0 done, 1 refused or not written, 2 usage error.\n"};
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "ordalis creators: %s\n\n%s", problem.c_str(), kHelp);
-  return 2;
-}
+int Usage(const std::string& problem) { return UsageError(kSyntax, problem); }
 
 // The tester types the catalogue holds from the creator [id], comma-separated.
 std::string TypesOf(const std::string& id) {
@@ -110,21 +105,10 @@ void ExplainRefusal(CreatorKind kind, const std::string& id) {
 }
 
 int Creators(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  CreatorKind kind = CreatorKind::kTester;
-  std::vector<std::string> words;
-  for (const std::string& arg : args) {
-    if (arg == "--batch") {
-      kind = CreatorKind::kBatchItem;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option '" + arg + "'");
-    } else {
-      words.push_back(arg);
-    }
-  }
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  CreatorKind kind = arguments.Has("--batch") ? CreatorKind::kBatchItem : CreatorKind::kTester;
+  const std::vector<std::string>& words = arguments.operands();
   Manager& manager = Manager::Instance();
   WarnOfUnreadableSettings("creators");
   if (words.empty()) return List(manager, kind);

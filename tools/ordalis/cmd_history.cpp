@@ -25,9 +25,7 @@ namespace {
 using history::RunRecord;
 using nlohmann::json;
 
-const char kUsage[] =
-    "Usage: ordalis history COMMAND [OPTIONS]\n"
-    "\n"
+const char kDescription[] =
     "Asks the results store, where every run that leaves a results document is added (by\n"
     "'ordalis run', batch runs, the Python module and scripts run for other programs).\n"
     "\n"
@@ -54,27 +52,37 @@ const char kUsage[] =
     "                             one without the other; other stations' runs in a shared store\n"
     "                             are left to them\n"
     "  import DIR|FILE...         adds existing results documents and batch results files (a\n"
-    "                             folder: every one in it); a document stored already is skipped\n"
-    "\n"
-    "Options of every command:\n"
-    "  --results-db STORE         the store: a file, sqlite:FILE or postgresql://USER@HOST/DB\n"
-    "                             (default: the settings key ResultsDatabase, else results.db in\n"
-    "                             the results folder)\n"
-    "  --results-dir DIR          the results folder whose results.db to use (default: ./Results)\n"
-    "  --json                     print JSON for tools instead of tables\n"
-    "Options of list and export:\n"
-    "  --script NAME  --verdict WORD  --since DATE  --until DATE  --host NAME\n"
-    "  --label KEY=VALUE (repeatable)  --limit N (list: default 50; 0 for all)\n"
-    "  DATE is YYYY-MM-DD or 'YYYY-MM-DD hh:mm:ss'; WORD a result: passed, failed, error...\n"
-    "Options of trend:\n"
-    "  --week  --pass-rate        the pass rate per week; the pass rate of a named result\n"
-    "                             that shares its name with a measurement\n"
-    "Options of flaky:\n"
-    "  --last N                   the runs of each script looked at (default 20); a named\n"
-    "                             result counts its runs within those\n"
-    "\n"
+    "                             folder: every one in it); a document stored already is skipped\n";
+
+const CommandSyntax kSyntax{
+    "history",
+    "COMMAND [OPTIONS]",
+    kDescription,
+    {
+        {"--results-db", 0, "STORE",
+         "the store: a file, sqlite:FILE or postgresql://USER@HOST/DB (default: the settings key "
+         "ResultsDatabase, else results.db in the results folder)"},
+        {"--results-dir", 0, "DIR", "the results folder whose results.db to use (default: ./Results)"},
+        {"--json", 0, nullptr, "print JSON for tools instead of tables"},
+        {"--script", 0, "NAME", "list and export: the runs of this script"},
+        {"--verdict", 0, "WORD", "list and export: the runs with this result (passed, failed, error...)"},
+        {"--since", 0, "DATE", "list and export: runs from DATE on (YYYY-MM-DD or 'YYYY-MM-DD hh:mm:ss')"},
+        {"--until", 0, "DATE", "list and export: runs up to DATE"},
+        {"--host", 0, "NAME", "list and export: the runs of this station"},
+        {"--label", 0, "KEY=VALUE", "list and export: the runs with this label", true},
+        {"--limit", 0, "N", "list and export: at most N runs (list: default 50; 0 for all)"},
+        {"--format", 0, "csv|json", "export: the format written"},
+        {"--week", 0, nullptr, "trend: the pass rate per week instead of per day"},
+        {"--pass-rate", 0, nullptr,
+         "trend: the pass rate of a named result that shares its name with a measurement"},
+        {"--last", 0, "N",
+         "flaky: the runs of each script looked at (default 20); a named result counts its runs within "
+         "those"},
+        {"--keep-days", 0, "N", "prune: remove this station's runs that ended more than N days ago"},
+        {"--keep-runs", 0, "N", "prune: remove all but this station's newest N runs"},
+    },
     "Exit status: 0 success, 1 when the run, script or measurement asked for is not in the\n"
-    "store, 2 for a usage error or a store that cannot be opened or read.\n";
+    "store, 2 for a usage error or a store that cannot be opened or read.\n"};
 
 struct Options {
   std::string command;
@@ -133,33 +141,26 @@ bool TakeValue(const std::string& arg, const std::string& text, Options* options
   return options->keep_runs = count, true;  // --keep-runs
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* options) {
-  static const char* const kValued[] = {"--results-db", "--results-dir", "--format", "--script", "--since",
-                                        "--until", "--host", "--verdict", "--label", "--limit", "--last",
-                                        "--keep-days", "--keep-runs"};
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    bool valued = std::find(std::begin(kValued), std::end(kValued), arg) != std::end(kValued);
-    if (valued) {
-      if (i + 1 >= args.size()) return Fail(arg + " needs a value");
-      if (!TakeValue(arg, args[++i], options)) return false;
-    } else if (arg == "--json") {
-      options->json = true;
-    } else if (arg == "--week") {
-      options->week = true;
-    } else if (arg == "--pass-rate") {
-      options->pass_rate = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return Fail("unknown option '" + arg + "'");
-    } else if (options->command.empty()) {
-      options->command = arg;
-    } else {
-      options->operands.push_back(arg);
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  for (const Option& option : kSyntax.options) {
+    if (option.value == nullptr) continue;
+    for (const std::string& text : arguments.Values(option.name)) {
+      if (!TakeValue(option.name, text, options)) return 2;
     }
   }
-  if (options->command.empty()) return Fail(std::string("no command given\n\n") + kUsage);
+  options->json = arguments.Has("--json");
+  options->week = arguments.Has("--week");
+  options->pass_rate = arguments.Has("--pass-rate");
+  options->operands = arguments.operands();
+  if (options->operands.empty()) return UsageError(kSyntax, "no command given");
+  options->command = options->operands.front();
+  options->operands.erase(options->operands.begin());
   if (options->command == "list" && !options->limit_given) options->filter.limit = 50;
-  return true;
+  return -1;
 }
 
 // The store the options name. A file store is only created by import: asking a folder that
@@ -536,16 +537,11 @@ int Dispatch(history::ResultsStore& store, const Options& options) {
 }
 
 int HistoryCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   Options options;
-  if (!ParseOptions(args, &options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
   static const char* const kKnown[] = {"list", "show", "trend", "measurements", "flaky", "export", "prune", "import"};
   if (std::find(std::begin(kKnown), std::end(kKnown), options.command) == std::end(kKnown)) {
-    Fail("unknown command '" + options.command + "'\n\n" + kUsage);
-    return 2;
+    return UsageError(kSyntax, "unknown command '" + options.command + "'");
   }
   std::optional<history::ResultsStore> store = OpenStore(options);
   if (!store) return 2;

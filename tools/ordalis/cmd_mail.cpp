@@ -18,12 +18,12 @@ namespace ordalis::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: ordalis mail\n"
+const CommandSyntax kSyntax{
+    "mail",
+    "\n"
     "       ordalis mail server NAME\n"
     "       ordalis mail auth USER\n"
-    "       ordalis mail addresses LIST\n"
-    "\n"
+    "       ordalis mail addresses LIST",
     "Shows or changes the mail settings that results are sent with.\n"
     "\n"
     "  server NAME       the mail server's name or address, optionally with \":port\"\n"
@@ -34,15 +34,13 @@ constexpr const char* kHelp =
     "                    The password is stored encrypted and never shown.\n"
     "  addresses LIST    the default recipients: entries separated by \";\", each an address or\n"
     "                    a display name followed by an address in \"<\" and \">\", e.g.\n"
-    "                    \"Team <team@example.com>;lead@example.com\"\n"
-    "\n"
+    "                    \"Team <team@example.com>;lead@example.com\"\n",
+    {},
     "Changes go to the machine settings file when it can be written, otherwise to the user's.\n"
-    "Exit status: 0 done, 1 refused or not written, 2 usage error.\n";
+    "Exit status: 0 done, 1 refused or not written, 2 usage error.\n",
+    1};
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "ordalis mail: %s\n\n%s", problem.c_str(), kHelp);
-  return 2;
-}
+int Usage(const std::string& problem) { return UsageError(kSyntax, problem); }
 
 int Show(const Manager& manager) {
   MailSettings mail = manager.Mail();
@@ -62,19 +60,18 @@ int Report(const Manager& manager, Status status, const std::string& reason = ""
 }
 
 int Mail(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  const std::vector<std::string>& words = arguments.operands();
   Manager& manager = Manager::Instance();
   WarnOfUnreadableSettings("mail");
-  if (args.empty()) return Show(manager);
-  const std::string& verb = args[0];
+  if (words.empty()) return Show(manager);
+  const std::string& verb = words[0];
   if (verb != "server" && verb != "auth" && verb != "addresses") {
     return Usage("unknown subcommand '" + verb + "'");
   }
-  if (args.size() != 2) return Usage("'mail " + verb + "' takes one argument");
-  const std::string& value = args[1];
+  if (words.size() != 2) return Usage("'mail " + verb + "' takes one argument");
+  const std::string& value = words[1];
   if (verb == "server") return Report(manager, manager.SetSmtpServerName(value));
   if (verb == "auth") return Report(manager, manager.SetSmtpAuthentication(value, ReadPassword()));
   std::string reason;

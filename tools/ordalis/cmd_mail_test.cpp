@@ -24,25 +24,25 @@ namespace ordalis::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: ordalis mail test [ADDRESSES] [--server HOST[:PORT]] [--user USER]\n"
-    "                         [--from ADDRESS] [--timeout SECONDS]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "mail test",
+    "[ADDRESSES] [--server HOST[:PORT]] [--user USER]\n"
+    "                         [--from ADDRESS] [--timeout SECONDS]",
     "Sends a short test message and prints the server's last reply, or the error.\n"
     "\n"
     "  ADDRESSES          recipients: entries separated by \";\", each an address or a display\n"
     "                     name followed by an address in \"<\" and \">\"; the stored default\n"
-    "                     recipients when left out\n"
-    "  --server HOST[:PORT]  the mail server; the stored one when left out (port 25 unless\n"
-    "                     given)\n"
-    "  --user USER        log in as USER; the password is taken from ORDALIS_SMTP_PASSWORD or\n"
-    "                     read from standard input. An empty USER sends without logging in.\n"
-    "                     Left out: the stored user name and password.\n"
-    "  --from ADDRESS     the sender (default ordalis@localhost)\n"
-    "  --timeout SECONDS  longest wait for the server at each step (default 60)\n"
-    "\n"
+    "                     recipients when left out\n",
+    {
+        {"--server", 0, "HOST[:PORT]", "the mail server; the stored one when left out (port 25 unless given)"},
+        {"--user", 0, "USER",
+         "log in as USER; the password is taken from ORDALIS_SMTP_PASSWORD or read from standard input. An "
+         "empty USER sends without logging in. Left out: the stored user name and password."},
+        {"--from", 0, "ADDRESS", "the sender (default ordalis@localhost)"},
+        {"--timeout", 0, "SECONDS", "longest wait for the server at each step (default 60)"},
+    },
     "Exit status: 0 sent, 1 the server could not be reached or refused the message,\n"
-    "2 usage error.\n";
+    "2 usage error.\n"};
 
 struct Options {
   std::optional<std::string> addresses;
@@ -52,38 +52,25 @@ struct Options {
   std::chrono::milliseconds timeout = CSMTP::kDefaultTimeout;
 };
 
-int Usage(const std::string& problem) {
-  std::fprintf(stderr, "ordalis mail test: %s\n\n%s", problem.c_str(), kHelp);
-  return 2;
-}
-
-// Parses [args] into [options]; an empty text on success, otherwise the problem.
-std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    bool takes_value =
-        arg == "--server" || arg == "--user" || arg == "--from" || arg == "--timeout";
-    if (takes_value && i + 1 >= args.size()) return "option " + arg + " needs a value";
-    if (arg == "--server") {
-      options->server = args[++i];
-    } else if (arg == "--user") {
-      options->user = args[++i];
-    } else if (arg == "--from") {
-      options->from = args[++i];
-    } else if (arg == "--timeout") {
-      char* end = nullptr;
-      double seconds = std::strtod(args[++i].c_str(), &end);
-      if (*end != '\0' || !(seconds > 0) || seconds > 86400) return "bad --timeout value";
-      options->timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return "unknown option " + arg;
-    } else if (options->addresses) {
-      return "more than one address list";
-    } else {
-      options->addresses = arg;
-    }
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (arguments.Has("--server")) options->server = arguments.Value("--server");
+  if (arguments.Has("--user")) options->user = arguments.Value("--user");
+  options->from = arguments.Value("--from", options->from);
+  if (arguments.Has("--timeout")) {
+    std::string text = arguments.Value("--timeout");
+    char* end = nullptr;
+    double seconds = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !(seconds > 0) || seconds > 86400) return UsageError(kSyntax, "bad --timeout value");
+    options->timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
   }
-  return {};
+  const std::vector<std::string>& operands = arguments.operands();
+  if (operands.size() > 1) return UsageError(kSyntax, "more than one address list");
+  if (!operands.empty()) options->addresses = operands[0];
+  return -1;
 }
 
 // The password for a user named on the command line: from the environment, else one line of
@@ -120,12 +107,8 @@ int Fail(const CSMTP& smtp) {
 }
 
 int MailTest(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
   Options options;
-  if (std::string problem = ParseOptions(args, &options); !problem.empty()) return Usage(problem);
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
 
   WarnOfUnreadableSettings("mail test");
   settings::MailSettings stored = Manager::Instance().Mail();
@@ -134,16 +117,16 @@ int MailTest(const std::vector<std::string>& args) {
   std::string user = options.user.value_or(stored.user_name);
   std::string password = options.user ? (user.empty() ? "" : PasswordForUser()) : stored.password;
   if (server_name.empty())
-    return Usage("no mail server: give --server or store one with 'ordalis mail server'");
+    return UsageError(kSyntax, "no mail server: give --server or store one with 'ordalis mail server'");
 
   CMailMessage message;
   if (!message.AddMultipleRecipients(addresses)) {
-    return Usage("the address list has a '<' without a closing '>'");
+    return UsageError(kSyntax, "the address list has a '<' without a closing '>'");
   }
   if (message.RecipientCount() == 0)
-    return Usage("no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
+    return UsageError(kSyntax, "no recipients: give ADDRESSES or store them with 'ordalis mail addresses'");
   std::optional<MailServerAddress> address = SplitServerName(server_name);
-  if (!address) return Usage("bad mail server name '" + server_name + "'");
+  if (!address) return UsageError(kSyntax, "bad mail server name '" + server_name + "'");
 
   message.set_from(options.from);
   message.set_subject("Ordalis test message");

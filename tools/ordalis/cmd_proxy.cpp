@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "option_table.h"
 #include "settings_warnings.h"
 #include "interrupts.h"
 #include "platform/text.h"
@@ -22,10 +23,7 @@
 namespace ordalis::cli {
 namespace {
 
-const char kUsage[] =
-    "Usage: ordalis proxy TYPE PARAMETERS [OPTIONS]\n"
-    "       ordalis proxy --settings FILE [OPTIONS]\n"
-    "\n"
+const char kDescription[] =
     "Serves one script over a communication link until interrupted (Ctrl-C). A peer sends\n"
     "commands (connect, script:STATEMENTS, variable:NAME, abort, disconnect) and receives\n"
     "replies, the script's log lines and its result; `ordalis remote` is such a peer. The\n"
@@ -36,45 +34,48 @@ const char kUsage[] =
     "              tcp  5025                   listen on port 5025 (0: any free port)\n"
     "              tcp  \"station7\", 5025       connect out to a peer that listens\n"
     "              udp  5025[, \"host\"[, 5026]]\n"
-    "              rs232 3, 9600\n"
-    "\n"
-    "Options:\n"
-    "  --key KEY         encrypt the traffic under the key phrase KEY\n"
-    "  --cipher NAME     chacha20-poly1305 (default): authenticated frames under a session key\n"
-    "                    agreed per connection; forged, altered or replayed commands never run.\n"
-    "                    A TCP server drops a peer that has not shown the key within 10 s, or\n"
-    "                    when another peer connects first, so it cannot hold the connection.\n"
-    "                    rc4: the old framing, for old peers; it only obscures the traffic\n"
-    "  --insecure        serve a network link (a TCP server or UDP) without an authenticated\n"
-    "                    key: any peer that reaches the port may then run scripts with this\n"
-    "                    station's testers. Without this option such a link is refused\n"
-    "  --settings FILE   take the link, its parameters and key from a proxy settings file\n"
-    "  --save FILE       write the link settings to a proxy settings file\n"
-    "  --bind ADDRESS    a TCP server or UDP link listens on this local address only\n"
-    "                    (for example 127.0.0.1); default: every address\n"
-    "  --results-dir DIR write the results of runs into DIR (default ./Results, or beside the\n"
-    "                    settings file)\n"
-    "  --log-level LEVEL the lowest log level printed (default information)\n"
-    "  --pace            keep the pauses that pace graphical clients\n"
-    "\n"
+    "              rs232 3, 9600\n";
+
+const char kDetails[] =
     "With a TCP server link, the port actually listened on is printed as\n"
     "\"ordalis proxy: listening on port N\".\n"
     "\n"
     "Exit status: 0 after an interrupt, 1 when the link cannot be opened, 2 for a usage error,\n"
     "a refused link, a settings file that cannot be read or one --save cannot write.\n";
 
-struct Options {
-  std::string type;
-  std::string parameters;
-  std::string key;
-  bool has_key = false;
-  CipherMode cipher = CipherMode::kChaCha20Poly1305;
+const CommandSyntax kSyntax{
+    "proxy",
+    "TYPE PARAMETERS [OPTIONS]\n       ordalis proxy --settings FILE [OPTIONS]",
+    kDescription,
+    {
+        KeyOption("encrypt the traffic under the key phrase KEY"),
+        CipherOption("chacha20-poly1305 (default): authenticated frames under a session key agreed per "
+                     "connection; forged, altered or replayed commands never run. A TCP server drops a peer "
+                     "that has not shown the key within 10 seconds, or when another peer connects first, so it "
+                     "cannot hold the connection. rc4: the old framing, for old peers; it only obscures the "
+                     "traffic"),
+        {"--insecure", 0, nullptr,
+         "serve a network link (a TCP server or UDP) without an authenticated key: any peer that reaches "
+         "the port may then run scripts with this station's testers. Without this option such a link is "
+         "refused"},
+        {"--settings", 0, "FILE", "take the link, its parameters and key from a proxy settings file"},
+        {"--save", 0, "FILE", "write the link settings to a proxy settings file"},
+        {"--bind", 0, "ADDRESS",
+         "a TCP server or UDP link listens on this local address only (for example 127.0.0.1); default: "
+         "every address"},
+        {"--results-dir", 0, "DIR",
+         "write the results of runs into DIR (default ./Results, or beside the settings file)"},
+        LinkLogLevelOption(),
+        {"--pace", 0, nullptr, "keep the pauses that pace graphical clients"},
+    },
+    kDetails};
+
+struct Options : LinkOptions {
   bool insecure = false;
   std::string settings;
   std::string save;
   std::string results_dir;
   std::string bind;
-  LoggingLevel level = information;
   bool pace = false;
 };
 
@@ -83,52 +84,26 @@ bool Fail(const std::string& message) {
   return false;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* options) {
-  int positional = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) return Fail(arg + " needs a value");
-      *out = args[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--key") {
-      if (!value(&options->key)) return false;
-      options->has_key = true;
-    } else if (arg == "--cipher") {
-      if (!value(&text)) return false;
-      if (!ParseCipherName(text, &options->cipher)) return Fail("unknown cipher '" + text + "'");
-    } else if (arg == "--insecure") {
-      options->insecure = true;
-    } else if (arg == "--settings") {
-      if (!value(&options->settings)) return false;
-    } else if (arg == "--save") {
-      if (!value(&options->save)) return false;
-    } else if (arg == "--results-dir") {
-      if (!value(&options->results_dir)) return false;
-    } else if (arg == "--bind") {
-      if (!value(&options->bind)) return false;
-    } else if (arg == "--log-level") {
-      if (!value(&text)) return false;
-      if (!ParseLogLevel(text, &options->level)) return Fail("unknown log level '" + text + "'");
-    } else if (arg == "--pace") {
-      options->pace = true;
-    } else if (arg.rfind("--", 0) == 0) {
-      return Fail("unknown option '" + arg + "'");
-    } else if (positional == 0) {
-      options->type = arg;
-      ++positional;
-    } else if (positional == 1) {
-      options->parameters = arg;
-      ++positional;
-    } else {
-      return Fail("too many arguments ('" + arg + "')");
-    }
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (std::string problem = ReadLinkOptions(arguments, options); !problem.empty()) return UsageError(kSyntax, problem);
+  options->insecure = arguments.Has("--insecure");
+  options->settings = arguments.Value("--settings");
+  options->save = arguments.Value("--save");
+  options->results_dir = arguments.Value("--results-dir");
+  options->bind = arguments.Value("--bind");
+  options->pace = arguments.Has("--pace");
+  const std::vector<std::string>& operands = arguments.operands();
+  if (options->settings.empty()) {
+    std::string problem = ReadLinkOperands(operands, options);
+    if (operands.size() < 2) problem = "give TYPE and PARAMETERS, or --settings FILE";
+    return problem.empty() ? -1 : UsageError(kSyntax, problem);
   }
-  if (options->settings.empty() && positional != 2) return Fail("give TYPE and PARAMETERS, or --settings FILE");
-  if (!options->settings.empty() && positional != 0) return Fail("--settings takes the place of TYPE and PARAMETERS");
-  return true;
+  if (!operands.empty()) return UsageError(kSyntax, "--settings takes the place of TYPE and PARAMETERS");
+  return -1;
 }
 
 // Reads the settings file into [options] (the command line's --key and --cipher win).
@@ -242,12 +217,8 @@ int Serve(const Options& options, sigset_t interrupts) {
 }
 
 int RunProxy(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   Options options;
-  if (!ParseOptions(args, &options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
   if (!options.settings.empty() && !ReadSettingsFile(&options)) return 2;
   LinkParameters parameters;
   if (!ParseLinkParameterText(options.parameters, &parameters)) {

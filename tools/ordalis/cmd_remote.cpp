@@ -32,9 +32,7 @@ using namespace std::chrono_literals;
 
 constexpr int kDefaultTimeoutSeconds = 300;
 
-const char kUsage[] =
-    "Usage: ordalis remote TYPE PARAMETERS [OPTIONS]\n"
-    "\n"
+const char kDescription[] =
     "Drives a script served by a script proxy (`ordalis proxy`) over a communication link.\n"
     "Interactive: each line read from standard input is sent as one command and its answer\n"
     "is waited for; replies, the script's log lines and its results are printed as they come:\n"
@@ -47,18 +45,9 @@ const char kUsage[] =
     "\n"
     "TYPE        tcp, tcppkt, udp, rs232, rs232pkt, visa, loopback, process\n"
     "PARAMETERS  the link's parameters as script literals separated by commas, for example\n"
-    "            tcp '\"station7\", 5025' to reach a proxy listening on port 5025\n"
-    "\n"
-    "Options:\n"
-    "  --run FILE        send connect, the statements of FILE and disconnect; exit 0 when the\n"
-    "                    result is passed, 1 otherwise. A FILE longer than one message of a\n"
-    "                    message link carries (udp: 65507 bytes, tcppkt and rs232pkt: 32763,\n"
-    "                    less the key's framing) is refused with exit status 2\n"
-    "  --key KEY         the key phrase the proxy uses\n"
-    "  --cipher NAME     chacha20-poly1305 (default) or rc4, as the proxy uses\n"
-    "  --timeout SECONDS how long to wait for the connection and for each answer (default 300)\n"
-    "  --log-level LEVEL the lowest log level printed (default information)\n"
-    "\n"
+    "            tcp '\"station7\", 5025' to reach a proxy listening on port 5025\n";
+
+const char kDetails[] =
     "Without a key, on a stream link (tcp, rs232, process) each command goes framed (its\n"
     "32-bit big-endian length first), so the proxy takes a long script whole however the\n"
     "stream cuts it; a proxy that does not know framed commands ignores them.\n"
@@ -66,14 +55,25 @@ const char kUsage[] =
     "Exit status: 0 success (with --run: the script passed), 1 a failed script, an error\n"
     "reply, a refused frame or a time-out, 2 for a usage error or a file that cannot be read.\n";
 
-struct Options {
-  std::string type;
-  std::string parameters;
-  std::string key;
-  CipherMode cipher = CipherMode::kChaCha20Poly1305;
+const CommandSyntax kSyntax{
+    "remote",
+    "TYPE PARAMETERS [OPTIONS]",
+    kDescription,
+    {
+        {"--run", 0, "FILE",
+         "send connect, the statements of FILE and disconnect; exit 0 when the result is passed, 1 "
+         "otherwise. A FILE longer than one message of a message link carries (udp: 65507 bytes, tcppkt "
+         "and rs232pkt: 32763, less the key's framing) is refused with exit status 2"},
+        KeyOption("the key phrase the proxy uses"),
+        CipherOption("chacha20-poly1305 (default) or rc4, as the proxy uses"),
+        {"--timeout", 0, "SECONDS", "how long to wait for the connection and for each answer (default 300)"},
+        LinkLogLevelOption(),
+    },
+    kDetails};
+
+struct Options : LinkOptions {
   std::string run;
   int timeout_seconds = kDefaultTimeoutSeconds;
-  LoggingLevel level = information;
 };
 
 bool Fail(const std::string& message) {
@@ -81,46 +81,24 @@ bool Fail(const std::string& message) {
   return false;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* options) {
-  int positional = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) return Fail(arg + " needs a value");
-      *out = args[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--key") {
-      if (!value(&options->key)) return false;
-    } else if (arg == "--cipher") {
-      if (!value(&text)) return false;
-      if (!ParseCipherName(text, &options->cipher)) return Fail("unknown cipher '" + text + "'");
-    } else if (arg == "--run") {
-      if (!value(&options->run)) return false;
-    } else if (arg == "--timeout") {
-      if (!value(&text)) return false;
-      char* end = nullptr;
-      long seconds = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) return Fail("bad --timeout '" + text + "'");
-      options->timeout_seconds = static_cast<int>(seconds);
-    } else if (arg == "--log-level") {
-      if (!value(&text)) return false;
-      if (!ParseLogLevel(text, &options->level)) return Fail("unknown log level '" + text + "'");
-    } else if (arg.rfind("--", 0) == 0) {
-      return Fail("unknown option '" + arg + "'");
-    } else if (positional == 0) {
-      options->type = arg;
-      ++positional;
-    } else if (positional == 1) {
-      options->parameters = arg;
-      ++positional;
-    } else {
-      return Fail("too many arguments ('" + arg + "')");
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (std::string problem = ReadLinkOptions(arguments, options); !problem.empty()) return UsageError(kSyntax, problem);
+  options->run = arguments.Value("--run");
+  if (arguments.Has("--timeout")) {
+    std::string text = arguments.Value("--timeout");
+    char* end = nullptr;
+    long seconds = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+      return UsageError(kSyntax, "bad --timeout '" + text + "'");
     }
+    options->timeout_seconds = static_cast<int>(seconds);
   }
-  if (positional != 2) return Fail("give TYPE and PARAMETERS");
-  return true;
+  std::string problem = ReadLinkOperands(arguments.operands(), options);
+  return problem.empty() ? -1 : UsageError(kSyntax, problem);
 }
 
 // The log line that tells a run has ended, waited for after disconnect.
@@ -389,12 +367,8 @@ bool Carries(const ISerial& link, const std::string& type, const std::string& st
 }
 
 int RunRemote(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   Options options;
-  if (!ParseOptions(args, &options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
   std::string statements;
   if (!options.run.empty()) {
     std::ifstream in(options.run, std::ios::binary);

@@ -16,11 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] =
-    "Usage: ordalis report RESULTS.xml [-o FILE.html]\n"
-    "       ordalis report --junit RESULTS.xml [-o FILE.xml]\n"
-    "       ordalis report DIR\n"
-    "\n"
+const char kDescription[] =
     "Renders a results document that `ordalis run` wrote (by this or an earlier version).\n"
     "\n"
     "  RESULTS.xml          writes its HTML report: one page with the verdict, the named\n"
@@ -30,17 +26,27 @@ const char kUsage[] =
     "  --junit RESULTS.xml  writes the run as a JUnit XML document for CI test reporters,\n"
     "                       to standard output unless -o names a file.\n"
     "  DIR                  writes DIR/index.html, a page listing every run in a results\n"
-    "                       directory, newest first, with links to their reports.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output FILE    the file to write\n"
-    "\n"
+    "                       directory, newest first, with links to their reports.\n";
+
+const char kDetails[] =
     "`ordalis run` writes the report and the index itself after every run; its report also\n"
     "shows the line of each failing statement and the log lines before it, which the results\n"
     "document alone does not hold.\n"
     "\n"
     "Exit status: 0 when the page or document was written, 2 for a usage error or a file that\n"
     "cannot be read or written.\n";
+
+const CommandSyntax kSyntax{
+    "report",
+    "RESULTS.xml [-o FILE.html]\n"
+    "       ordalis report --junit RESULTS.xml [-o FILE.xml]\n"
+    "       ordalis report DIR",
+    kDescription,
+    {
+        {"--junit", 0, nullptr, "write a JUnit XML document instead of the HTML report"},
+        {"--output", 'o', "FILE", "the file to write"},
+    },
+    kDetails};
 
 enum class Output { kHtml, kJunit };
 
@@ -50,33 +56,20 @@ struct Options {
   std::string file;  // -o
 };
 
-bool ParseOptions(const std::vector<std::string>& args, Options* options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--junit") {
-      options->output = Output::kJunit;
-    } else if (arg == "-o" || arg == "--output") {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "ordalis report: %s needs a file name\n", arg.c_str());
-        return false;
-      }
-      options->file = args[++i];
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      std::fprintf(stderr, "ordalis report: unknown option '%s'\n", arg.c_str());
-      return false;
-    } else if (options->input.empty()) {
-      options->input = arg;
-    } else {
-      std::fprintf(stderr, "ordalis report: one results document or directory at a time ('%s')\n",
-                   arg.c_str());
-      return false;
-    }
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (arguments.Has("--junit")) options->output = Output::kJunit;
+  options->file = arguments.Value("--output");
+  const std::vector<std::string>& operands = arguments.operands();
+  if (operands.empty()) return UsageError(kSyntax, "no results document or directory given");
+  if (operands.size() > 1) {
+    return UsageError(kSyntax, "one results document or directory at a time ('" + operands[1] + "')");
   }
-  if (options->input.empty()) {
-    std::fprintf(stderr, "ordalis report: no results document or directory given\n\n%s", kUsage);
-    return false;
-  }
-  return true;
+  options->input = operands[0];
+  return -1;
 }
 
 int Index(const Options& options) {
@@ -122,12 +115,8 @@ int Html(const Options& options) {
 }
 
 int ReportCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   Options options;
-  if (!ParseOptions(args, &options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
   std::error_code error;
   if (fs::is_directory(options.input, error)) return Index(options);
   return options.output == Output::kJunit ? Junit(options) : Html(options);

@@ -24,6 +24,8 @@
 
 #include "check/script_checker.h"
 #include "command.h"
+#include "history_options.h"
+#include "option_table.h"
 #include "settings_warnings.h"
 #include "interrupts.h"
 #include "engine/script.h"
@@ -40,7 +42,6 @@
 #include "platform/text.h"
 #include "report/junit_writer.h"
 #include "report/run_annotations.h"
-#include "history/store_location.h"
 #include "report/run_history.h"
 #include "report/run_reports.h"
 #include "settings/application_manager.h"
@@ -50,47 +51,12 @@
 namespace ordalis::cli {
 namespace {
 
-const char kUsage[] =
-    "Usage: ordalis run [OPTIONS] SCRIPT\n"
-    "\n"
+const char kDescription[] =
     "Loads SCRIPT and runs it once against its testers. Log lines are printed as they happen;\n"
     "at the end the paths of the results document and its report, the failing statements and\n"
-    "a summary are printed.\n"
-    "\n"
-    "Options:\n"
-    "  --log-level LEVEL          finest, finer, fine, configuration, information (default),\n"
-    "                             warning or severe: the lowest level printed\n"
-    "  --quiet                    print only the failing statements and the verdict line\n"
-    "  --results-dir DIR          write the results into DIR instead of <script dir>/Results\n"
-    "  --playback FILE.odlrec     replay a recorded run instead of driving the testers\n"
-    "  --var NAME=VALUE           a user variable for this run only; may be repeated. VALUE\n"
-    "                             is a script literal: 12, -7, 0x1f, 2.5, \"text\" (quote it\n"
-    "                             for the shell: --var 'name=\"a b\"'), true, false, [1, 2],\n"
-    "                             or a list 1,2\n"
-    "  --string                   take every --var VALUE as text, without quotes\n"
-    "  --strict                   refuse a script 'ordalis check' finds errors in, and fail\n"
-    "                             the run on condition errors, names not found and every\n"
-    "                             severe log line the engine writes about a statement (the\n"
-    "                             statement is recorded Error); a settings file that\n"
-    "                             cannot be read stops a strict run before it starts\n"
-    "  --version-under-test TEXT  the version label written into the results\n"
-    "  --email ADDRESSES          extra recipients of the results mail\n"
-    "  --junit FILE               also write the results as a JUnit XML document for CI; its\n"
-    "                             failures and errors are zero exactly when the exit status\n"
-    "                             is 0 (a script not run is a test case in error)\n"
-    "  --label KEY=VALUE          a label kept with the run in the results store (station=3,\n"
-    "                             unit=SN123); may be repeated; 'ordalis history list\n"
-    "                             --label KEY=VALUE' finds the run by it\n"
-    "  --results-db STORE         the results store to add the run to: a file, sqlite:FILE\n"
-    "                             or postgresql://USER@HOST/DB (default: the settings key\n"
-    "                             ResultsDatabase, else results.db in the results directory)\n"
-    "  --keep-runs all|failed     which runs the results document lists: all of them\n"
-    "                             (default), or every run that is not Passed with each\n"
-    "                             statement's Passed runs folded into one <run count=\"N\">,\n"
-    "                             for long soak runs\n"
-    "  --pace                     keep the pauses that pace graphical clients (20 ms after\n"
-    "                             every statement, 5 s at the end of the run)\n"
-    "\n"
+    "a summary are printed.\n";
+
+const char kDetails[] =
     "Every run leaves <stamp>.html beside its results document: a report to open in a\n"
     "browser, with the verdict, the named results, the failures with their lines and the\n"
     "whole item tree. The run is added to the results store ('ordalis history'), and the\n"
@@ -124,6 +90,45 @@ const char kUsage[] =
     "A settings file that cannot be read (a syntax error, no permission) is named in a\n"
     "warning on standard error and in the run's log; the run goes on without its variables,\n"
     "mail settings and creators.\n";
+
+const CommandSyntax kSyntax{
+    "run",
+    "[OPTIONS] SCRIPT",
+    kDescription,
+    {
+        {"--log-level", 0, "LEVEL",
+         "finest, finer, fine, configuration, information (default), warning or severe: the lowest level "
+         "printed"},
+        {"--quiet", 0, nullptr, "print only the failing statements and the verdict line"},
+        {"--results-dir", 0, "DIR", "write the results into DIR instead of <script dir>/Results"},
+        {"--playback", 0, "FILE.odlrec", "replay a recorded run instead of driving the testers"},
+        {"--var", 0, "NAME=VALUE",
+         "a user variable for this run only. VALUE is a script literal: 12, -7, 0x1f, 2.5, \"text\" (quote it "
+         "for the shell: --var 'name=\"a b\"'), true, false, [1, 2], or a list 1,2",
+         true},
+        {"--string", 0, nullptr, "take every --var VALUE as text, without quotes"},
+        {"--strict", 0, nullptr,
+         "refuse a script 'ordalis check' finds errors in, and fail the run on condition errors, names not "
+         "found and every severe log line the engine writes about a statement (the statement is recorded "
+         "Error); a settings file that cannot be read stops a strict run before it starts"},
+        {"--version-under-test", 0, "TEXT", "the version label written into the results"},
+        {"--email", 0, "ADDRESSES", "extra recipients of the results mail"},
+        {"--junit", 0, "FILE",
+         "also write the results as a JUnit XML document for CI; its failures and errors are zero exactly "
+         "when the exit status is 0 (a script not run is a test case in error)"},
+        LabelOption("a label kept with the run in the results store (station=3, unit=SN123); 'ordalis "
+                    "history list --label KEY=VALUE' finds the run by it"),
+        ResultsDbOption("the results store to add the run to: a file, sqlite:FILE or "
+                        "postgresql://USER@HOST/DB (default: the settings key ResultsDatabase, else "
+                        "results.db in the results directory)"),
+        {"--keep-runs", 0, "all|failed",
+         "which runs the results document lists: all of them (default), or every run that is not Passed "
+         "with each statement's Passed runs folded into one <run count=\"N\">, for long soak runs"},
+        {"--pace", 0, nullptr,
+         "keep the pauses that pace graphical clients (20 ms after every statement, 5 s at the end of the "
+         "run)"},
+    },
+    kDetails};
 
 struct Options {
   LoggingLevel level = information;
@@ -173,93 +178,48 @@ bool LiteralVariables(Options* options) {
   return true;
 }
 
-// Parses the arguments; returns false after printing what is wrong.
-bool ParseOptions(const std::vector<std::string>& args, Options* options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "ordalis run: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "--quiet") {
-      options->quiet = true;
-    } else if (arg == "--strict") {
-      options->strict = true;
-    } else if (arg == "--string") {
-      options->string_values = true;
-    } else if (arg == "--pace") {
-      options->pace = true;
-    } else if (arg == "--log-level") {
-      if (!value(&text)) return false;
-      if (!ParseLevel(text, &options->level)) {
-        std::fprintf(stderr, "ordalis run: unknown log level '%s'\n", text.c_str());
-        return false;
-      }
-    } else if (arg == "--results-dir") {
-      if (!value(&options->results_dir)) return false;
-    } else if (arg == "--playback") {
-      if (!value(&options->playback)) return false;
-    } else if (arg == "--version-under-test") {
-      if (!value(&options->version_under_test)) return false;
-    } else if (arg == "--email") {
-      if (!value(&options->email)) return false;
-    } else if (arg == "--junit") {
-      if (!value(&options->junit)) return false;
-    } else if (arg == "--label") {
-      if (!value(&text)) return false;
-      std::pair<std::string, std::string> label;
-      if (!report::ParseLabel(text, &label)) {
-        std::fprintf(stderr, "ordalis run: --label needs KEY=VALUE, got '%s'\n", text.c_str());
-        return false;
-      }
-      options->history.labels.push_back(std::move(label));
-    } else if (arg == "--results-db") {
-      if (!value(&options->history.store)) return false;
-      history::StoreLocation location;
-      std::string problem;
-      if (!history::ParseStoreLocation(options->history.store, ".", &location, &problem)) {
-        std::fprintf(stderr, "ordalis run: --results-db: %s\n", problem.c_str());
-        return false;
-      }
-    } else if (arg == "--keep-runs") {
-      if (!value(&text)) return false;
-      if (text != "all" && text != "failed") {
-        std::fprintf(stderr, "ordalis run: --keep-runs is 'all' or 'failed', got '%s'\n", text.c_str());
-        return false;
-      }
-      options->keep_runs = text == "all" ? KeepRuns::kAll : KeepRuns::kFailed;
-    } else if (arg == "--var") {
-      if (!value(&text)) return false;
-      std::size_t equals = text.find('=');
-      if (equals == std::string::npos || equals == 0) {
-        std::fprintf(stderr, "ordalis run: --var needs NAME=VALUE, got '%s'\n", text.c_str());
-        return false;
-      }
-      options->variables[LowerName(text.substr(0, equals))] = text.substr(equals + 1);
-    } else if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "ordalis run: unknown option '%s'\n", arg.c_str());
-      return false;
-    } else if (options->script.empty()) {
-      options->script = arg;
-    } else {
-      // Several scripts are a batch: say so, with the command that runs them.
-      std::fprintf(stderr,
-                   "ordalis run: only one script at a time ('%s'); to run several one after another "
-                   "with one summary, use: ordalis batch run %s %s ...\n",
-                   arg.c_str(), options->script.c_str(), arg.c_str());
-      return false;
-    }
+// Reads the values of the options into [options]. Returns what is wrong; empty when all are sound.
+std::string ReadOptions(const ParsedArguments& arguments, Options* options) {
+  options->quiet = arguments.Has("--quiet");
+  options->strict = arguments.Has("--strict");
+  options->string_values = arguments.Has("--string");
+  options->pace = arguments.Has("--pace");
+  if (std::string level = arguments.Value("--log-level", "information"); !ParseLevel(level, &options->level)) {
+    return "unknown log level '" + level + "'";
   }
-  if (options->script.empty()) {
-    std::fprintf(stderr, "ordalis run: no script given\n\n%s", kUsage);
-    return false;
+  options->results_dir = arguments.Value("--results-dir");
+  options->playback = arguments.Value("--playback");
+  options->version_under_test = arguments.Value("--version-under-test");
+  options->email = arguments.Value("--email");
+  options->junit = arguments.Value("--junit");
+  if (std::string problem = ReadHistoryOptions(arguments, &options->history); !problem.empty()) return problem;
+  std::string keep = arguments.Value("--keep-runs", "all");
+  if (keep != "all" && keep != "failed") return "--keep-runs is 'all' or 'failed', got '" + keep + "'";
+  options->keep_runs = keep == "all" ? KeepRuns::kAll : KeepRuns::kFailed;
+  for (const std::string& text : arguments.Values("--var")) {
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) return "--var needs NAME=VALUE, got '" + text + "'";
+    options->variables[LowerName(text.substr(0, equals))] = text.substr(equals + 1);
   }
-  return LiteralVariables(options);
+  return {};
+}
+
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, Options* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (std::string problem = ReadOptions(arguments, options); !problem.empty()) return UsageError(kSyntax, problem);
+  const std::vector<std::string>& scripts = arguments.operands();
+  if (scripts.empty()) return UsageError(kSyntax, "no script given");
+  if (scripts.size() > 1) {
+    // Several scripts are a batch: say so, with the command that runs them.
+    return UsageError(kSyntax, "only one script at a time ('" + scripts[1] +
+                                   "'); to run several one after another with one summary, use: ordalis batch run " +
+                                   scripts[0] + " " + scripts[1] + " ...");
+  }
+  options->script = scripts[0];
+  return LiteralVariables(options) ? -1 : 2;
 }
 
 // The stored settings with this run's --var values laid over the user variables.
@@ -527,12 +487,8 @@ std::string UnreadableFile(const std::string& path, std::uintmax_t limit) {
 }
 
 int RunCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   Options options;
-  if (!ParseOptions(args, &options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
   if (std::string problem = UnreadableFile(options.script, ScriptLoader::kMaxScriptBytes);
       !problem.empty()) {
     std::fprintf(stderr, "ordalis run: cannot open '%s': %s\n", options.script.c_str(), problem.c_str());

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "command.h"
+#include "remote_control.h"
 #include "links/descriptor.h"
 #include "links/packet_serial.h"
 #include "links/rs232.h"
@@ -32,42 +33,40 @@ namespace {
 
 constexpr int kDefaultLingerMs = 1000;
 
-void PrintTermUsage(std::FILE* out) {
-  std::fprintf(out,
-               "Usage: ordalis term TYPE PARAMETERS [--key KEY [--cipher NAME]] [--linger MS]\n"
-               "\n"
-               "Opens a communication link and connects it to this terminal: standard input goes\n"
-               "to the link, what arrives goes to standard output, status changes and line\n"
-               "events go to standard error.\n"
-               "\n"
-               "TYPE        rs232, rs-232, rs232pkt, rs-232pkt, tcp, tcppkt, udp, visa, loopback,\n"
-               "            process (case does not matter)\n"
-               "PARAMETERS  the link's parameters as script literals separated by commas:\n"
-               "            integers, doubles, \"double-quoted texts\", true, false; '' for none\n"
-               "              tcp     5025                 listen on port 5025\n"
-               "              tcp     \"localhost\", 5025    connect to a server\n"
-               "              udp     5025[, \"host\"[, 5026]]\n"
-               "              rs232   3, 9600[, \"CTS\"]     /dev/ttyS2 at 9600 baud\n"
-               "              rs232   \"/dev/ttyUSB0\", 115200, \"None\"\n"
-               "              visa    \"GPIB0::1::INSTR\"\n"
-               "\n"
-               "Options:\n"
-               "  --key KEY    encrypt the traffic under the key phrase KEY\n"
-               "  --cipher NAME  rc4 (default here, the old framing) or chacha20-poly1305\n"
-               "               (authenticated frames, as `ordalis proxy` uses by default)\n"
-               "  --linger MS  after standard input ends, keep showing what arrives for MS\n"
-               "               milliseconds (default %d)\n"
-               "\n"
-               "A status the link repeats while it retries is shown once; a status that ends in a\n"
-               "system error number is followed by its reason.\n"
-               "\n"
-               "While the link's send queue is full (a peer that does not read), standard input\n"
-               "is not read further.\n"
-               "\n"
-               "Exit status: 0 success, 1 the link could not be opened or never came up (the\n"
-               "last status is shown), 2 usage error.\n",
-               kDefaultLingerMs);
-}
+static_assert(kDefaultLingerMs == 1000, "the help of --linger names the default");
+
+const CommandSyntax kSyntax{
+    "term",
+    "TYPE PARAMETERS [--key KEY [--cipher NAME]] [--linger MS]",
+    "Opens a communication link and connects it to this terminal: standard input goes\n"
+    "to the link, what arrives goes to standard output, status changes and line\n"
+    "events go to standard error.\n"
+    "\n"
+    "TYPE        rs232, rs-232, rs232pkt, rs-232pkt, tcp, tcppkt, udp, visa, loopback,\n"
+    "            process (case does not matter)\n"
+    "PARAMETERS  the link's parameters as script literals separated by commas:\n"
+    "            integers, doubles, \"double-quoted texts\", true, false; '' for none\n"
+    "              tcp     5025                 listen on port 5025\n"
+    "              tcp     \"localhost\", 5025    connect to a server\n"
+    "              udp     5025[, \"host\"[, 5026]]\n"
+    "              rs232   3, 9600[, \"CTS\"]     /dev/ttyS2 at 9600 baud\n"
+    "              rs232   \"/dev/ttyUSB0\", 115200, \"None\"\n"
+    "              visa    \"GPIB0::1::INSTR\"\n",
+    {
+        KeyOption("encrypt the traffic under the key phrase KEY"),
+        CipherOption("rc4 (default here, the old framing) or chacha20-poly1305 (authenticated frames, as "
+                     "`ordalis proxy` uses by default)"),
+        {"--linger", 0, "MS",
+         "after standard input ends, keep showing what arrives for MS milliseconds (default 1000)"},
+    },
+    "A status the link repeats while it retries is shown once; a status that ends in a\n"
+    "system error number is followed by its reason.\n"
+    "\n"
+    "While the link's send queue is full (a peer that does not read), standard input\n"
+    "is not read further.\n"
+    "\n"
+    "Exit status: 0 success, 1 the link could not be opened or never came up (the\n"
+    "last status is shown), 2 usage error.\n"};
 
 // Reads one double-quoted text starting at [at] (on the opening quote).
 bool ParseQuoted(const std::string& text, std::size_t& at, std::string& out, std::string& error) {
@@ -248,32 +247,29 @@ struct TermOptions {
   int linger_ms = kDefaultLingerMs;
 };
 
-bool ParseTermArguments(const std::vector<std::string>& args, TermOptions& options) {
-  int positional = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--key" && i + 1 < args.size()) {
-      options.key = args[++i];
-      options.has_key = true;
-    } else if (args[i] == "--cipher" && i + 1 < args.size()) {
-      if (!ParseCipherName(args[++i], &options.cipher)) return false;
-    } else if (args[i] == "--linger" && i + 1 < args.size()) {
-      char* end = nullptr;
-      long value = std::strtol(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || value < 0 || value > 3600000) return false;
-      options.linger_ms = static_cast<int>(value);
-    } else if (args[i].rfind("--", 0) == 0) {
-      return false;
-    } else if (positional == 0) {
-      options.type = args[i];
-      ++positional;
-    } else if (positional == 1) {
-      options.parameters = args[i];
-      ++positional;
-    } else {
-      return false;
-    }
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseTermArguments(const std::vector<std::string>& args, TermOptions& options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  options.has_key = arguments.Has("--key");
+  options.key = arguments.Value("--key");
+  if (std::string cipher = arguments.Value("--cipher"); arguments.Has("--cipher") && !ParseCipherName(cipher, &options.cipher)) {
+    return UsageError(kSyntax, "unknown cipher '" + cipher + "'");
   }
-  return positional > 0;
+  if (arguments.Has("--linger")) {
+    std::string text = arguments.Value("--linger");
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 3600000) return UsageError(kSyntax, "bad --linger '" + text + "'");
+    options.linger_ms = static_cast<int>(value);
+  }
+  const std::vector<std::string>& operands = arguments.operands();
+  if (operands.empty()) return UsageError(kSyntax, "give TYPE and PARAMETERS");
+  if (operands.size() > 2) return UsageError(kSyntax, "too many arguments ('" + operands[2] + "')");
+  options.type = operands[0];
+  if (operands.size() == 2) options.parameters = operands[1];
+  return -1;
 }
 
 // Sends [length] bytes, waiting while the link's send queue is full (standard input is not
@@ -316,15 +312,8 @@ std::string OpenFailure(ISerial& link) {
 }
 
 int RunTerm(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    PrintTermUsage(stdout);
-    return 0;
-  }
   TermOptions options;
-  if (!ParseTermArguments(args, options)) {
-    PrintTermUsage(stderr);
-    return 2;
-  }
+  if (int status = ParseTermArguments(args, options); status >= 0) return status;
   LinkParameters parameters;
   std::string error;
   if (!ParseParameters(options.parameters, parameters, error)) {

@@ -16,19 +16,16 @@
 namespace ordalis::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: ordalis testers [--json]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "testers",
+    "[--json]",
     "Lists every tester type the catalogue knows: its creator identifier, the module that\n"
     "provides it, its version and description, the constructor parameters and each action\n"
     "with its documentation.\n"
     "\n"
     "Modules are found on the plug-in path: the directories of ORDALIS_PLUGIN_PATH\n"
-    "(colon-separated), then the installed and the build tree's plug-in directories.\n"
-    "\n"
-    "Options:\n"
-    "  --json    one JSON document: an array with one object per tester type\n"
-    "  --help    this text\n";
+    "(colon-separated), then the installed and the build tree's plug-in directories.\n",
+    {{"--json", 0, nullptr, "one JSON document: an array with one object per tester type"}}};
 
 struct ActionInfo {
   std::string name;
@@ -134,19 +131,12 @@ void PrintJson(const std::vector<TypeInfo>& types) {
 }
 
 int RunTesters(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (!arguments.operands().empty()) {
+    return UsageError(kSyntax, "unexpected argument '" + arguments.operands()[0] + "'");
   }
-  bool json = false;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else {
-      std::fprintf(stderr, "ordalis testers: unknown option '%s'\n\n%s", arg.c_str(), kUsage);
-      return 2;
-    }
-  }
+  bool json = arguments.Has("--json");
   WarnOfUnreadableSettings("testers");
   std::vector<TypeInfo> types;
   for (const auto& [type, creator] : Testers::Instance().Types()) types.push_back(Describe(type, creator));

@@ -15,19 +15,17 @@ namespace ordalis::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: ordalis tree [--json] SCRIPT\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "tree",
+    "[--json] SCRIPT",
     "Loads the script with its include files, without running it, and prints its item\n"
     "tree: one line per item, indented by depth, with the item type, its text in double\n"
-    "quotes and its line number.\n"
-    "\n"
-    "  --json   print the tree as one JSON object per item instead:\n"
-    "           {\"type\", \"text\", \"scriptText\", \"file\", \"line\", \"children\": [...]},\n"
-    "           the root item at the top, written compactly on one line\n"
-    "\n"
+    "quotes and its line number.\n",
+    {{"--json", 0, nullptr,
+      "print the tree as one JSON object per item instead: {\"type\", \"text\", \"scriptText\", \"file\", "
+      "\"line\", \"children\": [...]}, the root item at the top, written compactly on one line"}},
     "Exit status: 0 when the tree holds no error item, 1 when it does, 2 when the script\n"
-    "cannot be opened or the arguments are wrong.\n";
+    "cannot be opened or the arguments are wrong.\n"};
 
 const char* TypeName(ItemType type) {
   const char* name = ItemTypeName(type);
@@ -140,23 +138,11 @@ class TreePrinter {
 };
 
 int Tree(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  bool json = false;
-  std::vector<std::string> scripts;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else {
-      scripts.push_back(arg);
-    }
-  }
-  if (scripts.size() != 1) {
-    std::fputs(kHelp, stderr);
-    return 2;
-  }
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  bool json = arguments.Has("--json");
+  const std::vector<std::string>& scripts = arguments.operands();
+  if (scripts.size() != 1) return UsageError(kSyntax, scripts.empty() ? "no script given" : "one script at a time");
   const std::string& path = scripts.front();
   ScriptItemPtr root = ScriptItem::Make(rootItem, path, path, 0);
   ScriptLoader loader;

@@ -17,11 +17,7 @@ namespace {
 
 using settings::SettingsScope;
 
-constexpr const char* kHelp =
-    "Usage: ordalis vars [--user | --system]\n"
-    "       ordalis vars set [--system] [--string] NAME VALUE\n"
-    "       ordalis vars remove [--system] NAME\n"
-    "\n"
+const char kDescription[] =
     "Lists, sets or removes the user variables (with --system: the system variables shared by\n"
     "every user of the machine). Scripts read them like their own variables: a name that is\n"
     "not a script variable is looked up among the user variables, then the system variables.\n"
@@ -33,23 +29,28 @@ constexpr const char* kHelp =
     "\n"
     "A VALUE is a script literal, checked before it is stored: 12, -7, 0x1f, 2.5, \"text\"\n"
     "(the quotes are part of the value: quote them for the shell, '\"a b\"'), true, false,\n"
-    "[1, 2], or a list 1,2. Anything else is refused, since no script could read it.\n"
-    "\n"
-    "  --user     list the user variables only\n"
-    "  --system   list, set or remove the system variables (machine settings file)\n"
-    "  --string   store VALUE as text: 'ordalis vars set --string name a b c' stores \"a b c\"\n"
-    "\n"
+    "[1, 2], or a list 1,2. Anything else is refused, since no script could read it.\n";
+
+const CommandSyntax kSyntax{
+    "vars",
+    "[--user | --system]\n"
+    "       ordalis vars set [--system] [--string] NAME VALUE\n"
+    "       ordalis vars remove [--system] NAME",
+    kDescription,
+    {
+        {"--user", 0, nullptr, "list the user variables only"},
+        {"--system", 0, nullptr, "list, set or remove the system variables (machine settings file)"},
+        {"--string", 0, nullptr, "store VALUE as text: 'ordalis vars set --string name a b c' stores \"a b c\""},
+    },
     "Settings files: ORDALIS_USER_SETTINGS (default ~/.config/ordalis/settings.json) and\n"
     "ORDALIS_MACHINE_SETTINGS (default /etc/ordalis/settings.json).\n"
     "Exit status: 0 done, 1 the change could not be written, 2 usage error (a VALUE that is no\n"
-    "script literal included) or a settings file that cannot be read.\n";
+    "script literal included) or a settings file that cannot be read.\n",
+    2};
 
 enum class Listed { kBoth, kUser, kSystem };
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "ordalis vars: %s\n\n%s", problem, kHelp);
-  return 2;
-}
+int Usage(const char* problem) { return UsageError(kSyntax, problem); }
 
 // The scope's file must have been readable for its variables to mean anything.
 bool ScopeReadable(const Manager& manager, SettingsScope scope) {
@@ -95,28 +96,13 @@ int Report(Manager& manager, Status status, const char* what) {
 }
 
 int Vars(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  SettingsScope scope = SettingsScope::kUser;
-  Listed listed = Listed::kBoth;
-  bool as_string = false;
-  std::vector<std::string> words;
-  for (const std::string& arg : args) {
-    if (arg == "--system") {
-      scope = SettingsScope::kMachine;
-      listed = Listed::kSystem;
-    } else if (arg == "--user") {
-      listed = Listed::kUser;
-    } else if (arg == "--string") {
-      as_string = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && words.size() < 2) {
-      return Usage(("unknown option '" + arg + "'").c_str());
-    } else {
-      words.push_back(arg);
-    }
-  }
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  bool system = arguments.Has("--system");
+  SettingsScope scope = system ? SettingsScope::kMachine : SettingsScope::kUser;
+  Listed listed = system ? Listed::kSystem : arguments.Has("--user") ? Listed::kUser : Listed::kBoth;
+  bool as_string = arguments.Has("--string");
+  const std::vector<std::string>& words = arguments.operands();
   Manager& manager = Manager::Instance();
   if (words.empty()) return List(manager, listed);
   const std::string verb = words[0];

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "option_table.h"
+
 namespace ordalis::cli {
 
 using CommandFunction = int (*)(const std::vector<std::string>& args);
@@ -25,8 +27,5 @@ const std::vector<Command>& Commands();
 struct CommandRegistration {
   explicit CommandRegistration(const Command& command) { RegisterCommand(command); }
 };
-
-// True when [args] asks for help ("--help" or "-h").
-bool WantsHelp(const std::vector<std::string>& args);
 
 }  // namespace ordalis::cli

@@ -62,11 +62,6 @@ void RegisterCommand(const Command& command) { Table().push_back(command); }
 
 const std::vector<Command>& Commands() { return Table(); }
 
-bool WantsHelp(const std::vector<std::string>& args) {
-  return std::any_of(args.begin(), args.end(),
-                     [](const std::string& a) { return a == "--help" || a == "-h"; });
-}
-
 }  // namespace ordalis::cli
 
 int main(int argc, char** argv) {

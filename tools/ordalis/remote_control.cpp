@@ -16,6 +16,34 @@ std::mutex g_output_mutex;
 
 }  // namespace
 
+Option KeyOption(const char* help) { return Option{"--key", 0, "KEY", help}; }
+
+Option CipherOption(const char* help) { return Option{"--cipher", 0, "NAME", help}; }
+
+Option LinkLogLevelOption() {
+  return Option{"--log-level", 0, "LEVEL", "the lowest log level printed (default information)"};
+}
+
+std::string ReadLinkOptions(const ParsedArguments& arguments, LinkOptions* link) {
+  link->has_key = arguments.Has("--key");
+  link->key = arguments.Value("--key");
+  if (std::string cipher = arguments.Value("--cipher"); arguments.Has("--cipher") && !ParseCipherName(cipher, &link->cipher)) {
+    return "unknown cipher '" + cipher + "'";
+  }
+  if (std::string level = arguments.Value("--log-level"); arguments.Has("--log-level") && !ParseLogLevel(level, &link->level)) {
+    return "unknown log level '" + level + "'";
+  }
+  return {};
+}
+
+std::string ReadLinkOperands(const std::vector<std::string>& operands, LinkOptions* link) {
+  if (operands.size() > 2) return "too many arguments ('" + operands[2] + "')";
+  if (operands.size() < 2) return "give TYPE and PARAMETERS";
+  link->type = operands[0];
+  link->parameters = operands[1];
+  return {};
+}
+
 bool ParseLogLevel(const std::string& text, LoggingLevel* level) {
   static const std::pair<const char*, LoggingLevel> kLevels[] = {
       {"finest", finest},         {"finer", finer},      {"fine", fine},
