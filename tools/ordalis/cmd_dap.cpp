@@ -24,6 +24,7 @@
 
 #include "check/script_checker.h"
 #include "command.h"
+#include "option_table.h"
 #include "editor/message_stream.h"
 #include "engine/script.h"
 #include "interp/variable_table.h"
@@ -44,9 +45,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kHelp =
-    "Usage: ordalis dap\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "dap",
+    "",
     "A debug adapter for editors (the Debug Adapter Protocol), speaking over standard input\n"
     "and output. The launch request takes:\n"
     "\n"
@@ -61,7 +62,8 @@ constexpr const char* kHelp =
     "the next statement run, inside a function when the statement calls one; step over runs a\n"
     "called function whole; step out runs to the statement after the call. Each step shows the\n"
     "result the stepped statement recorded. The exited event carries the exit status\n"
-    "'ordalis run' would give. See docs/editors.md.\n";
+    "'ordalis run' would give. See docs/editors.md.\n",
+    {}};
 
 // The variable references of the three scopes.
 constexpr int kLocals = 1;
@@ -690,14 +692,9 @@ class DebugAdapter : public ITraceEventsClient,
 };
 
 int Dap(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (!args.empty()) {
-    std::fprintf(stderr, "ordalis dap: unknown argument '%s'\n\n%s", args[0].c_str(), kHelp);
-    return 2;
-  }
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (!arguments.operands().empty()) return UsageError(kSyntax, "unexpected argument '" + arguments.operands()[0] + "'");
   auto adapter = std::make_shared<DebugAdapter>();
   return adapter->Serve();
 }

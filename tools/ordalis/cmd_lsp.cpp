@@ -24,6 +24,7 @@
 #include "platform/file_descriptor.h"
 #include "platform/text.h"
 #include "script_check.h"
+#include "option_table.h"
 #include "script_outline.h"
 #include "tester_catalogue.h"
 
@@ -40,20 +41,18 @@ using editor::UriToPath;
 using editor::Utf16Column;
 using editor::WordEnd;
 
-constexpr const char* kHelp =
-    "Usage: ordalis lsp [--no-testers]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "lsp",
+    "[--no-testers]",
     "A language server for editors (the Language Server Protocol), speaking over standard\n"
     "input and output. It offers the findings of 'ordalis check' as the document changes,\n"
     "completion (keywords, the script's variables and functions, tester types after 'new',\n"
     "a tester's actions after 'name.' once 'name = new TYPE(...)' has assigned it), hover\n"
     "documentation, go to definition (functions, includes, variables), find references and\n"
-    "the document's outline (functions and named results). See docs/editors.md.\n"
-    "\n"
-    "  --no-testers   do not load the installed testers (no type or action checks)\n"
-    "\n"
+    "the document's outline (functions and named results). See docs/editors.md.\n",
+    {{"--no-testers", 0, nullptr, "do not load the installed testers (no type or action checks)"}},
     "Exit status: 0 after a shutdown request and exit, 1 when the client went away or asked\n"
-    "to exit without a shutdown, 2 for wrong arguments.\n";
+    "to exit without a shutdown, 2 for wrong arguments.\n"};
 
 constexpr int kParseError = -32700;
 constexpr int kInvalidRequest = -32600;
@@ -574,19 +573,10 @@ class LanguageServer {
 };
 
 int Lsp(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  TesterUse testers = TesterUse::kLoad;
-  for (const std::string& arg : args) {
-    if (arg == "--no-testers") {
-      testers = TesterUse::kSkip;
-    } else {
-      std::fprintf(stderr, "ordalis lsp: unknown argument '%s'\n\n%s", arg.c_str(), kHelp);
-      return 2;
-    }
-  }
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (!arguments.operands().empty()) return UsageError(kSyntax, "unexpected argument '" + arguments.operands()[0] + "'");
+  TesterUse testers = arguments.Has("--no-testers") ? TesterUse::kSkip : TesterUse::kLoad;
   LanguageServer server(testers);
   return server.Serve();
 }
