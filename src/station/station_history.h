@@ -1,0 +1,16 @@
+#pragma once
+// The station's history as the page shows it: its newest runs from the results store with
+// their verdicts and reports, each script's pass rate per day, and the flaky list — the same
+// questions `ordalis history` answers.
+
+#include <string>
+
+namespace ordalis::station {
+
+// The runs of [results_folder] in the store [store] (empty for results.db in the folder) as
+// one JSON document; a store that cannot be read gives {"problem": …}. [limit] caps the runs.
+std::string HistoryJson(const std::string& results_folder, const std::string& store, int limit);
+// The scripts the station has run (from the store), newest first, as a JSON array of paths.
+std::string ScriptsJson(const std::string& results_folder, const std::string& store);
+
+}  // namespace ordalis::station
