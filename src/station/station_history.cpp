@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <set>
 #include <vector>
@@ -86,14 +87,16 @@ std::string HistoryJson(const std::string& results_folder, const std::string& st
   }
 }
 
-std::string ScriptsJson(const std::string& results_folder, const std::string& store) {
+std::string ScriptsJson(const std::string& results_folder, const std::string& store,
+                        const std::vector<std::string>& started) {
   Json list = Json::array();
+  std::set<std::string> seen(started.begin(), started.end());
+  for (const std::string& path : started) list.push_back(path);
   try {
     history::ResultsStore results = OpenStore(results_folder, store);
     history::RunFilter filter;
     filter.folder = results_folder;
     filter.limit = kScriptsScanned;
-    std::set<std::string> seen;
     for (const history::RunRecord& run : results.List(filter)) {
       struct stat info {};
       if (run.script_path.empty() || !seen.insert(run.script_path).second) continue;

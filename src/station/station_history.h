@@ -4,13 +4,16 @@
 // questions `ordalis history` answers.
 
 #include <string>
+#include <vector>
 
 namespace ordalis::station {
 
 // The runs of [results_folder] in the store [store] (empty for results.db in the folder) as
 // one JSON document; a store that cannot be read gives {"problem": …}. [limit] caps the runs.
 std::string HistoryJson(const std::string& results_folder, const std::string& store, int limit);
-// The scripts the station has run (from the store), newest first, as a JSON array of paths.
-std::string ScriptsJson(const std::string& results_folder, const std::string& store);
+// The scripts [started] here, then those the store knows the station ran, newest first, as a
+// JSON array of the paths that are still there.
+std::string ScriptsJson(const std::string& results_folder, const std::string& store,
+                        const std::vector<std::string>& started);
 
 }  // namespace ordalis::station

@@ -20,6 +20,7 @@ namespace {
 // The engine's finest lines tell of every statement it executes; the tree shows that already,
 // and a browser need not cost the run a line per statement.
 constexpr LoggingLevel kLowestLevelShown = fine;
+constexpr std::size_t kScriptsRemembered = 50;
 
 // Tells the hub what the script object does: its statements' results, its states, its log
 // lines and the report of each run that ends.
@@ -141,6 +142,9 @@ bool StationRunner::Start(const std::string& given_path, std::string* problem) {
   {
     std::lock_guard lock(mutex_);
     script_ = script;
+    std::erase(started_, path);
+    started_.insert(started_.begin(), path);
+    if (started_.size() > kScriptsRemembered) started_.pop_back();
   }
   if (previous) {
     previous->SetScriptEventsClient(nullptr);
@@ -148,6 +152,11 @@ bool StationRunner::Start(const std::string& given_path, std::string* problem) {
   }
   script->Run();
   return true;
+}
+
+std::vector<std::string> StationRunner::StartedScripts() {
+  std::lock_guard lock(mutex_);
+  return started_;
 }
 
 bool StationRunner::Apply(Control control, std::string* problem) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/script.h"
 #include "station/station_hub.h"
@@ -28,6 +29,8 @@ class StationRunner {
   enum class Control { kPause, kResume, kStep, kStop };
   // False with [problem] when no script is loaded.
   bool Apply(Control control, std::string* problem);
+  // The scripts started here, the latest first.
+  std::vector<std::string> StartedScripts();
   // Sets or clears the breakpoint of the statement in [row] of the hub's tree.
   bool SetBreakpoint(std::size_t row, bool on, std::string* problem);
 
@@ -38,6 +41,7 @@ class StationRunner {
   const std::string results_folder_;
   std::mutex mutex_;  // guards script_; never held while the script is told anything
   std::shared_ptr<CScript> script_;
+  std::vector<std::string> started_;  // guarded by mutex_
 };
 
 }  // namespace ordalis::station

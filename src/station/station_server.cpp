@@ -205,7 +205,7 @@ void StationServer::RouteReading() {
     response.set_content(HistoryJson(options_.results_folder, options_.store, kHistoryRuns), kJson);
   });
   server_->Get("/api/scripts", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(ScriptsJson(options_.results_folder, options_.store), kJson);
+    response.set_content(ScriptsJson(options_.results_folder, options_.store, runner_->StartedScripts()), kJson);
   });
   server_->Get("/api/events", [this](const httplib::Request&, httplib::Response& response) {
     auto stream = std::make_shared<Stream>();
