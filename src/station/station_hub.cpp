@@ -96,15 +96,21 @@ void StationHub::Executed(ScriptItem* item) {
 void StationHub::StateChanged(ScriptState state) {
   {
     std::lock_guard lock(mutex_);
-    if (state == ScriptRunning && state_ == ScriptNotRunning) {
-      // A new run starts from clean results, as the engine's own results do.
-      for (RowState& row : states_) row = RowState{++seq_, TestNotRun, 0};
-      started_ = std::chrono::steady_clock::now();
-      ran_ = true;
-      ended_ = false;
-      report_.clear();
-    }
     state_ = state;
+    ++state_changes_;
+    state_seq_ = ++seq_;
+  }
+  changed_.notify_all();
+}
+
+void StationHub::NewRun() {
+  {
+    std::lock_guard lock(mutex_);
+    for (RowState& row : states_) row = RowState{++seq_, TestNotRun, 0};
+    started_ = std::chrono::steady_clock::now();
+    ran_ = true;
+    ended_ = false;
+    report_.clear();
     state_seq_ = ++seq_;
   }
   changed_.notify_all();
@@ -166,9 +172,10 @@ Json RowUpdate(std::size_t index, Result result, std::uint64_t runs, bool breakp
 }  // namespace
 
 // The state, the clock and the verdict, common to snapshots and batches.
-static void AddStatus(Json& out, const char* state, double elapsed, bool ended, Result verdict,
-                      const std::string& report, std::int64_t current) {
+static void AddStatus(Json& out, const char* state, std::uint64_t changes, double elapsed, bool ended,
+                      Result verdict, const std::string& report, std::int64_t current) {
   out["state"] = state;
+  out["changes"] = changes;
   out["elapsed"] = elapsed;
   out["ended"] = ended;
   out["verdict"] = static_cast<int>(verdict);
@@ -194,7 +201,7 @@ std::string StationHub::SnapshotLocked() const {
     log.push_back({log_[i].at, log_[i].level, log_[i].source, log_[i].message});
   }
   out["log"] = std::move(log);
-  AddStatus(out, StateWord(state_), ElapsedLocked(), ended_, verdict_, report_, current_row_);
+  AddStatus(out, StateWord(state_), state_changes_, ElapsedLocked(), ended_, verdict_, report_, current_row_);
   return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -213,7 +220,7 @@ std::string StationHub::BatchLocked(const StreamCursor& cursor) const {
     log.push_back({line->at, line->level, line->source, line->message});
   }
   out["log"] = std::move(log);
-  AddStatus(out, StateWord(state_), ElapsedLocked(), ended_, verdict_, report_, current_row_);
+  AddStatus(out, StateWord(state_), state_changes_, ElapsedLocked(), ended_, verdict_, report_, current_row_);
   return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

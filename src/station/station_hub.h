@@ -48,6 +48,10 @@ class StationHub {
 
   // A script was loaded: its statement tree replaces the one shown. [root] is kept alive.
   void Loaded(const ScriptItemPtr& root, const std::string& path);
+  // A run is about to start: the results shown are cleared and the clock starts. Called
+  // before the run is, since the run thread may record results before the state change that
+  // starts it is told.
+  void NewRun();
   // Run thread: [item] recorded a result.
   void Executed(ScriptItem* item);
   void StateChanged(ScriptState state);
@@ -105,6 +109,9 @@ class StationHub {
   std::uint64_t dropped_seq_ = 0;    // the newest log line the ring let go
   ScriptState state_ = ScriptNotRunning;
   std::uint64_t state_seq_ = 0;
+  // Counts the state changes, so a page that missed a quick Running–Paused between two batches
+  // still sees that a step happened.
+  std::uint64_t state_changes_ = 0;
   bool ran_ = false;
   bool ended_ = false;
   Result verdict_ = TestNotRun;

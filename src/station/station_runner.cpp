@@ -150,6 +150,7 @@ bool StationRunner::Start(const std::string& given_path, std::string* problem) {
     previous->SetScriptEventsClient(nullptr);
     previous->SetTraceEventsClient(nullptr);
   }
+  hub_->NewRun();
   script->Run();
   return true;
 }
@@ -178,7 +179,14 @@ bool StationRunner::Apply(Control control, std::string* problem) {
       script->Run();
       break;
     }
-    case Control::kStep: script->Step(); break;
+    case Control::kStep: {
+      // A step of an idle script starts a new run, one statement at a time.
+      ScriptState state = ScriptNotRunning;
+      script->get_State(&state);
+      if (state == ScriptNotRunning) hub_->NewRun();
+      script->Step();
+      break;
+    }
     case Control::kStop: script->Stop(); break;
   }
   return true;

@@ -1,6 +1,7 @@
 #include "station/station_server.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +126,13 @@ StationServer::StationServer(StationOptions options)
   server_->set_read_timeout(options_.read_timeout_seconds, 0);
   server_->set_write_timeout(options_.read_timeout_seconds, 0);
   server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  // The library's own options would let a second server bind the same port (SO_REUSEPORT) and
+  // take a share of the station's connections; restarting on a port in TIME_WAIT is all it needs.
+  server_->set_socket_options([this](int socket) {
+    int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (listening_socket_ < 0) listening_socket_ = socket;
+  });
   server_->set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                 {"X-Frame-Options", "DENY"},
                                 {"Referrer-Policy", "no-referrer"},
@@ -144,11 +152,16 @@ bool StationServer::Bind(std::string* problem) {
   }
   if (options_.port == 0) {
     port_ = server_->bind_to_any_port(options_.host);
-    if (port_ > 0) return true;
   } else if (server_->bind_to_port(options_.host, options_.port)) {
     port_ = options_.port;
+  }
+  if (port_ > 0) {
+    // The library listens with a backlog of 5: a burst of browsers connecting at once would
+    // see their connections dropped and retried a second later. Listening again widens it.
+    ::listen(listening_socket_, SOMAXCONN);
     return true;
   }
+  port_ = 0;
   *problem = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
              " (in use, or not an address of this station)";
   return false;

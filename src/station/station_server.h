@@ -75,6 +75,7 @@ class StationServer {
   std::unique_ptr<StationRunner> runner_;
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
+  int listening_socket_ = -1;  // owned by the library's server
   std::atomic<bool> stopping_{false};
 };
 
