@@ -103,6 +103,14 @@ void StationHub::StateChanged(ScriptState state) {
   changed_.notify_all();
 }
 
+void StationHub::SetCurrent(ScriptItem* item) {
+  std::lock_guard lock(mutex_);
+  auto found = row_of_.find(item);
+  if (found == row_of_.end()) return;
+  current_row_ = static_cast<std::int64_t>(found->second);
+  state_seq_ = ++seq_;
+}
+
 void StationHub::NewRun() {
   {
     std::lock_guard lock(mutex_);

@@ -55,6 +55,8 @@ class StationHub {
   // Run thread: [item] recorded a result.
   void Executed(ScriptItem* item);
   void StateChanged(ScriptState state);
+  // [item] is the statement the run waits before (a pause or a breakpoint); null is ignored.
+  void SetCurrent(ScriptItem* item);
   // A run ended with [verdict]; [report] is its HTML report relative to the results folder.
   void RunEnded(Result verdict, const std::string& report);
   void Log(LoggingLevel level, const std::string& source, const std::string& message);

@@ -34,8 +34,12 @@ class HubFeed : public IScriptEventsClient, public ITraceEventsClient, public IR
   void ResultsReset() override {}
   void Started() override {}
   void Reset() override {}
+  void set_script(std::weak_ptr<CScript> script) { script_ = std::move(script); }
+
   void StateChanged(ScriptState state) override {
     if (state == ScriptRunning) running_ = true;
+    // A paused run waits before its current statement: that is the one to highlight.
+    if (state == ScriptPaused) ShowCurrent();
     hub_->StateChanged(state);
     if (state == ScriptNotRunning && running_) {
       running_ = false;
@@ -58,6 +62,13 @@ class HubFeed : public IScriptEventsClient, public ITraceEventsClient, public IR
   }
 
  private:
+  void ShowCurrent() {
+    std::shared_ptr<CScript> script = script_.lock();
+    std::shared_ptr<IScriptItem> current;
+    if (!script || Failed(script->get_CurrentItem(&current)) || !current) return;
+    hub_->SetCurrent(dynamic_cast<ScriptItem*>(current.get()));
+  }
+
   // [path] as the page asks for it under the results folder; empty when it lies elsewhere.
   std::string RelativeToFolder(const std::string& path) const {
     char* real = ::realpath(path.c_str(), nullptr);
@@ -72,6 +83,7 @@ class HubFeed : public IScriptEventsClient, public ITraceEventsClient, public IR
   const ScriptItemPtr root_;
   const std::string results_folder_;
   const std::shared_ptr<IRunEndObserver> reports_;
+  std::weak_ptr<CScript> script_;  // set before the run starts
   std::atomic<bool> running_{false};
   std::mutex mutex_;  // guards report_
   std::string report_;
@@ -134,6 +146,7 @@ bool StationRunner::Start(const std::string& given_path, std::string* problem) {
     return false;
   }
   auto feed = std::make_shared<HubFeed>(hub_, script->root(), results_folder_);
+  feed->set_script(script);
   script->SetScriptEventsClient(feed);
   script->SetTraceEventsClient(feed, kLowestLevelShown);
   script->SetRunEndObserver(feed);

@@ -218,6 +218,22 @@ TEST_F(StationServerTest, StreamShowsEachStatementsResultAndTheVerdict) {
   EXPECT_NE(log.find("done 1"), std::string::npos) << log;
 }
 
+TEST_F(StationServerTest, BreakpointSetDuringTheRunPausesBeforeItsStatement) {
+  std::string script = WriteScript("loop.odl", "i = 0\nwhile i >= 0 do\n  i = i + 1\n  sleep(0.01)\nendwhile\n");
+  ASSERT_TRUE(Start(script));
+  auto post = [&](const std::string& what, const Json& body) {
+    httplib::Result result = Client().Post("/api/" + what, {{kTokenHeader, kToken}}, body.dump(), "application/json");
+    return result && result->status == 200;
+  };
+  ASSERT_TRUE(post("breakpoint", {{"row", 3}, {"on", true}}));
+  EXPECT_TRUE(WatchUntil([](const Json& update) { return update["state"] == "paused" && update["current"] == 3; }));
+  ASSERT_TRUE(post("breakpoint", {{"row", 3}, {"on", false}}));
+  ASSERT_TRUE(post("stop", Json::object()));
+  Json last;
+  EXPECT_TRUE(WatchUntil([&](const Json& update) { last = update; return Ended(update); }));
+  EXPECT_EQ(last["verdict"].get<int>(), TestAborted);
+}
+
 TEST_F(StationServerTest, HistoryListsTheRunAndServesItsReport) {
   std::string script = WriteScript("one.odl", "x = 1\n");
   ASSERT_TRUE(Start(script));
