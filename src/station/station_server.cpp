@@ -142,6 +142,8 @@ StationServer::StationServer(StationOptions options)
 
 StationServer::~StationServer() {
   Stop();
+  // A socket bound but never served is the library's no longer, and nobody else closes it.
+  if (bound_ && !served_) ::close(listening_socket_);
   runner_.reset();
 }
 
@@ -156,6 +158,7 @@ bool StationServer::Bind(std::string* problem) {
     port_ = options_.port;
   }
   if (port_ > 0) {
+    bound_ = true;
     // The library listens with a backlog of 5: a burst of browsers connecting at once would
     // see their connections dropped and retried a second later. Listening again widens it.
     ::listen(listening_socket_, SOMAXCONN);
@@ -168,13 +171,23 @@ bool StationServer::Bind(std::string* problem) {
 }
 
 void StationServer::Serve() {
-  if (!stopping_.load()) server_->listen_after_bind();
+  {
+    std::lock_guard lock(serve_mutex_);
+    if (stopping_ || !bound_) return;
+    served_ = true;
+  }
+  server_->listen_after_bind();
 }
 
 void StationServer::Stop() {
-  stopping_.store(true);
   hub_->Close();
-  server_->stop();
+  std::lock_guard lock(serve_mutex_);
+  if (stopping_) return;
+  stopping_ = true;
+  // Shutting the listening socket down ends the accept loop whether it waits already or is
+  // about to begin; the library closes the socket as it leaves. (Its own stop does nothing
+  // before the loop has begun, which would leave Serve running.)
+  if (served_) ::shutdown(listening_socket_, SHUT_RDWR);
 }
 
 void StationServer::Route() {

@@ -9,7 +9,7 @@
 // name the loopback too, so a page whose name merely resolves to 127.0.0.1 is refused. Request
 // bodies, header sizes and read times are limited; a refused request never reaches the run.
 
-#include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -75,8 +75,11 @@ class StationServer {
   std::unique_ptr<StationRunner> runner_;
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
-  int listening_socket_ = -1;  // owned by the library's server
-  std::atomic<bool> stopping_{false};
+  int listening_socket_ = -1;  // the library's once it serves
+  std::mutex serve_mutex_;      // guards the three flags below
+  bool bound_ = false;
+  bool served_ = false;
+  bool stopping_ = false;
 };
 
 }  // namespace ordalis::station
