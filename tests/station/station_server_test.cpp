@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
+
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -270,6 +272,46 @@ TEST_F(StationServerTest, BrowserThatNeverReadsDoesNotHoldTheRun) {
   ASSERT_TRUE(Start(script));
   EXPECT_TRUE(WatchUntil(Ended));
   EXPECT_EQ(server_->hub().state(), ScriptNotRunning);
+}
+
+// ---- TLS --------------------------------------------------------------------------------------
+
+TEST(StationTlsTest, ServesOverTlsWhenGivenACertificate) {
+  std::string pattern = (fs::temp_directory_path() / "ordalis-station-tls-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  struct RemovedAtEnd {
+    fs::path path;
+    ~RemovedAtEnd() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } removed{folder};
+  StationOptions options;
+  options.port = 0;
+  options.token = kToken;
+  options.results_folder = folder.string();
+  options.certificate = (folder / "station.pem").string();
+  options.private_key = (folder / "station.key").string();
+  const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                           "-subj /CN=127.0.0.1 -keyout " + options.private_key + " -out " + options.certificate +
+                           " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  {
+    StationServer server(options);
+    std::string problem;
+    ASSERT_TRUE(server.Bind(&problem)) << problem;
+    std::thread serving([&] { server.Serve(); });
+    httplib::SSLClient secure("127.0.0.1", server.port());
+    secure.enable_server_certificate_verification(false);
+    httplib::Result state = secure.Get("/api/state");
+    httplib::Result plain = httplib::Client("127.0.0.1", server.port()).Get("/api/state");
+    server.Stop();
+    serving.join();
+    ASSERT_TRUE(state) << httplib::to_string(state.error());
+    EXPECT_EQ(state->status, 200);
+    EXPECT_FALSE(plain && plain->status == 200);
+  }
 }
 
 // ---- the hub ----------------------------------------------------------------------------------
