@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -82,6 +83,29 @@ std::string HistoryJson(const std::string& results_folder, const std::string& st
     Json trends = Json::array();
     for (const std::string& script : scripts) trends.push_back(TrendJson(results, script));
     return Dump(Json{{"runs", runs}, {"trends", trends}, {"flaky", FlakyJson(results)}});
+  } catch (const std::exception& error) {
+    return Dump(Json{{"problem", std::string("cannot read the results store: ") + error.what()}});
+  }
+}
+
+std::string FleetJson(const std::string& results_folder, const std::string& store, int runs_scanned) {
+  try {
+    history::ResultsStore results = OpenStore(results_folder, store);
+    history::RunFilter filter;
+    filter.limit = runs_scanned;
+    Json stations = Json::array();
+    std::map<std::string, std::size_t> row_of;
+    for (const history::RunRecord& run : results.List(filter)) {
+      auto [found, added] = row_of.emplace(run.host, stations.size());
+      if (added) {
+        stations.push_back({{"host", run.host}, {"script", run.script}, {"started", run.started},
+                            {"verdict", history::ResultName(run.verdict)}, {"runs", 0}, {"passed", 0}});
+      }
+      Json& station = stations[found->second];
+      station["runs"] = station["runs"].get<int>() + 1;
+      if (run.verdict == TestPassed) station["passed"] = station["passed"].get<int>() + 1;
+    }
+    return Dump(Json{{"this", history::ThisHost()}, {"stations", stations}});
   } catch (const std::exception& error) {
     return Dump(Json{{"problem", std::string("cannot read the results store: ") + error.what()}});
   }

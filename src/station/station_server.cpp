@@ -27,6 +27,7 @@ using Json = nlohmann::json;
 
 constexpr const char* kJson = "application/json";
 constexpr int kHistoryRuns = 50;
+constexpr int kFleetRunsCounted = 2000;
 constexpr std::size_t kMaxServedFileBytes = std::size_t{64} << 20;
 constexpr time_t kKeepAliveSeconds = 2;
 constexpr int kQuietBatchesBeforePing = 20;
@@ -229,6 +230,9 @@ void StationServer::RouteReading() {
   });
   server_->Get("/api/history", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(HistoryJson(options_.results_folder, options_.store, kHistoryRuns), kJson);
+  });
+  server_->Get("/api/fleet", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(FleetJson(options_.results_folder, options_.store, kFleetRunsCounted), kJson);
   });
   server_->Get("/api/scripts", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(ScriptsJson(options_.results_folder, options_.store, runner_->StartedScripts()), kJson);

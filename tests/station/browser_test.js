@@ -101,6 +101,8 @@ async function historyLinksReports(page, address) {
   if (links.length < 2) throw new Error(`history: ${links.length} report links, expected 2`);
   const response = await fetch(new URL(links[0], address));
   if (!response.ok) throw new Error(`report ${links[0]}: ${response.status}`);
+  await page.click('#tab-fleet');
+  await page.waitForFunction(() => document.getElementById('stations').textContent.includes('(this station)'), kWait);
 }
 
 async function main() {
@@ -119,7 +121,7 @@ async function main() {
     await controlARun(page, folder);
     await runExample(page);
     await historyLinksReports(page, started.address);
-    console.log('station page: run controlled, example passed, history links its reports');
+    console.log('station page: run controlled, example passed, history links its reports, fleet lists the station');
   } finally {
     if (browser) await browser.close();
     if (server) {

@@ -17,12 +17,14 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "history/results_store.h"
 #include "platform/file_descriptor.h"
 #include "station/station_hub.h"
 #include "station/station_server.h"
@@ -257,6 +259,43 @@ TEST_F(StationServerTest, HistoryListsTheRunAndServesItsReport) {
   httplib::Result scripts = Client().Get("/api/scripts");
   ASSERT_TRUE(scripts);
   EXPECT_EQ(Json::parse(scripts->body), Json::array({script}));
+}
+
+TEST_F(StationServerTest, FleetListsEachStationsLastRunAndPassRate) {
+  {
+    history::StoreLocation location;
+    std::string problem;
+    ASSERT_TRUE(history::ParseStoreLocation("", (folder_ / "Results").string(), &location, &problem)) << problem;
+    history::ResultsStore store(location);
+    // [host, started, verdict], oldest first.
+    const std::tuple<const char*, const char*, Result> kRuns[] = {
+        {"bench-1", "2026-03-01 10:00:00", TestPassed}, {"bench-2", "2026-03-01 11:00:00", TestFailed},
+        {"bench-1", "2026-03-02 10:00:00", TestFailed}, {"bench-2", "2026-03-02 11:00:00", TestPassed},
+        {"bench-2", "2026-03-03 11:00:00", TestPassed}};
+    int number = 0;
+    for (const auto& [host, started, verdict] : kRuns) {
+      history::RunRecord run;
+      run.script = "rails.odl";
+      run.host = host;
+      run.started = run.ended = started;
+      run.verdict = verdict;
+      run.folder = "/lab/Results";
+      run.stamp = "rails_" + std::to_string(++number);
+      run.results_path = run.folder + "/" + run.stamp + ".xml";
+      store.Append(run);
+    }
+  }
+  httplib::Result fleet = Client().Get("/api/fleet");
+  ASSERT_TRUE(fleet);
+  Json stations = Json::parse(fleet->body)["stations"];
+  std::map<std::string, std::tuple<std::string, std::string, int, int>> seen;
+  for (const Json& station : stations) {
+    seen[station["host"]] = {station["started"], station["verdict"], station["runs"], station["passed"]};
+  }
+  using Row = std::tuple<std::string, std::string, int, int>;
+  EXPECT_EQ(seen, (std::map<std::string, Row>{{"bench-1", Row{"2026-03-02 10:00:00", "Failed", 2, 1}},
+                                              {"bench-2", Row{"2026-03-03 11:00:00", "Passed", 3, 2}}}))
+      << fleet->body;
 }
 
 TEST_F(StationServerTest, BrowserThatNeverReadsDoesNotHoldTheRun) {
