@@ -177,10 +177,8 @@ Json RowUpdate(std::size_t index, Result result, std::uint64_t runs, bool breakp
   return Json::array({index, static_cast<int>(result), runs, breakpoint});
 }
 
-}  // namespace
-
 // The state, the clock and the verdict, common to snapshots and batches.
-static void AddStatus(Json& out, const char* state, std::uint64_t changes, double elapsed, bool ended,
+void AddStatus(Json& out, const char* state, std::uint64_t changes, double elapsed, bool ended,
                       Result verdict, const std::string& report, std::int64_t current) {
   out["state"] = state;
   out["changes"] = changes;
@@ -190,6 +188,8 @@ static void AddStatus(Json& out, const char* state, std::uint64_t changes, doubl
   out["report"] = report;
   out["current"] = current;
 }
+
+}  // namespace
 
 std::string StationHub::SnapshotLocked() const {
   Json out{{"kind", "snapshot"}, {"seq", seq_}, {"path", path_}};

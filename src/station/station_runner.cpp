@@ -124,6 +124,8 @@ std::shared_ptr<CScript> StationRunner::CurrentScript() {
 }
 
 bool StationRunner::Start(const std::string& given_path, std::string* problem) {
+  // Two browsers pressing Start together must not both find the station idle.
+  std::lock_guard starting(start_mutex_);
   // The store keeps the script's path; an absolute one is found again from the list.
   const std::string path = std::filesystem::absolute(given_path).lexically_normal().string();
   std::shared_ptr<CScript> previous = CurrentScript();

@@ -39,7 +39,8 @@ class StationRunner {
 
   const std::shared_ptr<StationHub> hub_;
   const std::string results_folder_;
-  std::mutex mutex_;  // guards script_; never held while the script is told anything
+  std::mutex start_mutex_;  // one Start at a time; the script's notifications never take it
+  std::mutex mutex_;        // guards script_ and started_; never held while the script is told anything
   std::shared_ptr<CScript> script_;
   std::vector<std::string> started_;  // guarded by mutex_
 };
