@@ -1,5 +1,6 @@
 #include "station/station_server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -113,7 +114,10 @@ std::string NewToken() {
 }
 
 bool IsLoopback(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+  // An address, never a name that merely starts like one ("127.0.0.1.example.com").
+  in_addr address{};
+  if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return (ntohl(address.s_addr) >> 24) == 127;
+  return host == "localhost" || host == "::1";
 }
 
 StationServer::StationServer(StationOptions options)
@@ -202,7 +206,8 @@ void StationServer::Route() {
       Refuse(response, 403, "this station answers only requests addressed to its loopback address");
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (request.method == "POST" && !SameToken(request.get_header_value(kTokenHeader), options_.token)) {
+    if (request.method == "POST" &&
+        (options_.token.empty() || !SameToken(request.get_header_value(kTokenHeader), options_.token))) {
       Refuse(response, 403, std::string("a request that changes anything needs the station's token in ") +
                                 kTokenHeader);
       return httplib::Server::HandlerResponse::Handled;

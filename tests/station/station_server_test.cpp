@@ -142,6 +142,8 @@ const FaultRow kFaults[] = {
     {"AbsoluteOutsideTheResults", "GET", "/results//etc/passwd", FaultRow::Token::kNone, "", {}, 404},
     {"HostNotTheLoopback", "GET", "/api/state", FaultRow::Token::kNone, "", {{"Host", "station.example:80"}}, 403},
     {"ChangeFromAnotherHostName", "POST", "/api/stop", FaultRow::Token::kRight, "{}", {{"Host", "rebound.example"}}, 403},
+    {"HostNamedLikeTheLoopback", "GET", "/api/state", FaultRow::Token::kNone, "",
+     {{"Host", "127.0.0.1.rebound.example:8080"}}, 403},
 };
 
 class StationFaultTest : public StationServerTest, public ::testing::WithParamInterface<FaultRow> {};
