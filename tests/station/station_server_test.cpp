@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -122,6 +123,8 @@ struct FaultRow {
   httplib::Headers extra;
   int status;
 };
+
+void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.name; }
 
 std::string Oversized() { return "{\"path\": \"" + std::string(100 * 1024, 'a') + "\"}"; }
 
