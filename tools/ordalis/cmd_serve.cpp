@@ -9,6 +9,7 @@
 #include "command.h"
 #include "history/store_location.h"
 #include "interrupts.h"
+#include "option_table.h"
 #include "report/run_history.h"
 #include "station/station_server.h"
 
@@ -17,9 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] =
-    "Usage: ordalis serve [OPTIONS]\n"
-    "\n"
+const CommandSyntax kSyntax{
+    "serve",
+    "[OPTIONS]",
     "Serves the station's live view: open the printed address in a browser to start a script,\n"
     "watch its statements turn green and red as their results are recorded, read its log lines\n"
     "as they come (filtered by level), follow its named results, elapsed time and verdict, and\n"
@@ -27,20 +28,22 @@ const char kUsage[] =
     "The History tab lists the station's runs from the results store with each script's pass\n"
     "rate per day and the flaky list ('ordalis history'), and opens each run's report. The\n"
     "Fleet tab lists every station writing to the results store (a fleet's shared PostgreSQL\n"
-    "store) with its last run, verdict and pass rate.\n"
-    "\n"
-    "Options:\n"
-    "  --listen ADDR:PORT   the address to listen on (default 127.0.0.1:8080; port 0 picks a\n"
-    "                       free one). Any address other than the loopback needs the token\n"
-    "  --results DIR        the results folder: runs started here write into it, its files\n"
-    "                       are served read-only under /results/ (default ./Results)\n"
-    "  --results-db STORE   the results store the history comes from: a file, sqlite:FILE or\n"
-    "                       postgresql://USER@HOST/DB (default: the settings key\n"
-    "                       ResultsDatabase, else results.db in the results folder)\n"
-    "  --token TEXT         the token every request that changes anything must carry in the\n"
-    "                       X-Ordalis-Token header (default: a new random one, printed)\n"
-    "  --cert FILE --key FILE  serve over TLS with this PEM certificate and private key\n"
-    "\n"
+    "store) with its last run, verdict and pass rate.\n",
+    {
+        {"--listen", 0, "ADDR:PORT",
+         "the address to listen on (default 127.0.0.1:8080; port 0 picks a free one)"},
+        {"--results", 0, "DIR",
+         "the results folder: runs started here write into it, its files are served read-only under "
+         "/results/ (default ./Results)"},
+        {"--results-db", 0, "STORE",
+         "the results store the history comes from: a file, sqlite:FILE or postgresql://USER@HOST/DB "
+         "(default: the settings key ResultsDatabase, else results.db in the results folder)"},
+        {"--token", 0, "TEXT",
+         "the token every request that changes anything must carry in the X-Ordalis-Token header "
+         "(default: a new random one, printed)"},
+        {"--cert", 0, "FILE", "serve over TLS with this PEM certificate (with --key)"},
+        {"--key", 0, "FILE", "the certificate's PEM private key (with --cert)"},
+    },
     "The printed address carries the token after '#', which the browser keeps to itself; the\n"
     "page sends it in the header. The server sends no cross-origin headers, refuses request\n"
     "bodies over 64 KiB and requests slower than 5 s, and on a loopback address answers only\n"
@@ -50,7 +53,7 @@ const char kUsage[] =
     "Ctrl-C stops a run in progress and the server.\n"
     "\n"
     "Exit status: 0 after Ctrl-C, 2 for a usage error, an address that cannot be listened on,\n"
-    "a certificate that cannot be loaded or a results folder that cannot be made.\n";
+    "a certificate that cannot be loaded or a results folder that cannot be made.\n"};
 
 bool SplitListen(const std::string& text, station::StationOptions* options) {
   std::size_t colon = text.rfind(':');
@@ -66,35 +69,24 @@ bool SplitListen(const std::string& text, station::StationOptions* options) {
   return true;
 }
 
-// Parses the arguments; returns false after printing what is wrong.
-bool ParseOptions(const std::vector<std::string>& args, station::StationOptions* options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg != "--listen" && arg != "--results" && arg != "--results-db" && arg != "--token" &&
-        arg != "--cert" && arg != "--key") {
-      std::fprintf(stderr, "ordalis serve: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      std::fprintf(stderr, "ordalis serve: %s needs a value\n", arg.c_str());
-      return false;
-    }
-    const std::string& value = args[++i];
-    if (arg == "--listen" && !SplitListen(value, options)) {
-      std::fprintf(stderr, "ordalis serve: --listen needs ADDR:PORT, got '%s'\n", value.c_str());
-      return false;
-    }
-    if (arg == "--results") options->results_folder = value;
-    if (arg == "--results-db") options->store = value;
-    if (arg == "--token") options->token = value;
-    if (arg == "--cert") options->certificate = value;
-    if (arg == "--key") options->private_key = value;
+// Reads the command line into [options]: the exit status to end with after help or a usage
+// error, else -1.
+int ParseOptions(const std::vector<std::string>& args, station::StationOptions* options) {
+  ParsedArguments arguments;
+  if (int status = ParseOrExit(kSyntax, args, &arguments); status >= 0) return status;
+  if (!arguments.operands().empty()) return UsageError(kSyntax, "unexpected argument '" + arguments.operands()[0] + "'");
+  if (arguments.Has("--listen") && !SplitListen(arguments.Value("--listen"), options)) {
+    return UsageError(kSyntax, "--listen needs ADDR:PORT, got '" + arguments.Value("--listen") + "'");
   }
+  options->results_folder = arguments.Value("--results", options->results_folder);
+  options->store = arguments.Value("--results-db", options->store);
+  options->token = arguments.Value("--token", options->token);
+  options->certificate = arguments.Value("--cert", options->certificate);
+  options->private_key = arguments.Value("--key", options->private_key);
   if (options->certificate.empty() != options->private_key.empty()) {
-    std::fprintf(stderr, "ordalis serve: --cert and --key go together\n");
-    return false;
+    return UsageError(kSyntax, "--cert and --key go together");
   }
-  return true;
+  return -1;
 }
 
 // Makes the results folder and gives its full path; false after printing why it cannot.
@@ -123,12 +115,9 @@ bool CheckStore(const station::StationOptions& options) {
 }
 
 int ServeCommand(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
   station::StationOptions options;
-  if (!ParseOptions(args, &options) || !PrepareFolder(&options) || !CheckStore(options)) return 2;
+  if (int status = ParseOptions(args, &options); status >= 0) return status;
+  if (!PrepareFolder(&options) || !CheckStore(options)) return 2;
   const bool token_given = !options.token.empty();
   if (!token_given) options.token = station::NewToken();
   report::HistoryContext history;
