@@ -34,8 +34,9 @@ if [ "$mode" = "--deb" ]; then
   [ -z "$unstripped" ] || { echo "not stripped in the package:"; echo "$unstripped"; exit 1; }
   ddeb=$(ls "$scratch"/deb/ordalis-dbgsym_*.ddeb 2>/dev/null || true)
   [ -n "$ddeb" ] || { echo "no ordalis-dbgsym package beside the .deb"; ls "$scratch/deb"; exit 1; }
-  dpkg-deb --contents "$ddeb" | grep -q '/usr/lib/debug/.build-id/.*\.debug$' ||
-    { echo "no debug files in $(basename "$ddeb")"; exit 1; }
+  debug_files=$(dpkg-deb --contents "$ddeb" | grep -c '/usr/lib/debug/.build-id/.*\.debug$' || true)
+  [ "$debug_files" -gt 0 ] || { echo "no debug files in $(basename "$ddeb")"; exit 1; }
+  echo "debug files: $debug_files"
   installed_kb=$(du -sk "$scratch/root" | cut -f1)
   echo "installed size: $installed_kb KB"
   [ "$installed_kb" -le $((20 * 1024)) ] || { echo "the package installs $installed_kb KB, over 20 MB"; exit 1; }
