@@ -81,5 +81,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3, python3-pytest")
+# The package ships stripped binaries; their debug information goes into ordalis-dbgsym (a
+# .ddeb beside the .deb), which debuggers find by build id under /usr/lib/debug.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# dpkg-shlibdeps finds libordalis.so.4, which the Python module needs, in the package itself
+# (the folder is relative to the package's staging root; the .deb installs into /usr).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/lib)
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -4,9 +4,12 @@
 #
 # makes ordalis_<name> from every .cpp file of the calling folder (new files are picked up
 # without touching any CMakeLists.txt) and links it to ordalis_<subsystem> of each DEPENDS entry
-# and to the outside LIBRARIES. The libraries are position-independent and built with hidden
-# visibility, so they can be joined into libordalis.so, which exports only the SDK surface; the
-# command, the tests and the benchmarks link them directly.
+# and to the outside LIBRARIES. The libraries are position-independent, so they can be joined
+# into libordalis.so; the command, the tests and the benchmarks link them directly. Their
+# classes keep default visibility (inline functions stay hidden), so libordalis.so exports the
+# engine's namespace to the Python module that ships beside it; a client sees only the SDK,
+# since only include/ordalis is installed. No one interposes the engine's functions, so calls
+# within it are bound as they would be with hidden visibility.
 #
 # The DEPENDS list is the layering: ordalis_check_layers() refuses a cycle, and every
 # subsystem's build first checks that its sources include nothing from a subsystem outside its
@@ -20,8 +23,8 @@ function(ordalis_subsystem name)
   add_library(${target} STATIC ${sources})
   set_target_properties(${target} PROPERTIES
     POSITION_INDEPENDENT_CODE ON
-    CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
+  target_compile_options(${target} PRIVATE -fno-semantic-interposition)
   target_include_directories(${target} PUBLIC ${ORDALIS_SOURCE_ROOT} ${PROJECT_SOURCE_DIR}/include)
   foreach(dependency IN LISTS arg_DEPENDS)
     target_link_libraries(${target} PUBLIC ordalis_${dependency})

@@ -16,6 +16,9 @@
 namespace ordalis {
 namespace {
 
+using testing::Addresses;
+using testing::MessageRecord;
+
 struct RunResult {
   int exit_status = -1;
   std::string out;
@@ -77,10 +80,10 @@ TEST_F(MailTestCommand, SendsWithTheStoredSettings) {
   RunResult run = Run({"mail", "test"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_EQ(run.out, "250 Message accepted\n");
-  nlohmann::json record = server_.Record(1);
-  ASSERT_FALSE(record.is_null());
-  EXPECT_EQ(record["auth_user"], "alice");
-  EXPECT_EQ(record["rcpt_tos"], nlohmann::json({"a@x", "b@y"}));
+  std::optional<MessageRecord> record = server_.Record(1);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->auth_user, "alice");
+  EXPECT_EQ(record->rcpt_tos, (Addresses{"a@x", "b@y"}));
 }
 
 struct CommandCase {

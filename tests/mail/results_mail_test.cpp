@@ -12,6 +12,9 @@
 namespace ordalis {
 namespace {
 
+using testing::Addresses;
+using testing::MessageRecord;
+
 using namespace std::chrono_literals;
 
 TEST(SummaryMailBody, FullLayout) {
@@ -179,19 +182,20 @@ TEST(SendResultsMail, RecipientsSubjectBodyAndAttachmentsArrive) {
   EXPECT_EQ(report.refused_recipients,
             std::vector<std::string>{"no@x: 550 5.1.1 Recipient refused"});
 
-  nlohmann::json record = server.Record(1);
-  EXPECT_EQ(record["auth_user"], "alice");
-  EXPECT_EQ(record["mail_from"], std::string(kResultsMailSender));
-  EXPECT_EQ(record["rcpt_tos"], nlohmann::json({"a@x", "b@y"}));
+  std::optional<MessageRecord> record = server.Record(1);
+  ASSERT_TRUE(record) << "no mail arrived";
+  EXPECT_EQ(record->auth_user, "alice");
+  EXPECT_EQ(record->mail_from, std::string(kResultsMailSender));
+  EXPECT_EQ(record->rcpt_tos, (Addresses{"a@x", "b@y"}));
   EXPECT_NE(server.RawMessage(1).find("\r\nSubject: Results for script t.odl Failed Loop 2\r\n"),
             std::string::npos);
   std::vector<std::string> parts = server.Parts(1);
   ASSERT_EQ(parts.size(), 4u);
   EXPECT_EQ(parts[0], "Overall Script Result Failed\r\n");
-  EXPECT_EQ(record["parts"][1]["filename"], "t.odl_2012_03_03_09_05_07.xml");
+  EXPECT_EQ(record->part_names.at(1), "t.odl_2012_03_03_09_05_07.xml");
   EXPECT_EQ(parts[1], "<odl_script_result/>\r\n");
-  EXPECT_EQ(record["parts"][2]["filename"], "Ordalis4_2.xsd");
-  EXPECT_EQ(record["parts"][3]["filename"], "t.odl_2012_03_03_09_05_07.log");
+  EXPECT_EQ(record->part_names.at(2), "Ordalis4_2.xsd");
+  EXPECT_EQ(record->part_names.at(3), "t.odl_2012_03_03_09_05_07.log");
   EXPECT_EQ(parts[3], "line \xe2\x9c\x93\n");
   std::filesystem::remove_all(directory);
 }

@@ -15,6 +15,9 @@
 namespace ordalis {
 namespace {
 
+using testing::Addresses;
+using testing::MessageRecord;
+
 class RunEnd : public IScriptEventsClient {
  public:
   void Executed(ScriptItem*) override {}
@@ -64,9 +67,9 @@ TEST(RunMail, AFinishedRunMailsItsSummaryWithTheResultsAttached) {
   script->Run();
   ASSERT_TRUE(end->ended.Wait(30000));
 
-  nlohmann::json record = server.Record(1);
-  ASSERT_FALSE(record.is_null()) << "no mail arrived";
-  EXPECT_EQ(record["rcpt_tos"], nlohmann::json({"qa@example.com", "lead@example.com"}));
+  std::optional<MessageRecord> record = server.Record(1);
+  ASSERT_TRUE(record) << "no mail arrived";
+  EXPECT_EQ(record->rcpt_tos, (Addresses{"qa@example.com", "lead@example.com"}));
   std::string raw = server.RawMessage(1);
   EXPECT_NE(raw.find("\r\nSubject: Results for script run.odl Failed\r\n"), std::string::npos) << raw;
   std::vector<std::string> parts = server.Parts(1);
@@ -80,9 +83,9 @@ TEST(RunMail, AFinishedRunMailsItsSummaryWithTheResultsAttached) {
   EXPECT_NE(body.find("|      0 |      1 |      0 |      0 |      0 |      0 | Fails on purpose"),
             std::string::npos) << body;
   std::string xml = script->results_xml_path();
-  EXPECT_EQ(record["parts"][1]["filename"], std::filesystem::path(xml).filename().string());
-  EXPECT_EQ(record["parts"][2]["filename"], "Ordalis4_2.xsd");
-  EXPECT_EQ(record["parts"][3]["filename"], "Ordalis4_2.xsl");
+  EXPECT_EQ(record->part_names.at(1), std::filesystem::path(xml).filename().string());
+  EXPECT_EQ(record->part_names.at(2), "Ordalis4_2.xsd");
+  EXPECT_EQ(record->part_names.at(3), "Ordalis4_2.xsl");
   std::ifstream in(xml, std::ios::binary);
   std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(parts[1], written) << "the results document arrives byte for byte";

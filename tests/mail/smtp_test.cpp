@@ -12,7 +12,9 @@
 namespace ordalis {
 namespace {
 
+using testing::Addresses;
 using testing::AfterScript;
+using testing::MessageRecord;
 using testing::RecordingServer;
 using testing::ScriptedServer;
 using namespace std::chrono_literals;
@@ -77,10 +79,10 @@ TEST_P(GreetingTest, GreetsAndAuthenticates) {
   }
   CMailMessage message = Message("a@x");
   ASSERT_TRUE(smtp.SendMessage(message)) << smtp.GetLastError();
-  nlohmann::json record = server.Record(1);
-  ASSERT_FALSE(record.is_null());
-  EXPECT_EQ(record["greeting"], c.greeting);
-  EXPECT_EQ(record["auth_user"], c.auth_user);
+  std::optional<MessageRecord> record = server.Record(1);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->greeting, c.greeting);
+  EXPECT_EQ(record->auth_user, c.auth_user);
   EXPECT_TRUE(smtp.Disconnect());
   EXPECT_FALSE(smtp.connected());
 }
@@ -217,16 +219,17 @@ TEST_F(SmtpSendTest, HeaderAndBodyLayout) {
             "\r\n"
             "--Marrowind Boundary--\r\n");
   EXPECT_EQ(message.header().rfind("Date:", 0), 0u);
-  nlohmann::json record = server_.Record(1);
-  EXPECT_EQ(record["mail_from"], "ordalis@localhost");
-  EXPECT_EQ(record["rcpt_tos"], nlohmann::json({"team@x", "b@y", "c@z"}));
+  std::optional<MessageRecord> record = server_.Record(1);
+  ASSERT_TRUE(record) << "no mail arrived";
+  EXPECT_EQ(record->mail_from, "ordalis@localhost");
+  EXPECT_EQ(record->rcpt_tos, (Addresses{"team@x", "b@y", "c@z"}));
 }
 
 TEST_F(SmtpSendTest, RefusedRecipientDoesNotStopTheOthers) {
   // The second address keeps its leading space in the list; it is sent without it.
   CMailMessage message = Message("Team <a@x>; no@x; b@y");
   ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
-  EXPECT_EQ(server_.Record(1)["rcpt_tos"], nlohmann::json({"a@x", "b@y"}));
+  EXPECT_EQ(server_.Record(1).value_or(MessageRecord()).rcpt_tos, (Addresses{"a@x", "b@y"}));
   EXPECT_EQ(smtp_.RefusedRecipients(),
             std::vector<std::string>{"no@x: 550 5.1.1 Recipient refused"});
 }
@@ -235,7 +238,7 @@ TEST_F(SmtpSendTest, LongRecipientListFoldsTheToHeader) {
   // Sixty recipients make a To header far longer than a mail line may be; a server refuses
   // such a line, so the message arriving at all shows the header was folded.
   std::string list;
-  nlohmann::json addresses = nlohmann::json::array();
+  Addresses addresses;
   for (int i = 0; i < 60; ++i) {
     std::string address = "recipient-" + std::to_string(i) + "@example.com";
     list += address + ";";
@@ -243,7 +246,7 @@ TEST_F(SmtpSendTest, LongRecipientListFoldsTheToHeader) {
   }
   CMailMessage message = Message(list);
   ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
-  EXPECT_EQ(server_.Record(1)["rcpt_tos"], addresses);
+  EXPECT_EQ(server_.Record(1).value_or(MessageRecord()).rcpt_tos, addresses);
   std::string header = message.header();
   for (std::size_t start = 0, end; (end = header.find("\r\n", start)) != std::string::npos;
        start = end + 2) {
@@ -258,7 +261,7 @@ TEST_F(SmtpSendTest, RefusedTransactionLeavesConnectionUsable) {
   EXPECT_TRUE(smtp_.connected());
   CMailMessage message = Message("a@x");
   ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
-  EXPECT_EQ(server_.Record(1)["rcpt_tos"], nlohmann::json({"a@x"}));
+  EXPECT_EQ(server_.Record(1).value_or(MessageRecord()).rcpt_tos, (Addresses{"a@x"}));
 }
 
 TEST_F(SmtpSendTest, BodyArrivesIntactWhateverItsDots) {
@@ -295,13 +298,14 @@ TEST_F(SmtpSendTest, AttachmentsArriveByteIdentical) {
   message.AddAttachment(directory + "/empty.log");
   ASSERT_TRUE(smtp_.SendMessage(message)) << smtp_.GetLastError();
 
-  nlohmann::json record = server_.Record(1);
+  std::optional<MessageRecord> record = server_.Record(1);
+  ASSERT_TRUE(record) << "no mail arrived";
   std::vector<std::string> parts = server_.Parts(1);
   ASSERT_EQ(parts.size(), 3u);
   EXPECT_EQ(parts[0], "R\xc3\xa9sultats\r\n");
-  EXPECT_EQ(record["parts"][1]["filename"], "data.bin");
+  EXPECT_EQ(record->part_names.at(1), "data.bin");
   EXPECT_EQ(parts[1], binary);
-  EXPECT_EQ(record["parts"][2]["filename"], "empty.log");
+  EXPECT_EQ(record->part_names.at(2), "empty.log");
   EXPECT_EQ(parts[2], "");
   std::filesystem::remove_all(directory);
 }

@@ -1,5 +1,7 @@
 #include "test_servers.h"
 
+#include <nlohmann/json.hpp>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -130,17 +132,28 @@ RecordingServer::~RecordingServer() {
   if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
 }
 
-nlohmann::json RecordingServer::Record(int n) const {
+std::optional<MessageRecord> RecordingServer::Record(int n) const {
   std::string text = ReadFileBytes(directory_ + "/" + std::to_string(n) + ".json");
-  if (text.empty()) return nullptr;
-  return nlohmann::json::parse(text, nullptr, false);
+  nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  if (!json.is_object()) return std::nullopt;
+  auto text_of = [](const nlohmann::json& value) { return value.is_string() ? value.get<std::string>() : std::string(); };
+  MessageRecord record;
+  record.greeting = text_of(json.value("greeting", nlohmann::json()));
+  record.auth_user = text_of(json.value("auth_user", nlohmann::json()));
+  record.mail_from = text_of(json.value("mail_from", nlohmann::json()));
+  for (const auto& address : json.value("rcpt_tos", nlohmann::json::array())) record.rcpt_tos.push_back(text_of(address));
+  for (const auto& part : json.value("parts", nlohmann::json::array())) {
+    record.part_names.push_back(text_of(part.value("filename", nlohmann::json())));
+    record.part_files.push_back(text_of(part.value("file", nlohmann::json())));
+  }
+  return record;
 }
 
 std::vector<std::string> RecordingServer::Parts(int n) const {
   std::vector<std::string> parts;
-  nlohmann::json record = Record(n);
-  if (record.is_null()) return parts;
-  for (const auto& part : record["parts"]) parts.push_back(ReadFileBytes(part["file"]));
+  std::optional<MessageRecord> record = Record(n);
+  if (!record) return parts;
+  for (const std::string& file : record->part_files) parts.push_back(ReadFileBytes(file));
   return parts;
 }
 

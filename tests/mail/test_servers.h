@@ -8,13 +8,25 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 namespace ordalis::testing {
+
+// What the recording server noted of one accepted message: its session, its envelope and the
+// file name of each decoded MIME part ("" for a part without one, such as the body).
+struct MessageRecord {
+  std::string greeting;   // "HELO" or "EHLO", as the client greeted
+  std::string auth_user;  // "" when the session did not authenticate
+  std::string mail_from;
+  std::vector<std::string> rcpt_tos;
+  std::vector<std::string> part_names;
+  std::vector<std::string> part_files;  // where the server wrote each part's bytes
+};
+
+using Addresses = std::vector<std::string>;
 
 class RecordingServer {
  public:
@@ -29,8 +41,8 @@ class RecordingServer {
   const std::string& error() const { return error_; }
   std::uint16_t port() const { return port_; }
   std::string server_name() const { return "127.0.0.1:" + std::to_string(port_); }
-  // The record of the [n]th accepted message (from 1); null when there is none.
-  nlohmann::json Record(int n) const;
+  // The record of the [n]th accepted message (from 1); none when there is none.
+  std::optional<MessageRecord> Record(int n) const;
   // The [n]th message's decoded MIME parts, as raw bytes, in message order.
   std::vector<std::string> Parts(int n) const;
   // The [n]th message as received (transparency dots removed), header included.

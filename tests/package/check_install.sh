@@ -7,7 +7,9 @@
 #   - the installed bash and zsh completion complete commands, subcommands and options;
 #   - the installed `ordalis run` runs a script on the installed demo plug-in;
 #   - the Python module imports from the prefix and runs a script;
-#   - with --deb: the .deb CPack makes, unpacked with `dpkg -x` into a scratch root, does the same.
+#   - with --deb: the .deb CPack makes, unpacked with `dpkg -x` into a scratch root, does the same;
+#     its binaries are stripped, their debug information is in the -dbgsym package, and it
+#     installs in no more than 20 MB.
 # Usage: check_install.sh SOURCE_DIR BUILD_DIR [--deb]
 set -euo pipefail
 source_dir=$1
@@ -28,6 +30,17 @@ if [ "$mode" = "--deb" ]; then
   step "dpkg -x $(basename "$deb")"
   dpkg -x "$deb" "$scratch/root"
   prefix=$scratch/root/usr
+  step "stripped binaries, debug information in the -dbgsym package"
+  unstripped=$(find "$scratch/root" -type f -exec file {} + | grep ELF | grep -v ', stripped' || true)
+  [ -z "$unstripped" ] || { echo "not stripped in the package:"; echo "$unstripped"; exit 1; }
+  ddeb=$(ls "$scratch"/deb/ordalis-dbgsym_*.ddeb 2>/dev/null || true)
+  [ -n "$ddeb" ] || { echo "no ordalis-dbgsym package beside the .deb"; ls "$scratch/deb"; exit 1; }
+  debug_files=$(dpkg-deb --contents "$ddeb" | grep -c '/usr/lib/debug/.build-id/.*\.debug$' || true)
+  [ "$debug_files" -gt 0 ] || { echo "no debug files in $(basename "$ddeb")"; exit 1; }
+  echo "debug files: $debug_files"
+  installed_kb=$(du -sk "$scratch/root" | cut -f1)
+  echo "installed size: $installed_kb KB"
+  [ "$installed_kb" -le $((20 * 1024)) ] || { echo "the package installs $installed_kb KB, over 20 MB"; exit 1; }
 else
   step "cmake --install"
   cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
@@ -59,7 +72,9 @@ cp "$source_dir/examples/power_supply.odl" "$scratch/"
 
 if [ "$mode" = "--deb" ]; then
   if [ -d "$prefix/lib/python3/dist-packages/ordalis" ]; then
-    step "Python module from the package"
+    step "Python module from the package, on the package's libordalis.so"
+    objdump -p "$prefix"/lib/python3/dist-packages/ordalis/_ordalis*.so | grep -q 'NEEDED *libordalis\.so\.4' ||
+      { echo "the Python module does not use libordalis.so.4"; exit 1; }
     PYTHONPATH=$prefix/lib/python3/dist-packages /usr/bin/python3 -c "
 import ordalis, sys
 result = ordalis.run(sys.argv[1])
