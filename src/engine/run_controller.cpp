@@ -27,7 +27,16 @@ RunController::~RunController() {
   }
 }
 
-void RunController::Start(std::shared_ptr<IRunBody> body) {
+void RunController::Start(std::weak_ptr<IRunBody> body) {
+  std::lock_guard lock(thread_mutex_);
+  body_ = std::move(body);
+}
+
+void RunController::EnsureThread() {
+  std::lock_guard lock(thread_mutex_);
+  if (thread_.joinable() || shut_down_) return;
+  std::shared_ptr<IRunBody> body = body_.lock();
+  if (!body) return;  // the owner is going; nothing is left to run
   // A script's function calls recurse on this thread's stack: it is large enough for the
   // interpreter's nesting limit to stop a runaway recursion before the stack does.
   thread_ = LargeStackThread(kRunThreadStackBytes, [this, body = std::move(body)] {
@@ -71,6 +80,7 @@ void RunController::Run(StepMode mode) {
     ChangeState(ScriptRunning, mode == StepMode::kSingle ? StateChangePath::kStep : StateChangePath::kRun);
     run_event_.Set();
   }
+  EnsureThread();
   Deliver();
 }
 
@@ -109,6 +119,7 @@ void RunController::ExecuteBatch() {
     ChangeState(ScriptRunning, StateChangePath::kBatchExecute);
     run_event_.Set();
   }
+  EnsureThread();
   Deliver();
 }
 
@@ -155,7 +166,6 @@ void RunController::PaceWait(std::uint32_t ms) {
 }
 
 void RunController::Loop(IRunBody& body) {
-  iteration_.store(0);
   for (;;) {
     // Idle until a client starts a run, or until the script object goes.
     if (WaitIfPaused() == RunCourse::kEndThread) return EndThread();
@@ -202,18 +212,28 @@ void RunController::EndThread() {
 void RunController::Shutdown() {
   run_event_.Reset();
   exit_event_.Set();
-  if (!thread_.joinable()) return;
+  LargeStackThread thread;
+  {
+    std::lock_guard lock(thread_mutex_);
+    shut_down_ = true;
+    thread = std::move(thread_);
+  }
+  if (!thread.joinable()) {
+    // No run ever started: the object ends as a run thread would have ended it.
+    if (!thread_ended_.IsSet()) EndThread();
+    return;
+  }
   if (OnRunThread()) {
     // The last reference went on the run thread (from a notification): the thread ends by
     // itself once it returns, and keeps alive what it uses until then.
-    thread_.detach();
+    thread.detach();
     return;
   }
   if (!thread_ended_.Wait(10000)) thread_ended_.Wait(10000);
   if (thread_ended_.IsSet()) {
-    thread_.join();
+    thread.join();
   } else {
-    thread_.detach();  // stuck in a tester call; it still owns what it uses
+    thread.detach();  // stuck in a tester call; it still owns what it uses
   }
 }
 

@@ -168,6 +168,40 @@ TEST_F(ScriptTest, TheLastReferenceMayGoOnTheRunThread) {
   EXPECT_TRUE(gone->Wait(20000));
 }
 
+std::size_t ThreadCount() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+// Loaded and queued scripts that never run hold no run thread (and no stack for one); the
+// first Run starts it, and a script dropped without running still ends as it always has.
+TEST_F(ScriptTest, OnlyAScriptThatRunsHoldsARunThread) {
+  std::string path = (dir_ / "idle.odl").string();
+  std::ofstream(path) << "x = 1\n";
+  std::size_t before = ThreadCount();
+  std::vector<std::shared_ptr<CScript>> idle;
+  std::vector<std::shared_ptr<Observer>> lines;
+  for (int i = 0; i < 5; ++i) {
+    idle.push_back(CScript::Create(nullptr, Pacing{0, 0, 0}));
+    lines.push_back(std::make_shared<Observer>());
+    idle.back()->SetTraceEventsClient(lines.back());
+    VariantBool loaded;
+    idle.back()->Load(path, &loaded);
+  }
+  EXPECT_EQ(ThreadCount(), before);
+  auto ended = std::make_shared<Observer>();
+  idle.front()->SetScriptEventsClient(ended);
+  idle.front()->Run();
+  ASSERT_TRUE(ended->WaitForRunEnd());
+  EXPECT_EQ(ThreadCount(), before + 1);
+  idle.front()->SetScriptEventsClient(nullptr);
+  idle.clear();
+  for (const auto& observer : lines) {
+    EXPECT_TRUE(std::any_of(observer->lines.begin(), observer->lines.end(), [](const Observer::Line& line) {
+      return line.message == "State changed to ScriptNotRunning 3";
+    }));
+  }
+}
+
 TEST_F(ScriptTest, ATesterKeptByAClientOutlivesTheScript) {
   Load("t = new echo()\nx = 1\n");
   Statement(1)->put_BreakpointSet(kVariantTrue);
