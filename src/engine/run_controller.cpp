@@ -17,15 +17,9 @@ const char* StateName(ScriptState state) {
 
 RunController::RunController(Notify notify) : notify_(std::move(notify)) {}
 
-RunController::~RunController() {
-  if (!thread_.joinable()) return;
-  // The last owner let go on the run thread itself, at its very end: nothing to wait for.
-  if (OnRunThread()) {
-    thread_.detach();
-  } else {
-    thread_.join();
-  }
-}
+// The run thread is joined, or let go when the last owner goes on the run thread itself, at its
+// very end.
+RunController::~RunController() = default;
 
 void RunController::Start(std::weak_ptr<IRunBody> body) {
   std::lock_guard lock(thread_mutex_);
@@ -34,15 +28,17 @@ void RunController::Start(std::weak_ptr<IRunBody> body) {
 
 void RunController::EnsureThread() {
   std::lock_guard lock(thread_mutex_);
-  if (thread_.joinable() || shut_down_) return;
+  if (thread_.started() || shut_down_) return;
   std::shared_ptr<IRunBody> body = body_.lock();
   if (!body) return;  // the owner is going; nothing is left to run
   // A script's function calls recurse on this thread's stack: it is large enough for the
   // interpreter's nesting limit to stop a runaway recursion before the stack does.
-  thread_ = LargeStackThread(kRunThreadStackBytes, [this, body = std::move(body)] {
-    thread_id_.store(std::this_thread::get_id());
-    Loop(*body);
-  });
+  thread_ = OwnedWorker(
+      [this, body = std::move(body)] {
+        thread_id_.store(std::this_thread::get_id());
+        Loop(*body);
+      },
+      kRunThreadStackBytes);
 }
 
 // ---- changes of state --------------------------------------------------------------------------
@@ -212,29 +208,21 @@ void RunController::EndThread() {
 void RunController::Shutdown() {
   run_event_.Reset();
   exit_event_.Set();
-  LargeStackThread thread;
+  OwnedWorker thread;
   {
     std::lock_guard lock(thread_mutex_);
     shut_down_ = true;
     thread = std::move(thread_);
   }
-  if (!thread.joinable()) {
+  if (!thread.started()) {
     // No run ever started: the object ends as a run thread would have ended it.
     if (!thread_ended_.IsSet()) EndThread();
     return;
   }
-  if (OnRunThread()) {
-    // The last reference went on the run thread (from a notification): the thread ends by
-    // itself once it returns, and keeps alive what it uses until then.
-    thread.detach();
-    return;
-  }
-  if (!thread_ended_.Wait(10000)) thread_ended_.Wait(10000);
-  if (thread_ended_.IsSet()) {
-    thread.join();
-  } else {
-    thread.detach();  // stuck in a tester call; it still owns what it uses
-  }
+  // On the run thread (the last reference went from a notification) the thread is let go and
+  // ends by itself, keeping alive what it uses; elsewhere it is waited for, 2 × 10 s at most,
+  // and let go if still stuck in a tester call — it still owns what it uses.
+  thread.Release(std::chrono::milliseconds(20000));
 }
 
 }  // namespace ordalis

@@ -26,7 +26,7 @@
 #include "interp/statement_executor.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
-#include "platform/large_stack_thread.h"
+#include "platform/owned_worker.h"
 
 namespace ordalis {
 
@@ -170,7 +170,7 @@ class RunController {
   std::mutex thread_mutex_;    // guards the three below; never held while telling anyone
   std::weak_ptr<IRunBody> body_;
   bool shut_down_ = false;
-  LargeStackThread thread_;
+  OwnedWorker thread_;
   std::atomic<std::thread::id> thread_id_{};
 };
 
