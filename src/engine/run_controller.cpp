@@ -1,6 +1,7 @@
 #include "engine/run_controller.h"
 
 #include <chrono>
+#include <system_error>
 
 namespace ordalis {
 
@@ -27,18 +28,30 @@ void RunController::Start(std::weak_ptr<IRunBody> body) {
 }
 
 void RunController::EnsureThread() {
-  std::lock_guard lock(thread_mutex_);
-  if (thread_.started() || shut_down_) return;
-  std::shared_ptr<IRunBody> body = body_.lock();
-  if (!body) return;  // the owner is going; nothing is left to run
-  // A script's function calls recurse on this thread's stack: it is large enough for the
-  // interpreter's nesting limit to stop a runaway recursion before the stack does.
-  thread_ = OwnedWorker(
-      [this, body = std::move(body)] {
-        thread_id_.store(std::this_thread::get_id());
-        Loop(*body);
-      },
-      kRunThreadStackBytes);
+  try {
+    std::lock_guard lock(thread_mutex_);
+    if (thread_.started() || shut_down_) return;
+    std::shared_ptr<IRunBody> body = body_.lock();
+    if (!body) return;  // the owner is going; nothing is left to run
+    // A script's function calls recurse on this thread's stack: it is large enough for the
+    // interpreter's nesting limit to stop a runaway recursion before the stack does.
+    thread_ = OwnedWorker(
+        [this, body = std::move(body)] {
+          thread_id_.store(std::this_thread::get_id());
+          Loop(*body);
+        },
+        kRunThreadStackBytes);
+    return;
+  } catch (const std::system_error&) {
+    // No room for the run thread (address space or thread limits): the run that was to start
+    // ends at once, failed, rather than leaving the script running with nothing to run it.
+  }
+  {
+    std::lock_guard lock(mutex_);
+    run_event_.Reset();
+    if (batch_status_.load() == BatchQueueItemRunning) batch_status_.store(BatchQueueItemFailed);
+    ChangeState(ScriptNotRunning, StateChangePath::kRunEnded);
+  }
 }
 
 // ---- changes of state --------------------------------------------------------------------------

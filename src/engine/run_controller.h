@@ -138,7 +138,8 @@ class RunController {
   };
 
   // Starts the run thread unless it runs already or the controller is shutting down. Called
-  // after the state change that starts a run, so the new thread finds the run event set.
+  // after the state change that starts a run, so the new thread finds the run event set. When
+  // no thread can be made the run ends at once, failed.
   void EnsureThread();
   void Loop(IRunBody& body);
   // Pausing becomes Paused, and the run event is reset for the wait that follows.

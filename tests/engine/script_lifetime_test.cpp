@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -200,6 +204,39 @@ TEST_F(ScriptTest, OnlyAScriptThatRunsHoldsARunThread) {
       return line.message == "State changed to ScriptNotRunning 3";
     }));
   }
+}
+
+// In a child process: limits the address space to a little more than is in use, starts a batch
+// run of [path] and exits 0 when the run has ended, failed, with no run thread.
+[[noreturn]] void RunWithNoRoomForAThread(const std::string& path) {
+  auto script = CScript::Create(nullptr, Pacing{0, 0, 0});
+  VariantBool loaded;
+  script->Load(path, &loaded);
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  rlim_t used_kib = 0;
+  while (status >> key) {
+    if (key == "VmSize:") status >> used_kib;
+  }
+  rlimit limit{(used_kib + (64 << 10)) << 10, RLIM_INFINITY};  // 64 MiB more than now
+  ::setrlimit(RLIMIT_AS, &limit);
+  script->Execute(path, nullptr);
+  BatchQueueItemStatus batch = BatchQueueItemRunning;
+  script->get_Status(&batch);
+  ScriptState state = ScriptRunning;
+  script->get_State(&state);
+  std::exit(state == ScriptNotRunning && batch == BatchQueueItemFailed ? 0 : 3);
+}
+
+// With no address space left for a run thread, a run ends at once as failed; the process and
+// the script object go on.
+TEST_F(ScriptTest, ARunWithNoRoomForItsThreadEndsFailed) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need address space of their own";
+#endif
+  std::string path = (dir_ / "cramped.odl").string();
+  std::ofstream(path) << "x = 1\n";
+  EXPECT_EXIT(RunWithNoRoomForAThread(path), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ScriptTest, ATesterKeptByAClientOutlivesTheScript) {
