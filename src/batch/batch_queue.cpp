@@ -28,8 +28,6 @@ constexpr std::uint32_t kFastPollMs = 1;
 constexpr std::uint32_t kFastIdleMs = 1000;
 // The wait for the run event is cut into slices so the end of the queue is always seen.
 constexpr std::uint32_t kWaitSliceMs = 10000;
-// How long the destructor waits for the queue thread.
-constexpr std::uint32_t kThreadEndMs = 10000;
 // How long a stop waits for the item it aborted to end before recording the attempt.
 constexpr std::uint32_t kAbortedItemWaitMs = 5000;
 // The text IApplicationManager::Version gives.
@@ -75,7 +73,7 @@ std::shared_ptr<CBatchQueue> CBatchQueue::Create(std::shared_ptr<IApplicationMan
                                                  QueuePacing pacing, BatchQueueCreators* creators) {
   std::shared_ptr<CBatchQueue> queue(
       new CBatchQueue(std::move(manager), pacing, creators ? *creators : BatchQueueCreators::Instance()));
-  queue->thread_ = std::jthread([raw = queue.get()] { raw->ThreadMain(); });
+  queue->worker_ = OwnedWorker([raw = queue.get(), owner = std::weak_ptr<CBatchQueue>(queue)] { raw->ThreadMain(owner); });
   return queue;
 }
 
@@ -90,9 +88,9 @@ CBatchQueue::~CBatchQueue() {
   run_event_.Reset();
   exit_event_.Set();
   Wake();
-  thread_ended_.Wait(kThreadEndMs);
-  // The thread may still be inside an item call; it must end before the entries go.
-  if (thread_.joinable()) thread_.join();
+  // The thread may still be inside an item call; it must end before the entries go. Let go
+  // from one of the queue's own events, on its thread, it ends by itself instead.
+  worker_.Release();
   std::vector<QueueEntry> entries;
   {
     std::lock_guard lock(mutex_);
@@ -546,23 +544,27 @@ Status CBatchQueue::put_VersionUnderTest(const std::string& version) {
 
 // Memory running out (or any other surprise) inside a pass stops the queue with a severe line,
 // never the process: nothing above this thread could catch it.
-void CBatchQueue::ThreadMain() {
-  for (;;) {
+void CBatchQueue::ThreadMain(std::weak_ptr<CBatchQueue> owner) {
+  Hold hold(std::move(owner));
+  while (hold.Take()) {
     try {
-      if (!WaitForWork()) break;
+      AfterWait next = WaitForWork(hold);
+      if (next == AfterWait::kGone) return;
+      if (next == AfterWait::kEnd) break;
       TakeTurn();
     } catch (const std::exception& error) {
+      if (!hold.held() && !hold.Take()) break;
       LogSevere(std::string("The queue stops: ") + error.what());
       Stop();
       exit_event_.Wait(kPollMs);
     }
+    if (!hold.Let()) return;
   }
   {
     std::lock_guard lock(state_mutex_);
     run_event_.Reset();
     SetState(BatchQueueNotRunning);
   }
-  thread_ended_.Set();
 }
 
 // One turn of the queue thread once there is work: a stop to carry out, or a pass over the
@@ -581,20 +583,22 @@ void CBatchQueue::TakeTurn() {
 // Waits for the run event (or the end of the queue), adding the entries of the pending-add list
 // whenever they come. A stop requested meanwhile is carried out at once rather than left
 // waiting for the next Run. False when the queue is ending.
-bool CBatchQueue::WaitForWork() {
+CBatchQueue::AfterWait CBatchQueue::WaitForWork(Hold& hold) {
   for (;;) {
     {
       std::lock_guard lock(state_mutex_);
       if (state_.load() == BatchQueuePausing) SetState(BatchQueuePaused);
     }
+    // Idle, the thread holds no reference: the queue may go meanwhile.
+    if (!hold.Let()) return AfterWait::kGone;
     int signalled;
     while ((signalled = Event::WaitAny({&exit_event_, &run_event_}, kWaitSliceMs)) < 0) {
     }
-    if (signalled == 0) return false;
-    if (!TakePendingAdds()) return true;
+    if (signalled == 0 || !hold.Take()) return AfterWait::kEnd;
+    if (!TakePendingAdds()) return AfterWait::kTurn;
     std::lock_guard lock(state_mutex_);
     BatchQueueState state = state_.load();
-    if (state == BatchQueueRunning || state == BatchQueueStopping) return true;
+    if (state == BatchQueueRunning || state == BatchQueueStopping) return AfterWait::kTurn;
     run_event_.Reset();
   }
 }

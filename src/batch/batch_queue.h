@@ -34,6 +34,7 @@
 #include "ordalis/interfaces.h"
 #include "platform/connection_point.h"
 #include "platform/event.h"
+#include "platform/owned_worker.h"
 
 namespace ordalis {
 
@@ -180,10 +181,35 @@ class CBatchQueue : public IBatchQueue, public IConnectionPointContainer {
   void AutoSave();
   BatchItemContext ItemContext() const;
 
+  // The queue thread's own reference to its queue, held whenever the thread may tell a client
+  // anything: a client that lets go of the queue from an event leaves the queue's end to the
+  // thread, which then ends by itself without touching the queue again.
+  class Hold {
+   public:
+    explicit Hold(std::weak_ptr<CBatchQueue> owner) : owner_(std::move(owner)) {}
+    bool Take() {
+      held_ = owner_.lock();
+      return held_ != nullptr;
+    }
+    bool held() const { return held_ != nullptr; }
+    // False when the queue went with this reference: its destructor ran on this thread.
+    bool Let() {
+      held_.reset();
+      return !OwnedWorker::LetGoOnThisThread();
+    }
+
+   private:
+    std::weak_ptr<CBatchQueue> owner_;
+    std::shared_ptr<CBatchQueue> held_;
+  };
+  // What the queue thread does after a wait: a turn (with the queue held), end, or nothing at
+  // all since the queue has gone.
+  enum class AfterWait { kTurn, kEnd, kGone };
+
   // The queue thread.
-  void ThreadMain();
+  void ThreadMain(std::weak_ptr<CBatchQueue> owner);
   void TakeTurn();
-  bool WaitForWork();
+  AfterWait WaitForWork(Hold& hold);
   void CarryOutStop();
   void RecordInterruption(const QueueEntry& entry, bool attempt_begun);
   void AwaitItemEnd(const QueueEntry& entry);
@@ -233,7 +259,6 @@ class CBatchQueue : public IBatchQueue, public IConnectionPointContainer {
 
   Event run_event_{EventReset::kManual};
   Event exit_event_{EventReset::kManual};
-  Event thread_ended_{EventReset::kManual};
   std::shared_ptr<Event> wake_ = std::make_shared<Event>(EventReset::kAuto);
 
   mutable std::mutex mutex_;  // guards everything below up to the blank line
@@ -256,7 +281,7 @@ class CBatchQueue : public IBatchQueue, public IConnectionPointContainer {
   const std::shared_ptr<ConnectionPoint<IBatchQueueEvents>> events_ =
       std::make_shared<ConnectionPoint<IBatchQueueEvents>>();
   const std::shared_ptr<ConnectionPoint<ITraceEvents>> trace_events_ = std::make_shared<ConnectionPoint<ITraceEvents>>();
-  std::jthread thread_;
+  OwnedWorker worker_;  // last: the queue thread ends before the parts above go
 };
 
 }  // namespace ordalis

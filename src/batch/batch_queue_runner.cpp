@@ -99,7 +99,8 @@ BatchQueueRunner::~BatchQueueRunner() {
   std::lock_guard lock(execute_mutex_);
   // An item that does its work inside Execute is asked to stop, so the worker can end.
   if (starting_.load()) Forward(item_, [](IBatchQueueItem& item) { return item.Abort(); });
-  if (worker_.joinable()) worker_.join();
+  // Let go from the item's own trace, on the worker's thread, the worker ends by itself.
+  worker_.Release();
   if (auto notifier = std::dynamic_pointer_cast<IStatusNotifier>(item_)) notifier->NotifyStatusChanges(nullptr);
 }
 
@@ -158,7 +159,7 @@ Status BatchQueueRunner::get_Description(std::string* description) {
 
 Status BatchQueueRunner::Execute() {
   std::lock_guard lock(execute_mutex_);
-  if (worker_.joinable()) worker_.join();
+  worker_.Release();
   std::string file_name;
   std::shared_ptr<ITrace> trace;
   {
@@ -170,7 +171,7 @@ Status BatchQueueRunner::Execute() {
   began_.store(false);
   starting_.store(true);
   try {
-    worker_ = std::jthread([this, file_name, trace] { StartItem(file_name, trace); });
+    worker_ = OwnedWorker([this, file_name, trace] { StartItem(file_name, trace); });
   } catch (...) {
     own_status_.store(BatchQueueItemFailed);
     start_failed_.store(true);
@@ -195,13 +196,19 @@ void BatchQueueRunner::StartItem(const std::string& file_name, std::shared_ptr<I
     } catch (...) {
       // A trace that fails must not keep the attempt from ending.
     }
+    // A client of the trace may have let go of the runner meanwhile, on this thread.
+    if (OwnedWorker::LetGoOnThisThread()) return;
     own_status_.store(BatchQueueItemFailed);
     start_failed_.store(true);
     starting_.store(false);
     Wake();
     return;
   }
-  Status status = Forward(item_, [&](IBatchQueueItem& item) { return item.Execute(file_name, trace); });
+  // The item outlives the runner for as long as it is starting: the item's trace lines reach
+  // clients, and one may let go of the runner from them.
+  std::shared_ptr<IBatchQueueItem> item = item_;
+  Status status = Forward(item, [&](IBatchQueueItem& started) { return started.Execute(file_name, trace); });
+  if (OwnedWorker::LetGoOnThisThread()) return;
   if (Failed(status)) {
     own_status_.store(BatchQueueItemFailed);
     start_failed_.store(true);

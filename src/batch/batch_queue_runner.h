@@ -24,6 +24,7 @@
 #include "ordalis/interfaces.h"
 #include "platform/connection_point.h"
 #include "platform/event.h"
+#include "platform/owned_worker.h"
 
 namespace ordalis {
 
@@ -104,7 +105,7 @@ class BatchQueueRunner : public IBatchQueueRunner, public IConnectionPointContai
   std::atomic<bool> start_failed_{false};
   std::atomic<bool> began_{false};
   std::mutex execute_mutex_;  // one Execute (or the destructor) at a time
-  std::jthread worker_;
+  OwnedWorker worker_;
 };
 
 }  // namespace ordalis

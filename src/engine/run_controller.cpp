@@ -1,6 +1,7 @@
 #include "engine/run_controller.h"
 
 #include <chrono>
+#include <system_error>
 
 namespace ordalis {
 
@@ -17,23 +18,40 @@ const char* StateName(ScriptState state) {
 
 RunController::RunController(Notify notify) : notify_(std::move(notify)) {}
 
-RunController::~RunController() {
-  if (!thread_.joinable()) return;
-  // The last owner let go on the run thread itself, at its very end: nothing to wait for.
-  if (OnRunThread()) {
-    thread_.detach();
-  } else {
-    thread_.join();
-  }
+// The run thread is joined, or let go when the last owner goes on the run thread itself, at its
+// very end.
+RunController::~RunController() = default;
+
+void RunController::Start(std::weak_ptr<IRunBody> body) {
+  std::lock_guard lock(thread_mutex_);
+  body_ = std::move(body);
 }
 
-void RunController::Start(std::shared_ptr<IRunBody> body) {
-  // A script's function calls recurse on this thread's stack: it is large enough for the
-  // interpreter's nesting limit to stop a runaway recursion before the stack does.
-  thread_ = LargeStackThread(kRunThreadStackBytes, [this, body = std::move(body)] {
-    thread_id_.store(std::this_thread::get_id());
-    Loop(*body);
-  });
+void RunController::EnsureThread() {
+  try {
+    std::lock_guard lock(thread_mutex_);
+    if (thread_.started() || shut_down_) return;
+    std::shared_ptr<IRunBody> body = body_.lock();
+    if (!body) return;  // the owner is going; nothing is left to run
+    // A script's function calls recurse on this thread's stack: it is large enough for the
+    // interpreter's nesting limit to stop a runaway recursion before the stack does.
+    thread_ = OwnedWorker(
+        [this, body = std::move(body)] {
+          thread_id_.store(std::this_thread::get_id());
+          Loop(*body);
+        },
+        kRunThreadStackBytes);
+    return;
+  } catch (const std::system_error&) {
+    // No room for the run thread (address space or thread limits): the run that was to start
+    // ends at once, failed, rather than leaving the script running with nothing to run it.
+  }
+  {
+    std::lock_guard lock(mutex_);
+    run_event_.Reset();
+    if (batch_status_.load() == BatchQueueItemRunning) batch_status_.store(BatchQueueItemFailed);
+    ChangeState(ScriptNotRunning, StateChangePath::kRunEnded);
+  }
 }
 
 // ---- changes of state --------------------------------------------------------------------------
@@ -71,6 +89,7 @@ void RunController::Run(StepMode mode) {
     ChangeState(ScriptRunning, mode == StepMode::kSingle ? StateChangePath::kStep : StateChangePath::kRun);
     run_event_.Set();
   }
+  EnsureThread();
   Deliver();
 }
 
@@ -109,6 +128,7 @@ void RunController::ExecuteBatch() {
     ChangeState(ScriptRunning, StateChangePath::kBatchExecute);
     run_event_.Set();
   }
+  EnsureThread();
   Deliver();
 }
 
@@ -155,7 +175,6 @@ void RunController::PaceWait(std::uint32_t ms) {
 }
 
 void RunController::Loop(IRunBody& body) {
-  iteration_.store(0);
   for (;;) {
     // Idle until a client starts a run, or until the script object goes.
     if (WaitIfPaused() == RunCourse::kEndThread) return EndThread();
@@ -202,19 +221,21 @@ void RunController::EndThread() {
 void RunController::Shutdown() {
   run_event_.Reset();
   exit_event_.Set();
-  if (!thread_.joinable()) return;
-  if (OnRunThread()) {
-    // The last reference went on the run thread (from a notification): the thread ends by
-    // itself once it returns, and keeps alive what it uses until then.
-    thread_.detach();
+  OwnedWorker thread;
+  {
+    std::lock_guard lock(thread_mutex_);
+    shut_down_ = true;
+    thread = std::move(thread_);
+  }
+  if (!thread.started()) {
+    // No run ever started: the object ends as a run thread would have ended it.
+    if (!thread_ended_.IsSet()) EndThread();
     return;
   }
-  if (!thread_ended_.Wait(10000)) thread_ended_.Wait(10000);
-  if (thread_ended_.IsSet()) {
-    thread_.join();
-  } else {
-    thread_.detach();  // stuck in a tester call; it still owns what it uses
-  }
+  // On the run thread (the last reference went from a notification) the thread is let go and
+  // ends by itself, keeping alive what it uses; elsewhere it is waited for, 2 × 10 s at most,
+  // and let go if still stuck in a tester call — it still owns what it uses.
+  thread.Release(std::chrono::milliseconds(20000));
 }
 
 }  // namespace ordalis

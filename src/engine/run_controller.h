@@ -9,8 +9,9 @@
 // order the changes happened, one at a time; a client may therefore call back into the script
 // from any notification (a change it makes there is delivered after the one it is handling).
 //
-// The run thread idles between runs on the run event; what it does in each run is the run
-// body's. Unless marked "run thread", operations are safe to call from any thread.
+// The run thread starts with the first run (Run, Step or a batch queue's run), so a script object
+// that is only loaded, checked or queued holds no thread and no stack. Once started it idles
+// between runs on the run event; what it does in each run is the run body's. Unless marked "run thread", operations are safe to call from any thread.
 
 #include <atomic>
 #include <condition_variable>
@@ -25,7 +26,7 @@
 #include "interp/statement_executor.h"
 #include "ordalis/interfaces.h"
 #include "platform/event.h"
-#include "platform/large_stack_thread.h"
+#include "platform/owned_worker.h"
 
 namespace ordalis {
 
@@ -76,9 +77,9 @@ class RunController {
   RunController(const RunController&) = delete;
   RunController& operator=(const RunController&) = delete;
 
-  // Starts the run thread; it keeps [body] (and whatever owns this controller through it)
-  // alive until it ends.
-  void Start(std::shared_ptr<IRunBody> body);
+  // Names the run body; the run thread starts at the first run and keeps [body] (and whatever
+  // owns this controller through it) alive until it ends. Until then nothing is kept alive.
+  void Start(std::weak_ptr<IRunBody> body);
 
   // ---- clients ----------------------------------------------------------------------------
   enum class StepMode { kContinue, kSingle };
@@ -136,6 +137,10 @@ class RunController {
     StateChangePath path;
   };
 
+  // Starts the run thread unless it runs already or the controller is shutting down. Called
+  // after the state change that starts a run, so the new thread finds the run event set. When
+  // no thread can be made the run ends at once, failed.
+  void EnsureThread();
   void Loop(IRunBody& body);
   // Pausing becomes Paused, and the run event is reset for the wait that follows.
   void CompletePause();
@@ -163,7 +168,10 @@ class RunController {
   Event run_event_{EventReset::kManual};
   Event exit_event_{EventReset::kManual};
   Event thread_ended_{EventReset::kManual};
-  LargeStackThread thread_;
+  std::mutex thread_mutex_;    // guards the three below; never held while telling anyone
+  std::weak_ptr<IRunBody> body_;
+  bool shut_down_ = false;
+  OwnedWorker thread_;
   std::atomic<std::thread::id> thread_id_{};
 };
 

@@ -27,6 +27,8 @@ class LargeStackThread {
   ~LargeStackThread();
 
   bool joinable() const { return joinable_; }
+  // True when called on this (joinable) thread itself.
+  bool IsCurrent() const { return joinable_ && pthread_equal(handle_, pthread_self()) != 0; }
   void join();
   void detach();
 

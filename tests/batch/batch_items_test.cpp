@@ -245,6 +245,41 @@ TEST_F(BatchItemsTest, TheRunnersTraceReachesItsSinks) {
   EXPECT_NE(std::find(sink->lines.begin(), sink->lines.end(), file + "|Batch|hello"), sink->lines.end());
 }
 
+// A client of the runner's trace that holds the only reference to the runner lets go of it from
+// the line the runner's worker logs when the file cannot run: the worker ends by itself.
+TEST_F(BatchItemsTest, ARunnerLetGoFromItsOwnTraceEndsCleanly) {
+  class DroppingSink : public ITraceEvents {
+   public:
+    Status Log(const std::string&, std::uint32_t, std::int64_t, double, LoggingLevel, const std::string&,
+               const std::string&) override {
+      std::shared_ptr<BatchQueueRunner> last;
+      {
+        std::lock_guard lock(mutex);
+        last = std::move(runner);
+      }
+      last.reset();  // the runner goes here, on its worker's thread
+      dropped.Set();
+      return S_OK;
+    }
+    Status LogClear() override { return S_OK; }
+    std::mutex mutex;
+    std::shared_ptr<BatchQueueRunner> runner;
+    Event dropped;
+  };
+  auto runner = CreateRunner(BatchQueueCreators::Instance(), Path("missing.sh"), BatchItemContext{});
+  ASSERT_TRUE(runner);
+  auto sink = std::make_shared<DroppingSink>();
+  std::uint32_t cookie = 0;
+  runner->TraceEvents().Advise(sink, &cookie);
+  BatchQueueRunner* raw = runner.get();
+  {
+    std::lock_guard lock(sink->mutex);
+    sink->runner = std::move(runner);
+  }
+  raw->Execute();
+  EXPECT_TRUE(sink->dropped.Wait(30000));
+}
+
 class QueueWithItemsTest : public testing_support::TempDirTest {
  protected:
   std::shared_ptr<CBatchQueue> Queue(const std::string& folder) {

@@ -9,6 +9,7 @@
 
 #include "batch/batch_queue_runner.h"
 #include "batch_test_support.h"
+#include "settings/application_manager.h"
 
 namespace ordalis {
 namespace {
@@ -440,6 +441,73 @@ TEST_F(BatchQueueTest, RunWritesAResultsFileBeforeAnyAttemptFinishes) {
   ASSERT_TRUE(recorder_->WaitForState(BatchQueueNotRunning));
   EXPECT_NE(testing_support::ReadFile(results).find("<overall_result>Failed</overall_result>"), std::string::npos);
 }
+
+// A client that holds the only reference to a queue and lets go of it from one of the queue's
+// own events, on the queue's thread.
+class DroppingClient : public IBatchQueueEvents, public IBatchQueueClient {
+ public:
+  DroppingClient(std::shared_ptr<CBatchQueue> queue, QueueEvent drop_on)
+      : queue_(std::move(queue)), drop_on_(std::move(drop_on)) {}
+  Status Started(std::uint32_t id) override { return Note("Started", id); }
+  Status Finished(std::uint32_t id) override { return Note("Finished", id); }
+  Status Added(std::uint32_t id) override { return Note("Added", id); }
+  Status Removed(std::uint32_t id) override { return Note("Removed", id); }
+  Status Moved(std::uint32_t id) override { return Note("Moved", id); }
+  void StateChanged(BatchQueueState state) override { Note("State", static_cast<std::uint32_t>(state)); }
+
+ private:
+  Status Note(const std::string& name, std::uint32_t value) {
+    std::shared_ptr<CBatchQueue> last;
+    {
+      std::lock_guard lock(mutex_);
+      if (name == drop_on_.name && (value == drop_on_.value || name != "State")) last = std::move(queue_);
+    }
+    return S_OK;  // [last] goes here, on the queue's thread
+  }
+  std::mutex mutex_;
+  std::shared_ptr<CBatchQueue> queue_;
+  QueueEvent drop_on_;
+};
+
+class DropFromOwnEventTest : public testing_support::TempDirTest,
+                             public ::testing::WithParamInterface<QueueEvent> {};
+
+// The queue ends cleanly, its manager released, whichever event of the end of an attempt it
+// was let go from.
+TEST_P(DropFromOwnEventTest, TheQueueEndsByItself) {
+  FakeItems::Register();
+  auto gone = std::make_shared<Event>(EventReset::kManual);
+  std::shared_ptr<IApplicationManager> manager(new settings::CApplicationManager(),
+                                               [gone](IApplicationManager* held) {
+                                                 delete held;
+                                                 gone->Set();
+                                               });
+  auto queue = CBatchQueue::Create(std::move(manager), QueuePacing::kWakeOnChange);
+  queue->SetResultsDirectory(Path("Results"));
+  std::string file = Path("entry.fake");
+  FakeItems::Get().Script(file, {FakeStep::kHold});
+  std::uint32_t id = 0;
+  ASSERT_EQ(queue->Add(file, "", &id), S_OK);
+  auto client = std::make_shared<DroppingClient>(queue, GetParam());
+  std::uint32_t cookie = 0;
+  queue->BatchQueueEvents().Advise(client, &cookie);
+  queue->SetClient(client);
+  auto recorder = std::make_shared<QueueRecorder>();
+  queue->BatchQueueEvents().Advise(recorder, &cookie);
+  queue->Run();
+  ASSERT_TRUE(recorder->WaitForEvent("Started", id));
+  std::shared_ptr<testing_support::FakeItem> held = FakeOf(*queue, id);
+  ASSERT_NE(held, nullptr);
+  queue.reset();
+  client.reset();
+  held->Release(BatchQueueItemPassed);  // the events that follow come on the queue's thread
+  EXPECT_TRUE(gone->Wait(30000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, DropFromOwnEventTest,
+                         ::testing::Values(QueueEvent{"Finished", 0},
+                                           QueueEvent{"State", static_cast<std::uint32_t>(BatchQueueStopping)},
+                                           QueueEvent{"State", static_cast<std::uint32_t>(BatchQueueNotRunning)}));
 
 }  // namespace
 }  // namespace ordalis

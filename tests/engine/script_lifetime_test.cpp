@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -166,6 +170,73 @@ TEST_F(ScriptTest, TheLastReferenceMayGoOnTheRunThread) {
   }
   // The run thread ends by itself and releases everything, the owner included.
   EXPECT_TRUE(gone->Wait(20000));
+}
+
+std::size_t ThreadCount() {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+// Loaded and queued scripts that never run hold no run thread (and no stack for one); the
+// first Run starts it, and a script dropped without running still ends as it always has.
+TEST_F(ScriptTest, OnlyAScriptThatRunsHoldsARunThread) {
+  std::string path = (dir_ / "idle.odl").string();
+  std::ofstream(path) << "x = 1\n";
+  std::size_t before = ThreadCount();
+  std::vector<std::shared_ptr<CScript>> idle;
+  std::vector<std::shared_ptr<Observer>> lines;
+  for (int i = 0; i < 5; ++i) {
+    idle.push_back(CScript::Create(nullptr, Pacing{0, 0, 0}));
+    lines.push_back(std::make_shared<Observer>());
+    idle.back()->SetTraceEventsClient(lines.back());
+    VariantBool loaded;
+    idle.back()->Load(path, &loaded);
+  }
+  EXPECT_EQ(ThreadCount(), before);
+  auto ended = std::make_shared<Observer>();
+  idle.front()->SetScriptEventsClient(ended);
+  idle.front()->Run();
+  ASSERT_TRUE(ended->WaitForRunEnd());
+  EXPECT_GT(ThreadCount(), before);  // its run thread (and, under a sanitizer, the sanitizer's own)
+  idle.front()->SetScriptEventsClient(nullptr);
+  idle.clear();
+  for (const auto& observer : lines) {
+    EXPECT_TRUE(std::any_of(observer->lines.begin(), observer->lines.end(), [](const Observer::Line& line) {
+      return line.message == "State changed to ScriptNotRunning 3";
+    }));
+  }
+}
+
+// In a child process: limits the address space to a little more than is in use, starts a batch
+// run of [path] and exits 0 when the run has ended, failed, with no run thread.
+[[noreturn]] void RunWithNoRoomForAThread(const std::string& path) {
+  auto script = CScript::Create(nullptr, Pacing{0, 0, 0});
+  VariantBool loaded;
+  script->Load(path, &loaded);
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  rlim_t used_kib = 0;
+  while (status >> key) {
+    if (key == "VmSize:") status >> used_kib;
+  }
+  rlimit limit{(used_kib + (64 << 10)) << 10, RLIM_INFINITY};  // 64 MiB more than now
+  ::setrlimit(RLIMIT_AS, &limit);
+  script->Execute(path, nullptr);
+  BatchQueueItemStatus batch = BatchQueueItemRunning;
+  script->get_Status(&batch);
+  ScriptState state = ScriptRunning;
+  script->get_State(&state);
+  std::exit(state == ScriptNotRunning && batch == BatchQueueItemFailed ? 0 : 3);
+}
+
+// With no address space left for a run thread, a run ends at once as failed; the process and
+// the script object go on.
+TEST_F(ScriptTest, ARunWithNoRoomForItsThreadEndsFailed) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need address space of their own";
+#endif
+  std::string path = (dir_ / "cramped.odl").string();
+  std::ofstream(path) << "x = 1\n";
+  EXPECT_EXIT(RunWithNoRoomForAThread(path), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ScriptTest, ATesterKeptByAClientOutlivesTheScript) {
