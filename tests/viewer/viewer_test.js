@@ -20,7 +20,9 @@ let browser;
 async function startBrowser() {
   browser = spawn(chromium, ['--headless', '--no-sandbox', '--disable-gpu', '--remote-debugging-pipe',
     '--user-data-dir=' + path.join(dir, 'profile'), 'about:blank'],
-  { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+  // Chromium makes temporary folders of its own that a killed browser leaves behind: they go
+  // into the test's folder, removed with it.
+  { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'], env: { ...process.env, TMPDIR: dir } });
   const [toBrowser, fromBrowser] = [browser.stdio[3], browser.stdio[4]];
   let next = 0;
   let buffered = '';
