@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace ordalis::check {
 
 namespace {
@@ -167,25 +169,6 @@ std::string Quoted(const ScriptItem& item) {
   if (text.size() > kLongest) text = text.substr(0, kLongest) + "...";
   return "'" + text + "'";
 }
-
-namespace {
-
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1u : 0u)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
-}  // namespace
 
 std::string Closest(std::string_view name, const std::vector<std::string>& candidates) {
   constexpr std::size_t kLongestName = 64;  // longer names are not typing slips worth a guess

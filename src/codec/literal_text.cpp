@@ -18,26 +18,6 @@ std::string FormatG(double value) {
   return buffer;
 }
 
-std::string LiteralString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '\a': out += "\\a"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\v': out += "\\v"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c; break;
-    }
-  }
-  out += '"';
-  return out;
-}
-
 // ---- reading -----------------------------------------------------------------------------
 //
 // The reader accepts exactly the literal lists the script language accepts on the right of an
@@ -355,6 +335,25 @@ class LiteralReader {
 
 }  // namespace
 
+void AppendLiteralString(std::string& out, std::string_view text) {
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c; break;
+    }
+  }
+  out += '"';
+}
+
 std::string LiteralText(const VariantArrayPtr& array) {
   std::string out;
   if (!array) return out;
@@ -364,7 +363,7 @@ std::string LiteralText(const VariantArrayPtr& array) {
     switch (variant.type()) {
       case VT_I4: out += std::to_string(variant.as_int()); break;
       case VT_R8: out += FormatG(variant.as_double()); break;
-      case VT_BSTR: out += LiteralString(variant.as_string()); break;
+      case VT_BSTR: AppendLiteralString(out, variant.as_string()); break;
       case VT_BOOL: out += variant.as_bool() ? "true" : "false"; break;
       case kVariantArrayType: out += "[" + LiteralText(variant.as_array()) + "]"; break;
       default: out += "Unknown Format " + std::to_string(variant.type()); break;

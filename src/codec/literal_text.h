@@ -27,6 +27,9 @@ inline constexpr std::size_t kMaxLiteralNesting = 1000;
 // brackets, any other variant type as "Unknown Format <type number>". A null array gives "".
 std::string LiteralText(const VariantArrayPtr& array);
 
+// Appends [text] to [out] as one string literal, escaped as LiteralText escapes its strings.
+void AppendLiteralString(std::string& out, std::string_view text);
+
 // Reads [text] as a comma-separated list of literals into [values], one variant per top-level
 // literal: integers (decimal with an optional sign, 0x/&H hexadecimal, 0/&O octal, wrapping at
 // 32 bits) as VT_I4, doubles (rounded to six significant digits, as the language stores them)

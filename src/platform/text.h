@@ -4,6 +4,7 @@
 // locale is consulted and bytes outside A-Z (UTF-8 included) are compared as they stand.
 // Every function here is safe to call from any thread.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@ constexpr char LowerAscii(char c) {
 
 // [text] with A-Z turned into a-z; every other byte unchanged.
 std::string LowerAscii(std::string_view text);
+
+// The number of single-byte insertions, deletions and substitutions that turn [a] into [b]
+// (Levenshtein): how near a mistyped name is to a known one, for a did-you-mean.
+std::size_t EditDistance(std::string_view a, std::string_view b);
 
 // Whether [a] and [b] are equal ignoring the case of A-Z.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);

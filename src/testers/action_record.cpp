@@ -74,33 +74,13 @@ void AppendShortest(std::string& out, double value) {
   out.append(text, written.ptr);
 }
 
-// Appends [text] as a script string literal, escaped as the record's values are.
-void AppendQuoted(std::string& out, std::string_view text) {
-  out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '\a': out += "\\a"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\v': out += "\\v"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c; break;
-    }
-  }
-  out += '"';
-}
-
 // Appends the type word and exact text of a measured value, each quoted; a value that is
 // neither a number, a text nor a boolean is kept as its literal text.
 void AppendMeasuredValue(std::string& out, const Variant& value) {
   double number = 0;
   if (value.type() == VT_BSTR) {
     out += "\"String\",";
-    AppendQuoted(out, value.as_string());
+    AppendLiteralString(out, value.as_string());
   } else if (value.type() == VT_BOOL) {
     out += value.as_bool() ? "\"Boolean\",\"true\"" : "\"Boolean\",\"false\"";
   } else if (MeasuredValue::NumberOf(value, &number)) {
@@ -109,7 +89,7 @@ void AppendMeasuredValue(std::string& out, const Variant& value) {
     out += '"';
   } else {
     out += "\"String\",";
-    AppendQuoted(out, LiteralText(std::make_shared<VariantArray>(VariantArray{value})));
+    AppendLiteralString(out, LiteralText(std::make_shared<VariantArray>(VariantArray{value})));
   }
 }
 
@@ -128,11 +108,11 @@ std::string MeasurementsLiteral(const MeasuredValues& measured) {
   for (const MeasuredValue& m : measured) {
     if (!out.empty()) out += ',';
     out += '[';
-    AppendQuoted(out, m.name);
+    AppendLiteralString(out, m.name);
     out += ',';
     AppendMeasuredValue(out, m.value);
     out += ',';
-    AppendQuoted(out, m.unit);
+    AppendLiteralString(out, m.unit);
     out += ',';
     AppendLimit(out, m.has_low, m.low);
     out += ',';

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "platform/text.h"
+
 namespace ordalis::cli {
 namespace {
 
@@ -35,21 +37,6 @@ const Option* Find(const CommandSyntax& syntax, std::string_view word) {
 bool IsFreeWord(const CommandSyntax& syntax, const ParsedArguments& arguments, const std::string& word) {
   if (syntax.free_words_after == 0 || arguments.operands().size() < syntax.free_words_after) return false;
   return Find(syntax, word.substr(0, word.find('='))) == nullptr && word != "--help" && word != "-h";
-}
-
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 std::string UnknownOption(const CommandSyntax& syntax, const std::string& word) {
