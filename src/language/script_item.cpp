@@ -746,4 +746,15 @@ std::string ScriptItem::ScriptTextOf(Malformed malformed) {
   }
 }
 
+bool HasErrorItems(const ScriptItem& root) {
+  std::vector<const ScriptItem*> pending = {&root};
+  while (!pending.empty()) {
+    const ScriptItem* item = pending.back();
+    pending.pop_back();
+    if (item->type() == errorItem) return true;
+    for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
+  }
+  return false;
+}
+
 }  // namespace ordalis

@@ -233,4 +233,8 @@ class ScriptItem : public IScriptItem, public std::enable_shared_from_this<Scrip
   std::shared_ptr<ResultSpill> tree_spill_;
 };
 
+// Whether the tree under [root] (itself included) holds an error item: a script that did not
+// load cleanly and must not run.
+bool HasErrorItems(const ScriptItem& root);
+
 }  // namespace ordalis

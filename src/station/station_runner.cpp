@@ -89,17 +89,6 @@ class HubFeed : public IScriptEventsClient, public ITraceEventsClient, public IR
   std::string report_;
 };
 
-bool HasErrorItems(const ScriptItem& root) {
-  std::vector<const ScriptItem*> pending = {&root};
-  while (!pending.empty()) {
-    const ScriptItem* item = pending.back();
-    pending.pop_back();
-    if (item->type() == errorItem) return true;
-    for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
-  }
-  return false;
-}
-
 bool IsRegularFile(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);

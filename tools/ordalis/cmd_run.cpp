@@ -310,17 +310,6 @@ class RunWatcher : public IScriptEventsClient {
   Event ended_;
 };
 
-bool HasErrorItems(const ScriptItem& root) {
-  std::vector<const ScriptItem*> pending = {&root};
-  while (!pending.empty()) {
-    const ScriptItem* item = pending.back();
-    pending.pop_back();
-    if (item->type() == errorItem) return true;
-    for (const ScriptItemPtr& child : item->children()) pending.push_back(child.get());
-  }
-  return false;
-}
-
 // Reports what keeps the loaded script [root] from running: its syntax errors, with their
 // explanations, and in a strict run whatever `ordalis check` finds (warnings are shown and do
 // not stop it). False when the script must not run, with [problems] saying why, one line each.

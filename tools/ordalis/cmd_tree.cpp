@@ -32,14 +32,6 @@ const char* TypeName(ItemType type) {
   return name ? name : "unknownItem";
 }
 
-bool HasErrors(const ScriptItem& item) {
-  if (item.type() == errorItem) return true;
-  for (const ScriptItemPtr& child : item.children()) {
-    if (HasErrors(*child)) return true;
-  }
-  return false;
-}
-
 void PrintLine(const ScriptItem& item, int depth, std::string& out) {
   out.append(static_cast<std::size_t>(depth) * 2, ' ');
   out += TypeName(item.type());
@@ -108,7 +100,7 @@ class TreePrinter {
       }
     }
     for (const ScriptItemPtr& statement : root.children()) {
-      errors_ = errors_ || HasErrors(*statement);
+      errors_ = errors_ || HasErrorItems(*statement);
       if (json_) {
         if (written_ > 0) out_ += ',';
         WriteJson(*statement, out_);
